@@ -1,0 +1,185 @@
+#pragma once
+
+#include "core/VObject.h"
+#include "core/VTypes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <typeindex>
+
+namespace vela {
+
+class VStream;
+class VString;
+
+// Count and bytes of a family of blocks in the statistics.
+struct VObjectInfo {
+    int32 fCount = 0;
+    int64 fMemory = 0;
+};
+
+// Statistics record that the back ends fill.
+class VMemStats {
+public:
+    uint64 fFreeMem = 0;
+    uint64 fUsedMem = 0;
+    int32 fNbPagesSmallBlocks = 0;
+    int32 fNbObjects = 0;
+    int32 fNbSmallBlocks = 0;
+    int32 fNbFreeSmallBlocks = 0;
+    int32 fNbUsedSmallBlocks = 0;
+    int32 fNbBigBlocks = 0;
+    int32 fNbFreeBigBlocks = 0;
+    int32 fNbUsedBigBlocks = 0;
+    uint64 fBiggestBlock = 0;
+    uint64 fBiggestFreeBlock = 0;
+    std::map<std::type_index, VObjectInfo> fObjectsByClass;
+    std::map<int32, VObjectInfo> fBlocksByTag;
+
+    // Zeroes the scalar fields.
+    void Clear() noexcept;
+    // Writes the text report (used and free memory, objects by class, blocks by tag) to the stream.
+    void DumpToStream(VStream* stream) const;
+    // Builds the longer report; the text is handed back for the caller to show.
+    void Dump(VString& out) const;
+};
+
+// Counts the blocks that were registered with a stack crawl, and opens the leaks report file.
+class VLeaksChecker {
+public:
+    virtual ~VLeaksChecker() = default;
+
+    // Answers the previous setting.
+    bool SetLeaksCheck(bool enabled) noexcept;
+    void SetStackFramesToSkip(int32 frames) noexcept { fFramesToSkip = frames; }
+    int32 GetLeaksCount() const noexcept { return fLeaksCount; }
+
+    // Opens "<bundle path without extension>.<name>.leaks" for writing with its header; the caller completes
+    // and closes it. Null when the bundle path is empty or the file cannot be opened.
+    FILE* OpenDumpFile(const char* name) const;
+    // The header of the leaks report for a leak count.
+    static const char* LeaksHeadline(int32 count, char* buffer, size_t size) noexcept;
+
+private:
+    int32 fFramesToSkip = 4;
+    int32 fLeaksCount = 0;
+    bool fEnabled = false;
+};
+
+// The C library back end. Inline: these calls sit on every allocation's path.
+class VMemCppImpl_stdlib {
+public:
+    void* Malloc(size_t size) noexcept { return std::malloc(size); }
+    void Free(void* block) noexcept { std::free(block); }
+    size_t GetPtrSize(void* block) const noexcept;
+};
+
+// The process-wide allocator. Every request carries a four-character tag saying what the block is for.
+class VCppMemMgr {
+public:
+    enum EAllocatorKind {
+        kAllocator_fromBundle = 0, // "MemoryAllocator" of the main bundle: "vela" (any case) or the C library
+        kAllocator_stdlib = 1,
+        kAllocator_vela = 2,
+    };
+
+    // Answers the purge handler's freed size; its result is ignored.
+    using PurgeHandlerProc = unsigned long (*)(int index, unsigned long size, bool first);
+
+    explicit VCppMemMgr(EAllocatorKind kind);
+    VCppMemMgr(EAllocatorKind kind, bool flag1, bool flag2);
+    virtual ~VCppMemMgr();
+
+    VCppMemMgr(const VCppMemMgr&) = delete;
+    VCppMemMgr& operator=(const VCppMemMgr&) = delete;
+
+    // The manager lives in its own virtual-memory region, never in the allocator it implements; null when
+    // no region can be had.
+    static void* operator new(size_t size) noexcept;
+    static void operator delete(void* block) noexcept;
+
+    // A block of size bytes, or null. isObject marks a block that holds a VObject.
+    void* Malloc(size_t size, bool /*isObject*/, int32 /*tag*/, int32 /*preferredIndex*/ = -1) noexcept {
+        return fStdlib->Malloc(size);
+    }
+    // count × size zero-filled bytes; null for a negative count or when the product overflows.
+    void* Calloc(int32 count, size_t size, int32 tag) noexcept;
+    // Null is ignored.
+    void Free(void* block) noexcept {
+        if (block != nullptr) fStdlib->Free(block);
+    }
+    // Always moves the block: null block allocates, size 0 frees and answers null, and a failure answers null
+    // and leaves the old block valid.
+    void* Realloc(void* block, size_t size) noexcept;
+    // The usable size of a block.
+    size_t GetPtrSize(void* block) const noexcept;
+
+    // Own allocator only; the C library back end answers false.
+    bool AddVirtualAllocation(size_t size, const void* hint, bool physical) noexcept;
+    int32 CountVirtualAllocations() const noexcept;
+    int32 GetAllocationBlockNumber(void* block) const noexcept;
+    PurgeHandlerProc SetPurgeHandlerProc(PurgeHandlerProc proc) noexcept;
+    void PurgeMem(int32 index) noexcept;
+    // One search pass of Malloc, without limit or purge.
+    void* TryToMalloc(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
+
+    // Answers its argument: a vetting hook for object pointers handed to the formatter.
+    static const void* CheckVObject(const void* object) noexcept { return object; }
+
+    size_t GetAllocatedMem() const noexcept;
+    size_t GetMaxFree() const noexcept { return 0; }
+    void GetMemStatistics(size_t& s1, size_t& s2, size_t& allocated, size_t& s4, size_t& s5, size_t& s6, size_t& s7,
+                          size_t& s8, size_t& s9) const noexcept;
+    void GetMemUsageInfo(size_t& total, size_t& used) const noexcept;
+    void GetStatistics(VMemStats& stats, int32 index) const;
+
+    bool UsesStdlib() const noexcept { return fStdlib != nullptr; }
+    VLeaksChecker& GetLeaksChecker() noexcept { return fLeaksChecker; }
+
+    // Chooses the back end for kind 0 from the value of "MemoryAllocator" (null when the key is absent).
+    static EAllocatorKind AllocatorKindFromBundleValue(const char* value) noexcept;
+
+private:
+    void _Init(EAllocatorKind kind, bool flag1, bool flag2);
+
+    mutable std::recursive_mutex fLock;
+    VMemCppImpl_stdlib* fStdlib = nullptr;
+    PurgeHandlerProc fPurgeHandler = nullptr;
+    bool fFlag1 = false;
+    bool fFlag2 = false;
+    VLeaksChecker fLeaksChecker;
+};
+
+// Static wrappers over the process-wide manager.
+class VMemory {
+public:
+    VMemory() = delete;
+
+    // A block of size bytes, or null; makes the manager on first use.
+    static void* NewPtr(size_t size, int32 tag) noexcept {
+        VCppMemMgr* manager = VObject::sCppMemMgr.load(std::memory_order_acquire);
+        return manager != nullptr ? manager->Malloc(size, false, tag) : _NewPtrWithoutManager(size, tag);
+    }
+    static void* NewPtrClear(size_t size, int32 tag) noexcept;
+    // Null is ignored; safe before the manager exists and after it is gone.
+    static void DisposePtr(void* block) noexcept {
+        if (block == nullptr) return;
+        VCppMemMgr* manager = VObject::sCppMemMgr.load(std::memory_order_acquire);
+        // Without a manager (after the finaliser) every block came from the C library back end.
+        if (manager != nullptr) {
+            manager->Free(block);
+        } else {
+            std::free(block);
+        }
+    }
+    static void* SetPtrSize(void* block, size_t size) noexcept;
+    static size_t GetPtrSize(void* block) noexcept;
+
+private:
+    // The slow path of NewPtr: makes the manager, or uses the C library once it is gone.
+    static void* _NewPtrWithoutManager(size_t size, int32 tag) noexcept;
+};
+
+} // namespace vela
