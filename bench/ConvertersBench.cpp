@@ -15,7 +15,8 @@ constexpr size_t kTextBytes = 1 << 20;
 
 std::string Repeat(const std::string& piece) {
     std::string text;
-    while (text.size() + piece.size() <= kTextBytes) text += piece;
+    while (text.size() + piece.size() <= kTextBytes)
+        text += piece;
     return text;
 }
 
@@ -96,10 +97,18 @@ void EncodePeer(benchmark::State& state, const std::u16string& source) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(source.size() * 2));
 }
 
-void BM_Utf8ToUtf16AsciiOurs(benchmark::State& state) { DecodeOurs(state, MostlyAsciiUTF8()); }
-void BM_Utf8ToUtf16AsciiPeer(benchmark::State& state) { DecodePeer(state, MostlyAsciiUTF8()); }
-void BM_Utf8ToUtf16MixedOurs(benchmark::State& state) { DecodeOurs(state, MixedUTF8()); }
-void BM_Utf8ToUtf16MixedPeer(benchmark::State& state) { DecodePeer(state, MixedUTF8()); }
+void BM_Utf8ToUtf16AsciiOurs(benchmark::State& state) {
+    DecodeOurs(state, MostlyAsciiUTF8());
+}
+void BM_Utf8ToUtf16AsciiPeer(benchmark::State& state) {
+    DecodePeer(state, MostlyAsciiUTF8());
+}
+void BM_Utf8ToUtf16MixedOurs(benchmark::State& state) {
+    DecodeOurs(state, MixedUTF8());
+}
+void BM_Utf8ToUtf16MixedPeer(benchmark::State& state) {
+    DecodePeer(state, MixedUTF8());
+}
 
 void BM_Utf16ToUtf8AsciiOurs(benchmark::State& state) {
     static const std::u16string text = ToUTF16(MostlyAsciiUTF8());

@@ -145,7 +145,6 @@ VCppMemMgr::VCppMemMgr(EAllocatorKind kind, bool flag1, bool flag2) {
 }
 
 VCppMemMgr::~VCppMemMgr() {
-    delete fStdlib;
 }
 
 void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
@@ -156,7 +155,7 @@ void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
     // The library's own block allocator is not part of this build; a bundle that asks for it runs on the
     // C library's allocator rather than on an allocator with no memory.
     (void)kind;
-    fStdlib = new VMemCppImpl_stdlib;
+    fStdlib = &fStdlibImpl;
     fFlag1 = flag1;
     fFlag2 = flag2;
 }

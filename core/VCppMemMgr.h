@@ -145,6 +145,9 @@ private:
     void _Init(EAllocatorKind kind, bool flag1, bool flag2);
 
     mutable std::recursive_mutex fLock;
+    // Held by value: the manager lives in pages the leak checker does not scan, so a heap back end would
+    // look leaked.
+    VMemCppImpl_stdlib fStdlibImpl;
     VMemCppImpl_stdlib* fStdlib = nullptr;
     PurgeHandlerProc fPurgeHandler = nullptr;
     bool fFlag1 = false;

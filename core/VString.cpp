@@ -38,14 +38,6 @@ bool IsAscii(const char* text, size_t& length) noexcept {
     return (seen & 0x80) == 0;
 }
 
-CompareResult CompareUnitsRaw(const UniChar* a, int32 lengthA, const UniChar* b, int32 lengthB) noexcept {
-    int32 common = std::min(lengthA, lengthB);
-    for (int32 i = 0; i < common; ++i) {
-        if (a[i] != b[i]) return a[i] < b[i] ? CR_SMALLER : CR_BIGGER;
-    }
-    return lengthA == lengthB ? CR_EQUAL : (lengthA < lengthB ? CR_SMALLER : CR_BIGGER);
-}
-
 int32 ReadStoredLength(const void* data) noexcept {
     int32 length;
     std::memcpy(&length, data, sizeof(length));
@@ -324,7 +316,8 @@ UniChar* VString::GetCPointerForWrite(int32 n) {
 }
 
 bool VString::Validate(int32 n) noexcept {
-    if (n < 0 || n > fMaxLength) return false;
+    // Only a buffer made writable (GetCPointerForWrite) may take a new length: never a shared or constant one.
+    if (n < 0 || !_IsWritableFor(n)) return false;
     fLength = n;
     _Modified();
     return true;
@@ -485,87 +478,6 @@ CharSet VString::FromBlockWithOptionalBOM(const void* bytes, size_t size, CharSe
     return charSet;
 }
 
-void VString::Swap(VString& other) noexcept {
-    if (this == &other) return;
-    if (!_IsInline() && !other._IsInline()) {
-        constexpr uint8 kBufferBits = kForeignBuffer | kPrivateBuffer | kNullFlag;
-        std::swap(fString, other.fString);
-        std::swap(fLength, other.fLength);
-        std::swap(fMaxLength, other.fMaxLength);
-        uint8 mine = fFlags & kBufferBits;
-        fFlags = uint8((fFlags & ~kBufferBits) | (other.fFlags & kBufferBits) | kDirtyFlag);
-        other.fFlags = uint8((other.fFlags & ~kBufferBits) | mine | kDirtyFlag);
-        return;
-    }
-    VString saved(std::move(*this));
-    *this = std::move(other);
-    other = std::move(saved);
-}
-
-// ---- Appending
-
-VString& VString::AppendUniChars(const UniChar* text, int32 n) {
-    if (n <= 0 || text == nullptr) return *this;
-    int64 newLength = int64(fLength) + n;
-    if (newLength > kMaxLength) {
-        _ThrowError(VE_STRING_ALLOC_FAILED);
-        return *this;
-    }
-    // A text taken from our own buffer moves with it when the buffer grows.
-    bool inside = text >= fString && text <= fString + fLength;
-    ptrdiff_t offset = text - fString;
-    if (!_MakeWritable(int32(newLength))) return *this;
-    if (inside) text = fString + offset;
-    CopyUnits(fString + fLength, text, n);
-    fLength = int32(newLength);
-    _Modified();
-    return *this;
-}
-
-VString& VString::AppendUniChar(UniChar c) {
-    return AppendUniChars(&c, 1);
-}
-
-VString& VString::AppendUniCString(const UniChar* text) {
-    return AppendUniChars(text, UniCStringLength(text));
-}
-
-VString& VString::AppendString(const VString& other) {
-    if (fLength == 0 && !IsNull() && other.IsSharedBuffer()) {
-        FromString(other);
-        return *this;
-    }
-    return AppendUniChars(other.fString, other.fLength);
-}
-
-VString& VString::AppendCString(const char* text) {
-    size_t length = 0;
-    if (text == nullptr) return *this;
-    if (!IsAscii(text, length)) {
-        AppendBlock(text, length, VTC_UTF_8);
-        return *this;
-    }
-    int64 newLength = int64(fLength) + int64(length);
-    if (newLength > kMaxLength) {
-        _ThrowError(VE_STRING_ALLOC_FAILED);
-        return *this;
-    }
-    if (length == 0 || !_MakeWritable(int32(newLength))) return *this;
-    UniChar* out = fString + fLength;
-    for (size_t i = 0; i < length; ++i)
-        out[i] = UniChar(uchar(text[i]));
-    fLength = int32(newLength);
-    _Modified();
-    return *this;
-}
-
-void VString::Truncate(int32 n) {
-    n = std::max(n, 0);
-    if (n >= fLength || !_MakeWritable(n)) return;
-    fLength = n;
-    _Modified();
-}
-
 // ---- Encoding
 
 size_t VString::ToBlock(void* dest, size_t size, CharSet charSet, bool zeroTerminated, bool lengthPrefixed) const {
@@ -624,12 +536,6 @@ void VString::FromValue(const VValueSingle& value) {
 bool VString::FromValueSameKind(const VValue* other) {
     FromString(*static_cast<const VString*>(other));
     return true;
-}
-
-CompareResult VString::CompareTo(const VValueSingle& other, bool) const {
-    VStr255 text;
-    other.GetString(text);
-    return CompareUnitsRaw(fString, fLength, text.GetCPointer(), text.GetLength());
 }
 
 // ---- Stored form
@@ -763,36 +669,8 @@ void* VString_info::ByteSwapPtr(void* data, bool nativeOrder) const {
     return units + size_t(count) * 2;
 }
 
-CompareResult VString_info::CompareTwoPtrToData(const void* a, const void* b, bool) const {
-    VString textA, textB;
-    textA.LoadFromPtr(a);
-    textB.LoadFromPtr(b);
-    return CompareUnitsRaw(textA.GetCPointer(), textA.GetLength(), textB.GetCPointer(), textB.GetLength());
-}
-
-CompareResult VString_info::CompareTwoPtrToDataBegining(const void* a, const void* b, bool) const {
-    VString textA, textB;
-    textA.LoadFromPtr(a);
-    textB.LoadFromPtr(b);
-    int32 length = std::min(textA.GetLength(), textB.GetLength());
-    return CompareUnitsRaw(textA.GetCPointer(), length, textB.GetCPointer(), textB.GetLength());
-}
-
 size_t VString_info::GetSizeOfValueDataPtr(const void* data) const {
     return sizeof(int32) + size_t(ReadStoredLength(data)) * sizeof(UniChar);
-}
-
-// ---- Operators
-
-bool operator==(const VString& a, const VString& b) noexcept {
-    return a.GetLength() == b.GetLength() &&
-           std::memcmp(a.GetCPointer(), b.GetCPointer(), size_t(a.GetLength()) * sizeof(UniChar)) == 0;
-}
-
-VString operator+(const VString& a, const VString& b) {
-    VString sum(a);
-    sum.AppendString(b);
-    return sum;
 }
 
 } // namespace vela

@@ -5,9 +5,13 @@
 #include "values/VValueInfo.h"
 
 #include <atomic>
+#include <vector>
 
 namespace vela {
 
+class VCollator;
+class VCompareOptions;
+class VIntlMgr;
 class VStream;
 template <size_t Granularity, size_t Divisor, size_t Cap> class VMemoryBuffer;
 
@@ -82,19 +86,262 @@ public:
     // Skips and honours a byte-order mark, or guesses the character set of unmarked text; answers the set used.
     CharSet FromBlockWithOptionalBOM(const void* bytes, size_t size, CharSet charSet);
     size_t AppendBlock(const void* bytes, size_t size, CharSet charSet);
-    void Swap(VString& other) noexcept;
 
-    // ---- Appending
+    // ---- Editing, searching and comparison (VStringOperations.cpp)
+    // Positions are 1-based and lengths in UTF-16 units; bad positions or counts make a call do nothing. An
+    // edit that would reach kMaxLength units, or finds no buffer, raises error 107 and leaves the text as it was.
+    // Raw members compare code units; the others go through the current international manager (VIntlMgr).
+
+    // Appending (the unit 0 is appended like any other; a null text appends nothing).
     VString& AppendUniChar(UniChar c);
     VString& AppendUniChars(const UniChar* text, int32 n);
+    // A zero-terminated text.
     VString& AppendUniCString(const UniChar* text);
     VString& AppendString(const VString& other);
     // ASCII bytes one by one; with any byte above 0x7F the whole text is decoded as UTF-8.
     VString& AppendCString(const char* text);
     VString& operator+=(const VString& other) { return AppendString(other); }
     VString& operator+=(UniChar c) { return AppendUniChar(c); }
-    // Shortens to n units (negative: 0).
-    void Truncate(int32 n);
+
+    // c (not 0) goes before position pos (pos >= 1); a pos beyond the length appends it.
+    void Insert(UniChar c, int32 pos);
+    void Insert(const VString& text, int32 pos);
+    // Removes n units from pos (1 <= pos <= length, n >= 0), or everything from pos when the range passes the end.
+    void Remove(int32 pos, int32 n);
+    // The n units from pos (n >= 1) become text; a range reaching the end cuts at pos - 1 and appends text.
+    void Replace(const VString& text, int32 pos, int32 n);
+    // Shortens to n units (negative: 0); keepPairs keeps a surrogate pair whole by cutting before its first
+    // unit. A heap block is shrunk when more than n / 8 + 32 units would be left unused.
+    void Truncate(int32 n, bool keepPairs = false);
+    // Keeps only the min(n, length - pos + 1) units from pos.
+    void SubString(int32 pos, int32 n);
+    // Removes every leading and every trailing c.
+    void TrimUniChar(UniChar c);
+    // Removes the white run at the start (leading) and at the end (trailing); white is U+0020 and U+0009, or
+    // intlMgr->IsSpace(c, flag) when a manager is given. The counts removed go to leadCount and trailCount
+    // (either may be null). A high surrogate left last by the trailing cut goes too.
+    void RemoveWhiteSpaces(bool leading = true, bool trailing = true, int32* leadCount = nullptr,
+                           int32* trailCount = nullptr, VIntlMgr* intlMgr = nullptr, bool flag = false);
+    // The whole text through the current manager's ToUpperLowerCase; the argument changes nothing.
+    void ToUpperCase(bool = false);
+    void ToLowerCase(bool = false);
+    // Accepted; normalisation forms are not applied.
+    void Decompose() noexcept;
+    void Compose() noexcept;
+    // Exchanges the texts: heap blocks change hands, inline texts and wrapped caller buffers are copied (a
+    // caller's buffer never moves to the other string). Both end not null and dirty.
+    void Swap(VString& other) noexcept;
+    // Up to n occurrences of a, searched from pos, become b.
+    void Exchange(UniChar a, UniChar b, int32 pos = 1, int32 n = kMaxLength);
+    // Up to n raw, non-overlapping occurrences of pattern at or after pos become replacement; answers how many
+    // (0 for an empty pattern, or when the result would reach kMaxLength units: 107 raised, text unchanged).
+    int32 ExchangeRawString(const VString& pattern, const VString& replacement, int32 pos = 1,
+                            int32 n = kMaxLength);
+    // The same through collator (null: the current manager's), whose matches may differ in length from pattern.
+    void Exchange(const VString& pattern, const VString& replacement, int32 pos = 1, int32 n = kMaxLength,
+                  bool diacritical = false, VCollator* collator = nullptr);
+
+    // out receives the min(n, length - pos + 1) units from pos; out is cleared when pos < 1, n < 0 or
+    // pos > length.
+    void GetSubString(int32 pos, int32 n, VString& out) const;
+    // The units before pos (pos < 1: none; pos > length: all).
+    VString Before(int32 pos) const;
+    // The units after pos (pos < 1: all; pos >= length: none).
+    VString After(int32 pos) const;
+    // Position of c from max(start, 1) forwards, or from there down to 1; 0 when absent or start > length.
+    int32 FindUniChar(UniChar c, int32 start = 1, bool backwards = false) const noexcept;
+    // Position of the first raw occurrence of pattern at or after pos; 0 when pos < 1, it does not fit or is
+    // absent. An empty pattern is found at pos.
+    int32 FindRawString(const VString& pattern, int32 pos = 1) const noexcept;
+    // Position of pattern (m units) in text (n units), linear time; 0 when absent, 1 for an empty pattern.
+    static int32 FindRawString(const UniChar* text, int32 n, const UniChar* pattern, int32 m) noexcept;
+    // Position of the collator's first match at or after pos; 0 when absent.
+    int32 Find(const VString& pattern, int32 pos = 1, bool diacritical = false) const;
+    // Raw prefix and suffix tests; an empty pattern matches.
+    bool BeginsWithRawString(const VString& prefix) const noexcept;
+    bool EndsWithRawString(const VString& suffix) const noexcept;
+    // Through the current manager's collator (the prefix is looked for in the first |prefix| + 16 units).
+    bool BeginsWith(const VString& prefix, bool diacritical = false) const;
+    bool EndsWith(const VString& suffix, bool diacritical = false) const;
+    // pieces receives the texts between separators (trimmed of U+0020 with trim; empty ones only with
+    // keepEmpty). An empty string gives one empty piece with keepEmpty. True when a separator was found.
+    bool GetSubStrings(UniChar separator, std::vector<VString>& pieces, bool keepEmpty = false,
+                       bool trim = false) const;
+    // The same at the collator's matches of separator. An empty string gives no piece; an empty separator
+    // gives one piece, the whole text.
+    bool GetSubStrings(const VString& separator, std::vector<VString>& pieces, bool keepEmpty = false,
+                       bool trim = false, bool diacritical = false) const;
+    // Replaces the text with the pieces joined by separator; false (107 raised, text unchanged) when the result
+    // would reach kMaxLength units. No pieces: empty text.
+    bool Join(const std::vector<VString>& pieces, UniChar separator);
+    bool Join(const std::vector<VString>& pieces, const VString& separator);
+    // Longest common subsequence of the units divided by this length (not symmetric); 0 when either is empty.
+    float SimilarToString(const VString& other) const;
+    // True when the terminator stands at index length.
+    bool IsStringValid() const noexcept;
+
+    // Same length and units.
+    bool EqualToStringRaw(const VString& other) const noexcept;
+    // -1, 0 or 1 by code units, up to the first U+0000 of either text.
+    CompareResult CompareToStringRaw(const VString& other) const noexcept;
+    // The same with A-Z taken as a-z.
+    CompareResult CompareToStringRawCase(const VString& other) const noexcept;
+    // Each byte (a signed char) equals the unit at its place and both texts end together; null is "".
+    bool EqualToUSASCIICString(const char* text) const noexcept;
+    // The current manager's EqualString and CompareString (diacritical: case and accents count).
+    bool EqualToString(const VString& other, bool diacritical = false) const;
+    CompareResult CompareToString(const VString& other, bool diacritical = false) const;
+    // The current manager's LIKE comparisons; pattern holds the wildcards.
+    bool EqualToString_Like(const VString& pattern, bool diacritical = false) const;
+    CompareResult CompareToString_Like(const VString& pattern, bool diacritical = false) const;
+    // The other value's text compared with the current manager's CompareString.
+    CompareResult CompareTo(const VValueSingle& other, bool diacritical = false) const override;
+
+    // Same-kind comparisons of the value model through the current manager (the WithOptions members through
+    // the options' manager, or the current one when it has none). Ptr members take a stored form; "Begining"
+    // members compare this text cut to the other's length, IsTheBegining the other cut to this length.
+    CompareResult CompareToSameKind(const VValue* other, bool diacritical = false) const override;
+    CompareResult CompareBeginingToSameKind(const VValue* other, bool diacritical = false) const override;
+    bool EqualToSameKind(const VValue* other, bool diacritical = false) const override;
+    CompareResult CompareToSameKindPtr(const void* data, bool diacritical = false) const override;
+    CompareResult Swap_CompareToSameKindPtr(const void* data, bool diacritical = false) const override;
+    CompareResult CompareBeginingToSameKindPtr(const void* data, bool diacritical = false) const override;
+    CompareResult IsTheBeginingToSameKindPtr(const void* data, bool diacritical = false) const override;
+    bool EqualToSameKindPtr(const void* data, bool diacritical = false) const override;
+    CompareResult CompareToSameKind_Like(const VValue* other, bool diacritical = false) const override;
+    CompareResult CompareBeginingToSameKind_Like(const VValue* other, bool diacritical = false) const override;
+    bool EqualToSameKind_Like(const VValue* other, bool diacritical = false) const override;
+    CompareResult CompareToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    CompareResult Swap_CompareToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    CompareResult CompareBeginingToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    CompareResult IsTheBeginingToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    bool EqualToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    bool Swap_EqualToSameKindPtr_Like(const void* data, bool diacritical = false) const override;
+    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const override;
+    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const override;
+    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const override;
+    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const override;
+    CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data,
+                                                       const VCompareOptions& options) const override;
+
+    // ---- Formatting and numbers (VStringFormat.cpp)
+    // printf formatting. Besides the C conversions: %S takes a VString*, %A a VValueSingle* (its GetString
+    // text), %V any VObject* (its DebugDump text), flags and width not applying; a null or wrong object writes
+    // "@@invalid VObject@@", "@@invalid VString@@" or "@@invalid VValueSingle@@". Bytes are read as UTF-8; numbers use
+    // "." whatever the locale; %n stores nothing; positional arguments ("%1$d") are not supported.
+    // Printf and VPrintf replace the text (an argument may be this string: its text before the call is used).
+    // When memory runs out, error 107 is raised and the text is unchanged.
+    void Printf(const char* format, ...);
+    void VPrintf(const char* format, va_list args);
+    void AppendPrintf(const char* format, ...);
+    // The engine behind the three: appends the formatted text.
+    void _Printf(const char* format, va_list args);
+
+    // Number writers: Append... append, From... replace the text. Decimal with "-" for negatives.
+    void AppendLong(int32 value);
+    void AppendLong8(int64 value);
+    void AppendULong8(uint64 value);
+    void FromULong8(uint64 value);
+    static VString ToString(int value);
+    static VString ToString(long value);
+    static VString ToString(long long value);
+    static VString ToString(unsigned long value);
+    static VString ToString(unsigned long long value);
+    // Reals as C's "%.14G" in the POSIX locale: 0.1 -> "0.1", 1e20 -> "1E+20", infinity -> "INF".
+    void AppendReal(double value);
+    // The four bytes of a code, most significant first, decoded as UTF-8.
+    void AppendOsType(uint32 code);
+    void FromOsType(uint32 code);
+    // Upper-case hexadecimal without leading zeros. With prefix: "0x", then the digits padded with zeros to
+    // 4, 8 or 16 digits (64-bit), 4 or 8 (32-bit), 2 (byte). A char is taken by its byte value.
+    void FromHexLong(int64 value, bool prefix);
+    void FromHexLong(int32 value, bool prefix);
+    void FromHexLong(uchar value, bool prefix);
+    void FromHexLong(char value, bool prefix);
+    // Appends the value's GetString text.
+    void AppendValue(const VValueSingle& value);
+
+    // Number readers; an empty text gives 0 or false.
+    // Integers: digits are gathered in order (64-bit, wrapping), other characters skipped; a "-" met before
+    // any non-zero digit makes the result negative; the first character of the current international
+    // manager's decimal separator ends the scan. "1 234" -> 1234, "12.7" -> 12, "12-3" -> 123.
+    int64 GetLong8() const override;
+    // GetLong8 when it fits the type, else 0.
+    int32 GetLong() const override;
+    int16 GetWord() const override;
+    int8 GetByte() const override;
+    // A C real with "." (leading white space, sign, exponent, inf, nan, hexadecimal); 0 when none.
+    double GetReal() const override;
+    // GetReal; overflow (may be null) tells whether the value was out of range (result 0 or infinite).
+    double GetRealCheckOverflow(bool* overflow) const;
+    // True when the text equals "true" for the current international manager, diacritics not counting.
+    bool GetBoolean() const override;
+    // Every hexadecimal digit in order (64-bit, wrapping), other characters skipped.
+    int64 GetHexLong() const noexcept;
+    // The text as up to 4 bytes of UTF-8, padded with spaces, first byte on top; 0 when it needs more.
+    uint32 GetOsType() const;
+    // Shape only: "dddd-dd-dd", and "!!dddd-dd-dd!!".
+    bool IsISODate() const noexcept;
+    bool IsNonAmbigousDate() const noexcept;
+
+    // Value model: From... replace the text with the number (a boolean as "true" or "false").
+    void FromBoolean(uint8 value) override;
+    void FromByte(int8 value) override;
+    void FromWord(int16 value) override;
+    void FromLong(int32 value) override;
+    void FromLong8(int64 value) override;
+    void FromReal(double value) override;
+
+    // ---- XML, JSON, Base64 and line ends (VStringEncoders.cpp)
+    // Escapes " & ' < > as XML entities; with escapeControls also U+0000-U+001F (but tab, LF and CR) and U+007F
+    // as "&#xHH;". A text that needs no escape is left untouched. 107 raised (text unchanged) when too long.
+    void TranscodeToXML(bool escapeControls = false);
+    // Resolves &amp; &gt; &lt; &quot; &apos; and "&#x<hex>;" (a pair of units above U+FFFF). Anything else,
+    // including references to 0, to surrogates or beyond U+10FFFF, stays as written.
+    void TranscodeFromXML();
+    // out receives the text with its XML escapes (no control escapes); options are not used.
+    void GetXMLString(VString& out, uint32 options = 0) const override;
+    // Takes xml and resolves its escapes; always true.
+    bool FromXMLString(const VString& xml) override;
+
+    // JSON option bits: 1 surround with double quotes (writing only), 16 raw (no escaping either way), 1024 also
+    // escape "&" and the apostrophe. out receives the escaped text; 107 raised and returned when it cannot fit.
+    VError GetJSONString(VString& out, uint32 options = 0) const override;
+    // Takes json with its escapes resolved ("\u" takes the next four units, skipping non-hexadecimal ones; with
+    // fewer than four left it gives "u" and ends the text). Answers VE_OK.
+    VError FromJSONString(const VString& json, uint32 options = 0) override;
+    // out receives the a-z, A-Z, 0-9, "_" and "$" of the text, behind a "_" when the text begins with a digit.
+    void GetCleanJSName(VString& out) const;
+
+    // Replaces the text with the Base64 of size bytes (no line breaks, URL alphabet when url); false when the
+    // coder fails.
+    bool EncodeBase64(const void* data, size_t size, bool url = false);
+    // Replaces the text with the Base64 of its bytes in charSet (line ends kept); empty or null stays, true.
+    bool EncodeBase64(CharSet charSet, bool url = false);
+    // Decodes the text into out. Raises 210 for a unit at or above U+0080, 100 when memory runs out; false then.
+    bool DecodeBase64(VMemoryBuffer<1024, 2, 1048576>& out, bool url = false) const;
+    // Replaces the text with its Base64 bytes decoded as charSet; empty or null stays, true.
+    bool DecodeBase64(CharSet charSet, bool url = false);
+
+    // The line-end form of the first line end: LF gives 4, CR LF 2, a CR alone 3; none gives fallback.
+    ECarriageReturnMode GetCarriageReturnMode(ECarriageReturnMode fallback) const noexcept;
+    // Rewrites every line end (CR LF, lone CR, lone LF) in the mode's form; eCRM_NATIVE keeps them. False (107
+    // raised, text unchanged) when no buffer can be had.
+    bool ConvertCarriageReturns(ECarriageReturnMode mode);
+    // The same on encoded text, by the set's code units (16 or 32 bits in its byte order, else bytes); the bytes
+    // of a cut unit at the end stay as they are. CharSet 0 does nothing. False when the block cannot grow.
+    static bool ConvertCarriageReturns(VMemoryBuffer<1024, 2, 1048576>& buffer, CharSet charSet,
+                                       ECarriageReturnMode mode);
+    // Converts length units in place within capacity units and answers the new length; swapped compares the
+    // units byte-swapped. *needed receives the length the whole conversion takes; with less room in CR LF mode
+    // only the first line ends are converted and the caller calls again with more room. Unit: uchar, UniChar or
+    // uint32.
+    template <class Unit>
+    static size_t _ConvertCarriageReturns(Unit* text, size_t length, size_t capacity, ECarriageReturnMode mode,
+                                          size_t* needed = nullptr, bool swapped = false) noexcept;
+
+    // Wraps read-only literals: sets the storage fields directly (see core/CVSTR.h).
+    friend struct CVSTR_struct;
 
     // ---- Encoding
     // Encodes into dest (size bytes); answers the bytes produced. The prefix is the count (16-bit units for
@@ -121,7 +368,6 @@ public:
     void GetValue(VValueSingle& out) const override { out.FromString(*this); }
     void FromValue(const VValueSingle& value) override;
     bool FromValueSameKind(const VValue* other) override;
-    CompareResult CompareTo(const VValueSingle& other, bool diacritical = false) const override;
 
     // Stored form: int32 length in machine order, then the units, no terminator.
     const void* LoadFromPtr(const void* data, bool swap = false) override;
@@ -185,6 +431,8 @@ public:
     VStr(const VStr& other) : VStr() { FromString(other); }
     VStr(const char* text) : VStr() { FromCString(text); }
     VStr(const UniChar* text) : VStr() { FromUniCString(text); }
+    // The one unit c: length 1 (also for 0), not null, dirty.
+    explicit VStr(UniChar c) : VStr() { AppendUniChar(c); }
     VStr& operator=(const VString& other) {
         FromString(other);
         return *this;
@@ -201,8 +449,12 @@ private:
 using VStr4 = VStr<4>;
 using VStr15 = VStr<15>;
 using VStr31 = VStr<31>;
+using VStr50 = VStr<50>;
 using VStr63 = VStr<63>;
+using VStr80 = VStr<80>;
+using VStr100 = VStr<100>;
 using VStr255 = VStr<255>;
+using VStr1000 = VStr<1000>;
 
 // Descriptor of kind 10.
 class VString_info : public VValueInfo {
@@ -214,6 +466,12 @@ public:
     void* ByteSwapPtr(void* data, bool nativeOrder) const override;
     CompareResult CompareTwoPtrToData(const void* a, const void* b, bool diacritical = false) const override;
     CompareResult CompareTwoPtrToDataBegining(const void* a, const void* b, bool diacritical = false) const override;
+    // Stored forms compared as VString's same-kind members compare them (VStringOperations.cpp).
+    CompareResult CompareTwoPtrToData_Like(const void* a, const void* b, bool diacritical = false) const override;
+    CompareResult CompareTwoPtrToDataBegining_Like(const void* a, const void* b,
+                                                   bool diacritical = false) const override;
+    CompareResult CompareTwoPtrToDataWithOptions(const void* a, const void* b,
+                                                 const VCompareOptions& options) const override;
     size_t GetSizeOfValueDataPtr(const void* data) const override;
     size_t GetAvgSpace() const override { return 64; }
 };

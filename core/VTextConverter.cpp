@@ -73,8 +73,7 @@ bool ConvertWhole(VFromUnicodeConverter& converter, const UniChar* source, int32
 
 } // namespace
 
-bool VToUnicodeConverter::ConvertString(const void* source, size_t sourceBytes, size_t* bytesConsumed,
-                                        VString& text) {
+bool VToUnicodeConverter::ConvertString(const void* source, size_t sourceBytes, size_t* bytesConsumed, VString& text) {
     if (bytesConsumed != nullptr) *bytesConsumed = 0;
     if (sourceBytes == 0) return true;
     const auto* bytes = static_cast<const uchar*>(source);
@@ -94,8 +93,8 @@ bool VToUnicodeConverter::ConvertString(const void* source, size_t sourceBytes, 
     for (;;) {
         size_t used = 0;
         int32 made = 0;
-        ok = Convert(bytes + consumed, sourceBytes - consumed, &used, buffer + produced,
-                     text.GetCapacity() - produced, &made) &&
+        ok = Convert(bytes + consumed, sourceBytes - consumed, &used, buffer + produced, text.GetCapacity() - produced,
+                     &made) &&
              ok;
         consumed += std::min(used, sourceBytes - consumed);
         produced += std::clamp(made, 0, text.GetCapacity() - produced);

@@ -33,10 +33,13 @@ public:
     // An upper estimate of the bytes one UTF-16 unit takes.
     virtual int32 GetCharSize() const = 0;
 
-    // Converts into a block of the memory manager that is grown as needed; on return ioSize holds the bytes
-    // produced plus extraBytes of room behind them.
+    // Converts a complete text behind the ioSize bytes already used in buffer, a block of the memory manager
+    // (null for none) that is made or grown as needed; on return ioSize holds all the bytes used, with at least
+    // extraBytes of room behind them. False when a unit could not be converted (what came before it stays) or
+    // memory ran out (library error 300 "mem failure" raised).
     bool ConvertRealloc(const UniChar* source, int32 sourceUnits, void*& buffer, size_t& ioSize, size_t extraBytes);
-    // Appends the conversion behind the buffer's used bytes, with extraBytes of room left behind it.
+    // Appends the conversion of a complete text behind the buffer's used bytes, with extraBytes of room left
+    // behind it; false as for ConvertRealloc.
     bool ConvertToBuffer(const UniChar* source, int32 sourceUnits, VMemoryBuffer<1024, 2, 1048576>& buffer,
                          size_t extraBytes);
 };

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <initializer_list>
 
 namespace vela {
 
@@ -20,7 +22,9 @@ template <class T> T* Retained(T* converter) noexcept {
 }
 
 // Set names are ASCII: compared without regard to ASCII case, unit by unit.
-inline UniChar LowerAscii(UniChar c) noexcept { return c >= u'A' && c <= u'Z' ? UniChar(c + 32) : c; }
+inline UniChar LowerAscii(UniChar c) noexcept {
+    return c >= u'A' && c <= u'Z' ? UniChar(c + 32) : c;
+}
 
 int CompareNoCase(const VString& name, const char* row) noexcept {
     const UniChar* units = name.GetCPointer();
@@ -32,7 +36,9 @@ int CompareNoCase(const VString& name, const char* row) noexcept {
     }
 }
 
-bool EqualsNoCase(const VString& name, const char* row) noexcept { return CompareNoCase(name, row) == 0; }
+bool EqualsNoCase(const VString& name, const char* row) noexcept {
+    return CompareNoCase(name, row) == 0;
+}
 
 template <class Match> const VCharSetRow* FindRow(Match match) noexcept {
     for (const VCharSetRow* row = kCharSetTable; row->fName != nullptr; ++row)
@@ -51,18 +57,30 @@ constexpr auto kByteClass = [] {
     } table{};
     for (int b = 0; b < 256; ++b) {
         uint8 c = 8;
-        if (b < 0x80) c = 0;
-        else if (b < 0x90) c = 1;
-        else if (b < 0xA0) c = 9;
-        else if (b < 0xC0) c = 7;
-        else if (b < 0xC2) c = 8;
-        else if (b < 0xE0) c = 2;
-        else if (b == 0xE0) c = 10;
-        else if (b == 0xED) c = 4;
-        else if (b < 0xF0) c = 3;
-        else if (b == 0xF0) c = 11;
-        else if (b < 0xF4) c = 6;
-        else if (b == 0xF4) c = 5;
+        if (b < 0x80)
+            c = 0;
+        else if (b < 0x90)
+            c = 1;
+        else if (b < 0xA0)
+            c = 9;
+        else if (b < 0xC0)
+            c = 7;
+        else if (b < 0xC2)
+            c = 8;
+        else if (b < 0xE0)
+            c = 2;
+        else if (b == 0xE0)
+            c = 10;
+        else if (b == 0xED)
+            c = 4;
+        else if (b < 0xF0)
+            c = 3;
+        else if (b == 0xF0)
+            c = 11;
+        else if (b < 0xF4)
+            c = 6;
+        else if (b == 0xF4)
+            c = 5;
         table.of[b] = c;
     }
     return table;
@@ -73,9 +91,11 @@ constexpr auto kTransition = [] {
         uint8 to[9][12];
     } table{};
     for (auto& row : table.to)
-        for (uint8& next : row) next = kReject;
+        for (uint8& next : row)
+            next = kReject;
     auto set = [&table](int state, std::initializer_list<int> classes, uint8 next) {
-        for (int c : classes) table.to[state][c] = next;
+        for (int c : classes)
+            table.to[state][c] = next;
     };
     set(0, {0}, 0);
     set(0, {2}, 2);
@@ -104,7 +124,7 @@ uint8 RunUTF8Automaton(const uchar* bytes, size_t n) noexcept {
             // ASCII runs need no transitions.
             while (n - i >= 8) {
                 uint64 word;
-                __builtin_memcpy(&word, bytes + i, sizeof(word));
+                std::memcpy(&word, bytes + i, sizeof(word));
                 if ((word & 0x8080808080808080ULL) != 0) break;
                 i += 8;
             }
@@ -200,9 +220,13 @@ VFromUnicodeConverter* VTextConverters::RetainFromUnicodeConverter(CharSet charS
     return converter != nullptr ? converter : new VFromUnicodeConverter_Void;
 }
 
-VToUnicodeConverter* VTextConverters::GetStdLibToUnicodeConverter() { return fToUTF8; }
+VToUnicodeConverter* VTextConverters::GetStdLibToUnicodeConverter() {
+    return fToUTF8;
+}
 
-VFromUnicodeConverter* VTextConverters::GetStdLibFromUnicodeConverter() { return fFromUTF8; }
+VFromUnicodeConverter* VTextConverters::GetStdLibFromUnicodeConverter() {
+    return fFromUTF8;
+}
 
 bool VTextConverters::ConvertToVString(const void* source, size_t sourceBytes, CharSet charSet, VString& text) {
     text.Clear();

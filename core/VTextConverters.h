@@ -54,10 +54,10 @@ private:
     ~VTextConverters() override;
 
     // The shared stateless converters, one reference each, released by the destructor.
-    VToUnicodeConverter* fToNative16;    // UTF-16 in the machine's order
-    VToUnicodeConverter* fToSwapped16;   // UTF-16 in the opposite order
-    VToUnicodeConverter* fToUTF32;       // UCS-4 little-endian
-    VToUnicodeConverter* fToUTF32Raw;    // raw 32-bit little-endian
+    VToUnicodeConverter* fToNative16;  // UTF-16 in the machine's order
+    VToUnicodeConverter* fToSwapped16; // UTF-16 in the opposite order
+    VToUnicodeConverter* fToUTF32;     // UCS-4 little-endian
+    VToUnicodeConverter* fToUTF32Raw;  // raw 32-bit little-endian
     VToUnicodeConverter* fToUTF8;
     VFromUnicodeConverter* fFromNative16;
     VFromUnicodeConverter* fFromSwapped16;

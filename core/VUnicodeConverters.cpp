@@ -111,7 +111,8 @@ inline void CopyAsciiRun(const uchar*& in, const uchar* end, UniChar*& out, cons
     while (end - in >= 16 && outEnd - out >= 16) {
         uint64 low = Load64(in);
         uint64 high = Load64(in + 8);
-        for (int i = 0; i < 16; ++i) out[i] = in[i];
+        for (int i = 0; i < 16; ++i)
+            out[i] = in[i];
         if (((low | high) & kHighBitOfBytes) != 0) {
             uint64 mask = low & kHighBitOfBytes;
             int run = mask != 0 ? FirstLane<8>(mask) : 8 + FirstLane<8>(high & kHighBitOfBytes);
@@ -122,40 +123,8 @@ inline void CopyAsciiRun(const uchar*& in, const uchar* end, UniChar*& out, cons
         in += 16;
         out += 16;
     }
-    while (in < end && out < outEnd && *in < 0x80) *out++ = *in++;
-}
-
-// Narrows the ASCII run at in, the same way.
-inline void CopyAsciiRun(const UniChar*& in, const UniChar* end, uchar* out, size_t room, size_t& n) noexcept {
-    while (end - in >= 16 && room - n >= 16) {
-        uint64 w0 = Load64(in), w1 = Load64(in + 4), w2 = Load64(in + 8), w3 = Load64(in + 12);
-        for (int i = 0; i < 16; ++i) out[n + i] = uchar(in[i]);
-        if (((w0 | w1 | w2 | w3) & kNonAsciiOfUnits) != 0) {
-            int run = 0;
-            for (uint64 word : {w0, w1, w2, w3}) {
-                uint64 mask = word & kNonAsciiOfUnits;
-                if (mask != 0) {
-                    run += FirstLane<16>(mask);
-                    break;
-                }
-                run += 4;
-            }
-            in += run;
-            n += size_t(run);
-            return;
-        }
-        in += 16;
-        n += 16;
-    }
-    while (in < end && n < room && *in < 0x80) out[n++] = uchar(*in++);
-}
-
-inline bool IsTrail(uint32 b) noexcept { return (b & 0xC0) == 0x80; }
-
-// Stores four bytes in memory order at once.
-inline void PutBytes(uchar* at, uint32 b0, uint32 b1, uint32 b2, uint32 b3) noexcept {
-    uint32 word = kLittleEndian ? b0 | (b1 << 8) | (b2 << 16) | (b3 << 24) : (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
-    std::memcpy(at, &word, sizeof(word));
+    while (in < end && out < outEnd && *in < 0x80)
+        *out++ = *in++;
 }
 
 // One sequence by the general rules; false when it must stay unconsumed (cut by the end of the source, or
@@ -166,7 +135,8 @@ inline bool DecodeSequence(const uchar*& in, const uchar* end, UniChar*& out, co
     int trailing = lead < 0x80 ? 0 : kTrailingBytes.count[lead - 0x80];
     if (trailing >= end - in) return false;
     uint32 value = 0;
-    for (int k = 0; k <= trailing; ++k) value = (value << 6) + in[k];
+    for (int k = 0; k <= trailing; ++k)
+        value = (value << 6) + in[k];
     value -= kOffsets[trailing];
     if (value <= 0xFFFF) {
         *out++ = UniChar(value);
@@ -211,8 +181,8 @@ inline void DecodeWellFormed(const uchar*& in, const uchar* end, UniChar*& out, 
             *out++ = UniChar(((word & 0x1F) << 6) | ((word >> 8) & 0x3F));
             in += 2;
         } else if ((word & 0xC0C0C0F8) == 0x808080F0) {
-            uint32 value = ((word & 0x07) << 18) | ((word & 0x3F00) << 4) | ((word >> 10) & 0xFC0) |
-                           ((word >> 24) & 0x3F);
+            uint32 value =
+                ((word & 0x07) << 18) | ((word & 0x3F00) << 4) | ((word >> 10) & 0xFC0) | ((word >> 24) & 0x3F);
             value -= 0x10000;
             if (value >= 0x100000) return; // not a supplementary character
             out[0] = UniChar(0xD800 + (value >> 10));
@@ -232,7 +202,8 @@ inline void NarrowAsciiRun(const UniChar*& ioIn, const UniChar* stop, uchar*& io
     uchar* at = ioAt;
     while (stop - in >= 16) {
         uint64 w0 = Load64(in), w1 = Load64(in + 4), w2 = Load64(in + 8), w3 = Load64(in + 12);
-        for (int i = 0; i < 16; ++i) at[i] = uchar(in[i]);
+        for (int i = 0; i < 16; ++i)
+            at[i] = uchar(in[i]);
         if (((w0 | w1 | w2 | w3) & kNonAsciiOfUnits) == 0) {
             in += 16;
             at += 16;
@@ -251,7 +222,8 @@ inline void NarrowAsciiRun(const UniChar*& ioIn, const UniChar* stop, uchar*& io
         ioAt = at + run;
         return;
     }
-    while (in < stop && *in < 0x80) *at++ = uchar(*in++);
+    while (in < stop && *in < 0x80)
+        *at++ = uchar(*in++);
     ioIn = in;
     ioAt = at;
 }
@@ -264,8 +236,8 @@ inline void PutWord(uchar* at, uint32 word) noexcept {
 
 // Encodes blocks of units that fit for sure: a unit takes at most three bytes (a pair four for two units), so
 // the units of a block need no bound checks of their own, and the unit after a block is there to be read.
-// Longer sequences are stored as whole words whose unused bytes fall on the two spare bytes of the block or
-// are overwritten by what follows.
+// Rare sequences are stored as whole words, whose unused byte falls on the two spare bytes of the block or is
+// overwritten by what follows.
 inline void EncodeWithRoom(const UniChar*& ioIn, const UniChar* end, uchar* out, size_t room, size_t& n) noexcept {
     const UniChar* in = ioIn;
     uchar* at = out + n;
@@ -278,21 +250,26 @@ inline void EncodeWithRoom(const UniChar*& ioIn, const UniChar* end, uchar* out,
         while (in < stop) {
             uint32 c = *in;
             if (c < 0x80) {
-                if (in[1] < 0x80) {
-                    NarrowAsciiRun(in, stop, at);
-                    continue;
-                }
-                *at++ = uchar(c);
-                ++in;
-            } else if (c < 0x800) {
-                at[0] = uchar(0xC0 | (c >> 6));
-                at[1] = uchar(0x80 | (c & 0x3F));
-                at += 2;
-                ++in;
-            } else if ((c & 0xF800) != 0xD800) {
-                // Runs of such units (most CJK text) skip the tests for shorter sequences.
+                // Spaces and punctuation between words of other scripts go unit by unit, long runs by blocks.
+                const UniChar* run = in;
                 do {
-                    PutWord(at, (0xE0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3F)) << 8) | ((0x80 | (c & 0x3F)) << 16));
+                    *at++ = uchar(c);
+                    c = *++in;
+                } while (in < stop && c < 0x80 && in - run < 8);
+                if (in < stop && c < 0x80) NarrowAsciiRun(in, stop, at);
+            } else if (c < 0x800) {
+                do {
+                    at[0] = uchar(0xC0 | (c >> 6));
+                    at[1] = uchar(0x80 | (c & 0x3F));
+                    at += 2;
+                    c = *++in;
+                } while (in < stop && c >= 0x80 && c < 0x800);
+            } else if ((c & 0xF800) != 0xD800) {
+                // Runs of units of one length (most CJK text) skip the tests for the other lengths.
+                do {
+                    at[0] = uchar(0xE0 | (c >> 12));
+                    at[1] = uchar(0x80 | ((c >> 6) & 0x3F));
+                    at[2] = uchar(0x80 | (c & 0x3F));
                     at += 3;
                     c = *++in;
                 } while (in < stop && c >= 0x800 && (c & 0xF800) != 0xD800);
@@ -475,7 +452,8 @@ bool VToUnicodeConverter_UTF32_Raw::Convert(const void* source, size_t sourceByt
     const auto* in = static_cast<const uchar*>(source);
     size_t room = destination != nullptr ? size_t(std::max(destinationUnits, 0)) : 0;
     size_t units = std::min(sourceBytes / 4, room);
-    for (size_t i = 0; i < units; ++i) destination[i] = UniChar(Load32(in + 4 * i, fSwap));
+    for (size_t i = 0; i < units; ++i)
+        destination[i] = UniChar(Load32(in + 4 * i, fSwap));
     Report(bytesConsumed, 4 * units);
     Report(unitsProduced, int32(units));
     return true;
@@ -487,7 +465,8 @@ bool VFromUnicodeConverter_UTF32_Raw::Convert(const UniChar* source, int32 sourc
     size_t units = std::min(size_t(std::max(sourceUnits, 0)), destinationBytes / 4);
     if (out != nullptr) {
         // Backwards, so that a conversion in place does not overwrite units it has yet to read.
-        for (size_t i = units; i-- > 0;) Store32(out + 4 * i, source[i], fSwap);
+        for (size_t i = units; i-- > 0;)
+            Store32(out + 4 * i, source[i], fSwap);
     }
     Report(unitsConsumed, int32(units));
     Report(bytesProduced, 4 * units);
@@ -502,8 +481,8 @@ bool VToUnicodeConverter_UTF8::Convert(const void* source, size_t sourceBytes, s
     const uchar* in = begin;
     const uchar* const end = sourceBytes > 0 ? begin + sourceBytes : begin;
     UniChar* out = destination;
-    const UniChar* const outEnd = destination != nullptr && destinationUnits > 0 ? destination + destinationUnits
-                                                                                 : destination;
+    const UniChar* const outEnd =
+        destination != nullptr && destinationUnits > 0 ? destination + destinationUnits : destination;
     bool ok = true;
     while (in < end && out < outEnd) {
         DecodeWellFormed(in, end, out, outEnd);

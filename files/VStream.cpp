@@ -614,6 +614,21 @@ VError VStream::PutText(const VString& text) {
     return fLastError;
 }
 
+VError VStream::PutPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    VError error = PutVPrintf(format, args);
+    va_end(args);
+    return error;
+}
+
+VError VStream::PutVPrintf(const char* format, va_list args) {
+    if (fLastError != VE_OK) return fLastError;
+    VString text;
+    text.VPrintf(format, args);
+    return PutText(text);
+}
+
 VError VStream::GetText(VString& text) {
     if (fLastError != VE_OK) return fLastError;
     if (!fIsReading) return _SetError(VE_STREAM_CANNOT_READ);

@@ -113,6 +113,9 @@ public:
     VError WriteBOM();
     // The text in the stream's character set.
     VError PutText(const VString& text);
+    // Formats like VString::Printf (%S, %A and %V included), then writes the text with PutText.
+    VError PutPrintf(const char* format, ...);
+    VError PutVPrintf(const char* format, va_list args);
     // Appends everything left, decoded.
     VError GetText(VString& text);
     // Appends count characters; with acceptMore, a read that decodes to more characters is kept whole.

@@ -72,6 +72,22 @@ VError VValue::GetJSONString(VString&, uint32) const {
     return VE_UNIMPLEMENTED;
 }
 
+CompareResult VValue::CompareToSameKindWithOptions(const VValue*, const VCompareOptions&) const {
+    return CR_EQUAL;
+}
+bool VValue::EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const {
+    return CompareToSameKindWithOptions(other, options) == CR_EQUAL;
+}
+CompareResult VValue::CompareToSameKindPtrWithOptions(const void*, const VCompareOptions&) const {
+    return CR_EQUAL;
+}
+bool VValue::EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const {
+    return CompareToSameKindPtrWithOptions(data, options) == CR_EQUAL;
+}
+CompareResult VValue::Swap_CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const {
+    return InvertCompResult(CompareToSameKindPtrWithOptions(data, options));
+}
+
 CompareResult VValue::CompareToSameKind(const VValue*, bool) const {
     return CR_EQUAL;
 }

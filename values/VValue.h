@@ -5,6 +5,7 @@
 
 namespace vela {
 
+class VCompareOptions;
 class VStream;
 class VString;
 class VValueInfo;
@@ -39,6 +40,15 @@ public:
     // The base raises library error 2 and answers it.
     virtual VError FromJSONString(const VString& json, uint32 options = 0);
     virtual VError GetJSONString(VString& json, uint32 options = 0) const;
+
+    // Comparisons between values of the same kind under options (manager, like, diacritical, begins-with,
+    // epsilon). The base finds everything equal; Equal... is true when Compare... gives 0, Swap_... inverts it.
+    virtual CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const;
+    virtual bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const;
+    virtual CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const;
+    virtual bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const;
+    virtual CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data,
+                                                               const VCompareOptions& options) const;
 
     // Comparisons between values of the same kind; the base finds everything equal.
     virtual CompareResult CompareToSameKind(const VValue* other, bool diacritical = false) const;

@@ -153,8 +153,7 @@ bool XICUToUnicodeConverter::Convert(const void* source, size_t sourceBytes, siz
     size_t consumed = size_t(in - begin);
     UErrorCode countError = U_ZERO_ERROR;
     int32 pending = ucnv_toUCountPending(fConverter, &countError);
-    if (U_SUCCESS(countError) && pending > 0 && size_t(pending) <= consumed &&
-        size_t(pending) <= sizeof(fPending)) {
+    if (U_SUCCESS(countError) && pending > 0 && size_t(pending) <= consumed && size_t(pending) <= sizeof(fPending)) {
         // Reported unconsumed, so that the caller brings them again with the rest of the character.
         consumed -= size_t(pending);
         std::memcpy(fPending, begin + consumed, size_t(pending));
@@ -217,8 +216,7 @@ bool XICUFromUnicodeConverter::_Count(const UniChar* source, int32 sourceUnits, 
     do {
         error = U_ZERO_ERROR;
         char* out = scratch;
-        ucnv_fromUnicode(fConverter, &out, scratch + sizeof(scratch), &in, source + sourceUnits, nullptr, true,
-                         &error);
+        ucnv_fromUnicode(fConverter, &out, scratch + sizeof(scratch), &in, source + sourceUnits, nullptr, true, &error);
         total += size_t(out - scratch);
     } while (error == U_BUFFER_OVERFLOW_ERROR);
     if (U_FAILURE(error)) {

@@ -16,7 +16,9 @@ namespace {
 
 using Buffer = VMemoryBuffer<1024, 2, 1048576>;
 
-std::u16string Units(const VString& text) { return std::u16string(text.GetCPointer(), size_t(text.GetLength())); }
+std::u16string Units(const VString& text) {
+    return std::u16string(text.GetCPointer(), size_t(text.GetLength()));
+}
 
 std::string Bytes(const Buffer& buffer) {
     return std::string(static_cast<const char*>(buffer.GetDataPtr()), buffer.GetDataSize());
@@ -203,16 +205,21 @@ TEST(VFromUnicodeConverterWhole, TrailingLoneHighSurrogateEndsWithoutLooping) {
     VMemory::DisposePtr(block);
 
     // A lone high surrogate inside the text is encoded on its own and nothing after it is lost.
-    std::u16string inside = u"\xD800" u"after";
+    std::u16string inside = u"\xD800"
+                            u"after";
     Buffer whole;
     EXPECT_TRUE(utf8.ConvertToBuffer(inside.data(), int32(inside.size()), whole, 0));
-    EXPECT_EQ(Bytes(whole), "\xED\xA0\x80" "after");
+    EXPECT_EQ(Bytes(whole), "\xED\xA0\x80"
+                            "after");
 }
 
 TEST(VFromUnicodeConverterWhole, LoneSurrogateInUCS4EndsWithoutLooping) {
     VFromUnicodeConverter_UTF32 ucs4(false);
-    for (const std::u16string& text :
-         {std::u16string(u"A\xD800"), std::u16string(u"A\xDC00" u"B"), std::u16string(u"A\xD800" u"B")}) {
+    for (const std::u16string& text : {std::u16string(u"A\xD800"),
+                                       std::u16string(u"A\xDC00"
+                                                      u"B"),
+                                       std::u16string(u"A\xD800"
+                                                      u"B")}) {
         Buffer buffer;
         EXPECT_FALSE(ucs4.ConvertToBuffer(text.data(), int32(text.size()), buffer, 0));
         EXPECT_EQ(Bytes(buffer), std::string("A\0\0\0", 4));
@@ -227,7 +234,8 @@ TEST(VFromUnicodeConverterWhole, ReallocKeepsTheUsedBytesAndLeavesExtraRoom) {
     std::u16string text = u"\u20AC5";
     EXPECT_TRUE(converter.ConvertRealloc(text.data(), int32(text.size()), block, size, 1));
     ASSERT_EQ(size, 8u);
-    EXPECT_EQ(std::string(static_cast<char*>(block), size), "pre:\xE2\x82\xAC" "5");
+    EXPECT_EQ(std::string(static_cast<char*>(block), size), "pre:\xE2\x82\xAC"
+                                                            "5");
     EXPECT_GE(VMemory::GetPtrSize(block), size + 1);
     static_cast<char*>(block)[size] = 0; // the extra byte is there for a terminator
     VMemory::DisposePtr(block);

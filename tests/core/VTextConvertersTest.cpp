@@ -15,26 +15,36 @@
 namespace vela {
 namespace {
 
-std::u16string Units(const VString& text) { return std::u16string(text.GetCPointer(), size_t(text.GetLength())); }
+std::u16string Units(const VString& text) {
+    return std::u16string(text.GetCPointer(), size_t(text.GetLength()));
+}
 
 std::string Narrow(const VString& text) {
     std::string out;
-    for (int32 i = 0; i < text.GetLength(); ++i) out.push_back(char(text.GetCPointer()[i]));
+    for (int32 i = 0; i < text.GetLength(); ++i)
+        out.push_back(char(text.GetCPointer()[i]));
     return out;
 }
 
-const uchar* U(const char* bytes) { return reinterpret_cast<const uchar*>(bytes); }
+const uchar* U(const char* bytes) {
+    return reinterpret_cast<const uchar*>(bytes);
+}
 
-VTextConverters& Registry() { return *VTextConverters::Get(); }
+VTextConverters& Registry() {
+    return *VTextConverters::Get();
+}
 
 // ---- Registry
 
 TEST(VTextConvertersRegistry, GetAnswersOneInstanceToEveryThread) {
     std::vector<VTextConverters*> seen(8, nullptr);
     std::vector<std::thread> threads;
-    for (size_t i = 0; i < seen.size(); ++i) threads.emplace_back([&seen, i] { seen[i] = VTextConverters::Get(); });
-    for (std::thread& thread : threads) thread.join();
-    for (VTextConverters* instance : seen) EXPECT_EQ(instance, VTextConverters::Get());
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&seen, i] { seen[i] = VTextConverters::Get(); });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (VTextConverters* instance : seen)
+        EXPECT_EQ(instance, VTextConverters::Get());
 }
 
 TEST(VTextConvertersRegistry, SharedUnicodeConvertersAreRetained) {
@@ -50,8 +60,8 @@ TEST(VTextConvertersRegistry, SharedUnicodeConvertersAreRetained) {
     EXPECT_EQ(from, Registry().GetStdLibFromUnicodeConverter());
     from->Release();
 
-    for (CharSet shared : {VTC_UTF_16_BigEndian, VTC_UTF_16_LittleEndian, VTC_UTF_32_LittleEndian,
-                           VTC_UTF_32_Raw_LittleEndian}) {
+    for (CharSet shared :
+         {VTC_UTF_16_BigEndian, VTC_UTF_16_LittleEndian, VTC_UTF_32_LittleEndian, VTC_UTF_32_Raw_LittleEndian}) {
         VToUnicodeConverter* a = Registry().RetainToUnicodeConverter(shared);
         VToUnicodeConverter* b = Registry().RetainToUnicodeConverter(shared);
         EXPECT_EQ(a, b) << shared;
@@ -66,6 +76,32 @@ TEST(VTextConvertersRegistry, SharedUnicodeConvertersAreRetained) {
         a->Release();
         b->Release();
     }
+}
+
+TEST(VTextConvertersRegistry, ConvertersServeSeveralThreadsAtOnce) {
+    // The shared converters keep no state between calls; the others are made per request.
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&failures, t] {
+            CharSet charSet = t % 2 == 0 ? VTC_UTF_8 : VTC_SystemDefault;
+            std::u16string expected;
+            for (int i = 0; i < 200; ++i)
+                expected += u"caf\u00E9 \u65E5\U0001F600 ";
+            for (int round = 0; round < 50; ++round) {
+                VString text(expected.c_str());
+                VMemoryBuffer<1024, 2, 1048576> bytes;
+                if (!text.ToBuffer(bytes, charSet)) ++failures;
+                VString back;
+                if (!Registry().ConvertToVString(bytes.GetDataPtr(), bytes.GetDataSize(), charSet, back) ||
+                    Units(back) != expected)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(VTextConvertersRegistry, UnknownSetsGiveAVoidConverterNeverNull) {
@@ -154,8 +190,8 @@ TEST(VTextConvertersTable, LooksUpNamesSetsAndMIBNumbers) {
         {"utf-8", VTC_UTF_8, 106},
         {"Shift_JIS", VTC_ShiftJIS, 17},
         {"csShiftJIS", VTC_ShiftJIS, 17},
-        {"x-mac-ce", VTC_MacCE, 1250},                   // the first of two rows wins
-        {"x-mac-chinesesimp", VTC_GB2312, 2025},         // likewise
+        {"x-mac-ce", VTC_MacCE, 1250},           // the first of two rows wins
+        {"x-mac-chinesesimp", VTC_GB2312, 2025}, // likewise
         {"windows-936", VTC_GBK, 113},
         {"ucs-4be", VTC_UTF_32_BigEndian, 1018},
         {"ISO_8859-1:1987", VTC_ISO8859_1, 4},
@@ -211,7 +247,8 @@ TEST(VTextConvertersTable, WebCharsetsComeInTableOrder) {
     EXPECT_EQ(Narrow(names[3]), "Shift_JIS");
     EXPECT_EQ(Narrow(names.back()), "GBK");
     EXPECT_EQ(charSets.back(), VTC_GBK);
-    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(Registry().GetCharSetFromName(names[i]), charSets[i]);
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(Registry().GetCharSetFromName(names[i]), charSets[i]);
 }
 
 TEST(VTextConvertersTable, AllCharsetsAreSortedWithTheirSets) {
@@ -225,7 +262,8 @@ TEST(VTextConvertersTable, AllCharsetsAreSortedWithTheirSets) {
         std::transform(s.begin(), s.end(), s.begin(), [](char c) { return char(std::tolower(uchar(c))); });
         return s;
     };
-    for (size_t i = 1; i < names.size(); ++i) EXPECT_LE(lower(names[i - 1]), lower(names[i])) << i;
+    for (size_t i = 1; i < names.size(); ++i)
+        EXPECT_LE(lower(names[i - 1]), lower(names[i])) << i;
     EXPECT_EQ(Narrow(names[0]), "Big5");
     auto find = [&](const char* wanted) {
         for (size_t i = 0; i < names.size(); ++i)
@@ -250,7 +288,10 @@ TEST(VTextConvertersBOM, ParsesMarksLongestFirst) {
     };
     const Case cases[] = {
         {std::string("\xFF\xFE\0\0A\0", 6), true, VTC_UTF_32_LittleEndian, 4},
-        {std::string("\xFF\xFE" "A\0", 4), true, VTC_UTF_16_LittleEndian, 2},
+        {std::string("\xFF\xFE"
+                     "A\0",
+                     4),
+         true, VTC_UTF_16_LittleEndian, 2},
         {std::string("\xFF\xFE\0", 3), true, VTC_UTF_16_LittleEndian, 2},
         {std::string("\0\0\xFE\xFF", 4), true, VTC_UTF_32_BigEndian, 4},
         {"\xFE\xFF", true, VTC_UTF_16_BigEndian, 2},
@@ -287,8 +328,8 @@ TEST(VTextConvertersBOM, GivesTheMarkOfEachSet) {
         const uchar* bom = VTextConverters::GetBOMForCharSet(c.charSet, &length);
         ASSERT_EQ(length, c.bytes.size()) << c.charSet;
         EXPECT_EQ(bom == nullptr, c.bytes.empty());
-        if (bom != nullptr) EXPECT_EQ(std::string(reinterpret_cast<const char*>(bom), length), c.bytes);
         if (!c.bytes.empty()) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(bom), length), c.bytes);
             CharSet parsed = VTC_Unknown;
             EXPECT_TRUE(VTextConverters::ParseBOM(bom, length, &length, &parsed));
             EXPECT_EQ(parsed, c.charSet);
@@ -314,7 +355,7 @@ TEST(VTextConvertersDetect, AcceptsExactlyWellFormedUTF8) {
         {"\xF0\x90\x80\x80", true},
         {"\xF4\x8F\xBF\xBF", true},
         {std::string("a\0b", 3), true},
-        {"\xC0\x80", false},         // overlong
+        {"\xC0\x80", false}, // overlong
         {"\xC1\xBF", false},
         {"\xE0\x80\x80", false},     // overlong
         {"\xED\xA0\x80", false},     // a surrogate

@@ -15,7 +15,9 @@ namespace {
 
 using Buffer = VMemoryBuffer<1024, 2, 1048576>;
 
-std::u16string Units(const VString& text) { return std::u16string(text.GetCPointer(), size_t(text.GetLength())); }
+std::u16string Units(const VString& text) {
+    return std::u16string(text.GetCPointer(), size_t(text.GetLength()));
+}
 
 VRefPtr<VToUnicodeConverter> Decoder(CharSet charSet) {
     return VRefPtr<VToUnicodeConverter>::Adopt(VTextConverters::Get()->RetainToUnicodeConverter(charSet));
@@ -170,7 +172,8 @@ TEST(XICUTextConverter, LargeTextsGoThroughTheBufferLoop) {
     std::string expected;
     for (int i = 0; i < 4000; ++i) {
         text += u"\u65E5a";
-        expected += "\x93\xFA" "a";
+        expected += "\x93\xFA"
+                    "a";
     }
     EXPECT_EQ(EncodeWhole(VTC_ShiftJIS, text), expected);
     EXPECT_EQ(DecodeWhole(VTC_ShiftJIS, expected), text);

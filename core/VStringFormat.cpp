@@ -1,0 +1,963 @@
+#include "core/VStringFormat.h"
+
+#include "core/VCppMemMgr.h"
+#include "intl/VIntlMgr.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <locale.h>
+#include <string>
+#include <type_traits>
+
+namespace vela {
+
+namespace {
+
+// Own buffers at least this large are given up when a string is emptied before formatting.
+constexpr int32 kKeptCapacity = 33;
+// The formatted text is staged here first, so that an argument may be the string being formatted.
+constexpr int32 kStagedUnits = 255;
+// A UTF-16 unit never takes more than 3 bytes of UTF-8: more bytes cannot fit any string.
+constexpr size_t kMaxFormattedBytes = size_t(VString::kMaxLength) * 3;
+// Precision beyond which the fast real conversions hand over to the C library.
+constexpr int64 kFastPrecisionLimit = 1000;
+
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                               "8081828384858687888990919293949596979899";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The locale of every C library call here: POSIX numbers, UTF-8 characters for %lc and %ls when the
+// system has them. Made once; (locale_t)0 when it cannot be made (the calls then use the thread's locale).
+locale_t FormatLocale() noexcept {
+    static const locale_t sLocale = [] {
+        locale_t base = newlocale(LC_ALL_MASK, "C", locale_t(0));
+        if (base == locale_t(0)) return base;
+        locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+        return utf8 != locale_t(0) ? utf8 : base;
+    }();
+    return sLocale;
+}
+
+// The number of decimal digits of value (1 for 0).
+int32 CountDigits(uint64 value) noexcept {
+    static constexpr auto kPowers = [] {
+        std::array<uint64, 20> powers{};
+        uint64 power = 1;
+        for (uint64& entry : powers) {
+            entry = power;
+            power *= 10;
+        }
+        return powers;
+    }();
+    // log10 from the bit width (1233 / 4096 ~ log10(2)), corrected by one comparison.
+    int32 guess = int32(((64 - __builtin_clzll(value | 1)) * 1233) >> 12);
+    return guess + ((value | 1) >= kPowers[size_t(guess)] ? 1 : 0);
+}
+
+// Writes the decimal digits of value just before end, two at a time.
+void WriteDigitsBackwards(UniChar* end, uint64 value) noexcept {
+    while (value >= 100) {
+        const char* pair = kDigitPairs + (value % 100) * 2;
+        value /= 100;
+        *--end = UniChar(pair[1]);
+        *--end = UniChar(pair[0]);
+    }
+    if (value >= 10) {
+        const char* pair = kDigitPairs + value * 2;
+        *--end = UniChar(pair[1]);
+        *--end = UniChar(pair[0]);
+    } else {
+        *--end = UniChar('0' + value);
+    }
+}
+
+// Appends count units written in place by fill(out); error 107 and no change when the text would be too long
+// or no buffer can be had.
+template <class Fill> void AppendFilled(VString& text, int32 count, Fill fill) {
+    int64 newLength = int64(text.GetLength()) + count;
+    if (newLength > VString::kMaxLength) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return;
+    }
+    int32 length = text.GetLength();
+    UniChar* out = text.GetCPointerForWrite(int32(newLength));
+    if (out == nullptr) return;
+    fill(out + length);
+    text.Validate(int32(newLength));
+}
+
+uint64 Magnitude(int64 value) noexcept {
+    return value < 0 ? 0 - uint64(value) : uint64(value);
+}
+
+// Empties a string before it is written from scratch: a shared or large buffer goes back to the inline area,
+// a small own one stays.
+void ResetForWriting(VString& text) {
+    if (text.GetLength() == 0) return;
+    if (text.GetSharedBufferRefCount() >= 2 || text.GetCapacity() >= kKeptCapacity) text.EnsureSize(0, false);
+    text.Truncate(0);
+}
+
+void MarkWritten(VString& text) {
+    if (text.IsNull()) text.SetNull(false);
+    text.SetDirty(true);
+}
+
+// Appends bytes as UTF-8 (ASCII without a converter); false when memory runs out.
+bool AppendUTF8(VString& text, const char* bytes, size_t count) {
+    uchar seen = 0;
+    for (size_t i = 0; i < count; ++i)
+        seen |= uchar(bytes[i]);
+    if ((seen & 0x80) != 0) {
+        text.AppendBlock(bytes, count, VTC_UTF_8);
+        return true;
+    }
+    if (count > size_t(VString::kMaxLength)) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return false;
+    }
+    int64 expected = int64(text.GetLength()) + int64(count);
+    AppendFilled(text, int32(count), [&](UniChar* out) {
+        for (size_t i = 0; i < count; ++i)
+            out[i] = UniChar(uchar(bytes[i]));
+    });
+    return text.GetLength() == expected;
+}
+
+// A growing byte buffer that starts on the stack.
+class ByteSink {
+public:
+    ByteSink() noexcept = default;
+    ~ByteSink() {
+        if (fData != fLocal) std::free(fData);
+    }
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
+
+    // Room for count more bytes behind the data; null (error 107 raised) when it cannot be had.
+    char* Reserve(size_t count) {
+        if (count <= fCapacity - fSize) return fData + fSize;
+        char* grown = nullptr;
+        size_t capacity = 0;
+        if (count <= kMaxFormattedBytes && fSize + count <= kMaxFormattedBytes) {
+            capacity = fCapacity * 2 > fSize + count ? fCapacity * 2 : fSize + count;
+            grown = static_cast<char*>(fData == fLocal ? std::malloc(capacity) : std::realloc(fData, capacity));
+        }
+        if (grown == nullptr) {
+            _ThrowError(VE_STRING_ALLOC_FAILED);
+            return nullptr;
+        }
+        if (fData == fLocal) std::memcpy(grown, fLocal, fSize);
+        fData = grown;
+        fCapacity = capacity;
+        return fData + fSize;
+    }
+    size_t Room() const noexcept { return fCapacity - fSize; }
+    void Commit(size_t count) noexcept { fSize += count; }
+    bool Append(const char* bytes, size_t count) {
+        char* out = Reserve(count);
+        if (out == nullptr) return false;
+        std::memcpy(out, bytes, count);
+        fSize += count;
+        return true;
+    }
+    bool Append(char c) { return Append(&c, 1); }
+    const char* Data() const noexcept { return fData; }
+    size_t Size() const noexcept { return fSize; }
+    void Reset() noexcept { fSize = 0; }
+
+private:
+    char fLocal[256];
+    char* fData = fLocal;
+    size_t fSize = 0;
+    size_t fCapacity = sizeof(fLocal);
+};
+
+enum class ELength { kNone, kChar, kShort, kLong, kLongLong, kIntMax, kSize, kPtrDiff, kLongDouble };
+
+// One parsed conversion: "%" flags width "." precision length conversion.
+struct Conversion {
+    bool fMinus = false, fPlus = false, fSpace = false, fHash = false, fZero = false;
+    bool fWidthStar = false, fPrecisionStar = false, fHasPrecision = false;
+    int64 fWidth = -1; // -1: none
+    int64 fPrecision = 0;
+    ELength fLength = ELength::kNone;
+    char fConversion = 0;
+    bool fValid = true; // false when a width or precision does not fit an int
+
+    bool IsPlain() const noexcept { return !fMinus && !fPlus && !fSpace && !fHash && !fZero && fWidth < 0; }
+};
+
+int64 ParseCount(const char*& p) noexcept {
+    int64 value = 0;
+    while (*p >= '0' && *p <= '9') {
+        if (value <= INT_MAX) value = value * 10 + (*p - '0');
+        ++p;
+    }
+    return value;
+}
+
+// Parses behind the "%"; p ends on the conversion character (or the terminating zero).
+Conversion ParseConversion(const char*& p) noexcept {
+    Conversion c;
+    for (;; ++p) {
+        switch (*p) {
+        case '-':
+            c.fMinus = true;
+            continue;
+        case '+':
+            c.fPlus = true;
+            continue;
+        case ' ':
+            c.fSpace = true;
+            continue;
+        case '#':
+            c.fHash = true;
+            continue;
+        case '0':
+            c.fZero = true;
+            continue;
+        case '\'':
+            continue; // grouping: nothing to group in the POSIX locale
+        case 'I':
+            continue; // locale digits: the POSIX locale has none
+        default:
+            break;
+        }
+        break;
+    }
+    if (*p == '*') {
+        c.fWidthStar = true;
+        ++p;
+    } else if (*p >= '1' && *p <= '9') {
+        c.fWidth = ParseCount(p);
+        c.fValid = c.fWidth <= INT_MAX;
+    }
+    if (*p == '.') {
+        ++p;
+        c.fHasPrecision = true;
+        if (*p == '*') {
+            c.fPrecisionStar = true;
+            ++p;
+        } else {
+            c.fPrecision = ParseCount(p);
+            c.fValid = c.fValid && c.fPrecision <= INT_MAX;
+        }
+    }
+    static constexpr struct {
+        const char* fText;
+        ELength fLength;
+    } kLengths[] = {{"hh", ELength::kChar},     {"h", ELength::kShort},    {"ll", ELength::kLongLong},
+                    {"l", ELength::kLong},      {"q", ELength::kLongLong}, {"j", ELength::kIntMax},
+                    {"z", ELength::kSize},      {"Z", ELength::kSize},     {"t", ELength::kPtrDiff},
+                    {"L", ELength::kLongDouble}};
+    for (const auto& length : kLengths) {
+        if (*p != length.fText[0]) continue;
+        size_t size = std::strlen(length.fText);
+        if (std::strncmp(p, length.fText, size) == 0) {
+            c.fLength = length.fLength;
+            p += size;
+            break;
+        }
+    }
+    c.fConversion = *p;
+    return c;
+}
+
+bool IsKnownConversion(char c) noexcept {
+    return c != 0 && std::strchr("diouxXcspneEfFgGaSAV%", c) != nullptr;
+}
+
+int64 ReadSigned(va_list& args, ELength length) {
+    switch (length) {
+    case ELength::kChar:
+        return static_cast<signed char>(va_arg(args, int));
+    case ELength::kShort:
+        return static_cast<short>(va_arg(args, int));
+    case ELength::kLong:
+        return va_arg(args, long);
+    case ELength::kLongLong:
+    case ELength::kLongDouble:
+        return va_arg(args, long long);
+    case ELength::kIntMax:
+        return va_arg(args, intmax_t);
+    case ELength::kSize:
+        return va_arg(args, std::make_signed_t<size_t>);
+    case ELength::kPtrDiff:
+        return va_arg(args, ptrdiff_t);
+    default:
+        return va_arg(args, int);
+    }
+}
+
+uint64 ReadUnsigned(va_list& args, ELength length) {
+    switch (length) {
+    case ELength::kChar:
+        return static_cast<unsigned char>(va_arg(args, unsigned int));
+    case ELength::kShort:
+        return static_cast<unsigned short>(va_arg(args, unsigned int));
+    case ELength::kLong:
+        return va_arg(args, unsigned long);
+    case ELength::kLongLong:
+    case ELength::kLongDouble:
+        return va_arg(args, unsigned long long);
+    case ELength::kIntMax:
+        return va_arg(args, uintmax_t);
+    case ELength::kSize:
+        return va_arg(args, size_t);
+    case ELength::kPtrDiff:
+        return va_arg(args, std::make_unsigned_t<ptrdiff_t>);
+    default:
+        return va_arg(args, unsigned int);
+    }
+}
+
+// The engine's state for one run: the bytes not yet decoded, and the C locale switched on demand.
+class Formatter {
+public:
+    explicit Formatter(VString& out) noexcept : fOut(out) {}
+    ~Formatter() {
+        if (fSwitched) uselocale(fPrevious);
+    }
+    Formatter(const Formatter&) = delete;
+    Formatter& operator=(const Formatter&) = delete;
+
+    bool Run(const char* format, va_list args);
+
+private:
+    bool _Convert(Conversion& c, va_list& args);
+    bool _ConvertInteger(const Conversion& c, va_list& args);
+    bool _ConvertReal(const Conversion& c, va_list& args);
+    bool _ConvertString(const Conversion& c, va_list& args);
+    bool _ConvertObject(const Conversion& c, va_list& args);
+    bool _Flush();
+    void _BuildSpec(const Conversion& c, const char* length, char* spec) const noexcept;
+    template <class T> bool _FormatWithC(const Conversion& c, const char* length, T value);
+
+    VString& fOut;
+    ByteSink fBytes;
+    bool fSwitched = false;
+    locale_t fPrevious = locale_t(0);
+};
+
+bool Formatter::Run(const char* format, va_list args) {
+    va_list walk;
+    va_copy(walk, args);
+    bool done = true;
+    const char* p = format;
+    while (done && *p != 0) {
+        const char* percent = std::strchr(p, '%');
+        size_t plain = percent != nullptr ? size_t(percent - p) : std::strlen(p);
+        done = fBytes.Append(p, plain);
+        if (percent == nullptr || !done) break;
+        p = percent + 1;
+        Conversion c = ParseConversion(p);
+        if (!IsKnownConversion(c.fConversion)) {
+            // Not a conversion we know: written as it stands, no argument taken.
+            const char* end = *p != 0 ? p + 1 : p;
+            done = fBytes.Append(percent, size_t(end - percent));
+            p = end;
+            continue;
+        }
+        ++p;
+        done = _Convert(c, walk);
+    }
+    va_end(walk);
+    return done && _Flush();
+}
+
+bool Formatter::_Flush() {
+    bool done = AppendUTF8(fOut, fBytes.Data(), fBytes.Size());
+    fBytes.Reset();
+    return done;
+}
+
+bool Formatter::_Convert(Conversion& c, va_list& args) {
+    if (c.fConversion == '%') return fBytes.Append('%');
+    // Arguments are taken in order: the '*' width, the '*' precision, then the value.
+    if (c.fWidthStar) {
+        int width = va_arg(args, int);
+        if (width == INT_MIN) c.fValid = false;
+        if (width < 0) c.fMinus = true;
+        c.fWidth = width < 0 ? -int64(width) : int64(width);
+    }
+    if (c.fPrecisionStar) {
+        int precision = va_arg(args, int);
+        c.fHasPrecision = precision >= 0;
+        c.fPrecision = precision < 0 ? 0 : precision;
+    }
+    switch (c.fConversion) {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        return _ConvertInteger(c, args);
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+        return _ConvertReal(c, args);
+    case 'c':
+    case 's':
+        return _ConvertString(c, args);
+    case 'p': {
+        void* pointer = va_arg(args, void*);
+        return !c.fValid || _FormatWithC(c, "", pointer);
+    }
+    case 'n':
+        // Writing through an argument is refused: the pointer is taken and nothing is stored.
+        (void)va_arg(args, void*);
+        return true;
+    default:
+        return _ConvertObject(c, args);
+    }
+}
+
+bool Formatter::_ConvertInteger(const Conversion& c, va_list& args) {
+    bool isSigned = c.fConversion == 'd' || c.fConversion == 'i';
+    int64 signedValue = isSigned ? ReadSigned(args, c.fLength) : 0;
+    uint64 unsignedValue = isSigned ? 0 : ReadUnsigned(args, c.fLength);
+    if (!c.fValid) return true;
+    if (!c.IsPlain() || c.fHasPrecision) {
+        return isSigned ? _FormatWithC(c, "ll", static_cast<long long>(signedValue))
+                        : _FormatWithC(c, "ll", static_cast<unsigned long long>(unsignedValue));
+    }
+    char* out = fBytes.Reserve(24);
+    if (out == nullptr) return false;
+    int base = c.fConversion == 'o' ? 8 : (c.fConversion == 'x' || c.fConversion == 'X' ? 16 : 10);
+    std::to_chars_result result =
+        isSigned ? std::to_chars(out, out + 24, signedValue) : std::to_chars(out, out + 24, unsignedValue, base);
+    if (c.fConversion == 'X') {
+        for (char* q = out; q < result.ptr; ++q)
+            if (*q >= 'a' && *q <= 'f') *q = char(*q - 'a' + 'A');
+    }
+    fBytes.Commit(size_t(result.ptr - out));
+    return true;
+}
+
+bool Formatter::_ConvertReal(const Conversion& c, va_list& args) {
+    if (c.fLength == ELength::kLongDouble) {
+        long double value = va_arg(args, long double);
+        return !c.fValid || _FormatWithC(c, "L", value);
+    }
+    double value = va_arg(args, double);
+    if (!c.fValid) return true;
+    int64 precision = c.fHasPrecision ? c.fPrecision : 6;
+    bool fast = c.IsPlain() && c.fConversion != 'a' && std::isfinite(value) && precision <= kFastPrecisionLimit;
+    if (!fast) return _FormatWithC(c, "", value);
+
+    // With a precision, to_chars and the C library both round the exact binary value half to even: same text.
+    std::chars_format form = std::chars_format::general;
+    switch (c.fConversion) {
+    case 'f':
+    case 'F':
+        form = std::chars_format::fixed;
+        break;
+    case 'e':
+    case 'E':
+        form = std::chars_format::scientific;
+        break;
+    default:
+        break;
+    }
+    size_t room = size_t(precision) + 330; // the 309 integer digits of the largest double, sign, point, exponent
+    char* out = fBytes.Reserve(room);
+    if (out == nullptr) return false;
+    std::to_chars_result result = std::to_chars(out, out + room, value, form, int(precision));
+    if (result.ec != std::errc()) return _FormatWithC(c, "", value);
+    if (c.fConversion == 'E' || c.fConversion == 'G') {
+        for (char* q = out; q < result.ptr; ++q)
+            if (*q == 'e') *q = 'E';
+    }
+    fBytes.Commit(size_t(result.ptr - out));
+    return true;
+}
+
+bool Formatter::_ConvertString(const Conversion& c, va_list& args) {
+    if (c.fConversion == 'c') {
+        if (c.fLength == ELength::kLong) {
+            wint_t wide = va_arg(args, wint_t);
+            return !c.fValid || _FormatWithC(c, "l", wide);
+        }
+        int value = va_arg(args, int);
+        if (!c.fValid) return true;
+        if (c.IsPlain()) return fBytes.Append(char(uchar(value)));
+        return _FormatWithC(c, "", value);
+    }
+    if (c.fLength == ELength::kLong) {
+        const wchar_t* wide = va_arg(args, const wchar_t*);
+        return !c.fValid || _FormatWithC(c, "l", wide);
+    }
+    const char* text = va_arg(args, const char*);
+    if (!c.fValid) return true;
+    if (c.IsPlain() && !c.fHasPrecision) {
+        if (text == nullptr) text = "(null)";
+        return fBytes.Append(text, std::strlen(text));
+    }
+    return _FormatWithC(c, "", text);
+}
+
+bool Formatter::_ConvertObject(const Conversion& c, va_list& args) {
+    const void* argument = va_arg(args, const void*);
+    if (!_Flush()) return false;
+    const auto* object = static_cast<const VObject*>(VCppMemMgr::CheckVObject(argument));
+    VString& out = fOut;
+    if (object == nullptr) {
+        out.AppendCString("@@invalid VObject@@");
+    } else if (c.fConversion == 'S') {
+        const auto* text = dynamic_cast<const VString*>(object);
+        if (text != nullptr) {
+            out.AppendString(*text);
+        } else {
+            out.AppendCString("@@invalid VString@@");
+        }
+    } else if (c.fConversion == 'A') {
+        const auto* value = dynamic_cast<const VValueSingle*>(object);
+        if (value != nullptr) {
+            out.AppendValue(*value);
+        } else {
+            out.AppendCString("@@invalid VValueSingle@@");
+        }
+    } else {
+        VString dump;
+        object->DebugDump(dump);
+        out.AppendString(dump);
+    }
+    return true;
+}
+
+void Formatter::_BuildSpec(const Conversion& c, const char* length, char* spec) const noexcept {
+    char* p = spec;
+    *p++ = '%';
+    if (c.fMinus) *p++ = '-';
+    if (c.fPlus) *p++ = '+';
+    if (c.fSpace) *p++ = ' ';
+    if (c.fHash) *p++ = '#';
+    if (c.fZero) *p++ = '0';
+    if (c.fWidth >= 0) p = std::to_chars(p, p + 12, c.fWidth).ptr;
+    if (c.fHasPrecision) {
+        *p++ = '.';
+        p = std::to_chars(p, p + 12, c.fPrecision).ptr;
+    }
+    while (*length != 0)
+        *p++ = *length++;
+    *p++ = c.fConversion;
+    *p = 0;
+}
+
+// One conversion by the C library, into the bytes: measured when the room is short, so nothing is cut.
+template <class T> bool Formatter::_FormatWithC(const Conversion& c, const char* length, T value) {
+    char spec[48];
+    _BuildSpec(c, length, spec);
+    if (!fSwitched && FormatLocale() != locale_t(0)) {
+        fPrevious = uselocale(FormatLocale());
+        fSwitched = true;
+    }
+    if (fBytes.Reserve(64) == nullptr) return false;
+    size_t room = fBytes.Room();
+    int written = std::snprintf(fBytes.Reserve(0), room, spec, value);
+    if (written < 0) return true; // not representable (a wide character without UTF-8): nothing written
+    if (size_t(written) >= room) {
+        char* out = fBytes.Reserve(size_t(written) + 1);
+        if (out == nullptr) return false;
+        std::snprintf(out, size_t(written) + 1, spec, value);
+    }
+    fBytes.Commit(size_t(written));
+    return true;
+}
+
+// Hexadecimal digits of value; with prefix, zero-padded to the width class of its type and led by "0x".
+template <class T> void WriteHex(VString& text, T value, bool prefix) {
+    static_assert(std::is_unsigned_v<T>);
+    UniChar buffer[2 + 2 * sizeof(T)];
+    UniChar* end = buffer + sizeof(buffer) / sizeof(UniChar);
+    UniChar* p = end;
+    do {
+        *--p = UniChar(kHexDigits[value & 0xF]);
+        value = T(value >> 4);
+    } while (value != 0);
+    if (prefix) {
+        int64 digits = end - p;
+        int64 padded = 2;
+        if constexpr (sizeof(T) == 8) {
+            padded = digits <= 4 ? 4 : (digits <= 8 ? 8 : 16);
+        } else if constexpr (sizeof(T) == 4) {
+            padded = digits <= 4 ? 4 : 8;
+        }
+        while (end - p < padded)
+            *--p = u'0';
+        *--p = u'x';
+        *--p = u'0';
+    }
+    ResetForWriting(text);
+    if (!text.EnsureSize(int32(sizeof(buffer) / sizeof(UniChar)), false)) {
+        text.Clear();
+        return;
+    }
+    text.AppendUniChars(p, int32(end - p));
+}
+
+// The text of a C real as bytes, behind its leading white space. Units outside ASCII become 0: no real
+// contains one, so every reading stops there as it would on the UTF-8 form.
+class RealText {
+public:
+    RealText(const UniChar* text, int32 length) {
+        int32 start = 0;
+        while (start < length && IsCSpace(text[start]))
+            ++start;
+        const UniChar* units = text + start;
+        size_t count = size_t(length - start);
+        char* out = fLocal;
+        if (count >= sizeof(fLocal)) {
+            // A long text: only its leading run of characters that may belong to a real is copied.
+            size_t run = 0;
+            while (run < count && IsRealChar(units[run]))
+                ++run;
+            count = run;
+            if (count >= sizeof(fLocal)) {
+                fHeap.resize(count + 1);
+                out = fHeap.data();
+            }
+        }
+        for (size_t k = 0; k < count; ++k)
+            out[k] = units[k] < 0x80 ? char(units[k]) : 0;
+        out[count] = 0;
+        fData = out;
+        fSize = count;
+    }
+    const char* Begin() const noexcept { return fData; }
+    const char* End() const noexcept { return fData + fSize; }
+
+private:
+    static bool IsCSpace(UniChar c) noexcept { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+    static bool IsRealChar(UniChar c) noexcept {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'.' ||
+               c == u'+' || c == u'-' || c == u'(' || c == u')' || c == u'_';
+    }
+
+    char fLocal[128];
+    std::string fHeap;
+    const char* fData = fLocal;
+    size_t fSize = 0;
+};
+
+// The C library's reading, for the rare texts the fast reader leaves to it (hexadecimal, out of range).
+double ParseRealWithC(const char* text, bool* overflow) {
+    errno = 0;
+    locale_t locale = FormatLocale();
+    double value = locale != locale_t(0) ? strtod_l(text, nullptr, locale) : std::strtod(text, nullptr);
+    if (overflow != nullptr) *overflow = errno == ERANGE && (value == 0 || std::isinf(value));
+    return value;
+}
+
+double ParseReal(const RealText& text, bool* overflow) {
+    const char* p = text.Begin();
+    const char* end = text.End();
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    if (p == end || *p == '+' || *p == '-') return 0;
+    if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return ParseRealWithC(text.Begin(), overflow);
+    double value = 0;
+    std::from_chars_result result = std::from_chars(p, end, value);
+    if (result.ec == std::errc::result_out_of_range) return ParseRealWithC(text.Begin(), overflow);
+    if (result.ec != std::errc()) return 0;
+    return negative ? -value : value;
+}
+
+bool IsDigit(UniChar c) noexcept {
+    return c >= u'0' && c <= u'9';
+}
+
+// 0-15, or -1 for a character that is not a hexadecimal digit.
+int HexDigitValue(UniChar c) noexcept {
+    if (IsDigit(c)) return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+}
+
+// True when text starts with "dddd-dd-dd".
+bool HasDateShape(const UniChar* text) noexcept {
+    for (int32 i = 0; i < 10; ++i) {
+        bool dash = i == 4 || i == 7;
+        if (dash ? text[i] != u'-' : !IsDigit(text[i])) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- printf family
+
+void VString::Printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    VPrintf(format, args);
+    va_end(args);
+}
+
+void VString::VPrintf(const char* format, va_list args) {
+    VStr<kStagedUnits> staged;
+    Formatter formatter(staged);
+    if (format != nullptr && !formatter.Run(format, args)) return;
+    ResetForWriting(*this);
+    AppendString(staged);
+    MarkWritten(*this);
+}
+
+void VString::AppendPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    _Printf(format, args);
+    va_end(args);
+}
+
+void VString::_Printf(const char* format, va_list args) {
+    if (format == nullptr) return;
+    VStr<kStagedUnits> staged;
+    Formatter formatter(staged);
+    if (!formatter.Run(format, args)) return;
+    AppendString(staged);
+}
+
+VString Printf(const char* format, ...) {
+    VString text;
+    va_list args;
+    va_start(args, format);
+    text._Printf(format, args);
+    va_end(args);
+    return text;
+}
+
+// ---- Number writers
+
+void VString::AppendLong(int32 value) {
+    AppendLong8(value);
+}
+
+// The digits go straight into the buffer: a staging copy would be read back before its stores land.
+void VString::AppendLong8(int64 value) {
+    uint64 magnitude = Magnitude(value);
+    int32 sign = value < 0 ? 1 : 0;
+    int32 count = CountDigits(magnitude) + sign;
+    AppendFilled(*this, count, [&](UniChar* out) {
+        WriteDigitsBackwards(out + count, magnitude);
+        if (sign != 0) out[0] = u'-';
+    });
+}
+
+void VString::AppendULong8(uint64 value) {
+    int32 count = CountDigits(value);
+    AppendFilled(*this, count, [&](UniChar* out) { WriteDigitsBackwards(out + count, value); });
+}
+
+void VString::FromULong8(uint64 value) {
+    ResetForWriting(*this);
+    AppendULong8(value);
+}
+
+VString VString::ToString(int value) {
+    VString text;
+    text.AppendLong8(value);
+    return text;
+}
+
+VString VString::ToString(long value) {
+    VString text;
+    text.AppendLong8(value);
+    return text;
+}
+
+VString VString::ToString(long long value) {
+    VString text;
+    text.AppendLong8(value);
+    return text;
+}
+
+VString VString::ToString(unsigned long value) {
+    VString text;
+    text.AppendULong8(value);
+    return text;
+}
+
+VString VString::ToString(unsigned long long value) {
+    VString text;
+    text.AppendULong8(value);
+    return text;
+}
+
+void VString::AppendReal(double value) {
+    // "%.14G": the general form of 14 significant digits with an upper-case exponent, INF and NAN.
+    char bytes[40];
+    std::to_chars_result result = std::to_chars(bytes, bytes + sizeof(bytes), value, std::chars_format::general, 14);
+    int32 count = int32(result.ptr - bytes);
+    AppendFilled(*this, count, [&](UniChar* out) {
+        for (int32 i = 0; i < count; ++i) {
+            char c = bytes[i];
+            out[i] = UniChar(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+    });
+}
+
+void VString::FromReal(double value) {
+    ResetForWriting(*this);
+    AppendReal(value);
+}
+
+void VString::AppendOsType(uint32 code) {
+    const char bytes[4] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
+    AppendUTF8(*this, bytes, sizeof(bytes));
+}
+
+void VString::FromOsType(uint32 code) {
+    ResetForWriting(*this);
+    AppendOsType(code);
+}
+
+void VString::FromHexLong(int64 value, bool prefix) {
+    WriteHex(*this, uint64(value), prefix);
+}
+
+void VString::FromHexLong(int32 value, bool prefix) {
+    WriteHex(*this, uint32(value), prefix);
+}
+
+void VString::FromHexLong(uchar value, bool prefix) {
+    WriteHex(*this, value, prefix);
+}
+
+void VString::FromHexLong(char value, bool prefix) {
+    WriteHex(*this, uchar(value), prefix);
+}
+
+void VString::AppendValue(const VValueSingle& value) {
+    VStr255 text;
+    value.GetString(text);
+    AppendString(text);
+}
+
+void VString::FromBoolean(uint8 value) {
+    ResetForWriting(*this);
+    AppendCString(value != 0 ? "true" : "false");
+}
+
+void VString::FromByte(int8 value) {
+    FromLong8(value);
+}
+
+void VString::FromWord(int16 value) {
+    FromLong8(value);
+}
+
+void VString::FromLong(int32 value) {
+    FromLong8(value);
+}
+
+void VString::FromLong8(int64 value) {
+    ResetForWriting(*this);
+    AppendLong8(value);
+}
+
+// ---- Number readers
+
+int64 VString::GetLong8() const {
+    if (fLength == 0) return 0;
+    const VString& separator = VIntlMgr::GetCurrent()->GetDecimalSeparator();
+    // No unit is 0x10000: without a separator the scan never stops early.
+    uint32 stop = separator.GetLength() > 0 ? uint32(separator.GetCPointer()[0]) : 0x10000u;
+    uint64 value = 0;
+    bool negative = false;
+    for (int32 i = 0; i < fLength; ++i) {
+        UniChar c = fString[i];
+        if (IsDigit(c)) {
+            value = value * 10 + uint64(c - u'0');
+        } else if (c == u'-') {
+            if (value == 0) negative = true;
+        } else if (uint32(c) == stop) {
+            break;
+        }
+    }
+    return negative ? int64(0 - value) : int64(value);
+}
+
+int32 VString::GetLong() const {
+    int64 value = GetLong8();
+    return value >= INT32_MIN && value <= INT32_MAX ? int32(value) : 0;
+}
+
+int16 VString::GetWord() const {
+    int64 value = GetLong8();
+    return value >= INT16_MIN && value <= INT16_MAX ? int16(value) : 0;
+}
+
+int8 VString::GetByte() const {
+    int64 value = GetLong8();
+    return value >= INT8_MIN && value <= INT8_MAX ? int8(value) : 0;
+}
+
+double VString::GetReal() const {
+    return GetRealCheckOverflow(nullptr);
+}
+
+double VString::GetRealCheckOverflow(bool* overflow) const {
+    if (overflow != nullptr) *overflow = false;
+    if (fLength == 0) return 0;
+    return ParseReal(RealText(fString, fLength), overflow);
+}
+
+bool VString::GetBoolean() const {
+    static constexpr UniChar kTrue[] = u"true";
+    if (fLength == 0) return false;
+    return VIntlMgr::GetCurrent()->EqualString(fString, fLength, kTrue, 4, false);
+}
+
+int64 VString::GetHexLong() const noexcept {
+    uint64 value = 0;
+    for (int32 i = 0; i < fLength; ++i) {
+        int digit = HexDigitValue(fString[i]);
+        if (digit >= 0) value = value * 16 + uint64(digit);
+    }
+    return int64(value);
+}
+
+uint32 VString::GetOsType() const {
+    if (fLength == 0) return 0;
+    // Every unit takes at least one byte of UTF-8.
+    if (fLength > 4) return 0;
+    char bytes[16];
+    size_t produced = ToBlock(bytes, sizeof(bytes), VTC_UTF_8, false, false);
+    if (produced > 4) return 0;
+    uint32 code = 0;
+    for (size_t i = 0; i < 4; ++i)
+        code = (code << 8) | (i < produced ? uchar(bytes[i]) : uchar(' '));
+    return code;
+}
+
+bool VString::IsISODate() const noexcept {
+    return fLength == 10 && HasDateShape(fString);
+}
+
+bool VString::IsNonAmbigousDate() const noexcept {
+    return fLength == 14 && fString[0] == u'!' && fString[1] == u'!' && HasDateShape(fString + 2) &&
+           fString[12] == u'!' && fString[13] == u'!';
+}
+
+} // namespace vela

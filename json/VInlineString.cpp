@@ -1,0 +1,50 @@
+#include "json/VInlineString.h"
+
+#include "core/VString.h"
+
+#include <algorithm>
+
+namespace vela {
+
+std::atomic<uint32> VInlineString_tag{0};
+
+const UniChar VInlineString::sZero = 0;
+
+std::atomic<int32>* VInlineString::_Count() const noexcept {
+    // Same place as the string's own buffers: behind the terminator slot, on a 4-byte boundary.
+    return reinterpret_cast<std::atomic<int32>*>(fBuffer + (fCapacity | 1) + 1);
+}
+
+void VInlineString::Retain() const noexcept {
+    if (fBuffer != nullptr) _Count()->fetch_add(1, std::memory_order_relaxed);
+}
+
+void VInlineString::Release() noexcept {
+    if (fBuffer != nullptr) VString::ReleaseSharedBuffer(fBuffer, fCapacity);
+    fBuffer = nullptr;
+    fLength = 0;
+    fCapacity = 0;
+}
+
+int32 VInlineString::GetShareCount() const noexcept {
+    return fBuffer != nullptr ? _Count()->load(std::memory_order_relaxed) : 0;
+}
+
+bool VInlineString::EqualsUnits(const UniChar* units, int32 length) const noexcept {
+    if (length != fLength) return false;
+    if (length == 0 || fBuffer == units) return true;
+    return std::equal(fBuffer, fBuffer + length, units);
+}
+
+VInlineString VInlineString::RetainFromString(const VString& text) {
+    VInlineString record;
+    record.fBuffer = text.RetainBuffer(&record.fLength, &record.fCapacity);
+    if (record.fBuffer == nullptr) record.fLength = record.fCapacity = 0;
+    return record;
+}
+
+void VInlineString::ToString(VString& out) const {
+    out.ShareBuffer(fBuffer, fLength, fCapacity);
+}
+
+} // namespace vela

@@ -1,0 +1,416 @@
+#include "json/VJSONGraph.h"
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONGraphNode.h"
+#include "json/VStorageLocker.h"
+
+#include <new>
+#include <vector>
+
+namespace vela {
+
+namespace {
+
+// Deletions queued on this thread while another deletion runs: freeing a long chain then takes a loop, not a
+// deep recursion. The lists are linked through the members' (unused by then) graph links.
+struct PendingDeletions {
+    VJSONObject* fObjects;
+    VJSONArray* fArrays;
+    bool fDraining;
+};
+thread_local PendingDeletions tPending{nullptr, nullptr, false};
+
+} // namespace
+
+std::recursive_mutex& StGraphLocker::GetMutex() noexcept {
+    static std::recursive_mutex sMutex;
+    return sMutex;
+}
+
+uint64 VJSONGraph::_NextMark() noexcept {
+    static std::atomic<uint64> sMark{0};
+    return sMark.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+void VJSONGraph::_Join(VJSONGraph* graph, Node node) {
+    node.Graph() = graph;
+    graph->Retain();
+    if (node.fObject != nullptr) {
+        VJSONObject* object = node.fObject;
+        object->fLink.fPrev = nullptr;
+        object->fLink.fNext = graph->fObjects;
+        if (graph->fObjects != nullptr) graph->fObjects->fLink.fPrev = object;
+        graph->fObjects = object;
+        ++graph->fObjectCount;
+    } else {
+        VJSONArray* array = node.fArray;
+        array->fLink.fPrev = nullptr;
+        array->fLink.fNext = graph->fArrays;
+        if (graph->fArrays != nullptr) graph->fArrays->fLink.fPrev = array;
+        graph->fArrays = array;
+        ++graph->fArrayCount;
+    }
+    graph->fTotal.fetch_add(node.RefCount(), std::memory_order_relaxed);
+    if (node.QualifiesAsShared()) graph->fShared = true;
+}
+
+void VJSONGraph::_Leave(Node node) {
+    VJSONGraph* graph = node.Graph();
+    if (node.fObject != nullptr) {
+        VJSONGraphLink<VJSONObject>& link = node.fObject->fLink;
+        if (link.fPrev != nullptr) {
+            link.fPrev->fLink.fNext = link.fNext;
+        } else {
+            graph->fObjects = link.fNext;
+        }
+        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
+        link.fPrev = link.fNext = nullptr;
+        --graph->fObjectCount;
+    } else {
+        VJSONGraphLink<VJSONArray>& link = node.fArray->fLink;
+        if (link.fPrev != nullptr) {
+            link.fPrev->fLink.fNext = link.fNext;
+        } else {
+            graph->fArrays = link.fNext;
+        }
+        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
+        link.fPrev = link.fNext = nullptr;
+        --graph->fArrayCount;
+    }
+    graph->fTotal.fetch_sub(node.RefCount(), std::memory_order_relaxed);
+    node.Graph() = nullptr;
+    node.Incoming() = 0;
+    graph->Release();
+}
+
+VJSONGraph* VJSONGraph::_Merge(VJSONGraph* a, VJSONGraph* b) {
+    VJSONGraph* big = a;
+    VJSONGraph* small = b;
+    if (a->fObjectCount + a->fArrayCount < b->fObjectCount + b->fArrayCount) std::swap(big, small);
+    big->fMayHoldCycles = big->fMayHoldCycles || small->fMayHoldCycles;
+    big->fShared = big->fShared || small->fShared;
+    big->fTotal.fetch_add(small->fTotal.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    big->fInternal += small->fInternal;
+
+    int32 moved = 0;
+    for (VJSONObject* object = small->fObjects; object != nullptr;) {
+        VJSONObject* next = object->fLink.fNext;
+        object->fLink.fGraph = big;
+        object->fLink.fPrev = nullptr;
+        object->fLink.fNext = big->fObjects;
+        if (big->fObjects != nullptr) big->fObjects->fLink.fPrev = object;
+        big->fObjects = object;
+        ++moved;
+        object = next;
+    }
+    for (VJSONArray* array = small->fArrays; array != nullptr;) {
+        VJSONArray* next = array->fLink.fNext;
+        array->fLink.fGraph = big;
+        array->fLink.fPrev = nullptr;
+        array->fLink.fNext = big->fArrays;
+        if (big->fArrays != nullptr) big->fArrays->fLink.fPrev = array;
+        big->fArrays = array;
+        ++moved;
+        array = next;
+    }
+    big->fObjectCount += small->fObjectCount;
+    big->fArrayCount += small->fArrayCount;
+    small->fObjects = nullptr;
+    small->fArrays = nullptr;
+    small->fObjectCount = small->fArrayCount = 0;
+    // Each moved member held one reference on its old graph and now holds one on the new: the last release
+    // deletes the emptied graph.
+    for (int32 i = 0; i < moved; ++i) {
+        big->Retain();
+        small->Release();
+    }
+    return big;
+}
+
+void VJSONGraph::_Connect(Node parent, Node child) {
+    ++child.Incoming();
+    VJSONGraph* parentGraph = parent.Graph();
+    VJSONGraph* childGraph = child.Graph();
+    // A node without graph holds no object or array but the child just stored, so joining a graph adds exactly
+    // one internal reference.
+    if (parent == child) {
+        if (parentGraph == nullptr) {
+            auto* graph = new VJSONGraph;
+            graph->fMayHoldCycles = true;
+            _Join(graph, parent);
+            graph->Release(); // the member's reference keeps it
+            parentGraph = graph;
+        } else {
+            parentGraph->fMayHoldCycles = true;
+        }
+        ++parentGraph->fInternal;
+        return;
+    }
+    if (parentGraph == nullptr && childGraph == nullptr) {
+        auto* graph = new VJSONGraph;
+        _Join(graph, parent);
+        _Join(graph, child);
+        graph->Release();
+        ++graph->fInternal;
+        return;
+    }
+    if (parentGraph == nullptr) {
+        _Join(childGraph, parent);
+        ++childGraph->fInternal;
+        return;
+    }
+    if (childGraph == nullptr) {
+        _Join(parentGraph, child);
+        ++parentGraph->fInternal;
+        return;
+    }
+    if (parentGraph == childGraph) {
+        parentGraph->fMayHoldCycles = true;
+        ++parentGraph->fInternal;
+        return;
+    }
+    VJSONGraph* merged = _Merge(parentGraph, childGraph);
+    ++merged->fInternal;
+}
+
+void VJSONGraph::Connect(VJSONObject* parentObject, VJSONArray* parentArray, const VJSONValue& child) {
+    Node childNode = Node::Of(child);
+    if (childNode.IsNull()) return;
+    _Connect(Node{parentObject, parentObject != nullptr ? nullptr : parentArray}, childNode);
+}
+
+void VJSONGraph::Disconnect(const VJSONValue& child) {
+    Node node = Node::Of(child);
+    if (node.IsNull()) return;
+    VJSONGraph* graph = node.Graph();
+    if (graph == nullptr) return;
+    --node.Incoming();
+    --graph->fInternal;
+    _ReleaseNodeDependenciesIfNecessary(node);
+}
+
+namespace {
+
+// Empties the listed members of graph and frees those that nothing else holds: each leaves the graph (taking its
+// references and internalEdges internal references off the graph's counts), is kept alive by an extra reference
+// while all are emptied, then loses that reference.
+template <class NodeT, class LeaveF>
+void BreakNodes(VJSONGraph* graph, const std::vector<NodeT>& nodes, LeaveF&& leave) noexcept {
+    graph->Retain();
+    for (const NodeT& node : nodes)
+        leave(node);
+    for (const NodeT& node : nodes)
+        node.Retain();
+    for (const NodeT& node : nodes)
+        node.DropAllValues();
+    for (const NodeT& node : nodes)
+        node.Release();
+    graph->Release();
+}
+
+} // namespace
+
+void VJSONGraph::_ReleaseNodeDependenciesIfNecessary(Node node) {
+    VJSONGraph* graph = node.Graph();
+    if (graph == nullptr) return;
+    int32 incoming = node.Incoming();
+    if (incoming == 0 || incoming != node.RefCount() - 1) return;
+
+    // Walk what node reaches, counting every reference on the way plus the one being dropped. When the walk
+    // met a node twice and the references counted are all those the nodes have, nothing outside holds them.
+    std::vector<Node> nodes;
+    int64 count = 1;
+    bool metTwice = false;
+    try {
+        uint64 mark = _NextMark();
+        node.Mark() = mark;
+        nodes.push_back(node);
+        for (size_t next = 0; next < nodes.size(); ++next) {
+            nodes[next].ForEachChild([&](const VJSONValue& value) {
+                Node child = Node::Of(value);
+                ++count;
+                if (child.Mark() == mark) {
+                    metTwice = true;
+                    return;
+                }
+                child.Mark() = mark;
+                nodes.push_back(child);
+            });
+        }
+    } catch (const std::bad_alloc&) {
+        return; // without memory nothing is freed now; the whole graph's release check still can
+    }
+    if (!metTwice) return;
+    int64 held = 0;
+    for (const Node& each : nodes)
+        held += each.RefCount();
+    if (held != count) return;
+
+    graph->fInternal -= int32(count - 1);
+    BreakNodes(graph, nodes, [](const Node& each) { _Leave(each); });
+}
+
+void VJSONGraph::ReleaseObjectDependenciesIfNecessary(VJSONObject* object) {
+    if (object != nullptr) _ReleaseNodeDependenciesIfNecessary(Node{object, nullptr});
+}
+
+void VJSONGraph::ReleaseArrayDependenciesIfNecessary(VJSONArray* array) {
+    if (array != nullptr) _ReleaseNodeDependenciesIfNecessary(Node{nullptr, array});
+}
+
+bool VJSONGraph::ReleaseGraphDependenciesIfNecessary(VJSONGraph* graph) {
+    if (graph == nullptr) return false;
+    if (graph->fTotal.load(std::memory_order_relaxed) != graph->fInternal + 1) return false;
+    std::vector<Node> nodes;
+    try {
+        nodes.reserve(size_t(graph->fObjectCount) + size_t(graph->fArrayCount));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (VJSONObject* object = graph->fObjects; object != nullptr; object = object->fLink.fNext)
+        nodes.push_back(Node{object, nullptr});
+    for (VJSONArray* array = graph->fArrays; array != nullptr; array = array->fLink.fNext)
+        nodes.push_back(Node{nullptr, array});
+    graph->fInternal = 0;
+    BreakNodes(graph, nodes, [](const Node& each) { _Leave(each); });
+    return true;
+}
+
+void VJSONGraph::_LeaveOnDeath(Node node) noexcept {
+    VJSONGraph* graph = node.Graph();
+    if (graph == nullptr) return;
+    // What the dying node holds is no longer held from inside the graph: those references become outside ones,
+    // dropped (and checked) one by one when the node is deleted.
+    int32 edges = 0;
+    node.ForEachChild([&](const VJSONValue& value) {
+        Node child = Node::Of(value);
+        if (child.Graph() == nullptr) return;
+        --child.Incoming();
+        ++edges;
+    });
+    graph->fInternal -= edges;
+    _Leave(node);
+}
+
+void VJSONGraph::_QueueDeletion(Node node) noexcept {
+    if (node.fObject != nullptr) {
+        node.fObject->fLink.fNext = tPending.fObjects;
+        tPending.fObjects = node.fObject;
+    } else {
+        node.fArray->fLink.fNext = tPending.fArrays;
+        tPending.fArrays = node.fArray;
+    }
+    if (tPending.fDraining) return;
+    tPending.fDraining = true;
+    for (;;) {
+        if (VJSONObject* object = tPending.fObjects; object != nullptr) {
+            tPending.fObjects = object->fLink.fNext;
+            object->fLink.fNext = nullptr;
+            delete object;
+        } else if (VJSONArray* array = tPending.fArrays; array != nullptr) {
+            tPending.fArrays = array->fLink.fNext;
+            array->fLink.fNext = nullptr;
+            delete array;
+        } else {
+            break;
+        }
+    }
+    tPending.fDraining = false;
+}
+
+void VJSONGraph::DoObjectDeath(VJSONObject* object) noexcept {
+    _LeaveOnDeath(Node{object, nullptr});
+    _QueueDeletion(Node{object, nullptr});
+}
+
+void VJSONGraph::DoArrayDeath(VJSONArray* array) noexcept {
+    _LeaveOnDeath(Node{nullptr, array});
+    _QueueDeletion(Node{nullptr, array});
+}
+
+bool VJSONGraph::_CanMakeShared(Node node, VStorageLocker* locker) {
+    // Iterative, with a mark per walk: graphs may be cyclic and deep.
+    uint64 mark = _NextMark();
+    std::vector<Node> pending{node};
+    while (!pending.empty()) {
+        Node each = pending.back();
+        pending.pop_back();
+        if (each.Mark() == mark) continue;
+        each.Mark() = mark;
+        if (VStorageLocker* own = each.Locker(); own != nullptr) {
+            if (own != locker && !own->IsFresh()) return false;
+            continue;
+        }
+        if (each.fObject != nullptr && each.fObject->fImplementation != nullptr) {
+            if (!each.fObject->fImplementation->IsSharable(each.fObject)) return false;
+            continue;
+        }
+        each.ForEachChild([&](const VJSONValue& value) { pending.push_back(Node::Of(value)); });
+    }
+    return true;
+}
+
+void VJSONGraph::_SetStorageLockerDeep(Node node, VStorageLocker* locker) {
+    uint64 mark = _NextMark();
+    std::vector<Node> pending{node};
+    while (!pending.empty()) {
+        Node each = pending.back();
+        pending.pop_back();
+        if (each.Mark() == mark) continue;
+        each.Mark() = mark;
+        each.SetLocker(locker);
+        each.ForEachChild([&](const VJSONValue& value) { pending.push_back(Node::Of(value)); });
+    }
+}
+
+// ---- Locks
+
+VJSONReadLock::VJSONReadLock(const VJSONObject* object) {
+    _Take(object->fLocker != nullptr, object->fLocker);
+}
+
+VJSONReadLock::VJSONReadLock(const VJSONArray* array) {
+    _Take(array->fLocker != nullptr, array->fLocker);
+}
+
+VJSONReadLock::~VJSONReadLock() {
+    if (fLocker != nullptr) {
+        fLocker->Unlock();
+        fLocker->Release();
+    }
+    if (fMutexHeld) StGraphLocker::GetMutex().unlock();
+}
+
+void VJSONReadLock::_Take(bool needed, VStorageLocker* locker) {
+    if (!needed) return;
+    StGraphLocker::GetMutex().lock();
+    fMutexHeld = true;
+    if (locker != nullptr) {
+        locker->Retain();
+        locker->Lock();
+        fLocker = locker;
+    }
+}
+
+namespace {
+
+bool IsSharedValue(const VJSONValue* value) noexcept {
+    if (value == nullptr) return false;
+    if (const VJSONObject* object = value->GetObjectPtr(); object != nullptr) return object->IsSharedGraph();
+    if (const VJSONArray* array = value->GetArrayPtr(); array != nullptr) return array->IsSharedGraph();
+    return false;
+}
+
+} // namespace
+
+VJSONReadWriteLock::VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value) {
+    _Take(object->IsSharedGraph() || IsSharedValue(value), object->fLocker);
+}
+
+VJSONReadWriteLock::VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value) {
+    _Take(array->IsSharedGraph() || IsSharedValue(value), array->fLocker);
+}
+
+} // namespace vela

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "core/IRefCountable.h"
+#include "core/VObject.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace vela {
+
+class VJSONArray;
+class VJSONGraph;
+class VJSONObject;
+class VJSONValue;
+class VStorageLocker;
+
+// What an object or array carries for its reference graph: the graph (null when none), its neighbours in the
+// graph's member list, the number of references it gets from members of its graph, and a mark for walks.
+template <class T> struct VJSONGraphLink {
+    VJSONGraph* fGraph = nullptr;
+    T* fPrev = nullptr;
+    T* fNext = nullptr;
+    int32 fIncoming = 0;
+    uint64 fMark = 0;
+};
+
+// The reference graph of objects and arrays that refer to each other. Reference counting alone never frees a
+// cycle; the graph counts the references of all its members (total) and those that members hold on members
+// (internal). When a release drops the last reference from outside (total = internal + 1) the graph is broken:
+// every member is emptied, which frees them all. A dropped property or element runs the same test on the part of
+// the graph below it. An object or array joins a graph when it first holds, or is held by, another; graphs grow by
+// merging (the smaller into the larger) and members leave when they die or when a break frees them.
+// Unshared graphs are used by one task at a time; shared ones are changed under the graph mutex.
+class VJSONGraph : public VObject, public IRefCountable {
+public:
+    bool MayHoldCycles() const noexcept { return fMayHoldCycles; }
+    bool IsShared() const noexcept { return fShared; }
+    void SetShared() noexcept { fShared = true; }
+    int32 GetTotalReferences() const noexcept { return fTotal.load(std::memory_order_relaxed); }
+    int32 GetInternalReferences() const noexcept { return fInternal; }
+    int32 CountObjects() const noexcept { return fObjectCount; }
+    int32 CountArrays() const noexcept { return fArrayCount; }
+
+    // Records that parent (an object or an array, the other null) now holds child's object or array (nothing for
+    // other kinds): the child gains an incoming reference and both end in one graph.
+    static void Connect(VJSONObject* parentObject, VJSONArray* parentArray, const VJSONValue& child);
+    // Records that a member no longer holds child (already removed from its place, still alive in the caller's
+    // hands), then frees the part of the graph below child when nothing outside refers to it any more.
+    static void Disconnect(const VJSONValue& child);
+
+    // Breaks the whole graph when the reference being released is the last one from outside; true when it did.
+    static bool ReleaseGraphDependenciesIfNecessary(VJSONGraph* graph);
+    // When object (array) is held by members and by exactly one outside reference, the one being dropped: walks
+    // what it reaches and, when nothing outside refers to that part, breaks it.
+    static void ReleaseObjectDependenciesIfNecessary(VJSONObject* object);
+    static void ReleaseArrayDependenciesIfNecessary(VJSONArray* array);
+
+    // The graph part of a member's death (count 0): it leaves the graph and its references to members stop being
+    // internal. Then its deletion is queued on the calling thread so that freeing long chains needs no deep stack.
+    static void DoObjectDeath(VJSONObject* object) noexcept;
+    static void DoArrayDeath(VJSONArray* array) noexcept;
+
+private:
+    friend class VJSONObject;
+    friend class VJSONArray;
+    struct Node;
+
+    VJSONGraph() noexcept = default;
+
+    static void _Connect(Node parent, Node child);
+    static void _Join(VJSONGraph* graph, Node node);
+    static void _Leave(Node node);
+    static VJSONGraph* _Merge(VJSONGraph* a, VJSONGraph* b);
+    static void _ReleaseNodeDependenciesIfNecessary(Node node);
+    static void _LeaveOnDeath(Node node) noexcept;
+    static void _QueueDeletion(Node node) noexcept;
+    static uint64 _NextMark() noexcept;
+    // Whether node and all below it can take locker (nodes with a locker: when it is locker or fresh; objects
+    // with an implementation: when it is sharable).
+    static bool _CanMakeShared(Node node, VStorageLocker* locker);
+    // Gives node and all below it locker.
+    static void _SetStorageLockerDeep(Node node, VStorageLocker* locker);
+
+    std::atomic<int32> fTotal{0};
+    int32 fInternal = 0;
+    bool fMayHoldCycles = false;
+    bool fShared = false;
+    VJSONObject* fObjects = nullptr;
+    VJSONArray* fArrays = nullptr;
+    int32 fObjectCount = 0;
+    int32 fArrayCount = 0;
+};
+
+// Holds the process-wide graph mutex, which guards shared graphs, for a scope (when asked to).
+class StGraphLocker {
+public:
+    // The graph mutex: recursive, taken before any locker's section.
+    static std::recursive_mutex& GetMutex() noexcept;
+
+    explicit StGraphLocker(bool lock = true) : fLocked(lock) {
+        if (fLocked) GetMutex().lock();
+    }
+    ~StGraphLocker() {
+        if (fLocked) GetMutex().unlock();
+    }
+    StGraphLocker(const StGraphLocker&) = delete;
+    StGraphLocker& operator=(const StGraphLocker&) = delete;
+
+private:
+    bool fLocked;
+};
+
+// Read access to a node: with a storage locker, the graph mutex and then the locker's section for the scope.
+class VJSONReadLock {
+public:
+    explicit VJSONReadLock(const VJSONObject* object);
+    explicit VJSONReadLock(const VJSONArray* array);
+    ~VJSONReadLock();
+    VJSONReadLock(const VJSONReadLock&) = delete;
+    VJSONReadLock& operator=(const VJSONReadLock&) = delete;
+
+protected:
+    VJSONReadLock() noexcept = default;
+    void _Take(bool needed, VStorageLocker* locker);
+
+    VStorageLocker* fLocker = nullptr; // the locker whose section is held (one reference)
+    bool fMutexHeld = false;
+};
+
+// Write access: taken when the node or the stored value is shared (a locker or a shared graph).
+class VJSONReadWriteLock : public VJSONReadLock {
+public:
+    VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value);
+    VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value);
+};
+
+} // namespace vela

@@ -1,0 +1,72 @@
+#pragma once
+
+// Internal to the JSON model's sources: the graph's view of an object or array.
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONGraph.h"
+#include "json/VJSONObject.h"
+
+namespace vela {
+
+// An object or an array, the other pointer null.
+struct VJSONGraph::Node {
+    VJSONObject* fObject = nullptr;
+    VJSONArray* fArray = nullptr;
+
+    static Node Of(const VJSONValue& value) noexcept { return {value.GetObjectPtr(), value.GetArrayPtr()}; }
+    bool IsNull() const noexcept { return fObject == nullptr && fArray == nullptr; }
+    bool operator==(const Node&) const noexcept = default;
+
+    VJSONGraph*& Graph() const noexcept { return fObject != nullptr ? fObject->fLink.fGraph : fArray->fLink.fGraph; }
+    int32& Incoming() const noexcept {
+        return fObject != nullptr ? fObject->fLink.fIncoming : fArray->fLink.fIncoming;
+    }
+    uint64& Mark() const noexcept { return fObject != nullptr ? fObject->fLink.fMark : fArray->fLink.fMark; }
+    int32 RefCount() const noexcept { return fObject != nullptr ? fObject->GetRefCount() : fArray->GetRefCount(); }
+    void Retain() const noexcept {
+        if (fObject != nullptr) {
+            fObject->Retain();
+        } else {
+            fArray->Retain();
+        }
+    }
+    void Release() const noexcept {
+        if (fObject != nullptr) {
+            fObject->Release();
+        } else {
+            fArray->Release();
+        }
+    }
+    VStorageLocker* Locker() const noexcept { return fObject != nullptr ? fObject->fLocker : fArray->fLocker; }
+    void SetLocker(VStorageLocker* locker) const noexcept {
+        if (fObject != nullptr) {
+            fObject->_SetStorageLocker(locker);
+        } else {
+            fArray->_SetStorageLocker(locker);
+        }
+    }
+    // Shared between tasks: a storage locker, or an object implementation that reports itself sharable.
+    bool QualifiesAsShared() const {
+        if (fObject != nullptr)
+            return fObject->fLocker != nullptr ||
+                   (fObject->fImplementation != nullptr && fObject->fImplementation->IsSharable(fObject));
+        return fArray->fLocker != nullptr;
+    }
+    template <class F> void ForEachChild(F&& visit) const {
+        if (fObject != nullptr) {
+            fObject->_ForEachChild(visit);
+        } else {
+            fArray->_ForEachChild(visit);
+        }
+    }
+    void DropAllValues() const noexcept {
+        if (fObject != nullptr) {
+            fObject->_DropAllValues();
+        } else {
+            fArray->_DropAllValues();
+        }
+    }
+};
+
+} // namespace vela

@@ -1,0 +1,468 @@
+#include "json/VJSONObject.h"
+
+#include "core/VString.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
+#include "json/VJSONGraphNode.h"
+#include "json/VJSONStamp.h"
+#include "json/VJSONTaskID.h"
+#include "json/VStorageLocker.h"
+
+#include <new>
+
+namespace vela {
+
+std::atomic<uint32> VJSONObject::sTaskToMonitor{0};
+std::atomic<int32> VJSONObject::sTaskCounter{0};
+const VString VJSONObject::sLockerIDName("__LockerID");
+
+namespace {
+
+bool IsMonitoredTask() noexcept {
+    uint32 task = VJSONObject::sTaskToMonitor.load(std::memory_order_relaxed);
+    return task != 0 && task == GetCurrentJSONTaskID();
+}
+
+VStorageLocker* NewLockerIf(bool shared) {
+    return shared ? new VStorageLocker : nullptr;
+}
+
+} // namespace
+
+// ---- Construction and lifetime
+
+VJSONObject::VJSONObject(VJSONObject* /*classObject*/, IJSONObject* impl, VStorageLocker* locker, bool uncounted)
+    : fImplementation(RetainRefCountable(impl)), fLocker(RetainRefCountable(locker)), fUncounted(uncounted) {
+    // The class object names a class of the class store; without store every object is a generic one.
+    if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_add(1, std::memory_order_relaxed);
+    if (fImplementation != nullptr) fImplementation->IJSON_DoConnectDependencies(this);
+}
+
+VJSONObject::VJSONObject(VJSONObject* classObject, IJSONObject* impl, bool shared)
+    : VJSONObject(classObject, impl, VRefPtr<VStorageLocker>::Adopt(NewLockerIf(shared)).Get(), false) {}
+
+VJSONObject::~VJSONObject() {
+    if (fLink.fGraph != nullptr) VJSONGraph::_LeaveOnDeath(VJSONGraph::Node{this, nullptr});
+    ReleaseRefCountable(&fImplementation);
+    ReleaseRefCountable(&fLocker);
+    ReleaseRefCountable(&fStamps);
+    if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
+    // The object left its graph when it died: what it holds is checked and dropped one value at a time, so
+    // that a cycle below it is freed now rather than with the whole graph.
+    std::vector<VJSONPropertyMap::Property> taken;
+    fProperties.TakeAll(taken);
+    for (VJSONPropertyMap::Property& property : taken) {
+        VJSONGraph::Node child = VJSONGraph::Node::Of(property.fValue);
+        if (!child.IsNull() && child.Graph() != nullptr) {
+            StGraphLocker lock(child.Graph()->IsShared());
+            VJSONGraph::_ReleaseNodeDependenciesIfNecessary(child);
+        }
+        property.fValue.SetUndefined();
+    }
+}
+
+void VJSONObject::DoOnRefCountZero() {
+    if (fImplementation != nullptr) fImplementation->IJSON_DoDisconnectDependencies(this);
+    VJSONGraph::DoObjectDeath(this);
+}
+
+bool VJSONObject::_NeedsGraphLock() const noexcept {
+    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
+}
+
+int32 VJSONObject::Retain(const char* label) const noexcept {
+    if (fLink.fGraph == nullptr && fLocker == nullptr) return IRefCountable::Retain(label);
+    StGraphLocker lock(_NeedsGraphLock());
+    if (fLink.fGraph != nullptr) fLink.fGraph->fTotal.fetch_add(1, std::memory_order_relaxed);
+    return IRefCountable::Retain(label);
+}
+
+int32 VJSONObject::Release(const char* label) const noexcept {
+    if (fLink.fGraph == nullptr && fLocker == nullptr) return IRefCountable::Release(label);
+    StGraphLocker lock(_NeedsGraphLock());
+    if (fLink.fGraph != nullptr && fLink.fGraph->MayHoldCycles())
+        VJSONGraph::ReleaseGraphDependenciesIfNecessary(fLink.fGraph);
+    if (fLink.fGraph != nullptr) fLink.fGraph->fTotal.fetch_sub(1, std::memory_order_relaxed);
+    return IRefCountable::Release(label);
+}
+
+// ---- Reading
+
+bool VJSONObject::_IsLockerID(const VString& name) const noexcept {
+    return fLocker != nullptr && name == sLockerIDName;
+}
+
+VJSONValue VJSONObject::_GetOwnProperty(const VString& name) const {
+    if (_IsLockerID(name)) return VJSONValue(double(fLocker->GetSharedID()));
+    int64 index = fProperties.Find(name);
+    if (index < 0) return VJSONValue(JSON_undefined);
+    return fProperties.At(size_t(index)).fValue;
+}
+
+VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* context) const {
+    if (fImplementation == nullptr && fLocker == nullptr) {
+        int64 index = fProperties.Find(name);
+        if (index < 0) return VJSONValue(JSON_undefined);
+        return fProperties.At(size_t(index)).fValue;
+    }
+    VJSONReadLock lock(this);
+    if (fImplementation != nullptr) {
+        VJSONValue result;
+        if (fImplementation->IJSON_GetProperty(this, name, result, context) != EJSONStatus_notHandled) return result;
+    }
+    return _GetOwnProperty(name);
+}
+
+VJSONValue VJSONObject::GetOwnProperty(const VString& name) const {
+    VJSONReadLock lock(this);
+    return _GetOwnProperty(name);
+}
+
+bool VJSONObject::HasProperty(const VString& name, VDBLanguageContext* context) const {
+    VJSONReadLock lock(this);
+    if (fImplementation != nullptr) {
+        VJSONValue scratch;
+        EJSONStatus status = fImplementation->IJSON_GetProperty(this, name, scratch, context);
+        if (status == EJSONStatus_done && !scratch.IsUndefined()) return true;
+        // Any other handled answer leaves only the class prototype, and there is no class yet.
+        if (status != EJSONStatus_notHandled) return false;
+    }
+    return _IsLockerID(name) || fProperties.Find(name) >= 0;
+}
+
+bool VJSONObject::HasOwnProperty(const VString& name) const {
+    VJSONReadLock lock(this);
+    return _IsLockerID(name) || fProperties.Find(name) >= 0;
+}
+
+VJSONValue VJSONObject::GetPropertyByIndex(size_t index, EJSONStatus* status) const {
+    VJSONValue result;
+    EJSONStatus answer = EJSONStatus_notHandled;
+    if (fImplementation != nullptr) answer = fImplementation->IJSON_GetPropertyByIndex(this, index, result);
+    if (status != nullptr) *status = answer;
+    return result;
+}
+
+size_t VJSONObject::GetCountPropertiesByIndex(EJSONStatus* status) const {
+    size_t count = 0;
+    EJSONStatus answer = EJSONStatus_notHandled;
+    if (fImplementation != nullptr) answer = fImplementation->IJSON_GetCountPropertiesByIndex(this, &count);
+    if (status != nullptr) *status = answer;
+    return answer == EJSONStatus_notHandled ? 0 : count;
+}
+
+std::vector<std::pair<VString, VJSONValue>> VJSONObject::GetInternalProperties() const {
+    VJSONReadLock lock(this);
+    std::vector<std::pair<VString, VJSONValue>> properties;
+    properties.reserve(fProperties.GetCount());
+    for (const VJSONPropertyMap::Property& property : fProperties) {
+        VString name;
+        property.fName.ToString(name);
+        properties.emplace_back(std::move(name), property.fValue);
+    }
+    return properties;
+}
+
+size_t VJSONObject::GetPropertyCount() const {
+    VJSONReadLock lock(this);
+    return fProperties.GetCount();
+}
+
+bool VJSONObject::GetPropertyNameAt(size_t index, VString& out) const {
+    VJSONReadLock lock(this);
+    if (index >= fProperties.GetCount()) return false;
+    fProperties.At(index).fName.ToString(out);
+    return true;
+}
+
+bool VJSONObject::IsEmpty() const {
+    VJSONReadLock lock(this);
+    if (!fProperties.IsEmpty()) return false;
+    return fImplementation == nullptr || fImplementation->IJSON_IsEmpty(this);
+}
+
+void VJSONObject::GetString(VString& out) const {
+    out.FromString(VJSONValue::sObjectString);
+}
+
+void VJSONObject::GetClassName(VString& out) const {
+    out.Clear();
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_GetClassName(this, out) != EJSONStatus_notHandled && !out.IsEmpty())
+        return;
+    out.FromCString(fLocker != nullptr ? "Shared Object" : "Object");
+}
+
+bool VJSONObject::DeepEqualTo(const VJSONObject* other, const VCompareOptions& options,
+                              VJSONDeepEqualVisit* visit) const {
+    if (other == this) return true;
+    if (other == nullptr) return false;
+    VJSONReadLock lock(this);
+    VJSONReadLock otherLock(other);
+    if (fImplementation != nullptr) {
+        bool equal = false;
+        EJSONStatus status = fImplementation->IJSON_DeepEqualTo(this, other, &equal);
+        if (status != EJSONStatus_notHandled || equal) return equal;
+    }
+    VJSONDeepEqualVisit ownVisit;
+    if (visit == nullptr) visit = &ownVisit;
+    if (!visit->Enter(this, other)) return true; // being compared further up: equal unless that finds otherwise
+    if (fProperties.GetCount() != other->fProperties.GetCount()) return false;
+    for (const VJSONPropertyMap::Property& property : fProperties) {
+        int64 index =
+            other->fProperties.Find(property.fName.GetUnits(), property.fName.GetLength(), property.fHash);
+        if (index < 0) return false;
+        if (!property.fValue.DeepEqualTo(other->fProperties.At(size_t(index)).fValue, options, visit)) return false;
+    }
+    return true;
+}
+
+// ---- Writing
+
+bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context) {
+    if (value.IsUndefined()) {
+        RemoveProperty(name);
+        return true;
+    }
+    if (fImplementation != nullptr) {
+        EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
+        if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
+    }
+    return _SetOwnProperty(name, value);
+}
+
+bool VJSONObject::SetOwnProperty(const VString& name, const VJSONValue& value) {
+    if (value.IsUndefined()) {
+        RemoveOwnProperty(name);
+        return true;
+    }
+    return _SetOwnProperty(name, value);
+}
+
+bool VJSONObject::_IsLockedForCaller(bool raise) const {
+    if (fLocker == nullptr || fLocker->IsUsedByCurrentTask()) return true;
+    if (raise) _ThrowError(VE_JSON_OBJECT_NOT_IN_USE);
+    return false;
+}
+
+bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value) {
+    VJSONReadWriteLock lock(this, &value);
+    if (fLocker != nullptr) {
+        if (_IsLockerID(name)) return false;
+        if (!_IsLockedForCaller(true)) return false;
+        if ((value.IsObject() || value.IsArray()) && !VStorageLocker::Assign(VJSONNodeVariant(this), fLocker, value))
+            return false;
+        JSONType type = value.GetType();
+        if (fLocker->IsRestricted() && type != JSON_null && type != JSON_object && type != JSON_array &&
+            type != JSON_undefined) {
+            _ThrowError(VE_JSON_SCALAR_IN_RESTRICTED);
+            return false;
+        }
+    }
+    const UniChar* units = name.GetCPointer();
+    int32 length = name.GetLength();
+    uint32 hash = VJSONPropertyMap::Hash(units, length);
+    int64 index = fProperties.Find(units, length, hash);
+    if (index < 0) {
+        VInlineString key = VInlineString::RetainFromString(name);
+        if (key.fBuffer == nullptr && length > 0) {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
+        VJSONPropertyMap::Property* added = nullptr;
+        try {
+            added = &fProperties.Append(key, hash, VJSONValue(value));
+        } catch (const std::exception&) {
+            key.Release();
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
+        VJSONGraph::Connect(this, nullptr, added->fValue);
+        _TouchStamps();
+        return true;
+    }
+    // The old value leaves its place before the release check runs on it, so that the reference it held is not
+    // counted twice; it stays alive here until the check is over.
+    VJSONValue& slot = fProperties.At(size_t(index)).fValue;
+    VJSONValue old(std::move(slot));
+    slot = value;
+    VJSONGraph::Connect(this, nullptr, slot);
+    _TouchStamps();
+    VJSONGraph::Disconnect(old);
+    return true;
+}
+
+bool VJSONObject::SetProperties(const std::vector<std::pair<VString, VJSONValue>>& properties,
+                                VDBLanguageContext* context) {
+    if (properties.empty()) return true;
+    if (fImplementation != nullptr && fImplementation->IJSON_BeginChangeProperties() == EJSONStatus_failed)
+        return false;
+    bool ok = true;
+    for (const auto& [name, value] : properties) {
+        if (!SetProperty(name, value, context)) {
+            ok = false;
+            break;
+        }
+    }
+    if (fImplementation != nullptr && fImplementation->IJSON_EndChangeProperties() == EJSONStatus_failed)
+        ok = false;
+    return ok;
+}
+
+void VJSONObject::RemoveProperty(const VString& name) {
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_RemoveProperty(this, name) != EJSONStatus_notHandled)
+        return;
+    RemoveOwnProperty(name);
+}
+
+void VJSONObject::RemoveOwnProperty(const VString& name) {
+    VJSONReadWriteLock lock(this, nullptr);
+    if (!_IsLockedForCaller(true)) return;
+    _TouchStamps();
+    int64 index = fProperties.Find(name);
+    if (index < 0) return;
+    VJSONValue removed;
+    fProperties.RemoveAt(size_t(index), removed);
+    VJSONGraph::Disconnect(removed);
+}
+
+bool VJSONObject::ClearProperty(const VString& name, VDBLanguageContext* context) {
+    VJSONValue value = GetProperty(name, context);
+    if (value.IsUndefined()) return true;
+    value.Clear();
+    return SetProperty(name, value, context);
+}
+
+void VJSONObject::Clear() {
+    if (fImplementation != nullptr) fImplementation->IJSON_Clear(this);
+    ClearInternalProperties();
+}
+
+void VJSONObject::ClearInternalProperties() {
+    VJSONReadWriteLock lock(this, nullptr);
+    if (!_IsLockedForCaller(true)) return;
+    _TouchStamps();
+    _RemoveAllProperties();
+}
+
+void VJSONObject::_RemoveAllProperties() {
+    std::vector<VJSONPropertyMap::Property> taken;
+    fProperties.TakeAll(taken);
+    for (VJSONPropertyMap::Property& property : taken) {
+        VJSONGraph::Disconnect(property.fValue);
+        property.fValue.SetUndefined();
+    }
+}
+
+void VJSONObject::_DropAllValues() noexcept {
+    std::vector<VJSONPropertyMap::Property> taken;
+    fProperties.TakeAll(taken);
+}
+
+VError VJSONObject::MergeWith(const VJSONObject* other, bool onlyMissing) {
+    if (other == nullptr) return VE_OK;
+    for (const auto& [name, value] : other->GetInternalProperties()) {
+        if (onlyMissing && HasOwnProperty(name)) continue;
+        SetProperty(name, value);
+    }
+    return VE_OK;
+}
+
+// ---- Stamps
+
+void VJSONObject::_TouchStamps() noexcept {
+    if (fStamps != nullptr) fStamps->Touch();
+}
+
+void VJSONObject::SetJSONStamp(VJSONStamp* stamps) {
+    {
+        StGraphLocker lock(IsShared() || IsSharedGraph());
+        if (stamps != fStamps) {
+            RetainRefCountable(stamps);
+            ReleaseRefCountable(&fStamps);
+            fStamps = stamps;
+        }
+    }
+    if (fImplementation != nullptr) fImplementation->IJSON_SetJSONStamp(stamps);
+}
+
+uint32 VJSONObject::GetPropertyStamp(const VString& name) const {
+    if (fImplementation != nullptr) {
+        uint32 stamp = 0;
+        if (fImplementation->IJSON_GetPropertyStamp(name, &stamp) != EJSONStatus_notHandled) return stamp;
+    }
+    VJSONReadLock lock(this);
+    int64 index = fProperties.Find(name);
+    return index < 0 ? 0 : fProperties.At(size_t(index)).fValue.GetStamp();
+}
+
+void VJSONObject::TouchPropertyStamp(const VString& name) {
+    if (fImplementation != nullptr && fImplementation->IJSON_TouchPropertyStamp(name) != EJSONStatus_notHandled)
+        return;
+    VJSONReadWriteLock lock(this, nullptr);
+    _TouchStamps();
+    int64 index = fProperties.Find(name);
+    if (index >= 0) fProperties.At(size_t(index)).fValue.TouchStamp();
+}
+
+// ---- Graph and sharing
+
+VRefPtr<VStorageLocker> VJSONObject::GetStorageLocker() const {
+    if (fLocker == nullptr) return VRefPtr<VStorageLocker>();
+    StGraphLocker lock;
+    return VRefPtr<VStorageLocker>(fLocker);
+}
+
+void VJSONObject::SetStorageLocker(VStorageLocker* locker) {
+    StGraphLocker lock(IsShared() || IsSharedGraph());
+    _SetStorageLocker(locker);
+}
+
+void VJSONObject::_SetStorageLocker(VStorageLocker* locker) noexcept {
+    if (locker == fLocker) return;
+    RetainRefCountable(locker);
+    ReleaseRefCountable(&fLocker);
+    fLocker = locker;
+}
+
+int32 VJSONObject::GetSharedID() const {
+    if (fLocker == nullptr) return 0;
+    VJSONReadLock lock(this);
+    return fLocker->GetSharedID();
+}
+
+bool VJSONObject::IsShared() const {
+    if (fLocker != nullptr) return true;
+    return fImplementation != nullptr && fImplementation->IsSharable(this);
+}
+
+bool VJSONObject::IsSharedGraph() const noexcept {
+    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
+}
+
+void VJSONObject::MakeGraphShared() noexcept {
+    if (fLink.fGraph != nullptr) fLink.fGraph->SetShared();
+}
+
+void VJSONObject::MakeValueSharedIfNecessary(VJSONValue& value) {
+    if (fLocker == nullptr || !(value.IsObject() || value.IsArray())) return;
+    StGraphLocker lock;
+    VJSONGraph::Node node = VJSONGraph::Node::Of(value);
+    if (VJSONGraph::_CanMakeShared(node, fLocker)) VJSONGraph::_SetStorageLockerDeep(node, fLocker);
+    fLocker->SetFresh(false);
+}
+
+void VJSONObject::ConnectImplementationProperty(const VJSONValue& value) {
+    if (!(value.IsObject() || value.IsArray())) return;
+    StGraphLocker lock(_NeedsGraphLock());
+    VJSONGraph::Connect(this, nullptr, value);
+}
+
+void VJSONObject::DisconnectImplementationProperty(const VJSONValue& value) {
+    if (fLink.fGraph == nullptr || !(value.IsObject() || value.IsArray())) return;
+    StGraphLocker lock(_NeedsGraphLock());
+    VJSONGraph::Disconnect(value);
+}
+
+} // namespace vela

@@ -1,0 +1,215 @@
+#pragma once
+
+#include "core/IRefCountable.h"
+#include "core/VError.h"
+#include "core/VObject.h"
+#include "core/VRefPtr.h"
+#include "json/IJSONObject.h"
+#include "json/VJSONGraph.h"
+#include "json/VJSONPropertyMap.h"
+#include "json/VJSONValue.h"
+
+#include <atomic>
+#include <utility>
+#include <vector>
+
+namespace vela {
+
+class VCompareOptions;
+class VDBLanguageContext;
+class VJSONClass;
+class VJSONStamp;
+class VStorageLocker;
+class VString;
+
+// The shared, reference-counted JSON object: named properties in the order they were added, an optional
+// implementation (IJSONObject) that may answer for properties itself, an optional storage locker that makes it
+// shareable between tasks, and a change counter. Reads ask the implementation first, then the own properties.
+// Objects that refer to each other in cycles are freed through their reference graph (VJSONGraph).
+// Objects are made with new and handed around by reference; the creator holds the first one.
+class VJSONObject : public VObject, public IRefCountable {
+public:
+    // Task monitoring: while sTaskToMonitor holds a task ID (0: off), objects made on that task (except the
+    // uncounted ones) add 1 to sTaskCounter and their destruction on it subtracts 1.
+    static std::atomic<uint32> sTaskToMonitor;
+    static std::atomic<int32> sTaskCounter;
+
+    // The reserved property that reports the storage locker's ID on a shared object.
+    static const VString sLockerIDName; // "__LockerID"
+
+    // Retains impl and locker; then lets impl connect what it keeps. Without class store an object has no class.
+    explicit VJSONObject(VJSONObject* classObject = nullptr, IJSONObject* impl = nullptr,
+                         VStorageLocker* locker = nullptr, bool uncounted = false);
+    // With shared, the object gets a new fresh storage locker of its own.
+    VJSONObject(VJSONObject* classObject, IJSONObject* impl, bool shared);
+    ~VJSONObject() override;
+
+    VJSONObject(const VJSONObject&) = delete;
+    VJSONObject& operator=(const VJSONObject&) = delete;
+
+    // Reference counting that keeps the graph's counters (see VJSONGraph).
+    int32 Retain(const char* label = nullptr) const noexcept override;
+    int32 Release(const char* label = nullptr) const noexcept override;
+
+    // ---- Reading (under the read lock when the object has a storage locker)
+    // The implementation's answer when it handles name, else the own property; undefined when neither has it.
+    VJSONValue GetProperty(const VString& name, VDBLanguageContext* context = nullptr) const;
+    // The own property, or undefined; "__LockerID" on a shared object answers its shared ID.
+    VJSONValue GetOwnProperty(const VString& name) const;
+    bool HasProperty(const VString& name, VDBLanguageContext* context = nullptr) const;
+    bool HasOwnProperty(const VString& name) const;
+    // Properties by index exist only through an implementation: undefined and status 1 otherwise.
+    VJSONValue GetPropertyByIndex(size_t index, EJSONStatus* status) const;
+    size_t GetCountPropertiesByIndex(EJSONStatus* status) const;
+    // A copy of the own properties, in order.
+    std::vector<std::pair<VString, VJSONValue>> GetInternalProperties() const;
+    // The number of own properties.
+    size_t GetPropertyCount() const;
+    // The name of the own property at index (0-based, in order) into out; false past the end.
+    bool GetPropertyNameAt(size_t index, VString& out) const;
+    // True without own property when the implementation (if any) reports no property either.
+    bool IsEmpty() const;
+    // True when the object has no class, or a generic one.
+    bool IsGenericObject() const noexcept { return fClass == nullptr; }
+    // "[object Object]".
+    void GetString(VString& out) const;
+    // The implementation's class name, else "Shared Object" with a storage locker, "Object" otherwise.
+    void GetClassName(VString& out) const;
+    // The same object, or the implementation's answer, or the same own properties (any order), each pair of the
+    // same kind and equal (scalars by CompareTo, objects and arrays deeply). Cycles are followed once.
+    bool DeepEqualTo(const VJSONObject* other, const VCompareOptions& options,
+                     VJSONDeepEqualVisit* visit = nullptr) const;
+    IJSONObject* GetImplementation() const noexcept { return fImplementation; }
+
+    // ---- Writing
+    // Undefined removes the property (true). Otherwise the implementation first (true when it answers 0); else the
+    // own property is set (SetOwnProperty).
+    bool SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context = nullptr);
+    // Sets the own property: a new name goes last, an existing one keeps its place; an object or array value joins
+    // the object's graph. On a shared object: "__LockerID" is refused without error; the calling task must use
+    // the locker ('ZoRT' -10719); object and array values must be accepted by the locker; a restricted locker
+    // takes only null, objects, arrays and undefined ('ZoRT' -10727). False (nothing changed) on refusal, and with
+    // 'vela' 100 when memory runs out.
+    bool SetOwnProperty(const VString& name, const VJSONValue& value);
+    // SetProperty for each pair in order, stopping at the first failure, between the implementation's
+    // Begin/EndChangeProperties.
+    bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& properties,
+                       VDBLanguageContext* context = nullptr);
+    // The implementation's removal first, else RemoveOwnProperty.
+    void RemoveProperty(const VString& name);
+    // Removes the own property (later ones move up); a removed object or array leaves the graph's count and may be
+    // freed with what it holds. On a shared object the calling task must use the locker ('ZoRT' -10719).
+    void RemoveOwnProperty(const VString& name);
+    // Empties the property's value as VJSONValue::Clear does and writes it back; true for an absent property.
+    bool ClearProperty(const VString& name, VDBLanguageContext* context = nullptr);
+    // The implementation's clear, then ClearInternalProperties.
+    void Clear();
+    // Drops every own property (shared object: 'ZoRT' -10719 unless the calling task uses the locker).
+    void ClearInternalProperties();
+    // SetProperty for each of other's own properties in order (only names this object lacks with onlyMissing).
+    VError MergeWith(const VJSONObject* other, bool onlyMissing);
+
+    // ---- Paths: dotted names with [index] parts, as in a.b[2].c
+    // Splits path into parts: pieces between "." (trimmed of spaces), each piece a name followed by "[index]"
+    // parts. Library error 902 for an empty part, 901 for an index part without "]" (raised and answered).
+    static VError ExtractPath(const VString& path, std::vector<VString>& parts);
+    // The value at path: names read with GetProperty, array parts as an index or "length" (any case);
+    // undefined when the path is malformed or leads nowhere.
+    VJSONValue GetPropertyWithPath(const VString& path, VDBLanguageContext* context = nullptr) const;
+    // Sets the value at path, making missing containers on the way (an array when the next part is all digits,
+    // else an object) and growing arrays to reach an index. False for a malformed path, a path through a scalar
+    // (library error 903 for an index part, 904 for a name), an index beyond 2^24 or memory running out
+    // ('vela' 100).
+    bool SetPropertyWithPath(const VString& path, const VJSONValue& value, VDBLanguageContext* context = nullptr);
+    // SetPropertyWithPath for each pair in order, stopping at the first failure.
+    bool SetPropertiesWithPaths(const std::vector<std::pair<VString, VJSONValue>>& properties);
+    // True for the empty text or decimal digits only.
+    static bool isvalidnumber(const VString& text) noexcept;
+
+    // ---- Stamps
+    // Replaces the change counter (retain new, release old) and tells the implementation.
+    void SetJSONStamp(VJSONStamp* stamps);
+    VJSONStamp* GetJSONStamp() const noexcept { return fStamps; }
+    // The stored value's stamp (0 when absent), or the implementation's answer.
+    uint32 GetPropertyStamp(const VString& name) const;
+    // The implementation's touch, else: the change counter moves on and the stored value takes a new stamp.
+    void TouchPropertyStamp(const VString& name);
+    // The same along a path; on an array the last part is an index or "length" (the count as stamp).
+    uint32 GetPropertyStampWithPath(const VString& path) const;
+    void TouchPropertyStampWithPath(const VString& path);
+
+    // ---- Graph and sharing
+    VJSONGraph* GetGraph() const noexcept { return fLink.fGraph; }
+    // How many properties and elements of the graph's members refer to this object.
+    int32 GetIncomingReferences() const noexcept { return fLink.fIncoming; }
+    // The storage locker with one more reference, or null.
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    // Replaces the locker (retain new, release old), under the graph mutex when the object is shared.
+    void SetStorageLocker(VStorageLocker* locker);
+    void _SetStorageLocker(VStorageLocker* locker) noexcept;
+    // 0 without locker, else the locker's ID (negated when restricted or fresh).
+    int32 GetSharedID() const;
+    // True with a locker, or an implementation that reports itself sharable.
+    bool IsShared() const;
+    // True with a locker or in a graph marked shared.
+    bool IsSharedGraph() const noexcept;
+    void MakeGraphShared() noexcept;
+    // Gives value (an object or array) and all below it this object's locker when they can take it; the locker
+    // stops being fresh in any case.
+    void MakeValueSharedIfNecessary(VJSONValue& value);
+    // An implementation keeping an object or array value for this object declares (and withdraws) it here, so
+    // that the graph counts it as a property.
+    void ConnectImplementationProperty(const VJSONValue& value);
+    void DisconnectImplementationProperty(const VJSONValue& value);
+
+    // ---- Class fields (the class system sets them)
+    int32 GetClassLevel() const noexcept { return fClassLevel; }
+    void SetClassLevel(int32 level) noexcept { fClassLevel = level; }
+    bool IsConstructing() const noexcept { return fConstructing; }
+    void SetConstructing(bool constructing) noexcept { fConstructing = constructing; }
+
+protected:
+    void DoOnRefCountZero() override;
+
+private:
+    friend class VJSONGraph;
+    friend class VJSONArray;
+    friend class VJSONReadLock;
+    friend class VJSONReadWriteLock;
+    friend class VJSONPropertyConstOrderedIterator;
+    friend class VJSONPropertyIterator;
+    friend class VJSONPropertyConstIterator;
+
+    // True when reads must lock (a storage locker).
+    bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }
+    bool _NeedsGraphLock() const noexcept;
+    bool _IsLockedForCaller(bool raise) const;
+    bool _IsLockerID(const VString& name) const noexcept;
+    VJSONValue _GetOwnProperty(const VString& name) const;
+    bool _SetOwnProperty(const VString& name, const VJSONValue& value);
+    // Empties the own properties; each removed object or array is disconnected and checked one at a time.
+    void _RemoveAllProperties();
+    // Drops every value without graph bookkeeping (the object has left its graph).
+    void _DropAllValues() noexcept;
+    void _TouchStamps() noexcept;
+    template <class F> void _ForEachChild(F&& visit) const;
+
+    VJSONPropertyMap fProperties;
+    VJSONGraphLink<VJSONObject> fLink;
+    IJSONObject* fImplementation = nullptr;
+    VStorageLocker* fLocker = nullptr;
+    VJSONStamp* fStamps = nullptr;
+    VJSONClass* fClass = nullptr;
+    int32 fClassLevel = 0;
+    bool fConstructing = false;
+    bool fUncounted;
+};
+
+template <class F> void VJSONObject::_ForEachChild(F&& visit) const {
+    for (const VJSONPropertyMap::Property& property : fProperties) {
+        JSONType type = property.fValue.GetType();
+        if (type == JSON_object || type == JSON_array) visit(property.fValue);
+    }
+}
+
+} // namespace vela

@@ -1,0 +1,193 @@
+#pragma once
+
+#include "core/VError.h"
+#include "core/VObject.h"
+#include "json/VInlineString.h"
+
+#include <atomic>
+#include <concepts>
+#include <unordered_set>
+
+namespace vela {
+
+class VCompareOptions;
+class VJSONArray;
+class VJSONObject;
+class VString;
+struct VJSONDeepEqualVisit;
+
+// The kinds of a JSON value. A boolean is stored as 1 + b. JSON_lastType (9) only marks the end of the list.
+enum JSONType : int32 {
+    JSON_null = 0,
+    JSON_false = 1,
+    JSON_true = 2,
+    JSON_string = 3,
+    JSON_number = 4,
+    JSON_object = 5,
+    JSON_array = 6,
+    JSON_undefined = 7,
+    JSON_time = 8,
+    JSON_lastType = 9,
+};
+
+// A double as a 32-bit integer: truncated toward zero, NaN gives 0 and values out of range saturate.
+int32 JSONNumberToLong(double number) noexcept;
+
+// The tagged value of the JSON model: null, a boolean, a string (a shared counted buffer), a number, a reference to
+// an object or array (one reference owned by the value), undefined, or a UTC date without time of day.
+// Every constructor but the move constructor, and copy assignment, take a new stamp; setters keep it.
+// Storing an object or array into a value does not connect graphs: that happens when the value is stored into an
+// object property or an array element.
+class VJSONValue : public VObject {
+public:
+    // Built at start-up in this order, each with the next stamp.
+    static const VJSONValue sUndefined;
+    static const VJSONValue sNull;
+    static const VJSONValue sTrue;
+    static const VJSONValue sFalse;
+    static const VJSONValue sLastType;
+    static const VString sUndefinedString; // "undefined"
+    static const VString sNullString;      // "null"
+    static const VString sTrueString;      // "true"
+    static const VString sFalseString;     // "false"
+    static const VString sObjectString;    // "[object Object]"
+
+    // The change stamp counter; the first stamp handed out is 1.
+    static std::atomic<uint32> sStamp;
+    static uint32 NextStamp() noexcept { return sStamp.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+    // A value of kind type with an empty payload; an object or array kind makes a new empty one.
+    VJSONValue(JSONType type = JSON_undefined);
+    // Retains object (array); null gives null.
+    VJSONValue(VJSONObject* object) noexcept;
+    VJSONValue(VJSONArray* array) noexcept;
+    // A null string gives null; otherwise the value shares the text's buffer.
+    VJSONValue(const VString& text);
+    // Always a string; the buffer, when present, gains one share.
+    VJSONValue(const VInlineString& text) noexcept;
+    VJSONValue(double number) noexcept;
+    VJSONValue(int32 number) noexcept : VJSONValue(double(number)) {}
+    // Booleans go through JSONType (or SetBool): an implicit bool would read as a number.
+    template <std::same_as<bool> B> VJSONValue(B) = delete;
+    VJSONValue(const VJSONValue& other) noexcept;
+    // Takes the source's stamp, tag and payload; the source is left undefined.
+    VJSONValue(VJSONValue&& other) noexcept;
+    ~VJSONValue() override;
+
+    VJSONValue& operator=(const VJSONValue& other) noexcept;
+    VJSONValue& operator=(VJSONValue&& other) noexcept;
+
+    JSONType GetType() const noexcept { return fType; }
+    bool IsNull() const noexcept { return fType == JSON_null; }
+    bool IsUndefined() const noexcept { return fType == JSON_undefined; }
+    bool IsBool() const noexcept { return fType == JSON_false || fType == JSON_true; }
+    bool IsString() const noexcept { return fType == JSON_string; }
+    bool IsNumber() const noexcept { return fType == JSON_number; }
+    bool IsObject() const noexcept { return fType == JSON_object; }
+    bool IsArray() const noexcept { return fType == JSON_array; }
+    bool IsTime() const noexcept { return fType == JSON_time; }
+    uint32 GetStamp() const noexcept { return fStamp; }
+    // Gives the value a new stamp.
+    void TouchStamp() noexcept { fStamp = NextStamp(); }
+    // The tag of a string payload (0 for other kinds).
+    uint32 GetStringTag() const noexcept { return fType == JSON_string ? fPayload.fString.fTag : 0; }
+
+    // ---- Setters: each releases the old payload first and keeps the stamp.
+    void SetNull() noexcept;
+    void SetUndefined() noexcept;
+    void SetBool(bool value) noexcept;
+    void SetNumber(double number) noexcept;
+    // A null text gives null. The same buffer changes nothing; the tag is renewed only when the kind changes.
+    void SetString(const VString& text);
+    void SetString(const VInlineString& text) noexcept;
+    // Null gives null; the same object changes nothing; the new one is retained before the old is released.
+    void SetObject(VJSONObject* object) noexcept;
+    void SetArray(VJSONArray* array) noexcept;
+    // A time holding the packed date (year << 16 | month << 8 | day, each field masked to its bits).
+    void SetDate(int16 year, int16 month, int16 day) noexcept;
+    // Empties the payload by kind: true becomes false, a string empty (new tag), a number 0, an object or array
+    // null, a date 0; null, false and undefined stay.
+    void Clear() noexcept;
+
+    // ---- Reads
+    // True, objects, arrays, non-empty strings, numbers other than 0 (NaN too) and dates other than 0.
+    bool GetBool() const noexcept;
+    // Numbers as stored, true 1; a string read as hexadecimal after "0x"/"0X", else as a real; anything else 0.
+    double GetNumber() const;
+    // The text form: empty for null and undefined, "false"/"true", the string itself, the JSON text of a number
+    // ("null" when not finite), "[object Object]", an array's elements joined with ",", a date as YYYY-MM-DD.
+    // Arrays detect cycles through visited (a set of their own when null): library error 900.
+    VError GetString(VString& out, std::unordered_set<const VJSONArray*>* visited = nullptr) const;
+    // The fields of a date and true; 0, 0, 0 and false for other kinds.
+    bool GetDate(int16* year, int16* month, int16* day) const noexcept;
+    // The object (array) with one more reference for the caller, or null for other kinds.
+    VJSONObject* RetainObject() const noexcept;
+    VJSONArray* RetainArray() const noexcept;
+    // The object (array) without a new reference, or null; valid while the value holds it.
+    VJSONObject* GetObjectPtr() const noexcept { return fType == JSON_object ? fPayload.fObject : nullptr; }
+    VJSONArray* GetArrayPtr() const noexcept { return fType == JSON_array ? fPayload.fArray : nullptr; }
+
+    // ---- Property shortcuts
+    // On an object its property (VJSONObject::GetProperty); undefined for other kinds.
+    VJSONValue GetProperty(const VString& name) const;
+    // On an object VJSONObject::SetProperty; nothing for other kinds.
+    void SetProperty(const VString& name, const VJSONValue& value) const;
+    // True only when value is an object whose property at path is exactly true.
+    static bool GetBoolByPath(const VJSONValue& value, const VString& path);
+    // The number at path as an int32 (JSONNumberToLong); 0 when it is no number.
+    static int32 GetLongByPath(const VJSONValue& value, const VString& path);
+    // The string at path into out and true; false (out unchanged) when it is no string.
+    static bool GetStringByPath(const VJSONValue& value, const VString& path, VString& out);
+
+    // ---- Comparison
+    // -1, 0 or 1. Different kinds: null and undefined are equal, else by kind number. Same kind: strings and
+    // numbers under options, objects and arrays by identity then address, dates as signed packed numbers.
+    // Two values of kind 9 answer -1000.
+    int32 CompareTo(const VJSONValue& other, const VCompareOptions& options) const;
+    // Same kind and equal contents, objects and arrays compared member by member (cycles are followed once).
+    bool DeepEqualTo(const VJSONValue& other, const VCompareOptions& options) const;
+    bool DeepEqualTo(const VJSONValue& other, const VCompareOptions& options, VJSONDeepEqualVisit* visit) const;
+
+private:
+    friend class VJSONArray;
+    friend class VJSONObject;
+
+    struct StringPayload {
+        VInlineString fText;
+        uint32 fTag;
+    };
+    union Payload {
+        Payload() noexcept : fNumber(0.0) {}
+        StringPayload fString;
+        double fNumber;
+        VJSONObject* fObject;
+        VJSONArray* fArray;
+        uint32 fDate;
+    };
+
+    // Drops the payload's reference or share; the kind and payload are left as they were.
+    void _ReleasePayload() noexcept;
+    // Copies other's kind and payload, taking a reference or share and a new tag for strings.
+    void _CopyPayloadFrom(const VJSONValue& other) noexcept;
+    void _SetStringPayload(const VInlineString& text, bool newTag) noexcept;
+
+    JSONType fType;
+    uint32 fStamp;
+    Payload fPayload;
+};
+
+// Pairs of objects or arrays already being compared by a deep comparison: a pair met again is taken as equal,
+// so comparing cyclic graphs ends.
+struct VJSONDeepEqualVisit {
+    struct PairHash {
+        size_t operator()(const std::pair<const void*, const void*>& pair) const noexcept {
+            return std::hash<const void*>()(pair.first) * 31u + std::hash<const void*>()(pair.second);
+        }
+    };
+    std::unordered_set<std::pair<const void*, const void*>, PairHash> fPairs;
+
+    // False when the pair was already there.
+    bool Enter(const void* a, const void* b) { return fPairs.emplace(a, b).second; }
+};
+
+} // namespace vela
