@@ -163,11 +163,6 @@ VString* VString::NewString(int32 n) {
 
 // ---- Buffers
 
-std::atomic<int32>* VString::CountOf(UniChar* buffer, int32 capacity) noexcept {
-    // The count sits just behind the terminator slot, on a 4-byte boundary.
-    return reinterpret_cast<std::atomic<int32>*>(buffer + (capacity | 1) + 1);
-}
-
 bool VString::IsSharedBuffer() const noexcept {
     return !_IsInline() && (fFlags & (kForeignBuffer | kPrivateBuffer | kNullFlag)) == 0;
 }
@@ -204,13 +199,6 @@ void VString::_StealFrom(VString& other) noexcept {
     other._ResetToInline();
     other.fLength = 0;
     other.fString[0] = 0;
-}
-
-bool VString::_IsWritableFor(int32 n) const noexcept {
-    if (n > fMaxLength) return false;
-    if (_IsInline() || (fFlags & kPrivateBuffer) != 0) return true;
-    if ((fFlags & kForeignBuffer) != 0) return false; // points into a counted buffer owned by someone else
-    return _Count()->load(std::memory_order_acquire) < 2;
 }
 
 int64 VString::ComputeProgressiveResize(int32 oldLength, int32 newLength) noexcept {
@@ -282,12 +270,6 @@ void VString::_Clear() noexcept {
     fString[0] = 0;
 }
 
-void VString::_Modified() noexcept {
-    fString[fLength] = 0;
-    SetNull(false);
-    fFlags |= kDirtyFlag;
-}
-
 void VString::_CopyFrom(const UniChar* text, int32 n) {
     if (n < 0) {
         _ThrowError(VE_STRING_ALLOC_FAILED);
@@ -309,18 +291,6 @@ void VString::Clear() {
 
 void VString::DoNullChanged() {
     if (IsNull()) _Clear();
-}
-
-UniChar* VString::GetCPointerForWrite(int32 n) {
-    return _MakeWritable(n) ? fString : nullptr;
-}
-
-bool VString::Validate(int32 n) noexcept {
-    // Only a buffer made writable (GetCPointerForWrite) may take a new length: never a shared or constant one.
-    if (n < 0 || !_IsWritableFor(n)) return false;
-    fLength = n;
-    _Modified();
-    return true;
 }
 
 UniChar VString::GetUniChar(int32 position) const noexcept {

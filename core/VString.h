@@ -5,6 +5,7 @@
 #include "values/VValueInfo.h"
 
 #include <atomic>
+#include <cstdarg>
 #include <vector>
 
 namespace vela {
@@ -61,9 +62,15 @@ public:
     // The units, zero-terminated; valid until the string changes.
     const UniChar* GetCPointer() const noexcept { return fString; }
     // The buffer made writable for n units (content kept); null when it cannot be had. Call Validate after.
-    UniChar* GetCPointerForWrite(int32 n);
+    UniChar* GetCPointerForWrite(int32 n) { return _MakeWritable(n) ? fString : nullptr; }
     // After writing units directly into the buffer: length n (0..capacity), terminator, not null, dirty.
-    bool Validate(int32 n) noexcept;
+    bool Validate(int32 n) noexcept {
+        // Only a buffer made writable (GetCPointerForWrite) may take a new length: never a shared or constant one.
+        if (n < 0 || !_IsWritableFor(n)) return false;
+        fLength = n;
+        _Modified();
+        return true;
+    }
     // Makes the buffer writable for n units, keeping the text (the length is left to the caller).
     bool EnsureSize(int32 n, bool keepContent = true) { return _ReallocBuffer(n, keepContent); }
     // 1-based; 0 or false out of range or on a null string.
@@ -398,18 +405,30 @@ protected:
     // library error 107 raised) when no buffer can be had; the text is then unchanged.
     bool _ReallocBuffer(int32 n, bool keep);
     // True when the buffer may be written in place for n units.
-    bool _IsWritableFor(int32 n) const noexcept;
+    bool _IsWritableFor(int32 n) const noexcept {
+        if (n > fMaxLength) return false;
+        if (_IsInline() || (fFlags & kPrivateBuffer) != 0) return true;
+        if ((fFlags & kForeignBuffer) != 0) return false; // inside a counted buffer owned by someone else
+        return _Count()->load(std::memory_order_acquire) < 2;
+    }
     // Empties the text, back on the inline area, without touching the null and dirty flags.
     void _Clear() noexcept;
     // Ends a modification: terminator at length, not null, dirty.
-    void _Modified() noexcept;
+    void _Modified() noexcept {
+        fString[fLength] = 0;
+        SetNull(false);
+        fFlags |= kDirtyFlag;
+    }
     bool _MakeWritable(int32 n) { return _IsWritableFor(n) || _ReallocBuffer(n, true); }
 
 private:
     bool _IsInline() const noexcept { return fString == fInline; }
     void _ReleaseBuffer() noexcept;
     std::atomic<int32>* _Count() const noexcept { return CountOf(fString, fMaxLength); }
-    static std::atomic<int32>* CountOf(UniChar* buffer, int32 capacity) noexcept;
+    // The count sits just behind the terminator slot, on a 4-byte boundary.
+    static std::atomic<int32>* CountOf(UniChar* buffer, int32 capacity) noexcept {
+        return reinterpret_cast<std::atomic<int32>*>(buffer + (capacity | 1) + 1);
+    }
     void _ResetToInline() noexcept;
     void _CopyFrom(const UniChar* text, int32 n);
     void _StealFrom(VString& other) noexcept;

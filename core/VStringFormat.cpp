@@ -31,9 +31,6 @@ constexpr size_t kMaxFormattedBytes = size_t(VString::kMaxLength) * 3;
 // Precision beyond which the fast real conversions hand over to the C library.
 constexpr int64 kFastPrecisionLimit = 1000;
 
-constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                               "8081828384858687888990919293949596979899";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // The locale of every C library call here: POSIX numbers, UTF-8 characters for %lc and %ls when the
@@ -64,20 +61,44 @@ int32 CountDigits(uint64 value) noexcept {
     return guess + ((value | 1) >= kPowers[size_t(guess)] ? 1 : 0);
 }
 
-// Writes the decimal digits of value just before end, two at a time.
+// Two UTF-16 digits per entry, as one 32-bit store (the tens digit at the lower address).
+constexpr auto kUnitPairs = [] {
+    std::array<uint32, 100> pairs{};
+    for (uint32 i = 0; i < 100; ++i) pairs[i] = (uint32('0' + i / 10)) | (uint32('0' + i % 10) << 16);
+    return pairs;
+}();
+
+inline void PutPair(UniChar* at, uint32 value) noexcept { std::memcpy(at, &kUnitPairs[value], sizeof(uint32)); }
+
+// Writes the decimal digits of value just before end: four per division while the value is wide, then in
+// 32-bit arithmetic, which is cheaper.
 void WriteDigitsBackwards(UniChar* end, uint64 value) noexcept {
-    while (value >= 100) {
-        const char* pair = kDigitPairs + (value % 100) * 2;
-        value /= 100;
-        *--end = UniChar(pair[1]);
-        *--end = UniChar(pair[0]);
+    while (value >= 0x100000000ull) {
+        uint64 quotient = value / 10000;
+        uint32 rest = uint32(value - quotient * 10000);
+        end -= 4;
+        PutPair(end, rest / 100);
+        PutPair(end + 2, rest % 100);
+        value = quotient;
     }
-    if (value >= 10) {
-        const char* pair = kDigitPairs + value * 2;
-        *--end = UniChar(pair[1]);
-        *--end = UniChar(pair[0]);
+    uint32 small = uint32(value);
+    while (small >= 10000) {
+        uint32 quotient = small / 10000;
+        uint32 rest = small - quotient * 10000;
+        end -= 4;
+        PutPair(end, rest / 100);
+        PutPair(end + 2, rest % 100);
+        small = quotient;
+    }
+    if (small >= 100) {
+        end -= 2;
+        PutPair(end, small % 100);
+        small /= 100;
+    }
+    if (small >= 10) {
+        PutPair(end - 2, small);
     } else {
-        *--end = UniChar('0' + value);
+        end[-1] = UniChar('0' + small);
     }
 }
 
@@ -106,11 +127,6 @@ void ResetForWriting(VString& text) {
     if (text.GetLength() == 0) return;
     if (text.GetSharedBufferRefCount() >= 2 || text.GetCapacity() >= kKeptCapacity) text.EnsureSize(0, false);
     text.Truncate(0);
-}
-
-void MarkWritten(VString& text) {
-    if (text.IsNull()) text.SetNull(false);
-    text.SetDirty(true);
 }
 
 // Appends bytes as UTF-8 (ASCII without a converter); false when memory runs out.
@@ -341,7 +357,7 @@ private:
     bool _ConvertString(const Conversion& c, va_list& args);
     bool _ConvertObject(const Conversion& c, va_list& args);
     bool _Flush();
-    void _BuildSpec(const Conversion& c, const char* length, char* spec) const noexcept;
+    void _BuildCFormat(const Conversion& c, const char* length, char* cFormat) const noexcept;
     template <class T> bool _FormatWithC(const Conversion& c, const char* length, T value);
 
     VString& fOut;
@@ -541,8 +557,8 @@ bool Formatter::_ConvertObject(const Conversion& c, va_list& args) {
     return true;
 }
 
-void Formatter::_BuildSpec(const Conversion& c, const char* length, char* spec) const noexcept {
-    char* p = spec;
+void Formatter::_BuildCFormat(const Conversion& c, const char* length, char* cFormat) const noexcept {
+    char* p = cFormat;
     *p++ = '%';
     if (c.fMinus) *p++ = '-';
     if (c.fPlus) *p++ = '+';
@@ -562,20 +578,20 @@ void Formatter::_BuildSpec(const Conversion& c, const char* length, char* spec) 
 
 // One conversion by the C library, into the bytes: measured when the room is short, so nothing is cut.
 template <class T> bool Formatter::_FormatWithC(const Conversion& c, const char* length, T value) {
-    char spec[48];
-    _BuildSpec(c, length, spec);
+    char cFormat[48];
+    _BuildCFormat(c, length, cFormat);
     if (!fSwitched && FormatLocale() != locale_t(0)) {
         fPrevious = uselocale(FormatLocale());
         fSwitched = true;
     }
     if (fBytes.Reserve(64) == nullptr) return false;
     size_t room = fBytes.Room();
-    int written = std::snprintf(fBytes.Reserve(0), room, spec, value);
+    int written = std::snprintf(fBytes.Reserve(0), room, cFormat, value);
     if (written < 0) return true; // not representable (a wide character without UTF-8): nothing written
     if (size_t(written) >= room) {
         char* out = fBytes.Reserve(size_t(written) + 1);
         if (out == nullptr) return false;
-        std::snprintf(out, size_t(written) + 1, spec, value);
+        std::snprintf(out, size_t(written) + 1, cFormat, value);
     }
     fBytes.Commit(size_t(written));
     return true;
@@ -718,9 +734,24 @@ void VString::VPrintf(const char* format, va_list args) {
     VStr<kStagedUnits> staged;
     Formatter formatter(staged);
     if (format != nullptr && !formatter.Run(format, args)) return;
-    ResetForWriting(*this);
-    AppendString(staged);
-    MarkWritten(*this);
+    if (staged.IsSharedBuffer()) {
+        FromString(staged); // takes the block over: nothing to allocate, nothing to fail
+        return;
+    }
+    // The reset rule and the copy, with the buffer found first so that a failure leaves the old text.
+    int32 count = staged.GetLength();
+    int32 oldLength = fLength;
+    bool giveUp = oldLength > 0 && (GetSharedBufferRefCount() >= 2 || fMaxLength >= kKeptCapacity);
+    if (giveUp || !_IsWritableFor(count)) {
+        fLength = 0; // a block is sized as for a string filled from empty
+        if (!_ReallocBuffer(count, false)) {
+            fLength = oldLength;
+            return;
+        }
+    }
+    std::memcpy(fString, staged.GetCPointer(), size_t(count) * sizeof(UniChar));
+    fLength = count;
+    _Modified();
 }
 
 void VString::AppendPrintf(const char* format, ...) {

@@ -264,26 +264,29 @@ inline void EncodeWithRoom(const UniChar*& ioIn, const UniChar* end, uchar* out,
                     at += 2;
                     c = *++in;
                 } while (in < stop && c >= 0x80 && c < 0x800);
-            } else if ((c & 0xF800) != 0xD800) {
-                // Runs of units of one length (most CJK text) skip the tests for the other lengths.
-                do {
-                    at[0] = uchar(0xE0 | (c >> 12));
-                    at[1] = uchar(0x80 | ((c >> 6) & 0x3F));
-                    at[2] = uchar(0x80 | (c & 0x3F));
-                    at += 3;
-                    c = *++in;
-                } while (in < stop && c >= 0x800 && (c & 0xF800) != 0xD800);
-            } else if (c < 0xDC00 && (in[1] & 0xFC00) == 0xDC00) {
-                uint32 value = (c << 10) + in[1] - 0x35FDC00;
-                PutWord(at, (0xF0 | (value >> 18)) | ((0x80 | ((value >> 12) & 0x3F)) << 8) |
-                                ((0x80 | ((value >> 6) & 0x3F)) << 16) | ((0x80 | (value & 0x3F)) << 24));
-                at += 4;
-                in += 2;
             } else {
-                // A lone surrogate takes three bytes like any other unit.
-                PutWord(at, (0xE0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3F)) << 8) | ((0x80 | (c & 0x3F)) << 16));
-                at += 3;
-                ++in;
+                // Runs of 3- and 4-byte sequences (CJK text with emoji) skip the tests for shorter ones.
+                do {
+                    if ((c & 0xF800) != 0xD800) {
+                        at[0] = uchar(0xE0 | (c >> 12));
+                        at[1] = uchar(0x80 | ((c >> 6) & 0x3F));
+                        at[2] = uchar(0x80 | (c & 0x3F));
+                        at += 3;
+                        ++in;
+                    } else if (c < 0xDC00 && (in[1] & 0xFC00) == 0xDC00) {
+                        uint32 value = (c << 10) + in[1] - 0x35FDC00;
+                        PutWord(at, (0xF0 | (value >> 18)) | ((0x80 | ((value >> 12) & 0x3F)) << 8) |
+                                        ((0x80 | ((value >> 6) & 0x3F)) << 16) | ((0x80 | (value & 0x3F)) << 24));
+                        at += 4;
+                        in += 2;
+                    } else {
+                        // A lone surrogate takes three bytes like any other unit.
+                        PutWord(at,
+                                (0xE0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3F)) << 8) | ((0x80 | (c & 0x3F)) << 16));
+                        at += 3;
+                        ++in;
+                    }
+                } while (in < stop && (c = *in) >= 0x800); // a pair may have taken the unit at stop
             }
         }
     }

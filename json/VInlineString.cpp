@@ -2,7 +2,6 @@
 
 #include "core/VString.h"
 
-#include <algorithm>
 
 namespace vela {
 
@@ -28,12 +27,6 @@ void VInlineString::Release() noexcept {
 
 int32 VInlineString::GetShareCount() const noexcept {
     return fBuffer != nullptr ? _Count()->load(std::memory_order_relaxed) : 0;
-}
-
-bool VInlineString::EqualsUnits(const UniChar* units, int32 length) const noexcept {
-    if (length != fLength) return false;
-    if (length == 0 || fBuffer == units) return true;
-    return std::equal(fBuffer, fBuffer + length, units);
 }
 
 VInlineString VInlineString::RetainFromString(const VString& text) {

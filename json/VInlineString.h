@@ -3,6 +3,7 @@
 #include "core/VTypes.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace vela {
 
@@ -15,8 +16,9 @@ extern std::atomic<uint32> VInlineString_tag;
 // just behind the terminator slot. An empty text has no buffer. The record owns nothing by itself: its holder takes
 // and drops shares with Retain and Release, and the holder that drops the last share frees the buffer.
 struct VInlineString {
-    int32 fLength = 0;
+    // The pointer first: the record then takes 16 bytes, which keeps every JSON value small.
     UniChar* fBuffer = nullptr;
+    int32 fLength = 0;
     int32 fCapacity = 0;
 
     bool IsEmpty() const noexcept { return fLength == 0; }
@@ -32,7 +34,10 @@ struct VInlineString {
     int32 GetShareCount() const noexcept;
 
     // True when both hold the same units (raw comparison).
-    bool EqualsUnits(const UniChar* units, int32 length) const noexcept;
+    bool EqualsUnits(const UniChar* units, int32 length) const noexcept {
+        if (length != fLength) return false;
+        return length == 0 || fBuffer == units || std::memcmp(fBuffer, units, size_t(length) * sizeof(UniChar)) == 0;
+    }
 
     // A record holding one share of text's buffer (a counted copy when text cannot share its own); empty for a
     // null or empty text, and when memory runs out.

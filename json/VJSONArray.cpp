@@ -72,14 +72,8 @@ VJSONArray::~VJSONArray() {
     if (IsMonitoredTask()) sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
     std::vector<VJSONValue> taken;
     taken.swap(fValues);
-    for (VJSONValue& value : taken) {
-        VJSONGraph::Node child = VJSONGraph::Node::Of(value);
-        if (!child.IsNull() && child.Graph() != nullptr) {
-            StGraphLocker lock(child.Graph()->IsShared());
-            VJSONGraph::_ReleaseNodeDependenciesIfNecessary(child);
-        }
-        value.SetUndefined();
-    }
+    for (VJSONValue& value : taken)
+        VJSONGraph::_DropHeldValue(value);
 }
 
 void VJSONArray::DoOnRefCountZero() {
@@ -287,10 +281,15 @@ bool VJSONArray::SetAt(size_t index, const VJSONValue& value, bool grow) {
 }
 
 bool VJSONArray::Push(const VJSONValue& value) {
+    return Push(VJSONValue(value));
+}
+
+bool VJSONArray::Push(VJSONValue&& value) {
     VJSONReadWriteLock lock(this, &value);
     if (!_IsLockedForCaller() || !_Accepts(value)) return false;
     try {
-        fValues.push_back(value);
+        if (fValues.capacity() == 0) fValues.reserve(4); // small arrays: one block
+        fValues.push_back(std::move(value));
     } catch (const std::exception&) {
         _ThrowError(VE_MEMORY_FULL);
         return false;

@@ -73,6 +73,8 @@ public:
     bool SetAt(size_t index, const VJSONValue& value, bool grow = false);
     // Appends a copy of value.
     bool Push(const VJSONValue& value);
+    // The same, storing value itself instead of a copy.
+    bool Push(VJSONValue&& value);
     // count elements: removed ones leave, new ones are VJSONValue(fill) (a new empty object or array each for
     // those kinds). False when refused or when memory runs out ('vela' 100).
     bool Resize(size_t count, JSONType fill = JSON_null);

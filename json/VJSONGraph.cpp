@@ -13,12 +13,14 @@ namespace vela {
 
 namespace {
 
-// Deletions queued on this thread while another deletion runs: freeing a long chain then takes a loop, not a
-// deep recursion. The lists are linked through the members' (unused by then) graph links.
+// Deletions on this thread: a member dying while another one is deleted waits in a list linked through its (unused
+// by then) graph link, and the outermost deletion deletes the waiting ones, the last queued first. Freeing a long
+// chain then needs no deep stack, and a tree is freed in about the reverse order of its making, which suits the
+// allocator.
 struct PendingDeletions {
     VJSONObject* fObjects;
     VJSONArray* fArrays;
-    bool fDraining;
+    bool fDeleting;
 };
 thread_local PendingDeletions tPending{nullptr, nullptr, false};
 
@@ -279,45 +281,48 @@ bool VJSONGraph::ReleaseGraphDependenciesIfNecessary(VJSONGraph* graph) {
 }
 
 void VJSONGraph::_LeaveOnDeath(Node node) noexcept {
-    VJSONGraph* graph = node.Graph();
-    if (graph == nullptr) return;
-    // What the dying node holds is no longer held from inside the graph: those references become outside ones,
-    // dropped (and checked) one by one when the node is deleted.
-    int32 edges = 0;
-    node.ForEachChild([&](const VJSONValue& value) {
-        Node child = Node::Of(value);
-        if (child.Graph() == nullptr) return;
-        --child.Incoming();
-        ++edges;
-    });
-    graph->fInternal -= edges;
-    _Leave(node);
+    // What the dying node holds still counts as held from inside until its deletion drops the values one by one
+    // (VJSONGraph::Disconnect each): nothing can reach the node meanwhile, so a walk never counts those edges and
+    // a break only sees them as references it must not free.
+    if (node.Graph() != nullptr) _Leave(node);
+}
+
+void VJSONGraph::_DropHeldValue(VJSONValue& value) noexcept {
+    Node child = Node::Of(value);
+    if (!child.IsNull() && child.Graph() != nullptr) {
+        StGraphLocker lock(child.Graph()->IsShared());
+        Disconnect(value);
+    }
+    value.SetUndefined();
 }
 
 void VJSONGraph::_QueueDeletion(Node node) noexcept {
-    if (node.fObject != nullptr) {
-        node.fObject->fLink.fNext = tPending.fObjects;
-        tPending.fObjects = node.fObject;
-    } else {
-        node.fArray->fLink.fNext = tPending.fArrays;
-        tPending.fArrays = node.fArray;
-    }
-    if (tPending.fDraining) return;
-    tPending.fDraining = true;
-    for (;;) {
-        if (VJSONObject* object = tPending.fObjects; object != nullptr) {
-            tPending.fObjects = object->fLink.fNext;
-            object->fLink.fNext = nullptr;
-            delete object;
-        } else if (VJSONArray* array = tPending.fArrays; array != nullptr) {
-            tPending.fArrays = array->fLink.fNext;
-            array->fLink.fNext = nullptr;
-            delete array;
+    if (tPending.fDeleting) {
+        if (node.fObject != nullptr) {
+            node.fObject->fLink.fNext = tPending.fObjects;
+            tPending.fObjects = node.fObject;
         } else {
-            break;
+            node.fArray->fLink.fNext = tPending.fArrays;
+            tPending.fArrays = node.fArray;
+        }
+        return;
+    }
+    tPending.fDeleting = true;
+    for (Node next = node; !next.IsNull();) {
+        delete next.fObject;
+        delete next.fArray;
+        next = Node();
+        if (tPending.fObjects != nullptr) {
+            next.fObject = tPending.fObjects;
+            tPending.fObjects = next.fObject->fLink.fNext;
+            next.fObject->fLink.fNext = nullptr;
+        } else if (tPending.fArrays != nullptr) {
+            next.fArray = tPending.fArrays;
+            tPending.fArrays = next.fArray->fLink.fNext;
+            next.fArray->fLink.fNext = nullptr;
         }
     }
-    tPending.fDraining = false;
+    tPending.fDeleting = false;
 }
 
 void VJSONGraph::DoObjectDeath(VJSONObject* object) noexcept {

@@ -73,6 +73,8 @@ private:
     static VJSONGraph* _Merge(VJSONGraph* a, VJSONGraph* b);
     static void _ReleaseNodeDependenciesIfNecessary(Node node);
     static void _LeaveOnDeath(Node node) noexcept;
+    // Drops a value that a deleted node held: disconnects it and runs the release check first.
+    static void _DropHeldValue(VJSONValue& value) noexcept;
     static void _QueueDeletion(Node node) noexcept;
     static uint64 _NextMark() noexcept;
     // Whether node and all below it can take locker (nodes with a locker: when it is locker or fresh; objects

@@ -47,18 +47,12 @@ VJSONObject::~VJSONObject() {
     ReleaseRefCountable(&fLocker);
     ReleaseRefCountable(&fStamps);
     if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
-    // The object left its graph when it died: what it holds is checked and dropped one value at a time, so
-    // that a cycle below it is freed now rather than with the whole graph.
+    // What the object held is dropped one value at a time, each checked first, so that a cycle below it is freed
+    // now rather than with the whole graph.
     std::vector<VJSONPropertyMap::Property> taken;
     fProperties.TakeAll(taken);
-    for (VJSONPropertyMap::Property& property : taken) {
-        VJSONGraph::Node child = VJSONGraph::Node::Of(property.fValue);
-        if (!child.IsNull() && child.Graph() != nullptr) {
-            StGraphLocker lock(child.Graph()->IsShared());
-            VJSONGraph::_ReleaseNodeDependenciesIfNecessary(child);
-        }
-        property.fValue.SetUndefined();
-    }
+    for (VJSONPropertyMap::Property& property : taken)
+        VJSONGraph::_DropHeldValue(property.fValue);
 }
 
 void VJSONObject::DoOnRefCountZero() {
@@ -228,7 +222,19 @@ bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBL
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
         if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
     }
-    return _SetOwnProperty(name, value);
+    return _SetOwnProperty(name, VJSONValue(value));
+}
+
+bool VJSONObject::SetProperty(const VString& name, VJSONValue&& value, VDBLanguageContext* context) {
+    if (value.IsUndefined()) {
+        RemoveProperty(name);
+        return true;
+    }
+    if (fImplementation != nullptr) {
+        EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
+        if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
+    }
+    return _SetOwnProperty(name, std::move(value));
 }
 
 bool VJSONObject::SetOwnProperty(const VString& name, const VJSONValue& value) {
@@ -236,7 +242,15 @@ bool VJSONObject::SetOwnProperty(const VString& name, const VJSONValue& value) {
         RemoveOwnProperty(name);
         return true;
     }
-    return _SetOwnProperty(name, value);
+    return _SetOwnProperty(name, VJSONValue(value));
+}
+
+bool VJSONObject::SetOwnProperty(const VString& name, VJSONValue&& value) {
+    if (value.IsUndefined()) {
+        RemoveOwnProperty(name);
+        return true;
+    }
+    return _SetOwnProperty(name, std::move(value));
 }
 
 bool VJSONObject::_IsLockedForCaller(bool raise) const {
@@ -245,7 +259,7 @@ bool VJSONObject::_IsLockedForCaller(bool raise) const {
     return false;
 }
 
-bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value) {
+bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     VJSONReadWriteLock lock(this, &value);
     if (fLocker != nullptr) {
         if (_IsLockerID(name)) return false;
@@ -271,7 +285,7 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value) 
         }
         VJSONPropertyMap::Property* added = nullptr;
         try {
-            added = &fProperties.Append(key, hash, VJSONValue(value));
+            added = &fProperties.Append(key, hash, std::move(value));
         } catch (const std::exception&) {
             key.Release();
             _ThrowError(VE_MEMORY_FULL);
@@ -285,7 +299,7 @@ bool VJSONObject::_SetOwnProperty(const VString& name, const VJSONValue& value) 
     // counted twice; it stays alive here until the check is over.
     VJSONValue& slot = fProperties.At(size_t(index)).fValue;
     VJSONValue old(std::move(slot));
-    slot = value;
+    slot = std::move(value);
     VJSONGraph::Connect(this, nullptr, slot);
     _TouchStamps();
     VJSONGraph::Disconnect(old);

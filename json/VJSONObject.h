@@ -85,12 +85,15 @@ public:
     // Undefined removes the property (true). Otherwise the implementation first (true when it answers 0); else the
     // own property is set (SetOwnProperty).
     bool SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context = nullptr);
+    // The same, storing value itself (its stamp is already a new one) instead of a copy.
+    bool SetProperty(const VString& name, VJSONValue&& value, VDBLanguageContext* context = nullptr);
     // Sets the own property: a new name goes last, an existing one keeps its place; an object or array value joins
     // the object's graph. On a shared object: "__LockerID" is refused without error; the calling task must use
     // the locker ('ZoRT' -10719); object and array values must be accepted by the locker; a restricted locker
     // takes only null, objects, arrays and undefined ('ZoRT' -10727). False (nothing changed) on refusal, and with
     // 'vela' 100 when memory runs out.
     bool SetOwnProperty(const VString& name, const VJSONValue& value);
+    bool SetOwnProperty(const VString& name, VJSONValue&& value);
     // SetProperty for each pair in order, stopping at the first failure, between the implementation's
     // Begin/EndChangeProperties.
     bool SetProperties(const std::vector<std::pair<VString, VJSONValue>>& properties,
@@ -186,7 +189,7 @@ private:
     bool _IsLockedForCaller(bool raise) const;
     bool _IsLockerID(const VString& name) const noexcept;
     VJSONValue _GetOwnProperty(const VString& name) const;
-    bool _SetOwnProperty(const VString& name, const VJSONValue& value);
+    bool _SetOwnProperty(const VString& name, VJSONValue&& value);
     // Empties the own properties; each removed object or array is disconnected and checked one at a time.
     void _RemoveAllProperties();
     // Drops every value without graph bookkeeping (the object has left its graph).

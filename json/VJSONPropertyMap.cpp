@@ -4,33 +4,6 @@
 
 namespace vela {
 
-uint32 VJSONPropertyMap::Hash(const UniChar* units, int32 length) noexcept {
-    // FNV-1a over the units, then a final mix so that the low bits used by the index depend on every unit.
-    uint32 hash = 2166136261u;
-    for (int32 i = 0; i < length; ++i)
-        hash = (hash ^ units[i]) * 16777619u;
-    hash ^= hash >> 15;
-    hash *= 0x2C1B3C6Du;
-    hash ^= hash >> 12;
-    return hash;
-}
-
-int64 VJSONPropertyMap::Find(const UniChar* units, int32 length, uint32 hash) const noexcept {
-    if (fIndex == nullptr) {
-        for (size_t i = 0; i < fProperties.size(); ++i) {
-            const Property& property = fProperties[i];
-            if (property.fHash == hash && property.fName.EqualsUnits(units, length)) return int64(i);
-        }
-        return -1;
-    }
-    for (uint32 slot = hash & fIndexMask;; slot = (slot + 1) & fIndexMask) {
-        uint32 entry = fIndex[slot];
-        if (entry == 0) return -1;
-        const Property& property = fProperties[entry - 1];
-        if (property.fHash == hash && property.fName.EqualsUnits(units, length)) return int64(entry - 1);
-    }
-}
-
 int64 VJSONPropertyMap::Find(const VString& name) const noexcept {
     const UniChar* units = name.GetCPointer();
     int32 length = name.GetLength();
@@ -38,7 +11,11 @@ int64 VJSONPropertyMap::Find(const VString& name) const noexcept {
 }
 
 VJSONPropertyMap::Property& VJSONPropertyMap::Append(VInlineString name, uint32 hash, VJSONValue&& value) {
-    if (fProperties.size() == fProperties.capacity()) fProperties.reserve(fProperties.empty() ? 4 : fProperties.size() * 2);
+    if (fProperties.size() == fProperties.capacity()) {
+        // Small objects grow 4 properties at a time (little room left unused), larger ones by half.
+        size_t size = fProperties.size();
+        fProperties.reserve(size < 16 ? size + 4 : size + size / 2);
+    }
     size_t count = fProperties.size() + 1;
     if (count > kIndexThreshold && (fIndex == nullptr || count * 2 > size_t(fIndexMask) + 1)) {
         fProperties.emplace_back(name, hash, std::move(value));

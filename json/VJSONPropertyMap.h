@@ -3,6 +3,7 @@
 #include "json/VInlineString.h"
 #include "json/VJSONValue.h"
 
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -43,7 +44,21 @@ public:
     VJSONPropertyMap(VJSONPropertyMap&& other) noexcept = default;
     VJSONPropertyMap& operator=(VJSONPropertyMap&& other) noexcept = default;
 
-    static uint32 Hash(const UniChar* units, int32 length) noexcept;
+    // Mixes the units 4 at a time; any hash that agrees with unit equality would do.
+    static uint32 Hash(const UniChar* units, int32 length) noexcept {
+        uint64 hash = 0x9E3779B97F4A7C15ull ^ uint64(uint32(length));
+        int32 i = 0;
+        for (; i + 4 <= length; i += 4) {
+            uint64 chunk;
+            std::memcpy(&chunk, units + i, sizeof(chunk));
+            hash = (hash ^ chunk) * 0xFF51AFD7ED558CCDull;
+            hash ^= hash >> 32;
+        }
+        uint64 tail = 0;
+        std::memcpy(&tail, units + i, size_t(length - i) * sizeof(UniChar));
+        hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+        return uint32(hash ^ (hash >> 29));
+    }
 
     size_t GetCount() const noexcept { return fProperties.size(); }
     bool IsEmpty() const noexcept { return fProperties.empty(); }
@@ -55,7 +70,21 @@ public:
     auto end() const noexcept { return fProperties.end(); }
 
     // The position of the property named units, or -1.
-    int64 Find(const UniChar* units, int32 length, uint32 hash) const noexcept;
+    int64 Find(const UniChar* units, int32 length, uint32 hash) const noexcept {
+        if (fIndex == nullptr) {
+            for (size_t i = 0; i < fProperties.size(); ++i) {
+                const Property& property = fProperties[i];
+                if (property.fHash == hash && property.fName.EqualsUnits(units, length)) return int64(i);
+            }
+            return -1;
+        }
+        for (uint32 slot = hash & fIndexMask;; slot = (slot + 1) & fIndexMask) {
+            uint32 entry = fIndex[slot];
+            if (entry == 0) return -1;
+            const Property& property = fProperties[entry - 1];
+            if (property.fHash == hash && property.fName.EqualsUnits(units, length)) return int64(entry - 1);
+        }
+    }
     int64 Find(const VString& name) const noexcept;
     // Adds a property at the end; name's share passes to the map. Throws only when memory runs out (the map is
     // then unchanged and name still the caller's).

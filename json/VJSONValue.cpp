@@ -141,19 +141,6 @@ VJSONValue::VJSONValue(double number) noexcept : fType(JSON_number), fStamp(Next
     fPayload.fNumber = number;
 }
 
-VJSONValue::VJSONValue(const VJSONValue& other) noexcept : VObject(other), fType(JSON_null), fStamp(NextStamp()) {
-    _CopyPayloadFrom(other);
-}
-
-VJSONValue::VJSONValue(VJSONValue&& other) noexcept
-    : VObject(other), fType(other.fType), fStamp(other.fStamp), fPayload(other.fPayload) {
-    other.fType = JSON_undefined;
-}
-
-VJSONValue::~VJSONValue() {
-    _ReleasePayload();
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& other) noexcept {
     if (this == &other) return *this;
     // Copy first: releasing our payload may free what other lives in.
@@ -195,23 +182,19 @@ void VJSONValue::_ReleasePayload() noexcept {
     }
 }
 
-void VJSONValue::_CopyPayloadFrom(const VJSONValue& other) noexcept {
-    fType = other.fType;
-    switch (other.fType) {
+void VJSONValue::_RetainPayload() noexcept {
+    switch (fType) {
     case JSON_string:
-        other.fPayload.fString.fText.Retain();
-        _SetStringPayload(other.fPayload.fString.fText, true);
+        fPayload.fString.fText.Retain();
+        fPayload.fString.fTag = VInlineString_tag.fetch_add(1, std::memory_order_relaxed);
         break;
     case JSON_object:
-        other.fPayload.fObject->Retain();
-        fPayload.fObject = other.fPayload.fObject;
+        fPayload.fObject->Retain();
         break;
     case JSON_array:
-        other.fPayload.fArray->Retain();
-        fPayload.fArray = other.fPayload.fArray;
+        fPayload.fArray->Retain();
         break;
     default:
-        fPayload = other.fPayload;
         break;
     }
 }
@@ -350,10 +333,8 @@ bool VJSONValue::GetBool() const noexcept {
     }
 }
 
-double VJSONValue::GetNumber() const {
+double VJSONValue::_GetNumberOfOtherKinds() const {
     switch (fType) {
-    case JSON_number:
-        return fPayload.fNumber;
     case JSON_true:
         return 1.0;
     case JSON_string: {

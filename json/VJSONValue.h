@@ -69,10 +69,18 @@ public:
     VJSONValue(int32 number) noexcept : VJSONValue(double(number)) {}
     // Booleans go through JSONType (or SetBool): an implicit bool would read as a number.
     template <std::same_as<bool> B> VJSONValue(B) = delete;
-    VJSONValue(const VJSONValue& other) noexcept;
+    VJSONValue(const VJSONValue& other) noexcept
+        : VObject(other), fType(other.fType), fStamp(NextStamp()), fPayload(other.fPayload) {
+        if (_HoldsReference()) _RetainPayload();
+    }
     // Takes the source's stamp, tag and payload; the source is left undefined.
-    VJSONValue(VJSONValue&& other) noexcept;
-    ~VJSONValue() override;
+    VJSONValue(VJSONValue&& other) noexcept
+        : VObject(other), fType(other.fType), fStamp(other.fStamp), fPayload(other.fPayload) {
+        other.fType = JSON_undefined;
+    }
+    ~VJSONValue() override {
+        if (_HoldsReference()) _ReleasePayload();
+    }
 
     VJSONValue& operator=(const VJSONValue& other) noexcept;
     VJSONValue& operator=(VJSONValue&& other) noexcept;
@@ -113,7 +121,7 @@ public:
     // True, objects, arrays, non-empty strings, numbers other than 0 (NaN too) and dates other than 0.
     bool GetBool() const noexcept;
     // Numbers as stored, true 1; a string read as hexadecimal after "0x"/"0X", else as a real; anything else 0.
-    double GetNumber() const;
+    double GetNumber() const { return fType == JSON_number ? fPayload.fNumber : _GetNumberOfOtherKinds(); }
     // The text form: empty for null and undefined, "false"/"true", the string itself, the JSON text of a number
     // ("null" when not finite), "[object Object]", an array's elements joined with ",", a date as YYYY-MM-DD.
     // Arrays detect cycles through visited (a set of their own when null): library error 900.
@@ -165,10 +173,13 @@ private:
         uint32 fDate;
     };
 
+    // Strings, objects and arrays hold a share or a reference.
+    bool _HoldsReference() const noexcept { return ((1u << uint32(fType)) & 0x68u) != 0; }
     // Drops the payload's reference or share; the kind and payload are left as they were.
     void _ReleasePayload() noexcept;
-    // Copies other's kind and payload, taking a reference or share and a new tag for strings.
-    void _CopyPayloadFrom(const VJSONValue& other) noexcept;
+    // After a copy of the payload: takes a reference or share, and a new tag for a string.
+    void _RetainPayload() noexcept;
+    double _GetNumberOfOtherKinds() const;
     void _SetStringPayload(const VInlineString& text, bool newTag) noexcept;
 
     JSONType fType;

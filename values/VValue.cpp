@@ -26,8 +26,7 @@ const VEmpty_info sEmptyInfo;
 
 // ---- VValue
 
-void VValue::SetNull(bool null) {
-    if (IsNull() == null) return;
+void VValue::_ChangeNull(bool null) {
     fFlags = null ? (fFlags | kNullFlag) : (fFlags & ~kNullFlag);
     DoNullChanged();
     if (!IsDirty()) {

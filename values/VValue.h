@@ -25,7 +25,9 @@ public:
     bool IsNull() const noexcept { return (fFlags & kNullFlag) != 0; }
     bool IsDirty() const noexcept { return (fFlags & kDirtyFlag) != 0; }
     // Changing the null flag calls DoNullChanged and leaves the value dirty.
-    void SetNull(bool null);
+    void SetNull(bool null) {
+        if (IsNull() != null) _ChangeNull(null);
+    }
     void SetDirty(bool dirty);
 
     // The descriptor of the value's kind; the base answers the default descriptor (kind 65535).
@@ -112,6 +114,11 @@ public:
 
 protected:
     explicit VValue(uint8 flags) noexcept : fFlags(flags) {}
+
+private:
+    void _ChangeNull(bool null);
+
+protected:
 
     // Hooks run after the flag changed.
     virtual void DoNullChanged() {}

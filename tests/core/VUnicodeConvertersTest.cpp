@@ -20,10 +20,12 @@ struct Decoded {
 };
 
 Decoded Decode(VToUnicodeConverter& converter, const Bytes& bytes, int32 room = 64) {
+    // A copy without terminator or slack, so that reading past the source is caught.
+    std::vector<char> source(bytes.begin(), bytes.end());
     std::vector<UniChar> out(size_t(room) + 1, u'#');
     Decoded result;
     int32 produced = -1;
-    result.ok = converter.Convert(bytes.data(), bytes.size(), &result.consumed, out.data(), room, &produced);
+    result.ok = converter.Convert(source.data(), source.size(), &result.consumed, out.data(), room, &produced);
     EXPECT_EQ(out[size_t(room)], u'#') << "wrote past the room";
     result.units.assign(out.data(), size_t(produced));
     return result;
@@ -36,10 +38,11 @@ struct Encoded {
 };
 
 Encoded Encode(VFromUnicodeConverter& converter, const std::u16string& units, size_t room = 64) {
+    std::vector<UniChar> source(units.begin(), units.end());
     Bytes out(room + 1, '#');
     Encoded result;
     size_t produced = 0;
-    result.ok = converter.Convert(units.data(), int32(units.size()), &result.consumed, out.data(), room, &produced);
+    result.ok = converter.Convert(source.data(), int32(source.size()), &result.consumed, out.data(), room, &produced);
     EXPECT_EQ(out[room], '#') << "wrote past the room";
     result.bytes = out.substr(0, produced);
     return result;
