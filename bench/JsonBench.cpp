@@ -258,9 +258,7 @@ VJSONValue BuildRing(int nodes) {
 }
 
 void BM_CycleRelease(benchmark::State& state, int rings, int nodes) {
-    {
-        std::vector<VJSONValue> warmUp{BuildRing(rings * nodes)};
-    }
+    { std::vector<VJSONValue> warmUp{BuildRing(rings * nodes)}; }
     for (auto _ : state) {
         state.PauseTiming();
         std::vector<VJSONValue> built;

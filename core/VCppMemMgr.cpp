@@ -2,6 +2,7 @@
 
 #include "core/VObject.h"
 #include "core/VString.h"
+#include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
 #include "files/VStream.h"
 #include "system/VSystem.h"
@@ -131,6 +132,31 @@ size_t VMemCppImpl_stdlib::GetPtrSize(void* block) const noexcept {
 }
 
 // ---- VCppMemMgr
+
+VMemoryHog* VCppMemMgr::RegisterMemHog() {
+    auto hog = std::make_unique<VMemoryHog>(VTaskMgr::GetCurrentTaskID());
+    VMemoryHog* registered = hog.get();
+    StLocker<VCriticalSection> locker(fHogLock);
+    fHogs.push_back(std::move(hog));
+    return registered;
+}
+
+bool VCppMemMgr::UnRegisterMemHog(VMemoryHog* hog) {
+    std::unique_ptr<VMemoryHog> removed;
+    fHogLock.Lock();
+    for (auto it = fHogs.begin(); it != fHogs.end(); ++it) {
+        if (it->get() != hog) continue;
+        removed = std::move(*it);
+        fHogs.erase(it);
+        break;
+    }
+    return fHogLock.Unlock();
+}
+
+int32 VCppMemMgr::CountMemHogs() const {
+    StLocker<VCriticalSection> locker(fHogLock);
+    return int32(fHogs.size());
+}
 
 VCppMemMgr::EAllocatorKind VCppMemMgr::AllocatorKindFromBundleValue(const char* value) noexcept {
     return value != nullptr && strcasecmp(value, "vela") == 0 ? kAllocator_vela : kAllocator_stdlib;

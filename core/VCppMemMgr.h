@@ -1,13 +1,16 @@
 #pragma once
 
+#include "core/VCriticalSection.h"
 #include "core/VObject.h"
 #include "core/VTypes.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <typeindex>
+#include <vector>
 
 namespace vela {
 
@@ -68,6 +71,21 @@ private:
     bool fEnabled = false;
 };
 
+// A client that holds memory a purge may ask back: its own lock and the task that registered it.
+class VMemoryHog {
+public:
+    explicit VMemoryHog(int32 taskID) noexcept : fTaskID(taskID) {}
+    VMemoryHog(const VMemoryHog&) = delete;
+    VMemoryHog& operator=(const VMemoryHog&) = delete;
+
+    int32 GetTaskID() const noexcept { return fTaskID; }
+    VCriticalSection& GetLock() noexcept { return fLock; }
+
+private:
+    VCriticalSection fLock;
+    int32 fTaskID;
+};
+
 // The C library back end. Inline: these calls sit on every allocation's path.
 class VMemCppImpl_stdlib {
 public:
@@ -125,6 +143,14 @@ public:
     // One search pass of Malloc, without limit or purge.
     void* TryToMalloc(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
 
+    // A hog for the calling task, owned by the manager until unregistered.
+    VMemoryHog* RegisterMemHog();
+    // Removes and destroys hog; a hog that is not registered is left alone. Answers the unlock's result.
+    bool UnRegisterMemHog(VMemoryHog* hog);
+    int32 CountMemHogs() const;
+    // The lock of the hog list (free between calls).
+    const VCriticalSection& GetHogLock() const noexcept { return fHogLock; }
+
     // Answers its argument: a vetting hook for object pointers handed to the formatter.
     static const void* CheckVObject(const void* object) noexcept { return object; }
 
@@ -153,6 +179,9 @@ private:
     bool fFlag1 = false;
     bool fFlag2 = false;
     VLeaksChecker fLeaksChecker;
+    // The hog list has its own lock, independent of the allocation lock.
+    mutable VCriticalSection fHogLock;
+    std::vector<std::unique_ptr<VMemoryHog>> fHogs;
 };
 
 // Static wrappers over the process-wide manager.

@@ -52,14 +52,20 @@ constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeLibraryError(210);
 constexpr VError VE_STREAM_CANNOT_UNGET = MakeLibraryError(211);
 constexpr VError VE_TEXT_CONVERSION_FAILED = MakeLibraryError(300);
 
-// Raises a library error with up to three positional texts ("p1", "p2", "p3"). Until an error layer is
-// installed (the process object and its tasks), a raise does nothing; callers return the code themselves.
+// Raises an error with up to three positional texts ("p1", "p2", "p3"): when a process object exists, an error
+// object (VErrorBase) is made and pushed on the calling task's error contexts (nothing off a task). Without a
+// process object a raise does nothing. Callers return the code themselves.
 void _ThrowError(VError code, const VString* p1 = nullptr, const VString* p2 = nullptr, const VString* p3 = nullptr);
 
 // Raises code with a single text parameter under the given name ("p1" for positional texts).
 void _ThrowErrorWithParam(VError code, const char* name, const VString& value);
 
-// The hook through which raises reach the error layer; null drops them. Returns the previous hook.
+// Whether a process object exists. The process frame sets it while it lives; tests set it through their fixture.
+void SetProcessObjectExists(bool exists) noexcept;
+bool ProcessObjectExists() noexcept;
+
+// An observer that sees every raise, with or without a process object (tests record raises with it); null: none.
+// Returns the previous observer.
 using ErrorRaiser = void (*)(VError code, const char* name[], const VString* values[], int count);
 ErrorRaiser SetErrorRaiser(ErrorRaiser raiser) noexcept;
 

@@ -43,9 +43,7 @@ public:
                                           VDBLanguageContext*) {
         return EJSONStatus_notHandled;
     }
-    virtual EJSONStatus IJSON_RemoveProperty(VJSONObject*, const VString& /*name*/) {
-        return EJSONStatus_notHandled;
-    }
+    virtual EJSONStatus IJSON_RemoveProperty(VJSONObject*, const VString& /*name*/) { return EJSONStatus_notHandled; }
     virtual bool IJSON_Clear(VJSONObject*) { return true; }
     // Default: true when IJSON_GetPropertyNames gives no name.
     virtual bool IJSON_IsEmpty(const VJSONObject*);

@@ -2,7 +2,6 @@
 
 #include "core/VString.h"
 
-
 namespace vela {
 
 std::atomic<uint32> VInlineString_tag{0};

@@ -1,15 +1,15 @@
 #include "json/VJSONArray.h"
 
 #include "core/VString.h"
+#include "core/VTaskMgr.h"
 #include "intl/VIntlMgr.h"
+#include "values/VCompareOptions.h"
 #include "json/IJSONValueComparator.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONGraphNode.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONStamp.h"
-#include "json/VJSONTaskID.h"
 #include "json/VStorageLocker.h"
-#include "values/VCompareOptions.h"
 
 #include <algorithm>
 #include <numeric>
@@ -23,7 +23,7 @@ namespace {
 
 bool IsMonitoredTask() noexcept {
     uint32 task = VJSONArray::sTaskToMonitor.load(std::memory_order_relaxed);
-    return task != 0 && task == GetCurrentJSONTaskID();
+    return task != 0 && task == uint32(VTaskMgr::GetCurrentOwnerID());
 }
 
 VStorageLocker* NewLockerIf(bool shared) {

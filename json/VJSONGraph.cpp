@@ -2,8 +2,8 @@
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
 #include "json/VJSONGraphNode.h"
+#include "json/VJSONObject.h"
 #include "json/VStorageLocker.h"
 
 #include <new>
@@ -195,21 +195,13 @@ void VJSONGraph::Disconnect(const VJSONValue& child) {
 
 namespace {
 
-// Empties the listed members of graph and frees those that nothing else holds: each leaves the graph (taking its
-// references and internalEdges internal references off the graph's counts), is kept alive by an extra reference
-// while all are emptied, then loses that reference.
-template <class NodeT, class LeaveF>
-void BreakNodes(VJSONGraph* graph, const std::vector<NodeT>& nodes, LeaveF&& leave) noexcept {
-    graph->Retain();
-    for (const NodeT& node : nodes)
-        leave(node);
-    for (const NodeT& node : nodes)
-        node.Retain();
-    for (const NodeT& node : nodes)
+// Frees the listed nodes, which have left their graph and hold one extra reference each: each is emptied, then
+// loses the extra reference. A node still held by a listed node not yet emptied lives until that one is.
+template <class NodeT> void EmptyAndRelease(const std::vector<NodeT>& nodes) noexcept {
+    for (const NodeT& node : nodes) {
         node.DropAllValues();
-    for (const NodeT& node : nodes)
         node.Release();
-    graph->Release();
+    }
 }
 
 } // namespace
@@ -250,8 +242,14 @@ void VJSONGraph::_ReleaseNodeDependenciesIfNecessary(Node node) {
         held += each.RefCount();
     if (held != count) return;
 
+    graph->Retain();
     graph->fInternal -= int32(count - 1);
-    BreakNodes(graph, nodes, [](const Node& each) { _Leave(each); });
+    for (const Node& each : nodes) {
+        _Leave(each);
+        each.Retain();
+    }
+    EmptyAndRelease(nodes);
+    graph->Release();
 }
 
 void VJSONGraph::ReleaseObjectDependenciesIfNecessary(VJSONObject* object) {
@@ -271,19 +269,40 @@ bool VJSONGraph::ReleaseGraphDependenciesIfNecessary(VJSONGraph* graph) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (VJSONObject* object = graph->fObjects; object != nullptr; object = object->fLink.fNext)
-        nodes.push_back(Node{object, nullptr});
-    for (VJSONArray* array = graph->fArrays; array != nullptr; array = array->fLink.fNext)
-        nodes.push_back(Node{nullptr, array});
+    // Every member leaves at once (the lists are dropped whole) and is kept alive while all are emptied.
+    graph->Retain();
+    auto detach = [graph, &nodes](Node node, auto& link) {
+        link.fGraph = nullptr;
+        link.fPrev = link.fNext = nullptr;
+        link.fIncoming = 0;
+        nodes.push_back(node);
+        node.Retain();
+        graph->Release();
+    };
+    for (VJSONObject* object = graph->fObjects; object != nullptr;) {
+        VJSONObject* next = object->fLink.fNext;
+        detach(Node{object, nullptr}, object->fLink);
+        object = next;
+    }
+    for (VJSONArray* array = graph->fArrays; array != nullptr;) {
+        VJSONArray* next = array->fLink.fNext;
+        detach(Node{nullptr, array}, array->fLink);
+        array = next;
+    }
+    graph->fObjects = nullptr;
+    graph->fArrays = nullptr;
+    graph->fObjectCount = graph->fArrayCount = 0;
+    graph->fTotal.store(0, std::memory_order_relaxed);
     graph->fInternal = 0;
-    BreakNodes(graph, nodes, [](const Node& each) { _Leave(each); });
+    EmptyAndRelease(nodes);
+    graph->Release();
     return true;
 }
 
 void VJSONGraph::_LeaveOnDeath(Node node) noexcept {
     // What the dying node holds still counts as held from inside until its deletion drops the values one by one
-    // (VJSONGraph::Disconnect each): nothing can reach the node meanwhile, so a walk never counts those edges and
-    // a break only sees them as references it must not free.
+    // (Disconnect each): nothing can reach the node meanwhile, so a walk never counts those edges and a break
+    // only sees them as references it must not free.
     if (node.Graph() != nullptr) _Leave(node);
 }
 

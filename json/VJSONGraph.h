@@ -55,8 +55,9 @@ public:
     static void ReleaseObjectDependenciesIfNecessary(VJSONObject* object);
     static void ReleaseArrayDependenciesIfNecessary(VJSONArray* array);
 
-    // The graph part of a member's death (count 0): it leaves the graph and its references to members stop being
-    // internal. Then its deletion is queued on the calling thread so that freeing long chains needs no deep stack.
+    // A member's death (count 0): it leaves the graph at once; its deletion, which drops what it held one value at
+    // a time (each disconnected and checked), runs after the deletion under way on the calling thread, if any, so
+    // that freeing a long chain needs no deep stack.
     static void DoObjectDeath(VJSONObject* object) noexcept;
     static void DoArrayDeath(VJSONArray* array) noexcept;
 

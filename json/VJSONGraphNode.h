@@ -19,9 +19,7 @@ struct VJSONGraph::Node {
     bool operator==(const Node&) const noexcept = default;
 
     VJSONGraph*& Graph() const noexcept { return fObject != nullptr ? fObject->fLink.fGraph : fArray->fLink.fGraph; }
-    int32& Incoming() const noexcept {
-        return fObject != nullptr ? fObject->fLink.fIncoming : fArray->fLink.fIncoming;
-    }
+    int32& Incoming() const noexcept { return fObject != nullptr ? fObject->fLink.fIncoming : fArray->fLink.fIncoming; }
     uint64& Mark() const noexcept { return fObject != nullptr ? fObject->fLink.fMark : fArray->fLink.fMark; }
     int32 RefCount() const noexcept { return fObject != nullptr ? fObject->GetRefCount() : fArray->GetRefCount(); }
     void Retain() const noexcept {

@@ -1,11 +1,11 @@
 #include "json/VJSONObject.h"
 
 #include "core/VString.h"
+#include "core/VTaskMgr.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONGraphNode.h"
 #include "json/VJSONStamp.h"
-#include "json/VJSONTaskID.h"
 #include "json/VStorageLocker.h"
 
 #include <new>
@@ -20,7 +20,7 @@ namespace {
 
 bool IsMonitoredTask() noexcept {
     uint32 task = VJSONObject::sTaskToMonitor.load(std::memory_order_relaxed);
-    return task != 0 && task == GetCurrentJSONTaskID();
+    return task != 0 && task == uint32(VTaskMgr::GetCurrentOwnerID());
 }
 
 VStorageLocker* NewLockerIf(bool shared) {
@@ -181,8 +181,8 @@ void VJSONObject::GetString(VString& out) const {
 
 void VJSONObject::GetClassName(VString& out) const {
     out.Clear();
-    if (fImplementation != nullptr &&
-        fImplementation->IJSON_GetClassName(this, out) != EJSONStatus_notHandled && !out.IsEmpty())
+    if (fImplementation != nullptr && fImplementation->IJSON_GetClassName(this, out) != EJSONStatus_notHandled &&
+        !out.IsEmpty())
         return;
     out.FromCString(fLocker != nullptr ? "Shared Object" : "Object");
 }
@@ -203,8 +203,7 @@ bool VJSONObject::DeepEqualTo(const VJSONObject* other, const VCompareOptions& o
     if (!visit->Enter(this, other)) return true; // being compared further up: equal unless that finds otherwise
     if (fProperties.GetCount() != other->fProperties.GetCount()) return false;
     for (const VJSONPropertyMap::Property& property : fProperties) {
-        int64 index =
-            other->fProperties.Find(property.fName.GetUnits(), property.fName.GetLength(), property.fHash);
+        int64 index = other->fProperties.Find(property.fName.GetUnits(), property.fName.GetLength(), property.fHash);
         if (index < 0) return false;
         if (!property.fValue.DeepEqualTo(other->fProperties.At(size_t(index)).fValue, options, visit)) return false;
     }
@@ -318,14 +317,12 @@ bool VJSONObject::SetProperties(const std::vector<std::pair<VString, VJSONValue>
             break;
         }
     }
-    if (fImplementation != nullptr && fImplementation->IJSON_EndChangeProperties() == EJSONStatus_failed)
-        ok = false;
+    if (fImplementation != nullptr && fImplementation->IJSON_EndChangeProperties() == EJSONStatus_failed) ok = false;
     return ok;
 }
 
 void VJSONObject::RemoveProperty(const VString& name) {
-    if (fImplementation != nullptr &&
-        fImplementation->IJSON_RemoveProperty(this, name) != EJSONStatus_notHandled)
+    if (fImplementation != nullptr && fImplementation->IJSON_RemoveProperty(this, name) != EJSONStatus_notHandled)
         return;
     RemoveOwnProperty(name);
 }
@@ -412,8 +409,7 @@ uint32 VJSONObject::GetPropertyStamp(const VString& name) const {
 }
 
 void VJSONObject::TouchPropertyStamp(const VString& name) {
-    if (fImplementation != nullptr && fImplementation->IJSON_TouchPropertyStamp(name) != EJSONStatus_notHandled)
-        return;
+    if (fImplementation != nullptr && fImplementation->IJSON_TouchPropertyStamp(name) != EJSONStatus_notHandled) return;
     VJSONReadWriteLock lock(this, nullptr);
     _TouchStamps();
     int64 index = fProperties.Find(name);

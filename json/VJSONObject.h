@@ -29,8 +29,9 @@ class VString;
 // Objects are made with new and handed around by reference; the creator holds the first one.
 class VJSONObject : public VObject, public IRefCountable {
 public:
-    // Task monitoring: while sTaskToMonitor holds a task ID (0: off), objects made on that task (except the
-    // uncounted ones) add 1 to sTaskCounter and their destruction on it subtracts 1.
+    // Task monitoring: while sTaskToMonitor holds a task ID (0: off; VTaskMgr::GetCurrentOwnerID, so a thread that
+    // is no task counts as one), objects made on that task (except the uncounted ones) add 1 to sTaskCounter and
+    // their destruction on it subtracts 1.
     static std::atomic<uint32> sTaskToMonitor;
     static std::atomic<int32> sTaskCounter;
 

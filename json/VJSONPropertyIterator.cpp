@@ -19,8 +19,7 @@ VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSON
     if (!shared) return;
     VJSONReadLock lock(object);
     fCopied = true;
-    std::erase_if(fImplementationNames,
-                  [object](const VString& name) { return object->fProperties.Find(name) >= 0; });
+    std::erase_if(fImplementationNames, [object](const VString& name) { return object->fProperties.Find(name) >= 0; });
     fOwnNames.reserve(object->fProperties.GetCount());
     for (const VJSONPropertyMap::Property& property : object->fProperties) {
         VString name;

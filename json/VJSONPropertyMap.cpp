@@ -4,12 +4,6 @@
 
 namespace vela {
 
-int64 VJSONPropertyMap::Find(const VString& name) const noexcept {
-    const UniChar* units = name.GetCPointer();
-    int32 length = name.GetLength();
-    return Find(units, length, Hash(units, length));
-}
-
 VJSONPropertyMap::Property& VJSONPropertyMap::Append(VInlineString name, uint32 hash, VJSONValue&& value) {
     if (fProperties.size() == fProperties.capacity()) {
         // Small objects grow 4 properties at a time (little room left unused), larger ones by half.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/VString.h"
 #include "json/VInlineString.h"
 #include "json/VJSONValue.h"
 
@@ -9,8 +10,6 @@
 #include <vector>
 
 namespace vela {
-
-class VString;
 
 // The own properties of an object: kept in the order they were added (the position is the order index), with a
 // hash index over the names once there are more than a few. Names are compared unit by unit.
@@ -55,7 +54,19 @@ public:
             hash ^= hash >> 32;
         }
         uint64 tail = 0;
-        std::memcpy(&tail, units + i, size_t(length - i) * sizeof(UniChar));
+        switch (length - i) {
+        case 3:
+            tail |= uint64(units[i + 2]) << 32;
+            [[fallthrough]];
+        case 2:
+            tail |= uint64(units[i + 1]) << 16;
+            [[fallthrough]];
+        case 1:
+            tail |= uint64(units[i]);
+            break;
+        default:
+            break;
+        }
         hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
         return uint32(hash ^ (hash >> 29));
     }
@@ -85,7 +96,11 @@ public:
             if (property.fHash == hash && property.fName.EqualsUnits(units, length)) return int64(entry - 1);
         }
     }
-    int64 Find(const VString& name) const noexcept;
+    int64 Find(const VString& name) const noexcept {
+        const UniChar* units = name.GetCPointer();
+        int32 length = name.GetLength();
+        return Find(units, length, Hash(units, length));
+    }
     // Adds a property at the end; name's share passes to the map. Throws only when memory runs out (the map is
     // then unchanged and name still the caller's).
     Property& Append(VInlineString name, uint32 hash, VJSONValue&& value);

@@ -1,9 +1,9 @@
 #include "json/VJSONValue.h"
 
 #include "core/VString.h"
+#include "values/VCompareOptions.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
-#include "values/VCompareOptions.h"
 
 #include <charconv>
 #include <cmath>
@@ -13,6 +13,37 @@
 namespace vela {
 
 std::atomic<uint32> VJSONValue::sStamp{0};
+
+namespace {
+
+// Stamps and string tags are handed out from per-thread blocks of the global counters (initial-exec: the library
+// is loaded with the program, and the accesses stay plain loads).
+constexpr uint32 kCounterBlock = 64;
+struct CounterBlock {
+    uint32 fNext;
+    uint32 fLeft;
+
+    uint32 Take(std::atomic<uint32>& counter) noexcept {
+        if (fLeft == 0) {
+            fNext = counter.fetch_add(kCounterBlock, std::memory_order_relaxed) + 1;
+            fLeft = kCounterBlock;
+        }
+        --fLeft;
+        return fNext++;
+    }
+};
+[[gnu::tls_model("initial-exec")]] thread_local CounterBlock tStamps{0, 0};
+[[gnu::tls_model("initial-exec")]] thread_local CounterBlock tTags{0, 0};
+
+uint32 NextTag() noexcept {
+    return tTags.Take(VInlineString_tag) - 1; // tags start at 0
+}
+
+} // namespace
+
+uint32 VJSONValue::NextStamp() noexcept {
+    return tStamps.Take(sStamp);
+}
 
 // Start-up order fixes the stamps of the constants: 1 to 5.
 const VJSONValue VJSONValue::sUndefined(JSON_undefined);
@@ -148,8 +179,8 @@ VJSONValue& VJSONValue::operator=(const VJSONValue& other) noexcept {
     _ReleasePayload();
     fType = copy.fType;
     fPayload = copy.fPayload;
+    fStamp = copy.fStamp; // the copy's new stamp
     copy.fType = JSON_undefined;
-    fStamp = NextStamp();
     return *this;
 }
 
@@ -186,7 +217,7 @@ void VJSONValue::_RetainPayload() noexcept {
     switch (fType) {
     case JSON_string:
         fPayload.fString.fText.Retain();
-        fPayload.fString.fTag = VInlineString_tag.fetch_add(1, std::memory_order_relaxed);
+        fPayload.fString.fTag = NextTag();
         break;
     case JSON_object:
         fPayload.fObject->Retain();
@@ -201,7 +232,7 @@ void VJSONValue::_RetainPayload() noexcept {
 
 void VJSONValue::_SetStringPayload(const VInlineString& text, bool newTag) noexcept {
     fPayload.fString.fText = text;
-    if (newTag) fPayload.fString.fTag = VInlineString_tag.fetch_add(1, std::memory_order_relaxed);
+    if (newTag) fPayload.fString.fTag = NextTag();
 }
 
 // ---- Setters

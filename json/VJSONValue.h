@@ -52,9 +52,10 @@ public:
     static const VString sFalseString;     // "false"
     static const VString sObjectString;    // "[object Object]"
 
-    // The change stamp counter; the first stamp handed out is 1.
+    // The change stamp counter; the first stamp handed out is 1. Threads take stamps from it in small blocks, so
+    // stamps grow on each thread and differ between threads, without a shared write per stamp.
     static std::atomic<uint32> sStamp;
-    static uint32 NextStamp() noexcept { return sStamp.fetch_add(1, std::memory_order_relaxed) + 1; }
+    static uint32 NextStamp() noexcept;
 
     // A value of kind type with an empty payload; an object or array kind makes a new empty one.
     VJSONValue(JSONType type = JSON_undefined);

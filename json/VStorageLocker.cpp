@@ -1,47 +1,106 @@
 #include "json/VStorageLocker.h"
 
+#include "core/VRefPtr.h"
+#include "core/VSyncEvent.h"
+#include "core/VTask.h"
+#include "core/VTaskMgr.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONTaskID.h"
 
 namespace vela {
 
 std::atomic<int32> VStorageLocker::sNextID{1};
 
+namespace {
+
+// The owner ID of the caller: its task's ID, else its thread's own.
+uint32 CurrentOwner() noexcept {
+    return uint32(VTaskMgr::GetCurrentOwnerID());
+}
+
+} // namespace
+
 VStorageLocker::VStorageLocker() noexcept : fID(sNextID.fetch_add(1, std::memory_order_relaxed)) {}
 
-bool VStorageLocker::TryToUse() {
-    if (!fSection.try_lock()) return false;
-    uint32 caller = GetCurrentJSONTaskID();
-    bool taken = fOwner == 0 || fOwner == caller;
-    if (taken) {
-        fOwner = caller;
-        ++fUseCount;
+VStorageLocker::~VStorageLocker() = default;
+
+bool VStorageLocker::_TryTake(uint32 caller) noexcept {
+    if (fOwner != 0 && fOwner != caller) return false;
+    fOwner = caller;
+    ++fUseCount;
+    return true;
+}
+
+bool VStorageLocker::Use() {
+    const uint32 caller = CurrentOwner();
+    VTask* task = VTask::GetCurrent();
+    for (;;) {
+        VRefPtr<VSyncEvent> event;
+        fSection.Lock();
+        if (_TryTake(caller)) {
+            fSection.Unlock();
+            return true;
+        }
+        if (task == nullptr) event = VRefPtr<VSyncEvent>::Adopt(new VSyncEvent);
+        const Waiter waiter{task, event.Get()};
+        fWaiters.push_back(waiter);
+        // Read before the section is left, so that a wake-up in between is not missed.
+        int32 stamp = task != nullptr ? task->GetMessageQueueStamp() : 0;
+        fSection.Unlock();
+        if (task != nullptr) {
+            while (task->GetMessageQueueStamp() == stamp && !task->IsDying())
+                task->WaitAndExecuteMessages();
+        } else {
+            event->Lock();
+        }
+        fSection.Lock();
+        for (auto it = fWaiters.begin(); it != fWaiters.end(); ++it) {
+            if (it->task == waiter.task && it->event == waiter.event) {
+                fWaiters.erase(it);
+                break;
+            }
+        }
+        fSection.Unlock();
+        if (task != nullptr && task->IsDying()) return false;
     }
-    fSection.unlock();
+}
+
+bool VStorageLocker::TryToUse() {
+    if (!fSection.TryToLock()) return false;
+    bool taken = _TryTake(CurrentOwner());
+    fSection.Unlock();
     return taken;
 }
 
 void VStorageLocker::EndUse() {
-    std::lock_guard<std::recursive_mutex> guard(fSection);
-    if (fOwner != GetCurrentJSONTaskID() || fUseCount <= 0) return;
-    if (--fUseCount == 0) fOwner = 0;
+    StLocker<VCriticalSection> locker(fSection);
+    if (fOwner != CurrentOwner() || fUseCount <= 0) return;
+    if (--fUseCount > 0) return;
+    fOwner = 0;
+    // Every waiter tries again; those that lose wait for the next end.
+    for (const Waiter& waiter : fWaiters) {
+        if (waiter.task != nullptr) {
+            waiter.task->SetMessageQueueEvent();
+        } else {
+            waiter.event->Set();
+        }
+    }
 }
 
 bool VStorageLocker::IsUsedByCurrentTask() const {
-    std::lock_guard<std::recursive_mutex> guard(fSection);
-    return fUseCount > 0 && fOwner == GetCurrentJSONTaskID();
+    StLocker<VCriticalSection> locker(fSection);
+    return fUseCount > 0 && fOwner == CurrentOwner();
 }
 
 uint32 VStorageLocker::GetOwner() const {
-    std::lock_guard<std::recursive_mutex> guard(fSection);
+    StLocker<VCriticalSection> locker(fSection);
     return fOwner;
 }
 
 int32 VStorageLocker::GetUseCount() const {
-    std::lock_guard<std::recursive_mutex> guard(fSection);
+    StLocker<VCriticalSection> locker(fSection);
     return fUseCount;
 }
 
@@ -61,14 +120,14 @@ bool IsObject(const VJSONNodeVariant& node) noexcept {
 
 } // namespace
 
-bool VStorageLocker::Assign(const VJSONNodeVariant& parent, VStorageLocker* parentLocker,
-                            const VJSONNodeVariant& child, VStorageLocker* childLocker) {
+bool VStorageLocker::Assign(const VJSONNodeVariant& parent, VStorageLocker* parentLocker, const VJSONNodeVariant& child,
+                            VStorageLocker* childLocker) {
     if (parentLocker == nullptr) return true;
     if (childLocker != nullptr) {
         if (parentLocker->IsRestricted()) return true;
         if (childLocker->IsFresh()) {
             uint32 owner = childLocker->GetOwner();
-            if (owner != 0 && owner != GetCurrentJSONTaskID()) {
+            if (owner != 0 && owner != CurrentOwner()) {
                 _ThrowError(VE_JSON_LOCKER_BUSY);
                 return false;
             }

@@ -1,17 +1,20 @@
 #pragma once
 
 #include "core/IRefCountable.h"
+#include "core/VCriticalSection.h"
 #include "core/VObject.h"
 
 #include <atomic>
-#include <mutex>
 #include <variant>
+#include <vector>
 
 namespace vela {
 
 class VJSONArray;
 class VJSONObject;
 class VJSONValue;
+class VSyncEvent;
+class VTask;
 
 // An object or an array, as a container or a contained node.
 using VJSONNodeVariant = std::variant<VJSONObject*, VJSONArray*>;
@@ -19,13 +22,15 @@ using VJSONNodeVariant = std::variant<VJSONObject*, VJSONArray*>;
 // The lock that makes objects and arrays shareable between tasks: a critical section that guards reads and
 // writes of the shared data, and an owner (a task using the locker, re-entrantly) without which no write is
 // accepted. A locker is fresh until it takes in nodes of another locker or a value is made shared into it.
-// Waiting for a locker that another task uses needs the task layer; until then a use is only tried.
+// Owners are tasks (threads that are not tasks count as tasks of their own). A task waiting for the locker
+// keeps executing its messages.
 class VStorageLocker : public VObject, public IRefCountable {
 public:
     // The next ID; the first locker of a process has ID 1.
     static std::atomic<int32> sNextID;
 
     VStorageLocker() noexcept;
+    ~VStorageLocker() override;
 
     int32 GetID() const noexcept { return fID; }
     bool IsRestricted() const noexcept { return fRestricted; }
@@ -36,13 +41,17 @@ public:
     int32 GetSharedID() const noexcept { return fRestricted || fFresh ? -fID : fID; }
 
     // The critical section (recursive). The graph mutex, when needed, is taken before it.
-    void Lock() { fSection.lock(); }
-    void Unlock() { fSection.unlock(); }
+    void Lock() { fSection.Lock(); }
+    void Unlock() { fSection.Unlock(); }
 
+    // Takes the locker in use, waiting while another task uses it; the depth grows for the calling task. A task
+    // executes its messages while it waits. False, without error, when the calling task is dying.
+    bool Use();
     // Takes the locker in use when it is free or already used by the calling task (the depth grows); false at
     // once when another task uses it or the section is busy.
     bool TryToUse();
-    // Ends one use by the calling task; at depth 0 the locker is free again. Nothing for other tasks.
+    // Ends one use by the calling task; at depth 0 the locker is free again and its waiters are woken.
+    // Nothing for other tasks.
     void EndUse();
     // True when the calling task uses the locker (depth at least 1).
     bool IsUsedByCurrentTask() const;
@@ -60,7 +69,16 @@ public:
     static bool Assign(const VJSONNodeVariant& parent, VStorageLocker* parentLocker, const VJSONValue& child);
 
 private:
-    mutable std::recursive_mutex fSection;
+    // A task waiting in Use; threads that are not tasks wait on an event of their own.
+    struct Waiter {
+        VTask* task;
+        VSyncEvent* event;
+    };
+    // Takes the locker for caller when free or already its (section held).
+    bool _TryTake(uint32 caller) noexcept;
+
+    std::vector<Waiter> fWaiters;
+    mutable VCriticalSection fSection;
     uint32 fOwner = 0;
     int32 fUseCount = 0;
     int32 fID;

@@ -25,7 +25,7 @@ public:
 
 private:
     VIntlMgr* fIntlMgr = nullptr;
-    void* fReserved = nullptr;
+    [[maybe_unused]] void* fReserved = nullptr; // kept for layout; nothing reads it
     bool fLike = false;
     bool fDiacritical = false;
     bool fBeginsWith = false;

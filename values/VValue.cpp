@@ -260,6 +260,21 @@ VValueSingle* VValueSingle::ConvertTo(uint16 kind) const {
     return single;
 }
 
+int32 VValueSingle::ValueKindToJsonType(uint16 kind) noexcept {
+    switch (kind) {
+    case 1:
+        return 2; // true
+    case 6:
+        return 4; // number
+    case 8:
+        return 8; // time
+    case 10:
+        return 3; // string
+    default:
+        return 0; // null, the integer kinds included
+    }
+}
+
 // ---- VEmpty
 
 const VValueInfo* VEmpty::GetValueInfo() const {

@@ -177,6 +177,8 @@ public:
     // A new value of kind filled from this one (null flag included), owned by the caller; null when the kind
     // has no descriptor or does not hold a single datum.
     VValueSingle* ConvertTo(uint16 kind) const;
+    // The JSON type (0 null, 2 true, 3 string, 4 number, 8 time) that values of a kind map to.
+    static int32 ValueKindToJsonType(uint16 kind) noexcept;
 };
 
 } // namespace vela

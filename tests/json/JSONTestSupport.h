@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/VString.h"
+#include "core/VTaskMgr.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
-#include "json/VJSONTaskID.h"
 #include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +29,8 @@ public:
     StLiveCounters() {
         VJSONObject::sTaskCounter = 0;
         VJSONArray::sTaskCounter = 0;
-        VJSONObject::sTaskToMonitor = GetCurrentJSONTaskID();
-        VJSONArray::sTaskToMonitor = GetCurrentJSONTaskID();
+        VJSONObject::sTaskToMonitor = uint32(VTaskMgr::GetCurrentOwnerID());
+        VJSONArray::sTaskToMonitor = uint32(VTaskMgr::GetCurrentOwnerID());
     }
     ~StLiveCounters() {
         VJSONObject::sTaskToMonitor = 0;

@@ -1,11 +1,11 @@
 #include "json/VJSONArray.h"
 
+#include "support/RecordingRaiser.h"
+#include "values/VCompareOptions.h"
 #include "json/IJSONValueComparator.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONStamp.h"
-#include "support/RecordingRaiser.h"
-#include "values/VCompareOptions.h"
 
 #include "JSONTestSupport.h"
 

@@ -1,8 +1,8 @@
 #include "json/VJSONObject.h"
 
+#include "support/RecordingRaiser.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
-#include "support/RecordingRaiser.h"
 
 #include "JSONTestSupport.h"
 
@@ -47,9 +47,9 @@ TEST(VJSONObjectPath, ExtractPathRefusesMalformedPaths) {
         VError error;
         size_t partsKept; // the parts before the error plus the offending text
     } cases[] = {
-        {"", VE_JSON_PATH_EMPTY_PART, 1},        {"a..b", VE_JSON_PATH_EMPTY_PART, 2},
-        {"a.", VE_JSON_PATH_EMPTY_PART, 2},      {"x[1", VE_JSON_PATH_MISSING_BRACKET, 2},
-        {"x[]", VE_JSON_PATH_EMPTY_PART, 2},     {"[1]", VE_JSON_PATH_EMPTY_PART, 1},
+        {"", VE_JSON_PATH_EMPTY_PART, 1},           {"a..b", VE_JSON_PATH_EMPTY_PART, 2},
+        {"a.", VE_JSON_PATH_EMPTY_PART, 2},         {"x[1", VE_JSON_PATH_MISSING_BRACKET, 2},
+        {"x[]", VE_JSON_PATH_EMPTY_PART, 2},        {"[1]", VE_JSON_PATH_EMPTY_PART, 1},
         {"x[1]y", VE_JSON_PATH_MISSING_BRACKET, 2}, {"x[1][", VE_JSON_PATH_EMPTY_PART, 3},
     };
     for (const Case& each : cases) {

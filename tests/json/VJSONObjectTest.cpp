@@ -1,13 +1,13 @@
 #include "json/VJSONObject.h"
 
+#include "files/VMemoryBuffer.h"
+#include "support/RecordingRaiser.h"
+#include "values/VCompareOptions.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONStamp.h"
-#include "files/VMemoryBuffer.h"
-#include "support/RecordingRaiser.h"
-#include "values/VCompareOptions.h"
 
 #include "JSONTestSupport.h"
 
@@ -167,8 +167,7 @@ public:
         out.SetNumber(42.0);
         return EJSONStatus_done;
     }
-    EJSONStatus IJSON_SetProperty(VJSONObject*, const VString& name, const VJSONValue&,
-                                  VDBLanguageContext*) override {
+    EJSONStatus IJSON_SetProperty(VJSONObject*, const VString& name, const VJSONValue&, VDBLanguageContext*) override {
         return name == VString("readonly") ? EJSONStatus_failed : EJSONStatus_notHandled;
     }
     EJSONStatus IJSON_GetPropertyNames(std::vector<VString>& names, uint32) override {

@@ -1,10 +1,10 @@
 #include "json/VJSONValue.h"
 
+#include "support/RecordingRaiser.h"
+#include "values/VCompareOptions.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
-#include "support/RecordingRaiser.h"
-#include "values/VCompareOptions.h"
 
 #include "JSONTestSupport.h"
 
@@ -126,23 +126,30 @@ TEST(VJSONValue, GetBoolTable) {
         VJSONValue value;
         bool expected;
     } cases[] = {
-        {VJSONValue(JSON_null), false},       {VJSONValue(JSON_undefined), false},
-        {VJSONValue(JSON_false), false},      {VJSONValue(JSON_true), true},
-        {VJSONValue(VString("")), false},     {VJSONValue(VString("false")), true},
-        {VJSONValue(0.0), false},             {VJSONValue(-0.0), false},
-        {VJSONValue(kNaN), true},             {VJSONValue(0.5), true},
-        {VJSONValue(JSON_object), true},      {VJSONValue(JSON_array), true},
-        {VJSONValue(JSON_time), false},       {time, true},
+        {VJSONValue(JSON_null), false},   {VJSONValue(JSON_undefined), false},
+        {VJSONValue(JSON_false), false},  {VJSONValue(JSON_true), true},
+        {VJSONValue(VString("")), false}, {VJSONValue(VString("false")), true},
+        {VJSONValue(0.0), false},         {VJSONValue(-0.0), false},
+        {VJSONValue(kNaN), true},         {VJSONValue(0.5), true},
+        {VJSONValue(JSON_object), true},  {VJSONValue(JSON_array), true},
+        {VJSONValue(JSON_time), false},   {time, true},
     };
     for (const Case& each : cases)
         EXPECT_EQ(each.value.GetBool(), each.expected) << "kind " << each.value.GetType();
 }
 
-TEST(VJSONValue, GetBoolOfAnEmptiedStringIsFalse) {
+TEST(VJSONValue, GetBoolOfAStringDependsOnItsLengthNotItsBuffer) {
     VJSONValue value(VString("text"));
     value.Clear();
     EXPECT_TRUE(value.IsString());
     EXPECT_FALSE(value.GetBool());
+
+    // A record may keep a buffer for an empty text.
+    VInlineString record = VInlineString::RetainFromString(VString("abc"));
+    record.fLength = 0;
+    VJSONValue empty(record);
+    EXPECT_FALSE(empty.GetBool());
+    record.Release();
 }
 
 TEST(VJSONValue, GetNumberTable) {
@@ -235,10 +242,10 @@ TEST(VJSONValue, ClearTable) {
         VJSONValue value;
         JSONType kind;
     } cases[] = {
-        {VJSONValue(JSON_true), JSON_false},    {VJSONValue(JSON_false), JSON_false},
-        {VJSONValue(JSON_null), JSON_null},     {VJSONValue(JSON_undefined), JSON_undefined},
-        {VJSONValue(7.0), JSON_number},         {VJSONValue(VString("x")), JSON_string},
-        {VJSONValue(JSON_object), JSON_null},   {VJSONValue(JSON_array), JSON_null},
+        {VJSONValue(JSON_true), JSON_false},  {VJSONValue(JSON_false), JSON_false},
+        {VJSONValue(JSON_null), JSON_null},   {VJSONValue(JSON_undefined), JSON_undefined},
+        {VJSONValue(7.0), JSON_number},       {VJSONValue(VString("x")), JSON_string},
+        {VJSONValue(JSON_object), JSON_null}, {VJSONValue(JSON_array), JSON_null},
         {Date(2020, 1, 2), JSON_time},
     };
     for (Case& each : cases) {

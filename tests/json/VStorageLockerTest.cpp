@@ -1,9 +1,9 @@
 #include "json/VStorageLocker.h"
 
+#include "support/RecordingRaiser.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
-#include "support/RecordingRaiser.h"
 
 #include "JSONTestSupport.h"
 
@@ -165,6 +165,22 @@ TEST(VStorageLocker, WritesToASharedArrayNeedTheLockerInUse) {
     EXPECT_TRUE(array->Push(VJSONValue(1.0)));
     EXPECT_TRUE(array->SetAt(0, VJSONValue(2.0)));
     EXPECT_EQ(array->GetAt(0).GetNumber(), 2.0);
+}
+
+TEST(VStorageLocker, SharedCyclesAreFreedLikeOthers) {
+    test::StLiveCounters counters;
+    {
+        auto object = NewSharedObject();
+        VRefPtr<VStorageLocker> locker = object->GetStorageLocker();
+        StUse use(locker.Get());
+        VJSONValue child(JSON_object);
+        object->MakeValueSharedIfNecessary(child);
+        ASSERT_TRUE(object->SetProperty("child", child));
+        ASSERT_TRUE(child.GetObjectPtr()->SetProperty("parent", VJSONValue(object.Get())));
+        EXPECT_TRUE(object->GetGraph()->IsShared());
+        EXPECT_EQ(test::StLiveCounters::LiveObjects(), 2);
+    }
+    EXPECT_EQ(test::StLiveCounters::LiveObjects(), 0);
 }
 
 } // namespace

@@ -124,6 +124,16 @@ TEST(VValueDefaults, JsonFormsOfTheBaseRaiseUnimplemented) {
     EXPECT_EQ(raiser.Codes(), std::vector<VError>{VE_UNIMPLEMENTED});
 }
 
+TEST(VValueConvert, ValueKindsMapToJsonTypes) {
+    struct Case {
+        uint16 kind;
+        int32 type;
+    };
+    for (Case c : {Case{0, 0}, Case{1, 2}, Case{2, 0}, Case{5, 0}, Case{6, 4}, Case{7, 0}, Case{8, 8}, Case{9, 0},
+                   Case{10, 3}, Case{11, 0}, Case{200, 0}})
+        EXPECT_EQ(VValueSingle::ValueKindToJsonType(c.kind), c.type) << c.kind;
+}
+
 TEST(VValueConvert, ConvertToMakesAFilledValueOfTheKind) {
     VString text("hello");
     std::unique_ptr<VValueSingle> converted(text.ConvertTo(VString::kKind));

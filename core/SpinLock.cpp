@@ -1,0 +1,103 @@
+#include "core/SpinLock.h"
+
+#include "core/VString.h"
+#include "core/VTask.h"
+#include "core/VTaskMgr.h"
+#include "system/VSystem.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vela::SpinLock {
+
+std::atomic<AcquireProc> sLock{&MaxSpinsThenLoopYields};
+std::atomic<ReleaseProc> sUnlock{&ClearHeldBit};
+std::atomic<int32> sMaxSpins{1};
+std::atomic<bool> sYieldAfterCheckEvent{false};
+
+namespace {
+
+inline bool TryOnce(SpinLockWord* word) noexcept {
+    return (word->fetch_or(kHeldBit, std::memory_order_acquire) & kHeldBit) == 0;
+}
+
+// Spins of a round: at least one. While the word is held, reads wait without writing (no cache-line ping-pong).
+inline bool SpinRound(SpinLockWord* word) noexcept {
+    int32 spins = std::max<int32>(1, sMaxSpins.load(std::memory_order_relaxed));
+    for (int32 i = 0; i < spins; ++i) {
+        if ((word->load(std::memory_order_relaxed) & kHeldBit) == 0 && TryOnce(word)) return true;
+    }
+    return false;
+}
+
+inline void YieldNow() noexcept {
+    VTaskMgr::Get()->YieldNow();
+}
+
+} // namespace
+
+void MaxSpinsThenLoopYields(SpinLockWord* word) noexcept {
+    if (SpinRound(word)) return;
+    do {
+        YieldNow();
+    } while (!TryOnce(word));
+}
+
+void LoopMaxSpinsAndYields(SpinLockWord* word) noexcept {
+    while (!SpinRound(word)) {
+        YieldNow();
+        if (TryOnce(word)) return;
+    }
+}
+
+void AlwaysSleep(SpinLockWord* word) noexcept {
+    if (TryOnce(word)) return;
+    int32 limit = std::max<int32>(8, VSystem::GetNumberOfLogicalProcessors());
+    for (int32 retry = 1;; ++retry) {
+        VTask::Sleep(retry < limit ? 0 : 1);
+        if (TryOnce(word)) return;
+    }
+}
+
+void ClearHeldBit(SpinLockWord* word) noexcept {
+    word->store(word->load(std::memory_order_relaxed) & ~kHeldBit, std::memory_order_release);
+}
+
+void Apply(const Settings& settings) {
+    if (settings.mode) {
+        AcquireProc proc = nullptr;
+        if (settings.mode->EqualToString(VString("alwaysSleep"))) {
+            proc = &AlwaysSleep;
+        } else if (settings.mode->EqualToString(VString("loopMaxSpinsAndYields"))) {
+            proc = &LoopMaxSpinsAndYields;
+        } else if (settings.mode->EqualToString(VString("maxSpinsThenLoopYields"))) {
+            proc = &MaxSpinsThenLoopYields;
+        }
+        if (proc != nullptr) {
+            sLock.store(proc, std::memory_order_relaxed);
+            sUnlock.store(&ClearHeldBit, std::memory_order_relaxed);
+        }
+    }
+    if (settings.maxSpins && !std::isnan(*settings.maxSpins)) {
+        // A plain cast of an out-of-range double is undefined: saturate first.
+        double spins = std::trunc(*settings.maxSpins);
+        spins = std::clamp(spins, double(std::numeric_limits<int32>::min()), double(std::numeric_limits<int32>::max()));
+        sMaxSpins.store(int32(spins), std::memory_order_relaxed);
+    }
+    if (settings.yieldAfterCheckEvent) sYieldAfterCheckEvent.store(*settings.yieldAfterCheckEvent);
+}
+
+void Configure() {
+    if (VTaskMgr::Get()->GetTaskCount(false) != 1) return;
+    // The parameter file is read once the JSON text reader exists; the defaults stand until then.
+}
+
+void ResetToDefaults() noexcept {
+    sLock.store(&MaxSpinsThenLoopYields, std::memory_order_relaxed);
+    sUnlock.store(&ClearHeldBit, std::memory_order_relaxed);
+    sMaxSpins.store(1, std::memory_order_relaxed);
+    sYieldAfterCheckEvent.store(false, std::memory_order_relaxed);
+}
+
+} // namespace vela::SpinLock

@@ -1,0 +1,91 @@
+#include "core/VSyncEvent.h"
+
+#include "core/VTask.h"
+#include "core/VTaskMgr.h"
+#include "system/VSystem.h"
+
+#include <chrono>
+
+namespace vela {
+
+namespace {
+
+bool IsOnFiber() noexcept {
+    VTask* task = VTask::GetCurrent();
+    return task != nullptr && task->IsFiber();
+}
+
+} // namespace
+
+bool VSyncEvent::Lock() {
+    if (IsOnFiber()) return _FiberLock();
+    std::unique_lock<std::mutex> lock(fMutex);
+    fCond.wait(lock, [this] { return fIsSet.load(std::memory_order_relaxed); });
+    return true;
+}
+
+bool VSyncEvent::Lock(int32 timeoutMs) {
+    if (IsOnFiber()) return _FiberLock(timeoutMs);
+    std::unique_lock<std::mutex> lock(fMutex);
+    if (fIsSet.load(std::memory_order_relaxed) || timeoutMs < 1) return fIsSet.load(std::memory_order_relaxed);
+    // Waits again after a spurious wake-up until the deadline: one wait could return early, unset.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    return fCond.wait_until(lock, deadline, [this] { return fIsSet.load(std::memory_order_relaxed); });
+}
+
+void VSyncEvent::Set() {
+    bool fibersWait;
+    {
+        std::lock_guard<std::mutex> guard(fMutex);
+        fIsSet.store(true, std::memory_order_release);
+        fSetCount.fetch_add(1, std::memory_order_acq_rel);
+        fibersWait = fFiberWaiters.load(std::memory_order_acquire) > 0;
+        fCond.notify_all();
+    }
+    if (fibersWait) VTaskMgr::Get()->WakeUpSystemEventPolling();
+}
+
+void VSyncEvent::Reset() {
+    std::lock_guard<std::mutex> guard(fMutex);
+    fIsSet.store(false, std::memory_order_release);
+}
+
+bool VSyncEvent::_FiberLock() {
+    VTaskMgr* manager = VTaskMgr::Get();
+    fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
+    for (;;) {
+        int32 count = fSetCount.load(std::memory_order_acquire);
+        if (IsSet()) break;
+        manager->CurrentFiberWaitFlag(&fSetCount, count);
+    }
+    fFiberWaiters.fetch_sub(1, std::memory_order_acq_rel);
+    return true;
+}
+
+bool VSyncEvent::_FiberLock(int32 timeoutMs) {
+    // The count is read before the flag, so a Set between the two is seen by the next wait.
+    int32 count = fSetCount.load(std::memory_order_acquire);
+    if (IsSet()) return true;
+    VTaskMgr* manager = VTaskMgr::Get();
+    fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
+    uint32 deadline = VSystem::GetCurrentTime() + uint32(timeoutMs > 0 ? timeoutMs : 0);
+    int32 remaining = timeoutMs;
+    bool set = false;
+    for (;;) {
+        manager->CurrentFiberWaitFlagWithTimeout(&fSetCount, count, remaining);
+        int32 now = fSetCount.load(std::memory_order_acquire);
+        if (now == count) break;
+        // The flag before the deadline: an event set just before the deadline has been set in time.
+        if (IsSet()) {
+            set = true;
+            break;
+        }
+        remaining = int32(deadline - VSystem::GetCurrentTime());
+        if (remaining <= 0) break;
+        count = now;
+    }
+    fFiberWaiters.fetch_sub(1, std::memory_order_acq_rel);
+    return set;
+}
+
+} // namespace vela
