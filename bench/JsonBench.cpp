@@ -3,6 +3,7 @@
 
 #include "core/VString.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONCloner.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 
@@ -64,36 +65,40 @@ struct PeerTexts {
     }
 };
 
+// The tree: an array of kTreeObjects objects.
+VJSONValue MakeTreeOurs() {
+    static const OurTexts texts;
+    const VString* keys = texts.fKeys;
+    VJSONValue root(JSON_array);
+    VJSONArray* items = root.GetArrayPtr();
+    for (int i = 0; i < kTreeObjects; ++i) {
+        VJSONValue item(JSON_object);
+        VJSONObject* object = item.GetObjectPtr();
+        object->SetProperty(keys[0], VJSONValue(double(i)));
+        object->SetProperty(keys[1], VJSONValue(texts.fNames[i % kNames]));
+        object->SetProperty(keys[2], VJSONValue(texts.fLabels[i % kNames]));
+        object->SetProperty(keys[3], VJSONValue(i * 0.5));
+        object->SetProperty(keys[4], VJSONValue(1.0 / (i + 1)));
+        object->SetProperty(keys[5], VJSONValue(texts.fKind));
+        object->SetProperty(keys[6], VJSONValue(double(i % 640)));
+        object->SetProperty(keys[7], VJSONValue(double(i % 480)));
+        object->SetProperty(keys[8], VJSONValue(i % 2 == 0 ? JSON_true : JSON_false));
+        VJSONValue tags(JSON_array);
+        VJSONArray* list = tags.GetArrayPtr();
+        list->Push(VJSONValue(double(i)));
+        list->Push(VJSONValue(double(i + 1)));
+        list->Push(VJSONValue(double(i + 2)));
+        object->SetProperty(keys[9], std::move(tags));
+        items->Push(std::move(item));
+    }
+    return root;
+}
+
 // Each side builds and frees one tree before the timed loop: the first tree of a process also pays for growing
 // the heap, which would otherwise count against whichever side runs first.
 void BuildTreeOurs() {
-    static const OurTexts texts;
-    const VString* keys = texts.fKeys;
-    {
-        VJSONValue root(JSON_array);
-        VJSONArray* items = root.GetArrayPtr();
-        for (int i = 0; i < kTreeObjects; ++i) {
-            VJSONValue item(JSON_object);
-            VJSONObject* object = item.GetObjectPtr();
-            object->SetProperty(keys[0], VJSONValue(double(i)));
-            object->SetProperty(keys[1], VJSONValue(texts.fNames[i % kNames]));
-            object->SetProperty(keys[2], VJSONValue(texts.fLabels[i % kNames]));
-            object->SetProperty(keys[3], VJSONValue(i * 0.5));
-            object->SetProperty(keys[4], VJSONValue(1.0 / (i + 1)));
-            object->SetProperty(keys[5], VJSONValue(texts.fKind));
-            object->SetProperty(keys[6], VJSONValue(double(i % 640)));
-            object->SetProperty(keys[7], VJSONValue(double(i % 480)));
-            object->SetProperty(keys[8], VJSONValue(i % 2 == 0 ? JSON_true : JSON_false));
-            VJSONValue tags(JSON_array);
-            VJSONArray* list = tags.GetArrayPtr();
-            list->Push(VJSONValue(double(i)));
-            list->Push(VJSONValue(double(i + 1)));
-            list->Push(VJSONValue(double(i + 2)));
-            object->SetProperty(keys[9], std::move(tags));
-            items->Push(std::move(item));
-        }
-        benchmark::DoNotOptimize(items);
-    }
+    VJSONValue root = MakeTreeOurs();
+    benchmark::DoNotOptimize(root.GetArrayPtr());
 }
 
 void BM_BuildTree_Ours(benchmark::State& state) {
@@ -103,30 +108,33 @@ void BM_BuildTree_Ours(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kTreeObjects);
 }
 
-void BuildTreeNlohmann() {
+nlohmann::ordered_json MakeTreeNlohmann() {
     static const PeerTexts texts;
-    {
-        nlohmann::ordered_json root = nlohmann::ordered_json::array();
-        for (int i = 0; i < kTreeObjects; ++i) {
-            nlohmann::ordered_json item = nlohmann::ordered_json::object();
-            item[kKeys[0]] = double(i);
-            item[kKeys[1]] = texts.fNames[i % kNames];
-            item[kKeys[2]] = texts.fLabels[i % kNames];
-            item[kKeys[3]] = i * 0.5;
-            item[kKeys[4]] = 1.0 / (i + 1);
-            item[kKeys[5]] = "record";
-            item[kKeys[6]] = double(i % 640);
-            item[kKeys[7]] = double(i % 480);
-            item[kKeys[8]] = i % 2 == 0;
-            nlohmann::ordered_json tags = nlohmann::ordered_json::array();
-            tags.push_back(double(i));
-            tags.push_back(double(i + 1));
-            tags.push_back(double(i + 2));
-            item[kKeys[9]] = std::move(tags);
-            root.push_back(std::move(item));
-        }
-        benchmark::DoNotOptimize(root);
+    nlohmann::ordered_json root = nlohmann::ordered_json::array();
+    for (int i = 0; i < kTreeObjects; ++i) {
+        nlohmann::ordered_json item = nlohmann::ordered_json::object();
+        item[kKeys[0]] = double(i);
+        item[kKeys[1]] = texts.fNames[i % kNames];
+        item[kKeys[2]] = texts.fLabels[i % kNames];
+        item[kKeys[3]] = i * 0.5;
+        item[kKeys[4]] = 1.0 / (i + 1);
+        item[kKeys[5]] = "record";
+        item[kKeys[6]] = double(i % 640);
+        item[kKeys[7]] = double(i % 480);
+        item[kKeys[8]] = i % 2 == 0;
+        nlohmann::ordered_json tags = nlohmann::ordered_json::array();
+        tags.push_back(double(i));
+        tags.push_back(double(i + 1));
+        tags.push_back(double(i + 2));
+        item[kKeys[9]] = std::move(tags);
+        root.push_back(std::move(item));
     }
+    return root;
+}
+
+void BuildTreeNlohmann() {
+    nlohmann::ordered_json root = MakeTreeNlohmann();
+    benchmark::DoNotOptimize(root);
 }
 
 void BM_BuildTree_Nlohmann(benchmark::State& state) {
@@ -277,5 +285,30 @@ BENCHMARK_CAPTURE(BM_CycleRelease, ours, 1, 100000)
 BENCHMARK_CAPTURE(BM_CycleRelease, peer, 10, 10000)
     ->Name("json_cycle_release_scaling/peer")
     ->Unit(benchmark::kMillisecond);
+
+// ---- Deep copy of the tree of kTreeObjects objects (a cloner on our side), the copy freed in each iteration.
+
+void BM_Clone_Ours(benchmark::State& state) {
+    VJSONValue tree = MakeTreeOurs();
+    for (auto _ : state) {
+        VJSONValue copy = tree;
+        vela::VJSONCloner cloner;
+        if (cloner.CloneValue(copy) != vela::VE_OK) state.SkipWithError("the copy failed");
+        benchmark::DoNotOptimize(copy.GetArrayPtr());
+    }
+    state.SetItemsProcessed(state.iterations() * kTreeObjects);
+}
+
+void BM_Clone_Nlohmann(benchmark::State& state) {
+    nlohmann::ordered_json tree = MakeTreeNlohmann();
+    for (auto _ : state) {
+        nlohmann::ordered_json copy = tree;
+        benchmark::DoNotOptimize(copy);
+    }
+    state.SetItemsProcessed(state.iterations() * kTreeObjects);
+}
+
+BENCHMARK(BM_Clone_Ours)->Name("json_clone/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Clone_Nlohmann)->Name("json_clone/peer")->Unit(benchmark::kMillisecond);
 
 } // namespace

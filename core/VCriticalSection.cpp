@@ -1,7 +1,6 @@
 #include "core/VCriticalSection.h"
 
 #include "core/VSyncEvent.h"
-#include "core/VTaskMgr.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,92 +33,85 @@ VCriticalSection::~VCriticalSection() {
     SpinLock::Acquire(fSpin);
     VSyncEvent* event = fEvent;
     fEvent = nullptr;
-    fDepth = 0;
-    fOwner.store(0, std::memory_order_relaxed);
+    uint64 word = fWord.exchange(0, std::memory_order_acq_rel);
+    fExtraDepth = 0;
     SpinLock::Release(fSpin);
+    // Waiters would take the word of a freed section on waking.
+    if ((word & kWaitersBit) != 0) _ReportMisuse("destroyed while other tasks wait for it");
     if (event == nullptr) return;
-    // An event exists only while tasks wait: they would take the spin word of a freed section on waking.
-    _ReportMisuse("destroyed while other tasks wait for it");
     event->Set();
     event->Release();
 }
 
 bool VCriticalSection::_LockSlow(int32 me) noexcept {
-    SpinLock::Acquire(fSpin);
     for (;;) {
-        int32 owner = fOwner.load(std::memory_order_relaxed);
-        if (owner == 0 || owner == me) break;
-        if (fEvent != nullptr) {
-            // Retained before the spin word goes: Unlock may detach and release it meanwhile.
-            VSyncEvent* event = fEvent;
-            event->Retain();
-            SpinLock::Release(fSpin);
-            event->Lock();
-            event->Release();
-            SpinLock::Acquire(fSpin);
+        uint64 word = fWord.load(std::memory_order_relaxed);
+        if (uint32(word) == 0) {
+            if (fWord.compare_exchange_weak(word, _OwnerWord(me), std::memory_order_acquire, std::memory_order_relaxed))
+                return true;
             continue;
         }
-        SpinLock::Release(fSpin);
-        auto* fresh = new VSyncEvent;
-        SpinLock::Acquire(fSpin);
-        owner = fOwner.load(std::memory_order_relaxed);
-        if (owner == 0 || owner == me) {
-            fresh->Release();
-            break;
+        if (uint32(word) == uint32(me)) {
+            ++fExtraDepth;
+            return true;
         }
+        // Another task holds it: wait on the event of this contention, made by the first waiter.
+        SpinLock::Acquire(fSpin);
         if (fEvent == nullptr) {
+            SpinLock::Release(fSpin);
+            auto* fresh = new VSyncEvent;
+            SpinLock::Acquire(fSpin);
+            if (fEvent != nullptr) {
+                // Another task installed one first.
+                SpinLock::Release(fSpin);
+                fresh->Release();
+                if (SpinLock::sYieldAfterCheckEvent.load(std::memory_order_relaxed)) sched_yield();
+                continue;
+            }
             fEvent = fresh; // the section owns it now
-            continue;
         }
+        // The waiters bit is set under the spin word, the event being in place: the releasing task then
+        // takes the slow path and finds the event.
+        word = fWord.load(std::memory_order_relaxed);
+        bool waiting = false;
+        while (uint32(word) != 0 && uint32(word) != uint32(me)) {
+            if ((word & kWaitersBit) != 0 ||
+                fWord.compare_exchange_weak(word, word | kWaitersBit, std::memory_order_relaxed)) {
+                waiting = true;
+                break;
+            }
+        }
+        if (!waiting) {
+            SpinLock::Release(fSpin);
+            continue; // freed meanwhile (the event stays for the next contention)
+        }
+        // Retained before the spin word goes: the release detaches and releases it.
+        VSyncEvent* event = fEvent;
+        event->Retain();
         SpinLock::Release(fSpin);
-        fresh->Release();
-        if (SpinLock::sYieldAfterCheckEvent.load(std::memory_order_relaxed)) sched_yield();
-        SpinLock::Acquire(fSpin);
+        event->Lock();
+        event->Release();
     }
-    fOwner.store(me, std::memory_order_relaxed);
-    ++fDepth;
-    SpinLock::Release(fSpin);
-    return true;
-}
-
-bool VCriticalSection::TryToLock() noexcept {
-    const int32 me = VTaskMgr::GetCurrentOwnerID();
-    SpinLock::Acquire(fSpin);
-    int32 owner = fOwner.load(std::memory_order_relaxed);
-    bool taken = owner == 0 || owner == me;
-    if (taken) {
-        fOwner.store(me, std::memory_order_relaxed);
-        ++fDepth;
-    }
-    SpinLock::Release(fSpin);
-    return taken;
 }
 
 bool VCriticalSection::_UnlockSlow(int32 me) noexcept {
-    SpinLock::Acquire(fSpin);
-    if (fOwner.load(std::memory_order_relaxed) != me || fDepth <= 0) {
-        SpinLock::Release(fSpin);
+    uint64 word = fWord.load(std::memory_order_relaxed);
+    if (uint32(word) != uint32(me)) {
         _ReportMisuse("unlocked by a task that does not hold it");
         return false;
     }
-    if (--fDepth > 0) {
-        SpinLock::Release(fSpin);
-        return true;
-    }
+    // The last level, with tasks waiting.
+    SpinLock::Acquire(fSpin);
     VSyncEvent* event = fEvent;
     fEvent = nullptr;
-    fOwner.store(0, std::memory_order_relaxed);
+    fWord.store(0, std::memory_order_release);
     SpinLock::Release(fSpin);
     if (event != nullptr) {
-        // Wakes every task of this contention episode; the next contender makes a fresh event.
+        // Wakes every task of this contention; the next contender makes a fresh event.
         event->Set();
         event->Release();
     }
     return true;
-}
-
-bool VCriticalSection::IsHeldByCurrentTask() const noexcept {
-    return fOwner.load(std::memory_order_relaxed) == VTaskMgr::GetCurrentOwnerID();
 }
 
 } // namespace vela

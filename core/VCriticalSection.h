@@ -11,8 +11,9 @@ namespace vela {
 class VSyncEvent;
 
 // A recursive lock owned by a task (by task ID, so a fiber holds it whichever thread runs it; a thread that is
-// not a task is identified by its kernel thread ID). Uncontended it costs one spin acquire and release; an
-// event exists only while tasks wait. Not copyable.
+// not a task is identified by its kernel thread ID). Uncontended, a lock and an unlock cost one atomic
+// exchange each; an event exists only while tasks wait, and a release wakes every task of that contention.
+// Not copyable.
 class VCriticalSection {
 public:
     VCriticalSection() noexcept = default;
@@ -32,9 +33,9 @@ public:
     bool Unlock() noexcept;
 
     // The holder's task ID, 0 when free; a snapshot for diagnostics.
-    int32 GetOwner() const noexcept { return fOwner.load(std::memory_order_relaxed); }
+    int32 GetOwner() const noexcept { return int32(uint32(fWord.load(std::memory_order_relaxed))); }
     // True when the calling task holds the section.
-    bool IsHeldByCurrentTask() const noexcept;
+    bool IsHeldByCurrentTask() const noexcept { return GetOwner() == VTaskMgr::GetCurrentOwnerID(); }
 
     // Adapters for std::lock_guard and std::unique_lock.
     void lock() noexcept { Lock(); }
@@ -47,43 +48,57 @@ public:
     static MisuseHandler SetMisuseHandler(MisuseHandler handler) noexcept;
 
 private:
+    // The word: the owner's ID in the low 32 bits (0: free) and, while tasks wait, kWaitersBit.
+    static constexpr uint64 kWaitersBit = uint64(1) << 63;
+    static constexpr uint64 _OwnerWord(int32 id) noexcept { return uint64(uint32(id)); }
+
     static void _ReportMisuse(const char* what) noexcept;
     // The contended and misused cases, out of line.
     bool _LockSlow(int32 me) noexcept;
     bool _UnlockSlow(int32 me) noexcept;
 
+    std::atomic<uint64> fWord{0};
+    // Levels beyond the first; only the owner touches it.
+    int32 fExtraDepth = 0;
+    // The event of the current contention, guarded by fSpin; installed before kWaitersBit is set.
     VSyncEvent* fEvent = nullptr;
-    std::atomic<int32> fOwner{0};
-    int32 fDepth = 0;
     SpinLockWord fSpin{0};
 };
 
-// The uncontended paths are inline: one spin try, the owner check, the release.
 inline bool VCriticalSection::Lock() noexcept {
     const int32 me = VTaskMgr::GetCurrentOwnerID();
-    if (SpinLock::TryAcquire(fSpin)) {
-        int32 owner = fOwner.load(std::memory_order_relaxed);
-        if (owner == 0 || owner == me) {
-            fOwner.store(me, std::memory_order_relaxed);
-            ++fDepth;
-            SpinLock::Release(fSpin);
-            return true;
-        }
-        SpinLock::Release(fSpin);
+    uint64 word = 0;
+    if (fWord.compare_exchange_strong(word, _OwnerWord(me), std::memory_order_acquire, std::memory_order_relaxed))
+        return true;
+    if (uint32(word) == uint32(me)) {
+        ++fExtraDepth;
+        return true;
     }
     return _LockSlow(me);
 }
 
+inline bool VCriticalSection::TryToLock() noexcept {
+    const int32 me = VTaskMgr::GetCurrentOwnerID();
+    uint64 word = 0;
+    if (fWord.compare_exchange_strong(word, _OwnerWord(me), std::memory_order_acquire, std::memory_order_relaxed))
+        return true;
+    if (uint32(word) != uint32(me)) return false;
+    ++fExtraDepth;
+    return true;
+}
+
 inline bool VCriticalSection::Unlock() noexcept {
     const int32 me = VTaskMgr::GetCurrentOwnerID();
-    if (SpinLock::TryAcquire(fSpin)) {
-        // Nobody waits (no event) or levels remain: no one to wake.
-        if (fOwner.load(std::memory_order_relaxed) == me && fDepth > 0 && (fDepth > 1 || fEvent == nullptr)) {
-            if (--fDepth == 0) fOwner.store(0, std::memory_order_relaxed);
-            SpinLock::Release(fSpin);
+    uint64 word = fWord.load(std::memory_order_relaxed);
+    // Only the owner may go on: the owner's ID in the word cannot change under its feet.
+    if (uint32(word) == uint32(me)) {
+        if (fExtraDepth > 0) {
+            --fExtraDepth;
             return true;
         }
-        SpinLock::Release(fSpin);
+        if (word == _OwnerWord(me) &&
+            fWord.compare_exchange_strong(word, 0, std::memory_order_release, std::memory_order_relaxed))
+            return true;
     }
     return _UnlockSlow(me);
 }

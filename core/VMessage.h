@@ -46,8 +46,7 @@ public:
     bool PostToAndWaitExecutingMessages(IMessageable* target, int32 timeoutMs);
     bool PostToAndWaitExecutingMessages(IMessageable* target);
     // One of the above on an explicit context (the caller's reference is kept).
-    bool SendOrPostTo(VMessagingContext* context, int32 delayMs, bool runNowIfSameTask, bool send,
-                      int32 timeoutMs);
+    bool SendOrPostTo(VMessagingContext* context, int32 delayMs, bool runNowIfSameTask, bool send, int32 timeoutMs);
 
     // Called when a delayed message is due: queues it on its receiver's task, or drops it (out of flight,
     // neither executed nor aborted) when the receiver is gone.

@@ -5,6 +5,8 @@
 #include "core/VTextConverters.h"
 #include "files/VMemoryBuffer.h"
 #include "files/VStream.h"
+#include "values/VStoredData.h"
+#include "values/VUUID.h"
 
 #include <algorithm>
 #include <climits>
@@ -503,6 +505,14 @@ void VString::FromValue(const VValueSingle& value) {
     value.GetString(*this);
 }
 
+void VString::GetVUUID(VUUID& out) const {
+    out.FromString(*this);
+}
+
+void VString::FromVUUID(const VUUID& id) {
+    id.GetString(*this);
+}
+
 bool VString::FromValueSameKind(const VValue* other) {
     FromString(*static_cast<const VString*>(other));
     return true;
@@ -566,11 +576,11 @@ VError VString::ReadFromStream(VStream* stream, int32) {
     int32 header = 0;
     if (stream->GetLong(header) != VE_OK) return stream->GetLastError();
 
-    if (header == INT32_MIN) { // no string has this length: the data is not a string's
+    // No string has the length INT32_MIN. A length beyond the data reads what is there (the stream then ends
+    // with end of data); the chunked reader never sizes a buffer by the claimed length.
+    if (header == INT32_MIN) {
         Clear();
-        stream->ResetLastError(VE_STREAM_CORRUPTED);
-        _ThrowError(VE_STREAM_CORRUPTED);
-        return stream->GetLastError();
+        return SetStreamCorrupted(stream);
     }
     if (header > 0) return _ReadOldStreamForm(stream, header);
 

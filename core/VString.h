@@ -291,6 +291,14 @@ public:
     bool IsISODate() const noexcept;
     bool IsNonAmbigousDate() const noexcept;
 
+    // Placeholders filled from a JSON object (VStringFormatJSON.cpp). Format replaces each "{name}" by the text
+    // of the object's property name (null and undefined count as missing: removed with removeMissing, else
+    // kept); doubled braces, empty names and names with a space are left alone, as in the bag form.
+    // FormatWithTemplate writes into out this text with each "{{path}}" replaced by the text of the property at
+    // that dotted path (nothing for null, undefined or a null object).
+    void Format(const class VJSONObject* object, bool removeMissing = false);
+    void FormatWithTemplate(const class VJSONObject* object, VString& out) const;
+
     // Value model: From... replace the text with the number (a boolean as "true" or "false").
     void FromBoolean(uint8 value) override;
     void FromByte(int8 value) override;
@@ -317,6 +325,10 @@ public:
     // Takes json with its escapes resolved ("\u" takes the next four units, skipping non-hexadecimal ones; with
     // fewer than four left it gives "u" and ends the text). Answers VE_OK.
     VError FromJSONString(const VString& json, uint32 options = 0) override;
+    // JSON null makes this string null; any other value gives its text (VJSONValue::GetString, whose error is
+    // answered). GetJSONValue: a null string gives JSON null, any other a JSON string (VStringJSONValue.cpp).
+    VError FromJSONValue(const VJSONValue& json) override;
+    VError GetJSONValue(VJSONValue& json, uint32 options = 0) const override;
     // out receives the a-z, A-Z, 0-9, "_" and "$" of the text, behind a "_" when the text begins with a digit.
     void GetCleanJSName(VString& out) const;
 
@@ -375,6 +387,10 @@ public:
     void GetValue(VValueSingle& out) const override { out.FromString(*this); }
     void FromValue(const VValueSingle& value) override;
     bool FromValueSameKind(const VValue* other) override;
+    // Identifiers go through text: out reads this text with its FromString, and FromVUUID takes the
+    // identifier's GetString.
+    void GetVUUID(VUUID& out) const override;
+    void FromVUUID(const VUUID& id) override;
 
     // Stored form: int32 length in machine order, then the units, no terminator.
     const void* LoadFromPtr(const void* data, bool swap = false) override;

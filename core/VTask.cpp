@@ -11,8 +11,8 @@
 #include "core/platform/XPosixTask.h"
 #include "core/platform/XPosixTaskMgr.h"
 #include "intl/VIntlMgr.h"
-#include "json/VJSONObject.h"
 #include "system/VSystem.h"
+#include "json/VJSONObject.h"
 
 #include <algorithm>
 #include <mutex>
@@ -42,9 +42,9 @@ VTask::VTask(size_t stackSize, ETaskStyle style, std::function<void()> run)
 
 VTask::VTask(VObject*, size_t stackSize, ETaskStyle style, int32 (*proc)(VTask*))
     : VTask(stackSize, style, proc == nullptr ? std::function<void()>() : std::function<void()>([proc] {
-        VTask* current = VTask::GetCurrent();
-        proc(current);
-    })) {}
+                VTask* current = VTask::GetCurrent();
+                proc(current);
+            })) {}
 
 VTask::VTask(VTaskMgr* manager) : fManager(manager) {
     fState.store(eTaskStateRunning, std::memory_order_relaxed);
@@ -197,8 +197,8 @@ bool VTask::WaitForDeath(int32 timeoutMs) {
     VTask* caller = GetCurrent();
     if (caller == this) return false;
     // Off a task the wait uses a queue of its own, which only the death's event reaches.
-    VRefPtr<VMessageQueue> queue = VRefPtr<VMessageQueue>::Adopt(
-        caller != nullptr ? caller->RetainMessageQueue() : new VMessageQueue);
+    VRefPtr<VMessageQueue> queue =
+        VRefPtr<VMessageQueue>::Adopt(caller != nullptr ? caller->RetainMessageQueue() : new VMessageQueue);
     {
         std::lock_guard<std::recursive_mutex> guard(fManager->fLock);
         if (GetState() == eTaskStateDead) return true;

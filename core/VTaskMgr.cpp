@@ -8,6 +8,7 @@
 #include "core/VString.h"
 #include "core/VTask.h"
 #include "core/platform/XPosixTask.h"
+#include "intl/VIntlMgr.h"
 #include "system/VSystem.h"
 
 #include <algorithm>
@@ -23,6 +24,7 @@ namespace {
 
 constexpr size_t kFallbackMainStackSize = 65536;
 constexpr size_t kMaxDefaultStackSize = 1048576;
+constexpr int32 kDeInitWaitMs = 5000;
 
 } // namespace
 
@@ -76,9 +78,14 @@ void VTaskMgr::DeInit() {
 }
 
 void VTaskMgr::_DeInit() {
-    PurgeDeadTasks();
     VTask* main = fMainTask;
+    // Tasks still running are asked to end; those that do not within the bound are left alive (never waited
+    // for without limit), with the manager's reference.
+    if (VTask::GetCurrent() == main) KillAllTasks(kDeInitWaitMs);
+    PurgeDeadTasks();
     main->_Exit();
+    // The thread's current international manager may be the main task's, which goes now.
+    if (VIntlMgr::GetCurrent() == main->fIntlMgr.Get()) VIntlMgr::SetCurrent(nullptr);
     std::vector<DelayedMessage> delayed;
     std::vector<VTask*> remaining;
     IFiberScheduler* scheduler = nullptr;
@@ -99,9 +106,10 @@ void VTaskMgr::_DeInit() {
         entry.message->Release();
     }
     XPosixTaskMgr::SetCurrentTask(nullptr);
-    // Tasks still listed keep their own references alive; the manager drops its own.
-    for (VTask* task : remaining)
-        task->Release();
+    main->Release();
+    for (VTask* task : remaining) {
+        if (task != main && task->GetState() == eTaskStateDead) task->Release();
+    }
     if (scheduler != nullptr) scheduler->Release();
     fPlatform.DeInit();
 }
@@ -332,8 +340,7 @@ void VTaskMgr::_DisposeData(std::vector<std::pair<void*, uint32>>& slots) {
             const auto& [value, generation] = slots[i];
             const DataKey& key = fDataKeys[i];
             // Values of a deleted key, or of an older key with the same number, get no destructor.
-            if (value == nullptr || key.deleted || key.generation != generation || key.destructor == nullptr)
-                continue;
+            if (value == nullptr || key.deleted || key.generation != generation || key.destructor == nullptr) continue;
             calls.emplace_back(key.destructor, value);
         }
     }
@@ -382,8 +389,7 @@ void VTaskMgr::Yield() {
 
 void VTaskMgr::YieldNow() {
     VTask* task = VTask::GetCurrent();
-    if (task != nullptr && task->IsFiber() && WithScheduler(*this, [](IFiberScheduler& s) { s.YieldNow(); }))
-        return;
+    if (task != nullptr && task->IsFiber() && WithScheduler(*this, [](IFiberScheduler& s) { s.YieldNow(); })) return;
     sched_yield();
 }
 

@@ -13,6 +13,7 @@ class IJSONFunctionContext;
 class VDBLanguageContext;
 class VJSONClass;
 class VJSONCloner;
+class VJSONIter;
 class VJSONObject;
 class VJSONStamp;
 class VJSONValue;
@@ -78,8 +79,9 @@ public:
     virtual EJSONStatus IJSON_GetCountPropertiesByIndex(const VJSONObject*, size_t* /*count*/) {
         return EJSONStatus_notHandled;
     }
-    // A delegate iterator, or null.
-    virtual IRefCountable* IJSON_MakeIterator(const VJSONObject*, size_t /*start*/, size_t /*end*/, bool /*toEnd*/) {
+    // A new iterator (the caller releases it) that walks the object in place of its property names, or null.
+    // start and end are those given to VJSONIter (negative ones count from the end).
+    virtual VJSONIter* IJSON_MakeIterator(const VJSONObject*, int32 /*start*/, int32 /*end*/, bool /*toEnd*/) {
         return nullptr;
     }
     virtual EJSONStatus IJSON_GetClassName(const VJSONObject*, VString& /*out*/) { return EJSONStatus_notHandled; }

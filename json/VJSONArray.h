@@ -15,6 +15,7 @@ namespace vela {
 
 class IJSONValueComparator;
 class VCompareOptions;
+class VJSONCloner;
 class VJSONStamp;
 class VStorageLocker;
 class VString;
@@ -66,6 +67,11 @@ public:
     // The stamp of element index, 0 past the end.
     uint32 GetStampAt(size_t index) const;
 
+    // out: a deep copy made through cloner (see VJSONCloner), or this array itself when the cloner keeps shared
+    // nodes and this one has a storage locker (VJSONArrayClone.cpp). Answers the first error met; 'vela' 100 when
+    // memory runs out.
+    VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
+
     // ---- Writing
     // Element index becomes a copy of value. With grow, an index at or past the end first extends the array with
     // undefined values; without, 'ZoRT' -10713 and false. False also on refusal of a shared array or when memory
@@ -109,12 +115,17 @@ protected:
     void DoOnRefCountZero() override;
 
 private:
+    friend class VJSONCloner;
     friend class VJSONGraph;
     friend class VJSONObject;
     friend class VJSONReadLock;
     friend class VJSONReadWriteLock;
 
     bool _NeedsGraphLock() const noexcept;
+    // Clone, recording the copy in cloner only when remember is set.
+    VError _Clone(VJSONValue& out, VJSONCloner& cloner, bool remember) const;
+    // Appends copies (through cloner) of the elements to target, a new array.
+    VError _CloneElementsInto(VJSONArray* target, VJSONCloner& cloner) const;
     // The ownership test of writes on a shared array; raises -10720 when it fails.
     bool _IsLockedForCaller() const;
     // The locker's acceptance of an object or array value (true for other kinds and unshared arrays).

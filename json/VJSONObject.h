@@ -15,9 +15,11 @@
 
 namespace vela {
 
+class CDBZoBaseContext;
 class VCompareOptions;
 class VDBLanguageContext;
 class VJSONClass;
+class VJSONCloner;
 class VJSONStamp;
 class VStorageLocker;
 class VString;
@@ -76,6 +78,9 @@ public:
     void GetString(VString& out) const;
     // The implementation's class name, else "Shared Object" with a storage locker, "Object" otherwise.
     void GetClassName(VString& out) const;
+    // The implementation's description when it gives one, else the object's compact JSON text (VJSONWriter option
+    // 1), cut after about 512 units and ended by "..." with truncate. out is unchanged when the text fails.
+    void GetDescription(VString& out, bool truncate = false, VDBLanguageContext* context = nullptr) const;
     // The same object, or the implementation's answer, or the same own properties (any order), each pair of the
     // same kind and equal (scalars by CompareTo, objects and arrays deeply). Cycles are followed once.
     bool DeepEqualTo(const VJSONObject* other, const VCompareOptions& options,
@@ -112,6 +117,21 @@ public:
     void ClearInternalProperties();
     // SetProperty for each of other's own properties in order (only names this object lacks with onlyMissing).
     VError MergeWith(const VJSONObject* other, bool onlyMissing);
+
+    // ---- Copies and calls (VJSONObjectClone.cpp, VJSONObjectCall.cpp)
+    // out: a deep copy made through cloner (see VJSONCloner), or this object itself when the cloner keeps shared
+    // nodes and this one is shared. An implementation copies itself (IJSON_CloneImpl) or makes the whole copy
+    // (IJSON_Clone); when it does neither the copy has no implementation. Answers the first error met.
+    VError Clone(VJSONValue& out, VJSONCloner& cloner) const;
+    // Empties target's own properties, then gives it a copy (through cloner) of each own property, in order.
+    // Answers the first error met; a shared target that the calling task cannot use: 'ZoRT' -10719.
+    VError CloneProperties(VJSONCloner& cloner, VJSONObject* target) const;
+    // Calls the implementation as a function with thisObject (thisArray) as "this" and params (numbered from 1,
+    // may be null); result receives the function's result. Without implementation: not handled (1), result
+    // untouched. base and context are passed through to the function.
+    EJSONStatus CallAsFunction(VJSONObject* thisObject, VJSONArray* thisArray, std::vector<VJSONValue>* params,
+                               VJSONValue& result, CDBZoBaseContext* base = nullptr,
+                               VDBLanguageContext* context = nullptr) const;
 
     // ---- Paths: dotted names with [index] parts, as in a.b[2].c
     // Splits path into parts: pieces between "." (trimmed of spaces), each piece a name followed by "[index]"
@@ -178,6 +198,7 @@ protected:
 private:
     friend class VJSONGraph;
     friend class VJSONArray;
+    friend class VJSONCloner;
     friend class VJSONReadLock;
     friend class VJSONReadWriteLock;
     friend class VJSONPropertyConstOrderedIterator;
@@ -191,6 +212,10 @@ private:
     bool _IsLockerID(const VString& name) const noexcept;
     VJSONValue _GetOwnProperty(const VString& name) const;
     bool _SetOwnProperty(const VString& name, VJSONValue&& value);
+    // Clone, recording the copy in cloner only when remember is set (the cloner records it itself otherwise).
+    VError _Clone(VJSONValue& out, VJSONCloner& cloner, bool remember) const;
+    // CloneProperties into target, a plain and empty object, from this object without locker.
+    VError _ClonePropertiesIntoPlain(VJSONCloner& cloner, VJSONObject* target) const;
     // Empties the own properties; each removed object or array is disconnected and checked one at a time.
     void _RemoveAllProperties();
     // Drops every value without graph bookkeeping (the object has left its graph).

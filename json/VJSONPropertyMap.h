@@ -108,6 +108,9 @@ public:
     void RemoveAt(size_t index, VJSONValue& removed);
     // Hands every property to out (in order) and leaves the map empty.
     void TakeAll(std::vector<Property>& out) noexcept;
+    // Room for count properties in all, so that adding up to that many allocates nothing more. Throws only when
+    // memory runs out.
+    void Reserve(size_t count) { fProperties.reserve(count); }
 
 private:
     void _RebuildIndex();

@@ -148,6 +148,20 @@ public:
     // The string at path into out and true; false (out unchanged) when it is no string.
     static bool GetStringByPath(const VJSONValue& value, const VString& path, VString& out);
 
+    // ---- Text and files (VJSONValueText.cpp; VJSONImporter and VJSONWriter give the details)
+    // Parses text into this value: importer options 0, 192 with dates, 576 with dates and anyDate (anyDate alone
+    // changes nothing). Answers the importer's error (550).
+    VError ParseFromString(const VString& text, bool dates = false, bool anyDate = false);
+    // Parses the UTF-8 file at posixPath (importer options 0, or 192 with dates). Files are named by their POSIX
+    // path until file objects exist.
+    VError LoadFromFile(const VString& posixPath, bool dates = false);
+    // Replaces the file at posixPath with this value's text (VJSONWriter::StringifyValueToFile).
+    VError SaveToFile(const VString& posixPath, uint32 options) const;
+    // out receives this value's text (writer options; 1 compact, 9 indented). With option 0x800 the writer also
+    // refuses objects met twice, objects with a binary signature and non-generic objects (their errors kept in
+    // the caller's context); the binary fall-back that will write those waits for the binary form.
+    VError Stringify(VString& out, uint32 options = 1) const;
+
     // ---- Comparison
     // -1, 0 or 1. Different kinds: null and undefined are equal, else by kind number. Same kind: strings and
     // numbers under options, objects and arrays by identity then address, dates as signed packed numbers.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in build/test and
-# runs every test; exits non-zero when the build or any test fails.
+# runs every test, then the concurrency tests under ThreadSanitizer in build/tsan; exits non-zero when a build
+# or a test fails or ThreadSanitizer reports.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -2,7 +2,10 @@
 
 #include "core/VString.h"
 #include "files/VStream.h"
+#include "json/VJSONValue.h"
 #include "values/VEmpty.h"
+#include "values/VReal.h"
+#include "values/VUUID.h"
 #include "values/VValueInfo.h"
 
 #include <array>
@@ -67,6 +70,17 @@ VError VValue::FromJSONString(const VString&, uint32) {
 }
 
 VError VValue::GetJSONString(VString&, uint32) const {
+    _ThrowError(VE_UNIMPLEMENTED);
+    return VE_UNIMPLEMENTED;
+}
+
+VError VValue::FromJSONValue(const VJSONValue&) {
+    _ThrowError(VE_UNIMPLEMENTED);
+    return VE_UNIMPLEMENTED;
+}
+
+VError VValue::GetJSONValue(VJSONValue& json, uint32) const {
+    json.SetUndefined();
     _ThrowError(VE_UNIMPLEMENTED);
     return VE_UNIMPLEMENTED;
 }
@@ -227,6 +241,16 @@ VError VValueSingle::GetJSONString(VString& json, uint32) const {
     return VE_OK;
 }
 
+VError VValueSingle::FromJSONValue(const VJSONValue&) {
+    Clear();
+    return VE_UNIMPLEMENTED;
+}
+
+VError VValueSingle::GetJSONValue(VJSONValue& json, uint32) const {
+    json.SetNull();
+    return VE_UNIMPLEMENTED;
+}
+
 CharSet VValueSingle::DebugDump(char*, int& length) const {
     // The text form needs the process object, which this library does not have yet.
     length = 0;
@@ -234,6 +258,9 @@ CharSet VValueSingle::DebugDump(char*, int& length) const {
 }
 
 void VValueSingle::GetString(VString& out) const {
+    out.Clear();
+}
+void VValueSingle::GetVUUID(VUUID& out) const {
     out.Clear();
 }
 void VValueSingle::GetValue(VValueSingle& out) const {
@@ -272,6 +299,31 @@ int32 VValueSingle::ValueKindToJsonType(uint16 kind) noexcept {
         return 3; // string
     default:
         return 0; // null, the integer kinds included
+    }
+}
+
+VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& value) {
+    switch (value.GetValueKind()) {
+    case 2:
+    case 3:
+    case 4:
+    case 5: {
+        auto* real = new VReal(value.GetReal());
+        real->SetNull(value.IsNull());
+        return real;
+    }
+    case 13: {
+        auto* text = new VString;
+        text->FromValue(value);
+        return text;
+    }
+    default: {
+        VValue* clone = value.Clone();
+        if (clone == nullptr) return nullptr;
+        VValueSingle* single = clone->IsVValueSingle();
+        if (single == nullptr) delete clone;
+        return single;
+    }
     }
 }
 

@@ -6,8 +6,10 @@
 namespace vela {
 
 class VCompareOptions;
+class VJSONValue;
 class VStream;
 class VString;
+class VUUID;
 class VValueInfo;
 class VValueSingle;
 
@@ -42,6 +44,9 @@ public:
     // The base raises library error 2 and answers it.
     virtual VError FromJSONString(const VString& json, uint32 options = 0);
     virtual VError GetJSONString(VString& json, uint32 options = 0) const;
+    // The base raises library error 2 and answers it; GetJSONValue also makes json undefined.
+    virtual VError FromJSONValue(const VJSONValue& json);
+    virtual VError GetJSONValue(VJSONValue& json, uint32 options = 0) const;
 
     // Comparisons between values of the same kind under options (manager, like, diacritical, begins-with,
     // epsilon). The base finds everything equal; Equal... is true when Compare... gives 0, Swap_... inverts it.
@@ -144,6 +149,10 @@ public:
     // Plain text forms: these go through GetString/FromString and only answer error 2 where unsupported.
     VError FromJSONString(const VString& json, uint32 options = 0) override;
     VError GetJSONString(VString& json, uint32 options = 0) const override;
+    // Unsupported here: FromJSONValue clears the value, GetJSONValue makes json JSON null; both answer library
+    // error 2 without raising it.
+    VError FromJSONValue(const VJSONValue& json) override;
+    VError GetJSONValue(VJSONValue& json, uint32 options = 0) const override;
     CharSet DebugDump(char* buffer, int& length) const override;
 
     virtual bool GetBoolean() const { return false; }
@@ -153,7 +162,9 @@ public:
     virtual int64 GetLong8() const { return 0; }
     virtual int64 GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0.0; }
+    // The base clears out.
     virtual void GetString(VString& out) const;
+    virtual void GetVUUID(VUUID& out) const;
     virtual void GetValue(VValueSingle& out) const;
 
     virtual void FromBoolean(uint8) {}
@@ -163,6 +174,7 @@ public:
     virtual void FromLong8(int64) {}
     virtual void FromReal(double) {}
     virtual void FromString(const VString&) {}
+    virtual void FromVUUID(const VUUID&) {}
     virtual void FromValue(const VValueSingle&) {}
     virtual void FromRESTValue(const VValueSingle& value) { FromValue(value); }
 
@@ -179,6 +191,9 @@ public:
     VValueSingle* ConvertTo(uint16 kind) const;
     // The JSON type (0 null, 2 true, 3 string, 4 number, 8 time) that values of a kind map to.
     static int32 ValueKindToJsonType(uint16 kind) noexcept;
+    // A new value suited to a JSON scalar, owned by the caller: a VReal of GetReal() for the integer kinds 2-5
+    // (null flag kept), a VString of the text for identifiers (kind 13), a clone for every other kind.
+    static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& value);
 };
 
 } // namespace vela

@@ -197,6 +197,8 @@ void XPosixTask_fiber::_FiberProc(void* data) {
 }
 
 void XPosixTask_fiber::Exit(VTask* next) {
+    // Without a fiber named, control goes back to the one that started this one.
+    if (next == nullptr && fReturnTask != fTask) next = fReturnTask;
     // Read before the death: the task may be destroyed as soon as it is dead.
     XPosixFiber* nextFiber = next != nullptr && next->fPlatformTask ? next->fPlatformTask->GetFiber() : nullptr;
     XPosixTaskMgr::SetCurrentTask(nullptr);
@@ -216,8 +218,7 @@ void XPosixTask_fiber::Freeze() {
 }
 
 void XPosixTask_fiber::Sleep(int32 ms) {
-    VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(&fWakeCounter, fWakeCounter.load(std::memory_order_acquire),
-                                                     ms);
+    VTaskMgr::Get()->CurrentFiberWaitFlagWithTimeout(&fWakeCounter, fWakeCounter.load(std::memory_order_acquire), ms);
 }
 
 } // namespace vela

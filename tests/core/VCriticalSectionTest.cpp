@@ -1,5 +1,5 @@
-#include "core/SpinLock.h"
 #include "core/VCriticalSection.h"
+#include "core/SpinLock.h"
 #include "core/VTaskMgr.h"
 #include "support/TaskTestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "core/IMessageable.h"
 #include "core/VMessage.h"
+#include "core/IMessageable.h"
 #include "core/VMessageQueue.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
@@ -14,8 +14,8 @@
 namespace vela {
 namespace {
 
-using test::kWaitBoundMs;
 using test::KillAndWait;
+using test::kWaitBoundMs;
 using test::StartMessageLoop;
 using test::StartTask;
 using VMessageTest = test::TaskTest;
@@ -215,9 +215,8 @@ TEST_F(VMessageTest, PostAndWaitKeepsExecutingTheCallersMessages) {
     VTask* main = VTask::GetCurrent();
     std::atomic<bool> calledBack{false};
     // The worker asks the main task for something while the main task waits for the worker.
-    bool ran = VFunctionMessage::PostToAndWait(worker.Get(), [&] {
-        VFunctionMessage::PostToAndWait(main, [&] { calledBack = VTask::IsCurrentMain(); });
-    });
+    bool ran = VFunctionMessage::PostToAndWait(
+        worker.Get(), [&] { VFunctionMessage::PostToAndWait(main, [&] { calledBack = VTask::IsCurrentMain(); }); });
     EXPECT_TRUE(ran);
     EXPECT_TRUE(calledBack.load());
     EXPECT_TRUE(KillAndWait(worker.Get()));

@@ -412,7 +412,7 @@ TEST(VStringStreamForm, LengthsBeyondTheDataReadOnlyWhatIsThere) {
     for (const std::vector<char>& bytes : {StreamBytes({-0x7FFFFFF0}, u"hi"), StreamBytes({5, 1}, u"hi")}) {
         VConstPtrStream stream(bytes.data(), bytes.size());
         ASSERT_EQ(stream.OpenReading(), VE_OK);
-        VString text;
+        VString text("previous");
         EXPECT_EQ(text.ReadFromStream(&stream), VE_STREAM_EOF);
         EXPECT_EQ(Units(text), u"hi");
         EXPECT_LT(text.GetCapacity(), 100000); // no block sized by the claimed length

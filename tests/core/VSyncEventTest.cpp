@@ -1,5 +1,5 @@
-#include "core/VRefPtr.h"
 #include "core/VSyncEvent.h"
+#include "core/VRefPtr.h"
 #include "support/TaskTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,8 @@ TEST(VSyncEvent, TimedLockAnswersAtOnceWithoutTime) {
         int32 timeoutMs;
         bool expected;
     };
-    const Case cases[] = {{false, 0, false}, {false, -5, false}, {true, 0, true}, {true, -5, true}, {true, 100000, true}};
+    const Case cases[] = {
+        {false, 0, false}, {false, -5, false}, {true, 0, true}, {true, -5, true}, {true, 100000, true}};
     for (const Case& c : cases) {
         auto event = VRefPtr<VSyncEvent>::Adopt(new VSyncEvent);
         if (c.set) event->Set();

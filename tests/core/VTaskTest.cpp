@@ -1,7 +1,7 @@
+#include "core/VTask.h"
 #include "core/IIdleable.h"
 #include "core/VMessage.h"
 #include "core/VString.h"
-#include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixStack.h"
 #include "core/platform/XPosixTaskMgr.h"
@@ -213,9 +213,8 @@ TEST_F(VTaskTest, StackSizesFollowTheTaskAndTheDefault) {
     EXPECT_GT(manager->GetStackSizeForMainTask(), 0u);
     EXPECT_EQ(manager->GetDefaultStackSize(), std::min<size_t>(manager->GetStackSizeForMainTask(), 1048576));
     std::atomic<size_t> freeSize{0};
-    auto task = VRefPtr<VTask>::Adopt(new VTask(2048 * 1024, eTaskStylePreemptive, [&] {
-        freeSize = VTaskMgr::Get()->GetCurrentFreeStackSize();
-    }));
+    auto task = VRefPtr<VTask>::Adopt(
+        new VTask(2048 * 1024, eTaskStylePreemptive, [&] { freeSize = VTaskMgr::Get()->GetCurrentFreeStackSize(); }));
     EXPECT_EQ(task->GetStackSize(), 2048u * 1024);
     ASSERT_TRUE(task->Run());
     ASSERT_TRUE(task->WaitForDeath(kWaitBoundMs));

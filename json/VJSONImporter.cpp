@@ -1,0 +1,662 @@
+#include "json/VJSONImporter.h"
+
+#include "json/VJSONArray.h"
+#include "json/VJSONDateText.h"
+#include "json/VJSONFileStream.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONText.h"
+#include "json/VStorageLocker.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+#include <string>
+
+namespace vela {
+
+const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines("__symbols");
+
+namespace {
+
+const char* const kTokenNames[8] = {"", "{", "}", "[", "]", ",", ":", "\""};
+const char* const kExpectedValue = "\" 0-9 null true false { [";
+const char* const kExpectedElement = "\" 0-9 null true false { [ ]";
+const char* const kExpectedNumber = "+- 0-9 eE";
+constexpr UniChar kMinusSign = 0x2212;
+// Keys up to this many units go through the key cache.
+constexpr int32 kMaxCachedKey = 64;
+
+bool IsDigit(UniChar c) noexcept {
+    return c >= u'0' && c <= u'9';
+}
+
+// Units that end a bare word (besides blanks, which are consumed with it).
+bool EndsWord(UniChar c) noexcept {
+    switch (c) {
+    case u'"':
+    case u',':
+    case u':':
+    case u'[':
+    case u']':
+    case u'{':
+    case u'}':
+        return true;
+    default:
+        return false;
+    }
+}
+
+int HexValue(UniChar c) noexcept {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+bool Equals(const UniChar* text, int32 length, const char* word) noexcept {
+    for (int32 i = 0; i < length; ++i) {
+        if (word[i] == 0 || text[i] != UniChar(word[i])) return false;
+    }
+    return word[length] == 0;
+}
+
+// Number syntax: "-"? ("0" | digit*) ("." digit+)? ([eE] [+-U+2212]? digit+)?, nothing after.
+bool IsNumberWord(const UniChar* text, int32 length) noexcept {
+    int32 i = 0;
+    if (i < length && (text[i] == u'-' || text[i] == kMinusSign)) ++i;
+    if (i < length && text[i] == u'0') {
+        ++i;
+    } else {
+        while (i < length && IsDigit(text[i]))
+            ++i;
+    }
+    if (i < length && text[i] == u'.') {
+        ++i;
+        if (i >= length || !IsDigit(text[i])) return false;
+        while (i < length && IsDigit(text[i]))
+            ++i;
+    }
+    if (i < length && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        if (i < length && (text[i] == u'+' || text[i] == u'-' || text[i] == kMinusSign)) ++i;
+        if (i >= length || !IsDigit(text[i])) return false;
+        while (i < length && IsDigit(text[i]))
+            ++i;
+    }
+    return i == length;
+}
+
+locale_t CLocale() {
+    static locale_t sLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(0));
+    return sLocale;
+}
+
+// A word that passed IsNumberWord, read in the C locale ("-" alone reads as 0).
+double ReadNumber(const UniChar* text, int32 length) {
+    char small[64];
+    std::string large;
+    char* bytes = small;
+    if (length >= int32(sizeof(small))) {
+        large.resize(size_t(length) + 1);
+        bytes = large.data();
+    }
+    for (int32 i = 0; i < length; ++i)
+        bytes[i] = text[i] == kMinusSign ? '-' : char(text[i]);
+    bytes[length] = 0;
+    double value = 0;
+    std::from_chars_result result = std::from_chars(bytes, bytes + length, value);
+    if (result.ec == std::errc() && result.ptr == bytes + length) return value;
+    // Out of range (infinity or zero) and the forms from_chars refuses.
+    return strtod_l(bytes, nullptr, CLocale());
+}
+
+// Shape of "dddd-dd-dd".
+bool IsISODate(const UniChar* text, int32 length) noexcept {
+    if (length != 10) return false;
+    for (int32 i = 0; i < 10; ++i) {
+        bool dash = i == 4 || i == 7;
+        if (dash ? text[i] != u'-' : !IsDigit(text[i])) return false;
+    }
+    return true;
+}
+
+// Shape of "!!dddd-dd-dd!!".
+bool IsNonAmbiguousDate(const UniChar* text, int32 length) noexcept {
+    return length == 14 && text[0] == u'!' && text[1] == u'!' && text[12] == u'!' && text[13] == u'!' &&
+           IsISODate(text + 2, 10);
+}
+
+uint32 KeySlot(const UniChar* text, int32 length) noexcept {
+    uint32 hash = 2166136261u ^ uint32(length);
+    for (int32 i = 0; i < length; ++i)
+        hash = (hash ^ text[i]) * 16777619u;
+    return hash ^ (hash >> 15);
+}
+
+VJSONValue LineAndOffset(int32 line, int64 offset) {
+    VJSONValue record(JSON_object);
+    VJSONObject* object = record.GetObjectPtr();
+    object->SetProperty(VString("line"), VJSONValue(double(line)));
+    object->SetProperty(VString("offset"), VJSONValue(double(offset)));
+    return record;
+}
+
+} // namespace
+
+VJSONImporter::VJSONImporter(const VString& text, uint32 options)
+    : fText(text), fOptions(options), fAnyDate((options & kAnyDate) != 0) {
+    fStart = fText.GetCPointer();
+    fEnd = fStart + fText.GetLength();
+    fCursor = fTokenStart = fLineStart = fTokenLineStart = fTokenFirst = fStart;
+    if ((fOptions & kPathsAndLines) != 0) fPathsLines = VRefPtr<VJSONObject>::Adopt(new VJSONObject);
+}
+
+VJSONImporter::~VJSONImporter() = default;
+
+// ---- Tokens
+
+void VJSONImporter::_CountLineBreak(const UniChar* p) noexcept {
+    // A CR LF pair counts once, at its LF.
+    if (*p == u'\n' || p + 1 >= fEnd || p[1] != u'\n') {
+        ++fLine;
+        fLineStart = p + 1;
+    }
+}
+
+VJSONImporter::JsonToken VJSONImporter::_Scan(VError* err) {
+    fTokenStart = fCursor;
+    fToken = Token();
+    const UniChar* p = fCursor;
+    while (p < fEnd && *p < 0x21) {
+        if (*p == u'\n' || *p == u'\r') _CountLineBreak(p);
+        ++p;
+    }
+    fTokenFirst = p;
+    fTokenLine = fLine;
+    fTokenLineStart = fLineStart;
+    if (p >= fEnd) {
+        fCursor = fEnd;
+        return jsonNone;
+    }
+    switch (*p) {
+    case u'{':
+        fCursor = p + 1;
+        return jsonBeginObject;
+    case u'}':
+        fCursor = p + 1;
+        return jsonEndObject;
+    case u'[':
+        fCursor = p + 1;
+        return jsonBeginArray;
+    case u']':
+        fCursor = p + 1;
+        return jsonEndArray;
+    case u',':
+        fCursor = p + 1;
+        return jsonSeparator;
+    case u':':
+        fCursor = p + 1;
+        return jsonAssigner;
+    case u'"':
+        return _ScanString(p + 1, err);
+    default:
+        return _ScanWord(p);
+    }
+}
+
+VJSONImporter::JsonToken VJSONImporter::_ScanString(const UniChar* p, VError* err) {
+    // The text stays in place until an escape or a NUL unit needs a decoded copy.
+    const UniChar* run = p;
+    bool decoding = false;
+    for (;;) {
+        // Other control units are kept as they are.
+        while (p < fEnd) {
+            UniChar c = *p;
+            if (c == u'"' || c == u'\\' || c == 0 || c == u'\r' || c == u'\n') break;
+            ++p;
+        }
+        if (p >= fEnd) break;
+        UniChar c = *p;
+        if (c == u'"') {
+            if (decoding) {
+                fDecoded.append(run, p);
+                fToken.fText = fDecoded.data();
+                fToken.fLength = int32(fDecoded.size());
+            } else {
+                fToken.fText = run;
+                fToken.fLength = int32(p - run);
+            }
+            fToken.fQuoted = true;
+            fCursor = p + 1;
+            return jsonString;
+        }
+        if (c == u'\r' || c == u'\n') {
+            _CountLineBreak(p);
+            ++p;
+            continue;
+        }
+        if (!decoding) {
+            fDecoded.assign(run, p);
+            decoding = true;
+        } else {
+            fDecoded.append(run, p);
+        }
+        if (c == 0) { // dropped
+            run = ++p;
+            continue;
+        }
+        // A backslash.
+        if (p + 1 >= fEnd) {
+            p = fEnd;
+            run = p;
+            break;
+        }
+        UniChar escaped = p[1];
+        p += 2;
+        switch (escaped) {
+        case u'b':
+            fDecoded.push_back(0x08);
+            break;
+        case u'f':
+            fDecoded.push_back(0x0C);
+            break;
+        case u'n':
+            fDecoded.push_back(0x0A);
+            break;
+        case u'r':
+            fDecoded.push_back(0x0D);
+            break;
+        case u't':
+            fDecoded.push_back(0x09);
+            break;
+        case u'u': {
+            if (fEnd - p < 4) {
+                p = fEnd;
+                break;
+            }
+            // Units that are no hexadecimal digit are skipped without shifting.
+            uint32 value = 0;
+            for (int i = 0; i < 4; ++i) {
+                int digit = HexValue(p[i]);
+                if (digit >= 0) value = value * 16 + uint32(digit);
+            }
+            fDecoded.push_back(UniChar(value));
+            p += 4;
+            break;
+        }
+        case 0:
+            break;
+        case u'\r':
+        case u'\n':
+            _CountLineBreak(p - 1);
+            fDecoded.push_back(escaped);
+            break;
+        default:
+            fDecoded.push_back(escaped);
+            break;
+        }
+        run = p;
+    }
+    // The text ended before the closing quote.
+    fCursor = fEnd;
+    if ((fOptions & kStrict) != 0) {
+        if (err != nullptr) {
+            VString quote("\"");
+            *err = _ThrowAfterSpecific(VE_JSON_UNTERMINATED_STRING, "token", quote);
+        }
+        return jsonNone;
+    }
+    if (decoding) {
+        fDecoded.append(run, p);
+        fToken.fText = fDecoded.data();
+        fToken.fLength = int32(fDecoded.size());
+    } else {
+        fToken.fText = run;
+        fToken.fLength = int32(p - run);
+    }
+    fToken.fQuoted = true;
+    return jsonString;
+}
+
+VJSONImporter::JsonToken VJSONImporter::_ScanWord(const UniChar* p) {
+    const UniChar* start = p;
+    while (p < fEnd && *p >= 0x21 && !EndsWord(*p))
+        ++p;
+    fToken.fText = start;
+    fToken.fLength = int32(p - start);
+    fToken.fQuoted = false;
+    fCursor = p;
+    if (p < fEnd && *p < 0x21) { // the blank that ends a word goes with it
+        if (*p == u'\n' || *p == u'\r') _CountLineBreak(p);
+        fCursor = p + 1;
+    }
+    return jsonString;
+}
+
+VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VString& token, bool* quoted, VError* err) {
+    JsonToken kind = _Scan(err);
+    token.FromUniString(fToken.fText != nullptr ? fToken.fText : fStart, fToken.fLength);
+    if (quoted != nullptr) *quoted = fToken.fQuoted;
+    return kind;
+}
+
+VJSONImporter::JsonToken VJSONImporter::GetNextJSONToken(VError* err) {
+    return _Scan(err);
+}
+
+VString VJSONImporter::_TokenText() const {
+    VString text;
+    text.FromUniString(fToken.fText != nullptr ? fToken.fText : fStart, fToken.fLength);
+    return text;
+}
+
+VString VJSONImporter::_GetStartTokenFirstChar() const {
+    const UniChar* p = fTokenStart;
+    while (p < fEnd && *p < 0x21)
+        ++p;
+    VString text;
+    if (p < fEnd) text.FromUniString(p, 1);
+    return text;
+}
+
+// ---- Errors
+
+VError VJSONImporter::_ThrowMalformed() {
+    // Line and position come from the text itself: blanks before the token are skipped, then the line ends before
+    // it are counted (whichever of LF and CR is more frequent counts the lines).
+    const UniChar* at = fTokenStart;
+    while (at < fEnd && *at < 0x21)
+        ++at;
+    int64 lineFeeds = 0;
+    int64 returns = 0;
+    const UniChar* afterLF = nullptr;
+    const UniChar* afterCR = nullptr;
+    for (const UniChar* p = fStart; p < at; ++p) {
+        if (*p == u'\n') {
+            ++lineFeeds;
+            afterLF = p + 1;
+        } else if (*p == u'\r') {
+            ++returns;
+            afterCR = p + 1;
+        }
+    }
+    const UniChar* lineStart = fStart;
+    if (lineFeeds >= returns && afterLF != nullptr) {
+        lineStart = afterLF;
+    } else if (returns > lineFeeds) {
+        lineStart = afterCR;
+    }
+    VString source;
+    if (!fSource.IsEmpty()) {
+        source = fSource;
+        source.AppendCString(", ");
+    }
+    _ThrowJSONMalformed(source, int32(1 + std::max(lineFeeds, returns)), int32(1 + (at - lineStart)));
+    return VE_JSON_MALFORMED;
+}
+
+VError VJSONImporter::_ThrowInvalidToken(const VString& found, const char* expected) {
+    if ((fOptions & kQuietTokens) != 0) return VE_JSON_MALFORMED;
+    VString expectedText(expected);
+    _ThrowJSONError(found.IsEmpty() ? VE_JSON_NO_TOKEN : VE_JSON_INVALID_TOKEN,
+                    {{"found", &found}, {"expected", &expectedText}});
+    return _ThrowMalformed();
+}
+
+VError VJSONImporter::_ThrowInvalidToken(JsonToken token, const char* expected) {
+    VString found(uint32(token) < 8 ? kTokenNames[token] : "");
+    return _ThrowInvalidToken(found, expected);
+}
+
+VError VJSONImporter::_ThrowAfterSpecific(VError code, const char* name, const VString& value) {
+    if (name != nullptr) {
+        _ThrowJSONError(code, {{name, &value}});
+    } else {
+        _ThrowJSONError(code, {});
+    }
+    return _ThrowMalformed();
+}
+
+// ---- Values
+
+VError VJSONImporter::Parse(VJSONValue& out) {
+    VJSONValue value;
+    VError err = _ParseValue(value);
+    if (err != VE_OK && (fOptions & kUndefinedOnFailure) != 0) value.SetUndefined();
+    out = std::move(value);
+    if (out.IsObject()) SetPathLineForEncompasingObject();
+    return err;
+}
+
+VError VJSONImporter::ParseString(const VString& text, VJSONValue& out, uint32 options) {
+    VJSONImporter importer(text, options);
+    return importer.Parse(out);
+}
+
+VError VJSONImporter::ParseFile(const VString& posixPath, VJSONValue& out, uint32 options) {
+    if (posixPath.IsEmpty()) {
+        out.SetUndefined();
+        return VE_OK;
+    }
+    VString text;
+    VError err = VJSONFileStream::ReadText(posixPath, text, VTC_UTF_8);
+    if (err != VE_OK) return err;
+    VJSONImporter importer(text, options);
+    importer.SetSource(posixPath);
+    return importer.Parse(out);
+}
+
+void VJSONImporter::SetPathLineForEncompasingObject() {
+    if (fPathsLines.Get() == nullptr) return;
+    fPathsLines->SetProperty(VString("}"), LineAndOffset(fLine, int64(fCursor - fLineStart) - 1));
+}
+
+void VJSONImporter::_RecordPathLine() {
+    fPathsLines->SetProperty(fCurrentPath, LineAndOffset(fTokenLine, int64(fTokenFirst - fTokenLineStart)));
+}
+
+VError VJSONImporter::_ParseValue(VJSONValue& out) {
+    VError err = VE_OK;
+    switch (JsonToken token = _Scan(&err)) {
+    case jsonBeginObject:
+        return _ParseObject(out);
+    case jsonBeginArray:
+        return _ParseArray(out);
+    case jsonString:
+        return _StringToValue(out, kExpectedValue);
+    default:
+        return err != VE_OK ? err : _ThrowInvalidToken(token, kExpectedValue);
+    }
+}
+
+bool VJSONImporter::_EnterContainer(VError& err) {
+    if (fDepth >= kJSONTextMaxDepth) {
+        err = _ThrowAfterSpecific(VE_JSON_TOO_DEEP, nullptr, VString::sEmpty);
+        return false;
+    }
+    ++fDepth;
+    return true;
+}
+
+void VJSONImporter::_ShareLocker(VJSONObject* object, VJSONArray* array) {
+    if ((fOptions & kSharedLocker) == 0) return;
+    if (fSharedLocker.Get() == nullptr) {
+        fSharedLocker = VRefPtr<VStorageLocker>::Adopt(new VStorageLocker);
+        fSharedLocker->SetFresh(false);
+    }
+    if (object != nullptr) object->SetStorageLocker(fSharedLocker.Get());
+    if (array != nullptr) array->SetStorageLocker(fSharedLocker.Get());
+}
+
+const VString& VJSONImporter::_KeyString() {
+    // The cached names are copied by the caller (sharing their buffer) before the next key can replace them.
+    const UniChar* text = fToken.fText != nullptr ? fToken.fText : fStart;
+    int32 length = fToken.fLength;
+    if (length > kMaxCachedKey) {
+        fScratch.FromUniString(text, length);
+        return fScratch;
+    }
+    if (fKeys == nullptr) fKeys = std::make_unique<VString[]>(kKeyCacheSize);
+    VString& key = fKeys[KeySlot(text, length) & (kKeyCacheSize - 1)];
+    if (key.GetLength() != length || std::memcmp(key.GetCPointer(), text, size_t(length) * sizeof(UniChar)) != 0)
+        key.FromUniString(text, length);
+    return key;
+}
+
+VError VJSONImporter::_ParseObject(VJSONValue& out) {
+    VError err = VE_OK;
+    if (!_EnterContainer(err)) return err;
+    auto object = VRefPtr<VJSONObject>::Adopt(new VJSONObject);
+    bool recording = fPathsLines.Get() != nullptr;
+    bool empty = true;
+    for (;;) {
+        VError scanErr = VE_OK;
+        JsonToken token = _Scan(&scanErr);
+        if (token == jsonEndObject) {
+            if (!empty) err = _ThrowAfterSpecific(VE_JSON_EXTRA_COMMA, "token", VString("}"));
+            break;
+        }
+        if (token != jsonString) {
+            err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, empty ? "\" }" : "\"");
+            break;
+        }
+        if (!fToken.fQuoted && (fOptions & kStrict) != 0) {
+            err = _ThrowInvalidToken(_TokenText(), "\"");
+            break;
+        }
+        VString key(_KeyString());
+        VString savedPath;
+        if (recording) {
+            savedPath = fCurrentPath;
+            if (!fCurrentPath.IsEmpty() && key.GetUniChar(1) != u'[') fCurrentPath.AppendUniChar(u'.');
+            fCurrentPath.AppendString(key);
+            _RecordPathLine();
+        }
+        token = _Scan(&scanErr);
+        if (token != jsonAssigner) {
+            err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(_GetStartTokenFirstChar(), ":");
+            break;
+        }
+        VJSONValue value;
+        err = _ParseValue(value);
+        if (err != VE_OK) break;
+        object->SetProperty(key, std::move(value));
+        empty = false;
+        token = _Scan(&scanErr);
+        if (recording) fCurrentPath = savedPath;
+        if (token == jsonEndObject) break;
+        if (token == jsonSeparator) continue;
+        err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, "} ,");
+        break;
+    }
+    --fDepth;
+    _ShareLocker(object.Get(), nullptr);
+    out.SetObject(object.Get());
+    return err;
+}
+
+VError VJSONImporter::_ParseArray(VJSONValue& out) {
+    VError err = VE_OK;
+    if (!_EnterContainer(err)) return err;
+    auto array = VRefPtr<VJSONArray>::Adopt(new VJSONArray);
+    bool recording = fPathsLines.Get() != nullptr;
+    bool empty = true;
+    size_t index = 0;
+    for (;;) {
+        VString savedPath;
+        if (recording) {
+            savedPath = fCurrentPath;
+            fCurrentPath.AppendUniChar(u'[');
+            fCurrentPath.AppendULong8(index++);
+            fCurrentPath.AppendUniChar(u']');
+        }
+        VError scanErr = VE_OK;
+        JsonToken token = _Scan(&scanErr);
+        if (recording && (token == jsonBeginObject || token == jsonBeginArray || token == jsonString))
+            _RecordPathLine();
+        VJSONValue value;
+        if (token == jsonEndArray) {
+            if (!empty) err = _ThrowAfterSpecific(VE_JSON_EXTRA_COMMA, "token", VString("]"));
+            break;
+        } else if (token == jsonBeginObject) {
+            err = _ParseObject(value);
+        } else if (token == jsonBeginArray) {
+            err = _ParseArray(value);
+        } else if (token == jsonString) {
+            err = _StringToValue(value, kExpectedElement);
+        } else {
+            err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, empty ? kExpectedElement : kExpectedValue);
+        }
+        if (err != VE_OK) break;
+        array->Push(std::move(value));
+        empty = false;
+        token = _Scan(&scanErr);
+        if (recording) fCurrentPath = savedPath;
+        if (token == jsonEndArray) break;
+        if (token == jsonSeparator) continue;
+        err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(_GetStartTokenFirstChar(), "] ,");
+        break;
+    }
+    --fDepth;
+    _ShareLocker(nullptr, array.Get());
+    out.SetArray(array.Get());
+    return err;
+}
+
+VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {
+    const UniChar* text = fToken.fText;
+    int32 length = fToken.fLength;
+    if (fToken.fQuoted) {
+        _QuotedToValue(out);
+        return VE_OK;
+    }
+    if (length == 4 && Equals(text, length, "true")) {
+        out.SetBool(true);
+        return VE_OK;
+    }
+    if (length == 4 && Equals(text, length, "null")) {
+        out.SetNull();
+        return VE_OK;
+    }
+    if (length == 5 && Equals(text, length, "false")) {
+        out.SetBool(false);
+        return VE_OK;
+    }
+    if (IsDigit(text[0]) || text[0] == u'-') {
+        if (!IsNumberWord(text, length)) return _ThrowInvalidToken(_TokenText(), kExpectedNumber);
+        out.SetNumber(ReadNumber(text, length));
+        return VE_OK;
+    }
+    if ((fOptions & kStrict) != 0) return _ThrowInvalidToken(_TokenText(), expected);
+    fScratch.FromUniString(text, length);
+    out.SetString(fScratch);
+    return VE_OK;
+}
+
+void VJSONImporter::_QuotedToValue(VJSONValue& out) {
+    const UniChar* text = fToken.fText != nullptr ? fToken.fText : fStart;
+    int32 length = fToken.fLength;
+    bool isDate = false;
+    if ((fOptions & kMarkedDates) != 0) {
+        if (fAnyDate) {
+            if (IsNonAmbiguousDate(text, length)) {
+                ReadJSONDate(text, length, out);
+                isDate = true;
+            }
+        } else if (length >= 4 && text[0] == u'!' && text[1] == u'!' && text[length - 2] == u'!' &&
+                   text[length - 1] == u'!') {
+            ReadJSONDate(text + 2, length - 4, out);
+            isDate = true;
+        }
+    }
+    if ((fOptions & kISODates) != 0 && IsISODate(text, length)) {
+        ReadJSONDate(text, length, out);
+        isDate = true;
+    }
+    if (isDate) return;
+    fScratch.FromUniString(text, length);
+    out.SetString(fScratch);
+}
+
+} // namespace vela

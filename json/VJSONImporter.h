@@ -1,0 +1,139 @@
+#pragma once
+
+#include "core/VError.h"
+#include "core/VObject.h"
+#include "core/VRefPtr.h"
+#include "core/VString.h"
+#include "json/VJSONValue.h"
+
+#include <memory>
+#include <string>
+
+namespace vela {
+
+class VJSONObject;
+class VStorageLocker;
+
+// Reads JSON text (UTF-16) into a VJSONValue tree. Lenient by default: unquoted words are strings, a string
+// without its closing quote ends the text, and text after the first value is not examined. Option kStrict makes
+// unquoted keys, unknown words and unterminated strings errors. Every failure pushes its specific error (551 to
+// 554, or 108 for nesting deeper than kJSONTextMaxDepth) and then 550 with the line and position of the token
+// (both 1-based), and answers 550. Nothing is read past the end of the text, whatever it holds.
+// The binary wrapper {"__PRIVATE_BINARY_OBJECT": ...} is read as a plain object until the binary form exists.
+class VJSONImporter : public VObject {
+public:
+    // Kinds of token; the names used in error parameters are "", "{", "}", "[", "]", ",", ":" and "\"".
+    enum JsonToken : int32 {
+        jsonNone = 0, // end of text
+        jsonBeginObject = 1,
+        jsonEndObject = 2,
+        jsonBeginArray = 3,
+        jsonEndArray = 4,
+        jsonSeparator = 5,
+        jsonAssigner = 6,
+        jsonString = 7, // a quoted string or a bare word
+    };
+
+    // Option bits.
+    static constexpr uint32 kUndefinedOnFailure = 1; // a failed parse leaves undefined, not the partial value
+    static constexpr uint32 kStrict = 2;
+    static constexpr uint32 kQuietTokens = 4;   // invalid and missing tokens answer 550 without pushing errors
+    static constexpr uint32 kPathsAndLines = 8; // records where each property and element starts (GetPathsLines)
+    static constexpr uint32 kMarkedDates = 64;  // quoted "!!...!!" texts become dates (see kAnyDate)
+    static constexpr uint32 kISODates = 128;    // quoted "YYYY-MM-DD" texts become dates
+    static constexpr uint32 kSharedLocker = 256; // every object and array gets one shared storage locker
+    static constexpr uint32 kAnyDate = 512;      // with kMarkedDates, only "!!YYYY-MM-DD!!" texts become dates
+
+    // "__symbols": the property name reserved for the paths-and-lines object.
+    static const VString sNameOfThePropertyWithPathsAndLines;
+
+    // Keeps a copy of text (sharing its buffer).
+    explicit VJSONImporter(const VString& text, uint32 options = 0);
+    ~VJSONImporter() override;
+    VJSONImporter(const VJSONImporter&) = delete;
+    VJSONImporter& operator=(const VJSONImporter&) = delete;
+
+    // Reads the first value of the text into out. On failure out holds what was built (objects and arrays partly
+    // filled), or undefined with kUndefinedOnFailure, and the answer is 550.
+    VError Parse(VJSONValue& out);
+    static VError ParseString(const VString& text, VJSONValue& out, uint32 options = 0);
+    // Reads the UTF-8 file at posixPath (a leading byte-order mark skipped) and parses it; "source" of error 550
+    // names the path. An empty path makes out undefined and answers 0. A file that cannot be read answers its
+    // error ('POSX' errno, raised) and leaves out unchanged.
+    static VError ParseFile(const VString& posixPath, VJSONValue& out, uint32 options = 0);
+
+    // Reads the next token; token receives its text (decoded for a quoted string, empty for punctuation) and
+    // quoted (may be null) whether it was a quoted string. In strict mode an unterminated string answers jsonNone
+    // and, when err is given, raises 552 then 550 and sets *err to 550.
+    JsonToken GetNextJSONToken(VString& token, bool* quoted = nullptr, VError* err = nullptr);
+    // The same scan without the text.
+    JsonToken GetNextJSONToken(VError* err = nullptr);
+
+    // With kPathsAndLines: an object whose properties are the paths met ("a", "a[0]", "a[1].b", ...), each an
+    // object {"line": n, "offset": column of the token's first unit (0-based)}. Null otherwise; not retained.
+    VJSONObject* GetPathsLines() const noexcept { return fPathsLines.Get(); }
+    // With kPathsAndLines, records under "}" the line and column of the last unit read.
+    void SetPathLineForEncompasingObject();
+    // The source named by error 550 (the file's path); empty by default.
+    void SetSource(const VString& source) { fSource = source; }
+
+    // Raises 550 with the line and position of the current token and answers it (the quick array reader's
+    // failures).
+    VError ThrowMalformed() { return _ThrowMalformed(); }
+
+private:
+    // The current token: its text (into the source text, or into fDecoded after escapes) and its start.
+    struct Token {
+        const UniChar* fText = nullptr;
+        int32 fLength = 0;
+        bool fQuoted = false;
+    };
+
+    JsonToken _Scan(VError* err);
+    JsonToken _ScanString(const UniChar* p, VError* err);
+    JsonToken _ScanWord(const UniChar* p);
+    void _CountLineBreak(const UniChar* p) noexcept;
+
+    VError _ParseValue(VJSONValue& out);
+    VError _ParseObject(VJSONValue& out);
+    VError _ParseArray(VJSONValue& out);
+    VError _StringToValue(VJSONValue& out, const char* expected);
+    void _QuotedToValue(VJSONValue& out);
+    const VString& _KeyString();
+    void _RecordPathLine();
+    void _ShareLocker(VJSONObject* object, VJSONArray* array);
+    bool _EnterContainer(VError& err);
+
+    // Error raising: each answers 550.
+    VError _ThrowInvalidToken(const VString& found, const char* expected);
+    VError _ThrowInvalidToken(JsonToken token, const char* expected);
+    VError _ThrowAfterSpecific(VError code, const char* name, const VString& value);
+    VError _ThrowMalformed();
+    VString _GetStartTokenFirstChar() const;
+    VString _TokenText() const;
+
+    VString fText;
+    uint32 fOptions;
+    const UniChar* fStart;
+    const UniChar* fEnd;
+    const UniChar* fCursor;
+    const UniChar* fTokenStart; // where the scan of the current token began, before its blanks
+    VString fSource;
+    VString fCurrentPath;
+    VRefPtr<VJSONObject> fPathsLines;
+    int32 fLine = 1;
+    const UniChar* fLineStart;
+    int32 fTokenLine = 1;          // line of the current token's first unit
+    const UniChar* fTokenLineStart; // start of that line
+    const UniChar* fTokenFirst;     // the current token's first unit
+    VRefPtr<VStorageLocker> fSharedLocker;
+    bool fAnyDate;
+    int32 fDepth = 0;
+    Token fToken;
+    std::u16string fDecoded; // a string token with escapes or NUL units, decoded
+    VStr<255> fScratch;      // string values pass through here on their way into a value
+    static constexpr int32 kKeyCacheSize = 256;
+    std::unique_ptr<VString[]> fKeys; // recent property names (made on first need): repeated keys share a buffer
+};
+
+} // namespace vela

@@ -1,0 +1,416 @@
+#include "json/VJSONWriter.h"
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONDateText.h"
+#include "json/VJSONErrors.h"
+#include "json/VJSONFileStream.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONPropertyIterator.h"
+#include "json/VJSONText.h"
+#include "json/VJSONValue.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vela {
+
+namespace {
+
+// The letter that follows the backslash for each ASCII unit that needs an escape ('u' for "\u00XX"), 0 for the
+// units written as they are. '&' and the apostrophe are escaped only on request.
+struct EscapeTable {
+    char fLetters[128];
+    constexpr EscapeTable() : fLetters() {
+        for (int c = 0; c < 0x20; ++c)
+            fLetters[c] = 'u';
+        fLetters[0x7F] = 'u';
+        fLetters[0x08] = 'b';
+        fLetters[0x09] = 't';
+        fLetters[0x0A] = 'n';
+        fLetters[0x0C] = 'f';
+        fLetters[0x0D] = 'r';
+        fLetters[int('"')] = '"';
+        fLetters[int('\\')] = '\\';
+    }
+};
+constexpr EscapeTable kEscapes;
+
+// Past this length the number of units an escaped text may take no longer fits a string.
+constexpr int64 kMaxEscapedLength = 0x7FFFFFFF;
+
+} // namespace
+
+// The text under construction: units written straight into the string's buffer, which grows by doubling. A
+// failure to grow is raised (107) by the string and remembered; the text written so far stays.
+class VJSONWriter::Output {
+public:
+    explicit Output(VString& text) noexcept : fText(text) {}
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    int32 Length() const noexcept { return fLength; }
+    bool Failed() const noexcept { return fFailed; }
+    // Forgets what was written from length on.
+    void Cut(int32 length) noexcept { fLength = std::min(fLength, length); }
+    // Gives the string its length.
+    void Finish() { fText.Validate(fLength); }
+
+    bool Reserve(int64 more) { return int64(fLength) + more <= int64(fCapacity) || _Grow(more); }
+    void Put(UniChar c) {
+        if (Reserve(1)) fUnits[fLength++] = c;
+    }
+    void Put(const UniChar* units, int32 count) {
+        if (count <= 0 || !Reserve(count)) return;
+        std::memcpy(fUnits + fLength, units, size_t(count) * sizeof(UniChar));
+        fLength += count;
+    }
+    void Put(const VString& text) { Put(text.GetCPointer(), text.GetLength()); }
+    void PutASCII(const char* text, int32 count) {
+        if (!Reserve(count)) return;
+        for (int32 i = 0; i < count; ++i)
+            fUnits[fLength + i] = UniChar(uchar(text[i]));
+        fLength += count;
+    }
+    // Units written directly after Reserve; Commit takes count of them.
+    UniChar* Cursor() noexcept { return fUnits + fLength; }
+    void Commit(int32 count) noexcept { fLength += count; }
+
+private:
+    bool _Grow(int64 more) {
+        if (fFailed) return false;
+        int64 needed = int64(fLength) + more;
+        if (needed >= VString::kMaxLength) {
+            _ThrowError(VE_STRING_ALLOC_FAILED);
+            fFailed = true;
+            return false;
+        }
+        int64 wanted = std::max<int64>(needed, std::max<int64>(int64(fCapacity) * 2, 1024));
+        if (wanted >= VString::kMaxLength) wanted = needed;
+        fText.Validate(fLength); // keeps what was written when the buffer moves
+        UniChar* units = fText.GetCPointerForWrite(int32(wanted));
+        if (units == nullptr) {
+            fFailed = true;
+            return false;
+        }
+        fUnits = units;
+        fCapacity = fText.GetCapacity();
+        return true;
+    }
+
+    VString& fText;
+    UniChar* fUnits = nullptr;
+    int32 fLength = 0;
+    int32 fCapacity = 0;
+    bool fFailed = false;
+};
+
+VJSONWriter::VJSONWriter(uint32 options) : VJSONWriter(nullptr, options) {}
+
+VJSONWriter::VJSONWriter(VDBLanguageContext* context, uint32 options)
+    : fContext(context), fOptions(options), fIndentUnit("\t") {
+    if ((fOptions & kPretty) != 0) fIndent.FromCString("\n");
+}
+
+VJSONWriter::~VJSONWriter() = default;
+
+void VJSONWriter::IncrementLevel() {
+    ++fLevel;
+    if ((fOptions & kPretty) != 0) fIndent.AppendString(fIndentUnit);
+}
+
+void VJSONWriter::DecrementLevel() {
+    --fLevel;
+    int32 unit = fIndentUnit.GetLength();
+    if ((fOptions & kPretty) != 0 && fIndent.GetLength() > unit) fIndent.Truncate(fIndent.GetLength() - unit);
+}
+
+void VJSONWriter::InsertIndentString(VString& s) const {
+    if ((fOptions & kPretty) != 0) s.Insert(fIndent, 1);
+}
+
+void VJSONWriter::AppendIndentString(VString& s) const {
+    if ((fOptions & kPretty) != 0) s.AppendString(fIndent);
+}
+
+// ---- Top-level calls: the text is built apart and handed over only on success.
+
+VError VJSONWriter::StringifyValue(const VJSONValue& value, VString& out) {
+    VString text;
+    Output output(text);
+    VError err = _WriteValue(value, output);
+    if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
+    if (err != VE_OK) return err;
+    output.Finish();
+    out = std::move(text);
+    return VE_OK;
+}
+
+VError VJSONWriter::StringifyArray(const VJSONArray* array, VString& out) {
+    VString text;
+    Output output(text);
+    VError err = _WriteArray(array, output);
+    if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
+    if (err != VE_OK) return err;
+    output.Finish();
+    out = std::move(text);
+    return VE_OK;
+}
+
+VError VJSONWriter::StringifyObject(const VJSONObject* object, VString& out) {
+    VString text;
+    Output output(text);
+    VError err = _WriteObject(object, output);
+    if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
+    if (err != VE_OK) return err;
+    output.Finish();
+    out = std::move(text);
+    return VE_OK;
+}
+
+VError VJSONWriter::StringifyValueToFile(const VString& posixPath, const VJSONValue& value, uint32 options) {
+    if (posixPath.IsEmpty()) return VE_OK;
+    VJSONWriter writer(options);
+    VString text;
+    VError err = writer.StringifyValue(value, text);
+    if (err != VE_OK) return err;
+    return VJSONFileStream::WriteText(posixPath, text, VTC_UTF_8);
+}
+
+// ---- Writing
+
+bool VJSONWriter::_IsOnStack(const void* node) const noexcept {
+    return std::find(fStack.rbegin(), fStack.rend(), node) != fStack.rend();
+}
+
+VError VJSONWriter::_WriteValue(const VJSONValue& value, Output& out) {
+    switch (value.GetType()) {
+    case JSON_null:
+    case JSON_undefined:
+        out.PutASCII("null", 4);
+        return VE_OK;
+    case JSON_false:
+        out.PutASCII("false", 5);
+        return VE_OK;
+    case JSON_true:
+        out.PutASCII("true", 4);
+        return VE_OK;
+    case JSON_string: {
+        VString text;
+        value.GetString(text);
+        return _WriteString(text.GetCPointer(), text.GetLength(), out);
+    }
+    case JSON_number: {
+        char text[kJSONNumberTextSize];
+        int32 length = FormatJSONNumber(value.GetNumber(), text);
+        out.PutASCII(text, length);
+        return VE_OK;
+    }
+    case JSON_object:
+        return _WriteObject(value.GetObjectPtr(), out);
+    case JSON_array:
+        return _WriteArray(value.GetArrayPtr(), out);
+    case JSON_time: {
+        int16 year = 0, month = 0, day = 0;
+        value.GetDate(&year, &month, &day);
+        VString text;
+        JSONDateToText(year, month, day, fOptions, text);
+        out.Put(text);
+        return VE_OK;
+    }
+    default:
+        return VE_OK;
+    }
+}
+
+VError VJSONWriter::_WriteString(const UniChar* units, int32 length, Output& out) {
+    bool quoted = (fOptions & kQuoted) != 0;
+    if ((fOptions & kRaw) != 0) {
+        if (quoted) out.Put(u'"');
+        out.Put(units, length);
+        if (quoted) out.Put(u'"');
+        return VE_OK;
+    }
+    if (int64(length) * 6 + 4 > kMaxEscapedLength) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return VE_STRING_ALLOC_FAILED;
+    }
+    bool escapeMore = (fOptions & kEscapeAmpersandApostrophe) != 0;
+    if (quoted) out.Put(u'"');
+    const UniChar* end = units + length;
+    const UniChar* run = units;
+    for (const UniChar* p = units; p < end; ++p) {
+        UniChar c = *p;
+        if (c >= 0x80) continue;
+        char letter = kEscapes.fLetters[c];
+        if (letter == 0 && !(escapeMore && (c == u'&' || c == u'\''))) continue;
+        out.Put(run, int32(p - run));
+        run = p + 1;
+        if (letter != 0 && letter != 'u') {
+            const char pair[2] = {'\\', letter};
+            out.PutASCII(pair, 2);
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+            out.PutASCII(escape, 6);
+        }
+    }
+    out.Put(run, int32(end - run));
+    if (quoted) out.Put(u'"');
+    return VE_OK;
+}
+
+VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
+    if (array == nullptr) {
+        out.PutASCII("undefined", 9);
+        return VE_OK;
+    }
+    size_t count = array->GetCount();
+    if (count == 0) {
+        out.PutASCII("[]", 2);
+        return VE_OK;
+    }
+    if (_IsOnStack(array)) {
+        _ThrowError(VE_JSON_CYCLE);
+        return VE_JSON_CYCLE;
+    }
+    if (fStack.size() >= size_t(kJSONTextMaxDepth)) {
+        _ThrowError(VE_JSON_TOO_DEEP);
+        return VE_JSON_TOO_DEEP;
+    }
+    bool pretty = (fOptions & kPretty) != 0;
+    bool truncating = (fOptions & kTruncate) != 0;
+    fStack.push_back(array);
+    IncrementLevel();
+    int32 start = out.Length();
+    out.Put(u'[');
+    bool truncated = false;
+    VError err = VE_OK;
+    VJSONValue element;
+    for (size_t i = 0; i < count && array->GetAt(i, element); ++i) {
+        if (i > 0) out.Put(u',');
+        int32 elementStart = out.Length();
+        if (pretty) out.Put(fIndent);
+        err = _WriteValue(element, out);
+        if (err != VE_OK) break;
+        if (truncating) {
+            // The element that finds the counter full stays; the rest are dropped.
+            if (fWrittenLength >= 513) {
+                truncated = true;
+                break;
+            }
+            fWrittenLength += uint32(out.Length() - elementStart);
+        }
+    }
+    DecrementLevel();
+    fStack.pop_back();
+    if (err != VE_OK) {
+        out.Cut(start);
+        return err;
+    }
+    if (pretty) out.Put(fIndent);
+    if (!truncated) out.Put(u']');
+    if (truncated && !fEllipsisWritten) {
+        fEllipsisWritten = true;
+        out.PutASCII("...", 3);
+    }
+    return VE_OK;
+}
+
+VError VJSONWriter::_WriteObject(const VJSONObject* object, Output& out) {
+    if (object == nullptr) {
+        out.PutASCII("undefined", 9);
+        return VE_OK;
+    }
+    if (_IsOnStack(object)) {
+        if ((fOptions & kCircularAsText) != 0) {
+            out.PutASCII("\"[circular]\"", 12);
+            return VE_OK;
+        }
+        _ThrowError(VE_JSON_CYCLE);
+        return VE_JSON_CYCLE;
+    }
+    if ((fOptions & kRefuseWrittenTwice) != 0 && !fWritten.insert(object).second) {
+        _ThrowError(VE_JSON_WRITTEN_TWICE);
+        return VE_JSON_WRITTEN_TWICE;
+    }
+    if (fStack.size() >= size_t(kJSONTextMaxDepth)) {
+        _ThrowError(VE_JSON_TOO_DEEP);
+        return VE_JSON_TOO_DEEP;
+    }
+    fStack.push_back(object);
+    VError err = VE_OK;
+    if ((fOptions & kRefuseNonGeneric) != 0 && !object->IsGenericObject()) {
+        _ThrowError(VE_JSON_NOT_GENERIC);
+        err = VE_JSON_NOT_GENERIC;
+    } else if (IJSONObject* implementation = object->GetImplementation()) {
+        if ((fOptions & kRefuseBinarySignature) != 0 && implementation->IJSON_GetBinarySignature() != 0) {
+            _ThrowError(VE_JSON_BINARY_SIGNATURE);
+            err = VE_JSON_BINARY_SIGNATURE;
+        } else {
+            VString text;
+            VError written = VE_OK;
+            if (implementation->IJSON_Stringify(object, *this, text, &written) != EJSONStatus_notHandled) {
+                // The implementation wrote the object itself.
+                fStack.pop_back();
+                if (written == VE_OK) out.Put(text);
+                return written;
+            }
+        }
+    }
+    if (err == VE_OK) {
+        if (object->IsEmpty()) {
+            out.PutASCII("{}", 2);
+        } else {
+            err = _WriteMembers(object, out);
+        }
+    }
+    fStack.pop_back();
+    return err;
+}
+
+VError VJSONWriter::_WriteMembers(const VJSONObject* object, Output& out) {
+    bool pretty = (fOptions & kPretty) != 0;
+    bool truncating = (fOptions & kTruncate) != 0;
+    IncrementLevel();
+    int32 start = out.Length();
+    out.Put(u'{');
+    bool first = true;
+    bool truncated = false;
+    VError err = VE_OK;
+    for (VJSONPropertyConstOrderedIterator it(object); it.IsValid(); ++it) {
+        if (!first) out.Put(u',');
+        first = false;
+        int32 memberStart = out.Length();
+        if (pretty) out.Put(fIndent);
+        const VString& name = it.GetName();
+        err = _WriteString(name.GetCPointer(), name.GetLength(), out);
+        if (err != VE_OK) break;
+        out.Put(u':');
+        if (pretty) out.Put(u' ');
+        err = _WriteValue(it.GetValue(fContext), out);
+        if (err != VE_OK) break;
+        if (truncating) {
+            // The member that finds the counter full stays; the rest are dropped.
+            if (fWrittenLength > 512) {
+                truncated = true;
+                break;
+            }
+            fWrittenLength += uint32(out.Length() - memberStart);
+        }
+    }
+    DecrementLevel();
+    if (err != VE_OK) {
+        out.Cut(start);
+        return err;
+    }
+    if (pretty) out.Put(fIndent);
+    if (!truncated) out.Put(u'}');
+    if (truncated && !fEllipsisWritten) {
+        fEllipsisWritten = true;
+        out.PutASCII("...", 3);
+    }
+    return VE_OK;
+}
+
+} // namespace vela

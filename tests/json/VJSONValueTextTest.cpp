@@ -1,0 +1,255 @@
+// The text and file entry points of values, the description of objects, and the JSON members of strings.
+
+#include "json/VJSONValue.h"
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONText.h"
+
+#include "JSONTestSupport.h"
+#include "JSONTextTestSupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace vela {
+namespace {
+
+using test::Compact;
+using test::Text;
+using test::Units;
+
+// A temporary file path, removed at the end.
+class StTempPath {
+public:
+    StTempPath() {
+        char path[] = "/tmp/vela-json-text-XXXXXX";
+        int fd = mkstemp(path);
+        EXPECT_GE(fd, 0);
+        close(fd);
+        fPath = path;
+    }
+    ~StTempPath() { unlink(fPath.c_str()); }
+    VString Get() const { return VString(fPath.c_str()); }
+    std::string Bytes() const {
+        std::ifstream in(fPath, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+    void Write(const std::string& bytes) const { std::ofstream(fPath, std::ios::binary) << bytes; }
+
+private:
+    std::string fPath;
+};
+
+class VJSONValueTextTest : public test::JSONTextFixture {};
+
+TEST_F(VJSONValueTextTest, ParseFromStringTurnsDatesIntoTimesOnlyWhenAsked) {
+    const VString text("[\"2024-05-17\",\"!!2024-05-18!!\"]");
+    struct Case {
+        bool dates;
+        bool anyDate;
+        bool firstIsTime;
+        bool secondIsTime;
+    };
+    const Case cases[] = {
+        {false, false, false, false}, {false, true, false, false}, {true, false, true, true}, {true, true, true, true}};
+    for (const Case& c : cases) {
+        VJSONValue value;
+        ASSERT_EQ(value.ParseFromString(text, c.dates, c.anyDate), VE_OK);
+        EXPECT_EQ(value.GetArrayPtr()->GetAt(0).IsTime(), c.firstIsTime);
+        EXPECT_EQ(value.GetArrayPtr()->GetAt(1).IsTime(), c.secondIsTime);
+    }
+    // anyDate limits marked dates to the "!!YYYY-MM-DD!!" shape.
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(VString("\"!!2024-05-18T10:00:00Z!!\""), true, false), VE_OK);
+    EXPECT_TRUE(value.IsTime());
+    ASSERT_EQ(value.ParseFromString(VString("\"!!2024-05-18T10:00:00Z!!\""), true, true), VE_OK);
+    EXPECT_TRUE(value.IsString());
+
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(value.ParseFromString(VString("[1,]")), VE_JSON_MALFORMED);
+}
+
+TEST_F(VJSONValueTextTest, StringifyWritesCompactOrIndentedText) {
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(VString("{\"a\":[1,\"x\"]}")), VE_OK);
+    VString text;
+    ASSERT_EQ(value.Stringify(text), VE_OK);
+    EXPECT_EQ(Units(text), u"{\"a\":[1,\"x\"]}");
+    ASSERT_EQ(value.Stringify(text, 9), VE_OK);
+    EXPECT_EQ(Units(text), u"{\n\t\"a\": [\n\t\t1,\n\t\t\"x\"\n\t]\n}");
+}
+
+TEST_F(VJSONValueTextTest, StringifyForBinaryFallBackRefusesSharedObjectsForNow) {
+    VJSONValue shared;
+    ASSERT_EQ(shared.ParseFromString(VString("{\"x\":1}")), VE_OK);
+    VJSONValue pair(JSON_array);
+    pair.GetArrayPtr()->Push(shared);
+    pair.GetArrayPtr()->Push(shared);
+    VString text("kept");
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(pair.Stringify(text, 1), VE_OK);
+    EXPECT_EQ(pair.Stringify(text, 1 | 0x800), VE_JSON_WRITTEN_TWICE);
+    EXPECT_EQ(Units(text), u"[{\"x\":1},{\"x\":1}]");
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_WRITTEN_TWICE); // kept for the caller
+}
+
+TEST_F(VJSONValueTextTest, SaveToFileAndLoadFromFileGoThroughUTF8Text) {
+    StTempPath path;
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(Text(u"{\"caf\u00e9\":[1,\"\U0001F600\"],\"d\":\"2024-05-17\"}")), VE_OK);
+    ASSERT_EQ(value.SaveToFile(path.Get(), 9), VE_OK);
+    EXPECT_EQ(path.Bytes(), "{\n\t\"caf\xC3\xA9\": [\n\t\t1,\n\t\t\"\xF0\x9F\x98\x80\"\n\t],\n\t\"d\": \"2024-05-17\"\n}");
+
+    VJSONValue back;
+    ASSERT_EQ(back.LoadFromFile(path.Get()), VE_OK);
+    EXPECT_EQ(Compact(back), Compact(value));
+    EXPECT_TRUE(back.GetProperty(VString("d")).IsString());
+    ASSERT_EQ(back.LoadFromFile(path.Get(), true), VE_OK);
+    EXPECT_TRUE(back.GetProperty(VString("d")).IsTime());
+
+    // A shorter text replaces the whole file.
+    ASSERT_EQ(VJSONValue(2.5).SaveToFile(path.Get(), 1), VE_OK);
+    EXPECT_EQ(path.Bytes(), "2.5");
+}
+
+TEST_F(VJSONValueTextTest, AFailedWriteLeavesTheFileAlone) {
+    StTempPath path;
+    path.Write("before");
+    VJSONValue cycle(JSON_array);
+    cycle.GetArrayPtr()->Push(cycle);
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(cycle.SaveToFile(path.Get(), 1), VE_JSON_CYCLE);
+    EXPECT_EQ(path.Bytes(), "before");
+    cycle.GetArrayPtr()->Clear();
+
+    VJSONValue value(1);
+    EXPECT_EQ(value.SaveToFile(VString("/nonexistent-folder/x.json"), 1), MakeVError(kComponentPosix, ENOENT));
+    EXPECT_EQ(value.LoadFromFile(VString("/nonexistent-folder/x.json")), MakeVError(kComponentPosix, ENOENT));
+    EXPECT_EQ(value.GetNumber(), 1);
+}
+
+// An implementation that describes its object itself.
+class DescribingImpl : public IJSONObject {
+public:
+    EJSONStatus IJSON_GetDescription(const VJSONObject*, VString& out) override {
+        out.FromCString("described");
+        return EJSONStatus_done;
+    }
+};
+
+TEST_F(VJSONValueTextTest, DescriptionIsTheCompactTextOrTheImplementationsOwn) {
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(VString("{\"a\":1,\"b\":[true]}")), VE_OK);
+    VString text;
+    value.GetObjectPtr()->GetDescription(text);
+    EXPECT_EQ(Units(text), u"{\"a\":1,\"b\":[true]}");
+
+    VJSONValue big(JSON_object);
+    for (int i = 0; i < 200; ++i)
+        big.SetProperty(VString::ToString(i), VJSONValue(i));
+    big.GetObjectPtr()->GetDescription(text, true);
+    EXPECT_LT(text.GetLength(), 600);
+    EXPECT_EQ(Units(text).substr(size_t(text.GetLength()) - 3), u"...");
+
+    auto* impl = new DescribingImpl;
+    auto described = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, impl));
+    impl->Release();
+    described->GetDescription(text);
+    EXPECT_EQ(Units(text), u"described");
+}
+
+TEST_F(VJSONValueTextTest, StringsComeFromAndGoToJSONValues) {
+    VString text("old");
+    EXPECT_EQ(text.FromJSONValue(VJSONValue(JSON_null)), VE_OK);
+    EXPECT_TRUE(text.IsNull());
+    EXPECT_EQ(text.FromJSONValue(VJSONValue(2.5)), VE_OK);
+    EXPECT_EQ(Units(text), u"2.5");
+    EXPECT_FALSE(text.IsNull());
+    EXPECT_EQ(text.FromJSONValue(VJSONValue(JSON_undefined)), VE_OK);
+    EXPECT_EQ(Units(text), u"");
+    EXPECT_FALSE(text.IsNull());
+
+    VJSONValue cycle(JSON_array);
+    cycle.GetArrayPtr()->Push(cycle);
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(text.FromJSONValue(cycle), VE_JSON_CYCLE);
+    cycle.GetArrayPtr()->Clear();
+
+    VJSONValue json;
+    EXPECT_EQ(VString("abc").GetJSONValue(json), VE_OK);
+    EXPECT_TRUE(json.IsString());
+    EXPECT_EQ(test::TextOf(json), u"abc");
+    EXPECT_EQ(VString().GetJSONValue(json), VE_OK);
+    EXPECT_TRUE(json.IsString());
+    EXPECT_EQ(VString(true).GetJSONValue(json), VE_OK);
+    EXPECT_TRUE(json.IsNull());
+}
+
+TEST_F(VJSONValueTextTest, FormatFillsPlaceholdersWithTheBagRulesForBraces) {
+    VJSONValue object;
+    ASSERT_EQ(object.ParseFromString(VString("{\"name\":\"x\",\"n\":3,\"nothing\":null,\"empty\":\"\"}")), VE_OK);
+    struct Case {
+        const char* text;
+        bool removeMissing;
+        const char* formatted;
+    };
+    const Case cases[] = {
+        {"Hello {name}{{no}} {bad key} {zz}", false, "Hello x{{no}} {bad key} {zz}"},
+        {"Hello {name}{{no}} {bad key} {zz}", true, "Hello x{{no}} {bad key} "},
+        {"{name}}", false, "x}"},
+        {"{name}}.", false, "{name}}."},
+        {"{{name}", false, "{{name}"},
+        {"{{", false, "{{"},
+        {"{n}{n}{}", false, "33{}"},
+        {"[{nothing}]", false, "[{nothing}]"},
+        {"[{nothing}]", true, "[]"},
+        {"[{empty}]", false, "[]"},
+        {"{name", false, "{name"},
+        {"{x{name}", true, ""},
+    };
+    for (const Case& c : cases) {
+        VString text(c.text);
+        text.Format(object.GetObjectPtr(), c.removeMissing);
+        EXPECT_EQ(to_string(text), c.formatted) << c.text;
+    }
+    VString untouched("{name}");
+    untouched.Format(nullptr, true);
+    EXPECT_EQ(to_string(untouched), "{name}");
+}
+
+TEST_F(VJSONValueTextTest, FormatWithTemplateFillsDottedPaths) {
+    VJSONValue object;
+    ASSERT_EQ(object.ParseFromString(VString("{\"p\":{\"q\":1,\"list\":[\"a\",\"b\"]},\"none\":null}")), VE_OK);
+    struct Case {
+        const char* text;
+        const char* formatted;
+    };
+    const Case cases[] = {
+        {"a{{p.q}}b", "a1b"},
+        {"a{{p.q", "ap.q"},
+        {"{{p.list[1]}}/{{p.list.length}}", "b/2"},
+        {"[{{none}}][{{missing}}]", "[][]"},
+        {"x}}y", "x}}y"},
+        {"no placeholder", "no placeholder"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        VString out("old");
+        VString(c.text).FormatWithTemplate(object.GetObjectPtr(), out);
+        EXPECT_EQ(to_string(out), c.formatted) << c.text;
+    }
+    VString out("old");
+    VString("a{{p.q}}b").FormatWithTemplate(nullptr, out);
+    EXPECT_EQ(to_string(out), "ab");
+}
+
+} // namespace
+} // namespace vela

@@ -1,0 +1,250 @@
+#include "json/VJSONWriter.h"
+
+#include "json/IJSONObject.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONText.h"
+#include "values/VCompareOptions.h"
+
+#include "JSONTestSupport.h"
+#include "JSONTextTestSupport.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace vela {
+namespace {
+
+using test::Compact;
+using test::Text;
+using test::Units;
+
+VJSONValue Parsed(const std::u16string& text) {
+    VJSONValue value;
+    EXPECT_EQ(VJSONImporter::ParseString(Text(text), value, VJSONImporter::kStrict), VE_OK);
+    return value;
+}
+
+std::u16string Written(const VJSONValue& value, uint32 options, VError expected = VE_OK) {
+    VJSONWriter writer(options);
+    VString text("kept");
+    EXPECT_EQ(writer.StringifyValue(value, text), expected);
+    return Units(text);
+}
+
+// An implementation that writes its object itself, with a binary signature on request.
+class WritingImpl : public IJSONObject {
+public:
+    explicit WritingImpl(uint32 signature, EJSONStatus status) : fSignature(signature), fStatus(status) {}
+    EJSONStatus IJSON_Stringify(const VJSONObject*, VJSONWriter& writer, VString& out, VError*) override {
+        if (fStatus == EJSONStatus_done) out.Printf("\"level %d\"", writer.GetLevel());
+        return fStatus;
+    }
+    uint32 IJSON_GetBinarySignature() override { return fSignature; }
+
+private:
+    uint32 fSignature;
+    EJSONStatus fStatus;
+};
+
+VJSONValue ObjectWith(IJSONObject* impl) {
+    auto object = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, impl));
+    impl->Release();
+    object->SetProperty(Text(u"own"), VJSONValue(1));
+    return VJSONValue(object.Get());
+}
+
+class VJSONWriterTest : public test::JSONTextFixture {};
+
+TEST_F(VJSONWriterTest, WritesScalarsAsTheirJSONText) {
+    VJSONValue array(JSON_array);
+    VJSONArray* items = array.GetArrayPtr();
+    const double numbers[] = {3.0, 0.1, 1e21, -2.5e-7, 9007199254740991.0, 9007199254740992.0,
+                              std::numeric_limits<double>::quiet_NaN(), -INFINITY, 1.0 / 3};
+    items->Push(VJSONValue(JSON_undefined));
+    items->Push(VJSONValue(JSON_null));
+    items->Push(VJSONValue(JSON_true));
+    items->Push(VJSONValue(JSON_false));
+    for (double number : numbers)
+        items->Push(VJSONValue(number));
+    EXPECT_EQ(Compact(array), u"[null,null,true,false,3,0.1,1E+21,-2.5E-07,9007199254740991,9.007199254741E+15,null,"
+                              u"null,0.33333333333333]");
+}
+
+TEST_F(VJSONWriterTest, EscapesStringsAndKeysAsOptionsSay) {
+    VJSONValue object(JSON_object);
+    std::u16string tricky = u"/\u00e9\x0001\"\\\b\t\n\f\r\x007F&'";
+    object.SetProperty(Text(tricky), VJSONValue(Text(tricky)));
+    struct Case {
+        uint32 options;
+        std::u16string written;
+    };
+    const std::u16string escaped = u"/\u00e9\\u0001\\\"\\\\\\b\\t\\n\\f\\r\\u007F";
+    const Case cases[] = {
+        {VJSONWriter::kQuoted, u"{\"" + escaped + u"&'\":\"" + escaped + u"&'\"}"},
+        {VJSONWriter::kQuoted | VJSONWriter::kEscapeAmpersandApostrophe,
+         u"{\"" + escaped + u"\\u0026\\u0027\":\"" + escaped + u"\\u0026\\u0027\"}"},
+        {0, u"{" + escaped + u"&':" + escaped + u"&'}"},
+        {VJSONWriter::kQuoted | VJSONWriter::kRaw, u"{\"" + tricky + u"\":\"" + tricky + u"\"}"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Written(object, c.options), c.written) << c.options;
+}
+
+TEST_F(VJSONWriterTest, PrettyTextIndentsWithTabs) {
+    EXPECT_EQ(Written(Parsed(u"{\"a\":[1,2]}"), 9), u"{\n\t\"a\": [\n\t\t1,\n\t\t2\n\t]\n}");
+    EXPECT_EQ(Written(Parsed(u"{\"e\":{},\"f\":[],\"g\":[{}]}"), 9),
+              u"{\n\t\"e\": {},\n\t\"f\": [],\n\t\"g\": [\n\t\t{}\n\t]\n}");
+    EXPECT_EQ(Written(Parsed(u"[]"), 9), u"[]");
+    EXPECT_EQ(Written(Parsed(u"\"x\""), 9), u"\"x\"");
+}
+
+TEST_F(VJSONWriterTest, DatesFollowTheDateOptions) {
+    VJSONValue date;
+    date.SetDate(2024, 5, 17);
+    EXPECT_EQ(Written(date, 1), u"\"2024-05-17T00:00:00.000Z\"");
+    EXPECT_EQ(Written(date, 1 | 512), u"\"2024-05-17\"");
+    EXPECT_EQ(Written(date, 1 | 4096), u"\"!!2024-05-17T00:00:00.000Z!!\"");
+    EXPECT_EQ(Written(date, 0), u"2024-05-17T00:00:00.000Z");
+    VJSONValue zero;
+    zero.SetDate(0, 0, 0);
+    EXPECT_EQ(Written(zero, 1), u"\"0000-00-00T00:00:00Z\"");
+}
+
+TEST_F(VJSONWriterTest, CyclesFailOrAreNamedAndTheTextIsKept) {
+    VJSONValue object(JSON_object);
+    object.SetProperty(Text(u"self"), object);
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(Written(object, 1, VE_JSON_CYCLE), u"kept");
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_CYCLE);
+    EXPECT_EQ(Written(object, 1 | VJSONWriter::kCircularAsText), u"{\"self\":\"[circular]\"}");
+
+    VJSONValue array(JSON_array);
+    array.GetArrayPtr()->Push(VJSONValue(1));
+    array.GetArrayPtr()->Push(array);
+    EXPECT_EQ(Written(array, 1 | VJSONWriter::kCircularAsText, VE_JSON_CYCLE), u"kept");
+
+    // Broken so that the graphs are freed.
+    object.GetObjectPtr()->RemoveProperty(Text(u"self"));
+    array.GetArrayPtr()->Clear();
+}
+
+TEST_F(VJSONWriterTest, AnObjectMetTwiceIsWrittenTwiceUnlessRefused) {
+    VJSONValue shared = Parsed(u"{\"x\":1}");
+    VJSONValue pair(JSON_array);
+    pair.GetArrayPtr()->Push(shared);
+    pair.GetArrayPtr()->Push(shared);
+    EXPECT_EQ(Written(pair, 1), u"[{\"x\":1},{\"x\":1}]");
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(Written(pair, 1 | VJSONWriter::kRefuseWrittenTwice, VE_JSON_WRITTEN_TWICE), u"kept");
+
+    // The written set lives as long as the writer.
+    VJSONWriter writer(1 | VJSONWriter::kRefuseWrittenTwice);
+    VString text;
+    EXPECT_EQ(writer.StringifyValue(shared, text), VE_OK);
+    EXPECT_EQ(writer.StringifyValue(shared, text), VE_JSON_WRITTEN_TWICE);
+}
+
+TEST_F(VJSONWriterTest, TruncationStopsAfterAbout512UnitsWithOneEllipsis) {
+    VJSONValue array(JSON_array);
+    for (int i = 0; i < 1000; ++i)
+        array.GetArrayPtr()->Push(VJSONValue(1));
+    std::u16string expected = u"[";
+    for (int i = 0; i < 513; ++i)
+        expected += u"1,";
+    expected += u"1...";
+    EXPECT_EQ(Written(array, 1 | VJSONWriter::kTruncate), expected);
+
+    VJSONValue nested(JSON_array);
+    nested.GetArrayPtr()->Push(array);
+    nested.GetArrayPtr()->Push(array);
+    std::u16string text = Written(nested, 1 | VJSONWriter::kTruncate);
+    EXPECT_EQ(text, u"[" + expected);
+
+    VJSONValue object(JSON_object);
+    for (int i = 0; i < 100; ++i)
+        object.SetProperty(Text(u"key" + std::u16string(1, u'a' + i % 26) + std::u16string(1, u'a' + i / 26)),
+                           VJSONValue(12345));
+    std::u16string members = Written(object, 1 | VJSONWriter::kTruncate);
+    // Each member "keyXY":12345 is 13 units: the counter passes 512 after 40 members; the 41st stays.
+    EXPECT_EQ(members.size(), size_t(1 + 41 * 13 + 40 + 3));
+    EXPECT_EQ(members.substr(members.size() - 4), u"5...");
+}
+
+TEST_F(VJSONWriterTest, NestingIsBoundedWithAClearError) {
+    VJSONValue root(JSON_array);
+    VJSONValue level = root;
+    for (int i = 1; i < kJSONTextMaxDepth; ++i) {
+        VJSONValue child(JSON_array);
+        level.GetArrayPtr()->Push(child);
+        level = child;
+    }
+    EXPECT_EQ(Written(root, 1).size(), size_t(2 * kJSONTextMaxDepth));
+    VJSONValue deeper(JSON_array);
+    deeper.GetArrayPtr()->Push(VJSONValue(1));
+    level.GetArrayPtr()->Push(deeper);
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(Written(root, 1, VE_JSON_TOO_DEEP), u"kept");
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_TOO_DEEP);
+}
+
+TEST_F(VJSONWriterTest, ImplementationsMayWriteTheirObjects) {
+    VJSONValue custom = ObjectWith(new WritingImpl(0, EJSONStatus_done));
+    VJSONValue array(JSON_array);
+    array.GetArrayPtr()->Push(custom);
+    EXPECT_EQ(Written(array, 1), u"[\"level 1\"]");
+    EXPECT_EQ(Written(ObjectWith(new WritingImpl(0, EJSONStatus_notHandled)), 1), u"{\"own\":1}");
+
+    VJSONValue signed_ = ObjectWith(new WritingImpl(FourCC("JBlb"), EJSONStatus_notHandled));
+    EXPECT_EQ(Written(signed_, 1), u"{\"own\":1}");
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(Written(signed_, 1 | VJSONWriter::kRefuseBinarySignature, VE_JSON_BINARY_SIGNATURE), u"kept");
+}
+
+TEST_F(VJSONWriterTest, NullContainersAreUndefined) {
+    VJSONWriter writer;
+    VString text;
+    EXPECT_EQ(writer.StringifyArray(nullptr, text), VE_OK);
+    EXPECT_EQ(Units(text), u"undefined");
+    EXPECT_EQ(writer.StringifyObject(nullptr, text), VE_OK);
+    EXPECT_EQ(Units(text), u"undefined");
+}
+
+TEST_F(VJSONWriterTest, IndentationHelpersFollowTheLevel) {
+    VJSONWriter pretty(9);
+    pretty.IncrementLevel();
+    pretty.IncrementLevel();
+    VString text("x");
+    pretty.InsertIndentString(text);
+    pretty.AppendIndentString(text);
+    EXPECT_EQ(Units(text), u"\n\t\tx\n\t\t");
+    pretty.DecrementLevel();
+    EXPECT_EQ(pretty.GetLevel(), 1);
+    VJSONWriter compact(1);
+    compact.IncrementLevel();
+    compact.InsertIndentString(text);
+    EXPECT_EQ(Units(text), u"\n\t\tx\n\t\t");
+}
+
+TEST_F(VJSONWriterTest, WrittenTextReadsBackToAnEqualTree) {
+    const std::u16string texts[] = {
+        u"{\"a\":[1,-2.5,1e-300,1.2345678901234E+200,\"\\u0000\\u001f\\\\ \\\" \u00e9\U0001F600\"],\"b\":{\"c\":{}},"
+        u"\"\":[[],[[null]],true,false]}",
+        u"[{\"k\":\"v\",\"k2\":[{\"deep\":[1,2,3]}]},0,\"\"]",
+    };
+    VCompareOptions options;
+    options.SetDiacritical(true);
+    for (const std::u16string& text : texts) {
+        VJSONValue tree = Parsed(text);
+        for (uint32 writerOptions : {1u, 9u}) {
+            VJSONValue back = Parsed(Written(tree, writerOptions));
+            EXPECT_TRUE(tree.DeepEqualTo(back, options)) << writerOptions;
+            EXPECT_EQ(Compact(back), Compact(tree));
+        }
+    }
+}
+
+} // namespace
+} // namespace vela

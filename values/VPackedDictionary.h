@@ -1,0 +1,237 @@
+#pragma once
+
+#include "core/VError.h"
+#include "core/VObject.h"
+#include "values/StPackedDictionaryKey.h"
+
+#include <memory>
+#include <vector>
+
+namespace vela {
+
+class VBagArray;
+class VStream;
+class VString;
+class VValueSingle;
+
+// The hash index of a packed dictionary: one slot index (or tag_empty) per bucket, filled by linear probing
+// from hash modulo the bucket count. No buckets means no index.
+class _VHashKeyMap {
+public:
+    static constexpr uint32 tag_empty = 0xFFFFFFFF;
+
+    // The bucket count for n entries: the prime of the first row of the growth table whose bound exceeds n
+    // (6 entries get 11 buckets, 12 get 23); 0 beyond the table.
+    static uint32 _ComputeHashVectorSize(size_t n) noexcept;
+
+    // Replaces the buckets by _ComputeHashVectorSize(n) empty ones; false (and no index) when they cannot be had.
+    bool Rebuild(size_t n) noexcept;
+    // Stores index in the first free bucket from hash modulo the bucket count; false when every bucket is taken.
+    bool Put(uint32 hash, uint32 index) noexcept;
+    void Clear() noexcept { fBuckets.clear(); }
+
+    bool IsEmpty() const noexcept { return fBuckets.empty(); }
+    size_t GetBucketCount() const noexcept { return fBuckets.size(); }
+    const uint32* GetBuckets() const noexcept { return fBuckets.data(); }
+
+    // The stored form: a 32-bit bucket count, then the buckets. Reading refuses (VE_STREAM_CORRUPTED) a count
+    // below 1 and a bucket that is neither tag_empty nor below entryCount, and answers the stream's error.
+    VError WriteToStream(VStream* stream) const;
+    VError ReadFromStream(VStream* stream, size_t entryCount);
+
+private:
+    std::vector<uint32> fBuckets;
+};
+
+// Entries of a packed dictionary of scalar values: the value is a record in the packed values; a back-store
+// value (owned) replaces it while a replacement of another size waits for the next pack, or caches a decoded
+// conversion.
+template <class PackedValue> struct _VPackedDictionary_with_backstore_slot {
+    uint32 fKeyOffset = 0;
+    uint32 fValueOffset = 0; // in 16-bit units
+    std::unique_ptr<typename PackedValue::value_type> fBackStore;
+};
+
+// Entries of a packed dictionary of counted objects: the dictionary holds one reference on each (may be null).
+template <class PackedValue> struct _VPackedDictionary_slot {
+    uint32 fKeyOffset = 0;
+    typename PackedValue::value_type* fValue = nullptr;
+};
+
+// The packed record of a scalar value, in 16-bit units: its true kind, then its pointer form (WriteToPtr),
+// padded to the next unit.
+struct VPackedValue_VValueSingle {
+    using value_type = VValueSingle;
+
+    // The data bytes of a record of kind: 1 for kinds 1 and 2, 2 for 3, 4 for 4, 8 for 5, 6 and 9, what the
+    // kind's descriptor reads for other kinds, 0 for a kind without descriptor.
+    static size_t GetDataSize(uint16 kind, const void* data);
+    // The same for a record read from stored data, of which available bytes follow the kind (swapped: still in
+    // the other byte order). False when the record cannot fit, or its length is negative.
+    static bool GetCheckedDataSize(uint16 kind, const void* data, size_t available, bool swapped, size_t& outSize);
+    // Units of a record holding dataSize bytes.
+    static constexpr size_t GetRecordUnits(size_t dataSize) noexcept { return (dataSize + 3) / 2; }
+    // Writes value over record when its stored size equals the record's; false (record unchanged) otherwise.
+    static bool SaveValueCheckSpace(const VValueSingle& value, uint16* record);
+    // Writes the kind and the pointer form of value at record (room for its stored size is there).
+    static void Write(const VValueSingle& value, uint16* record);
+};
+
+// The value of an element dictionary: a list of bags.
+struct VPackedValue_VBagArray {
+    using value_type = VBagArray;
+};
+
+// Keys block, slots and hash index shared by both dictionaries. Keys are kept in one block (a length byte,
+// then the bytes, per entry, in insertion order); the slot index is the entry's position. Lookups scan below
+// kIndexThreshold entries and go through the hash index, built on first need, from there on.
+template <class Slot> class VPackedDictionary_base : public VObject {
+public:
+    static constexpr size_t kNotFound = size_t(-1);
+    static constexpr size_t kIndexThreshold = 6;
+
+    VPackedDictionary_base() noexcept = default;
+    VPackedDictionary_base(const VPackedDictionary_base&) = delete;
+    VPackedDictionary_base& operator=(const VPackedDictionary_base&) = delete;
+
+    size_t GetCount() const noexcept { return fSlots.size(); }
+    bool IsEmpty() const noexcept { return fSlots.empty(); }
+    // The 0-based position of key, or kNotFound. Builds the hash index when it is missing and due.
+    size_t _Find(const StPackedDictionaryKey& key) const;
+    // The name of the entry at index (0-based), borrowing the keys block until the dictionary changes.
+    StPackedDictionaryKey GetKeyAt(size_t index) const noexcept;
+    // The name at index decoded from UTF-8.
+    void GetNameAt(size_t index, VString& out) const;
+
+    // For tests and diagnostics: the bucket count of the hash index (0: none) and the keys block size.
+    size_t GetBucketCount() const noexcept { return fIndex.GetBucketCount(); }
+    size_t GetKeysSize() const noexcept { return fKeys.size(); }
+
+protected:
+    ~VPackedDictionary_base() override = default;
+
+    // Appends the key and slot (its key offset is set here); answers the new position, or kNotFound when the
+    // key is over 255 bytes or memory runs out (nothing is added then).
+    size_t _AppendKeyAndSlot(const StPackedDictionaryKey& key, Slot&& slot);
+    // Removes the key and slot at index and drops the hash index.
+    void _RemoveKeyAndSlot(size_t index);
+    // Empties keys, slots and index.
+    void _ClearKeys() noexcept;
+    // Replaces the keys block and slots by the entries in order (positions in the current dictionary);
+    // drops the index.
+    void _Reorder(const std::vector<size_t>& order);
+    // Builds the hash index from the keys (no index when memory runs out).
+    void _BuildIndex() const noexcept;
+    bool _KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept;
+
+    // Keys section: entry count, keys size, keys block, hash flag, then the index when the flag is 1 (with
+    // withHash, built first when due). Reading resizes the slots to the entry count and sets their key
+    // offsets; a keys block whose walk does not end exactly at its end, an entry count that the block
+    // cannot hold, a bad index or a name met twice is refused (VE_STREAM_CORRUPTED).
+    VError _WriteKeysToStream(VStream* stream, bool withHash) const;
+    VError _ReadKeysFromStream(VStream* stream);
+
+    std::vector<uint8> fKeys;
+    mutable std::vector<Slot> fSlots;
+    mutable _VHashKeyMap fIndex;
+};
+
+template <class PackedValue> class VPackedDictionary_with_backstore;
+template <class PackedValue> class VPackedDictionary;
+
+// The attributes of a bag: names to scalar values, all values in one array of 16-bit units. A replacement
+// of the same stored size is written in place; other replacements wait in the back store for the next pack.
+// Belongs to one thread at a time: even reads build the index and cache decoded values.
+template <>
+class VPackedDictionary_with_backstore<VPackedValue_VValueSingle>
+    : public VPackedDictionary_base<_VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle>> {
+public:
+    using Slot = _VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle>;
+
+    VPackedDictionary_with_backstore() noexcept = default;
+    ~VPackedDictionary_with_backstore() override;
+    // Packs other when needed, then copies its keys, index and records; no back-store value is copied.
+    // Throws std::bad_alloc when memory runs out (this dictionary is then left empty).
+    VPackedDictionary_with_backstore& operator=(const VPackedDictionary_with_backstore& other);
+
+    // out receives the value of key converted to its kind; false (out untouched) when key is absent. A stored
+    // kind without descriptor leaves out untouched and answers true.
+    bool GetValue(const StPackedDictionaryKey& key, VValueSingle& out) const;
+    // Replaces the value of an existing key; false (nothing changed) when key is absent.
+    bool SetExistingValue(const StPackedDictionaryKey& key, const VValueSingle& value);
+    // Adds an entry without looking for key: callers make sure it is absent. Nothing is added when memory runs
+    // out or key is over 255 bytes.
+    void Append(const StPackedDictionaryKey& key, const VValueSingle& value);
+    // Removes the entry of key, if any.
+    void Clear(const StPackedDictionaryKey& key);
+    // Removes every entry.
+    void Clear() noexcept;
+
+    // The value at index (0-based), decoded and kept as the slot's back-store value when needed (borrowed,
+    // valid until the entry changes); null when its kind has no descriptor.
+    const VValueSingle* GetNthValue(size_t index) const;
+    // The value at index as GetNthValue makes it, for the caller to change in place: the next pack stores it.
+    VValueSingle* GetNthValueForChange(size_t index);
+    // The true kind of the entry at index.
+    uint16 GetNthKind(size_t index) const noexcept;
+    // Whether the entries at index here and otherIndex in other hold the same kind and the same stored form.
+    bool NthEqualsStored(size_t index, const VPackedDictionary_with_backstore& other, size_t otherIndex) const;
+
+    // Brings every record up to date with the back-store values; false when memory ran out.
+    bool _Pack() const;
+    bool IsPackNeeded() const noexcept { return fPackNeeded; }
+    // The packed values, for tests: their count in units.
+    size_t GetPackedUnits() const noexcept { return fPacked.size(); }
+    uint32 GetValueOffsetAt(size_t index) const noexcept { return fSlots[index].fValueOffset; }
+    bool HasBackStoreAt(size_t index) const noexcept { return fSlots[index].fBackStore != nullptr; }
+
+    // Stream form: the keys section, a 32-bit count of units, then the records (in the stream's byte order).
+    // Reading empties the dictionary first and leaves it empty on any error, which it answers; records that
+    // do not tile the packed values exactly are refused (VE_STREAM_CORRUPTED).
+    VError WriteToStream(VStream* stream, bool withHash) const;
+    VError ReadFromStream(VStream* stream);
+
+private:
+    uint16* _Record(size_t index) const noexcept { return fPacked.data() + fSlots[index].fValueOffset; }
+    size_t _RecordUnits(size_t index) const noexcept;
+    bool _PackIfNeeded() const;
+    VError _ReadRecords(VStream* stream);
+
+    mutable std::vector<uint16> fPacked;
+    mutable bool fPackNeeded = false;
+};
+
+// The elements of a bag: names to lists of bags, each list counted once by the dictionary.
+template <>
+class VPackedDictionary<VPackedValue_VBagArray>
+    : public VPackedDictionary_base<_VPackedDictionary_slot<VPackedValue_VBagArray>> {
+public:
+    using Slot = _VPackedDictionary_slot<VPackedValue_VBagArray>;
+
+    VPackedDictionary() noexcept = default;
+    // The same names, each with a deep copy of its list (VBagArray copy construction). Throws std::bad_alloc
+    // when memory runs out.
+    VPackedDictionary(const VPackedDictionary& other);
+    ~VPackedDictionary() override;
+
+    // The list of key, borrowed; null when absent or stored as null.
+    VBagArray* GetValue(const StPackedDictionaryKey& key) const;
+    VBagArray* GetNthValue(size_t index) const noexcept { return fSlots[index].fValue; }
+    // Finds or appends key, then stores array (retained) in place of the old one (released). The same array
+    // changes nothing; nothing happens when the entry cannot be added.
+    void SetValue(const StPackedDictionaryKey& key, VBagArray* array);
+    void SetNthValue(size_t index, VBagArray* array);
+    // Releases the list of key and removes the name.
+    void Remove(const StPackedDictionaryKey& key);
+    // Releases every list and removes every name.
+    void Clear() noexcept;
+    // Puts the entries in the given order (0-based positions, each once); the lists stay.
+    void Reorder(const std::vector<size_t>& order) { _Reorder(order); }
+
+    // Stream form: the keys section, then each list (VBagArray::WriteToStreamMinimal; none counts 0 bags).
+    // Reading empties the dictionary first and leaves it empty on any error, which it answers.
+    VError WriteToStream(VStream* stream, bool withHash) const;
+    VError ReadFromStream(VStream* stream);
+};
+
+} // namespace vela
