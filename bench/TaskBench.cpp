@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -69,48 +70,75 @@ void BM_LockUncontendedPeer(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// ---- lock_contended_4: one iteration is four contenders each adding kIncrementsPerContender to one counter.
+// ---- lock_contended_4: one iteration is a round in which four contenders each add kIncrementsPerContender to
+// one counter under the lock. The contenders live across rounds, so that thread creation is not measured.
+
+template <class Lock> class Contention {
+public:
+    explicit Contention(Lock& lock) : fLock(lock) {}
+
+    void Work() {
+        int seen = 0;
+        for (;;) {
+            int round;
+            while ((round = fRound.load(std::memory_order_acquire)) == seen) {
+                if (fStop.load(std::memory_order_acquire)) return;
+                std::this_thread::yield();
+            }
+            seen = round;
+            for (int i = 0; i < kIncrementsPerContender; ++i) {
+                fLock.lock();
+                ++fCounter;
+                fLock.unlock();
+            }
+            fDone.fetch_add(1, std::memory_order_acq_rel);
+        }
+    }
+    void RunRound() {
+        fDone.store(0, std::memory_order_release);
+        fRound.fetch_add(1, std::memory_order_acq_rel);
+        while (fDone.load(std::memory_order_acquire) < kContenders)
+            std::this_thread::yield();
+    }
+    void Stop() { fStop.store(true, std::memory_order_release); }
+    int64_t Counter() const { return fCounter; }
+
+private:
+    Lock& fLock;
+    int64_t fCounter = 0;
+    std::atomic<int> fRound{0};
+    std::atomic<int> fDone{0};
+    std::atomic<bool> fStop{false};
+};
 
 void BM_LockContendedOurs(benchmark::State& state) {
     StMainTask main;
     VCriticalSection section;
-    int64_t counter = 0;
-    for (auto _ : state) {
-        std::vector<VRefPtr<VTask>> tasks;
-        for (int t = 0; t < kContenders; ++t) {
-            tasks.push_back(StartTask([&] {
-                for (int i = 0; i < kIncrementsPerContender; ++i) {
-                    section.Lock();
-                    ++counter;
-                    section.Unlock();
-                }
-            }));
-        }
-        for (VRefPtr<VTask>& task : tasks)
-            task->WaitForDeath(60000);
-    }
-    benchmark::DoNotOptimize(counter);
+    Contention<VCriticalSection> contention(section);
+    std::vector<VRefPtr<VTask>> tasks;
+    for (int t = 0; t < kContenders; ++t)
+        tasks.push_back(StartTask([&] { contention.Work(); }));
+    for (auto _ : state)
+        contention.RunRound();
+    contention.Stop();
+    for (VRefPtr<VTask>& task : tasks)
+        task->WaitForDeath(60000);
+    benchmark::DoNotOptimize(contention.Counter());
     state.SetItemsProcessed(state.iterations() * kContenders * kIncrementsPerContender);
 }
 
 void BM_LockContendedPeer(benchmark::State& state) {
     std::mutex mutex;
-    int64_t counter = 0;
-    for (auto _ : state) {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kContenders; ++t) {
-            threads.emplace_back([&] {
-                for (int i = 0; i < kIncrementsPerContender; ++i) {
-                    mutex.lock();
-                    ++counter;
-                    mutex.unlock();
-                }
-            });
-        }
-        for (std::thread& thread : threads)
-            thread.join();
-    }
-    benchmark::DoNotOptimize(counter);
+    Contention<std::mutex> contention(mutex);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kContenders; ++t)
+        threads.emplace_back([&] { contention.Work(); });
+    for (auto _ : state)
+        contention.RunRound();
+    contention.Stop();
+    for (std::thread& thread : threads)
+        thread.join();
+    benchmark::DoNotOptimize(contention.Counter());
     state.SetItemsProcessed(state.iterations() * kContenders * kIncrementsPerContender);
 }
 

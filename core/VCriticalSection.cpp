@@ -44,6 +44,7 @@ VCriticalSection::~VCriticalSection() {
 }
 
 bool VCriticalSection::_LockSlow(int32 me) noexcept {
+    // No spinning on the word: spinners would slow the holder down; waiters sleep on the event.
     for (;;) {
         uint64 word = fWord.load(std::memory_order_relaxed);
         if (uint32(word) == 0) {

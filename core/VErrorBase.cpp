@@ -6,6 +6,10 @@
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
+#include "values/StBagKey.h"
+#include "values/VBagArray.h"
+#include "values/VScalar.h"
+#include "values/VValueBag.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -465,6 +469,42 @@ void VErrorImported::DumpToString(VString& out) const {
 
 void VErrorImported::GetLocation(VString& out) const {
     out.FromCString("REST Imported Error");
+}
+
+// ---- Bag form
+
+namespace {
+// Attributes private to the error layer.
+constexpr StBagKeyNoDefault<int64, VLong8> kErrorCodeKey("error_code");
+constexpr StBagKeyNoDefault<int32, VLong> kTaskIDKey("task_id");
+constexpr StBagKeyNoDefault<VString, VString> kTaskNameKey("task_name");
+} // namespace
+
+VError VErrorBase::SaveToBag(VValueBag& bag) const {
+    kErrorCodeKey.Set(bag, int64(fError));
+    kTaskIDKey.Set(bag, fTaskID);
+    kTaskNameKey.Set(bag, fTaskName);
+    auto parameters = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    if (parameters->FromJSONValue(VJSONValue(fParameters)) == VE_OK)
+        bag.ReplaceElement(ErrorBagKeys::parameters, parameters.Get());
+    return VE_OK;
+}
+
+VError VErrorBase::LoadFromBag(const VValueBag& bag) {
+    int64 code = 0;
+    if (kErrorCodeKey.Get(bag, code)) fError = VError(code);
+    int32 taskID = 0;
+    if (kTaskIDKey.Get(bag, taskID)) fTaskID = taskID;
+    kTaskNameKey.Get(bag, fTaskName); // cleared when absent
+    const VBagArray* list = bag.GetElements(ErrorBagKeys::parameters);
+    const VValueBag* saved = list != nullptr ? list->GetNth(1) : nullptr;
+    if (saved == nullptr) return VE_OK;
+    VJSONValue json;
+    saved->GetJSONValue(json);
+    VJSONObject* parameters = json.IsObject() ? json.RetainObject() : new VJSONObject;
+    ReleaseRefCountable(&fParameters);
+    fParameters = parameters;
+    return VE_OK;
 }
 
 // ---- Raising

@@ -5,10 +5,19 @@
 #include "core/VObject.h"
 #include "core/VString.h"
 #include "core/platform/XPosixStackCrawl.h"
+#include "values/StPackedDictionaryKey.h"
 
 namespace vela {
 
 class VJSONObject;
+class VValueBag;
+
+// Element names of errors in bags.
+namespace ErrorBagKeys {
+inline constexpr StPackedDictionaryKey parameters("parameters");
+inline constexpr StPackedDictionaryKey error("error");
+inline constexpr StPackedDictionaryKey error_stack("error_stack");
+} // namespace ErrorBagKeys
 
 // Finds the text of error codes (the localization manager implements it).
 class ILocalizer {
@@ -77,6 +86,14 @@ public:
 
     // A new object (the caller owns it) with "errCode", "componentSignature" and "message" (the description).
     VJSONObject* CreateJSONObject() const;
+
+    // ---- Bag form: attributes "error_code" (the 64-bit code), "task_id" and "task_name", and the parameters as
+    // the element "parameters" (VValueBag::FromJSONValue). Answers VE_OK.
+    VError SaveToBag(VValueBag& bag) const;
+    // Reads what SaveToBag writes: an absent code or task ID stays as it was, an absent task name empties it; the
+    // first "parameters" element replaces the parameters (with an empty object when it gives no object).
+    // Answers VE_OK.
+    VError LoadFromBag(const VValueBag& bag);
 
     // The localizer's text for code with placeholders filled from this error's parameters, and true; code 0
     // answers true and leaves out; no text clears out and answers false.

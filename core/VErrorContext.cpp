@@ -6,9 +6,13 @@
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
+#include "values/VBagArray.h"
+#include "values/VScalar.h"
+#include "values/VValueBag.h"
 
 #include <algorithm>
 #include <cassert>
+#include <new>
 
 namespace vela {
 
@@ -83,6 +87,32 @@ void VErrorContext::SaveToJSONArray(VJSONValue& out) const {
     out.SetArray(array.Get());
 }
 
+VError VErrorContext::SaveToBag(VValueBag& bag) const {
+    for (const VRefPtr<VErrorBase>& error : fErrors) {
+        auto saved = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        error->SaveToBag(*saved);
+        bag.AddElement(ErrorBagKeys::error, saved.Get());
+    }
+    return VE_OK;
+}
+
+VError VErrorContext::LoadFromBag(const VValueBag& bag) {
+    const VBagArray* list = bag.GetElements(ErrorBagKeys::error);
+    for (int32 n = 1; list != nullptr && n <= list->GetCount(); ++n) {
+        const VValueBag* saved = list->GetNth(n);
+        if (saved == nullptr) continue;
+        try {
+            auto error = VRefPtr<VErrorBase>::Adopt(new VErrorBase);
+            VError result = error->LoadFromBag(*saved);
+            PushError(error.Get());
+            if (result != VE_OK) return result;
+        } catch (const std::bad_alloc&) {
+            return VE_MEMORY_FULL;
+        }
+    }
+    return VE_OK;
+}
+
 void VErrorContext::SendErrorsToLogger() const {
     ILogger* logger = GetProcessLogger();
     if (logger == nullptr) return;
@@ -142,6 +172,41 @@ void VErrorTaskContext::PushErrorsFromContext(const VErrorContext* context) {
     std::vector<VRefPtr<VErrorBase>> errors = context->GetErrors();
     for (const VRefPtr<VErrorBase>& error : errors)
         PushError(error.Get());
+}
+
+void VErrorTaskContext::PushErrorsFromBag(const VValueBag& bag) {
+    const VBagArray* list = bag.GetElements(ErrorBagKeys::error);
+    for (int32 n = 1; list != nullptr && n <= list->GetCount(); ++n) {
+        const VValueBag* saved = list->GetNth(n);
+        if (saved == nullptr) continue;
+        auto error = VRefPtr<VErrorBase>::Adopt(new VErrorBase);
+        if (error->LoadFromBag(*saved) != VE_OK) return;
+        PushError(error.Get());
+    }
+}
+
+void VErrorTaskContext::BuildErrorStack(VValueBag& bag) {
+    static constexpr StPackedDictionaryKey kErrorElement("__ERROR");
+    static constexpr StPackedDictionaryKey kMessage("message");
+    static constexpr StPackedDictionaryKey kSignature("componentSignature");
+    static constexpr StPackedDictionaryKey kNumber("errCode");
+    const VErrorTaskContext* stack = VTask::GetErrorContext(false);
+    if (stack == nullptr || stack->GetContextCount() == 0) return;
+    VErrorContext all;
+    stack->GetErrors(all);
+    for (const VRefPtr<VErrorBase>& error : all.GetErrors()) {
+        auto entry = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        VString text;
+        error->GetErrorDescription(text);
+        entry->SetString(kMessage, text);
+        const uint32 signature = ComponentOfVError(error->GetError());
+        const char chars[4] = {char(signature >> 24), char(signature >> 16), char(signature >> 8), char(signature)};
+        text.Clear();
+        text.AppendBlock(chars, size_t(std::find(chars, chars + 4, '\0') - chars), VTC_UTF_8); // reading order
+        entry->SetString(kSignature, text);
+        entry->SetLong(kNumber, NumberOfVError(error->GetError()));
+        bag.AddElement(kErrorElement, entry.Get());
+    }
 }
 
 void VErrorTaskContext::InsertFrontErrors(const std::vector<VRefPtr<VErrorBase>>& errors) {

@@ -12,6 +12,7 @@
 namespace vela {
 
 class VJSONValue;
+class VValueBag;
 
 // The errors gathered by one block of code, oldest first, with the codes the block expects and keeps quiet.
 // Touched only by its task's thread; the counts are atomic so that readers elsewhere may keep its errors.
@@ -62,6 +63,11 @@ public:
 
     // Undefined without errors, else an array of each error's CreateJSONObject, oldest first.
     void SaveToJSONArray(VJSONValue& out) const;
+    // Adds one element "error" per error, oldest first (VErrorBase::SaveToBag). Answers VE_OK.
+    VError SaveToBag(VValueBag& bag) const;
+    // Appends an error loaded from each "error" element in order, stopping at the first that does not load (it
+    // is appended all the same) and answering its code; 'vela' 100 when memory runs out; VE_OK otherwise.
+    VError LoadFromBag(const VValueBag& bag);
     // Hands each error, oldest first, to the process logger (when there is one).
     void SendErrorsToLogger() const;
     // Whether the context holds errors.
@@ -97,6 +103,11 @@ public:
     bool PushError(VErrorBase* error, bool* filtered = nullptr);
     // PushError for each error of context, oldest first; null does nothing.
     void PushErrorsFromContext(const VErrorContext* context);
+    // PushError for an error loaded from each "error" element of bag in order, up to the first that does not load.
+    void PushErrorsFromBag(const VValueBag& bag);
+    // On the current task, when it has error contexts: one element "__ERROR" per error (bottom context first,
+    // oldest first) with the attributes "message" (the description), "componentSignature" and "errCode".
+    static void BuildErrorStack(VValueBag& bag);
     // Inserts errors, in order, before the bottom context's errors (making it when the stack is empty).
     void InsertFrontErrors(const std::vector<VRefPtr<VErrorBase>>& errors);
 

@@ -132,7 +132,7 @@ bool VMessage::_Send(VMessagingContext* context, int32 timeoutMs, bool waitForev
     if (task->AddMessage(this)) {
         VTask* caller = VTask::GetCurrent();
         bool began = caller != nullptr && caller->_BeginWait(eTaskWaitAnswer);
-        bool set = waitForever ? event->Lock() : event->Lock(timeoutMs);
+        bool set = waitForever ? event->LockExpectingSoon() : event->LockExpectingSoon(timeoutMs);
         if (!set) {
             if (VMessagingContext* taken = _TakeContext()) {
                 // Never ran: it stays queued and executes as a no-op.

@@ -2,6 +2,7 @@
 
 #include "core/VMessage.h"
 #include "core/VSyncEvent.h"
+#include "system/VSystem.h"
 
 #include <vector>
 
@@ -20,19 +21,25 @@ VMessageQueue::~VMessageQueue() {
 bool VMessageQueue::AddMessage(VMessage* message) {
     if (message == nullptr) return false;
     uint32 signature = message->GetCoalescingSignature();
-    StLocker<VCriticalSection> locker(fLock);
-    if (fClosed) return false;
-    if (signature != 0) {
-        for (VMessage* queued : fMessages) {
-            if (queued->GetCoalescingSignature() != signature) continue;
-            if (!queued->DoCoalesce(*message)) return false;
-            break;
+    bool wasEmpty = false;
+    {
+        StLocker<VCriticalSection> locker(fLock);
+        if (fClosed) return false;
+        if (signature != 0) {
+            for (VMessage* queued : fMessages) {
+                if (queued->GetCoalescingSignature() != signature) continue;
+                if (!queued->DoCoalesce(*message)) return false;
+                break;
+            }
         }
+        wasEmpty = fMessages.empty();
+        fStamp.fetch_add(1, std::memory_order_acq_rel);
+        message->Retain();
+        fMessages.push_back(message);
     }
-    if (fMessages.empty()) fEvent->Set();
-    fStamp.fetch_add(1, std::memory_order_acq_rel);
-    message->Retain();
-    fMessages.push_back(message);
+    // Set once the lock is free, so that the woken task does not find it held. The event may then be set
+    // after the message was taken already: waiters take such a set for no message (RetainMessageWithTimeout).
+    if (wasEmpty) fEvent->Set();
     return true;
 }
 
@@ -50,21 +57,38 @@ VMessage* VMessageQueue::RetainMessage() {
 }
 
 VMessage* VMessageQueue::RetainMessageWithTimeout(int32 ms, bool* timedOut) {
-    {
+    uint32 start = VSystem::GetCurrentTime();
+    int32 remaining = ms;
+    for (;;) {
+        {
+            StLocker<VCriticalSection> locker(fLock);
+            ++fWaiters;
+        }
+        bool set = fEvent->LockExpectingSoon(remaining);
         StLocker<VCriticalSection> locker(fLock);
-        ++fWaiters;
+        --fWaiters;
+        if (fInterrupted) {
+            if (timedOut != nullptr) *timedOut = false;
+            fInterrupted = false;
+            if (fMessages.empty()) fEvent->Reset();
+            return nullptr;
+        }
+        if (!set) {
+            if (timedOut != nullptr) *timedOut = true;
+            return nullptr;
+        }
+        if (VMessage* message = _RetainMessage()) {
+            if (timedOut != nullptr) *timedOut = false;
+            return message;
+        }
+        // Set for a message another waiter took already: wait on for the rest of the time.
+        fEvent->Reset();
+        remaining = ms - int32(VSystem::GetCurrentTime() - start);
+        if (remaining <= 0) {
+            if (timedOut != nullptr) *timedOut = true;
+            return nullptr;
+        }
     }
-    bool set = fEvent->Lock(ms);
-    StLocker<VCriticalSection> locker(fLock);
-    --fWaiters;
-    if (timedOut != nullptr) *timedOut = !set;
-    if (fInterrupted) {
-        if (timedOut != nullptr) *timedOut = false;
-        fInterrupted = false;
-        if (fMessages.empty()) fEvent->Reset();
-        return nullptr;
-    }
-    return set ? _RetainMessage() : nullptr;
 }
 
 template <class Pred> void VMessageQueue::_CancelIf(Pred shouldCancel) {

@@ -267,6 +267,10 @@ public:
     void FromHexLong(char value, bool prefix);
     // Appends the value's GetString text.
     void AppendValue(const VValueSingle& value);
+    // Replaces each "{name}" by the text of bag's attribute name (VStringFormatBag.cpp). "{{" and "}}" escape
+    // braces unless the second brace ends the text; "{}" and names with a space stay. A missing attribute's
+    // placeholder stays, or goes with removeMissing. Replaced text is not scanned again. Null bag: nothing.
+    void Format(const class VValueBag* bag, bool removeMissing = false);
 
     // Number readers; an empty text gives 0 or false.
     // Integers: digits are gathered in order (64-bit, wrapping), other characters skipped; a "-" met before
@@ -296,7 +300,7 @@ public:
     // kept); doubled braces, empty names and names with a space are left alone, as in the bag form.
     // FormatWithTemplate writes into out this text with each "{{path}}" replaced by the text of the property at
     // that dotted path (nothing for null, undefined or a null object).
-    void Format(const class VJSONObject* object, bool removeMissing = false);
+    void Format(const class VJSONObject* object, bool removeMissing);
     void FormatWithTemplate(const class VJSONObject* object, VString& out) const;
 
     // Value model: From... replace the text with the number (a boolean as "true" or "false").

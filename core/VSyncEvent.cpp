@@ -15,7 +15,27 @@ bool IsOnFiber() noexcept {
     return task != nullptr && task->IsFiber();
 }
 
+// Checks of the flag before a thread goes to sleep, for waits whose end is expected within microseconds (an
+// answer to a message): neither side then pays a sleep and a wake-up.
+constexpr int kSpinsBeforeSleeping = 300;
+
+inline void CpuRelax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield" ::: "memory");
+#endif
+}
+
 } // namespace
+
+bool VSyncEvent::_SpinUntilSet() const noexcept {
+    for (int spin = 0; spin < kSpinsBeforeSleeping; ++spin) {
+        if (fIsSet.load(std::memory_order_acquire)) return true;
+        CpuRelax();
+    }
+    return false;
+}
 
 bool VSyncEvent::Lock() {
     if (IsOnFiber()) return _FiberLock();
@@ -33,6 +53,16 @@ bool VSyncEvent::Lock(int32 timeoutMs) {
     return fCond.wait_until(lock, deadline, [this] { return fIsSet.load(std::memory_order_relaxed); });
 }
 
+bool VSyncEvent::LockExpectingSoon() {
+    if (!IsOnFiber() && _SpinUntilSet()) return true;
+    return Lock();
+}
+
+bool VSyncEvent::LockExpectingSoon(int32 timeoutMs) {
+    if (timeoutMs > 0 && !IsOnFiber() && _SpinUntilSet()) return true;
+    return Lock(timeoutMs);
+}
+
 void VSyncEvent::Set() {
     bool fibersWait;
     {
@@ -40,8 +70,10 @@ void VSyncEvent::Set() {
         fIsSet.store(true, std::memory_order_release);
         fSetCount.fetch_add(1, std::memory_order_acq_rel);
         fibersWait = fFiberWaiters.load(std::memory_order_acquire) > 0;
-        fCond.notify_all();
     }
+    // Notified outside the mutex, so that woken waiters do not block on it at once; the setter's own
+    // reference keeps the event alive meanwhile.
+    fCond.notify_all();
     if (fibersWait) VTaskMgr::Get()->WakeUpSystemEventPolling();
 }
 

@@ -24,15 +24,20 @@ public:
     bool Lock();
     // Waits at most timeoutMs (ms; below 1: no wait) and answers whether the event is set.
     bool Lock(int32 timeoutMs);
+    // The same, first checking the flag for a few microseconds before sleeping: for waits that usually end
+    // at once (answers, queues being fed). Locks' waits do not spin: spinners slow the holder down.
+    bool LockExpectingSoon();
+    bool LockExpectingSoon(int32 timeoutMs);
 
-    // Sets the event and wakes every waiter. Touches nothing of the event once a woken waiter may run, so a
-    // waiter may release the last reference as soon as it wakes.
+    // Sets the event and wakes every waiter. The caller holds a reference until Set returns: a woken waiter
+    // may release its own at once.
     void Set();
     // Clears the event; later waiters block again.
     void Reset();
     bool IsSet() const noexcept { return fIsSet.load(std::memory_order_acquire); }
 
 private:
+    bool _SpinUntilSet() const noexcept;
     bool _FiberLock();
     bool _FiberLock(int32 timeoutMs);
 

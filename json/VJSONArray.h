@@ -120,6 +120,7 @@ private:
     friend class VJSONObject;
     friend class VJSONReadLock;
     friend class VJSONReadWriteLock;
+    friend class VJSONWriter; // walks unshared nodes in place
 
     bool _NeedsGraphLock() const noexcept;
     // Clone, recording the copy in cloner only when remember is set.

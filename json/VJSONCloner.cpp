@@ -5,7 +5,6 @@
 #include "json/VStorageLocker.h"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 namespace vela {
@@ -15,11 +14,9 @@ namespace {
 constexpr size_t kFirstChunk = 64;
 constexpr size_t kLargestChunk = 8192;
 
-// Nodes made one after the other lie close together: the slot keeps that nearness (so that a copy walking a
-// graph in the order it was built touches the table in order) and folds the high bits in against regular strides.
 size_t SlotOf(const void* key, uint32 mask) noexcept {
-    uint64 bits = uint64(reinterpret_cast<uintptr_t>(key)) >> 4; // nodes are at least 16-byte aligned
-    return size_t(bits ^ (bits >> std::popcount(mask)) ^ (bits >> 40)) & mask;
+    uint64 bits = uint64(reinterpret_cast<uintptr_t>(key)) >> 4; // the low bits of node addresses do not vary
+    return size_t((bits * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
 
 } // namespace

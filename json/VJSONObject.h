@@ -204,6 +204,7 @@ private:
     friend class VJSONPropertyConstOrderedIterator;
     friend class VJSONPropertyIterator;
     friend class VJSONPropertyConstIterator;
+    friend class VJSONWriter; // walks unshared nodes in place
 
     // True when reads must lock (a storage locker).
     bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }

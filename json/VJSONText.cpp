@@ -32,8 +32,30 @@ int32 FormatJSONNumber(double value, char* buffer) noexcept {
     if (value == std::trunc(value) && std::fabs(value) <= kMaxExact) {
         result = std::to_chars(buffer, end, int64(value));
     } else {
-        // The general form of 14 significant digits, as "%.14G" writes it (exponent of at least two digits).
-        result = std::to_chars(buffer, end, value, std::chars_format::general, 14);
+        // "%.14G": the shortest text that reads back is the same text when it has at most 14 significant digits
+        // and is in the form "%G" picks (scientific exactly for decimal exponents below -4 or from 14 on), since
+        // neither ends with zeros; any other value is rounded to 14 digits.
+        result = std::to_chars(buffer, end, value);
+        int digits = 0;
+        bool leading = true;
+        const char* exponent = nullptr;
+        for (char* c = buffer; c < result.ptr; ++c) {
+            if (*c == 'e') {
+                exponent = c + 1;
+                break;
+            }
+            if (*c < '0' || *c > '9' || (leading && *c == '0')) continue;
+            leading = false;
+            ++digits;
+        }
+        bool scientific = false;
+        if (exponent != nullptr) {
+            int power = 0;
+            std::from_chars(*exponent == '+' ? exponent + 1 : exponent, result.ptr, power);
+            scientific = power < -4 || power >= 14;
+        }
+        bool sameForm = exponent != nullptr ? scientific : std::fabs(value) < 1e14;
+        if (digits > 14 || !sameForm) result = std::to_chars(buffer, end, value, std::chars_format::general, 14);
         for (char* c = buffer; c < result.ptr; ++c) {
             if (*c == 'e') *c = 'E';
         }

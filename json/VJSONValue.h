@@ -174,6 +174,7 @@ public:
 private:
     friend class VJSONArray;
     friend class VJSONObject;
+    friend class VJSONWriter; // walks unshared nodes in place
 
     struct StringPayload {
         VInlineString fText;

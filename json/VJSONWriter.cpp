@@ -7,21 +7,23 @@
 #include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
+#include "json/VJSONPropertyMap.h"
 #include "json/VJSONText.h"
 #include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace vela {
 
 namespace {
 
 // The letter that follows the backslash for each ASCII unit that needs an escape ('u' for "\u00XX"), 0 for the
-// units written as they are. '&' and the apostrophe are escaped only on request.
+// units written as they are. The second table also escapes '&' and the apostrophe.
 struct EscapeTable {
     char fLetters[128];
-    constexpr EscapeTable() : fLetters() {
+    constexpr explicit EscapeTable(bool ampersandAndApostrophe) : fLetters() {
         for (int c = 0; c < 0x20; ++c)
             fLetters[c] = 'u';
         fLetters[0x7F] = 'u';
@@ -32,9 +34,25 @@ struct EscapeTable {
         fLetters[0x0D] = 'r';
         fLetters[int('"')] = '"';
         fLetters[int('\\')] = '\\';
+        if (ampersandAndApostrophe) fLetters[int('&')] = fLetters[int('\'')] = 'u';
     }
 };
-constexpr EscapeTable kEscapes;
+constexpr EscapeTable kEscapes(false);
+constexpr EscapeTable kMoreEscapes(true);
+
+// Whether any of four UTF-16 units (one per 16-bit lane) needs an escape: a unit below U+0020, the quote, the
+// backslash, U+007F, and with more also '&' and the apostrophe. A lane's top bit marks a match; a borrow can only
+// mark lanes above a real match, so the answer is exact.
+constexpr uint64 kLanes = 0x0001000100010001ull;
+constexpr uint64 kTopBits = 0x8000800080008000ull;
+constexpr bool HasZeroLane(uint64 v) noexcept {
+    return ((v - kLanes) & ~v & kTopBits) != 0;
+}
+constexpr bool NeedsEscape(uint64 four, bool more) noexcept {
+    bool found = ((four - 0x20 * kLanes) & ~four & kTopBits) != 0 || HasZeroLane(four ^ (u'"' * kLanes)) ||
+                 HasZeroLane(four ^ (u'\\' * kLanes)) || HasZeroLane(four ^ (0x7F * kLanes));
+    return found || (more && (HasZeroLane(four ^ (u'&' * kLanes)) || HasZeroLane(four ^ (u'\'' * kLanes))));
+}
 
 // Past this length the number of units an escaped text may take no longer fits a string.
 constexpr int64 kMaxEscapedLength = 0x7FFFFFFF;
@@ -196,9 +214,8 @@ VError VJSONWriter::_WriteValue(const VJSONValue& value, Output& out) {
         out.PutASCII("true", 4);
         return VE_OK;
     case JSON_string: {
-        VString text;
-        value.GetString(text);
-        return _WriteString(text.GetCPointer(), text.GetLength(), out);
+        const VInlineString& text = value.fPayload.fString.fText; // a payload never changes in place
+        return _WriteString(text.GetUnits(), text.GetLength(), out);
     }
     case JSON_number: {
         char text[kJSONNumberTextSize];
@@ -223,6 +240,15 @@ VError VJSONWriter::_WriteValue(const VJSONValue& value, Output& out) {
     }
 }
 
+VError VJSONWriter::_WriteElement(const VJSONValue& value, Output& out) {
+    // Values are written from their place; only an object with an implementation, which writing may call, is held
+    // for the time it is written.
+    VJSONObject* object = value.GetObjectPtr();
+    if (object == nullptr || object->fImplementation == nullptr) return _WriteValue(value, out);
+    VJSONValue held(value);
+    return _WriteValue(held, out);
+}
+
 VError VJSONWriter::_WriteString(const UniChar* units, int32 length, Output& out) {
     bool quoted = (fOptions & kQuoted) != 0;
     if ((fOptions & kRaw) != 0) {
@@ -235,28 +261,49 @@ VError VJSONWriter::_WriteString(const UniChar* units, int32 length, Output& out
         _ThrowError(VE_STRING_ALLOC_FAILED);
         return VE_STRING_ALLOC_FAILED;
     }
-    bool escapeMore = (fOptions & kEscapeAmpersandApostrophe) != 0;
-    if (quoted) out.Put(u'"');
+    const char* letters = (fOptions & kEscapeAmpersandApostrophe) != 0 ? kMoreEscapes.fLetters : kEscapes.fLetters;
+    // Room for the text without escapes; each escape makes room for the rest again.
+    if (!out.Reserve(int64(length) + 2)) return VE_OK; // the failure is the output's
+    UniChar* start = out.Cursor();
+    UniChar* d = start;
+    if (quoted) *d++ = u'"';
     const UniChar* end = units + length;
-    const UniChar* run = units;
-    for (const UniChar* p = units; p < end; ++p) {
-        UniChar c = *p;
-        if (c >= 0x80) continue;
-        char letter = kEscapes.fLetters[c];
-        if (letter == 0 && !(escapeMore && (c == u'&' || c == u'\''))) continue;
-        out.Put(run, int32(p - run));
-        run = p + 1;
-        if (letter != 0 && letter != 'u') {
-            const char pair[2] = {'\\', letter};
-            out.PutASCII(pair, 2);
-        } else {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-            out.PutASCII(escape, 6);
+    bool more = letters == kMoreEscapes.fLetters;
+    for (const UniChar* p = units; p < end;) {
+        // Four units at a time while none of them needs an escape.
+        if (end - p >= 4) {
+            uint64 four;
+            std::memcpy(&four, p, sizeof(four));
+            if (!NeedsEscape(four, more)) {
+                std::memcpy(d, p, sizeof(four));
+                d += 4;
+                p += 4;
+                continue;
+            }
         }
+        UniChar c = *p++;
+        char letter = c < 0x80 ? letters[c] : 0;
+        if (letter == 0) {
+            *d++ = c;
+            continue;
+        }
+        out.Commit(int32(d - start));
+        if (!out.Reserve(6 + int64(end - p) + 1)) return VE_OK;
+        start = d = out.Cursor();
+        *d++ = u'\\';
+        if (letter != 'u') {
+            *d++ = UniChar(letter);
+            continue;
+        }
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        *d++ = u'u';
+        *d++ = u'0';
+        *d++ = u'0';
+        *d++ = UniChar(kHex[c >> 4]);
+        *d++ = UniChar(kHex[c & 15]);
     }
-    out.Put(run, int32(end - run));
-    if (quoted) out.Put(u'"');
+    if (quoted) *d++ = u'"';
+    out.Commit(int32(d - start));
     return VE_OK;
 }
 
@@ -286,12 +333,14 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
     out.Put(u'[');
     bool truncated = false;
     VError err = VE_OK;
-    VJSONValue element;
-    for (size_t i = 0; i < count && array->GetAt(i, element); ++i) {
+    // An array without locker is read in place; a shared one element by element under its lock.
+    bool inPlace = array->fLocker == nullptr;
+    VJSONValue copy;
+    for (size_t i = 0; inPlace ? i < array->fValues.size() : array->GetAt(i, copy); ++i) {
         if (i > 0) out.Put(u',');
         int32 elementStart = out.Length();
         if (pretty) out.Put(fIndent);
-        err = _WriteValue(element, out);
+        err = _WriteElement(inPlace ? array->fValues[i] : copy, out);
         if (err != VE_OK) break;
         if (truncating) {
             // The element that finds the counter full stays; the rest are dropped.
@@ -378,17 +427,31 @@ VError VJSONWriter::_WriteMembers(const VJSONObject* object, Output& out) {
     bool first = true;
     bool truncated = false;
     VError err = VE_OK;
-    for (VJSONPropertyConstOrderedIterator it(object); it.IsValid(); ++it) {
+    // A plain object (no implementation, no locker) is read in place, as its ordered iterator would read it.
+    bool inPlace = object->fImplementation == nullptr && object->fLocker == nullptr;
+    std::unique_ptr<VJSONPropertyConstOrderedIterator> it;
+    if (!inPlace) it = std::make_unique<VJSONPropertyConstOrderedIterator>(object);
+    for (size_t index = 0; inPlace ? index < object->fProperties.GetCount() : it->IsValid(); ++index) {
         if (!first) out.Put(u',');
         first = false;
         int32 memberStart = out.Length();
         if (pretty) out.Put(fIndent);
-        const VString& name = it.GetName();
-        err = _WriteString(name.GetCPointer(), name.GetLength(), out);
-        if (err != VE_OK) break;
-        out.Put(u':');
-        if (pretty) out.Put(u' ');
-        err = _WriteValue(it.GetValue(fContext), out);
+        if (inPlace) {
+            const VJSONPropertyMap::Property& property = object->fProperties.At(index);
+            err = _WriteString(property.fName.GetUnits(), property.fName.GetLength(), out);
+            if (err != VE_OK) break;
+            out.Put(u':');
+            if (pretty) out.Put(u' ');
+            err = _WriteElement(property.fValue, out);
+        } else {
+            const VString& name = it->GetName();
+            err = _WriteString(name.GetCPointer(), name.GetLength(), out);
+            if (err != VE_OK) break;
+            out.Put(u':');
+            if (pretty) out.Put(u' ');
+            err = _WriteValue(it->GetValue(fContext), out);
+            ++*it;
+        }
         if (err != VE_OK) break;
         if (truncating) {
             // The member that finds the counter full stays; the rest are dropped.

@@ -71,6 +71,8 @@ private:
     class Output;
 
     VError _WriteValue(const VJSONValue& value, Output& out);
+    // A value read in place from an object or array.
+    VError _WriteElement(const VJSONValue& value, Output& out);
     VError _WriteArray(const VJSONArray* array, Output& out);
     VError _WriteObject(const VJSONObject* object, Output& out);
     VError _WriteMembers(const VJSONObject* object, Output& out);

@@ -15,6 +15,7 @@ PACKAGES=(
     libgmock-dev
     libbenchmark-dev
     libicu-dev
+    nlohmann-json3-dev # the reference parser of the JSON conformance test
     pkg-config
 )
 

@@ -15,6 +15,15 @@ namespace vela {
 
 namespace {
 
+// Growth of the keys, slots and records: a first block for a few entries, then four times larger while small
+// (most bags hold a handful of attributes, some a few dozen), then doubling.
+template <class Vector> void ReserveFor(Vector& vector, size_t needed, size_t first) {
+    const size_t capacity = vector.capacity();
+    if (needed <= capacity) return;
+    size_t grown = capacity == 0 ? first : (capacity < 64 ? capacity * 4 : capacity * 2);
+    vector.reserve(std::max(grown, needed));
+}
+
 struct BucketRow {
     uint64 fBound; // entries below this bound
     uint32 fBuckets;
@@ -95,22 +104,30 @@ uint32 _VHashKeyMap::_ComputeHashVectorSize(size_t n) noexcept {
 }
 
 bool _VHashKeyMap::Rebuild(size_t n) noexcept {
-    fBuckets.clear();
+    Clear();
     uint32 count = _ComputeHashVectorSize(n);
     if (count == 0) return false;
     try {
+        // Room for the next size too: a growing dictionary then rebuilds its index in place.
+        if (fBuckets.capacity() < count) fBuckets.reserve(std::max<size_t>(count, _ComputeHashVectorSize(count)));
         fBuckets.assign(count, tag_empty);
     } catch (const std::bad_alloc&) {
         fBuckets.clear();
         return false;
     }
+    _SetModMultiplier();
     return true;
 }
 
 bool _VHashKeyMap::Put(uint32 hash, uint32 index) noexcept {
     const size_t count = fBuckets.size();
     if (count == 0) return false;
-    size_t bucket = hash % count;
+    if (fFreeValid && fFreeHash == hash && fBuckets[fFreeBucket] == tag_empty) {
+        fFreeValid = false;
+        fBuckets[fFreeBucket] = index;
+        return true;
+    }
+    size_t bucket = GetStartBucket(hash);
     for (size_t probes = 0; probes < count; ++probes) {
         if (fBuckets[bucket] == tag_empty) {
             fBuckets[bucket] = index;
@@ -127,7 +144,7 @@ VError _VHashKeyMap::WriteToStream(VStream* stream) const {
 }
 
 VError _VHashKeyMap::ReadFromStream(VStream* stream, size_t entryCount) {
-    fBuckets.clear();
+    Clear();
     int32 count = 0;
     if (stream->GetLong(count) != VE_OK) return stream->GetLastError();
     if (count < 1) return SetStreamCorrupted(stream);
@@ -149,37 +166,11 @@ VError _VHashKeyMap::ReadFromStream(VStream* stream, size_t entryCount) {
             return SetStreamCorrupted(stream);
         }
     }
+    _SetModMultiplier();
     return VE_OK;
 }
 
 // ---- VPackedDictionary_base
-
-template <class Slot> bool VPackedDictionary_base<Slot>::_KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept {
-    const uint8* stored = fKeys.data() + fSlots[index].fKeyOffset;
-    return stored[0] == key.GetKeyLength() &&
-           (key.GetKeyLength() == 0 || std::memcmp(stored + 1, key.GetKey(), key.GetKeyLength()) == 0);
-}
-
-template <class Slot> size_t VPackedDictionary_base<Slot>::_Find(const StPackedDictionaryKey& key) const {
-    const size_t count = fSlots.size();
-    if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
-    if (fIndex.IsEmpty()) {
-        for (size_t i = 0; i < count; ++i)
-            if (_KeyEquals(i, key)) return i;
-        return kNotFound;
-    }
-    // Linear probing as Put fills the buckets: the first free bucket ends the search.
-    const uint32* buckets = fIndex.GetBuckets();
-    const size_t bucketCount = fIndex.GetBucketCount();
-    size_t bucket = key.GetHashCode() % bucketCount;
-    for (size_t probes = 0; probes < bucketCount; ++probes) {
-        uint32 slot = buckets[bucket];
-        if (slot == _VHashKeyMap::tag_empty) return kNotFound;
-        if (slot < count && _KeyEquals(slot, key)) return slot;
-        if (++bucket == bucketCount) bucket = 0;
-    }
-    return kNotFound;
-}
 
 template <class Slot> StPackedDictionaryKey VPackedDictionary_base<Slot>::GetKeyAt(size_t index) const noexcept {
     const uint8* stored = fKeys.data() + fSlots[index].fKeyOffset;
@@ -195,7 +186,7 @@ template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() const noe
     const size_t count = fSlots.size();
     if (!fIndex.Rebuild(count)) return;
     for (size_t i = 0; i < count; ++i) {
-        if (!fIndex.Put(GetKeyAt(i).GetHashCode(), uint32(i))) {
+        if (!fIndex.Put(fSlots[i].fKeyHash, uint32(i))) {
             fIndex.Clear();
             return;
         }
@@ -210,9 +201,13 @@ size_t VPackedDictionary_base<Slot>::_AppendKeyAndSlot(const StPackedDictionaryK
     const size_t keysSize = fKeys.size();
     if (fSlots.size() >= size_t(UINT32_MAX) - 1 || keysSize + 1 + length > size_t(UINT32_MAX)) return kNotFound;
     slot.fKeyOffset = uint32(keysSize);
+    slot.fKeyHash = key.GetHashCode();
     try {
-        fKeys.push_back(uint8(length));
-        fKeys.insert(fKeys.end(), key.GetKey(), key.GetKey() + length);
+        // Room for a few entries at once: small dictionaries are the common case.
+        ReserveFor(fSlots, fSlots.size() + 1, kIndexThreshold + 2);
+        uint8* stored = fKeys.Grow(1 + length, 64);
+        stored[0] = uint8(length);
+        std::memcpy(stored + 1, key.GetKey(), length);
         fSlots.push_back(std::move(slot));
     } catch (const std::bad_alloc&) {
         fKeys.resize(keysSize);
@@ -226,7 +221,7 @@ size_t VPackedDictionary_base<Slot>::_AppendKeyAndSlot(const StPackedDictionaryK
 template <class Slot> void VPackedDictionary_base<Slot>::_RemoveKeyAndSlot(size_t index) {
     const uint32 offset = fSlots[index].fKeyOffset;
     const uint32 length = 1u + fKeys[offset];
-    fKeys.erase(fKeys.begin() + offset, fKeys.begin() + offset + length);
+    fKeys.Erase(offset, length);
     for (size_t i = index + 1; i < fSlots.size(); ++i)
         fSlots[i].fKeyOffset -= length;
     fSlots.erase(fSlots.begin() + ptrdiff_t(index));
@@ -240,7 +235,7 @@ template <class Slot> void VPackedDictionary_base<Slot>::_ClearKeys() noexcept {
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_Reorder(const std::vector<size_t>& order) {
-    std::vector<uint8> keys;
+    _VPackedArray<uint8> keys;
     std::vector<Slot> slots;
     keys.reserve(fKeys.size());
     slots.reserve(order.size());
@@ -248,7 +243,7 @@ template <class Slot> void VPackedDictionary_base<Slot>::_Reorder(const std::vec
         Slot& slot = fSlots[index];
         const uint8* stored = fKeys.data() + slot.fKeyOffset;
         uint32 offset = uint32(keys.size());
-        keys.insert(keys.end(), stored, stored + 1 + stored[0]);
+        std::memcpy(keys.Grow(1 + stored[0], 0), stored, 1 + stored[0]);
         slots.push_back(std::move(slot));
         slots.back().fKeyOffset = offset;
     }
@@ -282,8 +277,11 @@ template <class Slot> VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(V
     size_t offset = 0;
     for (Slot& slot : fSlots) {
         if (offset >= fKeys.size()) return SetStreamCorrupted(stream);
+        const size_t length = fKeys[offset];
+        if (offset + 1 + length > fKeys.size()) return SetStreamCorrupted(stream);
         slot.fKeyOffset = uint32(offset);
-        offset += 1 + size_t(fKeys[offset]);
+        slot.fKeyHash = StPackedDictionaryKey::GetHashCode(reinterpret_cast<const char*>(&fKeys[offset + 1]), length);
+        offset += 1 + length;
     }
     if (offset != fKeys.size()) return SetStreamCorrupted(stream);
 
@@ -390,6 +388,7 @@ AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& o
     }
     for (size_t i = 0; i < fSlots.size(); ++i) {
         fSlots[i].fKeyOffset = other.fSlots[i].fKeyOffset;
+        fSlots[i].fKeyHash = other.fSlots[i].fKeyHash;
         fSlots[i].fValueOffset = other.fSlots[i].fValueOffset;
     }
     return *this;
@@ -414,19 +413,29 @@ uint16 AttributeDictionary::GetNthKind(size_t index) const noexcept {
 bool AttributeDictionary::GetValue(const StPackedDictionaryKey& key, VValueSingle& out) const {
     size_t index = _Find(key);
     if (index == kNotFound) return false;
+    GetValueAt(index, out);
+    return true;
+}
+
+void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
     Slot& slot = fSlots[index];
     if (slot.fBackStore != nullptr) {
         slot.fBackStore->GetValue(out);
-        return true;
+        return;
     }
     const uint16* record = _Record(index);
     if (out.GetTrueValueKind() == *record) {
         out.LoadFromPtr(record + 1, false);
-        return true;
+        return;
     }
     const VValueSingle* value = GetNthValue(index);
     if (value != nullptr) value->GetValue(out);
-    return true;
+}
+
+const void* AttributeDictionary::GetRecordDataAt(size_t index, uint16 kind) const noexcept {
+    if (fSlots[index].fBackStore != nullptr) return nullptr;
+    const uint16* record = _Record(index);
+    return *record == kind ? record + 1 : nullptr;
 }
 
 const VValueSingle* AttributeDictionary::GetNthValue(size_t index) const {
@@ -462,45 +471,56 @@ bool AttributeDictionary::NthEqualsStored(size_t index, const AttributeDictionar
 bool AttributeDictionary::SetExistingValue(const StPackedDictionaryKey& key, const VValueSingle& value) {
     size_t index = _Find(key);
     if (index == kNotFound) return false;
+    _SetValueAt(index, value);
+    return true;
+}
+
+void AttributeDictionary::_SetValueAt(size_t index, const VValueSingle& value) {
     Slot& slot = fSlots[index];
     try {
         if (slot.fBackStore == nullptr) {
-            if (VPackedValue_VValueSingle::SaveValueCheckSpace(value, _Record(index))) return true;
+            if (VPackedValue_VValueSingle::SaveValueCheckSpace(value, _Record(index))) return;
         } else if (slot.fBackStore.get() == &value) {
             fPackNeeded = true;
-            return true;
+            return;
         } else if (slot.fBackStore->GetTrueValueKind() == value.GetTrueValueKind() &&
                    slot.fBackStore->FromValueSameKind(&value)) {
             fPackNeeded = true;
-            return true;
+            return;
         }
         std::unique_ptr<VValue> copy(value.Clone());
-        if (copy == nullptr || copy->IsVValueSingle() == nullptr) return true;
+        if (copy == nullptr || copy->IsVValueSingle() == nullptr) return;
         slot.fBackStore.reset(copy.release()->IsVValueSingle());
         fPackNeeded = true;
     } catch (const std::bad_alloc&) {
         // The old value stays: exhaustion is absorbed.
     }
-    return true;
 }
 
+
 void AttributeDictionary::Append(const StPackedDictionaryKey& key, const VValueSingle& value) {
-    const size_t units = VPackedValue_VValueSingle::GetRecordUnits(value.GetSpace(0));
+    uint16* record = _AppendRecord(key, value.GetSpace(0));
+    if (record != nullptr) VPackedValue_VValueSingle::Write(value, record);
+}
+
+uint16* AttributeDictionary::_AppendRecord(const StPackedDictionaryKey& key, size_t dataSize) {
+    const size_t units = VPackedValue_VValueSingle::GetRecordUnits(dataSize);
     const size_t offset = fPacked.size();
-    if (units > size_t(UINT32_MAX) - offset) return;
+    if (units > size_t(UINT32_MAX) - offset) return nullptr;
     try {
-        fPacked.resize(offset + units);
+        uint16* record = fPacked.Grow(units, 32);
+        record[units - 1] = 0; // the padding byte, when there is one
     } catch (const std::bad_alloc&) {
-        return;
+        return nullptr;
     }
     Slot slot;
     slot.fValueOffset = uint32(offset);
     if (_AppendKeyAndSlot(key, std::move(slot)) == kNotFound) {
         // No record may be left without its entry: readers walk the records contiguously.
         fPacked.resize(offset);
-        return;
+        return nullptr;
     }
-    VPackedValue_VValueSingle::Write(value, fPacked.data() + offset);
+    return fPacked.data() + offset;
 }
 
 void AttributeDictionary::Clear(const StPackedDictionaryKey& key) {
@@ -509,7 +529,7 @@ void AttributeDictionary::Clear(const StPackedDictionaryKey& key) {
     fSlots[index].fBackStore.reset();
     const uint32 offset = fSlots[index].fValueOffset;
     const uint32 units = uint32(_RecordUnits(index));
-    fPacked.erase(fPacked.begin() + offset, fPacked.begin() + offset + units);
+    fPacked.Erase(offset, units);
     for (size_t i = index + 1; i < fSlots.size(); ++i)
         fSlots[i].fValueOffset -= units;
     _RemoveKeyAndSlot(index);
@@ -524,7 +544,7 @@ bool AttributeDictionary::_Pack() const {
     }
     if (first == fSlots.size()) return true;
     try {
-        std::vector<uint16> packed;
+        _VPackedArray<uint16> packed;
         std::vector<uint32> offsets(fSlots.size());
         packed.reserve(fPacked.size());
         for (size_t i = 0; i < fSlots.size(); ++i) {
@@ -533,11 +553,12 @@ bool AttributeDictionary::_Pack() const {
             if (slot.fBackStore != nullptr) {
                 size_t units = VPackedValue_VValueSingle::GetRecordUnits(slot.fBackStore->GetSpace(0));
                 if (units > size_t(UINT32_MAX) - packed.size()) return false;
-                packed.resize(packed.size() + units);
-                VPackedValue_VValueSingle::Write(*slot.fBackStore, packed.data() + offsets[i]);
+                uint16* record = packed.Grow(units, 0);
+                record[units - 1] = 0; // the padding byte, when there is one
+                VPackedValue_VValueSingle::Write(*slot.fBackStore, record);
             } else {
-                const uint16* record = _Record(i);
-                packed.insert(packed.end(), record, record + _RecordUnits(i));
+                const size_t units = _RecordUnits(i);
+                std::memcpy(packed.Grow(units, 0), _Record(i), units * sizeof(uint16));
             }
         }
         fPacked.swap(packed);
@@ -564,7 +585,7 @@ VError AttributeDictionary::WriteToStream(VStream* stream, bool withHash) const 
     if (!stream->NeedSwap()) return stream->PutData(fPacked.data(), fPacked.size() * sizeof(uint16));
 
     // The records turn to the stream's order in a copy: the dictionary itself is not touched.
-    std::vector<uint16> swapped;
+    _VPackedArray<uint16> swapped;
     try {
         swapped = fPacked;
     } catch (const std::bad_alloc&) {
@@ -634,6 +655,7 @@ ElementDictionary::VPackedDictionary(const VPackedDictionary& other) : VPackedDi
         for (const Slot& source : other.fSlots) {
             Slot slot;
             slot.fKeyOffset = source.fKeyOffset;
+            slot.fKeyHash = source.fKeyHash;
             if (source.fValue != nullptr) slot.fValue = new VBagArray(*source.fValue);
             fSlots.push_back(slot); // reserved: cannot throw
         }

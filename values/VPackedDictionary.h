@@ -4,7 +4,12 @@
 #include "core/VObject.h"
 #include "values/StPackedDictionaryKey.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vela {
@@ -13,6 +18,82 @@ class VBagArray;
 class VStream;
 class VString;
 class VValueSingle;
+
+// A growable array of plain data (keys bytes, record units) that grows without initialising what it adds:
+// every added element is written by its caller. Growth throws std::bad_alloc and leaves the array as it was.
+template <class T> class _VPackedArray {
+    static_assert(std::is_trivially_copyable_v<T>, "plain data only");
+
+public:
+    _VPackedArray() noexcept = default;
+    _VPackedArray(const _VPackedArray& other) { _Assign(other); }
+    _VPackedArray(_VPackedArray&& other) noexcept { swap(other); }
+    _VPackedArray& operator=(const _VPackedArray& other) {
+        if (this != &other) _Assign(other);
+        return *this;
+    }
+    _VPackedArray& operator=(_VPackedArray&& other) noexcept {
+        _VPackedArray(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~_VPackedArray() { std::free(fData); }
+
+    size_t size() const noexcept { return fSize; }
+    size_t capacity() const noexcept { return fCapacity; }
+    bool empty() const noexcept { return fSize == 0; }
+    T* data() noexcept { return fData; }
+    const T* data() const noexcept { return fData; }
+    T& operator[](size_t i) noexcept { return fData[i]; }
+    const T& operator[](size_t i) const noexcept { return fData[i]; }
+
+    // Keeps the block.
+    void clear() noexcept { fSize = 0; }
+    // Room for capacity elements at least.
+    void reserve(size_t capacity) {
+        if (capacity <= fCapacity) return;
+        T* block = static_cast<T*>(std::realloc(fData, capacity * sizeof(T)));
+        if (block == nullptr) throw std::bad_alloc();
+        fData = block;
+        fCapacity = capacity;
+    }
+    // n elements; the ones added are not initialised.
+    void resize(size_t n) {
+        reserve(n);
+        fSize = n;
+    }
+    // n more elements, not initialised; answers the first. first is the capacity of a new array, which then
+    // grows four times while small, then doubles.
+    T* Grow(size_t n, size_t first) {
+        const size_t needed = fSize + n;
+        if (needed > fCapacity) {
+            size_t grown = fCapacity == 0 ? first : (fCapacity < 64 ? fCapacity * 4 : fCapacity * 2);
+            reserve(grown > needed ? grown : needed);
+        }
+        T* added = fData + fSize;
+        fSize = needed;
+        return added;
+    }
+    // Removes n elements from pos.
+    void Erase(size_t pos, size_t n) noexcept {
+        std::memmove(fData + pos, fData + pos + n, (fSize - pos - n) * sizeof(T));
+        fSize -= n;
+    }
+    void swap(_VPackedArray& other) noexcept {
+        std::swap(fData, other.fData);
+        std::swap(fSize, other.fSize);
+        std::swap(fCapacity, other.fCapacity);
+    }
+
+private:
+    void _Assign(const _VPackedArray& other) {
+        resize(other.fSize);
+        if (other.fSize > 0) std::memcpy(fData, other.fData, other.fSize * sizeof(T));
+    }
+
+    T* fData = nullptr;
+    size_t fSize = 0;
+    size_t fCapacity = 0;
+};
 
 // The hash index of a packed dictionary: one slot index (or tag_empty) per bucket, filled by linear probing
 // from hash modulo the bucket count. No buckets means no index.
@@ -28,7 +109,23 @@ public:
     bool Rebuild(size_t n) noexcept;
     // Stores index in the first free bucket from hash modulo the bucket count; false when every bucket is taken.
     bool Put(uint32 hash, uint32 index) noexcept;
-    void Clear() noexcept { fBuckets.clear(); }
+    void Clear() noexcept {
+        fBuckets.clear();
+        fFreeValid = false;
+    }
+    // Remembers the free bucket that ended a search for hash: a Put of that hash that follows (a name added
+    // after it was looked for) goes there without probing again. Buckets never empty but by Rebuild and Clear,
+    // so a remembered bucket still free is still the first free one on the way.
+    void NoteFreeBucket(uint32 hash, size_t bucket) const noexcept {
+        fFreeHash = hash;
+        fFreeBucket = bucket;
+        fFreeValid = true;
+    }
+
+    // hash modulo the bucket count (which must not be 0), by multiplications: lookups run it every time.
+    size_t GetStartBucket(uint32 hash) const noexcept {
+        return size_t((static_cast<unsigned __int128>(fModMultiplier * hash) * fBuckets.size()) >> 64);
+    }
 
     bool IsEmpty() const noexcept { return fBuckets.empty(); }
     size_t GetBucketCount() const noexcept { return fBuckets.size(); }
@@ -40,7 +137,13 @@ public:
     VError ReadFromStream(VStream* stream, size_t entryCount);
 
 private:
+    void _SetModMultiplier() noexcept { fModMultiplier = ~uint64(0) / uint64(fBuckets.size()) + 1; }
+
     std::vector<uint32> fBuckets;
+    uint64 fModMultiplier = 0; // for GetStartBucket
+    mutable size_t fFreeBucket = 0;
+    mutable uint32 fFreeHash = 0;
+    mutable bool fFreeValid = false;
 };
 
 // Entries of a packed dictionary of scalar values: the value is a record in the packed values; a back-store
@@ -48,6 +151,7 @@ private:
 // conversion.
 template <class PackedValue> struct _VPackedDictionary_with_backstore_slot {
     uint32 fKeyOffset = 0;
+    uint32 fKeyHash = 0;     // of the key, so that probes compare bytes only for likely matches
     uint32 fValueOffset = 0; // in 16-bit units
     std::unique_ptr<typename PackedValue::value_type> fBackStore;
 };
@@ -55,6 +159,7 @@ template <class PackedValue> struct _VPackedDictionary_with_backstore_slot {
 // Entries of a packed dictionary of counted objects: the dictionary holds one reference on each (may be null).
 template <class PackedValue> struct _VPackedDictionary_slot {
     uint32 fKeyOffset = 0;
+    uint32 fKeyHash = 0;
     typename PackedValue::value_type* fValue = nullptr;
 };
 
@@ -131,10 +236,48 @@ protected:
     VError _WriteKeysToStream(VStream* stream, bool withHash) const;
     VError _ReadKeysFromStream(VStream* stream);
 
-    std::vector<uint8> fKeys;
+    _VPackedArray<uint8> fKeys;
     mutable std::vector<Slot> fSlots;
     mutable _VHashKeyMap fIndex;
 };
+
+// Lookups run for every attribute access: they live here to be inlined.
+template <class Slot>
+inline bool VPackedDictionary_base<Slot>::_KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept {
+    const Slot& slot = fSlots[index];
+    if (slot.fKeyHash != key.GetHashCode()) return false;
+    const uint8* stored = fKeys.data() + slot.fKeyOffset;
+    const size_t length = key.GetKeyLength();
+    if (stored[0] != length) return false;
+    const char* bytes = key.GetKey();
+    for (size_t i = 0; i < length; ++i) // names are short: a plain loop beats a call
+        if (stored[1 + i] != uint8(bytes[i])) return false;
+    return true;
+}
+
+template <class Slot> inline size_t VPackedDictionary_base<Slot>::_Find(const StPackedDictionaryKey& key) const {
+    const size_t count = fSlots.size();
+    if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
+    if (fIndex.IsEmpty()) {
+        for (size_t i = 0; i < count; ++i)
+            if (_KeyEquals(i, key)) return i;
+        return kNotFound;
+    }
+    // Linear probing as Put fills the buckets: the first free bucket ends the search.
+    const uint32* buckets = fIndex.GetBuckets();
+    const size_t bucketCount = fIndex.GetBucketCount();
+    size_t bucket = fIndex.GetStartBucket(key.GetHashCode());
+    for (size_t probes = 0; probes < bucketCount; ++probes) {
+        const uint32 slot = buckets[bucket];
+        if (slot == _VHashKeyMap::tag_empty) {
+            fIndex.NoteFreeBucket(key.GetHashCode(), bucket);
+            return kNotFound;
+        }
+        if (slot < count && _KeyEquals(slot, key)) return slot;
+        if (++bucket == bucketCount) bucket = 0;
+    }
+    return kNotFound;
+}
 
 template <class PackedValue> class VPackedDictionary_with_backstore;
 template <class PackedValue> class VPackedDictionary;
@@ -162,6 +305,29 @@ public:
     // Adds an entry without looking for key: callers make sure it is absent. Nothing is added when memory runs
     // out or key is over 255 bytes.
     void Append(const StPackedDictionaryKey& key, const VValueSingle& value);
+    // Sets (replacing or adding) key to value, a fixed-size scalar of kind whose stored form is the size bytes at
+    // data: written straight into the record when it has that size, else as SetExistingValue does.
+    template <class Datum>
+    void SetFixedValue(const StPackedDictionaryKey& key, uint16 kind, const Datum& datum, const VValueSingle& value) {
+        const size_t index = _Find(key);
+        uint16* record = nullptr;
+        if (index == kNotFound) {
+            record = _AppendRecord(key, sizeof(Datum));
+            if (record == nullptr) return;
+        } else if (fSlots[index].fBackStore == nullptr &&
+                   VPackedValue_VValueSingle::GetDataSize(*_Record(index), _Record(index) + 1) == sizeof(Datum)) {
+            record = _Record(index);
+        } else {
+            _SetValueAt(index, value);
+            return;
+        }
+        *record = kind;
+        std::memcpy(record + 1, &datum, sizeof(Datum));
+    }
+    // GetValue for the entry at index.
+    void GetValueAt(size_t index, VValueSingle& out) const;
+    // The stored data of the entry at index when its current record has kind (no back-store value); else null.
+    const void* GetRecordDataAt(size_t index, uint16 kind) const noexcept;
     // Removes the entry of key, if any.
     void Clear(const StPackedDictionaryKey& key);
     // Removes every entry.
@@ -193,11 +359,14 @@ public:
 
 private:
     uint16* _Record(size_t index) const noexcept { return fPacked.data() + fSlots[index].fValueOffset; }
+    // Adds key with a zeroed record for dataSize bytes; null (nothing added) when it cannot be.
+    uint16* _AppendRecord(const StPackedDictionaryKey& key, size_t dataSize);
+    void _SetValueAt(size_t index, const VValueSingle& value);
     size_t _RecordUnits(size_t index) const noexcept;
     bool _PackIfNeeded() const;
     VError _ReadRecords(VStream* stream);
 
-    mutable std::vector<uint16> fPacked;
+    mutable _VPackedArray<uint16> fPacked;
     mutable bool fPackNeeded = false;
 };
 

@@ -154,23 +154,51 @@ const VValueSingle* VValueBag::GetNthAttribute(int32 n, VString* outName) const 
     return fAttributes.GetNthValue(size_t(n - 1));
 }
 
+namespace {
+// Typed setters of fixed-size kinds write the datum straight into its record when they can.
+template <class Value, class Datum>
+void SetFixed(VPackedDictionary_with_backstore<VPackedValue_VValueSingle>& attributes,
+              const StPackedDictionaryKey& key, Datum datum) {
+    attributes.SetFixedValue(key, Value::kKind, datum, Value(datum));
+}
+
+// Typed getters read a record of the expected kind directly, and convert anything else through a value.
+template <class Value, class Datum>
+bool GetFixed(const VPackedDictionary_with_backstore<VPackedValue_VValueSingle>& attributes,
+              const StPackedDictionaryKey& key, Datum& out) {
+    const size_t index = attributes._Find(key);
+    if (index == kNotFound) {
+        out = Datum();
+        return false;
+    }
+    if (const void* data = attributes.GetRecordDataAt(index, Value::kKind)) {
+        std::memcpy(&out, data, sizeof(out));
+        return true;
+    }
+    Value value;
+    attributes.GetValueAt(index, value);
+    out = value.Get();
+    return true;
+}
+} // namespace
+
 void VValueBag::SetBool(const StPackedDictionaryKey& key, bool value) {
-    SetAttribute(key, VBoolean(value ? 1 : 0));
+    SetFixed<VBoolean>(fAttributes, key, uint8(value ? 1 : 0));
 }
 void VValueBag::SetByte(const StPackedDictionaryKey& key, int8 value) {
-    SetAttribute(key, VByte(value));
+    SetFixed<VByte>(fAttributes, key, value);
 }
 void VValueBag::SetWord(const StPackedDictionaryKey& key, int16 value) {
-    SetAttribute(key, VWord(value));
+    SetFixed<VWord>(fAttributes, key, value);
 }
 void VValueBag::SetLong(const StPackedDictionaryKey& key, int32 value) {
-    SetAttribute(key, VLong(value));
+    SetFixed<VLong>(fAttributes, key, value);
 }
 void VValueBag::SetLong8(const StPackedDictionaryKey& key, int64 value) {
-    SetAttribute(key, VLong8(value));
+    SetFixed<VLong8>(fAttributes, key, value);
 }
 void VValueBag::SetReal(const StPackedDictionaryKey& key, double value) {
-    SetAttribute(key, VReal(value));
+    SetFixed<VReal>(fAttributes, key, value);
 }
 void VValueBag::SetString(const StPackedDictionaryKey& key, const VString& value) {
     if (!value.IsNull()) {
@@ -186,28 +214,19 @@ void VValueBag::SetVUUID(const StPackedDictionaryKey& key, const VUUID& value) {
 }
 
 bool VValueBag::GetBool(const StPackedDictionaryKey& key, bool& out) const {
-    VBoolean value;
-    bool found = GetAttribute(key, value);
-    out = found && value.GetBoolean();
+    uint8 datum = 0;
+    bool found = GetFixed<VBoolean>(fAttributes, key, datum);
+    out = datum != 0;
     return found;
 }
 bool VValueBag::GetLong(const StPackedDictionaryKey& key, int32& out) const {
-    VLong value;
-    bool found = GetAttribute(key, value);
-    out = found ? value.Get() : 0;
-    return found;
+    return GetFixed<VLong>(fAttributes, key, out);
 }
 bool VValueBag::GetLong8(const StPackedDictionaryKey& key, int64& out) const {
-    VLong8 value;
-    bool found = GetAttribute(key, value);
-    out = found ? value.Get() : 0;
-    return found;
+    return GetFixed<VLong8>(fAttributes, key, out);
 }
 bool VValueBag::GetReal(const StPackedDictionaryKey& key, double& out) const {
-    VReal value;
-    bool found = GetAttribute(key, value);
-    out = found ? value.Get() : 0.0;
-    return found;
+    return GetFixed<VReal>(fAttributes, key, out);
 }
 bool VValueBag::GetString(const StPackedDictionaryKey& key, VString& out) const {
     if (GetAttribute(key, out)) return true;

@@ -1,0 +1,99 @@
+// Parses arbitrary text with every option set the parser knows: never crashes, never recurses without bound, and
+// an accepted document written back (compact or indented) is strict JSON that reads back to the same tree: the
+// same kinds, keys and strings, numbers within the 14 digits the writer keeps, infinities read back as null and
+// dates as their text. The first byte gives the low option bits, the second the options 0x100 and 0x200 (bits 0
+// and 1) and the text's encoding (bit 7: UTF-16, else UTF-8).
+#include "core/VString.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+#include "json/VJSONWriter.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+using namespace vela;
+
+bool SameNumber(double a, double b) {
+    return a == b || std::fabs(a - b) <= 1e-13 * std::fmax(std::fabs(a), std::fabs(b));
+}
+
+bool Same(const VJSONValue& original, const VJSONValue& back) {
+    switch (original.GetType()) {
+    case JSON_null:
+    case JSON_undefined:
+        return back.IsNull();
+    case JSON_true:
+    case JSON_false:
+        return back.GetType() == original.GetType();
+    case JSON_number:
+        return std::isfinite(original.GetNumber()) ? back.IsNumber() && SameNumber(original.GetNumber(), back.GetNumber())
+                                                   : back.IsNull();
+    case JSON_time:
+        return back.IsString();
+    case JSON_string: {
+        VString a, b;
+        original.GetString(a);
+        back.GetString(b);
+        return back.IsString() && a == b;
+    }
+    case JSON_array: {
+        VJSONArray* a = original.GetArrayPtr();
+        VJSONArray* b = back.GetArrayPtr();
+        if (b == nullptr || a->GetCount() != b->GetCount()) return false;
+        for (size_t i = 0; i < a->GetCount(); ++i) {
+            if (!Same(a->GetAt(i), b->GetAt(i))) return false;
+        }
+        return true;
+    }
+    case JSON_object: {
+        VJSONObject* a = original.GetObjectPtr();
+        VJSONObject* b = back.GetObjectPtr();
+        if (b == nullptr || a->GetPropertyCount() != b->GetPropertyCount()) return false;
+        for (size_t i = 0; i < a->GetPropertyCount(); ++i) {
+            VString name, other;
+            a->GetPropertyNameAt(i, name);
+            b->GetPropertyNameAt(i, other);
+            if (!(name == other) || !Same(a->GetOwnProperty(name), b->GetOwnProperty(name))) return false;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// Writes value with options and reads the text back strictly; false when either step fails.
+bool WriteAndRead(const VJSONValue& value, uint32 options, VJSONValue& back) {
+    VString text;
+    VJSONWriter writer(options);
+    if (writer.StringifyValue(value, text) != VE_OK) return false;
+    return VJSONImporter::ParseString(text, back, VJSONImporter::kStrict) == VE_OK;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    uint32 options = data[0] | (uint32(data[1] & 3) << 8);
+    VString text;
+    text.FromBlock(data + 2, size - 2, (data[1] & 0x80) != 0 ? VTC_UTF_16 : VTC_UTF_8);
+
+    VJSONImporter tokens(text, options);
+    VString token;
+    bool quoted = false;
+    while (tokens.GetNextJSONToken(token, &quoted) != VJSONImporter::jsonNone) {
+        if (token.GetLength() > text.GetLength()) __builtin_trap(); // a token never outgrows the text
+    }
+
+    VJSONValue value;
+    if (VJSONImporter::ParseString(text, value, options) != VE_OK) return 0;
+    for (uint32 writerOptions : {VJSONWriter::kQuoted, VJSONWriter::kQuoted | VJSONWriter::kPretty}) {
+        VJSONValue back;
+        if (!WriteAndRead(value, writerOptions, back) || !Same(value, back)) __builtin_trap();
+    }
+    return 0;
+}
