@@ -27,8 +27,8 @@ using namespace vela;
 constexpr int kAttributes = 20;
 
 const std::array<const char*, kAttributes> kNames = {
-    "id",     "name",   "count",   "ratio",  "enabled", "owner",  "size",   "weight", "visible", "label",
-    "offset", "title",  "version", "scale",  "locked",  "path",   "length", "factor", "hidden",  "comment"};
+    "id",     "name",  "count",   "ratio", "enabled", "owner", "size",   "weight", "visible", "label",
+    "offset", "title", "version", "scale", "locked",  "path",  "length", "factor", "hidden",  "comment"};
 
 // The value of attribute i of iteration n: a long, a string, a 64-bit long, a real, then a boolean, in turn.
 enum class Kind { eLong, eString, eLong8, eReal, eBool };
@@ -46,11 +46,21 @@ void BM_BagAttrSetGet(benchmark::State& state) {
         VValueBag bag;
         for (int i = 0; i < kAttributes; ++i) {
             switch (KindOf(i)) {
-            case Kind::eLong: bag.SetLong(keys[i], int32(n + i)); break;
-            case Kind::eString: bag.SetString(keys[i], texts[i]); break;
-            case Kind::eLong8: bag.SetLong8(keys[i], n << 20); break;
-            case Kind::eReal: bag.SetReal(keys[i], double(n) * 0.5); break;
-            case Kind::eBool: bag.SetBool(keys[i], (n & 1) != 0); break;
+            case Kind::eLong:
+                bag.SetLong(keys[i], int32(n + i));
+                break;
+            case Kind::eString:
+                bag.SetString(keys[i], texts[i]);
+                break;
+            case Kind::eLong8:
+                bag.SetLong8(keys[i], n << 20);
+                break;
+            case Kind::eReal:
+                bag.SetReal(keys[i], double(n) * 0.5);
+                break;
+            case Kind::eBool:
+                bag.SetBool(keys[i], (n & 1) != 0);
+                break;
             }
         }
         int64_t sum = 0;
@@ -105,11 +115,21 @@ void BM_MapAttrSetGet(benchmark::State& state) {
         std::unordered_map<std::string, PeerValue> record;
         for (int i = 0; i < kAttributes; ++i) {
             switch (KindOf(i)) {
-            case Kind::eLong: record.insert_or_assign(keys[i], int32_t(n + i)); break;
-            case Kind::eString: record.insert_or_assign(keys[i], texts[i]); break;
-            case Kind::eLong8: record.insert_or_assign(keys[i], int64_t(n << 20)); break;
-            case Kind::eReal: record.insert_or_assign(keys[i], double(n) * 0.5); break;
-            case Kind::eBool: record.insert_or_assign(keys[i], (n & 1) != 0); break;
+            case Kind::eLong:
+                record.insert_or_assign(keys[i], int32_t(n + i));
+                break;
+            case Kind::eString:
+                record.insert_or_assign(keys[i], texts[i]);
+                break;
+            case Kind::eLong8:
+                record.insert_or_assign(keys[i], int64_t(n << 20));
+                break;
+            case Kind::eReal:
+                record.insert_or_assign(keys[i], double(n) * 0.5);
+                break;
+            case Kind::eBool:
+                record.insert_or_assign(keys[i], (n & 1) != 0);
+                break;
             }
         }
         int64_t sum = 0;
@@ -119,14 +139,22 @@ void BM_MapAttrSetGet(benchmark::State& state) {
             if (found == record.end()) continue;
             const PeerValue& value = found->second;
             switch (KindOf(i)) {
-            case Kind::eLong: sum += std::get<int32_t>(value); break;
+            case Kind::eLong:
+                sum += std::get<int32_t>(value);
+                break;
             case Kind::eString:
                 text = std::get<std::string>(value);
                 sum += int64_t(text.size());
                 break;
-            case Kind::eLong8: sum += std::get<int64_t>(value); break;
-            case Kind::eReal: sum += int64_t(std::get<double>(value)); break;
-            case Kind::eBool: sum += std::get<bool>(value) ? 1 : 0; break;
+            case Kind::eLong8:
+                sum += std::get<int64_t>(value);
+                break;
+            case Kind::eReal:
+                sum += int64_t(std::get<double>(value));
+                break;
+            case Kind::eBool:
+                sum += std::get<bool>(value) ? 1 : 0;
+                break;
             }
         }
         benchmark::DoNotOptimize(sum);
@@ -145,11 +173,21 @@ void FillBag(VValueBag& bag, int seed) {
     for (int i = 0; i < kTreeAttributes; ++i) {
         StPackedDictionaryKey key(kNames[i]);
         switch (KindOf(i)) {
-        case Kind::eLong: bag.SetLong(key, seed + i); break;
-        case Kind::eString: bag.SetString(key, VString(("item " + std::to_string(seed)).c_str())); break;
-        case Kind::eLong8: bag.SetLong8(key, int64(seed) << 20); break;
-        case Kind::eReal: bag.SetReal(key, seed * 0.25); break;
-        case Kind::eBool: bag.SetBool(key, (seed & 1) != 0); break;
+        case Kind::eLong:
+            bag.SetLong(key, seed + i);
+            break;
+        case Kind::eString:
+            bag.SetString(key, VString(("item " + std::to_string(seed)).c_str()));
+            break;
+        case Kind::eLong8:
+            bag.SetLong8(key, int64(seed) << 20);
+            break;
+        case Kind::eReal:
+            bag.SetReal(key, seed * 0.25);
+            break;
+        case Kind::eBool:
+            bag.SetBool(key, (seed & 1) != 0);
+            break;
         }
     }
 }
@@ -179,11 +217,21 @@ void FillNode(PeerNode& node, int seed) {
     for (int i = 0; i < kTreeAttributes; ++i) {
         std::string key = kNames[i];
         switch (KindOf(i)) {
-        case Kind::eLong: node.fAttributes[key] = int32_t(seed + i); break;
-        case Kind::eString: node.fAttributes[key] = "item " + std::to_string(seed); break;
-        case Kind::eLong8: node.fAttributes[key] = int64_t(seed) << 20; break;
-        case Kind::eReal: node.fAttributes[key] = seed * 0.25; break;
-        case Kind::eBool: node.fAttributes[key] = (seed & 1) != 0; break;
+        case Kind::eLong:
+            node.fAttributes[key] = int32_t(seed + i);
+            break;
+        case Kind::eString:
+            node.fAttributes[key] = "item " + std::to_string(seed);
+            break;
+        case Kind::eLong8:
+            node.fAttributes[key] = int64_t(seed) << 20;
+            break;
+        case Kind::eReal:
+            node.fAttributes[key] = seed * 0.25;
+            break;
+        case Kind::eBool:
+            node.fAttributes[key] = (seed & 1) != 0;
+            break;
         }
     }
 }

@@ -34,12 +34,12 @@ using Buffer16 = rapidjson::GenericStringBuffer<UTF16>;
 
 // ---- The document
 
-const char* const kWords[] = {"alpha", "beta", "gamma", "delta", "epsilon", "zeta", "eta", "theta",
-                              "iota", "kappa", "lambda", "mu", "nu", "xi", "omicron", "pi"};
+const char* const kWords[] = {"alpha", "beta",  "gamma",  "delta", "epsilon", "zeta", "eta",     "theta",
+                              "iota",  "kappa", "lambda", "mu",    "nu",      "xi",   "omicron", "pi"};
 const char* const kAccented[] = {"caf\xC3\xA9", "na\xC3\xAFve", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
                                  "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0", "\xF0\x9F\x98\x80"};
-const char* const kEscaped[] = {"line\\nbreak", "tab\\there", "quote \\\"q\\\"", "back\\\\slash",
-                                "\\u00e9t\\u00e9", "\\/path\\/to"};
+const char* const kEscaped[] = {"line\\nbreak",  "tab\\there",      "quote \\\"q\\\"",
+                                "back\\\\slash", "\\u00e9t\\u00e9", "\\/path\\/to"};
 
 class DocumentMaker {
 public:

@@ -3,13 +3,13 @@
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
 #include "core/VTask.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "values/StBagKey.h"
 #include "values/VBagArray.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cerrno>

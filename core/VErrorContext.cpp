@@ -3,12 +3,12 @@
 #include "core/ILogger.h"
 #include "core/VErrorBase.h"
 #include "core/VTask.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "values/VBagArray.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cassert>

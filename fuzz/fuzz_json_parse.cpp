@@ -30,8 +30,9 @@ bool Same(const VJSONValue& original, const VJSONValue& back) {
     case JSON_false:
         return back.GetType() == original.GetType();
     case JSON_number:
-        return std::isfinite(original.GetNumber()) ? back.IsNumber() && SameNumber(original.GetNumber(), back.GetNumber())
-                                                   : back.IsNull();
+        return std::isfinite(original.GetNumber())
+                   ? back.IsNumber() && SameNumber(original.GetNumber(), back.GetNumber())
+                   : back.IsNull();
     case JSON_time:
         return back.IsString();
     case JSON_string: {

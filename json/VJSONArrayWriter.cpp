@@ -1,7 +1,7 @@
 #include "json/VJSONArrayWriter.h"
 
-#include "json/VJSONText.h"
 #include "values/VValue.h"
+#include "json/VJSONText.h"
 
 namespace vela {
 

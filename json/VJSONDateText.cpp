@@ -71,7 +71,8 @@ void ReadJSONDate(const UniChar* text, int32 length, VJSONValue& out) {
         }
         ascii.push_back(char(text[i]));
     }
-    if (ascii.size() >= 3 && ascii[0] == '!' && ascii[1] == '!') ascii = ascii.size() >= 4 ? ascii.substr(2, ascii.size() - 4) : "";
+    if (ascii.size() >= 3 && ascii[0] == '!' && ascii[1] == '!')
+        ascii = ascii.size() >= 4 ? ascii.substr(2, ascii.size() - 4) : "";
     if (ascii.empty() || ascii.find('!') != std::string::npos) {
         out.SetNull();
         return;

@@ -150,11 +150,19 @@ bool IsNonAmbiguousDate(const UniChar* text, int32 length) noexcept {
            IsISODate(text + 2, 10);
 }
 
+// A slot from the length and three units: keys that differ elsewhere only share a slot and replace each other.
 uint32 KeySlot(const UniChar* text, int32 length) noexcept {
-    uint32 hash = 2166136261u ^ uint32(length);
-    for (int32 i = 0; i < length; ++i)
-        hash = (hash ^ text[i]) * 16777619u;
-    return hash ^ (hash >> 15);
+    if (length == 0) return 0;
+    uint32 hash =
+        uint32(length) * 0x9E3779B1u ^ text[0] ^ (uint32(text[length - 1]) << 7) ^ (uint32(text[length / 2]) << 3);
+    return hash ^ (hash >> 11);
+}
+
+bool SameUnits(const UniChar* a, const UniChar* b, int32 length) noexcept {
+    for (int32 i = 0; i < length; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
 }
 
 VJSONValue LineAndOffset(int32 line, int64 offset) {
@@ -528,8 +536,7 @@ const VString& VJSONImporter::_KeyString() {
     }
     if (fKeys == nullptr) fKeys = std::make_unique<VString[]>(kKeyCacheSize);
     VString& key = fKeys[KeySlot(text, length) & (kKeyCacheSize - 1)];
-    if (key.GetLength() != length || std::memcmp(key.GetCPointer(), text, size_t(length) * sizeof(UniChar)) != 0)
-        key.FromUniString(text, length);
+    if (key.GetLength() != length || !SameUnits(key.GetCPointer(), text, length)) key.FromUniString(text, length);
     return key;
 }
 

@@ -37,10 +37,10 @@ public:
     // Option bits.
     static constexpr uint32 kUndefinedOnFailure = 1; // a failed parse leaves undefined, not the partial value
     static constexpr uint32 kStrict = 2;
-    static constexpr uint32 kQuietTokens = 4;   // invalid and missing tokens answer 550 without pushing errors
-    static constexpr uint32 kPathsAndLines = 8; // records where each property and element starts (GetPathsLines)
-    static constexpr uint32 kMarkedDates = 64;  // quoted "!!...!!" texts become dates (see kAnyDate)
-    static constexpr uint32 kISODates = 128;    // quoted "YYYY-MM-DD" texts become dates
+    static constexpr uint32 kQuietTokens = 4;    // invalid and missing tokens answer 550 without pushing errors
+    static constexpr uint32 kPathsAndLines = 8;  // records where each property and element starts (GetPathsLines)
+    static constexpr uint32 kMarkedDates = 64;   // quoted "!!...!!" texts become dates (see kAnyDate)
+    static constexpr uint32 kISODates = 128;     // quoted "YYYY-MM-DD" texts become dates
     static constexpr uint32 kSharedLocker = 256; // every object and array gets one shared storage locker
     static constexpr uint32 kAnyDate = 512;      // with kMarkedDates, only "!!YYYY-MM-DD!!" texts become dates
 
@@ -123,7 +123,7 @@ private:
     VRefPtr<VJSONObject> fPathsLines;
     int32 fLine = 1;
     const UniChar* fLineStart;
-    int32 fTokenLine = 1;          // line of the current token's first unit
+    int32 fTokenLine = 1;           // line of the current token's first unit
     const UniChar* fTokenLineStart; // start of that line
     const UniChar* fTokenFirst;     // the current token's first unit
     VRefPtr<VStorageLocker> fSharedLocker;

@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace vela {
 
@@ -32,9 +33,9 @@ int32 FormatJSONNumber(double value, char* buffer) noexcept {
     if (value == std::trunc(value) && std::fabs(value) <= kMaxExact) {
         result = std::to_chars(buffer, end, int64(value));
     } else {
-        // "%.14G": the shortest text that reads back is the same text when it has at most 14 significant digits
-        // and is in the form "%G" picks (scientific exactly for decimal exponents below -4 or from 14 on), since
-        // neither ends with zeros; any other value is rounded to 14 digits.
+        // "%.14G": for a normal double, the shortest text that reads back is the same text when it has at most 14
+        // significant digits and is in the form "%G" picks (scientific exactly for decimal exponents below -4 or
+        // from 14 on), since neither ends with zeros; any other value is rounded to 14 digits.
         result = std::to_chars(buffer, end, value);
         int digits = 0;
         bool leading = true;
@@ -55,7 +56,10 @@ int32 FormatJSONNumber(double value, char* buffer) noexcept {
             scientific = power < -4 || power >= 14;
         }
         bool sameForm = exponent != nullptr ? scientific : std::fabs(value) < 1e14;
-        if (digits > 14 || !sameForm) result = std::to_chars(buffer, end, value, std::chars_format::general, 14);
+        // Below the normal range a double holds fewer digits, and its shortest text no longer gives "%.14G".
+        bool normal = std::fabs(value) >= std::numeric_limits<double>::min();
+        if (digits > 14 || !sameForm || !normal)
+            result = std::to_chars(buffer, end, value, std::chars_format::general, 14);
         for (char* c = buffer; c < result.ptr; ++c) {
             if (*c == 'e') *c = 'E';
         }

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 namespace vela {
 
@@ -59,66 +61,93 @@ constexpr int64 kMaxEscapedLength = 0x7FFFFFFF;
 
 } // namespace
 
-// The text under construction: units written straight into the string's buffer, which grows by doubling. A
-// failure to grow is raised (107) by the string and remembered; the text written so far stays.
+// The text under construction: units written straight into blocks of modest size (which the allocator keeps and
+// hands out again, so that a large text costs no fresh pages while it grows), copied into the string once at the
+// end. A failure to allocate, or a text that would pass the length limit of strings, raises 107 and is
+// remembered; after a failure nothing more is written.
 class VJSONWriter::Output {
 public:
-    explicit Output(VString& text) noexcept : fText(text) {}
+    static constexpr int32 kBlockUnits = 32 * 1024;
+
+    Output() = default;
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    int32 Length() const noexcept { return fLength; }
+    int32 Length() const noexcept { return int32(fBefore + fUsed); }
     bool Failed() const noexcept { return fFailed; }
-    // Forgets what was written from length on.
-    void Cut(int32 length) noexcept { fLength = std::min(fLength, length); }
-    // Gives the string its length.
-    void Finish() { fText.Validate(fLength); }
+    // Copies the text into out; false (107 raised) when out cannot hold it.
+    bool Finish(VString& out) {
+        if (!fBlocks.empty()) fBlocks.back().fUsed = fUsed;
+        int32 length = Length();
+        UniChar* units = out.GetCPointerForWrite(length);
+        if (units == nullptr) return false;
+        for (const Block& block : fBlocks) {
+            std::memcpy(units, block.fUnits.get(), size_t(block.fUsed) * sizeof(UniChar));
+            units += block.fUsed;
+        }
+        out.Validate(length);
+        return true;
+    }
 
-    bool Reserve(int64 more) { return int64(fLength) + more <= int64(fCapacity) || _Grow(more); }
+    // Makes room for more units written in one run (Cursor, then Commit).
+    bool Reserve(int64 more) { return more <= int64(fCapacity - fUsed) || _NewBlock(more); }
+    UniChar* Cursor() noexcept { return fUnits + fUsed; }
+    void Commit(int32 count) noexcept { fUsed += count; }
+
     void Put(UniChar c) {
-        if (Reserve(1)) fUnits[fLength++] = c;
+        if (Reserve(1)) fUnits[fUsed++] = c;
     }
     void Put(const UniChar* units, int32 count) {
         if (count <= 0 || !Reserve(count)) return;
-        std::memcpy(fUnits + fLength, units, size_t(count) * sizeof(UniChar));
-        fLength += count;
+        std::memcpy(fUnits + fUsed, units, size_t(count) * sizeof(UniChar));
+        fUsed += count;
     }
     void Put(const VString& text) { Put(text.GetCPointer(), text.GetLength()); }
     void PutASCII(const char* text, int32 count) {
         if (!Reserve(count)) return;
         for (int32 i = 0; i < count; ++i)
-            fUnits[fLength + i] = UniChar(uchar(text[i]));
-        fLength += count;
+            fUnits[fUsed + i] = UniChar(uchar(text[i]));
+        fUsed += count;
     }
-    // Units written directly after Reserve; Commit takes count of them.
-    UniChar* Cursor() noexcept { return fUnits + fLength; }
-    void Commit(int32 count) noexcept { fLength += count; }
 
 private:
-    bool _Grow(int64 more) {
+    struct Block {
+        std::unique_ptr<UniChar[]> fUnits;
+        int32 fUsed = 0;
+    };
+
+    // Closes the current block and opens one with room for more units.
+    bool _NewBlock(int64 more) {
         if (fFailed) return false;
-        int64 needed = int64(fLength) + more;
-        if (needed >= VString::kMaxLength) {
-            _ThrowError(VE_STRING_ALLOC_FAILED);
-            fFailed = true;
-            return false;
+        if (fBefore + fUsed + more >= VString::kMaxLength) return _Fail();
+        int32 capacity = int32(std::max<int64>(more, kBlockUnits));
+        Block block;
+        block.fUnits.reset(new (std::nothrow) UniChar[size_t(capacity)]);
+        if (block.fUnits == nullptr) return _Fail();
+        try {
+            fBlocks.push_back(std::move(block));
+        } catch (const std::bad_alloc&) {
+            return _Fail();
         }
-        int64 wanted = std::max<int64>(needed, std::max<int64>(int64(fCapacity) * 2, 1024));
-        if (wanted >= VString::kMaxLength) wanted = needed;
-        fText.Validate(fLength); // keeps what was written when the buffer moves
-        UniChar* units = fText.GetCPointerForWrite(int32(wanted));
-        if (units == nullptr) {
-            fFailed = true;
-            return false;
+        if (fBlocks.size() > 1) {
+            fBlocks[fBlocks.size() - 2].fUsed = fUsed;
+            fBefore += fUsed;
         }
-        fUnits = units;
-        fCapacity = fText.GetCapacity();
+        fUnits = fBlocks.back().fUnits.get();
+        fUsed = 0;
+        fCapacity = capacity;
         return true;
     }
+    bool _Fail() {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        fFailed = true;
+        return false;
+    }
 
-    VString& fText;
-    UniChar* fUnits = nullptr;
-    int32 fLength = 0;
+    std::vector<Block> fBlocks;
+    int64 fBefore = 0;         // units in the blocks before the last one
+    UniChar* fUnits = nullptr; // the last block
+    int32 fUsed = 0;
     int32 fCapacity = 0;
     bool fFailed = false;
 };
@@ -154,34 +183,34 @@ void VJSONWriter::AppendIndentString(VString& s) const {
 // ---- Top-level calls: the text is built apart and handed over only on success.
 
 VError VJSONWriter::StringifyValue(const VJSONValue& value, VString& out) {
-    VString text;
-    Output output(text);
+    Output output;
     VError err = _WriteValue(value, output);
     if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
     if (err != VE_OK) return err;
-    output.Finish();
+    VString text;
+    if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
     out = std::move(text);
     return VE_OK;
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* array, VString& out) {
-    VString text;
-    Output output(text);
+    Output output;
     VError err = _WriteArray(array, output);
     if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
     if (err != VE_OK) return err;
-    output.Finish();
+    VString text;
+    if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
     out = std::move(text);
     return VE_OK;
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* object, VString& out) {
-    VString text;
-    Output output(text);
+    Output output;
     VError err = _WriteObject(object, output);
     if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
     if (err != VE_OK) return err;
-    output.Finish();
+    VString text;
+    if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
     out = std::move(text);
     return VE_OK;
 }
@@ -329,7 +358,6 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
     bool truncating = (fOptions & kTruncate) != 0;
     fStack.push_back(array);
     IncrementLevel();
-    int32 start = out.Length();
     out.Put(u'[');
     bool truncated = false;
     VError err = VE_OK;
@@ -353,10 +381,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
     }
     DecrementLevel();
     fStack.pop_back();
-    if (err != VE_OK) {
-        out.Cut(start);
-        return err;
-    }
+    if (err != VE_OK) return err; // the caller gives up the whole text
     if (pretty) out.Put(fIndent);
     if (!truncated) out.Put(u']');
     if (truncated && !fEllipsisWritten) {
@@ -422,7 +447,6 @@ VError VJSONWriter::_WriteMembers(const VJSONObject* object, Output& out) {
     bool pretty = (fOptions & kPretty) != 0;
     bool truncating = (fOptions & kTruncate) != 0;
     IncrementLevel();
-    int32 start = out.Length();
     out.Put(u'{');
     bool first = true;
     bool truncated = false;
@@ -463,10 +487,7 @@ VError VJSONWriter::_WriteMembers(const VJSONObject* object, Output& out) {
         }
     }
     DecrementLevel();
-    if (err != VE_OK) {
-        out.Cut(start);
-        return err;
-    }
+    if (err != VE_OK) return err; // the caller gives up the whole text
     if (pretty) out.Put(fIndent);
     if (!truncated) out.Put(u'}');
     if (truncated && !fEllipsisWritten) {

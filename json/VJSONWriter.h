@@ -24,18 +24,18 @@ class VJSONValue;
 class VJSONWriter : public VObject {
 public:
     // Option bits; the whole word also reaches the string and date formatters.
-    static constexpr uint32 kQuoted = 1;                     // strings, keys and dates between double quotes
-    static constexpr uint32 kPretty = 8;                     // line feeds, tab indentation, ": "
-    static constexpr uint32 kRaw = 16;                       // strings without escapes
-    static constexpr uint32 kLocalMidnight = 128;            // dates written as the local midnight of their day
-    static constexpr uint32 kRefuseBinarySignature = 0x100;  // 911
-    static constexpr uint32 kDateOnly = 0x200;               // dates as "YYYY-MM-DD" (at midnight UTC)
+    static constexpr uint32 kQuoted = 1;                    // strings, keys and dates between double quotes
+    static constexpr uint32 kPretty = 8;                    // line feeds, tab indentation, ": "
+    static constexpr uint32 kRaw = 16;                      // strings without escapes
+    static constexpr uint32 kLocalMidnight = 128;           // dates written as the local midnight of their day
+    static constexpr uint32 kRefuseBinarySignature = 0x100; // 911
+    static constexpr uint32 kDateOnly = 0x200;              // dates as "YYYY-MM-DD" (at midnight UTC)
     static constexpr uint32 kEscapeAmpersandApostrophe = 0x400;
-    static constexpr uint32 kMarkedDates = 0x1000;           // dates between "!!" marks
-    static constexpr uint32 kCircularAsText = 0x2000;        // an object inside itself is written "[circular]"
-    static constexpr uint32 kTruncate = 0x4000;              // stops after about 512 units and appends "..."
-    static constexpr uint32 kRefuseNonGeneric = 0x8000;      // 914
-    static constexpr uint32 kRefuseWrittenTwice = 0x10000;   // 916
+    static constexpr uint32 kMarkedDates = 0x1000;         // dates between "!!" marks
+    static constexpr uint32 kCircularAsText = 0x2000;      // an object inside itself is written "[circular]"
+    static constexpr uint32 kTruncate = 0x4000;            // stops after about 512 units and appends "..."
+    static constexpr uint32 kRefuseNonGeneric = 0x8000;    // 914
+    static constexpr uint32 kRefuseWrittenTwice = 0x10000; // 916
 
     explicit VJSONWriter(uint32 options = kQuoted);
     // context is passed to VJSONObject::GetProperty for the names an object's implementation reports.

@@ -497,7 +497,6 @@ void AttributeDictionary::_SetValueAt(size_t index, const VValueSingle& value) {
     }
 }
 
-
 void AttributeDictionary::Append(const StPackedDictionaryKey& key, const VValueSingle& value) {
     uint16* record = _AppendRecord(key, value.GetSpace(0));
     if (record != nullptr) VPackedValue_VValueSingle::Write(value, record);
@@ -539,7 +538,8 @@ bool AttributeDictionary::_Pack() const {
     size_t first = 0;
     for (; first < fSlots.size(); ++first) {
         const Slot& slot = fSlots[first];
-        if (slot.fBackStore != nullptr && !VPackedValue_VValueSingle::SaveValueCheckSpace(*slot.fBackStore, _Record(first)))
+        if (slot.fBackStore != nullptr &&
+            !VPackedValue_VValueSingle::SaveValueCheckSpace(*slot.fBackStore, _Record(first)))
             break;
     }
     if (first == fSlots.size()) return true;

@@ -164,7 +164,8 @@ template <class PackedValue> struct _VPackedDictionary_slot {
 };
 
 // The packed record of a scalar value, in 16-bit units: its true kind, then its pointer form (WriteToPtr),
-// padded to the next unit.
+// padded to the next unit. It keeps no null flag: a null value reads back as its kind's zero (an identifier of
+// zero bytes as null), except while it waits in the back store.
 struct VPackedValue_VValueSingle {
     using value_type = VValueSingle;
 

@@ -157,8 +157,8 @@ const VValueSingle* VValueBag::GetNthAttribute(int32 n, VString* outName) const 
 namespace {
 // Typed setters of fixed-size kinds write the datum straight into its record when they can.
 template <class Value, class Datum>
-void SetFixed(VPackedDictionary_with_backstore<VPackedValue_VValueSingle>& attributes,
-              const StPackedDictionaryKey& key, Datum datum) {
+void SetFixed(VPackedDictionary_with_backstore<VPackedValue_VValueSingle>& attributes, const StPackedDictionaryKey& key,
+              Datum datum) {
     attributes.SetFixedValue(key, Value::kKind, datum, Value(datum));
 }
 
@@ -349,8 +349,8 @@ VValueBag* VValueBag::GetUniqueElementAnyKind(VString& outName) const {
 }
 
 VValueBag* VValueBag::RetainUniqueElementWithAttribute(const StPackedDictionaryKey& elementKey,
-                                                        const StPackedDictionaryKey& attributeKey,
-                                                        const VValueSingle& value) const {
+                                                       const StPackedDictionaryKey& attributeKey,
+                                                       const VValueSingle& value) const {
     const VBagArray* array = GetElements(elementKey);
     if (array == nullptr) return nullptr;
     std::unique_ptr<VValue> copy(value.Clone());
@@ -561,8 +561,7 @@ void VValueBag::_SortElements(const StBagElementsOrdering& row, const StBagEleme
 VError VValueBag::WriteToStreamMinimal(VStream* stream, bool withHash) const {
     const bool hasAttributes = !fAttributes.IsEmpty();
     const bool hasElements = GetElementNamesCount() > 0;
-    if (stream->PutByte(uint8((hasAttributes ? 1 : 0) | (hasElements ? 2 : 0))) != VE_OK)
-        return stream->GetLastError();
+    if (stream->PutByte(uint8((hasAttributes ? 1 : 0) | (hasElements ? 2 : 0))) != VE_OK) return stream->GetLastError();
     if (hasAttributes) {
         VError error = fAttributes.WriteToStream(stream, withHash);
         if (error != VE_OK) return error;

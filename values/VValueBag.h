@@ -166,7 +166,7 @@ public:
 
     // ---- JSON model
     // Fills this bag from a JSON object as the JSON importer maps it: scalars become attributes (strings, booleans,
-    // numbers as 64-bit integers when integral and exact, else reals, null as a null string), "__CDATA" the
+    // numbers as 64-bit integers when integral and exact, else reals, null as an empty string), "__CDATA" the
     // character data, an object a child marked "____objectunic", an array one child per item (a scalar item in a
     // child holding it under "____FakeArrayElement"; arrays inside arrays are skipped). Not an object: library
     // error 2 (not raised).

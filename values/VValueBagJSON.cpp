@@ -3,14 +3,14 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONPropertyIterator.h"
-#include "json/VJSONValue.h"
 #include "values/VBagArray.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONPropertyIterator.h"
+#include "json/VJSONValue.h"
 
 #include <cmath>
 

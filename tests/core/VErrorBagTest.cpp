@@ -3,13 +3,13 @@
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
 #include "core/VTask.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "support/TestProcess.h"
 #include "values/VBagArray.h"
 #include "values/VCompareOptions.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
 

@@ -38,7 +38,7 @@ TEST_F(VStringFormatBag, Placeholders) {
         const char16_t* removed; // removeMissing true
     } cases[] = {
         {"Hello {name}{{no}} {bad key} {zz}", u"Hello x{{no}} {bad key} {zz}", u"Hello x{{no}} {bad key} "},
-        {"{name}}", u"x}", u"x}"},           // the doubled brace at the very end is no escape
+        {"{name}}", u"x}", u"x}"}, // the doubled brace at the very end is no escape
         {"{name}}.", u"{name}}.", u"{name}}."},
         {"{n} items", u"42 items", u"42 items"}, // any kind, as its text
         {"{}{name}", u"{}x", u"{}x"},

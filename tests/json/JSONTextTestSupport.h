@@ -1,15 +1,15 @@
 #pragma once
 
-#include "core/VErrorBase.h"
 #include "core/StStringConverter.h"
+#include "core/VErrorBase.h"
 #include "core/VErrorContext.h"
 #include "core/VString.h"
 #include "core/VTask.h"
+#include "support/TestProcess.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
-#include "support/TestProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The quick array writers and readers, and the single object writer.
 
-#include "json/VJSONArrayReader.h"
 #include "json/VJSONArrayWriter.h"
+#include "json/VJSONArrayReader.h"
 #include "json/VJSONSingleObjectWriter.h"
 
-#include "json/VJSONText.h"
 #include "values/VReal.h"
+#include "json/VJSONText.h"
 
 #include "JSONTestSupport.h"
 #include "JSONTextTestSupport.h"

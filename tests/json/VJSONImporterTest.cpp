@@ -64,7 +64,7 @@ TEST_F(VJSONImporterTest, ReadsTextIntoATreeThatWritesBackTheSame) {
         {u"[true,false,null,\"\",0,-0.5,1e3,1E+2,-1e-2,12345678901234567890]",
          u"[true,false,null,\"\",0,-0.5,1000,100,-0.01,1.2345678901235E+19]"},
         {u"{\"a\":1,\"b\":2,\"a\":3}", u"{\"a\":3,\"b\":2}"}, // a repeated key keeps its place
-        {u"\"s\" and then anything", u"\"s\""},                // only the first value is read
+        {u"\"s\" and then anything", u"\"s\""},               // only the first value is read
         {u"{\"a\":1} }}]] garbage", u"{\"a\":1}"},
         {u"42", u"42"},
         {u"-", u"0"}, // a minus sign alone passes the number test
@@ -89,9 +89,10 @@ TEST_F(VJSONImporterTest, DecodesStringEscapes) {
         {u"\"a\\\"b\\\\c\\/d\"", u"a\"b\\c/d"},
         {u"\"\\b\\f\\n\\r\\t\"", u"\b\f\n\r\t"},
         {u"\"\\u00e9\\u00C9\\u0041\"", u"\u00e9\u00c9A"},
-        {u"\"\\ud83d\\ude00\"", u"\U0001F600"},  // a pair arrives as two escapes
-        {u"\"\\ud800x\"", u"\xd800x"},           // a lone surrogate stays as it is
-        {u"\"\\u00g41\"", u"\x0004" u"1"},       // a unit that is no hexadecimal digit is skipped
+        {u"\"\\ud83d\\ude00\"", u"\U0001F600"}, // a pair arrives as two escapes
+        {u"\"\\ud800x\"", u"\xd800x"},          // a lone surrogate stays as it is
+        {u"\"\\u00g41\"", u"\x0004"
+                          u"1"},                 // a unit that is no hexadecimal digit is skipped
         {u"\"\\a\\q\"", u"aq"},                  // a backslash before any other unit gives that unit
         {u"\"a\\\nb\"", u"a\nb"},                // also before a line break
         {u"\"a\x0001\tb\"", u"a\x0001\tb"},      // raw controls are kept
@@ -116,9 +117,18 @@ TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
         double value;
     };
     const Case cases[] = {
-        {u"0", 0.0},          {u"-0", -0.0},         {u"3.25", 3.25},   {u"1E400", INFINITY},
-        {u"-1e400", -INFINITY}, {u"1e-400", 0.0},    {u"0.1", 0.1},     {u"9007199254740993", 9007199254740992.0},
-        {u"-.5", -0.5},       {u"1E\u2212" u"2", 0.01},
+        {u"0", 0.0},
+        {u"-0", -0.0},
+        {u"3.25", 3.25},
+        {u"1E400", INFINITY},
+        {u"-1e400", -INFINITY},
+        {u"1e-400", 0.0},
+        {u"0.1", 0.1},
+        {u"9007199254740993", 9007199254740992.0},
+        {u"-.5", -0.5},
+        {u"1E\u2212"
+         u"2",
+         0.01},
     };
     for (const Case& c : cases) {
         VJSONValue value;
@@ -180,8 +190,7 @@ TEST_F(VJSONImporterTest, QuietOptionSilencesOnlyInvalidAndMissingTokens) {
     EXPECT_EQ(Parse(u"[1,]", value, VJSONImporter::kQuietTokens), VE_JSON_MALFORMED);
     EXPECT_EQ(fErrors, (std::vector<SeenError>{WithToken(VE_JSON_EXTRA_COMMA, u"]"), Malformed(1, 4)}));
     EXPECT_EQ(Parse(u"\"abc", value, VJSONImporter::kQuietTokens | VJSONImporter::kStrict), VE_JSON_MALFORMED);
-    EXPECT_EQ(fErrors,
-              (std::vector<SeenError>{WithToken(VE_JSON_UNTERMINATED_STRING, u"\""), Malformed(1, 1)}));
+    EXPECT_EQ(fErrors, (std::vector<SeenError>{WithToken(VE_JSON_UNTERMINATED_STRING, u"\""), Malformed(1, 1)}));
 }
 
 TEST_F(VJSONImporterTest, FailureLeavesThePartialValueOrUndefined) {

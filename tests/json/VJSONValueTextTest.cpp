@@ -58,8 +58,10 @@ TEST_F(VJSONValueTextTest, ParseFromStringTurnsDatesIntoTimesOnlyWhenAsked) {
         bool firstIsTime;
         bool secondIsTime;
     };
-    const Case cases[] = {
-        {false, false, false, false}, {false, true, false, false}, {true, false, true, true}, {true, true, false, true}};
+    const Case cases[] = {{false, false, false, false},
+                          {false, true, false, false},
+                          {true, false, true, true},
+                          {true, true, false, true}};
     for (const Case& c : cases) {
         VJSONValue value;
         ASSERT_EQ(value.ParseFromString(text, c.dates, c.anyDate), VE_OK);
@@ -106,7 +108,8 @@ TEST_F(VJSONValueTextTest, SaveToFileAndLoadFromFileGoThroughUTF8Text) {
     VJSONValue value;
     ASSERT_EQ(value.ParseFromString(Text(u"{\"caf\u00e9\":[1,\"\U0001F600\"],\"d\":\"2024-05-17\"}")), VE_OK);
     ASSERT_EQ(value.SaveToFile(path.Get(), 9), VE_OK);
-    EXPECT_EQ(path.Bytes(), "{\n\t\"caf\xC3\xA9\": [\n\t\t1,\n\t\t\"\xF0\x9F\x98\x80\"\n\t],\n\t\"d\": \"2024-05-17\"\n}");
+    EXPECT_EQ(path.Bytes(),
+              "{\n\t\"caf\xC3\xA9\": [\n\t\t1,\n\t\t\"\xF0\x9F\x98\x80\"\n\t],\n\t\"d\": \"2024-05-17\"\n}");
 
     VJSONValue back;
     ASSERT_EQ(back.LoadFromFile(path.Get()), VE_OK);

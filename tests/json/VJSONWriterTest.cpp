@@ -1,18 +1,23 @@
 #include "json/VJSONWriter.h"
 
+#include "values/VCompareOptions.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
-#include "values/VCompareOptions.h"
 
 #include "JSONTestSupport.h"
 #include "JSONTextTestSupport.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <time.h>
 
 namespace vela {
 namespace {
@@ -61,8 +66,15 @@ class VJSONWriterTest : public test::JSONTextFixture {};
 TEST_F(VJSONWriterTest, WritesScalarsAsTheirJSONText) {
     VJSONValue array(JSON_array);
     VJSONArray* items = array.GetArrayPtr();
-    const double numbers[] = {3.0, 0.1, 1e21, -2.5e-7, 9007199254740991.0, 9007199254740992.0,
-                              std::numeric_limits<double>::quiet_NaN(), -INFINITY, 1.0 / 3};
+    const double numbers[] = {3.0,
+                              0.1,
+                              1e21,
+                              -2.5e-7,
+                              9007199254740991.0,
+                              9007199254740992.0,
+                              std::numeric_limits<double>::quiet_NaN(),
+                              -INFINITY,
+                              1.0 / 3};
     items->Push(VJSONValue(JSON_undefined));
     items->Push(VJSONValue(JSON_null));
     items->Push(VJSONValue(JSON_true));
@@ -93,6 +105,66 @@ TEST_F(VJSONWriterTest, EscapesStringsAndKeysAsOptionsSay) {
         EXPECT_EQ(Written(object, c.options), c.written) << c.options;
 }
 
+// Numbers that are not small integers are written exactly as C's "%.14G" writes them.
+TEST(VJSONNumberText, MatchesPrintfWith14Digits) {
+    std::mt19937_64 random(20240517);
+    auto check = [](double value) {
+        char ours[kJSONNumberTextSize];
+        char printed[64];
+        FormatJSONNumber(value, ours);
+        std::snprintf(printed, sizeof(printed), "%.14G", value);
+        EXPECT_STREQ(ours, printed);
+    };
+    const double edges[] = {0.5,
+                            -0.5,
+                            1e-4,
+                            1e-5,
+                            0.00012,
+                            1.5e-7,
+                            123456789012.5,
+                            1.5e16,
+                            1e14 + 0.5,
+                            1e21,
+                            -1e21,
+                            9007199254740993.0,
+                            1.2345678901234e17,
+                            5e-324,
+                            1.7976931348623157e308,
+                            2.2250738585072014e-308,
+                            2.2250738585072009e-308,
+                            0.1 + 0.2,
+                            1.0 / 3};
+    for (double value : edges)
+        check(value);
+    for (int i = 0; i < 20000; ++i) {
+        uint64 bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof(value));
+        if (std::isfinite(value) && (value != std::trunc(value) || std::fabs(value) > 9007199254740991.0)) check(value);
+        char text[40];
+        std::snprintf(text, sizeof(text), "%.*g", int(1 + random() % 17),
+                      (double(random()) - 9.2e18) / std::pow(10.0, double(random() % 40)));
+        double rounded = std::strtod(text, nullptr);
+        if (rounded != std::trunc(rounded) || std::fabs(rounded) > 9007199254740991.0) check(rounded);
+    }
+}
+
+// Every ASCII unit at every place of a text is escaped as the string encoder escapes it.
+TEST_F(VJSONWriterTest, EscapesMatchTheStringEncoderAtEveryPlace) {
+    for (uint32 options : {1u, 1u | 1024u}) {
+        for (UniChar c = 0; c < 0xA0; ++c) {
+            for (int place = 0; place < 9; ++place) {
+                std::u16string text = u"abcdefghijk";
+                text.insert(size_t(place), 1, c);
+                VString string = Text(text);
+                VString expected;
+                ASSERT_EQ(string.GetJSONString(expected, options), VE_OK);
+                EXPECT_EQ(Written(VJSONValue(string), options), Units(expected)) << int(c) << " at " << place;
+            }
+        }
+    }
+}
+
 TEST_F(VJSONWriterTest, PrettyTextIndentsWithTabs) {
     EXPECT_EQ(Written(Parsed(u"{\"a\":[1,2]}"), 9), u"{\n\t\"a\": [\n\t\t1,\n\t\t2\n\t]\n}");
     EXPECT_EQ(Written(Parsed(u"{\"e\":{},\"f\":[],\"g\":[{}]}"), 9),
@@ -111,6 +183,22 @@ TEST_F(VJSONWriterTest, DatesFollowTheDateOptions) {
     VJSONValue zero;
     zero.SetDate(0, 0, 0);
     EXPECT_EQ(Written(zero, 1), u"\"0000-00-00T00:00:00Z\"");
+}
+
+TEST_F(VJSONWriterTest, LocalMidnightOptionWritesTheDaysStartInTheLocalZone) {
+    const char* saved = std::getenv("TZ");
+    std::string previous = saved != nullptr ? saved : "";
+    setenv("TZ", "EST5", 1); // five hours behind UTC, no daylight saving
+    tzset();
+    VJSONValue date;
+    date.SetDate(2024, 5, 17);
+    EXPECT_EQ(Written(date, 1 | 128 | 512), u"\"2024-05-17T05:00:00.000Z\"");
+    if (saved != nullptr) {
+        setenv("TZ", previous.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 TEST_F(VJSONWriterTest, CyclesFailOrAreNamedAndTheTextIsKept) {

@@ -26,7 +26,7 @@ template <class Read> auto ReadBytes(const std::string& bytes, Read read, bool b
     return read(&stream);
 }
 
-// Little-endian stored data built piece by piece.
+// Little-endian stored data built field by field.
 class StoredBytes {
 public:
     StoredBytes& Byte(uint8_t value) {

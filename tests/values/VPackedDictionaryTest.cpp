@@ -45,10 +45,21 @@ TEST(VHashKeyMap, BucketCountsFollowTheGrowthTable) {
     struct Case {
         size_t entries;
         uint32 buckets;
-    } cases[] = {{0, 5}, {4, 5}, {5, 11}, {6, 11}, {8, 11}, {9, 23}, {12, 23}, {17, 23}, {18, 41},
-                 {3571, 5779}, {3572, 9349}, {2537720636u, 4106118251u}, {2537720637u, 0}};
+    } cases[] = {{0, 5},          {4, 5},   {5, 11},  {6, 11},      {8, 11},      {9, 23},
+                 {12, 23},        {17, 23}, {18, 41}, {3571, 5779}, {3572, 9349}, {2537720636u, 4106118251u},
+                 {2537720637u, 0}};
     for (const Case& c : cases)
         EXPECT_EQ(_VHashKeyMap::_ComputeHashVectorSize(c.entries), c.buckets) << c.entries;
+}
+
+TEST(VHashKeyMap, StartBucketsAreTheHashModuloTheBucketCount) {
+    for (size_t entries : {0u, 6u, 12u, 100u, 5000u}) {
+        _VHashKeyMap map;
+        ASSERT_TRUE(map.Rebuild(entries));
+        const uint32 count = uint32(map.GetBucketCount());
+        for (uint32 hash : {0u, 1u, 354u, count - 1, count, 2263794619u, 0xFFFFFFFFu, 0x80000000u})
+            EXPECT_EQ(map.GetStartBucket(hash), hash % count) << count << " " << hash;
+    }
 }
 
 TEST(VHashKeyMap, PutProbesOnwardAndWrapsUntilFull) {
@@ -237,7 +248,9 @@ TEST(VPackedDictionary, SwappedStreamsRoundTrip) {
     EXPECT_NE(big.find(std::string("\x00\x04\x01\x02\x03\x04", 6)), std::string::npos);
 
     Attributes read;
-    ASSERT_EQ(ReadBytes(big, [&](VStream* s) { return read.ReadFromStream(s); }, true), VE_OK);
+    ASSERT_EQ(ReadBytes(
+                  big, [&](VStream* s) { return read.ReadFromStream(s); }, true),
+              VE_OK);
     EXPECT_EQ(LongAt(read, "long"), 0x01020304);
     EXPECT_EQ(StringAt(read, "text"), u"hi");
     VReal real;
@@ -251,7 +264,11 @@ TEST(VPackedDictionary, SwappedStreamsRoundTrip) {
 struct StreamParts {
     int32_t count = 2;
     int32_t keysSize = 5;
-    std::string keys = std::string("\x02" "ab" "\x01" "c", 5);
+    std::string keys = std::string("\x02"
+                                   "ab"
+                                   "\x01"
+                                   "c",
+                                   5);
     std::string hash = std::string(1, '\0');
     int32_t units = 3 + 4;
     std::string records = StoredBytes().Word(4).Long(7).Word(10).Long(1).Word(u'x').Get();
@@ -280,7 +297,15 @@ TEST(VPackedDictionary, CorruptStreamsAreRefusedAndLeaveTheDictionaryEmpty) {
         {"keys size beyond the data", [](StreamParts& p) { p.keysSize = 1 << 30; }, VE_STREAM_CORRUPTED},
         {"key walk leaves the block", [](StreamParts& p) { p.keys[3] = 9; }, VE_STREAM_CORRUPTED},
         {"key walk ends early", [](StreamParts& p) { p.count = 1; }, VE_STREAM_CORRUPTED},
-        {"name met twice", [](StreamParts& p) { p.keys = std::string("\x02" "ab" "\x02" "ab", 6), p.keysSize = 6; },
+        {"name met twice",
+         [](StreamParts& p) {
+             p.keys = std::string("\x02"
+                                  "ab"
+                                  "\x02"
+                                  "ab",
+                                  6),
+             p.keysSize = 6;
+         },
          VE_STREAM_CORRUPTED},
         {"hash flag neither 0 nor 1", [](StreamParts& p) { p.hash = "\x02"; }, VE_STREAM_CORRUPTED},
         {"no bucket", [](StreamParts& p) { p.hash = StoredBytes().Byte(1).Long(0).Get(); }, VE_STREAM_CORRUPTED},
@@ -308,8 +333,7 @@ TEST(VPackedDictionary, CorruptStreamsAreRefusedAndLeaveTheDictionaryEmpty) {
         test::RecordingRaiser raised;
         Attributes read;
         read.Append(StPackedDictionaryKey("old"), VLong(1));
-        EXPECT_EQ(ReadBytes(parts.Bytes(), [&](VStream* s) { return read.ReadFromStream(s); }), c.expected)
-            << c.what;
+        EXPECT_EQ(ReadBytes(parts.Bytes(), [&](VStream* s) { return read.ReadFromStream(s); }), c.expected) << c.what;
         EXPECT_EQ(read.GetCount(), 0u) << c.what;
         EXPECT_EQ(read.GetPackedUnits(), 0u) << c.what;
         EXPECT_EQ(raised.Codes(), std::vector<VError>{c.expected}) << c.what;

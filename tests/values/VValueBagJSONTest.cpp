@@ -2,13 +2,13 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "values/VBagArray.h"
 #include "values/VCompareOptions.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
 

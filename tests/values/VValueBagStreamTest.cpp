@@ -30,7 +30,8 @@ std::string Minimal(const VValueBag& bag, bool withHash = true, bool bigEndian =
 }
 
 VError ReadMinimal(VValueBag& bag, const std::string& bytes, bool bigEndian = false) {
-    return ReadBytes(bytes, [&](VStream* s) { return bag.ReadFromStreamMinimal(s); }, bigEndian);
+    return ReadBytes(
+        bytes, [&](VStream* s) { return bag.ReadFromStreamMinimal(s); }, bigEndian);
 }
 
 // A tree with attributes of several kinds, a hashed attribute dictionary, several element names and a
@@ -145,8 +146,24 @@ TEST(VValueBagStream, CorruptBagsAreRefusedAndLeftEmpty) {
         {"more bags than bytes", StoredBytes().Byte(2).Long(1).Long(2).Byte(1).Text("k").Byte(0).Long(9).Byte(0).Get(),
          VE_STREAM_CORRUPTED},
         {"corrupt child",
-         StoredBytes().Byte(3).Long(1).Long(2).Byte(1).Text("a").Byte(0).Long(3).Word(4).Long(5).Long(1).Long(2)
-             .Byte(1).Text("k").Byte(0).Long(1).Byte(8).Get(),
+         StoredBytes()
+             .Byte(3)
+             .Long(1)
+             .Long(2)
+             .Byte(1)
+             .Text("a")
+             .Byte(0)
+             .Long(3)
+             .Word(4)
+             .Long(5)
+             .Long(1)
+             .Long(2)
+             .Byte(1)
+             .Text("k")
+             .Byte(0)
+             .Long(1)
+             .Byte(8)
+             .Get(),
          VE_STREAM_CORRUPTED},
         {"attributes announced, none there", StoredBytes().Byte(1).Get(), VE_STREAM_EOF},
     };

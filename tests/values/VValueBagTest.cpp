@@ -287,8 +287,8 @@ TEST(VValueBag, PathsSplitAtSlashes) {
         const char* path;
         std::vector<std::string> keys;
     } cases[] = {
-        {"", {}},         {"a", {"a"}},          {"a/b/", {"a", "b"}}, {"a//b", {"a", "", "b"}},
-        {"/a", {"", "a"}}, {"/", {""}}, {"a/b/c", {"a", "b", "c"}},
+        {"", {}},          {"a", {"a"}}, {"a/b/", {"a", "b"}},       {"a//b", {"a", "", "b"}},
+        {"/a", {"", "a"}}, {"/", {""}},  {"a/b/c", {"a", "b", "c"}},
     };
     for (const Case& c : cases) {
         VValueBag::StKeyPath keys;
@@ -494,11 +494,9 @@ TEST(VValueBag, SortingElementNames) {
         std::vector<const char*> names;
         const char* sorted;
     } cases[] = {
-        {{"a", "b"}, "b,a"},
-        {{"c", "a", "b"}, "c,b,a"},      // unlisted names rank 0 and come first
-        {{"a", "c", "b"}, "a,c,b"},      // b follows c (rank 0): nothing asks for sorting
-        {{"b", "a"}, "b,a"},
-        {{"a"}, "a"},
+        {{"a", "b"}, "b,a"},        {{"c", "a", "b"}, "c,b,a"}, // unlisted names rank 0 and come first
+        {{"a", "c", "b"}, "a,c,b"},                             // b follows c (rank 0): nothing asks for sorting
+        {{"b", "a"}, "b,a"},        {{"a"}, "a"},
     };
     for (const Case& test : cases) {
         BagRef bag = NewBag();
