@@ -119,7 +119,15 @@ public:
     void Replace(const VString& text, int32 pos, int32 n);
     // Shortens to n units (negative: 0); keepPairs keeps a surrogate pair whole by cutting before its first
     // unit. A heap block is shrunk when more than n / 8 + 32 units would be left unused.
-    void Truncate(int32 n, bool keepPairs = false);
+    void Truncate(int32 n, bool keepPairs = false) {
+        // The common cut needs no call: a buffer written in place that would not waste room after the cut.
+        if (n >= 0 && n < fLength && !keepPairs && _IsWritableFor(n) && int64(fMaxLength) <= int64(n) + n / 8 + 32) {
+            fLength = n;
+            _Modified();
+            return;
+        }
+        _Truncate(n, keepPairs);
+    }
     // Keeps only the min(n, length - pos + 1) units from pos.
     void SubString(int32 pos, int32 n);
     // Removes every leading and every trailing c.
@@ -440,6 +448,7 @@ protected:
         fFlags |= kDirtyFlag;
     }
     bool _MakeWritable(int32 n) { return _IsWritableFor(n) || _ReallocBuffer(n, true); }
+    void _Truncate(int32 n, bool keepPairs);
 
 private:
     bool _IsInline() const noexcept { return fString == fInline; }

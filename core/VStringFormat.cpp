@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <cwchar>
 #include <locale.h>
 #include <string>
@@ -646,8 +647,8 @@ public:
                 ++run;
             count = run;
             if (count >= sizeof(fLocal)) {
-                fHeap.resize(count + 1);
-                out = fHeap.data();
+                fHeap = std::make_unique_for_overwrite<char[]>(count + 1);
+                out = fHeap.get();
             }
         }
         for (size_t k = 0; k < count; ++k)
@@ -667,7 +668,7 @@ private:
     }
 
     char fLocal[128];
-    std::string fHeap;
+    std::unique_ptr<char[]> fHeap; // only for texts longer than the local buffer
     const char* fData = fLocal;
     size_t fSize = 0;
 };

@@ -354,7 +354,7 @@ void VString::Replace(const VString& text, int32 pos, int32 n) {
     Splice(*this, pos - 1, n, text.fString, text.fLength);
 }
 
-void VString::Truncate(int32 n, bool keepPairs) {
+void VString::_Truncate(int32 n, bool keepPairs) {
     n = std::max(n, 0);
     if (keepPairs && n >= 1 && n <= fLength && IsHighSurrogate(fString[n - 1])) --n;
     if (n >= fLength) return;
