@@ -82,7 +82,7 @@ public:
     VError ThrowMalformed() { return _ThrowMalformed(); }
 
 private:
-    // The current token: its text (into the source text, or into fDecoded after escapes) and its start.
+    // The current token: its text (in the source text, or in fDecoded after escapes) and whether it was quoted.
     struct Token {
         const UniChar* fText = nullptr;
         int32 fLength = 0;
