@@ -1,5 +1,7 @@
 #include "core/VString.h"
 
+#include "core/VStringUnits.h"
+
 #include "core/VCppMemMgr.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
@@ -16,6 +18,9 @@
 
 namespace vela {
 
+using Private::CopyUnits;
+using Private::IsAscii;
+
 namespace {
 
 constexpr int32 kStringTag = FourCCTag("str ");
@@ -26,19 +31,6 @@ constexpr int64 kLargestBlock = 0x80000002;
 constexpr int32 kStreamChunkUnits = 32768;
 
 const VString_info sInfo;
-
-void CopyUnits(UniChar* destination, const void* source, int32 n) noexcept {
-    if (n > 0) std::memmove(destination, source, size_t(n) * sizeof(UniChar));
-}
-
-bool IsAscii(const char* text, size_t& length) noexcept {
-    uchar seen = 0;
-    const char* p = text;
-    for (; *p != 0; ++p)
-        seen |= uchar(*p);
-    length = size_t(p - text);
-    return (seen & 0x80) == 0;
-}
 
 int32 ReadStoredLength(const void* data) noexcept {
     int32 length;

@@ -1,5 +1,7 @@
 #include "core/VString.h"
 
+#include "core/VStringUnits.h"
+
 #include "intl/VCollator.h"
 #include "intl/VIntlMgr.h"
 #include "values/VCompareOptions.h"
@@ -15,6 +17,9 @@
 
 namespace vela {
 
+using Private::CopyUnits;
+using Private::IsAscii;
+
 namespace {
 
 // Patterns shorter than this are searched with a failure table on the stack.
@@ -25,19 +30,6 @@ constexpr int64 kFirstPositionBlock = 4096 / sizeof(int32);
 struct FreeDeleter {
     void operator()(void* block) const noexcept { std::free(block); }
 };
-
-void CopyUnits(UniChar* destination, const UniChar* source, int64 n) noexcept {
-    if (n > 0) std::memmove(destination, source, size_t(n) * sizeof(UniChar));
-}
-
-bool IsAscii(const char* text, size_t& length) noexcept {
-    uchar seen = 0;
-    const char* p = text;
-    for (; *p != 0; ++p)
-        seen |= uchar(*p);
-    length = size_t(p - text);
-    return (seen & 0x80) == 0;
-}
 
 bool IsHighSurrogate(UniChar c) noexcept {
     return c >= 0xD800 && c <= 0xDBFF;
