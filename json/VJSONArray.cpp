@@ -84,21 +84,9 @@ bool VJSONArray::_NeedsGraphLock() const noexcept {
     return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
 }
 
-int32 VJSONArray::Retain(const char* label) const noexcept {
-    if (fLink.fGraph == nullptr && fLocker == nullptr) return IRefCountable::Retain(label);
-    StGraphLocker lock(_NeedsGraphLock());
-    if (fLink.fGraph != nullptr) fLink.fGraph->fTotal.fetch_add(1, std::memory_order_relaxed);
-    return IRefCountable::Retain(label);
-}
+int32 VJSONArray::Retain(const char* label) const noexcept { return VJSONGraph::RetainNode(*this, label); }
 
-int32 VJSONArray::Release(const char* label) const noexcept {
-    if (fLink.fGraph == nullptr && fLocker == nullptr) return IRefCountable::Release(label);
-    StGraphLocker lock(_NeedsGraphLock());
-    if (fLink.fGraph != nullptr && fLink.fGraph->MayHoldCycles())
-        VJSONGraph::ReleaseGraphDependenciesIfNecessary(fLink.fGraph);
-    if (fLink.fGraph != nullptr) fLink.fGraph->fTotal.fetch_sub(1, std::memory_order_relaxed);
-    return IRefCountable::Release(label);
-}
+int32 VJSONArray::Release(const char* label) const noexcept { return VJSONGraph::ReleaseNode(*this, label); }
 
 // ---- Reading
 

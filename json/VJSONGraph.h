@@ -61,6 +61,11 @@ public:
     static void DoObjectDeath(VJSONObject* object) noexcept;
     static void DoArrayDeath(VJSONArray* array) noexcept;
 
+    // Retain and Release of an object or an array: inside a graph, the graph's total follows the node's count,
+    // and the last outside reference breaks a graph that may hold cycles.
+    template <class Member> static int32 RetainNode(const Member& node, const char* label) noexcept;
+    template <class Member> static int32 ReleaseNode(const Member& node, const char* label) noexcept;
+
 private:
     friend class VJSONObject;
     friend class VJSONArray;
@@ -112,6 +117,22 @@ public:
 private:
     bool fLocked;
 };
+
+template <class Member> int32 VJSONGraph::RetainNode(const Member& node, const char* label) noexcept {
+    if (node.fLink.fGraph == nullptr && node.fLocker == nullptr) return node.IRefCountable::Retain(label);
+    StGraphLocker lock(node._NeedsGraphLock());
+    if (node.fLink.fGraph != nullptr) node.fLink.fGraph->fTotal.fetch_add(1, std::memory_order_relaxed);
+    return node.IRefCountable::Retain(label);
+}
+
+template <class Member> int32 VJSONGraph::ReleaseNode(const Member& node, const char* label) noexcept {
+    if (node.fLink.fGraph == nullptr && node.fLocker == nullptr) return node.IRefCountable::Release(label);
+    StGraphLocker lock(node._NeedsGraphLock());
+    if (node.fLink.fGraph != nullptr && node.fLink.fGraph->MayHoldCycles())
+        ReleaseGraphDependenciesIfNecessary(node.fLink.fGraph);
+    if (node.fLink.fGraph != nullptr) node.fLink.fGraph->fTotal.fetch_sub(1, std::memory_order_relaxed);
+    return node.IRefCountable::Release(label);
+}
 
 // Read access to a node: with a storage locker, the graph mutex and then the locker's section for the scope.
 class VJSONReadLock {
