@@ -60,26 +60,22 @@ void VJSONGraph::_Join(VJSONGraph* graph, Node node) {
 
 void VJSONGraph::_Leave(Node node) {
     VJSONGraph* graph = node.Graph();
+    // Takes a member out of its intrusive list.
+    auto unlink = [](auto* member, auto*& head, int32& count) {
+        auto& link = member->fLink;
+        if (link.fPrev != nullptr) {
+            link.fPrev->fLink.fNext = link.fNext;
+        } else {
+            head = link.fNext;
+        }
+        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
+        link.fPrev = link.fNext = nullptr;
+        --count;
+    };
     if (node.fObject != nullptr) {
-        VJSONGraphLink<VJSONObject>& link = node.fObject->fLink;
-        if (link.fPrev != nullptr) {
-            link.fPrev->fLink.fNext = link.fNext;
-        } else {
-            graph->fObjects = link.fNext;
-        }
-        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
-        link.fPrev = link.fNext = nullptr;
-        --graph->fObjectCount;
+        unlink(node.fObject, graph->fObjects, graph->fObjectCount);
     } else {
-        VJSONGraphLink<VJSONArray>& link = node.fArray->fLink;
-        if (link.fPrev != nullptr) {
-            link.fPrev->fLink.fNext = link.fNext;
-        } else {
-            graph->fArrays = link.fNext;
-        }
-        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
-        link.fPrev = link.fNext = nullptr;
-        --graph->fArrayCount;
+        unlink(node.fArray, graph->fArrays, graph->fArrayCount);
     }
     graph->fTotal.fetch_sub(node.RefCount(), std::memory_order_relaxed);
     node.Graph() = nullptr;
