@@ -1,13 +1,19 @@
 #include "core/SpinLock.h"
 
+#include "core/StStringConverter.h"
 #include "core/VString.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "system/VSystem.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <string>
+#include <system_error>
 
 namespace vela::SpinLock {
 
@@ -33,6 +39,31 @@ inline bool SpinRound(SpinLockWord* word) noexcept {
 
 inline void YieldNow() noexcept {
     VTaskMgr::Get()->YieldNow();
+}
+
+// The folder of the running executable, with its final "/"; empty when it cannot be found. Stands in for the
+// process's executable folder until the process frame has one.
+std::string ExecutableFolder() {
+    std::error_code error;
+    std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !executable.has_parent_path()) return {};
+    return executable.parent_path().string() + "/";
+}
+
+// The members of the parameter file that have the kinds it asks for.
+Settings ReadSettings(const VJSONValue& root) {
+    Settings settings;
+    VJSONValue mode = root.GetProperty(VString("mode"));
+    if (mode.IsString()) {
+        VString name;
+        mode.GetString(name);
+        settings.mode = name;
+    }
+    VJSONValue maxSpins = root.GetProperty(VString("maxSpins"));
+    if (maxSpins.IsNumber()) settings.maxSpins = maxSpins.GetNumber();
+    VJSONValue yield = root.GetProperty(VString("yieldAfterCheckEvent"));
+    if (yield.GetType() == JSON_true || yield.GetType() == JSON_false) settings.yieldAfterCheckEvent = yield.GetBool();
+    return settings;
 }
 
 } // namespace
@@ -89,8 +120,22 @@ void Apply(const Settings& settings) {
 }
 
 void Configure() {
+    std::string folder = ExecutableFolder();
+    if (folder.empty()) return;
+    std::string path = folder + "spinlock.prm";
+    VString posixPath;
+    posixPath.FromBlock(path.data(), path.size(), VTC_UTF_8);
+    Configure(posixPath);
+}
+
+void Configure(const VString& posixPath) {
+    // Other tasks could be locking while the pointers change.
     if (VTaskMgr::Get()->GetTaskCount(false) != 1) return;
-    // The parameter file is read once the JSON text reader exists; the defaults stand until then.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(to_string(posixPath), error)) return;
+    VJSONValue root;
+    if (VJSONImporter::ParseFile(posixPath, root, VJSONImporter::kAnyDate) != VE_OK || !root.IsObject()) return;
+    Apply(ReadSettings(root));
 }
 
 void ResetToDefaults() noexcept {

@@ -70,10 +70,14 @@ struct Settings {
 // Applies settings at once. Only for start-up and tests: nothing else may be locking meanwhile.
 void Apply(const Settings& settings);
 
-// Start-up configuration, called by the task manager's Init: only while the manager counts exactly one task.
-// The parameter file needs the JSON text reader, which the library does not have yet: until then the defaults
-// stay (one spin, then yielding).
+// Start-up configuration, called by the task manager's Init: reads "spinlock.prm" in the executable's folder
+// as Configure(path) does.
 void Configure();
+// Only while the task manager counts exactly one task: reads the UTF-8 JSON file at posixPath and applies its
+// "mode" when it is a string, "maxSpins" when it is a number and "yieldAfterCheckEvent" when it is true or false.
+// An absent file changes nothing silently; text that is no JSON (its errors raised) or whose root is no object
+// changes nothing either.
+void Configure(const VString& posixPath);
 
 // Back to the defaults (maxSpinsThenLoopYields, 1 spin, no yield after the event check).
 void ResetToDefaults() noexcept;

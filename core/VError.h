@@ -50,6 +50,8 @@ constexpr VError VE_STREAM_NO_TEXT_CONVERTER = MakeLibraryError(208);
 constexpr VError VE_STREAM_CORRUPTED = MakeLibraryError(209);
 constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeLibraryError(210);
 constexpr VError VE_STREAM_CANNOT_UNGET = MakeLibraryError(211);
+// Stored data of a layout version this reader does not know.
+constexpr VError VE_STREAM_BAD_VERSION = MakeLibraryError(212);
 constexpr VError VE_TEXT_CONVERSION_FAILED = MakeLibraryError(300);
 
 // Raises an error with up to three positional texts ("p1", "p2", "p3"): when a process object exists, an error

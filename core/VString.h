@@ -403,6 +403,12 @@ public:
     // identifier's GetString.
     void GetVUUID(VUUID& out) const override;
     void FromVUUID(const VUUID& id) override;
+    // Times and durations go through text as well: out reads this text with its FromString, and FromTime and
+    // FromDuration take the value's GetString (VStringTime.cpp).
+    void GetTime(VTime& out) const override;
+    void GetDuration(VDuration& out) const override;
+    void FromTime(const VTime& time) override;
+    void FromDuration(const VDuration& duration) override;
 
     // Stored form: int32 length in machine order, then the units, no terminator.
     const void* LoadFromPtr(const void* data, bool swap = false) override;

@@ -1,7 +1,9 @@
 // Reads arbitrary bytes as stored bags, bag lists and attribute dictionaries: never crashes, never reads past the
 // data, never makes a block much larger than the data could fill, and whatever is read writes back and reads again
 // to an equal bag. The first byte chooses: bit 0 the byte order, bits 1-2 the reader (bag, list, attributes),
-// bit 3 whether the written form carries hash indexes.
+// bit 3 whether the written form carries hash indexes, bit 4 the whole forms instead of the minimal ones (the
+// 'VBAG' form for the bag reader, the older layout for the list reader). Bags read whole are also written as XML
+// and JSON text, which must end well (written, or refused for a name XML does not allow).
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "files/VPtrStream.h"
@@ -58,6 +60,18 @@ void CheckAttributes(const VPackedDictionary_with_backstore<VPackedValue_VValueS
     }
 }
 
+// The 'VBAG' form of a bag writes and reads back equal, and its text forms end well.
+void CheckWholeBag(const VValueBag& bag, bool bigEndian) {
+    VPtrStream stream;
+    WriteTo(stream, bigEndian, [&](VStream* s) { bag.WriteToStream(s); });
+    VRefPtr<VValueBag> back = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    if (back->ReadFromStream(&stream) != VE_OK || !back->EqualTo(bag)) __builtin_trap();
+    VString text;
+    const VError xml = bag.DumpXML(text, "bag", true);
+    if (xml != VE_OK && xml != VE_INVALID_PARAMETER) __builtin_trap();
+    if (bag.GetJSONString(text, 8) != VE_OK) __builtin_trap();
+}
+
 void CheckBag(const VValueBag& bag, bool bigEndian, bool withHash) {
     VPtrStream stream;
     WriteTo(stream, bigEndian, [&](VStream* s) { bag.WriteToStreamMinimal(s, withHash); });
@@ -78,11 +92,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool bigEndian = (data[0] & 1) != 0;
     const int reader = (data[0] >> 1) & 3;
     const bool withHash = (data[0] & 8) != 0;
+    const bool whole = (data[0] & 16) != 0;
     VConstPtrStream input(data + 1, size - 1);
     input.OpenReading();
     if (bigEndian) input.SetBigEndian();
 
     gLargestBlock = 0;
+    if (whole && reader != 2) {
+        VRefPtr<VValueBag> bag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        gWatching = true;
+        VError error = reader == 1 ? bag->_ReadFromStream_v1(&input) : bag->ReadFromStream(&input);
+        gWatching = false;
+        if (!BlockFitsTheData(size)) __builtin_trap();
+        if (error != VE_OK) {
+            if (!bag->IsEmpty()) __builtin_trap(); // nothing half read is kept
+            return 0;
+        }
+        CheckWholeBag(*bag, bigEndian);
+        return 0;
+    }
     if (reader == 1) {
         VRefPtr<VBagArray> list = VRefPtr<VBagArray>::Adopt(new VBagArray);
         gWatching = true;

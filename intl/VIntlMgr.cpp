@@ -2,6 +2,10 @@
 
 #include "core/VString.h"
 #include "intl/VCollator.h"
+#include "intl/platform/XPosixIntlMgr.h"
+#include "system/VSystem.h"
+#include "values/VDuration.h"
+#include "values/VTime.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
@@ -128,6 +132,53 @@ const VString& VIntlMgr::GetDecimalSeparator() const {
     static UniChar sDot[] = u".";
     static const VString sSeparator(sDot, 1, sizeof(sDot));
     return sSeparator;
+}
+
+namespace {
+
+// Julian day of 1970-01-01 on VTime's scale.
+constexpr int64 kUnixEpochDay = 2440587;
+
+// Formats the instant of time (whole seconds) in UTC or at the local offset in force then.
+void FormatTimeWithStyles(const VTime& time, bool utc, int32 dateStyle, int32 timeStyle, VString& out) {
+    int16 parts[7];
+    time.GetUTCTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]);
+    int64 seconds = (VTime::ComputeJulianDay(parts[0], parts[1], parts[2]) - kUnixEpochDay) * 86400 +
+                    int64(parts[3]) * 3600 + parts[4] * 60 + parts[5];
+    int32 offset = 0;
+    if (!utc) {
+        int16 local[7] = {parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]};
+        VSystem::UTCToLocalTime(local);
+        int64 localSeconds = (VTime::ComputeJulianDay(local[0], local[1], local[2]) - kUnixEpochDay) * 86400 +
+                             int64(local[3]) * 3600 + local[4] * 60 + local[5];
+        offset = int32(localSeconds - seconds);
+    }
+    XPosixIntlMgr::FormatInstant(double(seconds) * 1000.0, utc, offset, dateStyle, timeStyle, out);
+}
+
+bool IsKnownFormat(EOSFormats format) noexcept {
+    return format == eOS_SHORT_FORMAT || format == eOS_MEDIUM_FORMAT || format == eOS_LONG_FORMAT;
+}
+
+} // namespace
+
+void VIntlMgr::FormatDate(const VTime& time, VString& out, EOSFormats format, bool utc) const {
+    if (!IsKnownFormat(format)) return;
+    // The date's styles are short, medium and full.
+    FormatTimeWithStyles(time, utc, format == eOS_LONG_FORMAT ? 3 : int32(format), -1, out);
+}
+
+void VIntlMgr::FormatTime(const VTime& time, VString& out, EOSFormats format, bool utc) const {
+    if (!IsKnownFormat(format)) return;
+    FormatTimeWithStyles(time, utc, -1, int32(format), out);
+}
+
+void VIntlMgr::FormatDuration(const VDuration& duration, VString& out, EOSFormats format) const {
+    out.Clear();
+    if (!IsKnownFormat(format)) return;
+    int64 withinDay = duration.ConvertToMilliseconds() % VDuration::kMsPerDay;
+    double seconds = double(withinDay / 1000);
+    XPosixIntlMgr::FormatInstant(seconds * 1000.0, true, 0, -1, int32(format), out);
 }
 
 } // namespace vela

@@ -7,7 +7,16 @@
 namespace vela {
 
 class VCollator;
+class VDuration;
 class VString;
+class VTime;
+
+// Styles of the system's date and time formatters.
+enum EOSFormats : int32 {
+    eOS_SHORT_FORMAT = 0,
+    eOS_MEDIUM_FORMAT = 1,
+    eOS_LONG_FORMAT = 2,
+};
 
 // The text services of one dialect: collation, case mapping, character classes and number conventions.
 // Each task has a current manager; strings' locale-aware operations go through it.
@@ -48,6 +57,15 @@ public:
     virtual bool IsAlpha(UniChar c) const;
     // The decimal separator of the dialect's numbers.
     virtual const VString& GetDecimalSeparator() const;
+
+    // The date alone (short, medium or full style) or the time of day alone (short, medium or long style) of
+    // time, by the system's formatter for the default locale; utc formats UTC, otherwise local time (the offset
+    // in force at that instant). Milliseconds are not shown. Another format leaves out untouched.
+    virtual void FormatDate(const VTime& time, VString& out, EOSFormats format, bool utc) const;
+    virtual void FormatTime(const VTime& time, VString& out, EOSFormats format, bool utc) const;
+    // The hours, minutes and seconds of duration as a time of day in the style of FormatTime (days dropped);
+    // out is cleared first.
+    virtual void FormatDuration(const VDuration& duration, VString& out, EOSFormats format) const;
 
 private:
     VRefPtr<VCollator> fCollator;

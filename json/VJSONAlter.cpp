@@ -1,5 +1,6 @@
 #include "json/VJSONAlter.h"
 
+#include "values/VTime.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 
@@ -15,6 +16,12 @@ VJSONAlter::VJSONAlter(VJSONValue& target, const VString& path, int value) {
 
 VJSONAlter::VJSONAlter(VJSONValue& target, const VString& path, double value) {
     _Set(target, path, VJSONValue(value));
+}
+
+VJSONAlter::VJSONAlter(VJSONValue& target, const VString& path, const VTime& value) {
+    VString text;
+    value.GetJSONString(text, 0);
+    _Set(target, path, VJSONValue(text));
 }
 
 VJSONAlter::VJSONAlter(VJSONValue& target, const VString& path, const VString& value) {

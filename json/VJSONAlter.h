@@ -6,6 +6,7 @@
 namespace vela {
 
 class VJSONArray;
+class VTime;
 
 // Sets one value at a property path of a target value, an action made at construction: a target that is not an
 // object first becomes a new empty object, then the value is stored with VJSONObject::SetPropertyWithPath (a
@@ -22,6 +23,8 @@ public:
     // Zero-terminated UTF-16 text.
     VJSONAlter(VJSONValue& target, const VString& path, const UniChar* value);
     VJSONAlter(VJSONValue& target, const VString& path, const VJSONValue& value);
+    // A string: the time's JSON text (RFC 3339 in UTC with milliseconds, no quotes), not a time value.
+    VJSONAlter(VJSONValue& target, const VString& path, const VTime& value);
     // A new value of kind type (a new empty object or array for those kinds); *created (when given) receives the
     // new array for the array kind and null otherwise (also when the store failed), borrowed from the target.
     VJSONAlter(VJSONValue& target, const VString& path, JSONType type, VJSONArray** created = nullptr);

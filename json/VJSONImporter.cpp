@@ -1,16 +1,20 @@
 #include "json/VJSONImporter.h"
 
+#include "values/StPackedDictionaryKey.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONDateText.h"
 #include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VStorageLocker.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <new>
 #include <string>
 
 namespace vela {
@@ -164,6 +168,25 @@ bool SameUnits(const UniChar* a, const UniChar* b, int32 length) noexcept {
     }
     return true;
 }
+
+// "-?digits" whose value fits 64 bits, into value.
+bool ReadLong8Word(const UniChar* text, int32 length, int64& value) noexcept {
+    int32 i = length > 0 && text[0] == u'-' ? 1 : 0;
+    if (i == length) return false;
+    const uint64 limit = i == 1 ? uint64(INT64_MAX) + 1 : uint64(INT64_MAX);
+    uint64 magnitude = 0;
+    for (; i < length; ++i) {
+        if (!IsDigit(text[i])) return false;
+        uint64 digit = text[i] - u'0';
+        if (magnitude > (limit - digit) / 10) return false;
+        magnitude = magnitude * 10 + digit;
+    }
+    value = text[0] == u'-' ? int64(0 - magnitude) : int64(magnitude);
+    return true;
+}
+
+constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
+constexpr StPackedDictionaryKey kFakeArrayElementName("____FakeArrayElement");
 
 VJSONValue LineAndOffset(int32 line, int64 offset) {
     VJSONValue record(JSON_object);
@@ -670,6 +693,17 @@ VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {
     return VE_OK;
 }
 
+namespace {
+// A date text read by VTime (RFC 3339, "!!" marks dropped); an unreadable one gives null.
+void ReadDateText(const UniChar* text, int32 length, VJSONValue& out) {
+    VString date;
+    date.FromUniString(text, length);
+    VTime time;
+    time.FromXMLString(date);
+    out.SetTime(time);
+}
+} // namespace
+
 void VJSONImporter::_QuotedToValue(VJSONValue& out) {
     const UniChar* text = fToken.fText != nullptr ? fToken.fText : fStart;
     int32 length = fToken.fLength;
@@ -677,22 +711,142 @@ void VJSONImporter::_QuotedToValue(VJSONValue& out) {
     if ((fOptions & kMarkedDates) != 0) {
         if (fAnyDate) {
             if (IsNonAmbiguousDate(text, length)) {
-                ReadJSONDate(text, length, out);
+                ReadDateText(text, length, out);
                 isDate = true;
             }
         } else if (length >= 4 && text[0] == u'!' && text[1] == u'!' && text[length - 2] == u'!' &&
                    text[length - 1] == u'!') {
-            ReadJSONDate(text + 2, length - 4, out);
+            ReadDateText(text + 2, length - 4, out);
             isDate = true;
         }
     }
     if ((fOptions & kISODates) != 0 && IsISODate(text, length)) {
-        ReadJSONDate(text, length, out);
+        ReadDateText(text, length, out);
         isDate = true;
     }
     if (isDate) return;
     fScratch.FromUniString(text, length);
     out.SetString(fScratch);
+}
+
+// ---- Bags
+
+VError VJSONImporter::JSONObjectToBag(VValueBag& bag) {
+    try {
+        VError err = VE_OK;
+        JsonToken token = _Scan(&err);
+        if (token != jsonBeginObject) return err != VE_OK ? err : _ThrowInvalidToken(token, "{");
+        return _ReadBagObject(bag);
+    } catch (const std::bad_alloc&) {
+        return VE_MEMORY_FULL;
+    }
+}
+
+void VJSONImporter::_SkipSeparator() {
+    // Only a comma is taken: any other token is left for the next scan.
+    const UniChar* p = fCursor;
+    while (p < fEnd && *p < 0x21)
+        ++p;
+    if (p < fEnd && *p == u',') _Scan(nullptr);
+}
+
+VError VJSONImporter::_ReadBagObject(VValueBag& bag) {
+    VError err = VE_OK;
+    if (!_EnterContainer(err)) return err;
+    bool first = true;
+    for (;; first = false) {
+        JsonToken token = _Scan(&err);
+        if (err != VE_OK || token == jsonNone || token == jsonEndObject) break;
+        if (token != jsonString) {
+            err = _ThrowInvalidToken(token, first ? "\" }" : "\"");
+            break;
+        }
+        const UniChar* name = fToken.fText != nullptr ? fToken.fText : fStart;
+        const bool isCData = Equals(name, fToken.fLength, "__CDATA");
+        const StPackedDictionaryKey key(_KeyString());
+        token = _Scan(&err);
+        if (token != jsonAssigner) {
+            if (err == VE_OK) err = _ThrowInvalidToken(_GetStartTokenFirstChar(), ":");
+            break;
+        }
+        token = _Scan(&err);
+        if (token == jsonBeginObject) {
+            auto child = VRefPtr<VValueBag>::Adopt(new VValueBag);
+            child->SetBool(kObjectUnicName, true);
+            err = _ReadBagObject(*child);
+            if (err != VE_OK) break;
+            bag.AddElement(key, child.Get());
+        } else if (token == jsonBeginArray) {
+            err = _ReadBagArray(bag, key);
+            if (err != VE_OK) break;
+        } else if (token == jsonString && isCData) {
+            fScratch.FromUniString(fToken.fText != nullptr ? fToken.fText : fStart, fToken.fLength);
+            bag.SetString(VValueBag::CDataAttributeName(), fScratch);
+        } else if (token == jsonString) {
+            // "__PRIVATE_BINARY_OBJECT" is an ordinary attribute here until the binary JSON form exists.
+            _SetBagScalar(bag, key);
+        } else {
+            if (err == VE_OK) err = _ThrowInvalidToken(token, kExpectedValue);
+            break;
+        }
+        _SkipSeparator();
+    }
+    --fDepth;
+    return err;
+}
+
+VError VJSONImporter::_ReadBagArray(VValueBag& bag, const StPackedDictionaryKey& key) {
+    // Every token up to "]" is an item: arrays inside arrays are not read as such.
+    for (;;) {
+        VError err = VE_OK;
+        JsonToken token = _Scan(&err);
+        if (err != VE_OK) return err;
+        if (token == jsonNone || token == jsonEndArray) return VE_OK;
+        auto child = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        if (token == jsonBeginObject) {
+            err = _ReadBagObject(*child);
+            if (err != VE_OK) return err;
+        } else {
+            _SetBagScalar(*child, kFakeArrayElementName); // punctuation has an empty text
+        }
+        bag.AddElement(key, child.Get());
+        _SkipSeparator();
+    }
+}
+
+void VJSONImporter::_SetBagScalar(VValueBag& bag, const StPackedDictionaryKey& key) {
+    const UniChar* text = fToken.fText != nullptr ? fToken.fText : fStart;
+    const int32 length = fToken.fLength;
+    fScratch.FromUniString(text, length);
+    if (fToken.fQuoted) {
+        // Dates of the form the flag selects, whatever the date options; an impossible date stays text.
+        if (fAnyDate ? IsNonAmbiguousDate(text, length) : IsISODate(text, length)) {
+            VTime time;
+            if (time.FromXMLString(fScratch) && !time.IsNull() && !time.IsZeroDate()) {
+                bag.SetAttribute(key, time);
+                return;
+            }
+        }
+        bag.SetString(key, fScratch);
+        return;
+    }
+    if (Equals(text, length, "null")) {
+        VString null;
+        null.SetNull(true);
+        bag.SetAttribute(key, null);
+        return;
+    }
+    if (Equals(text, length, "true") || Equals(text, length, "false")) {
+        bag.SetBool(key, length == 4);
+        return;
+    }
+    // Only plain integers that fit are integers: "1E+21", "-0.5" and larger integers are reals.
+    int64 integer = 0;
+    if (ReadLong8Word(text, length, integer)) {
+        bag.SetLong8(key, integer);
+        return;
+    }
+    bag.SetReal(key, IsNumberWord(text, length) ? ReadNumber(text, length) : fScratch.GetReal());
 }
 
 } // namespace vela

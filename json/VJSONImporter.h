@@ -11,8 +11,10 @@
 
 namespace vela {
 
+class StPackedDictionaryKey;
 class VJSONObject;
 class VStorageLocker;
+class VValueBag;
 
 // Reads JSON text (UTF-16) into a VJSONValue tree. Lenient by default: unquoted words are strings, a string
 // without its closing quote ends the text, and text after the first value is not examined. Option kStrict makes
@@ -62,6 +64,16 @@ public:
     // error ('POSX' errno, raised) and leaves out unchanged.
     static VError ParseFile(const VString& posixPath, VJSONValue& out, uint32 options = 0);
 
+    // Reads an object straight into bag, without building values: a member whose value is an object becomes a
+    // child bag marked "____objectunic" = true, an array one child per item (an object item as a child bag, any
+    // other token as a child holding its scalar under "____FakeArrayElement"), "__CDATA" the character data, and
+    // other members attributes: quoted texts strings (times for "!!YYYY-MM-DD!!" with kAnyDate, else for
+    // "YYYY-MM-DD", unless the date is impossible), unquoted null a null string, true and false booleans, -?digits
+    // that fit 64 bits integers, other words reals. Lenient: commas are optional, a bare-word key is
+    // accepted and text that stops before the closing brace ends the object without error. The text must start
+    // with an object. Errors as Parse; bag keeps what was read before the error.
+    VError JSONObjectToBag(VValueBag& bag);
+
     // Reads the next token; token receives its text (decoded for a quoted string, empty for punctuation) and
     // quoted (may be null) whether it was a quoted string. In strict mode an unterminated string answers jsonNone
     // and, when err is given, raises 552 then 550 and sets *err to 550.
@@ -103,6 +115,10 @@ private:
     void _RecordPathLine();
     void _ShareLocker(VJSONObject* object, VJSONArray* array);
     bool _EnterContainer(VError& err);
+    VError _ReadBagObject(VValueBag& bag);
+    VError _ReadBagArray(VValueBag& bag, const StPackedDictionaryKey& key);
+    void _SetBagScalar(VValueBag& bag, const StPackedDictionaryKey& key);
+    void _SkipSeparator();
 
     // Error raising: each answers 550.
     VError _ThrowInvalidToken(const VString& found, const char* expected);

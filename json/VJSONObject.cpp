@@ -265,16 +265,15 @@ bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     uint32 hash = VJSONPropertyMap::Hash(units, length);
     int64 index = fProperties.Find(units, length, hash);
     if (index < 0) {
-        VInlineString key = VInlineString::RetainFromString(name);
-        if (key.fBuffer == nullptr && length > 0) {
+        VJSONPropertyName key;
+        if (!VJSONPropertyName::FromString(name, key)) {
             _ThrowError(VE_MEMORY_FULL);
             return false;
         }
         VJSONPropertyMap::Property* added = nullptr;
         try {
-            added = &fProperties.Append(key, hash, std::move(value));
+            added = &fProperties.Append(std::move(key), hash, std::move(value));
         } catch (const std::exception&) {
-            key.Release();
             _ThrowError(VE_MEMORY_FULL);
             return false;
         }

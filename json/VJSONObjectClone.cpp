@@ -125,22 +125,19 @@ VError VJSONObject::_ClonePropertiesIntoPlain(VJSONCloner& cloner, VJSONObject* 
         _ThrowError(VE_MEMORY_FULL);
         return VE_MEMORY_FULL;
     }
-    // Takes over name's share.
-    auto append = [&](VInlineString name, uint32 hash, VJSONValue&& value) -> VError {
+    auto append = [&](VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) -> VError {
         if (IsSharedNode(value) || target->IsSharedGraph() ||
             target->fProperties.Find(name.GetUnits(), name.GetLength(), hash) >= 0) {
             // A kept shared node (or a target it made part of a shared graph) needs the locked store; a name met
             // again (the copy ran something that changed the target) replaces the value in place.
             VString text;
             name.ToString(text);
-            name.Release();
             return target->SetOwnProperty(text, std::move(value)) ? VE_OK : RefusedStoreError();
         }
         VJSONPropertyMap::Property* added = nullptr;
         try {
-            added = &target->fProperties.Append(name, hash, std::move(value));
+            added = &target->fProperties.Append(std::move(name), hash, std::move(value));
         } catch (const std::exception&) {
-            name.Release();
             _ThrowError(VE_MEMORY_FULL);
             return VE_MEMORY_FULL;
         }
@@ -149,24 +146,20 @@ VError VJSONObject::_ClonePropertiesIntoPlain(VJSONCloner& cloner, VJSONObject* 
         return VE_OK;
     };
     for (size_t i = 0; i < fProperties.GetCount(); ++i) {
-        // The name's share and the value are taken before the copy runs: it may change this object.
+        // The name and the value are taken before the copy runs: it may change this object.
         const VJSONPropertyMap::Property& property = fProperties.At(i);
-        VInlineString name = property.fName;
-        name.Retain();
+        VJSONPropertyName name(property.fName);
         const uint32 hash = property.fHash;
         if (cloner._IsUnshared(property.fValue)) {
             // Stored empty first, so that it joins the target's graph before it holds anything; then filled.
             VJSONCloner::Pending pending{property.fValue, VJSONCloner::_MakeEmptyCopy(property.fValue)};
-            if (VError error = append(name, hash, VJSONValue(pending.fCopy)); error != VE_OK) return error;
+            if (VError error = append(std::move(name), hash, VJSONValue(pending.fCopy)); error != VE_OK) return error;
             if (VError error = cloner._Fill(pending); error != VE_OK) return error;
             continue;
         }
         VJSONValue value(property.fValue);
-        if (VError error = cloner.CloneValue(value); error != VE_OK) {
-            name.Release();
-            return error;
-        }
-        if (VError error = append(name, hash, std::move(value)); error != VE_OK) return error;
+        if (VError error = cloner.CloneValue(value); error != VE_OK) return error;
+        if (VError error = append(std::move(name), hash, std::move(value)); error != VE_OK) return error;
     }
     return VE_OK;
 }

@@ -4,7 +4,7 @@
 
 namespace vela {
 
-VJSONPropertyMap::Property& VJSONPropertyMap::Append(VInlineString name, uint32 hash, VJSONValue&& value) {
+VJSONPropertyMap::Property& VJSONPropertyMap::Append(VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) {
     if (fProperties.size() == fProperties.capacity()) {
         // Small objects grow 4 properties at a time (little room left unused), larger ones by half.
         size_t size = fProperties.size();
@@ -12,17 +12,19 @@ VJSONPropertyMap::Property& VJSONPropertyMap::Append(VInlineString name, uint32 
     }
     size_t count = fProperties.size() + 1;
     if (count > kIndexThreshold && (fIndex == nullptr || count * 2 > size_t(fIndexMask) + 1)) {
-        fProperties.emplace_back(name, hash, std::move(value));
+        fProperties.emplace_back(std::move(name), hash, std::move(value));
         try {
             _RebuildIndex();
         } catch (...) {
-            fProperties.back().fName = VInlineString(); // the caller keeps its share
+            Property& added = fProperties.back();
+            name = std::move(added.fName);
+            value = std::move(added.fValue);
             fProperties.pop_back();
             throw;
         }
         return fProperties.back();
     }
-    fProperties.emplace_back(name, hash, std::move(value));
+    fProperties.emplace_back(std::move(name), hash, std::move(value));
     if (fIndex != nullptr) _InsertIntoIndex(hash, uint32(count - 1));
     return fProperties.back();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/VString.h"
-#include "json/VInlineString.h"
+#include "json/VJSONPropertyName.h"
 #include "json/VJSONValue.h"
 
 #include <cstring>
@@ -16,22 +16,10 @@ namespace vela {
 class VJSONPropertyMap {
 public:
     struct Property {
-        Property(VInlineString name, uint32 hash, VJSONValue&& value) noexcept
-            : fName(name), fHash(hash), fValue(std::move(value)) {}
-        Property(Property&& other) noexcept
-            : fName(std::exchange(other.fName, VInlineString())), fHash(other.fHash), fValue(std::move(other.fValue)) {}
-        Property& operator=(Property&& other) noexcept {
-            if (this != &other) {
-                fName.Release();
-                fName = std::exchange(other.fName, VInlineString());
-                fHash = other.fHash;
-                fValue = std::move(other.fValue);
-            }
-            return *this;
-        }
-        ~Property() { fName.Release(); }
+        Property(VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) noexcept
+            : fName(std::move(name)), fHash(hash), fValue(std::move(value)) {}
 
-        VInlineString fName; // one share of the name's buffer
+        VJSONPropertyName fName;
         uint32 fHash;
         VJSONValue fValue;
     };
@@ -101,9 +89,9 @@ public:
         int32 length = name.GetLength();
         return Find(units, length, Hash(units, length));
     }
-    // Adds a property at the end; name's share passes to the map. Throws only when memory runs out (the map is
-    // then unchanged and name still the caller's).
-    Property& Append(VInlineString name, uint32 hash, VJSONValue&& value);
+    // Adds a property at the end. Throws only when memory runs out (the map is then unchanged and name and
+    // value are the caller's).
+    Property& Append(VJSONPropertyName&& name, uint32 hash, VJSONValue&& value);
     // Removes the property at index and hands its value to removed; later properties move up by one.
     void RemoveAt(size_t index, VJSONValue& removed);
     // Hands every property to out (in order) and leaves the map empty.

@@ -2,6 +2,7 @@
 
 #include "core/VString.h"
 #include "values/VCompareOptions.h"
+#include "values/VTime.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 
@@ -89,21 +90,11 @@ void NumberToJSONText(double number, VString& out) {
 }
 
 // A packed date as YYYY-MM-DD when it is a calendar date, else the text of a null time.
+// A date as VTime writes it in JSON: "YYYY-MM-DD", the null form for a date that is no calendar date.
 void DateToText(uint32 date, VString& out) {
-    int year = int16(date >> 16);
-    int month = int((date >> 8) & 0xFF);
-    int day = int(date & 0xFF);
-    static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    bool valid = year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= kDays[month - 1] &&
-                 (month != 2 || day <= 28 || leap);
-    if (!valid) {
-        out.FromCString("0000-00-00T00:00:00Z");
-        return;
-    }
-    char text[16];
-    std::snprintf(text, sizeof(text), "%04d-%02d-%02d", year, month, day);
-    out.FromCString(text);
+    VTime time;
+    time.FromUTCTime(int16(date >> 16), int16((date >> 8) & 0xFF), int16(date & 0xFF), 0, 0, 0, 0);
+    time.GetJSONString(out, 512);
 }
 
 // Reals under options: NaN first, equal within the tolerance unless the comparison is exact.

@@ -14,6 +14,8 @@ class VCompareOptions;
 class VJSONArray;
 class VJSONObject;
 class VString;
+class VTime;
+class VValue;
 struct VJSONDeepEqualVisit;
 
 // The kinds of a JSON value. A boolean is stored as 1 + b. JSON_lastType (9) only marks the end of the list.
@@ -68,6 +70,8 @@ public:
     VJSONValue(const VInlineString& text) noexcept;
     VJSONValue(double number) noexcept;
     VJSONValue(int32 number) noexcept : VJSONValue(double(number)) {}
+    // A null time gives null; otherwise a time holding the UTC date of time (its time of day is not kept).
+    VJSONValue(const VTime& time) noexcept;
     // Booleans go through JSONType (or SetBool): an implicit bool would read as a number.
     template <std::same_as<bool> B> VJSONValue(B) = delete;
     VJSONValue(const VJSONValue& other) noexcept
@@ -114,6 +118,8 @@ public:
     void SetArray(VJSONArray* array) noexcept;
     // A time holding the packed date (year << 16 | month << 8 | day, each field masked to its bits).
     void SetDate(int16 year, int16 month, int16 day) noexcept;
+    // A null time gives null; otherwise a time holding the UTC date of time.
+    void SetTime(const VTime& time) noexcept;
     // Empties the payload by kind: true becomes false, a string empty (new tag), a number 0, an object or array
     // null, a date 0; null, false and undefined stay.
     void Clear() noexcept;
@@ -129,6 +135,13 @@ public:
     VError GetString(VString& out, std::unordered_set<const VJSONArray*>* visited = nullptr) const;
     // The fields of a date and true; 0, 0, 0 and false for other kinds.
     bool GetDate(int16* year, int16* month, int16* day) const noexcept;
+    // A date: its UTC midnight; a string: read by the time's FromString; anything else: out cleared and null.
+    void GetTime(VTime& out) const;
+    // A new value owned by the caller: VBoolean, VString (the text), VReal, VTime (UTC midnight of a date); an
+    // object gives its implementation's value when it makes one; otherwise objects and arrays give the marker
+    // texts U+0001 U+0002 U+0003 U+0001 (object) and U+0001 U+0002 U+0003 U+0002 (array) with withMarkers, else
+    // a null VString, as null and undefined do.
+    VValue* CreateVValue(bool withMarkers) const;
     // The object (array) with one more reference for the caller, or null for other kinds.
     VJSONObject* RetainObject() const noexcept;
     VJSONArray* RetainArray() const noexcept;

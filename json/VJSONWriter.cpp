@@ -1,8 +1,8 @@
 #include "json/VJSONWriter.h"
 
+#include "values/VTime.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONDateText.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
@@ -257,10 +257,16 @@ VError VJSONWriter::_WriteValue(const VJSONValue& value, Output& out) {
     case JSON_array:
         return _WriteArray(value.GetArrayPtr(), out);
     case JSON_time: {
-        int16 year = 0, month = 0, day = 0;
-        value.GetDate(&year, &month, &day);
+        VTime time;
+        value.GetTime(time);
+        if ((fOptions & 128) != 0) {
+            // Local midnight of the date instead of UTC midnight.
+            int16 year = 0, month = 0, day = 0;
+            value.GetDate(&year, &month, &day);
+            time.FromLocalTime(year, month, day, 0, 0, 0, 0);
+        }
         VString text;
-        JSONDateToText(year, month, day, fOptions, text);
+        time.GetJSONString(text, fOptions);
         out.Put(text);
         return VE_OK;
     }

@@ -45,7 +45,8 @@ public:
     VJSONWriter& operator=(const VJSONWriter&) = delete;
 
     // out receives the text of value: null and undefined as "null", numbers as FormatJSONNumber writes them,
-    // dates as JSONDateToText writes them. Library error 107 when the text cannot be held.
+    // dates as VTime::GetJSONString writes their UTC midnight (local midnight with option 128). Library error 107
+    // when the text cannot be held.
     VError StringifyValue(const VJSONValue& value, VString& out);
     // out receives the text of array ("undefined" for null). An array inside itself: 900.
     VError StringifyArray(const VJSONArray* array, VString& out);

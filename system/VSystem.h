@@ -6,7 +6,7 @@ namespace vela {
 
 class VString;
 
-// Static facade over the operating system: clocks, processors and virtual memory.
+// Static facade over the operating system: clocks, time zones, processors and virtual memory.
 class VSystem {
 public:
     VSystem() = delete;
@@ -21,6 +21,31 @@ public:
     static uint64 GetProfilingFrequency() noexcept;
     static int64 GetProfilingCounter(int64& counter) noexcept;
     static uint64 GetMicrosecFromProfilingCounter() noexcept;
+
+    // Seconds since boot; negative when the clock cannot be read.
+    static int64 GetUptime() noexcept;
+
+    // Date arrays hold 7 parts: year, month (1-12), day, hour, minute, second, millisecond.
+    // The current date in UTC, and in the system's default time zone.
+    static void GetSystemUTCTime(int16* parts) noexcept;
+    static void GetSystemLocalTime(int16* parts) noexcept;
+    // Convert parts 0-5 in place between UTC and the default time zone (the zone's rule at that date; seconds
+    // whole, the millisecond untouched). A year 0 with month 0 or hour 0 (no date) is left unchanged, and so is a
+    // date the system cannot convert.
+    static void UTCToLocalTime(int16* parts) noexcept;
+    static void LocalToUTCTime(int16* parts) noexcept;
+
+    // The local offset from GMT in force now, in seconds east, with or without its daylight-saving part. Cached,
+    // and computed again once the zone's next transition has passed; read from any task.
+    static int32 GetGMTOffset(bool withDaylight) noexcept;
+    // Computes both cached offsets again.
+    static void UpdateGMTOffset() noexcept;
+    // After a change of the system's time zone (or of TZ): reads the zone again and recomputes the offsets.
+    static void SystemDateTimeChanged() noexcept;
+
+    // The century pivot year, stored for callers that read two-digit years (0 until set).
+    static void SetCenturyPivotYear(int16 year) noexcept;
+    static int16 GetCenturyPivotYear() noexcept;
 
     // Logical processors, computed once; at least 1.
     static int32 GetNumberOfLogicalProcessors() noexcept;

@@ -9,6 +9,7 @@
 namespace vela {
 
 class VStream;
+class VString;
 class VValueBag;
 
 // An ordered list of bags, each position holding one reference on its bag. Positions are 1-based. Counted
@@ -47,6 +48,10 @@ public:
     // the bags it reads; on any error (which it answers) the array is left empty.
     VError WriteToStreamMinimal(VStream* stream) const;
     VError ReadFromStreamMinimal(VStream* stream);
+
+    // Appends the JSON array of the bags (VValueBag::_GetJSONString each, an empty position as null) at the
+    // indentation level (pretty: indented); answers VE_OK or the refusal of a tree too deep.
+    VError _GetJSONString(VString& out, int32 level, bool pretty, uint32 options) const;
 
 private:
     std::vector<VValueBag*> fBags;

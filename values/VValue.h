@@ -6,9 +6,11 @@
 namespace vela {
 
 class VCompareOptions;
+class VDuration;
 class VJSONValue;
 class VStream;
 class VString;
+class VTime;
 class VUUID;
 class VValueInfo;
 class VValueSingle;
@@ -162,7 +164,9 @@ public:
     virtual int64 GetLong8() const { return 0; }
     virtual int64 GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0.0; }
-    // The base clears out.
+    // The base clears out (the time and duration forms are defined with their kinds).
+    virtual void GetDuration(VDuration& out) const;
+    virtual void GetTime(VTime& out) const;
     virtual void GetString(VString& out) const;
     virtual void GetVUUID(VUUID& out) const;
     virtual void GetValue(VValueSingle& out) const;
@@ -173,6 +177,8 @@ public:
     virtual void FromLong(int32) {}
     virtual void FromLong8(int64) {}
     virtual void FromReal(double) {}
+    virtual void FromDuration(const VDuration&) {}
+    virtual void FromTime(const VTime&) {}
     virtual void FromString(const VString&) {}
     virtual void FromVUUID(const VUUID&) {}
     virtual void FromValue(const VValueSingle&) {}

@@ -559,6 +559,14 @@ void VValueBag::_SortElements(const StBagElementsOrdering& row, const StBagEleme
 // ---- Stored form
 
 VError VValueBag::WriteToStreamMinimal(VStream* stream, bool withHash) const {
+    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
+    // Nothing deeper than a reader follows is written, which also bounds this recursion.
+    StStoredDataDepth depth;
+    if (depth.IsTooDeep()) {
+        stream->ResetLastError(VE_INVALID_PARAMETER);
+        _ThrowError(VE_INVALID_PARAMETER);
+        return VE_INVALID_PARAMETER;
+    }
     const bool hasAttributes = !fAttributes.IsEmpty();
     const bool hasElements = GetElementNamesCount() > 0;
     if (stream->PutByte(uint8((hasAttributes ? 1 : 0) | (hasElements ? 2 : 0))) != VE_OK) return stream->GetLastError();

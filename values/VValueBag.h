@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/IRefCountable.h"
+#include "core/VRefPtr.h"
 #include "values/StPackedDictionaryKey.h"
 #include "values/VPackedDictionary.h"
 #include "values/VValue.h"
@@ -164,6 +165,59 @@ public:
     VError WriteToStreamMinimal(VStream* stream, bool withHash) const;
     VError ReadFromStreamMinimal(VStream* stream);
 
+    // ---- Outer forms: 'VBAG' binary (VValueBagStream.cpp), XML text (VValueBagXML.cpp), JSON text
+    // (VValueBagJSONText.cpp). Trees nested deeper than kStoredDataMaxDepth bags are neither read nor written.
+
+    // The 32-bit signature 0x56424147 ('VBAG'), the 16-bit version 1 and a reserved 16-bit 0, in the stream's byte
+    // order, then the minimal form with hash indexes. param is not used. A tree too deep is refused
+    // (VE_INVALID_PARAMETER raised and made the stream's error). Answers the stream's error.
+    VError WriteToStream(VStream* stream, int32 param = 0) const override;
+    // Replaces the content with the bag of that form. Another signature is library error 207, another version 212
+    // (raised and made the stream's error); corrupt data as ReadFromStreamMinimal. Any error, which it answers,
+    // leaves the bag empty. param is not used.
+    VError ReadFromStream(VStream* stream, int32 param = 0) override;
+    // Replaces the content with a bag of the older layout: attribute names as a string array (count, then per
+    // name the marker 2 and the string's stream form, or another marker for no name), the 32-bit count of values
+    // and per value its 32-bit kind and stream form; then element names the same way, their count and per name a
+    // list in its minimal form. Counts that differ from the names', kinds without descriptor or that hold no single
+    // datum are refused (VE_STREAM_CORRUPTED). Any error, which it answers, leaves the bag empty.
+    VError _ReadFromStream_v1(VStream* stream);
+
+    // Appends the XML element of this bag named elementName: its attributes (but "<>", "____objectunic" and
+    // "____property_name_in_jsarray") as XML attributes, its children as nested elements preceded by a line feed,
+    // then "<>" as character data. withIndentation puts one tab per nesting level (at most 100) before each
+    // nested element and before a closing tag that follows children. Names that are not XML names and trees too
+    // deep are refused: VE_INVALID_PARAMETER raised and answered, out unchanged.
+    VError DumpXML(VString& out, const VString& elementName, bool withIndentation) const;
+    // DumpXML at level (-1: no indentation; 0 or more: the element's depth in tabs).
+    VError _DumpXML(VString& out, const VString& name, int32 level) const;
+    // True when text holds a unit of [setBegin, setEnd), or (also for an empty set) both a tab, line feed or
+    // carriage return and a unit that is none of these nor a space.
+    static bool NeedsEscapeSequence(const VString& text, const UniChar* setBegin, const UniChar* setEnd) noexcept;
+
+    // Replaces json with the JSON text of this bag: an object of its attributes (values by their own JSON text,
+    // null as null; "<>" as "__CDATA"; the JSON markers left out) and of its element names, each holding an
+    // array of its bags, or the bag alone when it is the only one and options has bit 32 or the bag carries
+    // "____objectunic"; a bag carrying "____FakeArrayElement" is that value alone. Options bit 8 indents with
+    // line feeds and tabs. A tree too deep is refused (VE_INVALID_PARAMETER raised and answered, json empty).
+    VError GetJSONString(VString& json, uint32 options = 0) const override;
+    // Appends this bag's JSON text at the indentation level (pretty: indented); answers VE_OK or the refusal.
+    VError _GetJSONString(VString& out, int32 level, bool pretty, uint32 options) const;
+    // The JSON object of this bag's JSON text (GetJSONString with options 0) as the JSON parser reads it (dates
+    // recognised), with a reference for the caller; null when the text is no object. outError receives the
+    // writer's or the parser's error (VE_OK when the text parsed but is no object).
+    VRefPtr<VJSONObject> BuildJSONObject(VError& outError) const;
+    // The building blocks of the JSON text. Newline and tabs are written only when pretty; level counts tabs and is
+    // raised by the openings and lowered by the closings.
+    static void AppendJSONNewline(VString& out, bool pretty);
+    static void AjustJSONTab(VString& out, int32 level, bool pretty);
+    static void AppendBeginJSONObject(VString& out, int32& level, bool pretty);
+    static void AppendEndJSONObject(VString& out, int32& level, bool pretty);
+    static void AppendBeginJSONArray(VString& out, int32& level, bool pretty);
+    static void AppendEndJSONArray(VString& out, int32& level, bool pretty);
+    // The name as a JSON string on its own line when pretty ("<>" as "__CDATA"), then " : " (pretty) or ":".
+    static void AppendJSONPropertyName(VString& out, const VString& name, int32 level, bool pretty);
+
     // ---- JSON model
     // Fills this bag from a JSON object as the JSON importer maps it: scalars become attributes (strings, booleans,
     // numbers as 64-bit integers when integral and exact, else reals, null as an empty string), "__CDATA" the
@@ -175,6 +229,10 @@ public:
     // as null) except the markers, "<>" as "__CDATA", a single child marked "____objectunic" (or any single child
     // with options bit 32) as an object, other lists as arrays, a "____FakeArrayElement" bag as its scalar.
     VError GetJSONValue(VJSONValue& json, uint32 options = 0) const override;
+    // Adds to this bag what the JSON object text holds, read by VJSONImporter::JSONObjectToBag (times are read
+    // from the marked "!!YYYY-MM-DD!!" texts with options bit 4096, else from "YYYY-MM-DD" texts). Answers its
+    // error (550 after the raised details); the bag then keeps what was read before it.
+    VError FromJSONString(const VString& text, uint32 options = 0) override;
 
 private:
     using ElementDictionary = VPackedDictionary<VPackedValue_VBagArray>;
@@ -184,6 +242,9 @@ private:
     void _SetAttributes(const VValueBag& other);
     bool _Merge(const VValueBag& other, bool override);
     VError _ReadFromStreamMinimal(VStream* stream);
+    VError _ReadFromStream_v1Parts(VStream* stream);
+    // Writes the XML form (VValueBagXML.cpp).
+    class _XMLWriter;
 
     VPackedDictionary_with_backstore<VPackedValue_VValueSingle> fAttributes;
     std::unique_ptr<ElementDictionary> fElements;

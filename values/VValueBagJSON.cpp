@@ -1,4 +1,5 @@
-// The exchange between bags and the JSON model (VValueBag::FromJSONValue and GetJSONValue).
+// The exchange between bags and the JSON model (VValueBag::FromJSONValue and GetJSONValue), and bags read from
+// JSON text (FromJSONString).
 #include "values/VValueBag.h"
 
 #include "core/VRefPtr.h"
@@ -8,6 +9,7 @@
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONValue.h"
@@ -24,6 +26,8 @@ constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_j
 constexpr uint32 kSingleChildAsObject = 32;
 // The options the bag writer gives its values.
 constexpr uint32 kValueJSONOptions = 513;
+// The bag option that selects the marked date form.
+constexpr uint32 kBagAnyDate = 4096;
 
 // Integral numbers that a double holds exactly become 64-bit integers, as the importer reads "42".
 constexpr double kExactIntegerLimit = 9007199254740992.0; // 2^53
@@ -175,6 +179,11 @@ VError VValueBag::GetJSONValue(VJSONValue& json, uint32 options) const {
         return VE_MEMORY_FULL;
     }
     return VE_OK;
+}
+
+VError VValueBag::FromJSONString(const VString& text, uint32 options) {
+    VJSONImporter importer(text, (options & kBagAnyDate) != 0 ? VJSONImporter::kAnyDate : 0);
+    return importer.JSONObjectToBag(*this);
 }
 
 } // namespace vela

@@ -140,9 +140,9 @@ TEST_F(VDebugMgrTest, ErrorRaisedWhileReportingIsDropped) {
     // A logger that fails while logging: the nested report must not recurse.
     class FailingLogger : public test::RecordingLogger {
     public:
-        void LogErrorIfNecessary(VErrorBase* error) override {
-            RecordingLogger::LogErrorIfNecessary(error);
-            if (error->GetError() == kNotFound) _ThrowError(kNotFound2);
+        void LogBag(const VValueBag* bag) override {
+            RecordingLogger::LogBag(bag);
+            if (ILoggerBagKeys::error_code.Get(*bag) == kNotFound) _ThrowError(kNotFound2);
         }
     };
     auto logger = VRefPtr<FailingLogger>::Adopt(new FailingLogger);

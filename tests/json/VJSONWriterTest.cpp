@@ -182,7 +182,10 @@ TEST_F(VJSONWriterTest, DatesFollowTheDateOptions) {
     EXPECT_EQ(Written(date, 0), u"2024-05-17T00:00:00.000Z");
     VJSONValue zero;
     zero.SetDate(0, 0, 0);
-    EXPECT_EQ(Written(zero, 1), u"\"0000-00-00T00:00:00Z\"");
+    EXPECT_EQ(Written(zero, 1), u"\"0000-00-00T00:00:00.000Z\""); // the zero date: a time of day 0
+    VJSONValue impossible;
+    impossible.SetDate(2023, 2, 29);
+    EXPECT_EQ(Written(impossible, 1), u"\"0000-00-00T00:00:00Z\""); // a null time
 }
 
 TEST_F(VJSONWriterTest, LocalMidnightOptionWritesTheDaysStartInTheLocalZone) {

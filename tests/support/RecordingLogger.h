@@ -1,9 +1,10 @@
 #pragma once
 
-#include "core/ILogger.h"
-#include "core/VErrorBase.h"
+#include "app/VLogger.h"
+#include "core/ILoggerBagKeys.h"
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "values/VValueBag.h"
 
 #include <mutex>
 #include <string>
@@ -11,24 +12,30 @@
 
 namespace vela::test {
 
-// A logger that keeps what it is handed, from any task. Levels are filtered by a mask (bit n = level n); the
-// default takes info, warning, error and fatal, as a new process logger does.
-class RecordingLogger : public ILogger {
+// A started process logger that keeps, at once and from any task, every record its level filter takes, instead of
+// waiting for a flush. Levels are filtered by a mask (bit n = level n); the default takes info, warning, error
+// and fatal, as a new process logger does.
+class RecordingLogger : public VLogger {
 public:
     struct Record {
         EMessageLevel level;
-        std::string kind; // "message", "error" or "assert"
+        std::string kind; // "message", "error" (has "error_code") or "assert" (has "file_name")
         VError code = VE_OK;
+        // "message"; for an assertion "message@file_name".
         std::u16string text;
-        VRefPtr<VErrorBase> error;
-        int line = 0;
+        int32 taskID = 0;
+        int32 line = 0;
+        VRefPtr<VValueBag> bag;
     };
 
-    explicit RecordingLogger(uint32 mask = 0xF0) : fMask(mask) {}
+    explicit RecordingLogger(uint32 mask = kDefaultLevelMask) {
+        Start();
+        SetMask(mask);
+    }
 
     void SetMask(uint32 mask) {
-        std::lock_guard<std::mutex> guard(fLock);
-        fMask = mask;
+        for (uint32 bit = 0; bit < 32; ++bit)
+            WithTag(bit, (mask & (uint32(1) << bit)) != 0);
     }
     std::vector<Record> All() const {
         std::lock_guard<std::mutex> guard(fLock);
@@ -46,26 +53,28 @@ public:
         fRecords.clear();
     }
 
-    bool ShouldLog(EMessageLevel level) const override {
+    void LogBag(const VValueBag* bag) override {
+        if (bag == nullptr || !ShouldLog(ILoggerBagKeys::level.Get(*bag))) return;
+        Record record;
+        record.level = ILoggerBagKeys::level.Get(*bag);
+        record.kind = "message";
+        VString message;
+        ILoggerBagKeys::message.Get(*bag, message);
+        record.text = Text(message);
+        ILoggerBagKeys::task_id.Get(*bag, record.taskID);
+        ILoggerBagKeys::line_number.Get(*bag, record.line);
+        uint64 code = 0;
+        VString file;
+        if (ILoggerBagKeys::error_code.Get(*bag, code)) {
+            record.kind = "error";
+            record.code = code;
+        } else if (ILoggerBagKeys::file_name.Get(*bag, file)) {
+            record.kind = "assert";
+            record.text += u"@" + Text(file);
+        }
+        record.bag = VRefPtr<VValueBag>(const_cast<VValueBag*>(bag));
         std::lock_guard<std::mutex> guard(fLock);
-        return level >= 0 && level < 32 && (fMask & (1u << uint32(level))) != 0;
-    }
-    void LogMessage(EMessageLevel level, const VString&, const VString& message) override {
-        if (!ShouldLog(level)) return;
-        _Add({level, "message", VE_OK, Text(message), {}, 0});
-    }
-    void LogErrorIfNecessary(VErrorBase* error) override {
-        if (error == nullptr || !ShouldLog(EML_Error)) return;
-        VString description;
-        error->GetErrorDescription(description);
-        _Add({EML_Error, "error", error->GetError(), Text(description), VRefPtr<VErrorBase>(error), 0});
-    }
-    void LogAssertIfNecessary(const char* message, const char* file, int line) override {
-        if (!ShouldLog(EML_Assert)) return;
-        VString text(message);
-        text.AppendCString("@");
-        text.AppendCString(file);
-        _Add({EML_Assert, "assert", VE_OK, Text(text), {}, line});
+        fRecords.push_back(std::move(record));
     }
 
     static std::u16string Text(const VString& text) {
@@ -73,20 +82,14 @@ public:
     }
 
 private:
-    void _Add(Record record) {
-        std::lock_guard<std::mutex> guard(fLock);
-        fRecords.push_back(std::move(record));
-    }
-
     mutable std::mutex fLock;
-    uint32 fMask;
     std::vector<Record> fRecords;
 };
 
 // Installs a recording logger as the process logger while it lives.
 class StRecordingProcessLogger {
 public:
-    explicit StRecordingProcessLogger(uint32 mask = 0xF0)
+    explicit StRecordingProcessLogger(uint32 mask = VLogger::kDefaultLevelMask)
         : fLogger(VRefPtr<RecordingLogger>::Adopt(new RecordingLogger(mask))),
           fPrevious(SetProcessLogger(fLogger.Get())) {}
     ~StRecordingProcessLogger() { SetProcessLogger(fPrevious); }

@@ -1,16 +1,21 @@
 #include "values/VValueBag.h"
 
+#include "core/StStringConverter.h"
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "values/VBagArray.h"
 #include "values/VCompareOptions.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
+#include "values/VTime.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONText.h"
 #include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace vela {
 namespace {
@@ -122,6 +127,78 @@ TEST(VValueBagJSON, CyclicObjectsStopAtTheNestingBound) {
     EXPECT_EQ(bag->FromJSONValue(VJSONValue(object.Get())), VE_INVALID_PARAMETER);
     EXPECT_NE(bag->GetUniqueElementByPath(VString("self/self/self")), nullptr);
     object->RemoveProperty("self"); // break the cycle for the graph
+}
+
+TEST(VValueBagJSON, TextReadsToTheBagOfItsObject) {
+    // The same tree as SampleObject, as text with blanks, an exponent and a trailing comma.
+    const VString text("{ \"errCode\": 600, \"real\": 15E-1, \"flag\": true, \"p1\": \"path\",\n"
+                       "  \"nested\": {\"a\": 1}, \"list\": [1, \"x\", {\"b\": 2}], \"__CDATA\": \"text\", }");
+    BagRef expected = BagRef::Adopt(new VValueBag);
+    ASSERT_EQ(expected->FromJSONValue(VJSONValue(SampleObject().Get())), VE_OK);
+    for (uint32 options : {0u, 4096u}) {
+        BagRef bag = BagRef::Adopt(new VValueBag);
+        EXPECT_EQ(bag->FromJSONString(text, options), VE_OK);
+        EXPECT_TRUE(bag->EqualTo(*expected)) << options;
+    }
+}
+
+TEST(VValueBagJSON, TextFailureAnswersTheParserErrorAndKeepsWhatWasRead) {
+    BagRef bag = BagRef::Adopt(new VValueBag);
+    bag->SetLong8("before", 1);
+    EXPECT_EQ(bag->FromJSONString(VString("{\"a\": 2, \"b\": {\"c\": 3}, \"d\": }"), 0), VE_JSON_MALFORMED);
+    int64 number = 0;
+    EXPECT_TRUE(bag->GetLong8("before", number)); // added to, not replaced
+    EXPECT_TRUE(bag->GetLong8("a", number));
+    EXPECT_EQ(number, 2);
+    ASSERT_NE(bag->GetUniqueElementByPath(VString("b")), nullptr);
+    EXPECT_FALSE(bag->AttributeExists("d"));
+    EXPECT_EQ(bag->FromJSONString(VString("[1]"), 0), VE_JSON_MALFORMED);
+}
+
+// Bags written as JSON text read back equal: markers, character data, reals the writer puts in exponent form, the
+// largest integer, booleans, a null, a date, single and repeated children and scalar items.
+TEST(VValueBagJSON, TextWrittenReadsBackToAnEqualBag) {
+    BagRef bag = BagRef::Adopt(new VValueBag);
+    bag->SetString("name", VString("x \"quoted\"\n"));
+    bag->SetReal("huge", 1e21);
+    bag->SetReal("half", -0.5);
+    bag->SetLong8("max", std::numeric_limits<int64>::max());
+    bag->SetLong8("min", std::numeric_limits<int64>::min());
+    bag->SetBool("yes", true);
+    bag->SetBool("no", false);
+    VString null;
+    null.SetNull(true);
+    bag->SetAttribute("nothing", null);
+    VTime day;
+    day.FromUTCTime(2024, 5, 6, 0, 0, 0, 0);
+    bag->SetAttribute("day", day);
+    bag->SetString(VValueBag::CDataAttributeName(), VString("character data"));
+    BagRef item = BagRef::Adopt(new VValueBag);
+    item->SetBool("____objectunic", true);
+    item->SetLong8("v", 1);
+    bag->AddElement("item", item.Get());
+    for (int64 n : {1, 2}) {
+        BagRef row = BagRef::Adopt(new VValueBag);
+        row->SetLong8("n", n);
+        row->AddElement("inner", item.Get());
+        bag->AddElement("row", row.Get());
+    }
+    BagRef single = BagRef::Adopt(new VValueBag);
+    single->SetString("only", VString("one"));
+    bag->AddElement("single", single.Get()); // not marked: an array of one
+    for (const char* word : {"1", "s"}) {
+        BagRef scalar = BagRef::Adopt(new VValueBag);
+        scalar->SetString("____FakeArrayElement", VString(word));
+        bag->AddElement("list", scalar.Get());
+    }
+
+    for (uint32 options : {0u, 8u}) {
+        VString text;
+        ASSERT_EQ(bag->GetJSONString(text, options), VE_OK);
+        BagRef back = BagRef::Adopt(new VValueBag);
+        ASSERT_EQ(back->FromJSONString(text, 0), VE_OK);
+        EXPECT_TRUE(back->EqualTo(*bag)) << to_string(text);
+    }
 }
 
 } // namespace

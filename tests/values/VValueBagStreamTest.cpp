@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace vela {
@@ -202,6 +205,178 @@ TEST(VValueBagStream, ArraysAloneRoundTrip) {
     EXPECT_NE(ReadBytes(bytes.substr(0, bytes.size() - 1), [&](VStream* s) { return cut->ReadFromStreamMinimal(s); }),
               VE_OK);
     EXPECT_EQ(cut->GetCount(), 0);
+}
+
+// ---- The 'VBAG' form and the older layout
+
+std::string Full(const VValueBag& bag, bool bigEndian = false) {
+    return WrittenBytes([&](VStream* s) { bag.WriteToStream(s); }, bigEndian);
+}
+
+std::string Header(uint32_t signature = 0x56424147, uint16_t version = 1) {
+    return StoredBytes().Long(int32_t(signature)).Word(version).Word(0).Get();
+}
+
+// count bags, each the only child of the one before.
+BagRef Chain(int count) {
+    BagRef root = NewBag();
+    VValueBag* last = root.Get();
+    for (int i = 1; i < count; ++i) {
+        BagRef child = NewBag();
+        last->AddElement("k", child.Get());
+        last = child.Get();
+    }
+    return root;
+}
+
+TEST(VValueBagStream, FullFormBytes) {
+    BagRef bag = NewBag();
+    bag->SetLong("a", 5);
+    const std::string expected = StoredBytes()
+                                     .Raw("\x47\x41\x42\x56\x01\x00\x00\x00", 8)
+                                     .Byte(1)
+                                     .Long(1)
+                                     .Long(2)
+                                     .Byte(1)
+                                     .Text("a")
+                                     .Byte(0)
+                                     .Long(3)
+                                     .Word(4)
+                                     .Long(5)
+                                     .Get();
+    EXPECT_EQ(Full(*bag), expected);
+    EXPECT_EQ(Full(*NewBag()), Header() + std::string(1, '\0'));
+    EXPECT_EQ(Full(*bag, true).substr(0, 8), std::string("\x56\x42\x41\x47\x00\x01\x00\x00", 8));
+}
+
+TEST(VValueBagStream, FullFormRoundTripsAlsoAsAValue) {
+    BagRef tree = SampleTree();
+    for (bool bigEndian : {false, true}) {
+        BagRef read = NewBag();
+        read->SetLong("stale", 1);
+        ASSERT_EQ(ReadBytes(
+                      Full(*tree, bigEndian), [&](VStream* s) { return read->ReadFromStream(s); }, bigEndian),
+                  VE_OK);
+        EXPECT_TRUE(read->EqualTo(*tree)) << bigEndian;
+    }
+    // Bags travel among other values by their kind.
+    std::string bytes = WrittenBytes([&](VStream* s) { s->PutValue(*tree); });
+    std::unique_ptr<VValue> value(ReadBytes(bytes, [](VStream* s) { return s->GetValue(); }));
+    auto* bag = dynamic_cast<VValueBag*>(value.get());
+    ASSERT_NE(bag, nullptr);
+    EXPECT_TRUE(bag->EqualTo(*tree));
+}
+
+TEST(VValueBagStream, FullFormRefusals) {
+    const std::string body = Minimal(*SampleTree());
+    struct Case {
+        const char* what;
+        std::string bytes;
+        VError expected;
+    } cases[] = {
+        {"other signature", Header(0x56424148) + body, VE_STREAM_BAD_SIGNATURE},
+        {"other version", Header(0x56424147, 2) + body, VE_STREAM_BAD_VERSION},
+        {"cut header", Header().substr(0, 6), VE_STREAM_EOF},
+        {"cut body", Header() + body.substr(0, 3), VE_STREAM_EOF},
+        {"corrupt body", Header() + StoredBytes().Byte(4).Get(), VE_STREAM_CORRUPTED},
+    };
+    for (const Case& c : cases) {
+        test::RecordingRaiser raised;
+        BagRef read = NewBag();
+        read->SetLong("stale", 1);
+        VError streamError = VE_OK;
+        EXPECT_EQ(ReadBytes(c.bytes,
+                            [&](VStream* s) {
+                                VError error = read->ReadFromStream(s);
+                                streamError = s->GetLastError();
+                                return error;
+                            }),
+                  c.expected)
+            << c.what;
+        EXPECT_EQ(streamError, c.expected) << c.what;
+        EXPECT_TRUE(read->IsEmpty()) << c.what;
+        EXPECT_EQ(raised.Codes(), std::vector<VError>{c.expected}) << c.what;
+    }
+}
+
+TEST(VValueBagStream, TreesTooDeepToReadAreNotWritten) {
+    BagRef deepest = Chain(kStoredDataMaxDepth);
+    BagRef read = NewBag();
+    ASSERT_EQ(ReadBytes(Full(*deepest), [&](VStream* s) { return read->ReadFromStream(s); }), VE_OK);
+    EXPECT_TRUE(read->EqualTo(*deepest));
+
+    test::RecordingRaiser raised;
+    VError error = VE_OK;
+    WrittenBytes([&](VStream* s) {
+        error = Chain(kStoredDataMaxDepth + 1)->WriteToStream(s);
+        EXPECT_EQ(s->GetLastError(), VE_INVALID_PARAMETER);
+    });
+    EXPECT_EQ(error, VE_INVALID_PARAMETER);
+    EXPECT_EQ(raised.Codes(), std::vector<VError>{VE_INVALID_PARAMETER});
+}
+
+// The string-array form of the older layout: a count, then per name the marker 2 and the string's stream form
+// (minus its length, then its units), or the marker 'NULL' for no name.
+StoredBytes& Names(StoredBytes& bytes, std::initializer_list<const char*> names) {
+    bytes.Long(int32_t(names.size()));
+    for (const char* name : names) {
+        if (name == nullptr) {
+            bytes.Long(0x4E554C4C);
+            continue;
+        }
+        bytes.Long(2).Long(-int32_t(std::strlen(name)));
+        for (const char* c = name; *c != 0; ++c)
+            bytes.Word(uint8_t(*c));
+    }
+    return bytes;
+}
+
+// Attributes a = 5, (no name) = "hi" and st = 7 (its kind with high bits that do not count), then two empty
+// bags under k. valueKind replaces the kind of the first value, names the count of values.
+std::string OlderLayout(int32_t valueKind = 4, int32_t values = 3, int32_t lists = 1) {
+    StoredBytes bytes;
+    Names(bytes, {"a", nullptr, "st"}).Long(values);
+    bytes.Long(valueKind).Long(5);
+    bytes.Long(10).Long(-2).Word('h').Word('i');
+    bytes.Long(0x10004).Long(7);
+    Names(bytes, {"k"}).Long(lists);
+    bytes.Long(2).Byte(0).Byte(0);
+    return bytes.Get();
+}
+
+TEST(VValueBagStream, OlderLayoutIsRead) {
+    BagRef read = NewBag();
+    read->SetLong("stale", 1);
+    ASSERT_EQ(ReadBytes(OlderLayout(), [&](VStream* s) { return read->_ReadFromStream_v1(s); }), VE_OK);
+    BagRef expected = NewBag();
+    expected->SetLong("a", 5);
+    expected->SetString("", VString("hi"));
+    expected->SetLong("st", 7);
+    expected->AddElement("k", NewBag().Get());
+    expected->AddElement("k", NewBag().Get());
+    EXPECT_TRUE(read->EqualTo(*expected));
+}
+
+TEST(VValueBagStream, OlderLayoutRefusals) {
+    const std::string whole = OlderLayout();
+    struct Case {
+        const char* what;
+        std::string bytes;
+        VError expected;
+    } cases[] = {
+        {"kind without descriptor", OlderLayout(7), VE_STREAM_CORRUPTED},
+        {"kind of no single datum", OlderLayout(200), VE_STREAM_CORRUPTED},
+        {"fewer values than names", OlderLayout(4, 2), VE_STREAM_CORRUPTED},
+        {"more lists than names", OlderLayout(4, 3, 2), VE_STREAM_CORRUPTED},
+        {"negative name count", StoredBytes().Long(-1).Get(), VE_STREAM_CORRUPTED},
+        {"cut", whole.substr(0, 16), VE_STREAM_EOF},
+        {"list longer than the data", whole.substr(0, whole.size() - 1), VE_STREAM_CORRUPTED},
+    };
+    for (const Case& c : cases) {
+        BagRef read = NewBag();
+        EXPECT_EQ(ReadBytes(c.bytes, [&](VStream* s) { return read->_ReadFromStream_v1(s); }), c.expected) << c.what;
+        EXPECT_TRUE(read->IsEmpty()) << c.what;
+    }
 }
 
 } // namespace

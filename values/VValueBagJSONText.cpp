@@ -1,0 +1,168 @@
+// The JSON text form of bags (VValueBag::GetJSONString, its text helpers and BuildJSONObject).
+#include "values/VValueBag.h"
+
+#include "core/VString.h"
+#include "values/VBagArray.h"
+#include "values/VStoredData.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+
+namespace vela {
+
+namespace {
+
+using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
+
+constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
+constexpr StPackedDictionaryKey kFakeArrayElementName("____FakeArrayElement");
+constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_jsarray");
+
+constexpr uint32 kPretty = 8;
+constexpr uint32 kSingleChildAsObject = 32;
+// The options the bag writer gives its values: quoted strings.
+constexpr uint32 kValueJSONOptions = 513;
+
+// value's JSON text; null for no value (a kind without descriptor) or a null one.
+void AppendJSONValue(VString& out, const VValueSingle* value) {
+    VString text;
+    if (value == nullptr || value->IsNull() || value->GetJSONString(text, kValueJSONOptions) != VE_OK) {
+        out.AppendCString("null");
+        return;
+    }
+    out.AppendString(text);
+}
+
+} // namespace
+
+void VValueBag::AppendJSONNewline(VString& out, bool pretty) {
+    if (pretty) out.AppendUniChar(u'\n');
+}
+
+void VValueBag::AjustJSONTab(VString& out, int32 level, bool pretty) {
+    if (!pretty) return;
+    for (int32 i = 0; i < level; ++i)
+        out.AppendUniChar(u'\t');
+}
+
+void VValueBag::AppendBeginJSONObject(VString& out, int32& level, bool pretty) {
+    AppendJSONNewline(out, pretty);
+    AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(u'{');
+    ++level;
+}
+
+void VValueBag::AppendEndJSONObject(VString& out, int32& level, bool pretty) {
+    AppendJSONNewline(out, pretty);
+    --level;
+    AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(u'}');
+}
+
+void VValueBag::AppendBeginJSONArray(VString& out, int32& level, bool pretty) {
+    AppendJSONNewline(out, pretty);
+    AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(u'[');
+    ++level;
+}
+
+void VValueBag::AppendEndJSONArray(VString& out, int32& level, bool pretty) {
+    AppendJSONNewline(out, pretty);
+    --level;
+    AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(u']');
+}
+
+void VValueBag::AppendJSONPropertyName(VString& out, const VString& name, int32 level, bool pretty) {
+    AppendJSONNewline(out, pretty);
+    AjustJSONTab(out, level, pretty);
+    VString quoted;
+    if (name.GetLength() == 2 && name.GetUniChar(1) == u'<' && name.GetUniChar(2) == u'>')
+        VString("__CDATA").GetJSONString(quoted, 1);
+    else
+        name.GetJSONString(quoted, 1);
+    out.AppendString(quoted);
+    out.AppendCString(pretty ? " : " : ":");
+}
+
+VError VValueBag::GetJSONString(VString& json, uint32 options) const {
+    json.Clear();
+    VError error = _GetJSONString(json, 0, (options & kPretty) != 0, options);
+    if (error != VE_OK) json.Clear();
+    return error;
+}
+
+VError VValueBag::_GetJSONString(VString& out, int32 level, bool pretty, uint32 options) const {
+    // One level of recursion per bag: trees deeper than any reader follows are refused.
+    StStoredDataDepth depth;
+    if (depth.IsTooDeep()) {
+        _ThrowError(VE_INVALID_PARAMETER);
+        return VE_INVALID_PARAMETER;
+    }
+    const size_t fake = fAttributes._Find(kFakeArrayElementName);
+    if (fake != AttributeDictionary::kNotFound) {
+        AppendJSONValue(out, fAttributes.GetNthValue(fake));
+        return VE_OK;
+    }
+
+    AppendBeginJSONObject(out, level, pretty);
+    bool first = true;
+    VString name;
+    for (size_t i = 0; i < fAttributes.GetCount(); ++i) {
+        const StPackedDictionaryKey key = fAttributes.GetKeyAt(i);
+        if (key == kObjectUnicName || key == kPropertyNameInArrayName) continue;
+        if (!first) out.AppendUniChar(u',');
+        first = false;
+        key.GetName(name);
+        AppendJSONPropertyName(out, name, level, pretty);
+        AppendJSONValue(out, fAttributes.GetNthValue(i));
+    }
+    for (size_t i = 0; i < size_t(GetElementNamesCount()); ++i) {
+        if (!first) out.AppendUniChar(u',');
+        first = false;
+        fElements->GetNameAt(i, name);
+        AppendJSONPropertyName(out, name, level, pretty);
+        const VBagArray* list = fElements->GetNthValue(i);
+        const VValueBag* single = list != nullptr && list->GetCount() == 1 ? list->GetNth(1) : nullptr;
+        VError error = VE_OK;
+        if (single != nullptr && ((options & kSingleChildAsObject) != 0 || single->AttributeExists(kObjectUnicName))) {
+            error = single->_GetJSONString(out, level, pretty, options);
+        } else if (list != nullptr) {
+            error = list->_GetJSONString(out, level, pretty, options);
+        } else { // a name stored without list: an empty one
+            int32 inner = level;
+            AppendBeginJSONArray(out, inner, pretty);
+            AppendEndJSONArray(out, inner, pretty);
+        }
+        if (error != VE_OK) return error;
+    }
+    AppendEndJSONObject(out, level, pretty);
+    return VE_OK;
+}
+
+VError VBagArray::_GetJSONString(VString& out, int32 level, bool pretty, uint32 options) const {
+    VValueBag::AppendBeginJSONArray(out, level, pretty);
+    for (size_t i = 0; i < fBags.size(); ++i) {
+        if (i > 0) out.AppendUniChar(u',');
+        const VValueBag* bag = fBags[i];
+        if (bag == nullptr) {
+            out.AppendCString("null");
+            continue;
+        }
+        VError error = bag->_GetJSONString(out, level, pretty, options);
+        if (error != VE_OK) return error;
+    }
+    VValueBag::AppendEndJSONArray(out, level, pretty);
+    return VE_OK;
+}
+
+VRefPtr<VJSONObject> VValueBag::BuildJSONObject(VError& outError) const {
+    VString text;
+    outError = GetJSONString(text, 0);
+    if (outError != VE_OK) return {};
+    VJSONValue json;
+    outError = json.ParseFromString(text, true);
+    if (outError != VE_OK || !json.IsObject()) return {};
+    return VRefPtr<VJSONObject>(json.GetObjectPtr());
+}
+
+} // namespace vela
