@@ -154,6 +154,18 @@ struct Scanner {
 
     // "%d" with a width (0: none): blanks skipped, then a sign and digits within the width; at least one digit.
     bool Int(int width, int64& value) noexcept {
+        // The usual case first: width digits in a row are exactly what the conversion reads.
+        if (width > 0 && length - pos >= size_t(width)) {
+            int64 digits = 0;
+            int i = 0;
+            for (; i < width && text[pos + size_t(i)] >= '0' && text[pos + size_t(i)] <= '9'; ++i)
+                digits = digits * 10 + (text[pos + size_t(i)] - '0');
+            if (i == width) {
+                value = digits;
+                pos += size_t(width);
+                return true;
+            }
+        }
         while (pos < length && IsBlank(text[pos]))
             ++pos;
         size_t end = width > 0 && length - pos > size_t(width) ? pos + size_t(width) : length;
@@ -688,14 +700,6 @@ char* PutDate(char* p, const Rfc3339Fields& f) noexcept {
     return PutPadded(p, f.day, 2);
 }
 
-// The bytes whose places tell the shape and zone of an RFC 3339 text.
-constexpr std::array<bool, 256> kRfc3339Markers = [] {
-    std::array<bool, 256> markers{};
-    for (uchar c : {'T', ':', '-', '+', 'Z'})
-        markers[c] = true;
-    return markers;
-}();
-
 // Builds the RFC 3339 text into text (at least 96 bytes) and answers its length.
 int32 WriteRfc3339(const VTime& time, uint32 options, char* text) {
     char* p = text;
@@ -744,6 +748,40 @@ void VTime::GetRfc3339String(VString& out, uint32 options) const {
     StoreASCII(out, text, WriteRfc3339(*this, options, text));
 }
 
+// The bytes whose places tell the shape and zone of an RFC 3339 text.
+constexpr std::array<bool, 256> kRfc3339Markers = [] {
+    std::array<bool, 256> markers{};
+    for (uchar c : {'T', ':', '-', '+', 'Z'})
+        markers[c] = true;
+    return markers;
+}();
+
+struct VTime::_Rfc3339Marks {
+    int64 firstT = -1, firstColon = -1, firstDash = -1, lastPlus = -1, lastDash = -1;
+    bool hasZ = false;
+
+    void Note(char c, int64 at) noexcept {
+        switch (c) {
+        case 'T':
+            if (firstT < 0) firstT = at;
+            break;
+        case ':':
+            if (firstColon < 0) firstColon = at;
+            break;
+        case '-':
+            if (firstDash < 0) firstDash = at;
+            lastDash = at;
+            break;
+        case '+':
+            lastPlus = at;
+            break;
+        default: // 'Z'
+            hasZ = true;
+            break;
+        }
+    }
+};
+
 bool VTime::FromRfc3339String(const VString& text) {
     int32 length = text.GetLength();
     if (text.IsNull() || length == 0) {
@@ -755,11 +793,13 @@ bool VTime::FromRfc3339String(const VString& text) {
     // marker, so only their byte counts are kept.
     char bytes[256];
     size_t n = 0;
+    _Rfc3339Marks marks;
     const UniChar* units = text.GetCPointer();
     for (int32 i = 0; i < length; ++i) {
         UniChar c = units[i];
-        if (c - 1u < 0x7Fu) { // 1..0x7F
+        if (c - 1u < 0x7Fu) { // 1..0x7F; most are digits, which one table test lets pass
             if (n + 1 > sizeof(bytes) - 1) break;
+            if (kRfc3339Markers[c]) marks.Note(char(c), int64(n));
             bytes[n++] = char(c);
             continue;
         }
@@ -772,41 +812,20 @@ bool VTime::FromRfc3339String(const VString& text) {
         std::memset(bytes + n, 0x80, width);
         n += width;
     }
-    return _ReadRfc3339(bytes, n);
+    return _ReadRfc3339(bytes, n, marks);
 }
 
-bool VTime::_ReadRfc3339(const char* s, size_t n) {
+bool VTime::_ReadRfc3339(const char* s, size_t n, const _Rfc3339Marks& marks) {
     auto fail = [this]() {
         Clear();
         SetNull(true);
         return false;
     };
     if (n == 0) return fail();
-    // The shape is told by where certain characters first stand, the zone by the markers: one pass finds both.
-    int64 firstT = -1, firstColon = -1, firstDash = -1, lastPlus = -1, lastDash = -1;
-    bool hasZ = false;
-    for (size_t i = 0; i < n; ++i) {
-        // Most bytes are digits: one table test lets them pass.
-        if (!kRfc3339Markers[uchar(s[i])]) continue;
-        switch (s[i]) {
-        case 'T':
-            if (firstT < 0) firstT = int64(i);
-            break;
-        case ':':
-            if (firstColon < 0) firstColon = int64(i);
-            break;
-        case '-':
-            if (firstDash < 0) firstDash = int64(i);
-            lastDash = int64(i);
-            break;
-        case '+':
-            lastPlus = int64(i);
-            break;
-        default: // 'Z'
-            hasZ = true;
-            break;
-        }
-    }
+    // The shape is told by where certain characters first stand.
+    const int64 firstT = marks.firstT, firstColon = marks.firstColon, firstDash = marks.firstDash;
+    const int64 lastPlus = marks.lastPlus, lastDash = marks.lastDash;
+    const bool hasZ = marks.hasZ;
     enum Shape { kFull, kTimeOfDay, kDateOnly, kSeconds } shape;
     if (firstT == 10)
         shape = kFull;

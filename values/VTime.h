@@ -234,7 +234,9 @@ private:
     void _GetLocalParts(int16* parts) const noexcept;
     // Local parts from a millisecond count on the Julian-day scale, then back to UTC.
     void _FromLocalCount(int64 count);
-    bool _ReadRfc3339(const char* text, size_t length);
+    // Where the characters that tell an RFC 3339 text's shape and zone stand.
+    struct _Rfc3339Marks;
+    bool _ReadRfc3339(const char* text, size_t length, const _Rfc3339Marks& marks);
 
     uint16 fYear = 0;
     uint8 fMonth = 0;

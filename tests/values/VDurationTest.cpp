@@ -1,6 +1,7 @@
 #include "values/VDuration.h"
 
 #include "core/VString.h"
+#include "intl/VIntlMgr.h"
 #include "values/StoredBytes.h"
 #include "values/VScalar.h"
 #include "json/VJSONValue.h"
@@ -236,6 +237,14 @@ TEST(VDuration, JSONForms) {
     duration.FromJSONString(VString("250"));
     EXPECT_EQ(duration.ConvertToMilliseconds(), 250);
     EXPECT_FALSE(duration.IsNull());
+}
+
+TEST(VDuration, SystemFormatShowsTheTimeOfDayParts) {
+    VString text("old");
+    VIntlMgr::GetCurrent()->FormatDuration(VDuration(93784000), text, eOS_MEDIUM_FORMAT);
+    EXPECT_NE(Text(text).find("2:03:04"), std::string::npos) << Text(text); // the day is dropped
+    VIntlMgr::GetCurrent()->FormatDuration(VDuration(1000), text, EOSFormats(7));
+    EXPECT_TRUE(text.IsEmpty());
 }
 
 TEST(VDuration, ConvertsWithOtherKinds) {
