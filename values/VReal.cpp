@@ -4,6 +4,7 @@
 #include "files/VStream.h"
 #include "values/RealToInteger.h"
 #include "values/VCompareOptions.h"
+#include "values/VDuration.h"
 #include "json/VJSONValue.h"
 
 #include <clocale>
@@ -100,6 +101,14 @@ void VReal::GetString(VString& out) const {
 
 void VReal::GetValue(VValueSingle& out) const {
     out.FromReal(fValue);
+}
+
+void VReal::GetDuration(VDuration& out) const {
+    GetValue(out);
+}
+
+void VReal::FromDuration(const VDuration& duration) {
+    FromValue(duration);
 }
 
 void VReal::RealToXMLString(double value, VString& out) {

@@ -53,6 +53,9 @@ public:
     // Through the target's FromReal ("%.14G" for a string: 0.1 -> "0.1", 1e20 -> "1E+20").
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
+    // Durations meet reals as seconds.
+    void GetDuration(VDuration& out) const override;
+    void FromDuration(const VDuration& duration) override;
 
     // Text for XML: integral values up to 2^53 - 1 as integers ("4", -0.0 as "0"), "NaN", "INF", "-INF",
     // everything else "%.14G" with "." ("2.5", "1E+300").

@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "files/VStream.h"
 #include "values/RealToInteger.h"
+#include "values/VDuration.h"
 #include "json/VJSONValue.h"
 
 #include <cmath>
@@ -59,6 +60,16 @@ void VIntegerScalar<Derived, T, Kind>::GetValue(VValueSingle& out) const {
 
 template <class Derived, class T, uint16 Kind> void VIntegerScalar<Derived, T, Kind>::GetString(VString& out) const {
     GetValue(out);
+}
+
+template <class Derived, class T, uint16 Kind>
+void VIntegerScalar<Derived, T, Kind>::GetDuration(VDuration& out) const {
+    GetValue(out);
+}
+
+template <class Derived, class T, uint16 Kind>
+void VIntegerScalar<Derived, T, Kind>::FromDuration(const VDuration& duration) {
+    FromValue(duration);
 }
 
 template <class Derived, class T, uint16 Kind>
@@ -170,6 +181,14 @@ void VBoolean::GetString(VString& out) const {
 
 void VBoolean::GetValue(VValueSingle& out) const {
     out.FromBoolean(fValue);
+}
+
+void VBoolean::GetDuration(VDuration& out) const {
+    GetValue(out);
+}
+
+void VBoolean::FromDuration(const VDuration& duration) {
+    FromValue(duration);
 }
 
 void VBoolean::GetXMLString(VString& out, uint32) const {

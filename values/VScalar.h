@@ -110,6 +110,9 @@ public:
     // The decimal text ("-12"), written by the target's own number setter.
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
+    // Durations meet numbers as seconds: the same conversions as with any other value.
+    void GetDuration(VDuration& out) const override;
+    void FromDuration(const VDuration& duration) override;
 
     CompareResult CompareTo(const VValueSingle& other, bool = false) const override;
     CompareResult CompareToSameKind(const VValue* other, bool = false) const override {
@@ -252,6 +255,8 @@ public:
     // Through the target's FromBoolean ("true" or "false" for a string).
     void GetString(VString& out) const override;
     void GetValue(VValueSingle& out) const override;
+    void GetDuration(VDuration& out) const override;
+    void FromDuration(const VDuration& duration) override;
 
     // "true" or "false" whatever the null flag.
     void GetXMLString(VString& out, uint32 options = 0) const override;

@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "files/VStream.h"
 #include "json/VJSONValue.h"
+#include "values/VDuration.h"
 #include "values/VEmpty.h"
 #include "values/VReal.h"
 #include "values/VUUID.h"
@@ -302,7 +303,7 @@ int32 VValueSingle::ValueKindToJsonType(uint16 kind) noexcept {
     }
 }
 
-VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& value) {
+VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& value, bool durationInMilliseconds) {
     switch (value.GetValueKind()) {
     case 2:
     case 3:
@@ -316,6 +317,15 @@ VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& value)
         auto* text = new VString;
         text->FromValue(value);
         return text;
+    }
+    case VDuration::kKind: {
+        auto* real = new VReal;
+        const double milliseconds = double(value.GetLong8OrMilliSeconds());
+        if (value.IsNull())
+            real->SetNull(true);
+        else
+            real->FromReal(durationInMilliseconds ? milliseconds : milliseconds / 1000.0);
+        return real;
     }
     default: {
         VValue* clone = value.Clone();

@@ -198,8 +198,9 @@ public:
     // The JSON type (0 null, 2 true, 3 string, 4 number, 8 time) that values of a kind map to.
     static int32 ValueKindToJsonType(uint16 kind) noexcept;
     // A new value suited to a JSON scalar, owned by the caller: a VReal of GetReal() for the integer kinds 2-5
-    // (null flag kept), a VString of the text for identifiers (kind 13), a clone for every other kind.
-    static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& value);
+    // (null flag kept), a VString of the text for identifiers (kind 13), a VReal of a duration's milliseconds
+    // (or seconds without durationInMilliseconds; null for a null duration), a clone for every other kind.
+    static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& value, bool durationInMilliseconds = false);
 };
 
 } // namespace vela

@@ -7,7 +7,9 @@
 #include "values/VBagArray.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
+#include "values/VDuration.h"
 #include "values/VStoredData.h"
+#include "values/VTime.h"
 #include "values/VUUID.h"
 
 #include <algorithm>
@@ -213,6 +215,14 @@ void VValueBag::SetVUUID(const StPackedDictionaryKey& key, const VUUID& value) {
     SetAttribute(key, value);
 }
 
+void VValueBag::SetTime(const StPackedDictionaryKey& key, const VTime& value) {
+    SetAttribute(key, value);
+}
+
+void VValueBag::SetDuration(const StPackedDictionaryKey& key, const VDuration& value) {
+    SetAttribute(key, value);
+}
+
 bool VValueBag::GetBool(const StPackedDictionaryKey& key, bool& out) const {
     uint8 datum = 0;
     bool found = GetFixed<VBoolean>(fAttributes, key, datum);
@@ -234,6 +244,18 @@ bool VValueBag::GetString(const StPackedDictionaryKey& key, VString& out) const 
     return false;
 }
 bool VValueBag::GetVUUID(const StPackedDictionaryKey& key, VUUID& out) const {
+    if (GetAttribute(key, out)) return true;
+    out.Clear();
+    return false;
+}
+
+bool VValueBag::GetTime(const StPackedDictionaryKey& key, VTime& out) const {
+    if (GetAttribute(key, out)) return true;
+    out.Clear();
+    return false;
+}
+
+bool VValueBag::GetDuration(const StPackedDictionaryKey& key, VDuration& out) const {
     if (GetAttribute(key, out)) return true;
     out.Clear();
     return false;

@@ -16,6 +16,8 @@ class IBaggable;
 class VBagArray;
 class VJSONObject;
 class VUUID;
+class VTime;
+class VDuration;
 
 // The common record: a tree whose nodes carry named scalar attributes and named lists of child bags. Attribute
 // and element names are separate namespaces of UTF-8 names of at most 255 bytes, compared exactly; entries keep
@@ -88,6 +90,8 @@ public:
     void SetReal(const StPackedDictionaryKey& key, double value);
     void SetString(const StPackedDictionaryKey& key, const VString& value);
     void SetVUUID(const StPackedDictionaryKey& key, const VUUID& value);
+    void SetTime(const StPackedDictionaryKey& key, const VTime& value);
+    void SetDuration(const StPackedDictionaryKey& key, const VDuration& value);
     // Typed getters: the attribute converted to the type; false, with out cleared (0, false, empty, a cleared
     // identifier), when absent.
     bool GetBool(const StPackedDictionaryKey& key, bool& out) const;
@@ -96,6 +100,8 @@ public:
     bool GetReal(const StPackedDictionaryKey& key, double& out) const;
     bool GetString(const StPackedDictionaryKey& key, VString& out) const;
     bool GetVUUID(const StPackedDictionaryKey& key, VUUID& out) const;
+    bool GetTime(const StPackedDictionaryKey& key, VTime& out) const;
+    bool GetDuration(const StPackedDictionaryKey& key, VDuration& out) const;
 
     // Appends text to the character data ("<>"); a stored value of another kind first becomes its text.
     void AppendToCData(const VString& text);

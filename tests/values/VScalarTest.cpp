@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "files/VPtrStream.h"
 #include "values/VCompareOptions.h"
+#include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VUUID.h"
 #include "json/VJSONValue.h"
@@ -498,6 +499,16 @@ TEST(ConvertVValueToJSONScalar, IntegersBecomeRealsIdentifiersTextOthersClones) 
     ASSERT_EQ(text->GetValueKind(), VString::kKind);
     EXPECT_EQ(Text(*static_cast<VString*>(text.get())), u"00112233445566778899AABBCCDDEEFF");
 
+    VDuration duration(1500);
+    std::unique_ptr<VValueSingle> seconds(VValueSingle::ConvertVValueToJSONScalar(duration));
+    ASSERT_EQ(seconds->GetValueKind(), VReal::kKind);
+    EXPECT_EQ(seconds->GetReal(), 1.5);
+    std::unique_ptr<VValueSingle> milliseconds(VValueSingle::ConvertVValueToJSONScalar(duration, true));
+    EXPECT_EQ(milliseconds->GetReal(), 1500.0);
+    duration.SetNull(true);
+    std::unique_ptr<VValueSingle> none(VValueSingle::ConvertVValueToJSONScalar(duration, true));
+    EXPECT_TRUE(none->IsNull());
+
     for (const VValueSingle* value :
          std::initializer_list<const VValueSingle*>{new VBoolean(1), new VReal(2.5), new VString("x")}) {
         std::unique_ptr<const VValueSingle> owned(value);
@@ -505,6 +516,31 @@ TEST(ConvertVValueToJSONScalar, IntegersBecomeRealsIdentifiersTextOthersClones) 
         EXPECT_EQ(clone->GetValueKind(), value->GetValueKind());
         EXPECT_TRUE(clone->EqualTo(*value));
     }
+}
+
+} // namespace
+} // namespace vela
+
+namespace vela {
+namespace {
+
+// Numbers are seconds when they meet durations, both ways.
+TEST(ScalarDurations, NumbersAreSeconds) {
+    VDuration duration;
+    VLong(5).GetDuration(duration);
+    EXPECT_EQ(duration.ConvertToMilliseconds(), 5000);
+    VReal(1.5).GetDuration(duration);
+    EXPECT_EQ(duration.ConvertToMilliseconds(), 1500);
+
+    VLong whole;
+    whole.FromDuration(VDuration(90500));
+    EXPECT_EQ(whole.Get(), 90);
+    VReal real;
+    real.FromDuration(VDuration(90500));
+    EXPECT_EQ(real.GetReal(), 90.5);
+    VBoolean flag;
+    flag.FromDuration(VDuration(0));
+    EXPECT_FALSE(flag.GetBoolean());
 }
 
 } // namespace

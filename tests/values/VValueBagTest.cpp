@@ -5,8 +5,10 @@
 #include "support/TestProcess.h"
 #include "values/IBaggable.h"
 #include "values/VBagArray.h"
+#include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
+#include "values/VTime.h"
 #include "values/VUUID.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +139,26 @@ TEST(VValueBag, IdentifiersAreAttributesToo) {
     VUUID back;
     EXPECT_TRUE(bag->GetVUUID("uuid", back));
     EXPECT_TRUE(back.EqualTo(id));
+}
+
+TEST(VValueBag, TimesAndDurationsAreAttributesToo) {
+    BagRef bag = NewBag();
+    VTime when;
+    when.FromUTCTime(2024, 5, 17, 13, 45, 10, 250);
+    bag->SetTime("when", when);
+    bag->SetDuration("span", VDuration(90061001));
+    VTime timeBack;
+    EXPECT_TRUE(bag->GetTime("when", timeBack));
+    EXPECT_EQ(timeBack.GetStamp(), when.GetStamp());
+    VDuration spanBack;
+    EXPECT_TRUE(bag->GetDuration("span", spanBack));
+    EXPECT_EQ(spanBack.ConvertToMilliseconds(), 90061001);
+    // A text attribute converts by the target's own reader; an absent one clears the output.
+    bag->SetString("text", VString("2020-03-04T05:06:07.089Z"));
+    EXPECT_TRUE(bag->GetTime("text", timeBack));
+    EXPECT_EQ(timeBack.GetMilliseconds() % 86400000, ((5 * 60 + 6) * 60 + 7) * 1000 + 89);
+    EXPECT_FALSE(bag->GetDuration("absent", spanBack));
+    EXPECT_EQ(spanBack.ConvertToMilliseconds(), 0);
 }
 
 TEST(VValueBag, CharacterDataGrows) {
