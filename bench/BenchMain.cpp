@@ -63,7 +63,7 @@ public:
     }
 
 private:
-    // The pair name and side of a run: "x/ours/64" is side ours of pair "x/64". False for a run of no pair.
+    // The pair name and side of a run: "x/ours/64/real_time" is side ours of pair "x/64". False for a run of no pair.
     static bool _SplitName(const Run& run, std::string& pairName, bool& isOurs) {
         const std::string& function = run.run_name.function_name;
         static const std::string kOurs = "/ours";
@@ -79,8 +79,9 @@ private:
         } else {
             return false;
         }
-        std::string full = run.run_name.str();
-        pairName = function.substr(0, function.size() - kOurs.size()) + full.substr(function.size());
+        // Arguments stay in the pair's name ("x/64"); how time was measured ("real_time") does not.
+        pairName = function.substr(0, function.size() - kOurs.size());
+        if (!run.run_name.args.empty()) pairName += "/" + run.run_name.args;
         return true;
     }
 
