@@ -33,6 +33,14 @@ public:
     constexpr StPackedDictionaryKey(const char* bytes, size_t length, Borrowed) noexcept : StPackedDictionaryKey() {
         if (length <= kMaxLength) _Set(bytes, length);
     }
+    // The same with the hash already known (it must be GetHashCode of the bytes): stored names keep theirs.
+    constexpr StPackedDictionaryKey(const char* bytes, size_t length, uint32 hash, Borrowed) noexcept
+        : StPackedDictionaryKey() {
+        if (length > kMaxLength || bytes == nullptr) return;
+        fKey = bytes;
+        fLength = length;
+        fHash = hash;
+    }
 
     // A copy owns its own bytes when other owns its bytes, and borrows the same bytes otherwise.
     StPackedDictionaryKey(const StPackedDictionaryKey& other) : StPackedDictionaryKey() { _CopyFrom(other); }

@@ -15,15 +15,6 @@ namespace vela {
 
 namespace {
 
-// Growth of the keys, slots and records: a first block for a few entries, then four times larger while small
-// (most bags hold a handful of attributes, some a few dozen), then doubling.
-template <class Vector> void ReserveFor(Vector& vector, size_t needed, size_t first) {
-    const size_t capacity = vector.capacity();
-    if (needed <= capacity) return;
-    size_t grown = capacity == 0 ? first : (capacity < 64 ? capacity * 4 : capacity * 2);
-    vector.reserve(std::max(grown, needed));
-}
-
 struct BucketRow {
     uint64 fBound; // entries below this bound
     uint32 fBuckets;
@@ -93,6 +84,9 @@ uint8* RecordData(uint16* record) noexcept {
     return reinterpret_cast<uint8*>(record) + sizeof(uint16);
 }
 
+// Capacities of a new block for appends: a few entries at once, as most bags hold a handful of attributes.
+constexpr size_t kFirstCapacities[] = {8, 32, 64}; // slots, units, keys bytes
+
 } // namespace
 
 // ---- _VHashKeyMap
@@ -147,6 +141,11 @@ VError _VHashKeyMap::ReadFromStream(VStream* stream, size_t entryCount) {
     Clear();
     int32 count = 0;
     if (stream->GetLong(count) != VE_OK) return stream->GetLastError();
+    return ReadBucketsFromStream(stream, count, entryCount);
+}
+
+VError _VHashKeyMap::ReadBucketsFromStream(VStream* stream, int32 count, size_t entryCount) {
+    Clear();
     if (count < 1) return SetStreamCorrupted(stream);
     if (CheckStoredCount(stream, count, sizeof(uint32)) != VE_OK) return stream->GetLastError();
     try {
@@ -173,8 +172,9 @@ VError _VHashKeyMap::ReadFromStream(VStream* stream, size_t entryCount) {
 // ---- VPackedDictionary_base
 
 template <class Slot> StPackedDictionaryKey VPackedDictionary_base<Slot>::GetKeyAt(size_t index) const noexcept {
-    const uint8* stored = fKeys.data() + fSlots[index].fKeyOffset;
-    return StPackedDictionaryKey(reinterpret_cast<const char*>(stored + 1), stored[0],
+    const Slot& slot = _Slots()[index];
+    const uint8* stored = _Keys() + slot.fKeyOffset;
+    return StPackedDictionaryKey(reinterpret_cast<const char*>(stored + 1), stored[0], slot.fKeyHash,
                                  StPackedDictionaryKey::Borrowed{});
 }
 
@@ -183,10 +183,11 @@ template <class Slot> void VPackedDictionary_base<Slot>::GetNameAt(size_t index,
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() const noexcept {
-    const size_t count = fSlots.size();
+    const size_t count = GetCount();
+    const Slot* slots = _Slots();
     if (!fIndex.Rebuild(count)) return;
     for (size_t i = 0; i < count; ++i) {
-        if (!fIndex.Put(fSlots[i].fKeyHash, uint32(i))) {
+        if (!fIndex.Put(slots[i].fKeyHash, uint32(i))) {
             fIndex.Clear();
             return;
         }
@@ -194,105 +195,187 @@ template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() const noe
 }
 
 template <class Slot>
-size_t VPackedDictionary_base<Slot>::_AppendKeyAndSlot(const StPackedDictionaryKey& key, Slot&& slot) {
+size_t VPackedDictionary_base<Slot>::_AppendKeyAndSlot(const StPackedDictionaryKey& key, const Slot& slot,
+                                                       size_t units) {
     // The stored length is one byte: a longer key would shift every later key.
     const size_t length = key.GetKeyLength();
     if (length > StPackedDictionaryKey::kMaxLength) return kNotFound;
-    const size_t keysSize = fKeys.size();
-    if (fSlots.size() >= size_t(UINT32_MAX) - 1 || keysSize + 1 + length > size_t(UINT32_MAX)) return kNotFound;
-    slot.fKeyOffset = uint32(keysSize);
-    slot.fKeyHash = key.GetHashCode();
+    const size_t count = GetCount();
+    const size_t keysSize = GetKeysSize();
+    const size_t unitsSize = fBlock.GetSize(Block::eUnits);
+    if (count >= size_t(UINT32_MAX) - 1 || keysSize + 1 + length > size_t(UINT32_MAX) ||
+        units > size_t(UINT32_MAX) - unitsSize)
+        return kNotFound;
     try {
-        // Room for a few entries at once: small dictionaries are the common case.
-        ReserveFor(fSlots, fSlots.size() + 1, kIndexThreshold + 2);
-        uint8* stored = fKeys.Grow(1 + length, 64);
-        stored[0] = uint8(length);
-        std::memcpy(stored + 1, key.GetKey(), length);
-        fSlots.push_back(std::move(slot));
+        fBlock.Reserve({count + 1, unitsSize + units, keysSize + 1 + length}, false, kFirstCapacities);
     } catch (const std::bad_alloc&) {
-        fKeys.resize(keysSize);
         return kNotFound;
     }
-    const size_t index = fSlots.size() - 1;
-    if (!fIndex.IsEmpty() && !fIndex.Put(key.GetHashCode(), uint32(index))) _BuildIndex();
-    return index;
+    uint8* stored = fBlock.Keys() + keysSize;
+    stored[0] = uint8(length);
+    if (length > 0) std::memcpy(stored + 1, key.GetKey(), length);
+    Slot& added = _Slots()[count];
+    added = slot;
+    added.fKeyOffset = uint32(keysSize);
+    added.fKeyHash = key.GetHashCode();
+    fBlock.SetSize(Block::eSlots, count + 1);
+    fBlock.SetSize(Block::eUnits, unitsSize + units);
+    fBlock.SetSize(Block::eKeys, keysSize + 1 + length);
+    if (!fIndex.IsEmpty() && !fIndex.Put(key.GetHashCode(), uint32(count))) _BuildIndex();
+    return count;
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_RemoveKeyAndSlot(size_t index) {
-    const uint32 offset = fSlots[index].fKeyOffset;
-    const uint32 length = 1u + fKeys[offset];
-    fKeys.Erase(offset, length);
-    for (size_t i = index + 1; i < fSlots.size(); ++i)
-        fSlots[i].fKeyOffset -= length;
-    fSlots.erase(fSlots.begin() + ptrdiff_t(index));
+    Slot* slots = _Slots();
+    const uint32 offset = slots[index].fKeyOffset;
+    const uint32 length = 1u + _Keys()[offset];
+    fBlock.Erase(Block::eKeys, offset, length, 1);
+    const size_t count = GetCount();
+    for (size_t i = index + 1; i < count; ++i)
+        slots[i].fKeyOffset -= length;
+    fBlock.Erase(Block::eSlots, index, 1, sizeof(Slot));
     fIndex.Clear();
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_ClearKeys() noexcept {
-    fKeys.clear();
-    fSlots.clear();
+    fBlock.Clear();
     fIndex.Clear();
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_Reorder(const std::vector<size_t>& order) {
-    _VPackedArray<uint8> keys;
-    std::vector<Slot> slots;
-    keys.reserve(fKeys.size());
-    slots.reserve(order.size());
-    for (size_t index : order) {
-        Slot& slot = fSlots[index];
-        const uint8* stored = fKeys.data() + slot.fKeyOffset;
-        uint32 offset = uint32(keys.size());
-        std::memcpy(keys.Grow(1 + stored[0], 0), stored, 1 + stored[0]);
-        slots.push_back(std::move(slot));
-        slots.back().fKeyOffset = offset;
+    // The same entries in another order: the parts keep their sizes, so the block stays.
+    const size_t count = GetCount();
+    std::vector<Slot> slots(_Slots(), _Slots() + count);
+    std::vector<uint8> keys(_Keys(), _Keys() + GetKeysSize());
+    Slot* placed = _Slots();
+    uint8* placedKeys = fBlock.Keys();
+    uint32 offset = 0;
+    for (size_t i = 0; i < order.size(); ++i) {
+        placed[i] = slots[order[i]];
+        const uint8* stored = keys.data() + placed[i].fKeyOffset;
+        std::memcpy(placedKeys + offset, stored, 1 + size_t(stored[0]));
+        placed[i].fKeyOffset = offset;
+        offset += 1 + stored[0];
     }
-    fKeys.swap(keys);
-    fSlots.swap(slots);
     fIndex.Clear();
 }
 
 template <class Slot> VError VPackedDictionary_base<Slot>::_WriteKeysToStream(VStream* stream, bool withHash) const {
-    if (withHash && fIndex.IsEmpty() && fSlots.size() >= kIndexThreshold) _BuildIndex();
+    if (withHash && fIndex.IsEmpty() && GetCount() >= kIndexThreshold) _BuildIndex();
     const bool hashed = withHash && !fIndex.IsEmpty();
-    stream->PutLong(int32(fSlots.size()));
-    stream->PutLong(int32(fKeys.size()));
-    if (!fKeys.empty()) stream->PutData(fKeys.data(), fKeys.size());
+    stream->PutLong(int32(GetCount()));
+    stream->PutLong(int32(GetKeysSize()));
+    if (GetKeysSize() > 0) stream->PutData(_Keys(), GetKeysSize());
     stream->PutByte(hashed ? 1 : 0);
     if (hashed) fIndex.WriteToStream(stream);
     return stream->GetLastError();
 }
 
-template <class Slot> VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(VStream* stream) {
+template <class Slot>
+VError VPackedDictionary_base<Slot>::_ReadKeysSection(VStream* stream, _StoredKeys& keys, int32* outUnits) {
     _ClearKeys();
-    int32 count = 0;
-    int32 keysSize = 0;
-    if (stream->GetLong(count) != VE_OK || stream->GetLong(keysSize) != VE_OK) return stream->GetLastError();
+    // Fields that always come together are read together: stream calls cost more than these few bytes.
+    const bool swap = stream->NeedSwap();
+    uint32 counts[2] = {};
+    if (stream->GetData(counts, sizeof(counts)) != VE_OK) return stream->GetLastError();
+    const int32 count = int32(swap ? __builtin_bswap32(counts[0]) : counts[0]);
+    const int32 keysSize = int32(swap ? __builtin_bswap32(counts[1]) : counts[1]);
     // Every entry takes at least its length byte.
     if (count < 0 || keysSize < 0 || count > keysSize) return SetStreamCorrupted(stream);
     if (CheckStoredCount(stream, keysSize, 1) != VE_OK) return stream->GetLastError();
-    fKeys.resize(size_t(keysSize));
-    if (keysSize > 0 && stream->GetData(fKeys.data(), size_t(keysSize)) != VE_OK) return stream->GetLastError();
-    fSlots.resize(size_t(count));
+    // After the keys: the hash flag, then a 32-bit count that is the bucket count with the flag, the units
+    // count of the values section without it.
+    const size_t tail = outUnits != nullptr ? 1 + sizeof(int32) : 1;
+    uint8* bytes = keys.Prepare(size_t(count), size_t(keysSize), tail);
+    if (stream->GetData(bytes, size_t(keysSize) + tail) != VE_OK) return stream->GetLastError();
+    // The walk must end exactly at the end of the block.
     size_t offset = 0;
-    for (Slot& slot : fSlots) {
-        if (offset >= fKeys.size()) return SetStreamCorrupted(stream);
-        const size_t length = fKeys[offset];
-        if (offset + 1 + length > fKeys.size()) return SetStreamCorrupted(stream);
-        slot.fKeyOffset = uint32(offset);
-        slot.fKeyHash = StPackedDictionaryKey::GetHashCode(reinterpret_cast<const char*>(&fKeys[offset + 1]), length);
+    for (int32 i = 0; i < count; ++i) {
+        if (offset >= size_t(keysSize)) return SetStreamCorrupted(stream);
+        offset += 1 + size_t(bytes[offset]);
+    }
+    if (offset != size_t(keysSize)) return SetStreamCorrupted(stream);
+
+    const uint8 hashed = bytes[keysSize];
+    if (hashed > 1) return SetStreamCorrupted(stream);
+    int32 following = 0;
+    if (outUnits != nullptr) {
+        uint32 read;
+        std::memcpy(&read, bytes + keysSize + 1, sizeof(read));
+        following = int32(swap ? __builtin_bswap32(read) : read);
+    }
+    if (hashed == 1) {
+        const VError error = outUnits != nullptr ? fIndex.ReadBucketsFromStream(stream, following, size_t(count))
+                                                 : fIndex.ReadFromStream(stream, size_t(count));
+        if (error != VE_OK) return stream->GetLastError();
+        if (outUnits != nullptr && stream->GetLong(following) != VE_OK) return stream->GetLastError();
+    }
+    if (outUnits != nullptr) *outUnits = following;
+    return VE_OK;
+}
+
+template <class Slot> VError VPackedDictionary_base<Slot>::_ReadKeysFromStream(VStream* stream) {
+    _StoredKeys keys;
+    if (_ReadKeysSection(stream, keys, nullptr) != VE_OK) return stream->GetLastError();
+    return _PlaceKeys(stream, keys, 0);
+}
+
+template <class Slot>
+VError VPackedDictionary_base<Slot>::_PlaceKeys(VStream* stream, const _StoredKeys& keys, size_t units) {
+    fBlock.Clear();
+    fBlock.Reserve({keys.fCount, units, keys.fSize}, true, kFirstCapacities);
+    if (keys.fSize > 0) std::memcpy(fBlock.Keys(), keys.fBytes, keys.fSize);
+    Slot* slots = _Slots();
+    size_t offset = 0;
+    for (size_t i = 0; i < keys.fCount; ++i) {
+        const size_t length = keys.fBytes[offset];
+        slots[i] = Slot();
+        slots[i].fKeyOffset = uint32(offset);
+        slots[i].fKeyHash =
+            StPackedDictionaryKey::GetHashCode(reinterpret_cast<const char*>(keys.fBytes + offset + 1), length);
         offset += 1 + length;
     }
-    if (offset != fKeys.size()) return SetStreamCorrupted(stream);
-
-    uint8 hashed = 0;
-    if (stream->GetByte(hashed) != VE_OK) return stream->GetLastError();
-    if (hashed > 1) return SetStreamCorrupted(stream);
-    if (hashed == 1 && fIndex.ReadFromStream(stream, fSlots.size()) != VE_OK) return stream->GetLastError();
-    // Every name must be found where it is, through the index as stored: this also refuses a name met twice.
-    for (size_t i = 0; i < fSlots.size(); ++i)
-        if (_Find(GetKeyAt(i)) != i) return SetStreamCorrupted(stream);
+    fBlock.SetSize(Block::eSlots, keys.fCount);
+    fBlock.SetSize(Block::eUnits, units);
+    fBlock.SetSize(Block::eKeys, keys.fSize);
+    if (!_EveryNameFoundInPlace()) return SetStreamCorrupted(stream);
     return VE_OK;
+}
+
+template <class Slot> bool VPackedDictionary_base<Slot>::_SameName(size_t a, size_t b) const noexcept {
+    const Slot* slots = _Slots();
+    if (slots[a].fKeyHash != slots[b].fKeyHash) return false;
+    const uint8* keyA = _Keys() + slots[a].fKeyOffset;
+    const uint8* keyB = _Keys() + slots[b].fKeyOffset;
+    return keyA[0] == keyB[0] && std::memcmp(keyA + 1, keyB + 1, keyA[0]) == 0;
+}
+
+template <class Slot> bool VPackedDictionary_base<Slot>::_EveryNameFoundInPlace() const noexcept {
+    // What _Find(name of i) == i for every i means, without looking each name up anew.
+    const size_t count = GetCount();
+    if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
+    if (fIndex.IsEmpty()) {
+        // A scan finds the first entry of a name: no earlier entry may have it.
+        for (size_t i = 1; i < count; ++i)
+            for (size_t j = 0; j < i; ++j)
+                if (_SameName(i, j)) return false;
+        return true;
+    }
+    // Probing from the name's start bucket must reach i before a free bucket or another entry of that name.
+    const Slot* slots = _Slots();
+    const uint32* buckets = fIndex.GetBuckets();
+    const size_t bucketCount = fIndex.GetBucketCount();
+    for (size_t i = 0; i < count; ++i) {
+        size_t bucket = fIndex.GetStartBucket(slots[i].fKeyHash);
+        for (size_t probes = 0;; ++probes) {
+            if (probes == bucketCount) return false;
+            const uint32 slot = buckets[bucket];
+            if (slot == i) break;
+            if (slot == _VHashKeyMap::tag_empty || (slot < count && _SameName(slot, i))) return false;
+            if (++bucket == bucketCount) bucket = 0;
+        }
+    }
+    return true;
 }
 
 template class VPackedDictionary_base<_VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle>>;
@@ -323,7 +406,6 @@ size_t VPackedValue_VValueSingle::GetDataSize(uint16 kind, const void* data) {
 bool VPackedValue_VValueSingle::GetCheckedDataSize(uint16 kind, const void* data, size_t available, bool swapped,
                                                    size_t& outSize) {
     outSize = 0;
-    const VValueInfo* info = VValue::ValueInfoFromValueKind(kind);
     switch (kind) {
     case 1:
     case 2:
@@ -333,7 +415,12 @@ bool VPackedValue_VValueSingle::GetCheckedDataSize(uint16 kind, const void* data
     case 6:
     case 9:
         outSize = GetDataSize(kind, data);
+        return outSize <= available;
+    default:
         break;
+    }
+    const VValueInfo* info = VValue::ValueInfoFromValueKind(kind);
+    switch (kind) {
     case 10:   // strings: a 32-bit length, then that many UTF-16 units
     case 11: { // blobs: a 32-bit length, then that many bytes
         if (info == nullptr) break;
@@ -371,42 +458,63 @@ bool VPackedValue_VValueSingle::SaveValueCheckSpace(const VValueSingle& value, u
 
 using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
 
-AttributeDictionary::~VPackedDictionary_with_backstore() = default;
+AttributeDictionary::~VPackedDictionary_with_backstore() {
+    Clear();
+}
 
 AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& other) {
     if (this == &other) return *this;
     Clear();
     if (!other._PackIfNeeded()) throw std::bad_alloc();
+    const size_t count = other.GetCount();
+    const size_t units = other.GetPackedUnits();
+    const size_t keysSize = other.GetKeysSize();
     try {
-        fKeys = other.fKeys;
-        fPacked = other.fPacked;
+        fBlock.Reserve({count, units, keysSize}, true, kFirstCapacities);
         fIndex = other.fIndex;
-        fSlots.resize(other.fSlots.size());
     } catch (const std::bad_alloc&) {
         Clear();
         throw;
     }
-    for (size_t i = 0; i < fSlots.size(); ++i) {
-        fSlots[i].fKeyOffset = other.fSlots[i].fKeyOffset;
-        fSlots[i].fKeyHash = other.fSlots[i].fKeyHash;
-        fSlots[i].fValueOffset = other.fSlots[i].fValueOffset;
+    // The records carry the values: no back-store value is copied.
+    Slot* slots = _Slots();
+    const Slot* otherSlots = other._Slots();
+    for (size_t i = 0; i < count; ++i) {
+        slots[i] = otherSlots[i];
+        slots[i].fBackStore = nullptr;
     }
+    if (units > 0) std::memcpy(fBlock.Units(), other.fBlock.Units(), units * sizeof(uint16));
+    if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
+    fBlock.SetSize(Block::eSlots, count);
+    fBlock.SetSize(Block::eUnits, units);
+    fBlock.SetSize(Block::eKeys, keysSize);
     return *this;
 }
 
+void AttributeDictionary::_DropBackStore(size_t index) const noexcept {
+    Slot& slot = _Slots()[index];
+    delete slot.fBackStore;
+    slot.fBackStore = nullptr;
+}
+
 void AttributeDictionary::Clear() noexcept {
-    _ClearKeys(); // the slots own the back-store values
-    fPacked.clear();
+    if (fHasBackStores) {
+        for (size_t i = 0, count = GetCount(); i < count; ++i)
+            _DropBackStore(i);
+        fHasBackStores = false;
+    }
+    _ClearKeys();
     fPackNeeded = false;
 }
 
 size_t AttributeDictionary::_RecordUnits(size_t index) const noexcept {
-    size_t end = index + 1 < fSlots.size() ? fSlots[index + 1].fValueOffset : fPacked.size();
-    return end - fSlots[index].fValueOffset;
+    const Slot* slots = _Slots();
+    size_t end = index + 1 < GetCount() ? slots[index + 1].fValueOffset : GetPackedUnits();
+    return end - slots[index].fValueOffset;
 }
 
 uint16 AttributeDictionary::GetNthKind(size_t index) const noexcept {
-    const Slot& slot = fSlots[index];
+    const Slot& slot = _Slots()[index];
     return slot.fBackStore != nullptr ? slot.fBackStore->GetTrueValueKind() : *_Record(index);
 }
 
@@ -418,7 +526,7 @@ bool AttributeDictionary::GetValue(const StPackedDictionaryKey& key, VValueSingl
 }
 
 void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
-    Slot& slot = fSlots[index];
+    const Slot& slot = _Slots()[index];
     if (slot.fBackStore != nullptr) {
         slot.fBackStore->GetValue(out);
         return;
@@ -433,22 +541,23 @@ void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
 }
 
 const void* AttributeDictionary::GetRecordDataAt(size_t index, uint16 kind) const noexcept {
-    if (fSlots[index].fBackStore != nullptr) return nullptr;
+    if (_Slots()[index].fBackStore != nullptr) return nullptr;
     const uint16* record = _Record(index);
     return *record == kind ? record + 1 : nullptr;
 }
 
 const VValueSingle* AttributeDictionary::GetNthValue(size_t index) const {
-    Slot& slot = fSlots[index];
-    if (slot.fBackStore != nullptr) return slot.fBackStore.get();
+    Slot& slot = _Slots()[index];
+    if (slot.fBackStore != nullptr) return slot.fBackStore;
     const uint16* record = _Record(index);
     const VValueInfo* info = VValue::ValueInfoFromValueKind(*record);
     if (info == nullptr) return nullptr;
     std::unique_ptr<VValue> decoded(info->LoadFromPtr(record + 1, false));
     if (decoded == nullptr || decoded->IsVValueSingle() == nullptr) return nullptr;
     // Kept beside the record, which stays current: the conversion is decoded once.
-    slot.fBackStore.reset(decoded.release()->IsVValueSingle());
-    return slot.fBackStore.get();
+    slot.fBackStore = decoded.release()->IsVValueSingle();
+    fHasBackStores = true;
+    return slot.fBackStore;
 }
 
 VValueSingle* AttributeDictionary::GetNthValueForChange(size_t index) {
@@ -476,11 +585,11 @@ bool AttributeDictionary::SetExistingValue(const StPackedDictionaryKey& key, con
 }
 
 void AttributeDictionary::_SetValueAt(size_t index, const VValueSingle& value) {
-    Slot& slot = fSlots[index];
+    Slot& slot = _Slots()[index];
     try {
         if (slot.fBackStore == nullptr) {
             if (VPackedValue_VValueSingle::SaveValueCheckSpace(value, _Record(index))) return;
-        } else if (slot.fBackStore.get() == &value) {
+        } else if (slot.fBackStore == &value) {
             fPackNeeded = true;
             return;
         } else if (slot.fBackStore->GetTrueValueKind() == value.GetTrueValueKind() &&
@@ -490,7 +599,9 @@ void AttributeDictionary::_SetValueAt(size_t index, const VValueSingle& value) {
         }
         std::unique_ptr<VValue> copy(value.Clone());
         if (copy == nullptr || copy->IsVValueSingle() == nullptr) return;
-        slot.fBackStore.reset(copy.release()->IsVValueSingle());
+        _DropBackStore(index);
+        slot.fBackStore = copy.release()->IsVValueSingle();
+        fHasBackStores = true;
         fPackNeeded = true;
     } catch (const std::bad_alloc&) {
         // The old value stays: exhaustion is absorbed.
@@ -504,51 +615,48 @@ void AttributeDictionary::Append(const StPackedDictionaryKey& key, const VValueS
 
 uint16* AttributeDictionary::_AppendRecord(const StPackedDictionaryKey& key, size_t dataSize) {
     const size_t units = VPackedValue_VValueSingle::GetRecordUnits(dataSize);
-    const size_t offset = fPacked.size();
+    const size_t offset = GetPackedUnits();
     if (units > size_t(UINT32_MAX) - offset) return nullptr;
-    try {
-        uint16* record = fPacked.Grow(units, 32);
-        record[units - 1] = 0; // the padding byte, when there is one
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
     Slot slot;
     slot.fValueOffset = uint32(offset);
-    if (_AppendKeyAndSlot(key, std::move(slot)) == kNotFound) {
-        // No record may be left without its entry: readers walk the records contiguously.
-        fPacked.resize(offset);
-        return nullptr;
-    }
-    return fPacked.data() + offset;
+    // The record comes with its entry or not at all: readers walk the records contiguously.
+    if (_AppendKeyAndSlot(key, slot, units) == kNotFound) return nullptr;
+    uint16* record = fBlock.Units() + offset;
+    record[units - 1] = 0; // the padding byte, when there is one
+    return record;
 }
 
 void AttributeDictionary::Clear(const StPackedDictionaryKey& key) {
     size_t index = _Find(key);
     if (index == kNotFound) return;
-    fSlots[index].fBackStore.reset();
-    const uint32 offset = fSlots[index].fValueOffset;
+    _DropBackStore(index);
+    Slot* slots = _Slots();
+    const uint32 offset = slots[index].fValueOffset;
     const uint32 units = uint32(_RecordUnits(index));
-    fPacked.Erase(offset, units);
-    for (size_t i = index + 1; i < fSlots.size(); ++i)
-        fSlots[i].fValueOffset -= units;
+    fBlock.Erase(Block::eUnits, offset, units, sizeof(uint16));
+    for (size_t i = index + 1, count = GetCount(); i < count; ++i)
+        slots[i].fValueOffset -= units;
     _RemoveKeyAndSlot(index);
 }
 
 bool AttributeDictionary::_Pack() const {
+    const size_t count = GetCount();
+    Slot* slots = _Slots();
     size_t first = 0;
-    for (; first < fSlots.size(); ++first) {
-        const Slot& slot = fSlots[first];
+    for (; first < count; ++first) {
+        const Slot& slot = slots[first];
         if (slot.fBackStore != nullptr &&
             !VPackedValue_VValueSingle::SaveValueCheckSpace(*slot.fBackStore, _Record(first)))
             break;
     }
-    if (first == fSlots.size()) return true;
+    if (first == count) return true;
     try {
+        // The records are rebuilt aside, then copied back once the block has room for them.
         _VPackedArray<uint16> packed;
-        std::vector<uint32> offsets(fSlots.size());
-        packed.reserve(fPacked.size());
-        for (size_t i = 0; i < fSlots.size(); ++i) {
-            const Slot& slot = fSlots[i];
+        std::vector<uint32> offsets(count);
+        packed.reserve(GetPackedUnits());
+        for (size_t i = 0; i < count; ++i) {
+            const Slot& slot = slots[i];
             offsets[i] = uint32(packed.size());
             if (slot.fBackStore != nullptr) {
                 size_t units = VPackedValue_VValueSingle::GetRecordUnits(slot.fBackStore->GetSpace(0));
@@ -561,9 +669,12 @@ bool AttributeDictionary::_Pack() const {
                 std::memcpy(packed.Grow(units, 0), _Record(i), units * sizeof(uint16));
             }
         }
-        fPacked.swap(packed);
-        for (size_t i = 0; i < fSlots.size(); ++i)
-            fSlots[i].fValueOffset = offsets[i];
+        fBlock.Reserve({count, packed.size(), GetKeysSize()}, false, kFirstCapacities);
+        slots = _Slots(); // the block may have moved
+        if (!packed.empty()) std::memcpy(fBlock.Units(), packed.data(), packed.size() * sizeof(uint16));
+        fBlock.SetSize(Block::eUnits, packed.size());
+        for (size_t i = 0; i < count; ++i)
+            slots[i].fValueOffset = offsets[i];
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -581,18 +692,21 @@ VError AttributeDictionary::WriteToStream(VStream* stream, bool withHash) const 
     if (stream->GetLastError() != VE_OK) return stream->GetLastError();
     if (!_PackIfNeeded()) return VE_MEMORY_FULL;
     if (_WriteKeysToStream(stream, withHash) != VE_OK) return stream->GetLastError();
-    if (stream->PutLong(int32(fPacked.size())) != VE_OK || fPacked.empty()) return stream->GetLastError();
-    if (!stream->NeedSwap()) return stream->PutData(fPacked.data(), fPacked.size() * sizeof(uint16));
+    const size_t units = GetPackedUnits();
+    if (stream->PutLong(int32(units)) != VE_OK || units == 0) return stream->GetLastError();
+    if (!stream->NeedSwap()) return stream->PutData(fBlock.Units(), units * sizeof(uint16));
 
     // The records turn to the stream's order in a copy: the dictionary itself is not touched.
     _VPackedArray<uint16> swapped;
     try {
-        swapped = fPacked;
+        swapped.resize(units);
     } catch (const std::bad_alloc&) {
         return VE_MEMORY_FULL;
     }
-    for (size_t i = 0; i < fSlots.size(); ++i) {
-        uint16* record = swapped.data() + fSlots[i].fValueOffset;
+    std::memcpy(swapped.data(), fBlock.Units(), units * sizeof(uint16));
+    const Slot* slots = _Slots();
+    for (size_t i = 0, count = GetCount(); i < count; ++i) {
+        uint16* record = swapped.data() + slots[i].fValueOffset;
         const VValueInfo* info = VValue::ValueInfoFromValueKind(*record);
         if (info != nullptr) info->ByteSwapPtr(RecordData(record), true);
         *record = __builtin_bswap16(*record);
@@ -605,8 +719,10 @@ VError AttributeDictionary::ReadFromStream(VStream* stream) {
     if (stream->GetLastError() != VE_OK) return stream->GetLastError();
     VError error = VE_OK;
     try {
-        error = _ReadKeysFromStream(stream);
-        if (error == VE_OK) error = _ReadRecords(stream);
+        _StoredKeys keys;
+        int32 units = 0;
+        error = _ReadKeysSection(stream, keys, &units);
+        if (error == VE_OK) error = _ReadRecords(stream, keys, units);
     } catch (const std::bad_alloc&) {
         error = SetStreamMemoryFull(stream);
     }
@@ -614,22 +730,23 @@ VError AttributeDictionary::ReadFromStream(VStream* stream) {
     return error;
 }
 
-VError AttributeDictionary::_ReadRecords(VStream* stream) {
-    int32 units = 0;
-    if (stream->GetLong(units) != VE_OK) return stream->GetLastError();
+VError AttributeDictionary::_ReadRecords(VStream* stream, const _StoredKeys& keys, int32 units) {
     if (CheckStoredCount(stream, units, sizeof(uint16)) != VE_OK) return stream->GetLastError();
-    fPacked.resize(size_t(units));
-    if (units > 0 && stream->GetData(fPacked.data(), size_t(units) * sizeof(uint16)) != VE_OK)
-        return stream->GetLastError();
+    // Keys, slots and records in one block, sized once.
+    if (_PlaceKeys(stream, keys, size_t(units)) != VE_OK) return stream->GetLastError();
+    uint16* packed = fBlock.Units();
+    const size_t packedUnits = size_t(units);
+    if (units > 0 && stream->GetData(packed, packedUnits * sizeof(uint16)) != VE_OK) return stream->GetLastError();
 
     const bool swapped = stream->NeedSwap();
     size_t offset = 0;
-    for (Slot& slot : fSlots) {
-        if (offset >= fPacked.size()) return SetStreamCorrupted(stream);
-        slot.fValueOffset = uint32(offset);
-        uint16* record = fPacked.data() + offset;
+    Slot* slots = _Slots();
+    for (size_t i = 0, count = GetCount(); i < count; ++i) {
+        if (offset >= packedUnits) return SetStreamCorrupted(stream);
+        slots[i].fValueOffset = uint32(offset);
+        uint16* record = packed + offset;
         if (swapped) *record = __builtin_bswap16(*record);
-        size_t available = (fPacked.size() - offset) * sizeof(uint16) - sizeof(uint16);
+        size_t available = (packedUnits - offset) * sizeof(uint16) - sizeof(uint16);
         size_t size = 0;
         if (!VPackedValue_VValueSingle::GetCheckedDataSize(*record, RecordData(record), available, swapped, size))
             return SetStreamCorrupted(stream);
@@ -640,7 +757,7 @@ VError AttributeDictionary::_ReadRecords(VStream* stream) {
         offset += VPackedValue_VValueSingle::GetRecordUnits(size);
     }
     // Records must tile the values exactly: units left behind the last one would shift later appends.
-    if (offset != fPacked.size()) return SetStreamCorrupted(stream);
+    if (offset != packedUnits) return SetStreamCorrupted(stream);
     return VE_OK;
 }
 
@@ -649,16 +766,21 @@ VError AttributeDictionary::_ReadRecords(VStream* stream) {
 using ElementDictionary = VPackedDictionary<VPackedValue_VBagArray>;
 
 ElementDictionary::VPackedDictionary(const VPackedDictionary& other) : VPackedDictionary_base() {
+    const size_t count = other.GetCount();
+    const size_t keysSize = other.GetKeysSize();
+    fBlock.Reserve({count, 0, keysSize}, true, kFirstCapacities);
+    if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
+    fBlock.SetSize(Block::eKeys, keysSize);
+    Slot* slots = _Slots();
+    const Slot* sources = other._Slots();
+    for (size_t i = 0; i < count; ++i) {
+        slots[i] = sources[i];
+        slots[i].fValue = nullptr; // until copied: Clear releases only the copies made
+    }
+    fBlock.SetSize(Block::eSlots, count);
     try {
-        fKeys = other.fKeys;
-        fSlots.reserve(other.fSlots.size());
-        for (const Slot& source : other.fSlots) {
-            Slot slot;
-            slot.fKeyOffset = source.fKeyOffset;
-            slot.fKeyHash = source.fKeyHash;
-            if (source.fValue != nullptr) slot.fValue = new VBagArray(*source.fValue);
-            fSlots.push_back(slot); // reserved: cannot throw
-        }
+        for (size_t i = 0; i < count; ++i)
+            if (sources[i].fValue != nullptr) slots[i].fValue = new VBagArray(*sources[i].fValue);
     } catch (const std::bad_alloc&) {
         Clear(); // the destructor does not run for a constructor that throws
         throw;
@@ -670,18 +792,19 @@ ElementDictionary::~VPackedDictionary() {
 }
 
 void ElementDictionary::Clear() noexcept {
-    for (Slot& slot : fSlots)
-        ReleaseRefCountable(&slot.fValue);
+    Slot* slots = _Slots();
+    for (size_t i = 0, count = GetCount(); i < count; ++i)
+        ReleaseRefCountable(&slots[i].fValue);
     _ClearKeys();
 }
 
 VBagArray* ElementDictionary::GetValue(const StPackedDictionaryKey& key) const {
     size_t index = _Find(key);
-    return index != kNotFound ? fSlots[index].fValue : nullptr;
+    return index != kNotFound ? _Slots()[index].fValue : nullptr;
 }
 
 void ElementDictionary::SetNthValue(size_t index, VBagArray* array) {
-    Slot& slot = fSlots[index];
+    Slot& slot = _Slots()[index];
     if (slot.fValue == array) return;
     RetainRefCountable(array);
     ReleaseRefCountable(&slot.fValue);
@@ -700,13 +823,15 @@ void ElementDictionary::SetValue(const StPackedDictionaryKey& key, VBagArray* ar
 void ElementDictionary::Remove(const StPackedDictionaryKey& key) {
     size_t index = _Find(key);
     if (index == kNotFound) return;
-    ReleaseRefCountable(&fSlots[index].fValue);
+    ReleaseRefCountable(&_Slots()[index].fValue);
     _RemoveKeyAndSlot(index);
 }
 
 VError ElementDictionary::WriteToStream(VStream* stream, bool withHash) const {
     if (_WriteKeysToStream(stream, withHash) != VE_OK) return stream->GetLastError();
-    for (const Slot& slot : fSlots) {
+    const Slot* slots = _Slots();
+    for (size_t i = 0, count = GetCount(); i < count; ++i) {
+        const Slot& slot = slots[i];
         VError error = slot.fValue != nullptr ? slot.fValue->WriteToStreamMinimal(stream) : stream->PutLong(0);
         if (error != VE_OK) return error;
     }
@@ -719,9 +844,10 @@ VError ElementDictionary::ReadFromStream(VStream* stream) {
     VError error = VE_OK;
     try {
         error = _ReadKeysFromStream(stream);
-        for (size_t i = 0; error == VE_OK && i < fSlots.size(); ++i) {
-            fSlots[i].fValue = new VBagArray;
-            error = fSlots[i].fValue->ReadFromStreamMinimal(stream);
+        for (size_t i = 0, count = GetCount(); error == VE_OK && i < count; ++i) {
+            VBagArray*& array = _Slots()[i].fValue;
+            array = new VBagArray;
+            error = array->ReadFromStreamMinimal(stream);
         }
     } catch (const std::bad_alloc&) {
         error = SetStreamMemoryFull(stream);

@@ -4,8 +4,10 @@
 #include "core/VObject.h"
 #include "values/StPackedDictionaryKey.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -95,6 +97,89 @@ private:
     size_t fCapacity = 0;
 };
 
+// The storage of a packed dictionary in one heap block: the slots, then the packed values (16-bit units), then
+// the keys bytes, each part with its own size and capacity, so that a dictionary costs one allocation. Growing a
+// part moves the whole block (slots are plain data). Growth throws std::bad_alloc and leaves the block as it was.
+template <class Slot> class _VPackedBlock {
+    static_assert(std::is_trivially_copyable_v<Slot>, "slots move with the block");
+    static_assert(sizeof(Slot) % alignof(Slot) == 0 && sizeof(Slot) % alignof(uint16) == 0, "parts stay aligned");
+
+public:
+    // The parts of a block.
+    enum EPart { eSlots, eUnits, eKeys, ePartCount };
+
+    _VPackedBlock() noexcept = default;
+    _VPackedBlock(const _VPackedBlock&) = delete;
+    _VPackedBlock& operator=(const _VPackedBlock&) = delete;
+    ~_VPackedBlock() { std::free(fBlock); }
+
+    Slot* Slots() const noexcept { return reinterpret_cast<Slot*>(fBlock); }
+    uint16* Units() const noexcept { return reinterpret_cast<uint16*>(fBlock + _Offset(eUnits)); }
+    uint8* Keys() const noexcept { return fBlock + _Offset(eKeys); }
+    size_t GetSize(EPart part) const noexcept { return fSize[part]; }
+    size_t GetCapacity(EPart part) const noexcept { return fCapacity[part]; }
+
+    // Room for the given sizes of the three parts. A part that lacks room gets exactly its size (exact), or
+    // grows as appends want it: first (per part) for a new part, then four times larger while small, then
+    // doubling.
+    void Reserve(const size_t (&sizes)[ePartCount], bool exact, const size_t (&first)[ePartCount]) {
+        size_t capacity[ePartCount];
+        bool grow = false;
+        for (int part = 0; part < ePartCount; ++part) {
+            capacity[part] = fCapacity[part];
+            if (sizes[part] <= capacity[part]) continue;
+            grow = true;
+            size_t grown = sizes[part];
+            if (!exact)
+                grown = std::max(grown, capacity[part] == 0
+                                            ? first[part]
+                                            : (capacity[part] < 64 ? capacity[part] * 4 : capacity[part] * 2));
+            capacity[part] = grown;
+        }
+        if (grow) _Move(capacity);
+    }
+    // Sets the size of part (within its capacity); elements added are not initialised.
+    void SetSize(EPart part, size_t size) noexcept { fSize[part] = size; }
+    // Removes n elements of part from pos (elements of size bytes).
+    void Erase(EPart part, size_t pos, size_t n, size_t size) noexcept {
+        uint8* data = fBlock + _Offset(part);
+        std::memmove(data + pos * size, data + (pos + n) * size, (fSize[part] - pos - n) * size);
+        fSize[part] -= n;
+    }
+    // Empties every part; the block stays for reuse.
+    void Clear() noexcept { fSize[eSlots] = fSize[eUnits] = fSize[eKeys] = 0; }
+
+private:
+    static constexpr size_t kElementSize[ePartCount] = {sizeof(Slot), sizeof(uint16), 1};
+
+    size_t _Offset(EPart part) const noexcept {
+        size_t offset = 0;
+        for (int before = 0; before < part; ++before)
+            offset += fCapacity[before] * kElementSize[before];
+        return offset;
+    }
+    void _Move(const size_t (&capacity)[ePartCount]) {
+        size_t bytes = 0;
+        for (int part = 0; part < ePartCount; ++part)
+            bytes += capacity[part] * kElementSize[part]; // offsets are 32-bit: these products fit in 64 bits
+        uint8* block = static_cast<uint8*>(std::malloc(bytes));
+        if (block == nullptr) throw std::bad_alloc();
+        size_t to = 0;
+        for (int part = 0; part < ePartCount; ++part) {
+            const size_t used = fSize[part] * kElementSize[part];
+            if (used > 0) std::memcpy(block + to, fBlock + _Offset(EPart(part)), used);
+            to += capacity[part] * kElementSize[part];
+        }
+        std::free(fBlock);
+        fBlock = block;
+        std::copy(std::begin(capacity), std::end(capacity), fCapacity);
+    }
+
+    uint8* fBlock = nullptr;
+    size_t fSize[ePartCount] = {};
+    size_t fCapacity[ePartCount] = {};
+};
+
 // The hash index of a packed dictionary: one slot index (or tag_empty) per bucket, filled by linear probing
 // from hash modulo the bucket count. No buckets means no index.
 class _VHashKeyMap {
@@ -135,6 +220,8 @@ public:
     // below 1 and a bucket that is neither tag_empty nor below entryCount, and answers the stream's error.
     VError WriteToStream(VStream* stream) const;
     VError ReadFromStream(VStream* stream, size_t entryCount);
+    // The same when the bucket count was already read.
+    VError ReadBucketsFromStream(VStream* stream, int32 count, size_t entryCount);
 
 private:
     void _SetModMultiplier() noexcept { fModMultiplier = ~uint64(0) / uint64(fBuckets.size()) + 1; }
@@ -147,13 +234,14 @@ private:
 };
 
 // Entries of a packed dictionary of scalar values: the value is a record in the packed values; a back-store
-// value (owned) replaces it while a replacement of another size waits for the next pack, or caches a decoded
-// conversion.
+// value replaces it while a replacement of another size waits for the next pack, or caches a decoded
+// conversion. Plain data, so that slots move with their block: the dictionary owns and deletes the back-store
+// values.
 template <class PackedValue> struct _VPackedDictionary_with_backstore_slot {
     uint32 fKeyOffset = 0;
     uint32 fKeyHash = 0;     // of the key, so that probes compare bytes only for likely matches
     uint32 fValueOffset = 0; // in 16-bit units
-    std::unique_ptr<typename PackedValue::value_type> fBackStore;
+    typename PackedValue::value_type* fBackStore = nullptr;
 };
 
 // Entries of a packed dictionary of counted objects: the dictionary holds one reference on each (may be null).
@@ -200,8 +288,8 @@ public:
     VPackedDictionary_base(const VPackedDictionary_base&) = delete;
     VPackedDictionary_base& operator=(const VPackedDictionary_base&) = delete;
 
-    size_t GetCount() const noexcept { return fSlots.size(); }
-    bool IsEmpty() const noexcept { return fSlots.empty(); }
+    size_t GetCount() const noexcept { return fBlock.GetSize(Block::eSlots); }
+    bool IsEmpty() const noexcept { return GetCount() == 0; }
     // The 0-based position of key, or kNotFound. Builds the hash index when it is missing and due.
     size_t _Find(const StPackedDictionaryKey& key) const;
     // The name of the entry at index (0-based), borrowing the keys block until the dictionary changes.
@@ -211,17 +299,23 @@ public:
 
     // For tests and diagnostics: the bucket count of the hash index (0: none) and the keys block size.
     size_t GetBucketCount() const noexcept { return fIndex.GetBucketCount(); }
-    size_t GetKeysSize() const noexcept { return fKeys.size(); }
+    size_t GetKeysSize() const noexcept { return fBlock.GetSize(Block::eKeys); }
 
 protected:
+    using Block = _VPackedBlock<Slot>;
+
     ~VPackedDictionary_base() override = default;
 
-    // Appends the key and slot (its key offset is set here); answers the new position, or kNotFound when the
+    Slot* _Slots() const noexcept { return fBlock.Slots(); }
+    const uint8* _Keys() const noexcept { return fBlock.Keys(); }
+
+    // Appends the key and slot (its key offset and hash are set here) with room for units more packed values
+    // (added, not initialised), all in one growth of the block; answers the new position, or kNotFound when the
     // key is over 255 bytes or memory runs out (nothing is added then).
-    size_t _AppendKeyAndSlot(const StPackedDictionaryKey& key, Slot&& slot);
+    size_t _AppendKeyAndSlot(const StPackedDictionaryKey& key, const Slot& slot, size_t units = 0);
     // Removes the key and slot at index and drops the hash index.
     void _RemoveKeyAndSlot(size_t index);
-    // Empties keys, slots and index.
+    // Empties keys, slots, packed values and index (the block stays for reuse).
     void _ClearKeys() noexcept;
     // Replaces the keys block and slots by the entries in order (positions in the current dictionary);
     // drops the index.
@@ -231,23 +325,59 @@ protected:
     bool _KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept;
 
     // Keys section: entry count, keys size, keys block, hash flag, then the index when the flag is 1 (with
-    // withHash, built first when due). Reading resizes the slots to the entry count and sets their key
-    // offsets; a keys block whose walk does not end exactly at its end, an entry count that the block
-    // cannot hold, a bad index or a name met twice is refused (VE_STREAM_CORRUPTED).
+    // withHash, built first when due). Reading goes in two steps, so that the block can be sized once with the
+    // packed values that follow: _ReadKeysSection reads the section (the keys into keys, the index into place)
+    // and _PlaceKeys makes the slots. A keys block whose walk does not end exactly at its end, an entry count
+    // that the block cannot hold, a bad index or a name met twice is refused (VE_STREAM_CORRUPTED).
     VError _WriteKeysToStream(VStream* stream, bool withHash) const;
+    class _StoredKeys;
+    // With outUnits, also reads the 32-bit units count of the values section that follows the keys section.
+    VError _ReadKeysSection(VStream* stream, _StoredKeys& keys, int32* outUnits);
+    // Makes the block hold the keys read and their slots (zeroed but for the key offsets and hashes), with
+    // exactly units packed values (not initialised).
+    VError _PlaceKeys(VStream* stream, const _StoredKeys& keys, size_t units);
+    // Both steps, without packed values.
     VError _ReadKeysFromStream(VStream* stream);
+    // Whether the entries at a and b have the same name.
+    bool _SameName(size_t a, size_t b) const noexcept;
+    // Whether a lookup of every name finds its own entry (builds the index when due): no name is met twice and
+    // a stored index leads to every entry.
+    bool _EveryNameFoundInPlace() const noexcept;
 
-    _VPackedArray<uint8> fKeys;
-    mutable std::vector<Slot> fSlots;
+    mutable Block fBlock;
     mutable _VHashKeyMap fIndex;
+};
+
+// The keys section as read from a stream, before the block is made: most names fit in a local buffer.
+template <class Slot> class VPackedDictionary_base<Slot>::_StoredKeys {
+public:
+    // Room for size bytes of keys and tail bytes after them (heap beyond the local buffer; throws std::bad_alloc).
+    uint8* Prepare(size_t count, size_t size, size_t tail) {
+        fCount = count;
+        fSize = size;
+        uint8* bytes = fLocal;
+        if (size + tail > sizeof(fLocal)) {
+            fHeap = std::make_unique_for_overwrite<uint8[]>(size + tail);
+            bytes = fHeap.get();
+        }
+        fBytes = bytes;
+        return bytes;
+    }
+    size_t fCount = 0;
+    size_t fSize = 0;
+    const uint8* fBytes = nullptr;
+
+private:
+    uint8 fLocal[256];
+    std::unique_ptr<uint8[]> fHeap;
 };
 
 // Lookups run for every attribute access: they live here to be inlined.
 template <class Slot>
 inline bool VPackedDictionary_base<Slot>::_KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept {
-    const Slot& slot = fSlots[index];
+    const Slot& slot = _Slots()[index];
     if (slot.fKeyHash != key.GetHashCode()) return false;
-    const uint8* stored = fKeys.data() + slot.fKeyOffset;
+    const uint8* stored = _Keys() + slot.fKeyOffset;
     const size_t length = key.GetKeyLength();
     if (stored[0] != length) return false;
     const char* bytes = key.GetKey();
@@ -257,7 +387,7 @@ inline bool VPackedDictionary_base<Slot>::_KeyEquals(size_t index, const StPacke
 }
 
 template <class Slot> inline size_t VPackedDictionary_base<Slot>::_Find(const StPackedDictionaryKey& key) const {
-    const size_t count = fSlots.size();
+    const size_t count = GetCount();
     if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
     if (fIndex.IsEmpty()) {
         for (size_t i = 0; i < count; ++i)
@@ -315,7 +445,7 @@ public:
         if (index == kNotFound) {
             record = _AppendRecord(key, sizeof(Datum));
             if (record == nullptr) return;
-        } else if (fSlots[index].fBackStore == nullptr &&
+        } else if (_Slots()[index].fBackStore == nullptr &&
                    VPackedValue_VValueSingle::GetDataSize(*_Record(index), _Record(index) + 1) == sizeof(Datum)) {
             record = _Record(index);
         } else {
@@ -348,9 +478,9 @@ public:
     bool _Pack() const;
     bool IsPackNeeded() const noexcept { return fPackNeeded; }
     // The packed values, for tests: their count in units.
-    size_t GetPackedUnits() const noexcept { return fPacked.size(); }
-    uint32 GetValueOffsetAt(size_t index) const noexcept { return fSlots[index].fValueOffset; }
-    bool HasBackStoreAt(size_t index) const noexcept { return fSlots[index].fBackStore != nullptr; }
+    size_t GetPackedUnits() const noexcept { return fBlock.GetSize(Block::eUnits); }
+    uint32 GetValueOffsetAt(size_t index) const noexcept { return _Slots()[index].fValueOffset; }
+    bool HasBackStoreAt(size_t index) const noexcept { return _Slots()[index].fBackStore != nullptr; }
 
     // Stream form: the keys section, a 32-bit count of units, then the records (in the stream's byte order).
     // Reading empties the dictionary first and leaves it empty on any error, which it answers; records that
@@ -359,16 +489,18 @@ public:
     VError ReadFromStream(VStream* stream);
 
 private:
-    uint16* _Record(size_t index) const noexcept { return fPacked.data() + fSlots[index].fValueOffset; }
+    uint16* _Record(size_t index) const noexcept { return fBlock.Units() + _Slots()[index].fValueOffset; }
+    // Deletes the back-store value of the slot at index.
+    void _DropBackStore(size_t index) const noexcept;
     // Adds key with a zeroed record for dataSize bytes; null (nothing added) when it cannot be.
     uint16* _AppendRecord(const StPackedDictionaryKey& key, size_t dataSize);
     void _SetValueAt(size_t index, const VValueSingle& value);
     size_t _RecordUnits(size_t index) const noexcept;
     bool _PackIfNeeded() const;
-    VError _ReadRecords(VStream* stream);
+    VError _ReadRecords(VStream* stream, const _StoredKeys& keys, int32 units);
 
-    mutable _VPackedArray<uint16> fPacked;
     mutable bool fPackNeeded = false;
+    mutable bool fHasBackStores = false; // some slot may hold one: emptying looks for them only then
 };
 
 // The elements of a bag: names to lists of bags, each list counted once by the dictionary.
@@ -386,7 +518,7 @@ public:
 
     // The list of key, borrowed; null when absent or stored as null.
     VBagArray* GetValue(const StPackedDictionaryKey& key) const;
-    VBagArray* GetNthValue(size_t index) const noexcept { return fSlots[index].fValue; }
+    VBagArray* GetNthValue(size_t index) const noexcept { return _Slots()[index].fValue; }
     // Finds or appends key, then stores array (retained) in place of the old one (released). The same array
     // changes nothing; nothing happens when the entry cannot be added.
     void SetValue(const StPackedDictionaryKey& key, VBagArray* array);

@@ -350,6 +350,77 @@ TEST(VPackedDictionary, EveryCutOfAStreamIsRefused) {
     }
 }
 
+// Dictionaries read from streams are sized exactly: later changes must grow them as they grow built ones.
+TEST(VPackedDictionary, ReadDictionariesChangeLikeBuiltOnes) {
+    struct Case {
+        int entries;
+        size_t nameLength; // 40 × 12 entries: keys beyond what a reader keeps aside on its stack
+        bool withHash;
+        bool bigEndian;
+    } cases[] = {{0, 2, true, false}, {3, 2, true, false},   {7, 2, true, false},
+                 {7, 2, false, true}, {12, 40, true, false}, {12, 40, true, true}};
+    for (const Case& c : cases) {
+        auto name = [&](int i) {
+            std::string n = Name(i);
+            return std::string(c.nameLength > n.size() ? c.nameLength - n.size() : 0, 'n') + n;
+        };
+        auto change = [&](Attributes& attributes) {
+            for (int i = c.entries; i < c.entries + 10; ++i)
+                attributes.Append(StPackedDictionaryKey(name(i).c_str()), VString(name(i).c_str()));
+            attributes.SetExistingValue(StPackedDictionaryKey(name(1).c_str()), VString("a longer text"));
+            attributes.Clear(StPackedDictionaryKey(name(0).c_str()));
+        };
+        Attributes built;
+        for (int i = 0; i < c.entries; ++i) {
+            if (i % 2 == 0)
+                built.Append(StPackedDictionaryKey(name(i).c_str()), VLong(i));
+            else
+                built.Append(StPackedDictionaryKey(name(i).c_str()), VString(name(i).c_str()));
+        }
+        const std::string bytes = WrittenBytes([&](VStream* s) { built.WriteToStream(s, c.withHash); }, c.bigEndian);
+
+        Attributes read;
+        ASSERT_EQ(ReadBytes(
+                      bytes, [&](VStream* s) { return read.ReadFromStream(s); }, c.bigEndian),
+                  VE_OK)
+            << c.entries;
+        ASSERT_EQ(read.GetCount(), size_t(c.entries));
+        EXPECT_EQ(read.GetKeysSize(), built.GetKeysSize());
+        EXPECT_EQ(read.GetPackedUnits(), built.GetPackedUnits());
+        for (int i = 0; i < c.entries; ++i) {
+            if (i % 2 == 0)
+                EXPECT_EQ(LongAt(read, name(i).c_str()), i);
+            else
+                EXPECT_EQ(StringAt(read, name(i).c_str()), VString(name(i).c_str()).GetCPointer());
+        }
+
+        change(built);
+        change(read);
+        EXPECT_EQ(StringAt(read, name(c.entries + 9).c_str()), VString(name(c.entries + 9).c_str()).GetCPointer());
+        EXPECT_EQ(WrittenBytes([&](VStream* s) { read.WriteToStream(s, true); }),
+                  WrittenBytes([&](VStream* s) { built.WriteToStream(s, true); }))
+            << c.entries << " " << c.nameLength;
+    }
+}
+
+// A name met twice is refused whether the stream carries the index or the reader builds it.
+TEST(VPackedDictionary, NamesMetTwiceAreRefusedThroughTheIndex) {
+    Attributes attributes;
+    AppendLongs(attributes, 7);
+    for (bool withHash : {true, false}) {
+        std::string bytes = WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, withHash); });
+        const size_t last = bytes.find("k6");
+        ASSERT_NE(last, std::string::npos);
+        bytes[last + 1] = '0'; // "k6" becomes a second "k0"
+        test::RecordingRaiser raised;
+        Attributes read;
+        EXPECT_EQ(ReadBytes(bytes, [&](VStream* s) { return read.ReadFromStream(s); }), VE_STREAM_CORRUPTED)
+            << withHash;
+        EXPECT_EQ(read.GetCount(), 0u);
+        EXPECT_EQ(read.GetBucketCount(), 0u);
+    }
+}
+
 TEST(VPackedDictionary, StoredKindsWithoutDescriptorTakeNoDataAndReadAsNothing) {
     // Kind 7 has no descriptor: its record is the kind alone.
     std::string bytes = StoredBytes().Long(1).Long(2).Byte(1).Text("z").Byte(0).Long(1).Word(7).Get();
