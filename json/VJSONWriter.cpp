@@ -17,6 +17,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vela {
 
 namespace {
@@ -55,6 +59,21 @@ constexpr bool NeedsEscape(uint64 four, bool more) noexcept {
                  HasZeroLane(four ^ (u'\\' * kLanes)) || HasZeroLane(four ^ (0x7F * kLanes));
     return found || (more && (HasZeroLane(four ^ (u'&' * kLanes)) || HasZeroLane(four ^ (u'\'' * kLanes))));
 }
+
+#if defined(__SSE2__)
+// The same test over eight units.
+inline bool NeedsEscape8(__m128i eight, bool more) noexcept {
+    const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(eight, _mm_set1_epi16(0x1F)), _mm_setzero_si128());
+    __m128i found = _mm_or_si128(control, _mm_cmpeq_epi16(eight, _mm_set1_epi16(u'"')));
+    found = _mm_or_si128(found, _mm_cmpeq_epi16(eight, _mm_set1_epi16(u'\\')));
+    found = _mm_or_si128(found, _mm_cmpeq_epi16(eight, _mm_set1_epi16(0x7F)));
+    if (more) {
+        found = _mm_or_si128(found, _mm_cmpeq_epi16(eight, _mm_set1_epi16(u'&')));
+        found = _mm_or_si128(found, _mm_cmpeq_epi16(eight, _mm_set1_epi16(u'\'')));
+    }
+    return _mm_movemask_epi8(found) != 0;
+}
+#endif
 
 // Past this length the number of units an escaped text may take no longer fits a string.
 constexpr int64 kMaxEscapedLength = 0x7FFFFFFF;
@@ -305,7 +324,18 @@ VError VJSONWriter::_WriteString(const UniChar* units, int32 length, Output& out
     const UniChar* end = units + length;
     bool more = letters == kMoreEscapes.fLetters;
     for (const UniChar* p = units; p < end;) {
-        // Four units at a time while none of them needs an escape.
+#if defined(__SSE2__)
+        // Eight units at a time, then four, while none of them needs an escape.
+        if (end - p >= 8) {
+            const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (!NeedsEscape8(eight, more)) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), eight);
+                d += 8;
+                p += 8;
+                continue;
+            }
+        }
+#endif
         if (end - p >= 4) {
             uint64 four;
             std::memcpy(&four, p, sizeof(four));

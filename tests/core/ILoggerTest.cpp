@@ -147,7 +147,9 @@ TEST(ILoggerTest, ErrorRecordsCarryTheErrorAndTheProcessSource) {
         EXPECT_EQ(Text(ILoggerBagKeys::message.Get(bag)), u"went wrong");
         EXPECT_EQ(Text(ILoggerBagKeys::source.Get(bag)), u"Updater");
         EXPECT_EQ(bag.AttributeExists(ILoggerBagKeys::component_signature), c.hasSignature);
-        if (c.hasSignature) EXPECT_EQ(ILoggerBagKeys::component_signature.Get(bag), kComponentVela);
+        if (c.hasSignature) {
+            EXPECT_EQ(ILoggerBagKeys::component_signature.Get(bag), kComponentVela);
+        }
         EXPECT_NE(bag.GetElements(ErrorBagKeys::parameters), nullptr);
         EXPECT_FALSE(bag.AttributeExists(ILoggerBagKeys::stack_crawl));
     }

@@ -153,8 +153,8 @@ TEST(VJSONNumberText, MatchesPrintfWith14Digits) {
 TEST_F(VJSONWriterTest, EscapesMatchTheStringEncoderAtEveryPlace) {
     for (uint32 options : {1u, 1u | 1024u}) {
         for (UniChar c = 0; c < 0xA0; ++c) {
-            for (int place = 0; place < 9; ++place) {
-                std::u16string text = u"abcdefghijk";
+            for (int place = 0; place < 18; ++place) {
+                std::u16string text = u"abcdefghijklmnopqrstu";
                 text.insert(size_t(place), 1, c);
                 VString string = Text(text);
                 VString expected;
