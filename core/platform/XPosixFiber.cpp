@@ -55,7 +55,7 @@ void XPosixThreadReaper::Reap() {
 XPosixFiber* XPosixFiber::Create(size_t stackSize, Proc proc, void* data) {
     XPosixThreadReaper::Reap();
     auto* fiber = new XPosixFiber(proc, data);
-    int error = fiber->fStack.Allocate(stackSize);
+    int error = fiber->fStack.Allocate(XPosixStack::ThreadStackSize(stackSize));
     pthread_attr_t attributes;
     if (error == 0) error = pthread_attr_init(&attributes);
     if (error == 0) {

@@ -28,6 +28,23 @@ size_t XPosixStack::RoundedSize(size_t size, size_t pageSize) noexcept {
     return pages * pageSize;
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define VELA_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELA_THREAD_SANITIZER 1
+#endif
+#endif
+
+size_t XPosixStack::ThreadStackSize(size_t size) noexcept {
+#if defined(VELA_THREAD_SANITIZER)
+    constexpr size_t kSanitizerRoom = 1024 * 1024;
+    return size + kSanitizerRoom;
+#else
+    return size;
+#endif
+}
+
 int XPosixStack::Allocate(size_t size) noexcept {
     Free();
     fPageSize = VSystem::GetVMPageSize();

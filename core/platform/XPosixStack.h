@@ -28,6 +28,9 @@ public:
 
     // The usable size for a request: rounded up to a multiple of pageSize.
     static size_t RoundedSize(size_t size, size_t pageSize) noexcept;
+    // The size to map for a thread that must have size bytes for itself: ThreadSanitizer keeps its per-thread
+    // state at the top of every thread stack and refuses to start a thread whose stack cannot hold it.
+    static size_t ThreadStackSize(size_t size) noexcept;
 
 private:
     char* fMapping = nullptr;

@@ -95,7 +95,7 @@ XPosixTask_preemptive::XPosixTask_preemptive(VTask* task, bool fibered) : XPosix
 bool XPosixTask_preemptive::_CreateThread(bool fibered) {
     fFibered = fibered;
     fStackSize = fTask->GetStackSize();
-    int error = fStack.Allocate(fStackSize);
+    int error = fStack.Allocate(XPosixStack::ThreadStackSize(fStackSize));
     pthread_attr_t attributes;
     if (error == 0) error = pthread_attr_init(&attributes);
     if (error == 0) {
@@ -113,7 +113,7 @@ bool XPosixTask_preemptive::_CreateThread(bool fibered) {
         _ThrowError(MakeVError(kComponentPosix, error));
         return false;
     }
-    fStackSize = fStack.GetStackSize();
+    fStackSize = fStack.GetStackSize() - XPosixStack::ThreadStackSize(0);
     // The task's ID is the kernel ID of its thread, which only the thread can tell.
     fReady.Wait();
     return true;
