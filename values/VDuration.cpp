@@ -111,7 +111,7 @@ VDuration::VDuration(const int64* data, bool init) noexcept {
     if (!init) std::memcpy(&fMilliseconds, data, sizeof(int64));
 }
 
-VDuration::VDuration(const VDuration& other) noexcept : VValueSingle(), fMilliseconds(other.fMilliseconds) {
+VDuration::VDuration(const VDuration& other) noexcept : VValueSingleWithoutOptions(), fMilliseconds(other.fMilliseconds) {
     // Flags as the source's, but never null: a deliberate trait of durations that callers rely on.
     fFlags = uint8((other.fFlags & ~kNullFlag) | kDirtyFlag);
 }

@@ -8,7 +8,7 @@ namespace vela {
 // text forms are a millisecond count (JSON), whole seconds or ISO 8601 (XML) and colon forms. All arithmetic is
 // 64-bit and saturates at the int64 limits; a zero divisor leaves the count as it was. Null flags take no part in
 // comparisons.
-class VDuration : public VValueSingle {
+class VDuration : public VValueSingleWithoutOptions {
 public:
     static constexpr uint16 kKind = 9;
     static constexpr int64 kMsPerSecond = 1000;
@@ -154,18 +154,6 @@ public:
     bool EqualToSameKind(const VValue* other, bool = false) const override;
     CompareResult CompareToSameKindPtr(const void* data, bool = false) const override;
     bool EqualToSameKindPtr(const void* data, bool = false) const override;
-    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return CompareToSameKind(other);
-    }
-    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return EqualToSameKind(other);
-    }
-    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return CompareToSameKindPtr(data);
-    }
-    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return EqualToSameKindPtr(data);
-    }
 
     // ---- Stored and stream forms: the int64 count, in host order (memory) or the stream's order
     // Loading clears null; stream reading leaves the flags alone and gives 0 on a short read. Both stream

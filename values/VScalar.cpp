@@ -248,18 +248,6 @@ CompareResult VBoolean::CompareToSameKindPtr(const void* data, bool) const {
 bool VBoolean::EqualToSameKindPtr(const void* data, bool) const {
     return fValue == *static_cast<const uint8*>(data);
 }
-CompareResult VBoolean::CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const {
-    return CompareToSameKind(other);
-}
-bool VBoolean::EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const {
-    return EqualToSameKind(other);
-}
-CompareResult VBoolean::CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const {
-    return CompareToSameKindPtr(data);
-}
-bool VBoolean::EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const {
-    return EqualToSameKindPtr(data);
-}
 
 bool VBoolean::FromValueSameKind(const VValue* other) {
     _Set(static_cast<const VBoolean*>(other)->fValue, other->IsNull());

@@ -58,7 +58,7 @@ public:
 // The integer kinds VByte (int8), VWord (int16), VLong (int32) and VLong8 (int64): one signed datum that every
 // setter cuts to its width (reals truncate toward zero; NaN or out of range gives the minimum of int32, for
 // VLong8 of int64, before the cut). Comparisons are signed; options and the diacritical flag are ignored.
-template <class Derived, class T, uint16 Kind> class VIntegerScalar : public VValueSingle {
+template <class Derived, class T, uint16 Kind> class VIntegerScalar : public VValueSingleWithoutOptions {
 public:
     static constexpr uint16 kKind = Kind;
 
@@ -68,7 +68,7 @@ public:
     VIntegerScalar(const T* data, bool init) noexcept {
         if (!init) std::memcpy(&fValue, data, sizeof(T));
     }
-    VIntegerScalar(const VIntegerScalar& other) noexcept : VValueSingle(other), fValue(other.fValue) {}
+    VIntegerScalar(const VIntegerScalar& other) noexcept : VValueSingleWithoutOptions(other), fValue(other.fValue) {}
     // Copies the datum and the null flag; the value becomes dirty.
     VIntegerScalar& operator=(const VIntegerScalar& other) {
         if (this != &other) _Set(other.fValue, other.IsNull());
@@ -125,18 +125,6 @@ public:
         return _Order(fValue, _Read(data));
     }
     bool EqualToSameKindPtr(const void* data, bool = false) const override { return fValue == _Read(data); }
-    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return CompareToSameKind(other);
-    }
-    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return EqualToSameKind(other);
-    }
-    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return CompareToSameKindPtr(data);
-    }
-    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return EqualToSameKindPtr(data);
-    }
     // Copies datum and null flag from a value of the same class.
     bool FromValueSameKind(const VValue* other) override {
         _Set(static_cast<const Derived*>(other)->fValue, other->IsNull());
@@ -211,7 +199,7 @@ public:
 
 // Kind 1: a boolean byte. Every entry normalises to 0 or 1 except FromBoolean and FromByte, which keep the
 // byte as given (equality then compares raw bytes). Comparisons are unsigned.
-class VBoolean : public VValueSingle {
+class VBoolean : public VValueSingleWithoutOptions {
 public:
     static constexpr uint16 kKind = 1;
 
@@ -220,7 +208,7 @@ public:
     explicit VBoolean(uint8 value) noexcept : fValue(value) {}
     // Storage constructor: init gives 0, otherwise 1 when the stored byte is non-zero.
     VBoolean(const uint8* data, bool init) noexcept : fValue(init ? 0 : (*data != 0 ? 1 : 0)) {}
-    VBoolean(const VBoolean& other) noexcept : VValueSingle(other), fValue(other.fValue) {}
+    VBoolean(const VBoolean& other) noexcept : VValueSingleWithoutOptions(other), fValue(other.fValue) {}
     // Copies the datum and the null flag; the value becomes dirty.
     VBoolean& operator=(const VBoolean& other);
 
@@ -276,10 +264,6 @@ public:
     bool EqualToSameKind(const VValue* other, bool = false) const override;
     CompareResult CompareToSameKindPtr(const void* data, bool = false) const override;
     bool EqualToSameKindPtr(const void* data, bool = false) const override;
-    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override;
-    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override;
-    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override;
-    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override;
     bool FromValueSameKind(const VValue* other) override;
 
     // Stored form: one byte, 1 for any non-zero datum; reading makes any non-zero byte 1.

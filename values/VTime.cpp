@@ -219,7 +219,7 @@ VTime::VTime(const uint64* data, bool init) noexcept {
 }
 
 VTime::VTime(const VTime& other) noexcept
-    : VValueSingle(other), fYear(other.fYear), fMonth(other.fMonth), fDay(other.fDay),
+    : VValueSingleWithoutOptions(other), fYear(other.fYear), fMonth(other.fMonth), fDay(other.fDay),
       fMilliseconds(other.fMilliseconds) {
     fFlags |= kDirtyFlag;
 }

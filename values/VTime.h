@@ -16,7 +16,7 @@ enum VTimeInitParam : int32 {
 // and day 0) means "no date": a bare time of day, or nothing. A null time has all fields 0.
 // Stamp: year in bits 48-63, month 40-47, day 32-39, milliseconds 0-31. Arithmetic counts milliseconds on a
 // Julian-day scale (2000-01-01 is day 2,451,544); local time goes through VSystem's time-zone services.
-class VTime : public VValueSingle {
+class VTime : public VValueSingleWithoutOptions {
 public:
     static constexpr uint16 kKind = 8;
     static constexpr int64 kMsPerDay = 86400000;
@@ -206,18 +206,6 @@ public:
     bool EqualToSameKind(const VValue* other, bool = false) const override;
     CompareResult CompareToSameKindPtr(const void* data, bool = false) const override;
     bool EqualToSameKindPtr(const void* data, bool = false) const override;
-    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return CompareToSameKind(other);
-    }
-    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
-        return EqualToSameKind(other);
-    }
-    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return CompareToSameKindPtr(data);
-    }
-    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
-        return EqualToSameKindPtr(data);
-    }
 
     // ---- Stored form: the stamp in host order (loading clears null). Stream form: year (16 bits), month,
     // day (bytes), milliseconds (32 bits) in the stream's byte order; reading leaves the flags alone.

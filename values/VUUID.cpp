@@ -51,7 +51,7 @@ VUUID::VUUID(const char* text) : VUUID() {
     FromBuffer(text);
 }
 
-VUUID::VUUID(const VUUID& other) : VValueSingle(other) {
+VUUID::VUUID(const VUUID& other) : VValueSingleWithoutOptions(other) {
     std::memcpy(fBytes, other.fBytes, sizeof(fBytes));
 }
 
@@ -239,18 +239,6 @@ CompareResult VUUID::CompareToSameKindPtr(const void* data, bool) const {
 }
 bool VUUID::EqualToSameKindPtr(const void* data, bool) const {
     return std::memcmp(fBytes, data, sizeof(fBytes)) == 0;
-}
-CompareResult VUUID::CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const {
-    return CompareToSameKind(other);
-}
-bool VUUID::EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const {
-    return EqualToSameKind(other);
-}
-CompareResult VUUID::CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const {
-    return CompareToSameKindPtr(data);
-}
-bool VUUID::EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const {
-    return EqualToSameKindPtr(data);
 }
 
 const void* VUUID::LoadFromPtr(const void* data, bool) {

@@ -18,7 +18,7 @@ struct VUUIDBuffer {
 // value null zeroes them. Text form: 32 upper-case hexadecimal digits, no separators. Order: the unsigned
 // lexicographic order of the bytes (the null flag takes no part). A text that is not an identifier is kept as
 // its UTF-8 bytes padded with spaces, deliberately, so that any text can stand for an identifier.
-class VUUID : public VValueSingle {
+class VUUID : public VValueSingleWithoutOptions {
 public:
     static constexpr uint16 kKind = 13;
     static constexpr int32 kTextLength = 32;
@@ -95,10 +95,6 @@ public:
     bool EqualToSameKind(const VValue* other, bool = false) const override;
     CompareResult CompareToSameKindPtr(const void* data, bool = false) const override;
     bool EqualToSameKindPtr(const void* data, bool = false) const override;
-    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override;
-    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override;
-    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override;
-    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override;
 
     // Stored form: the 16 bytes; loading makes a value null exactly when they are all zero.
     const void* LoadFromPtr(const void* data, bool = false) override;

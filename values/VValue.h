@@ -56,8 +56,7 @@ public:
     virtual bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const;
     virtual CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const;
     virtual bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const;
-    virtual CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data,
-                                                               const VCompareOptions& options) const;
+    virtual CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const;
 
     // Comparisons between values of the same kind; the base finds everything equal.
     virtual CompareResult CompareToSameKind(const VValue* other, bool diacritical = false) const;
@@ -126,7 +125,6 @@ private:
     void _ChangeNull(bool null);
 
 protected:
-
     // Hooks run after the flag changed.
     virtual void DoNullChanged() {}
     virtual void DoDirtyChanged() {}
@@ -201,6 +199,25 @@ public:
     // (null flag kept), a VString of the text for identifiers (kind 13), a VReal of a duration's milliseconds
     // (or seconds without durationInMilliseconds; null for a null duration), a clone for every other kind.
     static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& value, bool durationInMilliseconds = false);
+};
+
+// A single value whose comparisons ignore options: the WithOptions comparisons are the plain ones.
+class VValueSingleWithoutOptions : public VValueSingle {
+public:
+    using VValueSingle::VValueSingle;
+
+    CompareResult CompareToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
+        return CompareToSameKind(other);
+    }
+    bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions&) const override {
+        return EqualToSameKind(other);
+    }
+    CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
+        return CompareToSameKindPtr(data);
+    }
+    bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions&) const override {
+        return EqualToSameKindPtr(data);
+    }
 };
 
 } // namespace vela
