@@ -8,6 +8,7 @@
 #include "json/VJSONText.h"
 
 #include "JSONTestSupport.h"
+#include "support/StTimeZone.h"
 #include "JSONTextTestSupport.h"
 
 #include <cmath>
@@ -189,19 +190,10 @@ TEST_F(VJSONWriterTest, DatesFollowTheDateOptions) {
 }
 
 TEST_F(VJSONWriterTest, LocalMidnightOptionWritesTheDaysStartInTheLocalZone) {
-    const char* saved = std::getenv("TZ");
-    std::string previous = saved != nullptr ? saved : "";
-    setenv("TZ", "EST5", 1); // five hours behind UTC, no daylight saving
-    tzset();
+    test::StTimeZone zone("EST5"); // five hours behind UTC, no daylight saving
     VJSONValue date;
     date.SetDate(2024, 5, 17);
     EXPECT_EQ(Written(date, 1 | 128 | 512), u"\"2024-05-17T05:00:00.000Z\"");
-    if (saved != nullptr) {
-        setenv("TZ", previous.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
 }
 
 TEST_F(VJSONWriterTest, CyclesFailOrAreNamedAndTheTextIsKept) {

@@ -1,12 +1,12 @@
 #include "system/VSystem.h"
 #include "system/platform/XPosixSystem.h"
+#include "support/StTimeZone.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 
 namespace vela {
@@ -14,25 +14,7 @@ namespace {
 
 using Parts = std::array<int16, 7>;
 
-// Runs the scope in a time zone, restoring the process's zone afterwards.
-class StTimeZone {
-public:
-    explicit StTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) fOld = old;
-        setenv("TZ", zone, 1);
-        VSystem::SystemDateTimeChanged();
-    }
-    ~StTimeZone() {
-        if (fOld)
-            setenv("TZ", fOld->c_str(), 1);
-        else
-            unsetenv("TZ");
-        VSystem::SystemDateTimeChanged();
-    }
-
-private:
-    std::optional<std::string> fOld;
-};
+using test::StTimeZone;
 
 // Seconds since 1970 of UTC parts.
 int64 Seconds(const Parts& p) {

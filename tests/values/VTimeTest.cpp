@@ -1,4 +1,5 @@
 #include "values/VTime.h"
+#include "support/StTimeZone.h"
 
 #include "core/VString.h"
 #include "system/VSystem.h"
@@ -37,25 +38,7 @@ Parts UTCParts(const VTime& time) {
     return p;
 }
 
-// Runs the scope in a time zone, restoring the process's zone afterwards.
-class StTimeZone {
-public:
-    explicit StTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) fOld = old;
-        setenv("TZ", zone, 1);
-        VSystem::SystemDateTimeChanged();
-    }
-    ~StTimeZone() {
-        if (fOld)
-            setenv("TZ", fOld->c_str(), 1);
-        else
-            unsetenv("TZ");
-        VSystem::SystemDateTimeChanged();
-    }
-
-private:
-    std::optional<std::string> fOld;
-};
+using test::StTimeZone;
 
 TEST(VTimeCalendar, ValidatesComponents) {
     struct Case {
