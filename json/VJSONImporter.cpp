@@ -1,13 +1,14 @@
 #include "json/VJSONImporter.h"
 
-#include "values/StPackedDictionaryKey.h"
-#include "values/VTime.h"
-#include "values/VValueBag.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VStorageLocker.h"
+#include "values/StPackedDictionaryKey.h"
+#include "values/VBagMarkers.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
 
 #include <charconv>
 #include <cstdint>
@@ -22,6 +23,8 @@ namespace vela {
 const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines("__symbols");
 
 namespace {
+
+using namespace VBagMarkers;
 
 const char* const kTokenNames[8] = {"", "{", "}", "[", "]", ",", ":", "\""};
 const char* const kExpectedValue = "\" 0-9 null true false { [";
@@ -184,9 +187,6 @@ bool ReadLong8Word(const UniChar* text, int32 length, int64& value) noexcept {
     value = text[0] == u'-' ? int64(0 - magnitude) : int64(magnitude);
     return true;
 }
-
-constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
-constexpr StPackedDictionaryKey kFakeArrayElementName("____FakeArrayElement");
 
 VJSONValue LineAndOffset(int32 line, int64 offset) {
     VJSONValue record(JSON_object);
@@ -762,7 +762,7 @@ VError VJSONImporter::_ReadBagObject(VValueBag& bag) {
             break;
         }
         const UniChar* name = fToken.fText != nullptr ? fToken.fText : fStart;
-        const bool isCData = Equals(name, fToken.fLength, "__CDATA");
+        const bool isCData = Equals(name, fToken.fLength, kCDataJSONName);
         const StPackedDictionaryKey key(_KeyString());
         token = _Scan(&err);
         if (token != jsonAssigner) {

@@ -5,9 +5,10 @@
 #include "files/VStream.h"
 #include "values/IBaggable.h"
 #include "values/VBagArray.h"
+#include "values/VBagMarkers.h"
+#include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
-#include "values/VDuration.h"
 #include "values/VStoredData.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
@@ -21,9 +22,7 @@ namespace vela {
 
 namespace {
 
-constexpr StPackedDictionaryKey kCDataName("<>");
-constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
-constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_jsarray");
+using namespace VBagMarkers;
 
 constexpr size_t kNotFound = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>::kNotFound;
 

@@ -4,15 +4,16 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "values/VBagArray.h"
-#include "values/VReal.h"
-#include "values/VScalar.h"
-#include "values/VStoredData.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONValue.h"
+#include "values/VBagArray.h"
+#include "values/VBagMarkers.h"
+#include "values/VReal.h"
+#include "values/VScalar.h"
+#include "values/VStoredData.h"
 
 #include <cmath>
 
@@ -20,9 +21,8 @@ namespace vela {
 
 namespace {
 
-constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
-constexpr StPackedDictionaryKey kFakeArrayElementName("____FakeArrayElement");
-constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_jsarray");
+using namespace VBagMarkers;
+
 constexpr uint32 kSingleChildAsObject = 32;
 // The options the bag writer gives its values.
 constexpr uint32 kValueJSONOptions = 513;
@@ -96,7 +96,7 @@ VError FillFromObject(VValueBag& bag, const VJSONObject* object, int32 depth) {
             }
         } else if (value.IsUndefined()) {
             continue;
-        } else if (name.EqualToStringRaw(VString("__CDATA"))) {
+        } else if (name.EqualToStringRaw(VString(kCDataJSONName))) {
             VString text;
             value.GetString(text);
             bag.SetString(VValueBag::CDataAttributeName(), text);
@@ -143,7 +143,7 @@ VJSONValue BagToJSON(const VValueBag& bag, uint32 options) {
         const VValueSingle* value = bag.GetNthAttribute(n, &name);
         const StPackedDictionaryKey key(name);
         if (key == kObjectUnicName || key == kPropertyNameInArrayName) continue;
-        if (key == VValueBag::CDataAttributeName()) name = "__CDATA";
+        if (key == VValueBag::CDataAttributeName()) name = kCDataJSONName;
         object->SetProperty(name, AttributeToJSON(value));
     }
     for (int32 n = 1; n <= bag.GetElementNamesCount(); ++n) {

@@ -2,20 +2,19 @@
 #include "values/VValueBag.h"
 
 #include "core/VString.h"
-#include "values/VBagArray.h"
-#include "values/VStoredData.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
+#include "values/VBagArray.h"
+#include "values/VBagMarkers.h"
+#include "values/VStoredData.h"
 
 namespace vela {
 
 namespace {
 
-using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
+using namespace VBagMarkers;
 
-constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
-constexpr StPackedDictionaryKey kFakeArrayElementName("____FakeArrayElement");
-constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_jsarray");
+using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
 
 constexpr uint32 kPretty = 8;
 constexpr uint32 kSingleChildAsObject = 32;
@@ -77,7 +76,7 @@ void VValueBag::AppendJSONPropertyName(VString& out, const VString& name, int32 
     AjustJSONTab(out, level, pretty);
     VString quoted;
     if (name.GetLength() == 2 && name.GetUniChar(1) == u'<' && name.GetUniChar(2) == u'>')
-        VString("__CDATA").GetJSONString(quoted, 1);
+        VString(kCDataJSONName).GetJSONString(quoted, 1);
     else
         name.GetJSONString(quoted, 1);
     out.AppendString(quoted);

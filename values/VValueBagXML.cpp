@@ -3,6 +3,7 @@
 
 #include "core/VString.h"
 #include "values/VBagArray.h"
+#include "values/VBagMarkers.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
@@ -21,11 +22,9 @@ namespace vela {
 
 namespace {
 
-using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
+using namespace VBagMarkers;
 
-constexpr StPackedDictionaryKey kCDataName("<>");
-constexpr StPackedDictionaryKey kObjectUnicName("____objectunic");
-constexpr StPackedDictionaryKey kPropertyNameInArrayName("____property_name_in_jsarray");
+using AttributeDictionary = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>;
 
 constexpr int32 kMaxIndentation = 100;
 // The characters whose presence puts character data in a CDATA section.
