@@ -372,39 +372,31 @@ void VTime::SetLocalDay(int16 day) {
     _FromLocalCount(jd * kMsPerDay + int64(parts[3]) * 3600000 + parts[4] * 60000 + parts[5] * 1000 + parts[6]);
 }
 
-namespace {
-// The local count with one time part replaced: index 3 hour .. 6 millisecond.
-int64 LocalCountWithPart(const int16* parts, int index, int64 value) noexcept {
+void VTime::_SetLocalTimePart(int index, int64 value) {
     static constexpr int64 kUnits[7] = {0, 0, 0, 3600000, 60000, 1000, 1};
-    int64 count = VTime::ComputeJulianDay(parts[0], parts[1], parts[2]) * kMsPerDay;
-    for (int i = 3; i < 7; ++i)
-        count += (i == index ? value : parts[i]) * kUnits[i];
-    return count;
-}
-} // namespace
-
-void VTime::SetLocalHour(int16 hour) {
     int16 parts[7];
     _GetLocalParts(parts);
-    _FromLocalCount(LocalCountWithPart(parts, 3, hour));
+    // The other parts stay; the new one may carry into the higher parts.
+    int64 count = ComputeJulianDay(parts[0], parts[1], parts[2]) * kMsPerDay;
+    for (int i = 3; i < 7; ++i)
+        count += (i == index ? value : parts[i]) * kUnits[i];
+    _FromLocalCount(count);
+}
+
+void VTime::SetLocalHour(int16 hour) {
+    _SetLocalTimePart(3, hour);
 }
 
 void VTime::SetLocalMinute(int16 minute) {
-    int16 parts[7];
-    _GetLocalParts(parts);
-    _FromLocalCount(LocalCountWithPart(parts, 4, minute));
+    _SetLocalTimePart(4, minute);
 }
 
 void VTime::SetLocalSecond(int16 second) {
-    int16 parts[7];
-    _GetLocalParts(parts);
-    _FromLocalCount(LocalCountWithPart(parts, 5, second));
+    _SetLocalTimePart(5, second);
 }
 
 void VTime::SetLocalMillisecond(int16 ms) {
-    int16 parts[7];
-    _GetLocalParts(parts);
-    _FromLocalCount(LocalCountWithPart(parts, 6, ms));
+    _SetLocalTimePart(6, ms);
 }
 
 void VTime::FromSystemTime() {

@@ -222,6 +222,8 @@ private:
     void _GetLocalParts(int16* parts) const noexcept;
     // Local parts from a millisecond count on the Julian-day scale, then back to UTC.
     void _FromLocalCount(int64 count);
+    // Replaces one local time part (3 hour .. 6 millisecond) and converts back to UTC.
+    void _SetLocalTimePart(int index, int64 value);
     // Where the characters that tell an RFC 3339 text's shape and zone stand.
     struct _Rfc3339Marks;
     bool _ReadRfc3339(const char* text, size_t length, const _Rfc3339Marks& marks);
