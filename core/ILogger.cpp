@@ -4,13 +4,13 @@
 #include "core/VErrorBase.h"
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "core/platform/XPosixBundleInfo.h"
 #include "core/platform/XPosixStackCrawl.h"
 #include "values/VValueBag.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace vela {
@@ -20,6 +20,12 @@ std::atomic<uint64> ILogger::sSequenceNumber{0};
 namespace {
 
 std::atomic<ILogger*> sProcessLogger{nullptr};
+
+// The text after the last '/' of path (all of it without one).
+const char* FileNameOf(const char* path) noexcept {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
 
 // Stands in for the process object's product name until the process frame exists and sets it.
 class LogSourceIdentifier {
@@ -39,24 +45,14 @@ public:
 
 private:
     LogSourceIdentifier() {
-        char path[4096];
-        ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-        if (length <= 0) return;
-        path[length] = 0;
-        const char* slash = std::strrchr(path, '/');
-        fIdentifier.FromBlock(slash != nullptr ? slash + 1 : path, std::strlen(slash != nullptr ? slash + 1 : path),
-                              VTC_UTF_8);
+        std::string executable = XPosixBundleInfo::ExecutablePath();
+        const char* name = FileNameOf(executable.c_str());
+        fIdentifier.FromBlock(name, std::strlen(name), VTC_UTF_8);
     }
 
     std::mutex fLock;
     VString fIdentifier;
 };
-
-// The text after the last '/' of path (all of it without one).
-const char* FileNameOf(const char* path) noexcept {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
-}
 
 // One frame line in its short form.
 void CleanStackLine(VString& line) {

@@ -4,6 +4,7 @@
 #include "core/VString.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
+#include "core/platform/XPosixBundleInfo.h"
 #include "system/VSystem.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONValue.h"
@@ -44,10 +45,9 @@ inline void YieldNow() noexcept {
 // The folder of the running executable, with its final "/"; empty when it cannot be found. Stands in for the
 // process's executable folder until the process frame has one.
 std::string ExecutableFolder() {
-    std::error_code error;
-    std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || !executable.has_parent_path()) return {};
-    return executable.parent_path().string() + "/";
+    std::string executable = XPosixBundleInfo::ExecutablePath();
+    size_t slash = executable.rfind('/');
+    return slash == std::string::npos ? std::string() : executable.substr(0, slash + 1);
 }
 
 // The members of the parameter file that have the kinds it asks for.

@@ -8,14 +8,6 @@ namespace vela {
 
 namespace {
 
-std::string ReadExecutablePath() {
-    std::string path(4096, '\0');
-    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || size_t(length) >= path.size()) return {};
-    path.resize(size_t(length));
-    return path;
-}
-
 // Minimal reader of the XML that property lists use: tags, text and the five predefined entities.
 class PlistScanner {
 public:
@@ -101,6 +93,14 @@ bool SkipValue(PlistScanner& scanner, const std::string& tag) {
 
 } // namespace
 
+std::string XPosixBundleInfo::ExecutablePath() {
+    std::string path(4096, '\0');
+    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || size_t(length) >= path.size()) return {};
+    path.resize(size_t(length));
+    return path;
+}
+
 std::string XPosixBundleInfo::BundlePathOfExecutable(const std::string& executablePath) {
     size_t slash = executablePath.rfind('/');
     if (slash == std::string::npos) return {};
@@ -152,7 +152,7 @@ std::optional<XPosixBundleInfo::Dictionary> XPosixBundleInfo::ReadInfoPlist(cons
 }
 
 const std::string& XPosixBundleInfo::MainBundlePath() {
-    static const std::string sPath = BundlePathOfExecutable(ReadExecutablePath());
+    static const std::string sPath = BundlePathOfExecutable(XPosixBundleInfo::ExecutablePath());
     return sPath;
 }
 

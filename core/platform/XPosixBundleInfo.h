@@ -15,6 +15,8 @@ public:
     // Values are kept as text: strings as written, booleans as "true"/"false", integers as digits.
     using Dictionary = std::map<std::string, std::string>;
 
+    // The running executable's full path, or empty when the system does not tell it.
+    static std::string ExecutablePath();
     // The bundle folder of an executable path ("/a/X.app/Contents/MacOS/x" gives "/a/X.app"), or empty.
     static std::string BundlePathOfExecutable(const std::string& executablePath);
     // Reads a property list's top dict; nothing when the file is missing or not a property list.
