@@ -462,10 +462,6 @@ int32 VJSONArray::GetSharedID() const {
     return fLocker->GetSharedID();
 }
 
-bool VJSONArray::IsSharedGraph() const noexcept {
-    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
-}
-
 void VJSONArray::MakeGraphShared() noexcept {
     if (fLink.fGraph != nullptr) fLink.fGraph->SetShared();
 }

@@ -107,7 +107,9 @@ public:
     void SetJSONStamp(VJSONStamp* stamps);
     VJSONStamp* GetJSONStamp() const noexcept { return fStamps; }
     int32 GetSharedID() const;
-    bool IsSharedGraph() const noexcept;
+    bool IsSharedGraph() const noexcept {
+        return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
+    }
     void MakeGraphShared() noexcept;
     void MakeValueSharedIfNecessary(VJSONValue& value);
 
@@ -148,6 +150,15 @@ template <class F> void VJSONArray::_ForEachChild(F&& visit) const {
         JSONType type = value.GetType();
         if (type == JSON_object || type == JSON_array) visit(value);
     }
+}
+
+inline VJSONReadLock::VJSONReadLock(const VJSONArray* array) {
+    if (array->fLocker != nullptr) _Take(array->fLocker);
+}
+
+inline VJSONReadWriteLock::VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value) {
+    if (array->IsSharedGraph() || (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
+        _Take(array->fLocker);
 }
 
 } // namespace vela

@@ -387,24 +387,19 @@ void VJSONGraph::_SetStorageLockerDeep(Node node, VStorageLocker* locker) {
 
 // ---- Locks
 
-VJSONReadLock::VJSONReadLock(const VJSONObject* object) {
-    _Take(object->fLocker != nullptr, object->fLocker);
-}
-
-VJSONReadLock::VJSONReadLock(const VJSONArray* array) {
-    _Take(array->fLocker != nullptr, array->fLocker);
-}
-
-VJSONReadLock::~VJSONReadLock() {
+void VJSONReadLock::_Release() noexcept {
     if (fLocker != nullptr) {
         fLocker->Unlock();
         fLocker->Release();
+        fLocker = nullptr;
     }
-    if (fMutexHeld) StGraphLocker::GetMutex().unlock();
+    if (fMutexHeld) {
+        StGraphLocker::GetMutex().unlock();
+        fMutexHeld = false;
+    }
 }
 
-void VJSONReadLock::_Take(bool needed, VStorageLocker* locker) {
-    if (!needed) return;
+void VJSONReadLock::_Take(VStorageLocker* locker) {
     StGraphLocker::GetMutex().lock();
     fMutexHeld = true;
     if (locker != nullptr) {
@@ -414,23 +409,10 @@ void VJSONReadLock::_Take(bool needed, VStorageLocker* locker) {
     }
 }
 
-namespace {
-
-bool IsSharedValue(const VJSONValue* value) noexcept {
-    if (value == nullptr) return false;
-    if (const VJSONObject* object = value->GetObjectPtr(); object != nullptr) return object->IsSharedGraph();
-    if (const VJSONArray* array = value->GetArrayPtr(); array != nullptr) return array->IsSharedGraph();
+bool VJSONReadWriteLock::_IsSharedNode(const VJSONValue& value) noexcept {
+    if (const VJSONObject* object = value.GetObjectPtr(); object != nullptr) return object->IsSharedGraph();
+    if (const VJSONArray* array = value.GetArrayPtr(); array != nullptr) return array->IsSharedGraph();
     return false;
-}
-
-} // namespace
-
-VJSONReadWriteLock::VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value) {
-    _Take(object->IsSharedGraph() || IsSharedValue(value), object->fLocker);
-}
-
-VJSONReadWriteLock::VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value) {
-    _Take(array->IsSharedGraph() || IsSharedValue(value), array->fLocker);
 }
 
 } // namespace vela

@@ -137,15 +137,20 @@ template <class Member> int32 VJSONGraph::ReleaseNode(const Member& node, const 
 // Read access to a node: with a storage locker, the graph mutex and then the locker's section for the scope.
 class VJSONReadLock {
 public:
-    explicit VJSONReadLock(const VJSONObject* object);
-    explicit VJSONReadLock(const VJSONArray* array);
-    ~VJSONReadLock();
+    // Defined inline beside VJSONObject and VJSONArray: most nodes need no lock and pay one test.
+    inline explicit VJSONReadLock(const VJSONObject* object);
+    inline explicit VJSONReadLock(const VJSONArray* array);
+    ~VJSONReadLock() {
+        if (fLocker != nullptr || fMutexHeld) _Release();
+    }
     VJSONReadLock(const VJSONReadLock&) = delete;
     VJSONReadLock& operator=(const VJSONReadLock&) = delete;
 
 protected:
     VJSONReadLock() noexcept = default;
-    void _Take(bool needed, VStorageLocker* locker);
+    // Takes the graph mutex, then locker's section when there is a locker.
+    void _Take(VStorageLocker* locker);
+    void _Release() noexcept;
 
     VStorageLocker* fLocker = nullptr; // the locker whose section is held (one reference)
     bool fMutexHeld = false;
@@ -154,8 +159,12 @@ protected:
 // Write access: taken when the node or the stored value is shared (a locker or a shared graph).
 class VJSONReadWriteLock : public VJSONReadLock {
 public:
-    VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value);
-    VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value);
+    inline VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value);
+    inline VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value);
+
+private:
+    // True when value is an object or array in a shared graph.
+    static bool _IsSharedNode(const VJSONValue& value) noexcept;
 };
 
 } // namespace vela

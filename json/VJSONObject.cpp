@@ -434,10 +434,6 @@ bool VJSONObject::IsShared() const {
     return fImplementation != nullptr && fImplementation->IsSharable(this);
 }
 
-bool VJSONObject::IsSharedGraph() const noexcept {
-    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
-}
-
 void VJSONObject::MakeGraphShared() noexcept {
     if (fLink.fGraph != nullptr) fLink.fGraph->SetShared();
 }

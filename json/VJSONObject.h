@@ -176,7 +176,9 @@ public:
     // True with a locker, or an implementation that reports itself sharable.
     bool IsShared() const;
     // True with a locker or in a graph marked shared.
-    bool IsSharedGraph() const noexcept;
+    bool IsSharedGraph() const noexcept {
+        return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
+    }
     void MakeGraphShared() noexcept;
     // Gives value (an object or array) and all below it this object's locker when they can take it; the locker
     // stops being fresh in any case.
@@ -240,6 +242,15 @@ template <class F> void VJSONObject::_ForEachChild(F&& visit) const {
         JSONType type = property.fValue.GetType();
         if (type == JSON_object || type == JSON_array) visit(property.fValue);
     }
+}
+
+inline VJSONReadLock::VJSONReadLock(const VJSONObject* object) {
+    if (object->fLocker != nullptr) _Take(object->fLocker);
+}
+
+inline VJSONReadWriteLock::VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value) {
+    if (object->IsSharedGraph() || (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
+        _Take(object->fLocker);
 }
 
 } // namespace vela

@@ -25,7 +25,7 @@ public:
     };
 
     // Above this many properties lookups go through the hash index.
-    static constexpr size_t kIndexThreshold = 8;
+    static constexpr size_t kIndexThreshold = 16;
 
     VJSONPropertyMap() noexcept = default;
     VJSONPropertyMap(VJSONPropertyMap&& other) noexcept = default;
