@@ -1,12 +1,20 @@
 #include "json/VInlineString.h"
 
+#include "core/VCppMemMgr.h"
 #include "core/VString.h"
+
+#include <new>
 
 namespace vela {
 
 std::atomic<uint32> VInlineString_tag{0};
 
 const UniChar VInlineString::sZero = 0;
+
+namespace {
+// The tag of the counted buffers that strings hand to other holders.
+constexpr int32 kCountedBufferTag = FourCCTag("strX");
+} // namespace
 
 std::atomic<int32>* VInlineString::_Count() const noexcept {
     // Same place as the string's own buffers: behind the terminator slot, on a 4-byte boundary.
@@ -32,6 +40,21 @@ VInlineString VInlineString::RetainFromString(const VString& text) {
     VInlineString record;
     record.fBuffer = text.RetainBuffer(&record.fLength, &record.fCapacity);
     if (record.fBuffer == nullptr) record.fLength = record.fCapacity = 0;
+    return record;
+}
+
+VInlineString VInlineString::FromUnits(const UniChar* units, int32 length) noexcept {
+    VInlineString record;
+    if (length <= 0) return record;
+    // The string layout: the units, a zero, the count behind the terminator slot on a 4-byte boundary.
+    auto* buffer =
+        static_cast<UniChar*>(VMemory::NewPtr(size_t((length | 1) + 3) * sizeof(UniChar), kCountedBufferTag));
+    if (buffer == nullptr) return record;
+    std::memcpy(buffer, units, size_t(length) * sizeof(UniChar));
+    buffer[length] = 0;
+    record.fBuffer = buffer;
+    record.fLength = record.fCapacity = length;
+    new (record._Count()) std::atomic<int32>(1);
     return record;
 }
 

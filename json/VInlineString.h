@@ -42,6 +42,9 @@ struct VInlineString {
     // A record holding one share of text's buffer (a counted copy when text cannot share its own); empty for a
     // null or empty text, and when memory runs out.
     static VInlineString RetainFromString(const VString& text);
+    // A record holding the only share of a new buffer with a copy of the length units; empty for no units, and
+    // when memory runs out.
+    static VInlineString FromUnits(const UniChar* units, int32 length) noexcept;
     // out shares the record's buffer (one more share); an empty record empties out.
     void ToString(VString& out) const;
 

@@ -84,9 +84,13 @@ bool VJSONArray::_NeedsGraphLock() const noexcept {
     return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
 }
 
-int32 VJSONArray::Retain(const char* label) const noexcept { return VJSONGraph::RetainNode(*this, label); }
+int32 VJSONArray::Retain(const char* label) const noexcept {
+    return VJSONGraph::RetainNode(*this, label);
+}
 
-int32 VJSONArray::Release(const char* label) const noexcept { return VJSONGraph::ReleaseNode(*this, label); }
+int32 VJSONArray::Release(const char* label) const noexcept {
+    return VJSONGraph::ReleaseNode(*this, label);
+}
 
 // ---- Reading
 
@@ -284,6 +288,41 @@ bool VJSONArray::Push(VJSONValue&& value) {
     }
     _TouchStamps();
     VJSONGraph::Connect(nullptr, this, fValues.back());
+    return true;
+}
+
+bool VJSONArray::_AdoptNewElements(VJSONValue* values, size_t count, VJSONTreeLinker* linker) {
+    try {
+        // Not below the 4 elements that Push starts with: measured, tinier blocks made the next parse slower after a
+        // large tree was freed (the allocator then merges many more small free blocks).
+        if (fValues.empty()) fValues.reserve(count < 4 ? 4 : count);
+    } catch (const std::exception&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!_AppendNewElement(std::move(values[i]), linker)) return false;
+    }
+    return true;
+}
+
+bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) {
+    try {
+        if (fValues.capacity() == 0) fValues.reserve(4); // small arrays: one block
+        fValues.push_back(std::move(value));
+    } catch (const std::exception&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    const VJSONValue& added = fValues.back();
+    JSONType type = added.GetType();
+    if (type != JSON_object && type != JSON_array) return true;
+    if (linker != nullptr) {
+        linker->Connect(nullptr, this, added);
+    } else {
+        VJSONReadWriteLock lock(this, &added);
+        VJSONGraph::Connect(nullptr, this, added);
+    }
     return true;
 }
 

@@ -179,6 +179,22 @@ void VJSONGraph::Connect(VJSONObject* parentObject, VJSONArray* parentArray, con
     _Connect(Node{parentObject, parentObject != nullptr ? nullptr : parentArray}, childNode);
 }
 
+VJSONTreeLinker::~VJSONTreeLinker() {
+    if (fGraph != nullptr) fGraph->Release();
+}
+
+void VJSONTreeLinker::Connect(VJSONObject* parentObject, VJSONArray* parentArray, const VJSONValue& child) {
+    using Node = VJSONGraph::Node;
+    Node childNode = Node::Of(child);
+    if (childNode.IsNull()) return;
+    Node parent{parentObject, parentObject != nullptr ? nullptr : parentArray};
+    if (fGraph == nullptr) fGraph = new VJSONGraph;
+    if (parent.Graph() == nullptr) VJSONGraph::_Join(fGraph, parent);
+    if (childNode.Graph() == nullptr) VJSONGraph::_Join(fGraph, childNode);
+    ++childNode.Incoming();
+    ++fGraph->fInternal;
+}
+
 void VJSONGraph::Disconnect(const VJSONValue& child) {
     Node node = Node::Of(child);
     if (node.IsNull()) return;

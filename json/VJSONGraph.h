@@ -69,6 +69,7 @@ public:
 private:
     friend class VJSONObject;
     friend class VJSONArray;
+    friend class VJSONTreeLinker;
     struct Node;
 
     VJSONGraph() noexcept = default;
@@ -97,6 +98,25 @@ private:
     VJSONArray* fArrays = nullptr;
     int32 fObjectCount = 0;
     int32 fArrayCount = 0;
+};
+
+// Connects the nodes of a tree that one reader builds from its leaves up. They all join one graph, made on first
+// need, rather than a graph per subtree that its parent's graph then absorbs: the graph ends as connecting them
+// one by one would leave it, for a fraction of the work. Every node handed to it is new and unshared (no storage
+// locker, no implementation) and belongs to no graph but this linker's.
+class VJSONTreeLinker {
+public:
+    VJSONTreeLinker() noexcept = default;
+    ~VJSONTreeLinker();
+    VJSONTreeLinker(const VJSONTreeLinker&) = delete;
+    VJSONTreeLinker& operator=(const VJSONTreeLinker&) = delete;
+
+    // Records that parent (an object or an array, the other null) now holds child's object or array (nothing for
+    // other kinds).
+    void Connect(VJSONObject* parentObject, VJSONArray* parentArray, const VJSONValue& child);
+
+private:
+    VJSONGraph* fGraph = nullptr; // one reference: the graph outlives subtrees dropped on the way
 };
 
 // Holds the process-wide graph mutex, which guards shared graphs, for a scope (when asked to).

@@ -10,6 +10,7 @@
 #include "values/VTime.h"
 #include "values/VValueBag.h"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,10 @@
 #include <locale.h>
 #include <new>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vela {
 
@@ -54,16 +59,37 @@ bool EndsWord(UniChar c) noexcept {
     return c < 0x80 && kWordEnds.fEnds[c];
 }
 
-// Whether any of four UTF-16 units (one per 16-bit lane) is a quote, a backslash, NUL, CR or LF. A lane's top bit
-// marks a match; a borrow can only mark lanes above a real match, so the answer is exact.
-constexpr uint64 kLanes = 0x0001000100010001ull;
-constexpr uint64 kTopBits = 0x8000800080008000ull;
-constexpr bool HasZeroLane(uint64 v) noexcept {
-    return ((v - kLanes) & ~v & kTopBits) != 0;
-}
-constexpr bool StopsStringRun(uint64 four) noexcept {
-    return HasZeroLane(four) || HasZeroLane(four ^ (u'"' * kLanes)) || HasZeroLane(four ^ (u'\\' * kLanes)) ||
-           HasZeroLane(four ^ (u'\r' * kLanes)) || HasZeroLane(four ^ (u'\n' * kLanes));
+// The first unit at or after p that may end a plain run inside a string: a quote, a backslash or a control unit
+// (below U+0020; NUL, CR and LF among them), or end. Eight units at a time with SSE2, then four.
+const UniChar* SkipPlainStringUnits(const UniChar* p, const UniChar* end) noexcept {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i lastControl = _mm_set1_epi16(0x1F);
+    while (end - p >= 8) {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i controls = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastControl), _mm_setzero_si128());
+        __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)), controls);
+        unsigned mask = unsigned(_mm_movemask_epi8(stops));
+        if (mask != 0) return p + std::countr_zero(mask) / 2;
+        p += 8;
+    }
+#endif
+    // Four at a time: one unit per 16-bit lane. A lane's top bit marks a match; a borrow can only mark lanes above a
+    // real match, so whether there is one is exact.
+    constexpr uint64 kLanes = 0x0001000100010001ull;
+    constexpr uint64 kTopBits = 0x8000800080008000ull;
+    auto hasLess = [](uint64 v, uint64 bound) { return ((v - bound * kLanes) & ~v & kTopBits) != 0; };
+    while (end - p >= 4) {
+        uint64 four;
+        std::memcpy(&four, p, sizeof(four));
+        if (hasLess(four, 0x20) || hasLess(four ^ (u'"' * kLanes), 1) || hasLess(four ^ (u'\\' * kLanes), 1)) break;
+        p += 4;
+    }
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20)
+        ++p;
+    return p;
 }
 
 int HexValue(UniChar c) noexcept {
@@ -139,6 +165,55 @@ double ReadNumber(const UniChar* text, int32 length) {
     if (result.ec == std::errc() && result.ptr == bytes + length) return value;
     // Out of range (infinity or zero) and the forms from_chars refuses.
     return strtod_l(bytes, nullptr, CLocale());
+}
+
+// A number word read exactly without a detour through text: at most 19 digits making a mantissa within 2^53, and a
+// decimal exponent within 22, so that one multiplication or division by an exact power of ten rounds correctly.
+// False for any other word (including words that fail the syntax test), which ReadNumber then reads.
+bool ReadPlainNumber(const UniChar* text, int32 length, double& value) noexcept {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const bool negative = text[0] == u'-';
+    int32 i = negative ? 1 : 0;
+    uint64 mantissa = 0;
+    int32 digits = 0;
+    if (i < length && text[i] == u'0') {
+        ++i;
+    } else {
+        for (; i < length && IsDigit(text[i]); ++i, ++digits)
+            mantissa = mantissa * 10 + uint64(text[i] - u'0');
+        if (digits == 0) return false;
+    }
+    int32 exponent = 0;
+    if (i < length && text[i] == u'.') {
+        const int32 first = ++i;
+        for (; i < length && IsDigit(text[i]); ++i, ++digits, --exponent)
+            mantissa = mantissa * 10 + uint64(text[i] - u'0');
+        if (i == first) return false;
+    }
+    if (i < length && (text[i] == u'e' || text[i] == u'E')) {
+        ++i;
+        bool negativeExponent = false;
+        if (i < length && (text[i] == u'+' || text[i] == u'-' || text[i] == kMinusSign)) {
+            negativeExponent = text[i] != u'+';
+            ++i;
+        }
+        const int32 first = i;
+        int32 power = 0;
+        for (; i < length && IsDigit(text[i]); ++i) {
+            if (power < 1000) power = power * 10 + (text[i] - u'0');
+        }
+        if (i == first) return false;
+        exponent += negativeExponent ? -power : power;
+    }
+    if (i != length || digits > 19 || mantissa > (uint64(1) << 53)) return false;
+    double magnitude = double(mantissa);
+    if (mantissa != 0 && exponent != 0) {
+        if (exponent < -22 || exponent > 22) return false;
+        magnitude = exponent > 0 ? magnitude * kPowers[exponent] : magnitude / kPowers[-exponent];
+    }
+    value = negative ? -magnitude : magnitude;
+    return true;
 }
 
 // Shape of "dddd-dd-dd".
@@ -264,18 +339,7 @@ VJSONImporter::JsonToken VJSONImporter::_ScanString(const UniChar* p, VError* er
     const UniChar* run = p;
     bool decoding = false;
     for (;;) {
-        // Other control units are kept as they are. Four units at a time while none of them stops the run.
-        while (fEnd - p >= 4) {
-            uint64 four;
-            std::memcpy(&four, p, sizeof(four));
-            if (StopsStringRun(four)) break;
-            p += 4;
-        }
-        while (p < fEnd) {
-            UniChar c = *p;
-            if (c == u'"' || c == u'\\' || c == 0 || c == u'\r' || c == u'\n') break;
-            ++p;
-        }
+        p = SkipPlainStringUnits(p, fEnd);
         if (p >= fEnd) break;
         UniChar c = *p;
         if (c == u'"') {
@@ -293,6 +357,10 @@ VJSONImporter::JsonToken VJSONImporter::_ScanString(const UniChar* p, VError* er
         }
         if (c == u'\r' || c == u'\n') {
             _CountLineBreak(p);
+            ++p;
+            continue;
+        }
+        if (c != u'\\' && c != 0) { // other control units are kept as they are
             ++p;
             continue;
         }
@@ -566,7 +634,8 @@ const VString& VJSONImporter::_KeyString() {
 VError VJSONImporter::_ParseObject(VJSONValue& out) {
     VError err = VE_OK;
     if (!_EnterContainer(err)) return err;
-    auto object = VRefPtr<VJSONObject>::Adopt(new VJSONObject);
+    VJSONValue result(JSON_object);
+    const size_t firstMember = fMembers.size();
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
     for (;;) {
@@ -584,12 +653,23 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
             err = _ThrowInvalidToken(_TokenText(), "\"");
             break;
         }
-        VString key(_KeyString());
+        // The name is taken now: the token's text does not outlive the next scan.
+        const UniChar* units = _TokenUnits();
+        const int32 length = fToken.fLength;
+        const uint32 hash = VJSONPropertyMap::Hash(units, length);
+        VJSONPropertyName name;
+        if (length <= VJSONPropertyName::kInlineUnits) {
+            fScratch.FromUniString(units, length);
+            VJSONPropertyName::FromString(fScratch, name);
+        } else if (!VJSONPropertyName::FromString(_KeyString(), name)) {
+            err = VE_MEMORY_FULL;
+            break;
+        }
         VString savedPath;
         if (recording) {
             savedPath = fCurrentPath;
-            if (!fCurrentPath.IsEmpty() && key.GetUniChar(1) != u'[') fCurrentPath.AppendUniChar(u'.');
-            fCurrentPath.AppendString(key);
+            if (!fCurrentPath.IsEmpty() && (length == 0 || units[0] != u'[')) fCurrentPath.AppendUniChar(u'.');
+            fCurrentPath.AppendUniChars(units, length);
             _RecordPathLine();
         }
         token = _Scan(&scanErr);
@@ -600,7 +680,11 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         VJSONValue value;
         err = _ParseValue(value);
         if (err != VE_OK) break;
-        object->SetProperty(key, std::move(value));
+        fMembers.emplace_back(std::move(name), hash, std::move(value));
+        if (fMembers.size() - firstMember == kBatch && !_FlushMembers(result.GetObjectPtr(), firstMember)) {
+            err = VE_MEMORY_FULL;
+            break;
+        }
         empty = false;
         token = _Scan(&scanErr);
         if (recording) fCurrentPath = savedPath;
@@ -610,15 +694,27 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         break;
     }
     --fDepth;
-    _ShareLocker(object.Get(), nullptr);
-    out.SetObject(object.Get());
+    return _EndObject(result, firstMember, err, out);
+}
+
+VError VJSONImporter::_EndObject(VJSONValue& result, size_t firstMember, VError err, VJSONValue& out) {
+    if (!_FlushMembers(result.GetObjectPtr(), firstMember) && err == VE_OK) err = VE_MEMORY_FULL;
+    _ShareLocker(result.GetObjectPtr(), nullptr);
+    out = std::move(result);
     return err;
+}
+
+bool VJSONImporter::_FlushMembers(VJSONObject* object, size_t first) {
+    bool taken = object->_AdoptNewProperties(fMembers.data() + first, fMembers.size() - first, _Linker());
+    fMembers.erase(fMembers.begin() + std::ptrdiff_t(first), fMembers.end());
+    return taken;
 }
 
 VError VJSONImporter::_ParseArray(VJSONValue& out) {
     VError err = VE_OK;
     if (!_EnterContainer(err)) return err;
-    auto array = VRefPtr<VJSONArray>::Adopt(new VJSONArray);
+    VJSONValue result(JSON_array);
+    const size_t firstElement = fElements.size();
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
     size_t index = 0;
@@ -648,7 +744,11 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
             err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, empty ? kExpectedElement : kExpectedValue);
         }
         if (err != VE_OK) break;
-        array->Push(std::move(value));
+        fElements.push_back(std::move(value));
+        if (fElements.size() - firstElement == kBatch && !_FlushElements(result.GetArrayPtr(), firstElement)) {
+            err = VE_MEMORY_FULL;
+            break;
+        }
         empty = false;
         token = _Scan(&scanErr);
         if (recording) fCurrentPath = savedPath;
@@ -658,9 +758,20 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
         break;
     }
     --fDepth;
-    _ShareLocker(nullptr, array.Get());
-    out.SetArray(array.Get());
+    return _EndArray(result, firstElement, err, out);
+}
+
+VError VJSONImporter::_EndArray(VJSONValue& result, size_t firstElement, VError err, VJSONValue& out) {
+    if (!_FlushElements(result.GetArrayPtr(), firstElement) && err == VE_OK) err = VE_MEMORY_FULL;
+    _ShareLocker(nullptr, result.GetArrayPtr());
+    out = std::move(result);
     return err;
+}
+
+bool VJSONImporter::_FlushElements(VJSONArray* array, size_t first) {
+    bool taken = array->_AdoptNewElements(fElements.data() + first, fElements.size() - first, _Linker());
+    fElements.erase(fElements.begin() + std::ptrdiff_t(first), fElements.end());
+    return taken;
 }
 
 VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {
@@ -683,13 +794,16 @@ VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {
         return VE_OK;
     }
     if (IsDigit(text[0]) || text[0] == u'-') {
-        if (!IsNumberWord(text, length)) return _ThrowInvalidToken(_TokenText(), kExpectedNumber);
-        out.SetNumber(ReadNumber(text, length));
+        double number = 0;
+        if (!ReadPlainNumber(text, length, number)) {
+            if (!IsNumberWord(text, length)) return _ThrowInvalidToken(_TokenText(), kExpectedNumber);
+            number = ReadNumber(text, length);
+        }
+        out.SetNumber(number);
         return VE_OK;
     }
     if ((fOptions & kStrict) != 0) return _ThrowInvalidToken(_TokenText(), expected);
-    fScratch.FromUniString(text, length);
-    out.SetString(fScratch);
+    out.SetString(text, length);
     return VE_OK;
 }
 
@@ -705,7 +819,7 @@ void ReadDateText(const UniChar* text, int32 length, VJSONValue& out) {
 } // namespace
 
 void VJSONImporter::_QuotedToValue(VJSONValue& out) {
-    const UniChar* text = fToken.fText != nullptr ? fToken.fText : fStart;
+    const UniChar* text = _TokenUnits();
     int32 length = fToken.fLength;
     bool isDate = false;
     if ((fOptions & kMarkedDates) != 0) {
@@ -725,8 +839,7 @@ void VJSONImporter::_QuotedToValue(VJSONValue& out) {
         isDate = true;
     }
     if (isDate) return;
-    fScratch.FromUniString(text, length);
-    out.SetString(fScratch);
+    out.SetString(text, length);
 }
 
 // ---- Bags

@@ -64,9 +64,13 @@ bool VJSONObject::_NeedsGraphLock() const noexcept {
     return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
 }
 
-int32 VJSONObject::Retain(const char* label) const noexcept { return VJSONGraph::RetainNode(*this, label); }
+int32 VJSONObject::Retain(const char* label) const noexcept {
+    return VJSONGraph::RetainNode(*this, label);
+}
 
-int32 VJSONObject::Release(const char* label) const noexcept { return VJSONGraph::ReleaseNode(*this, label); }
+int32 VJSONObject::Release(const char* label) const noexcept {
+    return VJSONGraph::ReleaseNode(*this, label);
+}
 
 // ---- Reading
 
@@ -288,6 +292,55 @@ bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     slot = std::move(value);
     VJSONGraph::Connect(this, nullptr, slot);
     _TouchStamps();
+    VJSONGraph::Disconnect(old);
+    return true;
+}
+
+bool VJSONObject::_AdoptNewProperties(VJSONPropertyMap::Property* properties, size_t count, VJSONTreeLinker* linker) {
+    try {
+        if (fProperties.IsEmpty()) fProperties.Reserve(count);
+    } catch (const std::exception&) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (linker != nullptr) {
+            if (!_AdoptNewProperty(properties[i], linker)) return false;
+            continue;
+        }
+        VJSONReadWriteLock lock(this, &properties[i].fValue);
+        if (!_AdoptNewProperty(properties[i], nullptr)) return false;
+    }
+    return true;
+}
+
+bool VJSONObject::_AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
+    auto connect = [this, linker](const VJSONValue& value) {
+        if (linker != nullptr) {
+            linker->Connect(this, nullptr, value);
+        } else {
+            VJSONGraph::Connect(this, nullptr, value);
+        }
+    };
+    int64 index = fProperties.IsEmpty()
+                      ? -1
+                      : fProperties.Find(property.fName.GetUnits(), property.fName.GetLength(), property.fHash);
+    if (index < 0) {
+        VJSONPropertyMap::Property* added = nullptr;
+        try {
+            added = &fProperties.Append(std::move(property.fName), property.fHash, std::move(property.fValue));
+        } catch (const std::exception&) {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
+        connect(added->fValue);
+        return true;
+    }
+    // As _SetOwnProperty: the old value leaves its place before its release check.
+    VJSONValue& slot = fProperties.At(size_t(index)).fValue;
+    VJSONValue old(std::move(slot));
+    slot = std::move(property.fValue);
+    connect(slot);
     VJSONGraph::Disconnect(old);
     return true;
 }

@@ -282,6 +282,18 @@ void VJSONValue::SetString(const VInlineString& text) noexcept {
     _SetStringPayload(text, true);
 }
 
+void VJSONValue::SetString(const UniChar* units, int32 length) noexcept {
+    VInlineString record = VInlineString::FromUnits(units, length);
+    if (fType == JSON_string) {
+        fPayload.fString.fText.Release();
+        fPayload.fString.fText = record;
+        return;
+    }
+    _ReleasePayload();
+    fType = JSON_string;
+    _SetStringPayload(record, true);
+}
+
 void VJSONValue::SetObject(VJSONObject* object) noexcept {
     if (object == nullptr) {
         SetNull();

@@ -113,6 +113,9 @@ public:
     // A null text gives null. The same buffer changes nothing; the tag is renewed only when the kind changes.
     void SetString(const VString& text);
     void SetString(const VInlineString& text) noexcept;
+    // A string holding a copy of the length units (no buffer for none, nor when memory runs out); the tag is
+    // renewed only when the kind changes.
+    void SetString(const UniChar* units, int32 length) noexcept;
     // Null gives null; the same object changes nothing; the new one is retained before the old is released.
     void SetObject(VJSONObject* object) noexcept;
     void SetArray(VJSONArray* array) noexcept;

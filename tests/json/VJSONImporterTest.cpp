@@ -9,10 +9,13 @@
 #include "JSONTextTestSupport.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace vela {
 namespace {
@@ -111,6 +114,37 @@ TEST_F(VJSONImporterTest, DecodesStringEscapes) {
     }
 }
 
+TEST_F(VJSONImporterTest, FindsEveryUnitThatMattersWhereverItStandsInAString) {
+    // The scan looks at several units at once: each unit that matters, and units that only look alike in one
+    // byte, at every place in a block, with plain text of both widths around it.
+    struct Case {
+        std::u16string raw;
+        std::u16string decoded;
+    };
+    const Case cases[] = {
+        {u"\\n", u"\n"},        {u"\\\"", u"\""},       {u"\t", u"\t"},
+        {u"\x001F", u"\x001F"}, {u"\r\n", u"\r\n"},     {u"\x8022", u"\x8022"},
+        {u"\x5C5C", u"\x5C5C"}, {u"\x2200", u"\x2200"}, {std::u16string(1, u'\0'), u""},
+    };
+    const std::u16string fills[] = {u"x", u"\u00e9"};
+    for (const Case& c : cases) {
+        for (const std::u16string& fill : fills) {
+            for (size_t before = 0; before < 18; ++before) {
+                for (size_t after = 0; after < 10; ++after) {
+                    std::u16string head(before, fill[0]);
+                    std::u16string tail(after, fill[0]);
+                    VJSONValue value;
+                    ASSERT_EQ(Parse(u"[\"" + head + c.raw + tail + u"\",1]", value), VE_OK);
+                    VString text;
+                    value.GetArrayPtr()->GetAt(0).GetString(text);
+                    ASSERT_EQ(Units(text), head + c.decoded + tail) << Narrow(c.raw) << " " << before << " " << after;
+                    EXPECT_EQ(value.GetArrayPtr()->GetCount(), 2u);
+                }
+            }
+        }
+    }
+}
+
 TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
     struct Case {
         std::u16string text;
@@ -136,6 +170,44 @@ TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
         ASSERT_TRUE(value.IsNumber()) << Narrow(c.text);
         EXPECT_EQ(value.GetNumber(), c.value) << Narrow(c.text);
         EXPECT_EQ(std::signbit(value.GetNumber()), std::signbit(c.value)) << Narrow(c.text);
+    }
+}
+
+TEST_F(VJSONImporterTest, NumbersReadAsTheCLibraryReadsTheirText) {
+    // Short plain numbers are read without the C library; every form must give the double nearest to its text.
+    std::vector<std::string> words = {"9007199254740992",
+                                      "9007199254740993",
+                                      "1e22",
+                                      "1e23",
+                                      "4.35",
+                                      "0.1e-22",
+                                      "123456789.123456789",
+                                      "1.5E+3",
+                                      "0e99999",
+                                      "-0.0",
+                                      "1234567890123456789",
+                                      "12345678901234567890",
+                                      "7e-23",
+                                      "2.5e-5"};
+    std::mt19937 random(20240517);
+    for (int i = 0; i < 3000; ++i) {
+        std::string word = random() % 4 == 0 ? "-" : "";
+        int digits = 1 + int(random() % 19);
+        int point = int(random() % uint32(digits + 1));
+        word += char('1' + random() % 9);
+        for (int d = 1; d < digits; ++d)
+            word += (d == point ? "." : "") + std::string(1, char('0' + random() % 10));
+        if (random() % 2 == 0) word += "e" + std::to_string(int(random() % 61) - 30);
+        words.push_back(word);
+    }
+    for (const std::string& word : words) {
+        VJSONValue value;
+        ASSERT_EQ(Parse(U(word), value), VE_OK) << word;
+        ASSERT_TRUE(value.IsNumber()) << word;
+        double expected = 0;
+        std::from_chars(word.data(), word.data() + word.size(), expected); // locale-independent
+        EXPECT_EQ(value.GetNumber(), expected) << word;
+        EXPECT_EQ(std::signbit(value.GetNumber()), std::signbit(expected)) << word;
     }
 }
 
