@@ -291,21 +291,6 @@ bool VJSONArray::Push(VJSONValue&& value) {
     return true;
 }
 
-bool VJSONArray::_AdoptNewElements(VJSONValue* values, size_t count, VJSONTreeLinker* linker) {
-    try {
-        // Not below the 4 elements that Push starts with: measured, tinier blocks made the next parse slower after a
-        // large tree was freed (the allocator then merges many more small free blocks).
-        if (fValues.empty()) fValues.reserve(count < 4 ? 4 : count);
-    } catch (const std::exception&) {
-        _ThrowError(VE_MEMORY_FULL);
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        if (!_AppendNewElement(std::move(values[i]), linker)) return false;
-    }
-    return true;
-}
-
 bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) {
     try {
         if (fValues.capacity() == 0) fValues.reserve(4); // small arrays: one block

@@ -125,10 +125,8 @@ private:
     friend class VJSONWriter;   // walks unshared nodes in place
     friend class VJSONImporter; // fills new arrays in batches
 
-    // Appends count values (one value) to a new array that a reader fills (no locker); a first batch gets storage of
-    // its size (4 elements at least). Object and array values are connected as VJSONObject::_AdoptNewProperties does.
-    // False, with 'vela' 100, when memory runs out (the values not taken are left in place).
-    bool _AdoptNewElements(VJSONValue* values, size_t count, VJSONTreeLinker* linker);
+    // Appends a value to a new array that a reader fills (no locker); an object or array value is connected as
+    // VJSONObject::_AdoptNewProperty does. False, with 'vela' 100, when memory runs out (value is left in place).
     bool _AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker);
 
     bool _NeedsGraphLock() const noexcept;

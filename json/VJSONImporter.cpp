@@ -635,7 +635,6 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
     VError err = VE_OK;
     if (!_EnterContainer(err)) return err;
     VJSONValue result(JSON_object);
-    const size_t firstMember = fMembers.size();
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
     for (;;) {
@@ -680,8 +679,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         VJSONValue value;
         err = _ParseValue(value);
         if (err != VE_OK) break;
-        fMembers.emplace_back(std::move(name), hash, std::move(value));
-        if (fMembers.size() - firstMember == kBatch && !_FlushMembers(result.GetObjectPtr(), firstMember)) {
+        VJSONPropertyMap::Property property(std::move(name), hash, std::move(value));
+        if (!result.GetObjectPtr()->_AdoptNewProperty(property, _Linker())) {
             err = VE_MEMORY_FULL;
             break;
         }
@@ -694,27 +693,19 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         break;
     }
     --fDepth;
-    return _EndObject(result, firstMember, err, out);
+    return _EndObject(result, err, out);
 }
 
-VError VJSONImporter::_EndObject(VJSONValue& result, size_t firstMember, VError err, VJSONValue& out) {
-    if (!_FlushMembers(result.GetObjectPtr(), firstMember) && err == VE_OK) err = VE_MEMORY_FULL;
+VError VJSONImporter::_EndObject(VJSONValue& result, VError err, VJSONValue& out) {
     _ShareLocker(result.GetObjectPtr(), nullptr);
     out = std::move(result);
     return err;
-}
-
-bool VJSONImporter::_FlushMembers(VJSONObject* object, size_t first) {
-    bool taken = object->_AdoptNewProperties(fMembers.data() + first, fMembers.size() - first, _Linker());
-    fMembers.erase(fMembers.begin() + std::ptrdiff_t(first), fMembers.end());
-    return taken;
 }
 
 VError VJSONImporter::_ParseArray(VJSONValue& out) {
     VError err = VE_OK;
     if (!_EnterContainer(err)) return err;
     VJSONValue result(JSON_array);
-    const size_t firstElement = fElements.size();
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
     size_t index = 0;
@@ -744,8 +735,7 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
             err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, empty ? kExpectedElement : kExpectedValue);
         }
         if (err != VE_OK) break;
-        fElements.push_back(std::move(value));
-        if (fElements.size() - firstElement == kBatch && !_FlushElements(result.GetArrayPtr(), firstElement)) {
+        if (!result.GetArrayPtr()->_AppendNewElement(std::move(value), _Linker())) {
             err = VE_MEMORY_FULL;
             break;
         }
@@ -758,20 +748,13 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
         break;
     }
     --fDepth;
-    return _EndArray(result, firstElement, err, out);
+    return _EndArray(result, err, out);
 }
 
-VError VJSONImporter::_EndArray(VJSONValue& result, size_t firstElement, VError err, VJSONValue& out) {
-    if (!_FlushElements(result.GetArrayPtr(), firstElement) && err == VE_OK) err = VE_MEMORY_FULL;
+VError VJSONImporter::_EndArray(VJSONValue& result, VError err, VJSONValue& out) {
     _ShareLocker(nullptr, result.GetArrayPtr());
     out = std::move(result);
     return err;
-}
-
-bool VJSONImporter::_FlushElements(VJSONArray* array, size_t first) {
-    bool taken = array->_AdoptNewElements(fElements.data() + first, fElements.size() - first, _Linker());
-    fElements.erase(fElements.begin() + std::ptrdiff_t(first), fElements.end());
-    return taken;
 }
 
 VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {

@@ -115,12 +115,9 @@ private:
     void _QuotedToValue(VJSONValue& out);
     const UniChar* _TokenUnits() const noexcept { return fToken.fText != nullptr ? fToken.fText : fStart; }
     const VString& _KeyString();
-    // The value of a container just read goes to out; err, or a memory error met on the way, is the answer.
-    VError _EndObject(VJSONValue& result, size_t firstMember, VError err, VJSONValue& out);
-    VError _EndArray(VJSONValue& result, size_t firstElement, VError err, VJSONValue& out);
-    // Hands the members (elements) collected from first on to their container; false when memory ran out.
-    bool _FlushMembers(VJSONObject* object, size_t first);
-    bool _FlushElements(VJSONArray* array, size_t first);
+    // The value of a container just read goes to out; err is the answer.
+    VError _EndObject(VJSONValue& result, VError err, VJSONValue& out);
+    VError _EndArray(VJSONValue& result, VError err, VJSONValue& out);
     VJSONTreeLinker* _Linker() noexcept { return (fOptions & kSharedLocker) != 0 ? nullptr : &fLinker; }
     void _RecordPathLine();
     void _ShareLocker(VJSONObject* object, VJSONArray* array);
@@ -160,12 +157,8 @@ private:
     VStr<255> fScratch;      // string values pass through here on their way into a value
     static constexpr int32 kKeyCacheSize = 256;
     std::unique_ptr<VString[]> fKeys; // recent property names (made on first need): repeated keys share a buffer
-    // The members of the objects and the elements of the arrays being read, innermost last. A container takes its
-    // own in batches of kBatch and when it ends: most get storage of their size (and an empty one none), and these
-    // stacks stay small.
-    static constexpr size_t kBatch = 64;
-    std::vector<VJSONPropertyMap::Property> fMembers;
-    std::vector<VJSONValue> fElements;
+    // Containers take each member as it is read, so that their storage lies close to them, in the order a writer
+    // walks the tree (gathering the members first and storing them at the end made writing the tree slower).
     // Without a shared locker, the containers read join one graph as they are filled.
     VJSONTreeLinker fLinker;
 };

@@ -296,25 +296,15 @@ bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     return true;
 }
 
-bool VJSONObject::_AdoptNewProperties(VJSONPropertyMap::Property* properties, size_t count, VJSONTreeLinker* linker) {
-    try {
-        if (fProperties.IsEmpty()) fProperties.Reserve(count);
-    } catch (const std::exception&) {
-        _ThrowError(VE_MEMORY_FULL);
-        return false;
+bool VJSONObject::_AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
+    if (linker == nullptr) {
+        VJSONReadWriteLock lock(this, &property.fValue);
+        return _AdoptNewPropertyUnlocked(property, nullptr);
     }
-    for (size_t i = 0; i < count; ++i) {
-        if (linker != nullptr) {
-            if (!_AdoptNewProperty(properties[i], linker)) return false;
-            continue;
-        }
-        VJSONReadWriteLock lock(this, &properties[i].fValue);
-        if (!_AdoptNewProperty(properties[i], nullptr)) return false;
-    }
-    return true;
+    return _AdoptNewPropertyUnlocked(property, linker);
 }
 
-bool VJSONObject::_AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
+bool VJSONObject::_AdoptNewPropertyUnlocked(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
     auto connect = [this, linker](const VJSONValue& value) {
         if (linker != nullptr) {
             linker->Connect(this, nullptr, value);

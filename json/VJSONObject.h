@@ -209,12 +209,11 @@ private:
     friend class VJSONWriter;   // walks unshared nodes in place
     friend class VJSONImporter; // fills new objects in batches
 
-    // Adds count properties, taken in order, to a new object that a reader fills (no implementation, no locker): a
-    // repeated name replaces the earlier value in its place. Object and array values are connected through linker,
-    // or one by one (under the graph mutex when shared) without it. False, with 'vela' 100, when memory runs out
-    // (the properties not taken are left in place).
-    bool _AdoptNewProperties(VJSONPropertyMap::Property* properties, size_t count, VJSONTreeLinker* linker);
+    // Adds a property to a new object that a reader fills (no implementation, no locker): a repeated name replaces
+    // the earlier value in its place. An object or array value is connected through linker, or alone (under the
+    // graph mutex when shared) without it. False, with 'vela' 100, when memory runs out (property is left as it was).
     bool _AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker);
+    bool _AdoptNewPropertyUnlocked(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker);
     // True when reads must lock (a storage locker).
     bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }
     bool _NeedsGraphLock() const noexcept;
