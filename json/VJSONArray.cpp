@@ -72,8 +72,11 @@ VJSONArray::~VJSONArray() {
     if (IsMonitoredTask()) sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
     std::vector<VJSONValue> taken;
     taken.swap(fValues);
-    for (VJSONValue& value : taken)
-        VJSONGraph::_DropHeldValue(value);
+    for (size_t i = 0; i < taken.size(); ++i) {
+        if (i + VJSONGraph::Node::kPrefetchAhead < taken.size())
+            VJSONGraph::Node::Prefetch(taken[i + VJSONGraph::Node::kPrefetchAhead]);
+        VJSONGraph::_DropHeldValue(taken[i]);
+    }
 }
 
 void VJSONArray::DoOnRefCountZero() {

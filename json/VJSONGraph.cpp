@@ -347,10 +347,13 @@ void VJSONGraph::_QueueDeletion(Node node) noexcept {
             next.fObject = tPending.fObjects;
             tPending.fObjects = next.fObject->fLink.fNext;
             next.fObject->fLink.fNext = nullptr;
+            // The waiting nodes were queued long ago: the next one is asked for while this one is deleted.
+            if (tPending.fObjects != nullptr) __builtin_prefetch(tPending.fObjects, 1);
         } else if (tPending.fArrays != nullptr) {
             next.fArray = tPending.fArrays;
             tPending.fArrays = next.fArray->fLink.fNext;
             next.fArray->fLink.fNext = nullptr;
+            if (tPending.fArrays != nullptr) __builtin_prefetch(tPending.fArrays, 1);
         }
     }
     tPending.fDeleting = false;

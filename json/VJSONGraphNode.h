@@ -15,6 +15,13 @@ struct VJSONGraph::Node {
     VJSONArray* fArray = nullptr;
 
     static Node Of(const VJSONValue& value) noexcept { return {value.GetObjectPtr(), value.GetArrayPtr()}; }
+    // Asks for the first line of the node value refers to, if any: releases read it next, and nodes lie anywhere.
+    static void Prefetch(const VJSONValue& value) noexcept {
+        if (const VJSONObject* object = value.GetObjectPtr(); object != nullptr) __builtin_prefetch(object, 1);
+        if (const VJSONArray* array = value.GetArrayPtr(); array != nullptr) __builtin_prefetch(array, 1);
+    }
+    // How many values ahead of the one being dropped a deletion asks for the nodes they refer to.
+    static constexpr size_t kPrefetchAhead = 4;
     bool IsNull() const noexcept { return fObject == nullptr && fArray == nullptr; }
     bool operator==(const Node&) const noexcept = default;
 

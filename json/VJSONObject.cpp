@@ -51,8 +51,11 @@ VJSONObject::~VJSONObject() {
     // now rather than with the whole graph.
     std::vector<VJSONPropertyMap::Property> taken;
     fProperties.TakeAll(taken);
-    for (VJSONPropertyMap::Property& property : taken)
-        VJSONGraph::_DropHeldValue(property.fValue);
+    for (size_t i = 0; i < taken.size(); ++i) {
+        if (i + VJSONGraph::Node::kPrefetchAhead < taken.size())
+            VJSONGraph::Node::Prefetch(taken[i + VJSONGraph::Node::kPrefetchAhead].fValue);
+        VJSONGraph::_DropHeldValue(taken[i].fValue);
+    }
 }
 
 void VJSONObject::DoOnRefCountZero() {
