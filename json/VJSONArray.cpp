@@ -281,20 +281,13 @@ bool VJSONArray::Push(const VJSONValue& value) {
 
 bool VJSONArray::Push(VJSONValue&& value) {
     VJSONReadWriteLock lock(this, &value);
-    if (!_IsLockedForCaller() || !_Accepts(value)) return false;
-    try {
-        if (fValues.capacity() == 0) fValues.reserve(4); // small arrays: one block
-        fValues.push_back(std::move(value));
-    } catch (const std::exception&) {
-        _ThrowError(VE_MEMORY_FULL);
-        return false;
-    }
+    if (!_IsLockedForCaller() || !_Accepts(value) || !_Append(std::move(value))) return false;
     _TouchStamps();
     VJSONGraph::Connect(nullptr, this, fValues.back());
     return true;
 }
 
-bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) {
+bool VJSONArray::_Append(VJSONValue&& value) {
     try {
         if (fValues.capacity() == 0) fValues.reserve(4); // small arrays: one block
         fValues.push_back(std::move(value));
@@ -302,6 +295,11 @@ bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) 
         _ThrowError(VE_MEMORY_FULL);
         return false;
     }
+    return true;
+}
+
+bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) {
+    if (!_Append(std::move(value))) return false;
     const VJSONValue& added = fValues.back();
     JSONType type = added.GetType();
     if (type != JSON_object && type != JSON_array) return true;

@@ -128,6 +128,8 @@ private:
     // Appends a value to a new array that a reader fills (no locker); an object or array value is connected as
     // VJSONObject::_AdoptNewProperty does. False, with 'vela' 100, when memory runs out (value is left in place).
     bool _AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker);
+    // Puts value last (small arrays get room for 4 at first); false, with 'vela' 100, when memory runs out.
+    bool _Append(VJSONValue&& value);
 
     bool _NeedsGraphLock() const noexcept;
     // Clone, recording the copy in cloner only when remember is set.

@@ -257,33 +257,20 @@ void VJSONValue::SetString(const VString& text) {
     if (fType == JSON_string && fPayload.fString.fText.fBuffer != nullptr &&
         fPayload.fString.fText.fBuffer == text.GetCPointer())
         return;
-    VInlineString record = VInlineString::RetainFromString(text);
-    if (fType == JSON_string) {
-        fPayload.fString.fText.Release();
-        fPayload.fString.fText = record;
-        return;
-    }
-    _ReleasePayload();
-    fType = JSON_string;
-    _SetStringPayload(record, true);
+    _AdoptString(VInlineString::RetainFromString(text));
 }
 
 void VJSONValue::SetString(const VInlineString& text) noexcept {
-    if (fType == JSON_string) {
-        if (fPayload.fString.fText.fBuffer == text.fBuffer) return;
-        text.Retain();
-        fPayload.fString.fText.Release();
-        fPayload.fString.fText = text;
-        return;
-    }
+    if (fType == JSON_string && fPayload.fString.fText.fBuffer == text.fBuffer) return;
     text.Retain();
-    _ReleasePayload();
-    fType = JSON_string;
-    _SetStringPayload(text, true);
+    _AdoptString(text);
 }
 
 void VJSONValue::SetString(const UniChar* units, int32 length) noexcept {
-    VInlineString record = VInlineString::FromUnits(units, length);
+    _AdoptString(VInlineString::FromUnits(units, length));
+}
+
+void VJSONValue::_AdoptString(const VInlineString& record) noexcept {
     if (fType == JSON_string) {
         fPayload.fString.fText.Release();
         fPayload.fString.fText = record;

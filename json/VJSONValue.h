@@ -213,6 +213,8 @@ private:
     void _RetainPayload() noexcept;
     double _GetNumberOfOtherKinds() const;
     void _SetStringPayload(const VInlineString& text, bool newTag) noexcept;
+    // Stores record, taking over the share it holds; the tag is renewed only when the kind changes.
+    void _AdoptString(const VInlineString& record) noexcept;
 
     JSONType fType;
     uint32 fStamp;
