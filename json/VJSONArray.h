@@ -123,7 +123,7 @@ private:
     friend class VJSONReadLock;
     friend class VJSONReadWriteLock;
     friend class VJSONWriter;   // walks unshared nodes in place
-    friend class VJSONImporter; // fills new arrays in batches
+    friend class VJSONImporter; // fills new arrays as it reads them
 
     // Appends a value to a new array that a reader fills (no locker); an object or array value is connected as
     // VJSONObject::_AdoptNewProperty does. False, with 'vela' 100, when memory runs out (value is left in place).

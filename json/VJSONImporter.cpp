@@ -693,10 +693,6 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         break;
     }
     --fDepth;
-    return _EndObject(result, err, out);
-}
-
-VError VJSONImporter::_EndObject(VJSONValue& result, VError err, VJSONValue& out) {
     _ShareLocker(result.GetObjectPtr(), nullptr);
     out = std::move(result);
     return err;
@@ -748,10 +744,6 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
         break;
     }
     --fDepth;
-    return _EndArray(result, err, out);
-}
-
-VError VJSONImporter::_EndArray(VJSONValue& result, VError err, VJSONValue& out) {
     _ShareLocker(nullptr, result.GetArrayPtr());
     out = std::move(result);
     return err;

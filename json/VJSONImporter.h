@@ -115,9 +115,6 @@ private:
     void _QuotedToValue(VJSONValue& out);
     const UniChar* _TokenUnits() const noexcept { return fToken.fText != nullptr ? fToken.fText : fStart; }
     const VString& _KeyString();
-    // The value of a container just read goes to out; err is the answer.
-    VError _EndObject(VJSONValue& result, VError err, VJSONValue& out);
-    VError _EndArray(VJSONValue& result, VError err, VJSONValue& out);
     VJSONTreeLinker* _Linker() noexcept { return (fOptions & kSharedLocker) != 0 ? nullptr : &fLinker; }
     void _RecordPathLine();
     void _ShareLocker(VJSONObject* object, VJSONArray* array);

@@ -207,7 +207,7 @@ private:
     friend class VJSONPropertyIterator;
     friend class VJSONPropertyConstIterator;
     friend class VJSONWriter;   // walks unshared nodes in place
-    friend class VJSONImporter; // fills new objects in batches
+    friend class VJSONImporter; // fills new objects as it reads them
 
     // Adds a property to a new object that a reader fills (no implementation, no locker): a repeated name replaces
     // the earlier value in its place. An object or array value is connected through linker, or alone (under the
