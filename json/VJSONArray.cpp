@@ -72,11 +72,7 @@ VJSONArray::~VJSONArray() {
     if (IsMonitoredTask()) sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
     std::vector<VJSONValue> taken;
     taken.swap(fValues);
-    for (size_t i = 0; i < taken.size(); ++i) {
-        if (i + VJSONGraph::Node::kPrefetchAhead < taken.size())
-            VJSONGraph::Node::Prefetch(taken[i + VJSONGraph::Node::kPrefetchAhead]);
-        VJSONGraph::_DropHeldValue(taken[i]);
-    }
+    VJSONGraph::Node::DropHeldValues(taken, [](VJSONValue& value) -> VJSONValue& { return value; });
 }
 
 void VJSONArray::DoOnRefCountZero() {

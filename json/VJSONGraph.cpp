@@ -13,16 +13,17 @@ namespace vela {
 
 namespace {
 
-// Deletions on this thread: a member dying while another one is deleted waits in a list linked through its (unused
-// by then) graph link, and the outermost deletion deletes the waiting ones, the last queued first. Freeing a long
-// chain then needs no deep stack, and a tree is freed in about the reverse order of its making, which suits the
-// allocator.
+// Deletions on this thread. A node dying while another one is deleted is deleted at once, while it is still in the
+// cache, down to kInlineDeletionDepth nested deletions. Deeper ones wait in a list linked through their (unused by
+// then) graph link, which the outermost deletion empties, the last queued first: freeing a long chain needs no
+// deep stack.
+constexpr int32 kInlineDeletionDepth = 16;
 struct PendingDeletions {
     VJSONObject* fObjects;
     VJSONArray* fArrays;
-    bool fDeleting;
+    int32 fDepth;
 };
-thread_local PendingDeletions tPending{nullptr, nullptr, false};
+thread_local PendingDeletions tPending{nullptr, nullptr, 0};
 
 } // namespace
 
@@ -328,7 +329,14 @@ void VJSONGraph::_DropHeldValue(VJSONValue& value) noexcept {
 }
 
 void VJSONGraph::_QueueDeletion(Node node) noexcept {
-    if (tPending.fDeleting) {
+    if (tPending.fDepth > 0 && tPending.fDepth < kInlineDeletionDepth) {
+        ++tPending.fDepth;
+        delete node.fObject;
+        delete node.fArray;
+        --tPending.fDepth;
+        return;
+    }
+    if (tPending.fDepth > 0) {
         if (node.fObject != nullptr) {
             node.fObject->fLink.fNext = tPending.fObjects;
             tPending.fObjects = node.fObject;
@@ -338,7 +346,7 @@ void VJSONGraph::_QueueDeletion(Node node) noexcept {
         }
         return;
     }
-    tPending.fDeleting = true;
+    tPending.fDepth = 1;
     for (Node next = node; !next.IsNull();) {
         delete next.fObject;
         delete next.fArray;
@@ -356,7 +364,7 @@ void VJSONGraph::_QueueDeletion(Node node) noexcept {
             if (tPending.fArrays != nullptr) __builtin_prefetch(tPending.fArrays, 1);
         }
     }
-    tPending.fDeleting = false;
+    tPending.fDepth = 0;
 }
 
 void VJSONGraph::DoObjectDeath(VJSONObject* object) noexcept {

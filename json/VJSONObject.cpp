@@ -51,11 +51,8 @@ VJSONObject::~VJSONObject() {
     // now rather than with the whole graph.
     std::vector<VJSONPropertyMap::Property> taken;
     fProperties.TakeAll(taken);
-    for (size_t i = 0; i < taken.size(); ++i) {
-        if (i + VJSONGraph::Node::kPrefetchAhead < taken.size())
-            VJSONGraph::Node::Prefetch(taken[i + VJSONGraph::Node::kPrefetchAhead].fValue);
-        VJSONGraph::_DropHeldValue(taken[i].fValue);
-    }
+    VJSONGraph::Node::DropHeldValues(
+        taken, [](VJSONPropertyMap::Property& property) -> VJSONValue& { return property.fValue; });
 }
 
 void VJSONObject::DoOnRefCountZero() {
