@@ -334,6 +334,17 @@ VError VJSONWriter::_WriteString(const UniChar* units, int32 length, Output& out
                 p += 8;
                 continue;
             }
+        } else if (length >= 8) {
+            // The last few units: the eight that end the text, written again over those of them already out (when
+            // none of the eight needs an escape, those were copied one for one).
+            const UniChar* last = end - 8;
+            const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last));
+            if (!NeedsEscape8(eight, more)) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d - (p - last)), eight);
+                d += end - p;
+                p = end;
+                continue;
+            }
         }
 #endif
         if (end - p >= 4) {

@@ -150,17 +150,25 @@ TEST(VJSONNumberText, MatchesPrintfWith14Digits) {
     }
 }
 
-// Every ASCII unit at every place of a text is escaped as the string encoder escapes it.
+// Every ASCII unit at every place of texts of every length up to 24 is escaped as the string encoder escapes it,
+// alone or after a first escape (texts are copied in runs of eight and four, and their last units in one run).
 TEST_F(VJSONWriterTest, EscapesMatchTheStringEncoderAtEveryPlace) {
+    const std::u16string letters = u"abcdefghijklmnopqrstuvwx";
     for (uint32 options : {1u, 1u | 1024u}) {
-        for (UniChar c = 0; c < 0xA0; ++c) {
-            for (int place = 0; place < 18; ++place) {
-                std::u16string text = u"abcdefghijklmnopqrstu";
-                text.insert(size_t(place), 1, c);
-                VString string = Text(text);
-                VString expected;
-                ASSERT_EQ(string.GetJSONString(expected, options), VE_OK);
-                EXPECT_EQ(Written(VJSONValue(string), options), Units(expected)) << int(c) << " at " << place;
+        for (size_t length = 0; length <= letters.size(); ++length) {
+            for (UniChar c = 0; c < 0xA0; ++c) {
+                for (size_t place = 0; place <= length; ++place) {
+                    for (bool firstEscape : {false, true}) {
+                        std::u16string text = letters.substr(0, length);
+                        text.insert(place, 1, c);
+                        if (firstEscape) text.insert(0, 1, u'\n');
+                        VString string = Text(text);
+                        VString expected;
+                        ASSERT_EQ(string.GetJSONString(expected, options), VE_OK);
+                        EXPECT_EQ(Written(VJSONValue(string), options), Units(expected))
+                            << int(c) << " at " << place << " of " << length << (firstEscape ? " after \\n" : "");
+                    }
+                }
             }
         }
     }
