@@ -8,6 +8,7 @@
 #include "support/TestProcess.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONText.h"
 #include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
 
@@ -87,5 +88,29 @@ protected:
 
     std::vector<SeenError> fErrors;
 };
+
+// ASCII text as UTF-16.
+inline std::u16string U(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+// UTF-16 text for messages: units beyond ASCII as '?'.
+inline std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text)
+        out += c < 0x80 ? char(c) : '?';
+    return out;
+}
+
+// The parser's 550 with its place.
+inline SeenError Malformed(int line, int position, const std::u16string& source = u"") {
+    return {VE_JSON_MALFORMED,
+            {{"source", source}, {"line", U(std::to_string(line))}, {"position", U(std::to_string(position))}}};
+}
+
+// The parser's 551 (a token found where others were expected), or 552 when no token was found.
+inline SeenError Invalid(const std::u16string& found, const std::u16string& expected) {
+    return {found.empty() ? VE_JSON_NO_TOKEN : VE_JSON_INVALID_TOKEN, {{"found", found}, {"expected", expected}}};
+}
 
 } // namespace vela::test

@@ -18,30 +18,14 @@
 namespace vela {
 namespace {
 
+using test::Invalid;
+using test::Malformed;
+using test::Narrow;
 using test::SeenError;
 using test::Text;
+using test::U;
 
 const std::u16string kExpectedValue = u"\" 0-9 null true false { [";
-
-std::u16string U(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text)
-        out += c < 0x80 ? char(c) : '?';
-    return out;
-}
-
-SeenError Malformed(int line, int position) {
-    return {VE_JSON_MALFORMED,
-            {{"source", u""}, {"line", U(std::to_string(line))}, {"position", U(std::to_string(position))}}};
-}
-
-SeenError Invalid(const std::u16string& found, const std::u16string& expected) {
-    return {found.empty() ? VE_JSON_NO_TOKEN : VE_JSON_INVALID_TOKEN, {{"found", found}, {"expected", expected}}};
-}
 
 // A bag as one line: attributes as name=<kind letter><value> (B boolean, L 64-bit integer, R real, S string),
 // then element names with their bags in brackets.

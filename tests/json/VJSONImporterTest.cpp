@@ -21,33 +21,17 @@ namespace vela {
 namespace {
 
 using test::Compact;
+using test::Invalid;
+using test::Malformed;
+using test::Narrow;
 using test::SeenError;
 using test::Text;
+using test::U;
 using test::Units;
 
 const std::u16string kExpectedValue = u"\" 0-9 null true false { [";
 const std::u16string kExpectedElement = u"\" 0-9 null true false { [ ]";
 const std::u16string kExpectedNumber = u"+- 0-9 eE";
-
-std::u16string U(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text)
-        out += c < 0x80 ? char(c) : '?';
-    return out;
-}
-
-SeenError Malformed(int line, int position, const std::u16string& source = u"") {
-    return {VE_JSON_MALFORMED,
-            {{"source", source}, {"line", U(std::to_string(line))}, {"position", U(std::to_string(position))}}};
-}
-
-SeenError Invalid(const std::u16string& found, const std::u16string& expected) {
-    return {found.empty() ? VE_JSON_NO_TOKEN : VE_JSON_INVALID_TOKEN, {{"found", found}, {"expected", expected}}};
-}
 
 SeenError WithToken(VError code, const std::u16string& token) {
     return {code, {{"token", token}}};

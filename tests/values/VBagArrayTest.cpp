@@ -3,6 +3,7 @@
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "values/VValueBag.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
+using test::BagRef;
 
 BagRef Tagged(int32 tag) {
     BagRef bag = BagRef::Adopt(new VValueBag);

@@ -12,6 +12,7 @@
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VJSONValue.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
+using test::BagRef;
 using ObjectRef = VRefPtr<VJSONObject>;
 
 ObjectRef NewObject() {

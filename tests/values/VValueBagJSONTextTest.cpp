@@ -10,6 +10,7 @@
 #include "values/VUUID.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,9 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
-
-BagRef NewBag() {
-    return BagRef::Adopt(new VValueBag);
-}
+using test::BagRef;
+using test::Chain;
+using test::NewBag;
 
 std::u16string Text(const VString& text) {
     return std::u16string(text.GetCPointer(), size_t(text.GetLength()));
@@ -114,25 +113,13 @@ TEST(VValueBagJSONText, PrettyForm) {
                                   u"\n}");
 }
 
-// count bags, each the only child of the one before.
-BagRef Chain(int count) {
-    BagRef root = NewBag();
-    VValueBag* last = root.Get();
-    for (int i = 1; i < count; ++i) {
-        BagRef child = NewBag();
-        last->AddElement("c", child.Get());
-        last = child.Get();
-    }
-    return root;
-}
-
 TEST(VValueBagJSONText, DepthIsBounded) {
     VString out;
-    EXPECT_EQ(Chain(kStoredDataMaxDepth)->GetJSONString(out, 32), VE_OK);
+    EXPECT_EQ(Chain(kStoredDataMaxDepth, "c")->GetJSONString(out, 32), VE_OK);
     EXPECT_EQ(out.GetLength(), kStoredDataMaxDepth * 2 + (kStoredDataMaxDepth - 1) * 4); // {} and "c":
 
     test::RecordingRaiser raised;
-    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1)->GetJSONString(out, 0), VE_INVALID_PARAMETER);
+    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1, "c")->GetJSONString(out, 0), VE_INVALID_PARAMETER);
     EXPECT_TRUE(out.IsEmpty());
     EXPECT_EQ(raised.Codes(), std::vector<VError>{VE_INVALID_PARAMETER});
 }
@@ -164,7 +151,7 @@ TEST(VValueBagJSONText, BuildJSONObjectReadsBackToTheSameTree) {
     scalar->SetLong("____FakeArrayElement", 7);
     EXPECT_EQ(scalar->BuildJSONObject(error).Get(), nullptr);
     EXPECT_EQ(error, VE_OK);
-    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1)->BuildJSONObject(error).Get(), nullptr);
+    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1, "c")->BuildJSONObject(error).Get(), nullptr);
     EXPECT_EQ(error, VE_INVALID_PARAMETER);
 }
 

@@ -8,6 +8,7 @@
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +20,12 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
+using test::BagRef;
+using test::Chain;
+using test::NewBag;
 using test::ReadBytes;
 using test::StoredBytes;
 using test::WrittenBytes;
-
-BagRef NewBag() {
-    return BagRef::Adopt(new VValueBag);
-}
 
 std::string Minimal(const VValueBag& bag, bool withHash = true, bool bigEndian = false) {
     return WrittenBytes([&](VStream* s) { bag.WriteToStreamMinimal(s, withHash); }, bigEndian);
@@ -217,18 +216,6 @@ std::string Header(uint32_t signature = 0x56424147, uint16_t version = 1) {
     return StoredBytes().Long(int32_t(signature)).Word(version).Word(0).Get();
 }
 
-// count bags, each the only child of the one before.
-BagRef Chain(int count) {
-    BagRef root = NewBag();
-    VValueBag* last = root.Get();
-    for (int i = 1; i < count; ++i) {
-        BagRef child = NewBag();
-        last->AddElement("k", child.Get());
-        last = child.Get();
-    }
-    return root;
-}
-
 TEST(VValueBagStream, FullFormBytes) {
     BagRef bag = NewBag();
     bag->SetLong("a", 5);
@@ -300,7 +287,7 @@ TEST(VValueBagStream, FullFormRefusals) {
 }
 
 TEST(VValueBagStream, TreesTooDeepToReadAreNotWritten) {
-    BagRef deepest = Chain(kStoredDataMaxDepth);
+    BagRef deepest = Chain(kStoredDataMaxDepth, "k");
     BagRef read = NewBag();
     ASSERT_EQ(ReadBytes(Full(*deepest), [&](VStream* s) { return read->ReadFromStream(s); }), VE_OK);
     EXPECT_TRUE(read->EqualTo(*deepest));
@@ -308,7 +295,7 @@ TEST(VValueBagStream, TreesTooDeepToReadAreNotWritten) {
     test::RecordingRaiser raised;
     VError error = VE_OK;
     WrittenBytes([&](VStream* s) {
-        error = Chain(kStoredDataMaxDepth + 1)->WriteToStream(s);
+        error = Chain(kStoredDataMaxDepth + 1, "k")->WriteToStream(s);
         EXPECT_EQ(s->GetLastError(), VE_INVALID_PARAMETER);
     });
     EXPECT_EQ(error, VE_INVALID_PARAMETER);

@@ -10,6 +10,7 @@
 #include "values/VScalar.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,8 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
-
-BagRef NewBag() {
-    return BagRef::Adopt(new VValueBag);
-}
+using test::BagRef;
+using test::NewBag;
 
 // A bag whose attribute "name" holds the text.
 BagRef NamedBag(const char* name) {

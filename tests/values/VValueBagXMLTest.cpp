@@ -11,6 +11,7 @@
 #include "values/VStoredData.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
+#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,9 @@
 namespace vela {
 namespace {
 
-using BagRef = VRefPtr<VValueBag>;
-
-BagRef NewBag() {
-    return BagRef::Adopt(new VValueBag);
-}
+using test::BagRef;
+using test::Chain;
+using test::NewBag;
 
 std::u16string Text(const VString& text) {
     return std::u16string(text.GetCPointer(), size_t(text.GetLength()));
@@ -182,28 +181,16 @@ TEST(VValueBagXML, NamesThatAreNotXMLNamesAreRefused) {
     EXPECT_EQ(Dump(*bag, false, VString("_a")), u"<_a \u00E9t\u00E9-1.x:y=\"1\">\n<\u4E2D/></_a>");
 }
 
-// count bags, each the only child of the one before.
-BagRef Chain(int count) {
-    BagRef root = NewBag();
-    VValueBag* last = root.Get();
-    for (int i = 1; i < count; ++i) {
-        BagRef child = NewBag();
-        last->AddElement("c", child.Get());
-        last = child.Get();
-    }
-    return root;
-}
-
 TEST(VValueBagXML, DepthIsBoundedAndIndentationCapped) {
     VString out;
-    ASSERT_EQ(Chain(kStoredDataMaxDepth)->DumpXML(out, "c", true), VE_OK);
+    ASSERT_EQ(Chain(kStoredDataMaxDepth, "c")->DumpXML(out, "c", true), VE_OK);
     const std::u16string text = Text(out);
     EXPECT_NE(text.find(std::u16string(100, u'\t') + u"<c/>"), std::u16string::npos);
     EXPECT_EQ(text.find(std::u16string(101, u'\t')), std::u16string::npos);
 
     test::RecordingRaiser raised;
     VString refused("kept");
-    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1)->DumpXML(refused, "c", false), VE_INVALID_PARAMETER);
+    EXPECT_EQ(Chain(kStoredDataMaxDepth + 1, "c")->DumpXML(refused, "c", false), VE_INVALID_PARAMETER);
     EXPECT_EQ(Text(refused), u"kept");
     EXPECT_EQ(raised.Codes(), std::vector<VError>{VE_INVALID_PARAMETER});
 }
