@@ -2,8 +2,8 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "values/VValueBag.h"
 #include "support/BagTestSupport.h"
+#include "values/VValueBag.h"
 
 #include <gtest/gtest.h>
 

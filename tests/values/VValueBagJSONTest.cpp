@@ -3,6 +3,7 @@
 #include "core/StStringConverter.h"
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "support/BagTestSupport.h"
 #include "values/VBagArray.h"
 #include "values/VCompareOptions.h"
 #include "values/VReal.h"
@@ -12,7 +13,6 @@
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VJSONValue.h"
-#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 

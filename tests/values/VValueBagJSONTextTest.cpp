@@ -2,6 +2,7 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "support/BagTestSupport.h"
 #include "support/RecordingRaiser.h"
 #include "values/VBagArray.h"
 #include "values/VReal.h"
@@ -10,7 +11,6 @@
 #include "values/VUUID.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
-#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "support/BagTestSupport.h"
 #include "support/RecordingRaiser.h"
 #include "values/StoredBytes.h"
 #include "values/VBagArray.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
-#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "support/BagTestSupport.h"
 #include "support/TestProcess.h"
 #include "values/IBaggable.h"
 #include "values/VBagArray.h"
@@ -10,7 +11,6 @@
 #include "values/VScalar.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
-#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
+#include "support/BagTestSupport.h"
 #include "support/RecordingRaiser.h"
 #include "values/StoredBytes.h"
 #include "values/VBagArray.h"
@@ -11,7 +12,6 @@
 #include "values/VStoredData.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
-#include "support/BagTestSupport.h"
 
 #include <gtest/gtest.h>
 
