@@ -43,32 +43,40 @@ void VValueBag::AjustJSONTab(VString& out, int32 level, bool pretty) {
         out.AppendUniChar(u'\t');
 }
 
-void VValueBag::AppendBeginJSONObject(VString& out, int32& level, bool pretty) {
-    AppendJSONNewline(out, pretty);
-    AjustJSONTab(out, level, pretty);
-    out.AppendUniChar(u'{');
+namespace {
+
+// A container's opening bracket on its own line at level, which the container's content takes one deeper.
+void AppendOpening(VString& out, int32& level, bool pretty, UniChar bracket) {
+    VValueBag::AppendJSONNewline(out, pretty);
+    VValueBag::AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(bracket);
     ++level;
+}
+
+// The closing bracket on its own line, back at the container's level.
+void AppendClosing(VString& out, int32& level, bool pretty, UniChar bracket) {
+    VValueBag::AppendJSONNewline(out, pretty);
+    --level;
+    VValueBag::AjustJSONTab(out, level, pretty);
+    out.AppendUniChar(bracket);
+}
+
+} // namespace
+
+void VValueBag::AppendBeginJSONObject(VString& out, int32& level, bool pretty) {
+    AppendOpening(out, level, pretty, u'{');
 }
 
 void VValueBag::AppendEndJSONObject(VString& out, int32& level, bool pretty) {
-    AppendJSONNewline(out, pretty);
-    --level;
-    AjustJSONTab(out, level, pretty);
-    out.AppendUniChar(u'}');
+    AppendClosing(out, level, pretty, u'}');
 }
 
 void VValueBag::AppendBeginJSONArray(VString& out, int32& level, bool pretty) {
-    AppendJSONNewline(out, pretty);
-    AjustJSONTab(out, level, pretty);
-    out.AppendUniChar(u'[');
-    ++level;
+    AppendOpening(out, level, pretty, u'[');
 }
 
 void VValueBag::AppendEndJSONArray(VString& out, int32& level, bool pretty) {
-    AppendJSONNewline(out, pretty);
-    --level;
-    AjustJSONTab(out, level, pretty);
-    out.AppendUniChar(u']');
+    AppendClosing(out, level, pretty, u']');
 }
 
 void VValueBag::AppendJSONPropertyName(VString& out, const VString& name, int32 level, bool pretty) {
