@@ -268,20 +268,32 @@ bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     int32 length = name.GetLength();
     uint32 hash = VJSONPropertyMap::Hash(units, length);
     int64 index = fProperties.Find(units, length, hash);
-    if (index < 0) {
-        VJSONPropertyName key;
-        if (!VJSONPropertyName::FromString(name, key)) {
-            _ThrowError(VE_MEMORY_FULL);
-            return false;
+    VJSONPropertyName key;
+    if (index < 0 && !VJSONPropertyName::FromString(name, key)) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    return _StoreOwnProperty(index, std::move(key), hash, std::move(value), nullptr);
+}
+
+bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
+                                    VJSONTreeLinker* linker) {
+    auto connect = [this, linker](const VJSONValue& stored) {
+        if (linker != nullptr) {
+            linker->Connect(this, nullptr, stored);
+        } else {
+            VJSONGraph::Connect(this, nullptr, stored);
         }
+    };
+    if (index < 0) {
         VJSONPropertyMap::Property* added = nullptr;
         try {
-            added = &fProperties.Append(std::move(key), hash, std::move(value));
+            added = &fProperties.Append(std::move(name), hash, std::move(value));
         } catch (const std::exception&) {
             _ThrowError(VE_MEMORY_FULL);
             return false;
         }
-        VJSONGraph::Connect(this, nullptr, added->fValue);
+        connect(added->fValue);
         _TouchStamps();
         return true;
     }
@@ -290,7 +302,7 @@ bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
     VJSONValue& slot = fProperties.At(size_t(index)).fValue;
     VJSONValue old(std::move(slot));
     slot = std::move(value);
-    VJSONGraph::Connect(this, nullptr, slot);
+    connect(slot);
     _TouchStamps();
     VJSONGraph::Disconnect(old);
     return true;
@@ -305,34 +317,10 @@ bool VJSONObject::_AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONT
 }
 
 bool VJSONObject::_AdoptNewPropertyUnlocked(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
-    auto connect = [this, linker](const VJSONValue& value) {
-        if (linker != nullptr) {
-            linker->Connect(this, nullptr, value);
-        } else {
-            VJSONGraph::Connect(this, nullptr, value);
-        }
-    };
     int64 index = fProperties.IsEmpty()
                       ? -1
                       : fProperties.Find(property.fName.GetUnits(), property.fName.GetLength(), property.fHash);
-    if (index < 0) {
-        VJSONPropertyMap::Property* added = nullptr;
-        try {
-            added = &fProperties.Append(std::move(property.fName), property.fHash, std::move(property.fValue));
-        } catch (const std::exception&) {
-            _ThrowError(VE_MEMORY_FULL);
-            return false;
-        }
-        connect(added->fValue);
-        return true;
-    }
-    // As _SetOwnProperty: the old value leaves its place before its release check.
-    VJSONValue& slot = fProperties.At(size_t(index)).fValue;
-    VJSONValue old(std::move(slot));
-    slot = std::move(property.fValue);
-    connect(slot);
-    VJSONGraph::Disconnect(old);
-    return true;
+    return _StoreOwnProperty(index, std::move(property.fName), property.fHash, std::move(property.fValue), linker);
 }
 
 bool VJSONObject::SetProperties(const std::vector<std::pair<VString, VJSONValue>>& properties,

@@ -214,6 +214,10 @@ private:
     // graph mutex when shared) without it. False, with 'vela' 100, when memory runs out (property is left as it was).
     bool _AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker);
     bool _AdoptNewPropertyUnlocked(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker);
+    // Stores value at index, or as a new property named name for index -1, and connects it through linker (alone
+    // without one). False, with 'vela' 100, when memory runs out; name and value are then left as they were.
+    bool _StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
+                           VJSONTreeLinker* linker);
     // True when reads must lock (a storage locker).
     bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }
     bool _NeedsGraphLock() const noexcept;
