@@ -250,33 +250,8 @@ bool VJSONObject::_IsLockedForCaller(bool raise) const {
     return false;
 }
 
-bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
-    VJSONReadWriteLock lock(this, &value);
-    if (fLocker != nullptr) {
-        if (_IsLockerID(name)) return false;
-        if (!_IsLockedForCaller(true)) return false;
-        if ((value.IsObject() || value.IsArray()) && !VStorageLocker::Assign(VJSONNodeVariant(this), fLocker, value))
-            return false;
-        JSONType type = value.GetType();
-        if (fLocker->IsRestricted() && type != JSON_null && type != JSON_object && type != JSON_array &&
-            type != JSON_undefined) {
-            _ThrowError(VE_JSON_SCALAR_IN_RESTRICTED);
-            return false;
-        }
-    }
-    const UniChar* units = name.GetCPointer();
-    int32 length = name.GetLength();
-    uint32 hash = VJSONPropertyMap::Hash(units, length);
-    int64 index = fProperties.Find(units, length, hash);
-    VJSONPropertyName key;
-    if (index < 0 && !VJSONPropertyName::FromString(name, key)) {
-        _ThrowError(VE_MEMORY_FULL);
-        return false;
-    }
-    return _StoreOwnProperty(index, std::move(key), hash, std::move(value), nullptr);
-}
-
-bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
+// Inline in its two callers: it sits on the path of every property set.
+inline bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
                                     VJSONTreeLinker* linker) {
     auto connect = [this, linker](const VJSONValue& stored) {
         if (linker != nullptr) {
@@ -306,6 +281,32 @@ bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint3
     _TouchStamps();
     VJSONGraph::Disconnect(old);
     return true;
+}
+
+bool VJSONObject::_SetOwnProperty(const VString& name, VJSONValue&& value) {
+    VJSONReadWriteLock lock(this, &value);
+    if (fLocker != nullptr) {
+        if (_IsLockerID(name)) return false;
+        if (!_IsLockedForCaller(true)) return false;
+        if ((value.IsObject() || value.IsArray()) && !VStorageLocker::Assign(VJSONNodeVariant(this), fLocker, value))
+            return false;
+        JSONType type = value.GetType();
+        if (fLocker->IsRestricted() && type != JSON_null && type != JSON_object && type != JSON_array &&
+            type != JSON_undefined) {
+            _ThrowError(VE_JSON_SCALAR_IN_RESTRICTED);
+            return false;
+        }
+    }
+    const UniChar* units = name.GetCPointer();
+    int32 length = name.GetLength();
+    uint32 hash = VJSONPropertyMap::Hash(units, length);
+    int64 index = fProperties.Find(units, length, hash);
+    VJSONPropertyName key;
+    if (index < 0 && !VJSONPropertyName::FromString(name, key)) {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    return _StoreOwnProperty(index, std::move(key), hash, std::move(value), nullptr);
 }
 
 bool VJSONObject::_AdoptNewProperty(VJSONPropertyMap::Property& property, VJSONTreeLinker* linker) {
