@@ -26,6 +26,13 @@ using namespace VBagMarkers;
 
 constexpr size_t kNotFound = VPackedDictionary_with_backstore<VPackedValue_VValueSingle>::kNotFound;
 
+// A missing attribute leaves out cleared, never holding what it held before.
+bool GetAttributeOrClear(const VValueBag& bag, const StPackedDictionaryKey& key, VValueSingle& out) {
+    if (bag.GetAttribute(key, out)) return true;
+    out.Clear();
+    return false;
+}
+
 } // namespace
 
 const VValueInfo_default<VValueBag, VValueBag::kKind> VValueBag::sInfo;
@@ -238,26 +245,18 @@ bool VValueBag::GetReal(const StPackedDictionaryKey& key, double& out) const {
     return GetFixed<VReal>(fAttributes, key, out);
 }
 bool VValueBag::GetString(const StPackedDictionaryKey& key, VString& out) const {
-    if (GetAttribute(key, out)) return true;
-    out.Clear();
-    return false;
+    return GetAttributeOrClear(*this, key, out);
 }
 bool VValueBag::GetVUUID(const StPackedDictionaryKey& key, VUUID& out) const {
-    if (GetAttribute(key, out)) return true;
-    out.Clear();
-    return false;
+    return GetAttributeOrClear(*this, key, out);
 }
 
 bool VValueBag::GetTime(const StPackedDictionaryKey& key, VTime& out) const {
-    if (GetAttribute(key, out)) return true;
-    out.Clear();
-    return false;
+    return GetAttributeOrClear(*this, key, out);
 }
 
 bool VValueBag::GetDuration(const StPackedDictionaryKey& key, VDuration& out) const {
-    if (GetAttribute(key, out)) return true;
-    out.Clear();
-    return false;
+    return GetAttributeOrClear(*this, key, out);
 }
 
 void VValueBag::AppendToCData(const VString& text) {
