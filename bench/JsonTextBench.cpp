@@ -3,21 +3,17 @@
 // its tree compact and indented. One extra benchmark times our token scan alone, so that what making the values
 // and the tree costs shows apart.
 
+#include "JsonTextSides.h"
+
 #include "core/VString.h"
-#include "json/VJSONArray.h"
 #include "json/VJSONImporter.h"
-#include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 #include "json/VJSONWriter.h"
 
 #include <benchmark/benchmark.h>
-#include <nlohmann/json.hpp>
-#include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
-#include <memory>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -27,10 +23,6 @@ using vela::VJSONImporter;
 using vela::VJSONValue;
 using vela::VJSONWriter;
 using vela::VString;
-
-using UTF16 = rapidjson::UTF16<char16_t>;
-using Document16 = rapidjson::GenericDocument<UTF16>;
-using Buffer16 = rapidjson::GenericStringBuffer<UTF16>;
 
 // ---- The document
 
@@ -118,93 +110,51 @@ private:
     std::mt19937 fRandom;
 };
 
-struct Texts {
-    std::string fUTF8;
-    VString fUTF16;
-    Texts() : fUTF8(DocumentMaker(20240517).Make(10 * 1024 * 1024)) {
-        fUTF16.FromBlock(fUTF8.data(), fUTF8.size(), vela::VTC_UTF_8);
-    }
-};
-
-const Texts& GetTexts() {
-    static const Texts sTexts;
+const jsonbench::Texts& GetTexts() {
+    static const jsonbench::Texts sTexts(DocumentMaker(20240517).Make(10 * 1024 * 1024));
     return sTexts;
 }
 
-VJSONValue ParseOurs(const VString& text) {
-    VJSONValue value;
-    if (VJSONImporter::ParseString(text, value, 0) != vela::VE_OK) std::abort();
-    return value;
+const jsonbench::Trees& GetTrees() {
+    static const jsonbench::Trees sTrees(GetTexts());
+    return sTrees;
 }
 
 // ---- Parsing from UTF-16
 
 void BM_ParseUTF16_Ours(benchmark::State& state) {
-    const Texts& texts = GetTexts();
-    ParseOurs(texts.fUTF16);
-    for (auto _ : state) {
-        VJSONValue value = ParseOurs(texts.fUTF16);
-        benchmark::DoNotOptimize(value.GetObjectPtr());
-        state.PauseTiming(); // freeing the tree is no part of parsing, on either side
-        value.SetNull();
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(texts.fUTF8.size()));
+    jsonbench::ParseUTF16Ours(state, GetTexts());
 }
 
 void BM_ParseUTF16_RapidJSON(benchmark::State& state) {
-    const Texts& texts = GetTexts();
-    const char16_t* units = texts.fUTF16.GetCPointer();
-    {
-        Document16 warm;
-        warm.Parse(units);
-    }
-    for (auto _ : state) {
-        auto document = std::make_unique<Document16>();
-        document->Parse(units); // zero-terminated
-        if (document->HasParseError()) std::abort();
-        benchmark::DoNotOptimize(document.get());
-        state.PauseTiming();
-        document.reset();
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(texts.fUTF8.size()));
+    jsonbench::ParseUTF16RapidJSON(state, GetTexts());
 }
 
 // ---- Parsing from UTF-8 bytes, end to end
 
 void BM_ParseUTF8_Ours(benchmark::State& state) {
-    const Texts& texts = GetTexts();
+    const jsonbench::Texts& texts = GetTexts();
     for (auto _ : state) {
         VString text;
         text.FromBlock(texts.fUTF8.data(), texts.fUTF8.size(), vela::VTC_UTF_8);
-        VJSONValue value = ParseOurs(text);
+        VJSONValue value = jsonbench::ParseOurs(text);
         benchmark::DoNotOptimize(value.GetObjectPtr());
         state.PauseTiming();
         value.SetNull();
         text.Clear();
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(texts.fUTF8.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * texts.Bytes());
 }
 
 void BM_ParseUTF8_Nlohmann(benchmark::State& state) {
-    const Texts& texts = GetTexts();
-    benchmark::DoNotOptimize(nlohmann::ordered_json::parse(texts.fUTF8));
-    for (auto _ : state) {
-        nlohmann::ordered_json document = nlohmann::ordered_json::parse(texts.fUTF8);
-        benchmark::DoNotOptimize(document);
-        state.PauseTiming();
-        document = nullptr;
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(texts.fUTF8.size()));
+    jsonbench::ParseUTF8Nlohmann(state, GetTexts());
 }
 
 // ---- Where our parse spends its time: the token scan alone (strings decoded, nothing made).
 
 void BM_ScanTokens_Ours(benchmark::State& state) {
-    const Texts& texts = GetTexts();
+    const jsonbench::Texts& texts = GetTexts();
     for (auto _ : state) {
         VJSONImporter importer(texts.fUTF16, 0);
         size_t tokens = 0;
@@ -212,74 +162,37 @@ void BM_ScanTokens_Ours(benchmark::State& state) {
             ++tokens;
         benchmark::DoNotOptimize(tokens);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(texts.fUTF8.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * texts.Bytes());
 }
 
 // ---- Writing the tree
 
-struct Trees {
-    VJSONValue fOurs;
-    Document16 fRapid;
-    nlohmann::ordered_json fNlohmann;
-    Trees() : fOurs(ParseOurs(GetTexts().fUTF16)), fNlohmann(nlohmann::ordered_json::parse(GetTexts().fUTF8)) {
-        fRapid.Parse(GetTexts().fUTF16.GetCPointer());
-    }
-};
-
-const Trees& GetTrees() {
-    static const Trees sTrees;
-    return sTrees;
-}
-
-void WriteOurs(benchmark::State& state, uint32_t options) {
-    const Trees& trees = GetTrees();
-    for (auto _ : state) {
-        VJSONWriter writer(options);
-        VString text;
-        if (writer.StringifyValue(trees.fOurs, text) != vela::VE_OK) std::abort();
-        benchmark::DoNotOptimize(text.GetCPointer());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(GetTexts().fUTF8.size()));
-}
-
 void BM_WriteCompact_Ours(benchmark::State& state) {
-    WriteOurs(state, VJSONWriter::kQuoted);
+    jsonbench::WriteOurs(state, GetTrees(), GetTexts().Bytes(), VJSONWriter::kQuoted);
 }
 
 void BM_WritePretty_Ours(benchmark::State& state) {
-    WriteOurs(state, VJSONWriter::kQuoted | VJSONWriter::kPretty);
+    jsonbench::WriteOurs(state, GetTrees(), GetTexts().Bytes(), VJSONWriter::kQuoted | VJSONWriter::kPretty);
 }
 
 void BM_WriteCompact_RapidJSON(benchmark::State& state) {
-    const Trees& trees = GetTrees();
-    for (auto _ : state) {
-        Buffer16 buffer;
-        rapidjson::Writer<Buffer16, UTF16, UTF16> writer(buffer);
-        trees.fRapid.Accept(writer);
-        benchmark::DoNotOptimize(buffer.GetString());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(GetTexts().fUTF8.size()));
+    jsonbench::WriteCompactRapidJSON(state, GetTrees(), GetTexts().Bytes());
 }
 
 void BM_WritePretty_RapidJSON(benchmark::State& state) {
-    const Trees& trees = GetTrees();
+    const jsonbench::Trees& trees = GetTrees();
     for (auto _ : state) {
-        Buffer16 buffer;
-        rapidjson::PrettyWriter<Buffer16, UTF16, UTF16> writer(buffer);
+        jsonbench::Buffer16 buffer;
+        rapidjson::PrettyWriter<jsonbench::Buffer16, jsonbench::UTF16, jsonbench::UTF16> writer(buffer);
         writer.SetIndent(u'\t', 1);
         trees.fRapid.Accept(writer);
         benchmark::DoNotOptimize(buffer.GetString());
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(GetTexts().fUTF8.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * GetTexts().Bytes());
 }
 
 void BM_Write_Nlohmann(benchmark::State& state) {
-    const Trees& trees = GetTrees();
-    for (auto _ : state) {
-        std::string text = trees.fNlohmann.dump();
-        benchmark::DoNotOptimize(text.data());
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(GetTexts().fUTF8.size()));
+    jsonbench::WriteNlohmann(state, GetTrees(), GetTexts().Bytes());
 }
 
 BENCHMARK(BM_ParseUTF16_Ours)->Name("json_parse_utf16_rapidjson/ours")->Unit(benchmark::kMillisecond);
