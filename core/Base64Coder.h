@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/VMemoryBuffer.h"
 #include "core/VTypes.h"
-#include "files/VMemoryBuffer.h"
 
 namespace vela {
 

@@ -3,9 +3,9 @@
 #include "core/VStringUnits.h"
 
 #include "core/VCppMemMgr.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
-#include "files/VMemoryBuffer.h"
 #include "files/VStream.h"
 #include "values/VStoredData.h"
 #include "values/VUUID.h"

@@ -2,10 +2,10 @@
 #include "core/Base64Coder.h"
 #include "core/StStringConverter.h"
 #include "core/VCppMemMgr.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
-#include "files/VMemoryBuffer.h"
 
 #include <algorithm>
 #include <bit>

@@ -2,8 +2,8 @@
 
 #include "core/VCppMemMgr.h"
 #include "core/VError.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
-#include "files/VMemoryBuffer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/VMemoryBuffer.h"
+#include "core/VMemoryBuffer.h"
 #include "files/VStream.h"
 
 namespace vela {

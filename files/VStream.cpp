@@ -2,10 +2,10 @@
 
 #include "core/IRefCountable.h"
 #include "core/VCppMemMgr.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
-#include "files/VMemoryBuffer.h"
 #include "values/VValue.h"
 
 #include <algorithm>

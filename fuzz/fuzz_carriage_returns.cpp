@@ -1,8 +1,8 @@
 // Converts the line ends of arbitrary encoded text (the first byte picks the character set and the mode): never
 // crashes or reads past the data; converting to LF twice changes nothing the second time, and neither does
 // converting to CR LF twice.
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
-#include "files/VMemoryBuffer.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,10 +1,10 @@
 // Decodes arbitrary bytes as UTF-8 into a string and encodes the string back: never crashes or loops; valid
 // UTF-8 comes back byte for byte; and whatever the decoder made of the bytes, its encoding decodes to the same
 // units again (a final lone high surrogate, which waits for a pair, aside).
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
-#include "files/VMemoryBuffer.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "json/IJSONObject.h"
 
-#include "files/VMemoryBuffer.h"
+#include "core/VMemoryBuffer.h"
 #include "json/VJSONErrors.h"
 
 namespace vela {

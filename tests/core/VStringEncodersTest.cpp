@@ -1,8 +1,8 @@
 #include "core/CVSTR.h"
 #include "core/StStringConverter.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VOsTypeString.h"
 #include "core/VString.h"
-#include "files/VMemoryBuffer.h"
 #include "support/RecordingRaiser.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "core/VTextConverter.h"
 
 #include "core/VCppMemMgr.h"
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
 #include "core/VUnicodeConverters.h"
-#include "files/VMemoryBuffer.h"
 #include "support/RecordingRaiser.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "core/VTextConverters.h"
 
+#include "core/VMemoryBuffer.h"
 #include "core/VString.h"
 #include "core/VTextConverter.h"
-#include "files/VMemoryBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "core/platform/XICUTextConverter.h"
 
+#include "core/VMemoryBuffer.h"
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "core/VTextConverters.h"
-#include "files/VMemoryBuffer.h"
 #include "intl/platform/XPosixIntlMgr.h"
 
 #include <gtest/gtest.h>

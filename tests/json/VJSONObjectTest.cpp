@@ -1,6 +1,6 @@
 #include "json/VJSONObject.h"
 
-#include "files/VMemoryBuffer.h"
+#include "core/VMemoryBuffer.h"
 #include "support/RecordingRaiser.h"
 #include "values/VCompareOptions.h"
 #include "json/IJSONObject.h"

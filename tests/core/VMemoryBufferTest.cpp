@@ -1,4 +1,4 @@
-#include "files/VMemoryBuffer.h"
+#include "core/VMemoryBuffer.h"
 
 #include <gtest/gtest.h>
 
