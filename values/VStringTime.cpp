@@ -1,3 +1,5 @@
+// VString members that read and write times and durations.
+
 #include "core/VString.h"
 
 #include "values/VDuration.h"
