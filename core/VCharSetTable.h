@@ -1,3 +1,4 @@
+// Internal header: the character-set table behind the text converters; include core/VTextConverters.h.
 #pragma once
 
 #include "core/CharSet.h"

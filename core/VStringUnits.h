@@ -1,10 +1,10 @@
+// Internal header: unit helpers shared by the string sources; include core/VString.h.
 #pragma once
 
 #include "core/VTypes.h"
 
 #include <cstring>
 
-// Unit helpers shared by the string sources (not part of the public interface).
 namespace vela::Private {
 
 // Copies n UTF-16 units (overlap allowed, unaligned sources too); nothing for n <= 0.

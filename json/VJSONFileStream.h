@@ -1,3 +1,4 @@
+// Internal header: the file stream of the JSON text entry points; include json/VJSONImporter.h or json/VJSONWriter.h.
 #pragma once
 
 #include "core/VString.h"

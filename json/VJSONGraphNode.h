@@ -1,6 +1,5 @@
+// Internal header: the graph's view of an object or array, for the JSON model's sources; include json/VJSONGraph.h.
 #pragma once
-
-// Internal to the JSON model's sources: the graph's view of an object or array.
 
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"

@@ -1,3 +1,4 @@
+// Internal header: the property storage of JSON objects; include json/VJSONObject.h.
 #pragma once
 
 #include "core/VString.h"

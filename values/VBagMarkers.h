@@ -1,10 +1,10 @@
+// Internal header: attribute names with a fixed meaning in the text forms of bags, for their readers and writers.
 #pragma once
 
 #include "values/StPackedDictionaryKey.h"
 
 namespace vela::VBagMarkers {
 
-// The attribute names with a fixed meaning in the text forms of bags.
 // "<>": the bag's character data.
 inline constexpr StPackedDictionaryKey kCDataName("<>");
 // Set by the JSON reader on a bag read from an object value, so that a single child is written back as an object.
