@@ -228,8 +228,10 @@ public:
     // Fills this bag from a JSON object as the JSON importer maps it: scalars become attributes (strings, booleans,
     // numbers as 64-bit integers when integral and exact, else reals, null as an empty string), "__CDATA" the
     // character data, an object a child marked "____objectunic", an array one child per item (a scalar item in a
-    // child holding it under "____FakeArrayElement"; arrays inside arrays are skipped). Not an object: library
-    // error 2 (not raised).
+    // child holding it under "____FakeArrayElement"; arrays inside arrays are skipped). An object held in several
+    // places becomes a copy in each. Not an object: library error 2 (not raised). Refused before anything is
+    // added: an object met again inside itself (library error 900, raised), nesting deeper than stored data may
+    // reach (VE_INVALID_PARAMETER) and a tree of more than 2^24 bags (VE_MEMORY_FULL, raised).
     VError FromJSONValue(const VJSONValue& json) override;
     // The JSON object of this bag as the JSON writer forms it: attributes by their own JSON values (null values
     // as null) except the markers, "<>" as "__CDATA", a single child marked "____objectunic" (or any single child

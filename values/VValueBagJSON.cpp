@@ -4,18 +4,21 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONImporter.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONPropertyIterator.h"
-#include "json/VJSONValue.h"
 #include "values/VBagArray.h"
 #include "values/VBagMarkers.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONPropertyIterator.h"
+#include "json/VJSONValue.h"
 
+#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace vela {
 
@@ -59,39 +62,132 @@ void SetScalar(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONValu
     }
 }
 
-VError FillFromObject(VValueBag& bag, const VJSONObject* object, int32 depth);
+// The most bags the tree made from one object graph may hold. An object held in several places is copied in
+// each, so sharing multiplies the tree (a chain of objects each holding the next twice doubles it per link).
+constexpr uint64 kMaxBagsFromGraph = uint64(1) << 24;
 
-// A new child bag for an object item; error when the nesting is too deep.
-VError AddObjectChild(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONObject* object, bool unique,
-                      int32 depth) {
-    VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
-    if (unique) child->SetBool(kObjectUnicName, true);
-    VError error = FillFromObject(*child, object, depth + 1);
-    bag.AddElement(key, child.Get());
+VError Refuse(VError error) {
+    _ThrowError(error);
     return error;
 }
 
-VError FillFromObject(VValueBag& bag, const VJSONObject* object, int32 depth) {
-    // Objects may refer to each other in cycles: the walk stops at the depth stored data may reach.
+// Makes the tree of bags of an object graph. The graph is measured first, every object once (the shape of an
+// object met again is taken as measured), so that a cycle, a tree too deep or too large is refused before
+// anything is added. The making counts again, as the objects of a shared graph may change in between.
+class GraphToBags {
+public:
+    VError Fill(VValueBag& bag, const VJSONObject* root) {
+        Shape shape;
+        VError error = _Measure(root, 0, shape);
+        if (error == VE_OK) error = _Fill(bag, root, 0);
+        return error;
+    }
+
+private:
+    // The tree one object becomes: its bags (its own, its object children's and one per scalar array item) and
+    // its height in objects.
+    struct Shape {
+        uint64 fBags = 0;
+        int32 fHeight = 0;
+    };
+    // The height of an object whose measure is under way: it lies on the current path.
+    static constexpr int32 kOnPath = -1;
+
+    VError _Measure(const VJSONObject* object, int32 depth, Shape& outShape);
+    VError _MeasureChild(const VJSONObject* object, int32 depth, Shape& shape);
+    VError _Fill(VValueBag& bag, const VJSONObject* object, int32 depth);
+    VError _AddObjectChild(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONObject* object, bool unique,
+                           int32 depth);
+    VError _AddScalarChild(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONValue& item);
+    VError _CountBag();
+
+    std::unordered_map<const VJSONObject*, Shape> fShapes;
+    uint64 fBagsMade = 0;
+};
+
+VError GraphToBags::_Measure(const VJSONObject* object, int32 depth, Shape& outShape) {
+    auto [entry, added] = fShapes.try_emplace(object, Shape{0, kOnPath});
+    Shape& measured = entry->second; // stays in place while the table grows
+    if (!added) {
+        if (measured.fHeight == kOnPath) return Refuse(VE_JSON_CYCLE);
+        outShape = measured;
+        return depth + outShape.fHeight > kStoredDataMaxDepth ? VE_INVALID_PARAMETER : VE_OK;
+    }
     if (depth > kStoredDataMaxDepth) return VE_INVALID_PARAMETER;
-    VError result = VE_OK;
+    Shape shape{1, 0};
     for (VJSONPropertyConstOrderedIterator it(object); it.IsValid(); ++it) {
-        const VString& name = it.GetName();
         const VJSONValue value = it.GetValue();
-        const StPackedDictionaryKey key(name);
         VError error = VE_OK;
         if (value.IsObject()) {
-            error = AddObjectChild(bag, key, value.GetObjectPtr(), true, depth);
+            error = _MeasureChild(value.GetObjectPtr(), depth, shape);
         } else if (value.IsArray()) {
             const VJSONArray* array = value.GetArrayPtr();
             for (size_t i = 0; i < array->GetCount() && error == VE_OK; ++i) {
                 VJSONValue item = array->GetAt(i);
                 if (item.IsObject()) {
-                    error = AddObjectChild(bag, key, item.GetObjectPtr(), false, depth);
+                    error = _MeasureChild(item.GetObjectPtr(), depth, shape);
+                } else if (!item.IsArray() && !item.IsUndefined() && ++shape.fBags > kMaxBagsFromGraph) {
+                    error = Refuse(VE_MEMORY_FULL);
+                }
+            }
+        }
+        if (error != VE_OK) return error;
+    }
+    measured = shape;
+    outShape = shape;
+    return VE_OK;
+}
+
+VError GraphToBags::_MeasureChild(const VJSONObject* object, int32 depth, Shape& shape) {
+    Shape child;
+    VError error = _Measure(object, depth + 1, child);
+    if (error != VE_OK) return error;
+    shape.fHeight = std::max(shape.fHeight, child.fHeight + 1);
+    shape.fBags += child.fBags; // both within the bound: no overflow
+    return shape.fBags > kMaxBagsFromGraph ? Refuse(VE_MEMORY_FULL) : VE_OK;
+}
+
+VError GraphToBags::_CountBag() {
+    return ++fBagsMade > kMaxBagsFromGraph ? Refuse(VE_MEMORY_FULL) : VE_OK;
+}
+
+// A new child bag for an object item.
+VError GraphToBags::_AddObjectChild(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONObject* object,
+                                    bool unique, int32 depth) {
+    VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    if (unique) child->SetBool(kObjectUnicName, true);
+    VError error = _Fill(*child, object, depth + 1);
+    if (error == VE_OK) bag.AddElement(key, child.Get());
+    return error;
+}
+
+// A new child bag holding a scalar array item.
+VError GraphToBags::_AddScalarChild(VValueBag& bag, const StPackedDictionaryKey& key, const VJSONValue& item) {
+    VError error = _CountBag();
+    if (error != VE_OK) return error;
+    VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    SetScalar(*child, kFakeArrayElementName, item);
+    bag.AddElement(key, child.Get());
+    return VE_OK;
+}
+
+VError GraphToBags::_Fill(VValueBag& bag, const VJSONObject* object, int32 depth) {
+    if (depth > kStoredDataMaxDepth) return VE_INVALID_PARAMETER;
+    VError error = _CountBag();
+    for (VJSONPropertyConstOrderedIterator it(object); it.IsValid() && error == VE_OK; ++it) {
+        const VString& name = it.GetName();
+        const VJSONValue value = it.GetValue();
+        const StPackedDictionaryKey key(name);
+        if (value.IsObject()) {
+            error = _AddObjectChild(bag, key, value.GetObjectPtr(), true, depth);
+        } else if (value.IsArray()) {
+            const VJSONArray* array = value.GetArrayPtr();
+            for (size_t i = 0; i < array->GetCount() && error == VE_OK; ++i) {
+                VJSONValue item = array->GetAt(i);
+                if (item.IsObject()) {
+                    error = _AddObjectChild(bag, key, item.GetObjectPtr(), false, depth);
                 } else if (!item.IsArray() && !item.IsUndefined()) { // no arrays inside arrays
-                    VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
-                    SetScalar(*child, kFakeArrayElementName, item);
-                    bag.AddElement(key, child.Get());
+                    error = _AddScalarChild(bag, key, item);
                 }
             }
         } else if (value.IsUndefined()) {
@@ -103,9 +199,8 @@ VError FillFromObject(VValueBag& bag, const VJSONObject* object, int32 depth) {
         } else {
             SetScalar(bag, key, value);
         }
-        if (result == VE_OK) result = error;
     }
-    return result;
+    return error;
 }
 
 VJSONValue AttributeToJSON(const VValueSingle* value) {
@@ -164,7 +259,7 @@ VJSONValue BagToJSON(const VValueBag& bag, uint32 options) {
 VError VValueBag::FromJSONValue(const VJSONValue& json) {
     if (!json.IsObject()) return VE_UNIMPLEMENTED;
     try {
-        return FillFromObject(*this, json.GetObjectPtr(), 0);
+        return GraphToBags().Fill(*this, json.GetObjectPtr());
     } catch (const std::bad_alloc&) {
         return VE_MEMORY_FULL;
     }

@@ -4,12 +4,15 @@
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "support/BagTestSupport.h"
+#include "support/RecordingRaiser.h"
 #include "values/VBagArray.h"
 #include "values/VCompareOptions.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
+#include "values/VStoredData.h"
 #include "values/VTime.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VJSONValue.h"
@@ -17,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 namespace vela {
 namespace {
@@ -121,13 +125,109 @@ TEST(VValueBagJSON, OnlyObjectsFillBags) {
     EXPECT_TRUE(json.IsUndefined());
 }
 
-TEST(VValueBagJSON, CyclicObjectsStopAtTheNestingBound) {
-    ObjectRef object = NewObject();
-    object->SetProperty("self", VJSONValue(object.Get()));
-    BagRef bag = BagRef::Adopt(new VValueBag);
-    EXPECT_EQ(bag->FromJSONValue(VJSONValue(object.Get())), VE_INVALID_PARAMETER);
-    EXPECT_NE(bag->GetUniqueElementByPath(VString("self/self/self")), nullptr);
-    object->RemoveProperty("self"); // break the cycle for the graph
+// Graphs that lead back to an object on the way are refused where the cycle is met, before anything is added:
+// an object holding itself twice (a walk bounded by depth alone would visit 2^256 bags), a cycle through an
+// array item, and one two levels down behind a plain property.
+TEST(VValueBagJSON, CyclesAreRefusedBeforeAnythingIsAdded) {
+    struct Case {
+        const char* what;
+        std::vector<ObjectRef> objects; // objects[0] is the root; all are cleared to break the cycle
+    };
+    std::vector<Case> cases;
+    {
+        ObjectRef self = NewObject();
+        self->SetProperty("a", VJSONValue(self.Get()));
+        self->SetProperty("b", VJSONValue(self.Get()));
+        cases.push_back({"itself twice", {self}});
+    }
+    {
+        ObjectRef root = NewObject();
+        VRefPtr<VJSONArray> list = VRefPtr<VJSONArray>::Adopt(new VJSONArray);
+        list->Push(VJSONValue(1.0));
+        list->Push(VJSONValue(root.Get()));
+        root->SetProperty("list", VJSONValue(list.Get()));
+        cases.push_back({"through an array", {root}});
+    }
+    {
+        ObjectRef root = NewObject();
+        ObjectRef middle = NewObject();
+        ObjectRef last = NewObject();
+        root->SetProperty("x", VJSONValue(1.0));
+        root->SetProperty("middle", VJSONValue(middle.Get()));
+        middle->SetProperty("last", VJSONValue(last.Get()));
+        last->SetProperty("root", VJSONValue(root.Get()));
+        root->SetProperty("after", VJSONValue(2.0));
+        cases.push_back({"two levels down", {root, middle, last}});
+    }
+    for (Case& c : cases) {
+        BagRef bag = BagRef::Adopt(new VValueBag);
+        bag->SetLong8("before", 1);
+        {
+            test::RecordingRaiser raised;
+            EXPECT_EQ(bag->FromJSONValue(VJSONValue(c.objects[0].Get())), VE_JSON_CYCLE) << c.what;
+            EXPECT_EQ(raised.Codes(), std::vector<VError>{VE_JSON_CYCLE}) << c.what;
+        }
+        EXPECT_EQ(bag->GetAttributesCount(), 1) << c.what;
+        EXPECT_EQ(bag->GetElementNamesCount(), 0) << c.what;
+        for (ObjectRef& object : c.objects)
+            object->Clear();
+    }
+}
+
+// An object held in several places becomes a bag in each place, each its own copy. A chain of links each
+// holding the next twice doubles the tree at every link: 40 links would make 2^40 bags, and are refused as
+// memory exhaustion at once, as the cycle above, before anything is added.
+TEST(VValueBagJSON, SharedObjectsAreCopiedUntilTheTreeWouldBeTooLarge) {
+    auto chain = [](int links) {
+        ObjectRef next = NewObject();
+        next->SetProperty("v", VJSONValue(1.0));
+        for (int i = 0; i < links; ++i) {
+            ObjectRef link = NewObject();
+            link->SetProperty("a", VJSONValue(next.Get()));
+            VRefPtr<VJSONArray> list = VRefPtr<VJSONArray>::Adopt(new VJSONArray);
+            list->Push(VJSONValue(next.Get()));
+            link->SetProperty("b", VJSONValue(list.Get()));
+            next = link;
+        }
+        return next;
+    };
+
+    BagRef small = BagRef::Adopt(new VValueBag);
+    ASSERT_EQ(small->FromJSONValue(VJSONValue(chain(3).Get())), VE_OK);
+    VValueBag* first = small->GetUniqueElementByPath(VString("a/a/a"));
+    VValueBag* second = small->GetUniqueElementByPath(VString("b/b/b"));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    int64 number = 0;
+    EXPECT_TRUE(second->GetLong8("v", number));
+    EXPECT_EQ(number, 1);
+    first->SetLong8("v", 2); // copies, not one bag seen twice
+    EXPECT_TRUE(second->GetLong8("v", number));
+    EXPECT_EQ(number, 1);
+
+    BagRef large = BagRef::Adopt(new VValueBag);
+    test::RecordingRaiser raised;
+    EXPECT_EQ(large->FromJSONValue(VJSONValue(chain(40).Get())), VE_MEMORY_FULL);
+    EXPECT_EQ(raised.Codes(), std::vector<VError>{VE_MEMORY_FULL});
+    EXPECT_TRUE(large->IsEmpty());
+}
+
+// Nesting deeper than stored data may reach is refused before anything is added.
+TEST(VValueBagJSON, NestingBeyondTheStoredDataBoundIsRefused) {
+    for (int32 depth : {kStoredDataMaxDepth, kStoredDataMaxDepth + 1}) {
+        ObjectRef root = NewObject();
+        VJSONObject* last = root.Get();
+        for (int32 i = 0; i < depth; ++i) {
+            ObjectRef child = NewObject();
+            last->SetProperty("c", VJSONValue(child.Get()));
+            last = child.Get();
+        }
+        BagRef bag = BagRef::Adopt(new VValueBag);
+        const bool fits = depth <= kStoredDataMaxDepth;
+        EXPECT_EQ(bag->FromJSONValue(VJSONValue(root.Get())), fits ? VE_OK : VE_INVALID_PARAMETER) << depth;
+        EXPECT_EQ(bag->IsEmpty(), !fits) << depth;
+    }
 }
 
 TEST(VValueBagJSON, TextReadsToTheBagOfItsObject) {
