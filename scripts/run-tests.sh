@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the library and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in build/test and
+# Checks that the folders depend one way, builds the library and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in build/test and
 # runs every test, then the concurrency tests under ThreadSanitizer in build/tsan; exits non-zero when a build
 # or a test fails or ThreadSanitizer reports.
 set -euo pipefail
@@ -7,6 +7,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/test"
 jobs="$(nproc)"
+
+"$root/scripts/check-layers.sh"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_BUILD_TESTS=ON
 cmake --build "$build" --parallel "$jobs"

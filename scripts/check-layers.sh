@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Fails when a library source includes a header from a folder it may not depend on. The folders depend one way:
+# core and values (which need each other) < files < json < system < intl < app. Tests, benchmarks and fuzz targets
+# may include anything and are not scanned.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+folders=(core values files json system intl app)
+
+# The allowed edges, one row per folder (or per file, for an edge its folder does not have): the folders it may
+# include, and why. Any other include of a header of another folder fails.
+read -r -d '' allowed_edges <<'EDGES' || true
+core                 | values                               | VString is a value: strings and values need each other
+values               | core                                 | values are made of strings, errors and reference counting
+files                | core values                          | streams carry strings and the values they store
+json                 | core values files                    | the JSON model holds strings and values, read from streams
+system               | core values files json               | the system facade answers in strings and sits on the rest
+intl                 | core values files json system        | locales format times and durations and follow the zone
+app                  | core values files json system intl   | the logger sits on the whole foundation
+core/SpinLock.cpp            | json system         | the spin settings come from a JSON file; spin limits scale with processors
+core/VCppMemMgr.cpp          | files system        | statistics are dumped to a stream; big blocks are virtual pages
+core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
+core/VErrorContext.cpp       | json                | a context saves its errors as a JSON array
+core/VMessage.cpp            | system              | waits are timed by the system clock
+core/VMessageQueue.cpp       | system              | waits are timed by the system clock
+core/VString.cpp             | files               | the stream form of strings
+core/VStringFormat.cpp       | intl                | number formats follow the current locale
+core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
+core/VSyncEvent.cpp          | system              | waits are timed by the system clock
+core/VTask.cpp               | intl json system    | a task keeps its locale and JSON objects and is timed by the system clock
+core/VTaskMgr.cpp            | intl system         | the main task's locale; delays are timed by the system clock
+core/VTextConverters.cpp     | intl                | converters for sets outside the built-in table come from the locale library
+core/platform/XPosixStack.cpp      | system        | stacks are sized in virtual-memory pages
+core/platform/XPosixStackCrawl.cpp | system        | frames are named by demangling
+core/platform/XPosixTask.cpp       | system        | task run times come from the monotonic clock
+json/VJSONArray.cpp          | intl                | sorting compares strings by the current locale
+values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
+values/VBagArray.cpp         | files               | the stream form of bag arrays
+values/VDuration.cpp         | files json          | the stream and JSON forms of durations
+values/VPackedDictionary.cpp | files               | the stream form of packed dictionaries
+values/VReal.cpp             | files json          | the stream and JSON forms of reals
+values/VScalar.cpp           | files json          | the stream and JSON forms of scalars
+values/VStoredData.cpp       | files               | the checks of counts read from streams
+values/VTime.cpp             | files intl json system | the stream and JSON forms of times; local time and formats
+values/VUUID.cpp             | files json          | the stream and JSON forms of UUIDs
+values/VValue.cpp            | files json          | the stream and JSON forms of values
+values/VValueBag.cpp         | files               | the stream form of bags
+values/VValueBagJSON.cpp     | json                | bags read from and written as JSON
+values/VValueBagJSONText.cpp | json                | bags read from and written as JSON text
+values/VValueBagStream.cpp   | files               | the stream form of bags
+EDGES
+
+declare -A allowed
+while IFS='|' read -r from targets _; do
+    read -r from <<<"$from"
+    [[ -z "$from" ]] && continue
+    for to in $targets; do
+        allowed["$from>$to"]=1
+    done
+done <<<"$allowed_edges"
+
+failures=0
+while IFS=: read -r file line text; do
+    include="$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$text")"
+    [[ "$include" == */* ]] || continue
+    to="${include%%/*}"
+    from="${file%%/*}"
+    [[ " ${folders[*]} " == *" $to "* && "$to" != "$from" ]] || continue
+    [[ -n "${allowed["$from>$to"]:-}" || -n "${allowed["$file>$to"]:-}" ]] && continue
+    echo "check-layers: $file:$line includes \"$include\": $from -> $to is not an allowed edge" >&2
+    failures=$((failures + 1))
+done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${folders[@]}")
+
+if ((failures > 0)); then
+    echo "check-layers: $failures include(s) against the folder order; see the table in scripts/check-layers.sh" >&2
+    exit 1
+fi
