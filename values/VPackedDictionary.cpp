@@ -652,7 +652,7 @@ bool AttributeDictionary::_Pack() const {
     if (first == count) return true;
     try {
         // The records are rebuilt aside, then copied back once the block has room for them.
-        _VPackedArray<uint16> packed;
+        VPackedArray<uint16> packed;
         std::vector<uint32> offsets(count);
         packed.reserve(GetPackedUnits());
         for (size_t i = 0; i < count; ++i) {
@@ -697,7 +697,7 @@ VError AttributeDictionary::WriteToStream(VStream* stream, bool withHash) const 
     if (!stream->NeedSwap()) return stream->PutData(fBlock.Units(), units * sizeof(uint16));
 
     // The records turn to the stream's order in a copy: the dictionary itself is not touched.
-    _VPackedArray<uint16> swapped;
+    VPackedArray<uint16> swapped;
     try {
         swapped.resize(units);
     } catch (const std::bad_alloc&) {

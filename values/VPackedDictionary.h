@@ -23,22 +23,22 @@ class VValueSingle;
 
 // A growable array of plain data (keys bytes, record units) that grows without initialising what it adds:
 // every added element is written by its caller. Growth throws std::bad_alloc and leaves the array as it was.
-template <class T> class _VPackedArray {
+template <class T> class VPackedArray {
     static_assert(std::is_trivially_copyable_v<T>, "plain data only");
 
 public:
-    _VPackedArray() noexcept = default;
-    _VPackedArray(const _VPackedArray& other) { _Assign(other); }
-    _VPackedArray(_VPackedArray&& other) noexcept { swap(other); }
-    _VPackedArray& operator=(const _VPackedArray& other) {
+    VPackedArray() noexcept = default;
+    VPackedArray(const VPackedArray& other) { _Assign(other); }
+    VPackedArray(VPackedArray&& other) noexcept { swap(other); }
+    VPackedArray& operator=(const VPackedArray& other) {
         if (this != &other) _Assign(other);
         return *this;
     }
-    _VPackedArray& operator=(_VPackedArray&& other) noexcept {
-        _VPackedArray(std::move(other)).swap(*this);
+    VPackedArray& operator=(VPackedArray&& other) noexcept {
+        VPackedArray(std::move(other)).swap(*this);
         return *this;
     }
-    ~_VPackedArray() { std::free(fData); }
+    ~VPackedArray() { std::free(fData); }
 
     size_t size() const noexcept { return fSize; }
     size_t capacity() const noexcept { return fCapacity; }
@@ -80,14 +80,14 @@ public:
         std::memmove(fData + pos, fData + pos + n, (fSize - pos - n) * sizeof(T));
         fSize -= n;
     }
-    void swap(_VPackedArray& other) noexcept {
+    void swap(VPackedArray& other) noexcept {
         std::swap(fData, other.fData);
         std::swap(fSize, other.fSize);
         std::swap(fCapacity, other.fCapacity);
     }
 
 private:
-    void _Assign(const _VPackedArray& other) {
+    void _Assign(const VPackedArray& other) {
         resize(other.fSize);
         if (other.fSize > 0) std::memcpy(fData, other.fData, other.fSize * sizeof(T));
     }
@@ -100,7 +100,7 @@ private:
 // The storage of a packed dictionary in one heap block: the slots, then the packed values (16-bit units), then
 // the keys bytes, each part with its own size and capacity, so that a dictionary costs one allocation. Growing a
 // part moves the whole block (slots are plain data). Growth throws std::bad_alloc and leaves the block as it was.
-template <class Slot> class _VPackedBlock {
+template <class Slot> class VPackedBlock {
     static_assert(std::is_trivially_copyable_v<Slot>, "slots move with the block");
     static_assert(sizeof(Slot) % alignof(Slot) == 0 && sizeof(Slot) % alignof(uint16) == 0, "parts stay aligned");
 
@@ -108,10 +108,10 @@ public:
     // The parts of a block.
     enum EPart { eSlots, eUnits, eKeys, ePartCount };
 
-    _VPackedBlock() noexcept = default;
-    _VPackedBlock(const _VPackedBlock&) = delete;
-    _VPackedBlock& operator=(const _VPackedBlock&) = delete;
-    ~_VPackedBlock() { std::free(fBlock); }
+    VPackedBlock() noexcept = default;
+    VPackedBlock(const VPackedBlock&) = delete;
+    VPackedBlock& operator=(const VPackedBlock&) = delete;
+    ~VPackedBlock() { std::free(fBlock); }
 
     Slot* Slots() const noexcept { return reinterpret_cast<Slot*>(fBlock); }
     uint16* Units() const noexcept { return reinterpret_cast<uint16*>(fBlock + _Offset(eUnits)); }
@@ -302,7 +302,7 @@ public:
     size_t GetKeysSize() const noexcept { return fBlock.GetSize(Block::eKeys); }
 
 protected:
-    using Block = _VPackedBlock<Slot>;
+    using Block = VPackedBlock<Slot>;
 
     ~VPackedDictionary_base() override = default;
 
