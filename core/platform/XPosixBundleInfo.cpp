@@ -32,6 +32,8 @@ public:
             size_t space = tag.find_first_of(" \t\r\n");
             bool selfClosing = !tag.empty() && tag.back() == '/';
             if (space != std::string::npos) tag.erase(space);
+            // A tag without a name ("<>", "< />") is no property list; empty stops every caller.
+            if (tag.empty() || tag == "/") return {};
             if (selfClosing && tag.back() != '/') tag += '/';
             return tag;
         }

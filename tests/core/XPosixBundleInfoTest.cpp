@@ -132,6 +132,11 @@ TEST(XPosixBundleInfo, RejectsBrokenText) {
         "<plist><dict><key>A",                                                          // cut in a key
         "<plist><dict><!-- <key>A</key><string>x</string></dict></plist>",              // unterminated comment
         "<plist><dict><key>A</key><string>x</string></dict",                            // cut in a tag
+        "< />",                                                                         // nameless tags
+        "<>",
+        "<plist>< /><dict/></plist>",
+        "<plist><dict><key>A</key>< /></dict></plist>",
+        "<plist><dict><key>A</key><array>< /></array></dict></plist>",
     };
     for (const char* text : cases) {
         SCOPED_TRACE(text);
