@@ -20,6 +20,9 @@ public:
     virtual bool ConvertString(const void* source, size_t sourceBytes, size_t* bytesConsumed, VString& text);
     // Bytes per unit the source usually takes, for sizing.
     virtual int32 GetCharSize() const { return 2; }
+    // Forgets the text decoded so far (a shift state, the bytes of a cut character): the next call starts a
+    // new text. Converters without such state do nothing.
+    virtual void Reset() {}
 };
 
 // Encodes UTF-16 into bytes of one character set.

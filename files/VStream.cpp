@@ -91,6 +91,7 @@ VStream::~VStream() {
 void VStream::_ReleaseConverters() noexcept {
     ReleaseRefCountable(&fToUnicode);
     ReleaseRefCountable(&fFromUnicode);
+    fDecodedTo = -1;
 }
 
 VError VStream::_SetError(VError error) {
@@ -122,6 +123,7 @@ VError VStream::OpenReading() {
         }
     }
     fPosition = 0;
+    fDecodedTo = -1;
     fLastError = DoOpenReading();
     if (fLastError != VE_OK) return fLastError;
     fIsReading = true;
@@ -634,6 +636,7 @@ VError VStream::GetText(VString& text) {
     if (!fIsReading) return _SetError(VE_STREAM_CANNOT_READ);
     if (fToUnicode == nullptr) return _SetError(VE_STREAM_NO_TEXT_CONVERTER);
 
+    _ResumeDecoding();
     uint8 block[kTextChunk];
     size_t held = 0;
     int64 size = GetSize();
@@ -653,8 +656,14 @@ VError VStream::GetText(VString& text) {
         held -= consumed;
         if (consumed == 0 || fPosition >= size) break;
     }
+    fDecodedTo = fPosition;
     if (held > 0) return _SetConversionError();
     return fLastError;
+}
+
+void VStream::_ResumeDecoding() {
+    if (fPosition != fDecodedTo) fToUnicode->Reset();
+    fDecodedTo = -1;
 }
 
 VError VStream::GetText(VString& text, int32 count, bool acceptMore) {
@@ -662,7 +671,10 @@ VError VStream::GetText(VString& text, int32 count, bool acceptMore) {
     if (!fIsReading) return _SetError(VE_STREAM_CANNOT_READ);
     if (fToUnicode == nullptr) return _SetError(VE_STREAM_NO_TEXT_CONVERTER);
     if (fCharSet == VTC_UTF_16_BigEndian || fCharSet == VTC_UTF_16_LittleEndian) return _GetUTF16Text(text, count);
-    return _GetDecodedText(text, count, acceptMore);
+    _ResumeDecoding();
+    VError result = _GetDecodedText(text, count, acceptMore);
+    fDecodedTo = fPosition;
+    return result;
 }
 
 VError VStream::_GetUTF16Text(VString& text, int32 count) {
@@ -686,11 +698,14 @@ VError VStream::_GetUTF16Text(VString& text, int32 count) {
 }
 
 VError VStream::_GetDecodedText(VString& text, int32 count, bool acceptMore) {
-    // A window of bytes is decoded block by block; bytes beyond the characters asked are given back.
+    // The decoder carries a state from byte to byte (a shift, a base64 run, a cut character), so it sees each
+    // byte once and in order, and is never handed bytes beyond the count: no byte gives more than one
+    // character, so it gets about as many new bytes as half the units missing (a pair takes two).
     uint8 window[kCountedWindow];
     UniChar units[kCountedWindow * 2 + 8];
     constexpr int32 kUnitRoom = int32(sizeof(units) / sizeof(units[0]));
-    size_t held = 0;
+    size_t held = 0;    // bytes read that the decoder has not taken
+    size_t pending = 0; // of them, the first ones it was last handed (a character they begin)
     int32 missing = count;
     bool atEnd = false;
     while (missing > 0) {
@@ -707,38 +722,18 @@ VError VStream::_GetDecodedText(VString& text, int32 count, bool acceptMore) {
         }
         if (held == 0) break;
 
+        size_t offered = acceptMore ? held : std::min(held, pending + std::max<size_t>(size_t(missing) / 2, 1));
         size_t consumed = 0;
         int32 produced = 0;
-        bool done = fToUnicode->Convert(window, held, &consumed, units, kUnitRoom, &produced);
-        consumed = std::min(consumed, held);
-        if (produced > missing) {
-            size_t used = consumed;
-            if (!(acceptMore && done)) {
-                // The shortest whole prefix that gives the characters asked (a surrogate pair is not split).
-                used = 0;
-                for (size_t length = 1; length <= held && used == 0; ++length) {
-                    size_t c = 0;
-                    int32 p = 0;
-                    bool ok = fToUnicode->Convert(window, length, &c, units, kUnitRoom, &p);
-                    if (p >= missing && c == length && ok) used = length, produced = p;
-                }
-                for (size_t length = 1; length <= held && used == 0; ++length) {
-                    size_t c = 0;
-                    int32 p = 0;
-                    fToUnicode->Convert(window, length, &c, units, kUnitRoom, &p);
-                    if (p >= missing) used = std::min(c, length), produced = p;
-                }
-                if (used == 0) return _SetConversionError();
-            }
-            text.AppendUniChars(units, produced);
-            UngetData(window + used, held - used);
-            return fLastError;
-        }
+        fToUnicode->Convert(window, offered, &consumed, units, kUnitRoom, &produced);
+        consumed = std::min(consumed, offered);
         text.AppendUniChars(units, produced);
         missing -= produced;
         std::memmove(window, window + consumed, held - consumed);
         held -= consumed;
-        if (consumed == 0 && (atEnd || held == kCountedWindow)) return _SetConversionError();
+        pending = offered - consumed;
+        if (consumed == 0 && produced == 0 && pending == held && (atEnd || held == kCountedWindow))
+            return _SetConversionError();
     }
     if (held > 0) UngetData(window, held);
     if (missing > 0 && fLastError == VE_OK) fLastError = VE_STREAM_EOF; // fewer characters than asked
@@ -750,7 +745,13 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
     if (fLastError != VE_OK) return fLastError;
     if (!fIsReading) return _SetError(VE_STREAM_CANNOT_READ);
     if (fToUnicode == nullptr) return _SetError(VE_STREAM_NO_TEXT_CONVERTER);
+    _ResumeDecoding();
+    VError result = _GetTextLine(line, keepEndOfLine, endOfLine);
+    fDecodedTo = fPosition;
+    return result;
+}
 
+VError VStream::_GetTextLine(VString& line, bool keepEndOfLine, const UniChar* endOfLine) {
     const size_t unit = LineUnitSize(fCharSet);
     const bool bigEndian = IsBigEndianSet(fCharSet);
     // A byte-wise match is only sound for ASCII terminators: other values are parts of longer sequences.
@@ -767,7 +768,10 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
     bool anyByte = false;
 
     auto appendBytes = [&](const uint8* bytes, size_t n) { return n == 0 || lineBytes.AddData(bytes, n); };
-    auto finish = [&](const uint8* bytes, size_t n, uint32 ender, bool ended) -> VError {
+    // The bytes of the line end (endBytes of the n) are decoded with the line, so that the decoder's state
+    // follows the stream (a line end closes a shift or a base64 run), then dropped; a substitute character
+    // that the end completed belongs to the line and stays.
+    auto finish = [&](const uint8* bytes, size_t n, size_t endBytes, uint32 ender, bool ended) -> VError {
         const uint8* source = bytes;
         if (lineBytes.GetDataSize() > 0) {
             if (!appendBytes(bytes, n)) return _SetError(VE_MEMORY_FULL);
@@ -777,6 +781,10 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
         size_t consumed = 0;
         if (n > 0) fToUnicode->ConvertString(source, n, &consumed, line);
         if (consumed < n) return _SetConversionError();
+        int32 length = line.GetLength();
+        for (size_t k = 0; k < endBytes / unit && length > 0 && line.GetUniChar(length) != 0xFFFD; ++k)
+            --length;
+        line.Truncate(length);
         if (keepEndOfLine) line.AppendUniChar(!ended || ender == kLF ? kCR : UniChar(ender));
         return fLastError;
     };
@@ -808,7 +816,7 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
             }
             UngetData(buffer + after, total - after);
             if (fLastError != VE_OK) return fLastError;
-            return finish(buffer, i, c, true);
+            return finish(buffer, after, after - i, c, true);
         }
 
         if (atEnd) {
@@ -816,7 +824,7 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
                 fLastError = VE_STREAM_EOF;
                 return fLastError;
             }
-            return finish(buffer, total, 0, false);
+            return finish(buffer, total, 0, 0, false);
         }
         size_t keep = carryFrom < total ? carryFrom : whole;
         if (!appendBytes(buffer, keep)) return _SetError(VE_MEMORY_FULL);

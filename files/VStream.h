@@ -155,7 +155,10 @@ private:
     VError _PutUnits(const UniChar* units, int32 count);
     VError _GetUTF16Text(VString& text, int32 count);
     VError _GetDecodedText(VString& text, int32 count, bool acceptMore);
+    VError _GetTextLine(VString& line, bool keepEndOfLine, const UniChar* endOfLine);
     VError _SetConversionError();
+    // Starts the decoder afresh unless the read goes on where the last text read stopped.
+    void _ResumeDecoding();
 
     bool fIsReading = false;
     bool fIsWriting = false;
@@ -167,6 +170,9 @@ private:
     ECarriageReturnMode fCRMode = eCRM_LF;
     VToUnicodeConverter* fToUnicode = nullptr;
     VFromUnicodeConverter* fFromUnicode = nullptr;
+    // Where the decoder's state (a shift, a cut character) belongs: the position after the last text read,
+    // -1 when the decoder has seen nothing of this opening.
+    int64 fDecodedTo = -1;
 };
 
 } // namespace vela

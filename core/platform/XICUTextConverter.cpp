@@ -119,6 +119,11 @@ int32 XICUToUnicodeConverter::GetCharSize() const {
     return fConverter != nullptr ? ucnv_getMinCharSize(fConverter) : 1;
 }
 
+void XICUToUnicodeConverter::Reset() {
+    if (fConverter != nullptr) ucnv_resetToUnicode(fConverter);
+    fPendingCount = 0;
+}
+
 bool XICUToUnicodeConverter::Convert(const void* source, size_t sourceBytes, size_t* bytesConsumed,
                                      UniChar* destination, int32 destinationUnits, int32* unitsProduced) {
     Report(bytesConsumed, size_t(0));

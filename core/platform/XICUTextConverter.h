@@ -28,6 +28,7 @@ public:
     bool Convert(const void* source, size_t sourceBytes, size_t* bytesConsumed, UniChar* destination,
                  int32 destinationUnits, int32* unitsProduced) override;
     int32 GetCharSize() const override;
+    void Reset() override;
 
 private:
     UConverter* fConverter = nullptr;

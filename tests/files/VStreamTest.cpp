@@ -670,6 +670,79 @@ TEST(VStreamText, GetTextOfACountOfCharacters) {
     }
 }
 
+// Texts in sets whose decoder carries a state from byte to byte (shift sequences, base64 runs), with a
+// stateless multi-byte set beside them.
+struct StatefulText {
+    const char* name;
+    CharSet charSet;
+    std::string bytes;
+    std::u16string text;
+};
+
+std::vector<StatefulText> StatefulTexts() {
+    return {
+        {"ISO-2022-JP", VTC_ISO2022JP, "\x1b$BF|K\\$+$J\x1b(Babc", u"\u65E5\u672C\u304B\u306Aabc"},
+        {"ISO-2022-JP, shifts between characters", VTC_ISO2022JP, "a\x1b$BF|\x1b(Bb\x1b$BK\\$+$J\x1b(Bxyz",
+         u"a\u65E5b\u672C\u304B\u306Axyz"},
+        {"UTF-7", VTC_UTF_7, "+ZeVnLDBLMGo-abc", u"\u65E5\u672C\u304B\u306Aabc"},
+        {"UTF-7, runs and a pair", VTC_UTF_7, "a+ZeU-b+2D3eAGcsMEswag-xyz", u"a\u65E5b\U0001F600\u672C\u304B\u306Axyz"},
+        {"UTF-7, escaped plus", VTC_UTF_7, "1+-2=3 +ZeVnLA-", u"1+2=3 \u65E5\u672C"},
+        {"Shift_JIS", VTC_ShiftJIS,
+         "\x93\xfa\x96\x7b\x82\xa9\x82\xc8"
+         "abc",
+         u"\u65E5\u672C\u304B\u306Aabc"},
+    };
+}
+
+TEST(VStreamText, StatefulSetsReadByAnyCount) {
+    for (const StatefulText& c : StatefulTexts()) {
+        for (int32 count = 1; count <= int32(c.text.size()) + 1; ++count) {
+            SCOPED_TRACE(std::string(c.name) + ", count " + std::to_string(count));
+            auto stream = Reader(c.bytes, c.charSet);
+            std::u16string all;
+            for (int guard = 0; guard < 100 && stream->GetLastError() == VE_OK; ++guard) {
+                VString piece;
+                VError error = stream->GetText(piece, count);
+                std::u16string units = Units(piece);
+                size_t start = all.size();
+                all += units;
+                if (error != VE_OK) break;
+                // A count never cuts a surrogate pair: it may give one unit more.
+                size_t expected = std::min(c.text.size() - start, size_t(count));
+                bool pairKeptWhole = units.size() == expected + 1 && (units.back() & 0xFC00) == 0xDC00;
+                if (!pairKeptWhole) {
+                    ASSERT_EQ(units.size(), expected) << "a count is a count";
+                }
+            }
+            EXPECT_EQ(all, c.text);
+            EXPECT_EQ(stream->GetPos(), int64(c.bytes.size()));
+        }
+    }
+}
+
+TEST(VStreamText, StatefulSetsReadWhole) {
+    for (const StatefulText& c : StatefulTexts()) {
+        SCOPED_TRACE(c.name);
+        auto stream = Reader(c.bytes, c.charSet);
+        VString text;
+        EXPECT_EQ(stream->GetText(text), VE_OK);
+        EXPECT_EQ(Units(text), c.text);
+    }
+}
+
+TEST(VStreamText, ARepositionedStreamDecodesAfresh) {
+    // The first read leaves the decoder in the two-byte shift; read again from the start, the ASCII
+    // letters must not be taken for the second half of a kanji.
+    auto stream = Reader("abc\x1b$BF|", VTC_ISO2022JP);
+    VString first;
+    ASSERT_EQ(stream->GetText(first), VE_OK);
+    EXPECT_EQ(Units(first), u"abc\u65E5");
+    ASSERT_EQ(stream->SetPos(0), VE_OK);
+    VString again;
+    EXPECT_EQ(stream->GetText(again, 3), VE_OK);
+    EXPECT_EQ(Units(again), u"abc");
+}
+
 TEST(VStreamText, GetTextOfACountInUTF16) {
     auto little = Reader(UTF16(u"abc", false).substr(0, 5), VTC_UTF_16_LittleEndian);
     VString text("<");
@@ -757,6 +830,42 @@ TEST(VStreamTextLine, ChunkBoundaries) {
     VString line;
     ASSERT_EQ(positioned->GetTextLine(line), VE_OK);
     EXPECT_EQ(positioned->GetPos(), 257) << "what follows the line end is given back";
+}
+
+TEST(VStreamTextLine, StatefulSetsCarryTheirStateOverLineEnds) {
+    using Lines = std::vector<std::u16string>;
+    const std::u16string nihon = u"\u65E5\u672C", kana = u"\u304B\u306A";
+    struct Case {
+        const char* name;
+        CharSet charSet;
+        std::string bytes;
+        Lines expected;
+    };
+    std::vector<Case> cases = {
+        {"ISO-2022-JP, back to ASCII before each end",
+         VTC_ISO2022JP,
+         "\x1b$BF|K\\\x1b(B\n\x1b$B$+$J\x1b(B\nabc",
+         {nihon, kana, u"abc"}},
+        {"ISO-2022-JP, a line end closes the shift",
+         VTC_ISO2022JP,
+         "\x1b$BF|K\\\nabc\r\n\x1b$B$+$J\r\nxy",
+         {nihon, u"abc", kana, u"xy"}},
+        {"ISO-2022-JP, CR at a chunk edge",
+         VTC_ISO2022JP,
+         "\x1b$B" + std::string(252, '$') + "\r\nab",
+         {std::u16string(126, u'\u3044'), u"ab"}}, // "$$" is a kana in the two-byte shift
+        {"UTF-7, a line end closes the run", VTC_UTF_7, "+ZeVnLA\n+MEswag\nabc", {nihon, kana, u"abc"}},
+        {"UTF-7, CR LF", VTC_UTF_7, "+ZeVnLA\r\n+MEswag-\r\n+-", {nihon, kana, u"+"}},
+    };
+    for (const Case& c : cases) {
+        auto stream = Reader(c.bytes, c.charSet);
+        EXPECT_EQ(ReadLines(*stream, false), c.expected) << c.name;
+        auto kept = Reader(c.bytes, c.charSet);
+        Lines withEnds;
+        for (const std::u16string& line : c.expected)
+            withEnds.push_back(line + u"\r");
+        EXPECT_EQ(ReadLines(*kept, true), withEnds) << c.name << ", ends kept";
+    }
 }
 
 TEST(VStreamTextLine, UTF16ComparesWholeUnits) {
