@@ -1,6 +1,7 @@
 #include "core/VStringFormat.h"
 
 #include "core/VCppMemMgr.h"
+#include "core/VRealText.h"
 #include "intl/VIntlMgr.h"
 
 #include <array>
@@ -13,9 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <cwchar>
 #include <locale.h>
+#include <memory>
 #include <string>
 #include <type_traits>
 
@@ -65,11 +66,14 @@ int32 CountDigits(uint64 value) noexcept {
 // Two UTF-16 digits per entry, as one 32-bit store (the tens digit at the lower address).
 constexpr auto kUnitPairs = [] {
     std::array<uint32, 100> pairs{};
-    for (uint32 i = 0; i < 100; ++i) pairs[i] = (uint32('0' + i / 10)) | (uint32('0' + i % 10) << 16);
+    for (uint32 i = 0; i < 100; ++i)
+        pairs[i] = (uint32('0' + i / 10)) | (uint32('0' + i % 10) << 16);
     return pairs;
 }();
 
-inline void PutPair(UniChar* at, uint32 value) noexcept { std::memcpy(at, &kUnitPairs[value], sizeof(uint32)); }
+inline void PutPair(UniChar* at, uint32 value) noexcept {
+    std::memcpy(at, &kUnitPairs[value], sizeof(uint32));
+}
 
 // Writes the decimal digits of value just before end: four per division while the value is wide, then in
 // 32-bit arithmetic, which is cheaper.
@@ -837,15 +841,11 @@ VString VString::ToString(unsigned long long value) {
 }
 
 void VString::AppendReal(double value) {
-    // "%.14G": the general form of 14 significant digits with an upper-case exponent, INF and NAN.
-    char bytes[40];
-    std::to_chars_result result = std::to_chars(bytes, bytes + sizeof(bytes), value, std::chars_format::general, 14);
-    int32 count = int32(result.ptr - bytes);
+    char bytes[kRealG14TextSize];
+    int32 count = FormatRealG14(value, bytes);
     AppendFilled(*this, count, [&](UniChar* out) {
-        for (int32 i = 0; i < count; ++i) {
-            char c = bytes[i];
-            out[i] = UniChar(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        }
+        for (int32 i = 0; i < count; ++i)
+            out[i] = UniChar(uchar(bytes[i]));
     });
 }
 

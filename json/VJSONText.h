@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/VError.h"
+#include "core/VRealText.h"
 
 #include <initializer_list>
 #include <utility>
@@ -38,6 +39,7 @@ constexpr VError VE_JSON_WRITTEN_TWICE = MakeLibraryError(916);
 // An integral value within 2^53 - 1 is written as a decimal integer, NaN and infinities as "null", any other value
 // as C's "%.14G" (upper-case exponent, "." whatever the locale).
 constexpr size_t kJSONNumberTextSize = 32;
+static_assert(kJSONNumberTextSize >= kRealG14TextSize);
 int32 FormatJSONNumber(double value, char* buffer) noexcept;
 // The same text appended to out.
 void AppendJSONNumber(double value, VString& out);

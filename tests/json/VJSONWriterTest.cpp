@@ -8,8 +8,8 @@
 #include "json/VJSONText.h"
 
 #include "JSONTestSupport.h"
-#include "support/StTimeZone.h"
 #include "JSONTextTestSupport.h"
+#include "support/StTimeZone.h"
 
 #include <cmath>
 #include <cstdio>
@@ -147,6 +147,22 @@ TEST(VJSONNumberText, MatchesPrintfWith14Digits) {
                       (double(random()) - 9.2e18) / std::pow(10.0, double(random() % 40)));
         double rounded = std::strtod(text, nullptr);
         if (rounded != std::trunc(rounded) || std::fabs(rounded) > 9007199254740991.0) check(rounded);
+    }
+}
+
+// Integers within 2^53 - 1 keep every digit; past it a number is a real like any other, 64-bit identifiers
+// included.
+TEST(VJSONNumberText, IntegersPast2To53AreWrittenAsReals) {
+    struct Case {
+        double value;
+        const char* text;
+    };
+    for (Case c : {Case{9007199254740991.0, "9007199254740991"}, Case{-9007199254740991.0, "-9007199254740991"},
+                   Case{9007199254740992.0, "9.007199254741E+15"}, Case{505874924095815700.0, "5.0587492409582E+17"},
+                   Case{-0.0, "0"}}) {
+        char text[kJSONNumberTextSize];
+        EXPECT_EQ(FormatJSONNumber(c.value, text), int32(std::strlen(c.text)));
+        EXPECT_STREQ(text, c.text);
     }
 }
 
