@@ -1,22 +1,16 @@
 // Opening and closing an error context guard with no error raised, on the main task, against an empty loop. The
 // guard's cost is the time per iteration (also printed as per_guard); the ratio says little, the empty loop
 // costing next to nothing.
+#include "bench/BenchMainTask.h"
 #include "core/VError.h"
 #include "core/VErrorContext.h"
 #include "core/VTask.h"
-#include "core/VTaskMgr.h"
 
 #include <benchmark/benchmark.h>
 
 namespace {
 
 using namespace vela;
-
-// The calling thread becomes the main task once; the manager stays up until the process ends.
-bool EnsureMainTask() {
-    static const bool sStarted = VTaskMgr::IsInited() || VTaskMgr::Get()->Init();
-    return sStarted && VTask::GetCurrent() != nullptr;
-}
 
 void ReportPerGuard(benchmark::State& state) {
     // Seconds per iteration, shown with its SI prefix (23.1ns).
@@ -25,7 +19,8 @@ void ReportPerGuard(benchmark::State& state) {
 }
 
 void BM_ErrorGuard(benchmark::State& state) {
-    if (!EnsureMainTask()) {
+    bench::StMainTask main;
+    if (!main.IsInited() || VTask::GetCurrent() == nullptr) {
         state.SkipWithError("no main task");
         return;
     }

@@ -2,10 +2,10 @@
 // records counted and dropped at the end.
 
 #include "app/VLogger.h"
+#include "bench/BenchMainTask.h"
 #include "core/ILogListener.h"
 #include "core/VString.h"
 #include "core/VTask.h"
-#include "core/VTaskMgr.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,21 +31,6 @@ constexpr int64_t kPerProducer = kRecords / kProducers;
 constexpr int64_t kFlushEvery = 200;
 const char* const kMessage = "a benchmark record of ordinary length";
 
-// The calling thread is the main task for the life of one benchmark.
-class StMainTask {
-public:
-    StMainTask() : fInited(vela::VTaskMgr::Get()->Init()) {}
-    ~StMainTask() {
-        if (!fInited) return;
-        vela::VTaskMgr::Get()->KillAllTasks(10000);
-        vela::VTaskMgr::Get()->DeInit();
-    }
-    bool IsInited() const { return fInited; }
-
-private:
-    bool fInited;
-};
-
 // Counts the records handed to it (batches arrive one at a time).
 class CountingListener : public vela::ILogListener {
 public:
@@ -59,7 +44,7 @@ private:
 };
 
 void BM_LoggerThroughputOurs(benchmark::State& state) {
-    StMainTask main;
+    vela::bench::StMainTask main;
     if (!main.IsInited()) {
         state.SkipWithError("no task manager");
         return;

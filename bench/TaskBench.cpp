@@ -1,10 +1,10 @@
 // Locks and messages between tasks against the standard library's mutexes and a condition-variable queue.
 
+#include "bench/BenchMainTask.h"
 #include "core/IMessageable.h"
 #include "core/VCriticalSection.h"
 #include "core/VMessage.h"
 #include "core/VTask.h"
-#include "core/VTaskMgr.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,25 +21,10 @@ namespace {
 using vela::VCriticalSection;
 using vela::VRefPtr;
 using vela::VTask;
-using vela::VTaskMgr;
+using vela::bench::StMainTask;
 
 constexpr int kContenders = 4;
 constexpr int kIncrementsPerContender = 20000;
-
-// The calling thread is the main task for the life of one benchmark.
-class StMainTask {
-public:
-    StMainTask() : fInited(VTaskMgr::Get()->Init()) {}
-    ~StMainTask() {
-        if (!fInited) return;
-        VTaskMgr::Get()->KillAllTasks(10000);
-        VTaskMgr::Get()->DeInit();
-    }
-    bool IsInited() const { return fInited; }
-
-private:
-    bool fInited;
-};
 
 VRefPtr<VTask> StartTask(std::function<void()> body) {
     auto task = VRefPtr<VTask>::Adopt(new VTask(0, vela::eTaskStylePreemptive, std::move(body)));
@@ -51,6 +36,10 @@ VRefPtr<VTask> StartTask(std::function<void()> body) {
 
 void BM_LockUncontendedOurs(benchmark::State& state) {
     StMainTask main;
+    if (!main.IsInited()) {
+        state.SkipWithError("no task manager");
+        return;
+    }
     VCriticalSection section;
     for (auto _ : state) {
         section.Lock();
@@ -113,6 +102,10 @@ private:
 
 void BM_LockContendedOurs(benchmark::State& state) {
     StMainTask main;
+    if (!main.IsInited()) {
+        state.SkipWithError("no task manager");
+        return;
+    }
     VCriticalSection section;
     Contention<VCriticalSection> contention(section);
     std::vector<VRefPtr<VTask>> tasks;
@@ -152,6 +145,10 @@ public:
 
 void BM_MessageRoundtripOurs(benchmark::State& state) {
     StMainTask main;
+    if (!main.IsInited()) {
+        state.SkipWithError("no task manager");
+        return;
+    }
     VRefPtr<VTask> worker = StartTask([] {
         VTask* self = VTask::GetCurrent();
         while (!self->IsDying())
