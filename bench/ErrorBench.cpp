@@ -1,7 +1,8 @@
 // Opening and closing an error context guard with no error raised, on the main task, against an empty loop. The
 // guard's cost is the time per iteration (also printed as per_guard); the ratio says little, the empty loop
 // costing next to nothing.
-#include "bench/BenchMainTask.h"
+#include "BenchMainTask.h"
+
 #include "core/VError.h"
 #include "core/VErrorContext.h"
 #include "core/VTask.h"

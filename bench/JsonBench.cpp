@@ -1,6 +1,8 @@
 // The JSON model against header-only peers: building and releasing a large tree, looking properties up by name,
 // and releasing cyclic graphs of growing size.
 
+#include "BenchCold.h"
+
 #include "core/VString.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONCloner.h"
@@ -310,5 +312,50 @@ void BM_Clone_Nlohmann(benchmark::State& state) {
 
 BENCHMARK(BM_Clone_Ours)->Name("json_clone/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Clone_Nlohmann)->Name("json_clone/peer")->Unit(benchmark::kMillisecond);
+
+// ---- Cold: the first build and the first copy of a tree in a process. Each repetition starts with no free memory
+// in the heap and times one operation; the copy's tree is built in the same repetition and never copied before.
+
+void BM_BuildTreeCold_Ours(benchmark::State& state) {
+    vela::bench::ForgetFreeMemory();
+    VJSONValue root;
+    for (auto _ : state)
+        root = MakeTreeOurs();
+    benchmark::DoNotOptimize(root.GetArrayPtr());
+}
+
+void BM_BuildTreeCold_Nlohmann(benchmark::State& state) {
+    vela::bench::ForgetFreeMemory();
+    nlohmann::ordered_json root;
+    for (auto _ : state)
+        root = MakeTreeNlohmann();
+    benchmark::DoNotOptimize(root);
+}
+
+void BM_CloneCold_Ours(benchmark::State& state) {
+    vela::bench::ForgetFreeMemory();
+    VJSONValue tree = MakeTreeOurs();
+    vela::VJSONCloner cloner;
+    VJSONValue copy;
+    for (auto _ : state) {
+        copy = tree;
+        if (cloner.CloneValue(copy) != vela::VE_OK) state.SkipWithError("the copy failed");
+    }
+    benchmark::DoNotOptimize(copy.GetArrayPtr());
+}
+
+void BM_CloneCold_Nlohmann(benchmark::State& state) {
+    vela::bench::ForgetFreeMemory();
+    nlohmann::ordered_json tree = MakeTreeNlohmann();
+    nlohmann::ordered_json copy;
+    for (auto _ : state)
+        copy = tree;
+    benchmark::DoNotOptimize(copy);
+}
+
+BENCHMARK(BM_BuildTreeCold_Ours)->Name("json_build_tree_cold/ours")->Apply(vela::bench::Cold);
+BENCHMARK(BM_BuildTreeCold_Nlohmann)->Name("json_build_tree_cold/peer")->Apply(vela::bench::Cold);
+BENCHMARK(BM_CloneCold_Ours)->Name("json_clone_cold/ours")->Apply(vela::bench::Cold);
+BENCHMARK(BM_CloneCold_Nlohmann)->Name("json_clone_cold/peer")->Apply(vela::bench::Cold);
 
 } // namespace

@@ -3,6 +3,7 @@
 // its tree compact and indented. One extra benchmark times our token scan alone, so that what making the values
 // and the tree costs shows apart.
 
+#include "BenchCold.h"
 #include "JsonTextSides.h"
 
 #include "core/VString.h"
@@ -195,10 +196,36 @@ void BM_Write_Nlohmann(benchmark::State& state) {
     jsonbench::WriteNlohmann(state, GetTrees(), GetTexts().Bytes());
 }
 
+// ---- Cold: the first parse of a process, from UTF-8 bytes, end to end. Each repetition starts with no free memory
+// in the heap and times one parse; the document's text is made before.
+
+void BM_ParseUTF8Cold_Ours(benchmark::State& state) {
+    const jsonbench::Texts& texts = GetTexts();
+    vela::bench::ForgetFreeMemory();
+    VJSONValue value;
+    for (auto _ : state) {
+        VString text;
+        text.FromBlock(texts.fUTF8.data(), texts.fUTF8.size(), vela::VTC_UTF_8);
+        value = jsonbench::ParseOurs(text);
+    }
+    benchmark::DoNotOptimize(value.GetObjectPtr());
+}
+
+void BM_ParseUTF8Cold_Nlohmann(benchmark::State& state) {
+    const jsonbench::Texts& texts = GetTexts();
+    vela::bench::ForgetFreeMemory();
+    nlohmann::ordered_json document;
+    for (auto _ : state)
+        document = nlohmann::ordered_json::parse(texts.fUTF8);
+    benchmark::DoNotOptimize(document);
+}
+
 BENCHMARK(BM_ParseUTF16_Ours)->Name("json_parse_utf16_rapidjson/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseUTF16_RapidJSON)->Name("json_parse_utf16_rapidjson/peer")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseUTF8_Ours)->Name("json_parse_utf8_nlohmann/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseUTF8_Nlohmann)->Name("json_parse_utf8_nlohmann/peer")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseUTF8Cold_Ours)->Name("json_parse_utf8_cold/ours")->Apply(vela::bench::Cold);
+BENCHMARK(BM_ParseUTF8Cold_Nlohmann)->Name("json_parse_utf8_cold/peer")->Apply(vela::bench::Cold);
 BENCHMARK(BM_ScanTokens_Ours)->Name("json_parse_utf16_tokens_only")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteCompact_Ours)->Name("json_write_compact_rapidjson/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteCompact_RapidJSON)->Name("json_write_compact_rapidjson/peer")->Unit(benchmark::kMillisecond);

@@ -1,8 +1,9 @@
 // The process logger against an asynchronous logger of the same shape: four producers, one background consumer,
 // records counted and dropped at the end.
 
+#include "BenchMainTask.h"
 #include "app/VLogger.h"
-#include "bench/BenchMainTask.h"
+
 #include "core/ILogListener.h"
 #include "core/VString.h"
 #include "core/VTask.h"

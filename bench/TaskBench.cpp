@@ -1,6 +1,7 @@
 // Locks and messages between tasks against the standard library's mutexes and a condition-variable queue.
 
-#include "bench/BenchMainTask.h"
+#include "BenchMainTask.h"
+
 #include "core/IMessageable.h"
 #include "core/VCriticalSection.h"
 #include "core/VMessage.h"
