@@ -4,7 +4,6 @@
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
-#include "files/VStream.h"
 #include "system/VSystem.h"
 
 #include <cstdlib>
@@ -55,9 +54,8 @@ void TagToChars(int32 tag, char chars[5]) {
 
 } // namespace
 
-void VMemStats::DumpToStream(VStream* stream) const {
-    if (stream == nullptr) return;
-    VString text;
+void VMemStats::_GetStreamReport(VString& text) const {
+    text.Clear();
     AppendLine(text, "Used Mem = ", fUsedMem);
     AppendLine(text, "Free Mem = ", fFreeMem);
     AppendLine(text, "Biggest Free Block = ", fBiggestFreeBlock);
@@ -72,7 +70,6 @@ void VMemStats::DumpToStream(VStream* stream) const {
         TagToChars(tag, chars);
         AppendInfoLine(text, chars, info);
     }
-    stream->PutText(text);
 }
 
 void VMemStats::Dump(VString& out) const {
@@ -170,8 +167,7 @@ VCppMemMgr::VCppMemMgr(EAllocatorKind kind, bool flag1, bool flag2) {
     _Init(kind, flag1, flag2);
 }
 
-VCppMemMgr::~VCppMemMgr() {
-}
+VCppMemMgr::~VCppMemMgr() {}
 
 void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
     if (kind == kAllocator_fromBundle) {

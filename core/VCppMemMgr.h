@@ -47,6 +47,10 @@ public:
     void DumpToStream(VStream* stream) const;
     // Builds the longer report; the text is handed back for the caller to show.
     void Dump(VString& out) const;
+
+private:
+    // The text DumpToStream writes.
+    void _GetStreamReport(VString& out) const;
 };
 
 // Counts the blocks that were registered with a stack crawl, and opens the leaks report file.

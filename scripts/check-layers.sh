@@ -20,12 +20,11 @@ system               | core values files json               | the system facade 
 intl                 | core values files json system        | locales format times and durations and follow the zone
 app                  | core values files json system intl   | the logger sits on the whole foundation
 core/SpinLock.cpp            | json system         | the spin settings come from a JSON file; spin limits scale with processors
-core/VCppMemMgr.cpp          | files system        | statistics are dumped to a stream; big blocks are virtual pages
+core/VCppMemMgr.cpp          | system              | big blocks are virtual pages
 core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
 core/VErrorContext.cpp       | json                | a context saves its errors as a JSON array
 core/VMessage.cpp            | system              | waits are timed by the system clock
 core/VMessageQueue.cpp       | system              | waits are timed by the system clock
-core/VString.cpp             | files               | the stream form of strings
 core/VStringFormat.cpp       | intl                | number formats follow the current locale
 core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
 core/VSyncEvent.cpp          | system              | waits are timed by the system clock
