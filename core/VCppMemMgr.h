@@ -199,11 +199,11 @@ public:
         return manager != nullptr ? manager->Malloc(size, false, tag) : _NewPtrWithoutManager(size, tag);
     }
     static void* NewPtrClear(size_t size, int32 tag) noexcept;
-    // Null is ignored; safe before the manager exists and after it is gone.
+    // Null is ignored; safe before the manager exists.
     static void DisposePtr(void* block) noexcept {
         if (block == nullptr) return;
         VCppMemMgr* manager = VObject::sCppMemMgr.load(std::memory_order_acquire);
-        // Without a manager (after the finaliser) every block came from the C library back end.
+        // Without a manager every block came from the C library back end.
         if (manager != nullptr) {
             manager->Free(block);
         } else {
@@ -214,7 +214,7 @@ public:
     static size_t GetPtrSize(void* block) noexcept;
 
 private:
-    // The slow path of NewPtr: makes the manager, or uses the C library once it is gone.
+    // The slow path of NewPtr: makes the manager.
     static void* _NewPtrWithoutManager(size_t size, int32 tag) noexcept;
 };
 

@@ -12,27 +12,19 @@ std::atomic<VCppMemMgr*> VObject::sCppMemMgr{nullptr};
 
 namespace {
 
-std::atomic<bool> sFinalised{false};
-
 constexpr int32 kObjectTag = FourCCTag("obj ");
-
-// Runs at exit: later frees find no manager and go to the C library, which owned every block.
-void FinaliseMemMgr() {
-    sFinalised.store(true, std::memory_order_release);
-    delete VObject::sCppMemMgr.exchange(nullptr, std::memory_order_acq_rel);
-}
 
 } // namespace
 
 VCppMemMgr* VObject::GetMainMemMgr() noexcept {
     VCppMemMgr* manager = sCppMemMgr.load(std::memory_order_acquire);
-    if (manager != nullptr || sFinalised.load(std::memory_order_acquire)) return manager;
+    if (manager != nullptr) return manager;
     static std::once_flag sOnce;
     std::call_once(sOnce, [] {
-        VCppMemMgr* created = new VCppMemMgr(VCppMemMgr::kAllocator_fromBundle);
-        if (created == nullptr) return;
-        sCppMemMgr.store(created, std::memory_order_release);
-        std::atexit(FinaliseMemMgr);
+        // Never destroyed, as the task manager: task threads may outlive main and still allocate at exit. Static
+        // storage rather than the manager's own region, so the leak checker sees what the manager holds.
+        alignas(VCppMemMgr) static unsigned char sStorage[sizeof(VCppMemMgr)];
+        sCppMemMgr.store(::new (sStorage) VCppMemMgr(VCppMemMgr::kAllocator_fromBundle), std::memory_order_release);
     });
     return sCppMemMgr.load(std::memory_order_acquire);
 }

@@ -14,11 +14,10 @@ class VString;
 // Root of the library's classes. Objects are allocated through the process-wide memory manager.
 class VObject {
 public:
-    // The process-wide memory manager; null before it is made and after the finaliser deleted it.
+    // The process-wide memory manager; null before it is made. Never destroyed: threads may outlive main.
     static std::atomic<VCppMemMgr*> sCppMemMgr;
 
-    // The memory manager, made on first use (static initialisation order on ELF is not fixed).
-    // Null only when it cannot be made.
+    // The memory manager, made on first use (static initialisation order on ELF is not fixed); never null.
     static VCppMemMgr* GetMainMemMgr() noexcept;
 
     VObject() = default;

@@ -218,22 +218,6 @@ bool VString::_ReallocBuffer(int32 n, bool keep) {
     }
 
     VCppMemMgr* manager = VObject::GetMainMemMgr();
-    if (manager == nullptr) {
-        // After the memory manager is gone (exit): a plain block that is never freed.
-        auto* block = static_cast<UniChar*>(std::malloc((size_t(n) + 1) * sizeof(UniChar)));
-        if (block == nullptr) {
-            _ThrowError(VE_STRING_ALLOC_FAILED);
-            return false;
-        }
-        CopyUnits(block, fString, kept);
-        _ReleaseBuffer();
-        fString = block;
-        fMaxLength = n;
-        fFlags |= kForeignBuffer | kPrivateBuffer;
-        fString[kept] = 0;
-        return true;
-    }
-
     int64 size = ComputeProgressiveResize(fLength, n);
     auto* block =
         size > 0 ? static_cast<UniChar*>(manager->Malloc(size_t(size) * sizeof(UniChar), false, kStringTag)) : nullptr;

@@ -1,12 +1,16 @@
 #include "core/VCppMemMgr.h"
 #include "core/VObject.h"
+#include "support/TaskTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace vela {
 namespace {
@@ -171,6 +175,26 @@ TEST_F(VCppMemMgrTest, SetPurgeHandlerProcAnswersThePreviousOne) {
     VCppMemMgr::PurgeHandlerProc handler = [](int, unsigned long, bool) -> unsigned long { return 0; };
     VCppMemMgr::PurgeHandlerProc original = Manager()->SetPurgeHandlerProc(handler);
     EXPECT_EQ(Manager()->SetPurgeHandlerProc(original), handler);
+}
+
+// Task threads may outlive main: one that is allocating while main returns must find its manager still there
+// (it holds the pointer between fetching it and using it, as the string buffers do).
+TEST(VCppMemMgrDeathTest, OutlivesMainForThreadsStillAllocating) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static std::atomic<bool> sAllocating{false};
+    EXPECT_EXIT(
+        {
+            std::thread([] {
+                VCppMemMgr* manager = VObject::GetMainMemMgr();
+                for (;;) {
+                    manager->Free(manager->Malloc(64, false, kTestTag));
+                    VMemory::DisposePtr(VMemory::NewPtr(64, kTestTag));
+                    sAllocating.store(true);
+                }
+            }).detach();
+            std::exit(test::WaitUntil([] { return sAllocating.load(); }) ? 0 : 2);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(VCppMemMgrKind, AllocatorKindFromBundleValue) {
