@@ -19,6 +19,8 @@ constexpr int32 kGrowTag = FourCCTag("grow");
 constexpr size_t kManagerHeader = 8;
 } // namespace
 
+std::atomic<bool> VCppMemMgr::sFailAllocations{false};
+
 // ---- VMemStats
 
 void VMemStats::Clear() noexcept {
@@ -196,7 +198,7 @@ void VCppMemMgr::operator delete(void* block) noexcept {
 }
 
 void* VCppMemMgr::Calloc(int32 count, size_t size, int32) noexcept {
-    if (count < 0) return nullptr;
+    if (count < 0 || _MadeToFail()) return nullptr;
     size_t total = 0;
     if (__builtin_mul_overflow(size_t(count), size, &total)) return nullptr;
     return std::calloc(total == 0 ? 1 : total, 1);

@@ -4,6 +4,7 @@
 #include "core/VObject.h"
 #include "core/VTypes.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -124,7 +125,7 @@ public:
 
     // A block of size bytes, or null. isObject marks a block that holds a VObject.
     void* Malloc(size_t size, bool /*isObject*/, int32 /*tag*/, int32 /*preferredIndex*/ = -1) noexcept {
-        return fStdlib->Malloc(size);
+        return _MadeToFail() ? nullptr : fStdlib->Malloc(size);
     }
     // count × size zero-filled bytes; null for a negative count or when the product overflows.
     void* Calloc(int32 count, size_t size, int32 tag) noexcept;
@@ -171,8 +172,13 @@ public:
     // Chooses the back end for kind 0 from the value of "MemoryAllocator" (null when the key is absent).
     static EAllocatorKind AllocatorKindFromBundleValue(const char* value) noexcept;
 
+    // Test builds only (VELA_TEST_SEAMS): while set, every Malloc and Calloc of every manager answers null, as
+    // when memory is exhausted.
+    static std::atomic<bool> sFailAllocations;
+
 private:
     void _Init(EAllocatorKind kind, bool flag1, bool flag2);
+    static bool _MadeToFail() noexcept;
 
     mutable std::recursive_mutex fLock;
     // Held by value: the manager lives in pages the leak checker does not scan, so a heap back end would
@@ -187,6 +193,14 @@ private:
     mutable VCriticalSection fHogLock;
     std::vector<std::unique_ptr<VMemoryHog>> fHogs;
 };
+
+inline bool VCppMemMgr::_MadeToFail() noexcept {
+#ifdef VELA_TEST_SEAMS
+    return sFailAllocations.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
 
 // Static wrappers over the process-wide manager.
 class VMemory {

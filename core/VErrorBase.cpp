@@ -204,6 +204,13 @@ VErrorBase* VErrorBase::Create(VJSONObject* parameters, uint32 defaultSignature)
     return new VErrorBase(code, held.Get());
 }
 
+VErrorBase* VErrorBase::CreateWithoutTask(VError code) {
+    auto* error = new VErrorBase(code);
+    error->fTaskID = 0;
+    error->fTaskName.Clear();
+    return error;
+}
+
 void VErrorBase::_RecordTask() {
     VTask* task = VTask::GetCurrent();
     if (task == nullptr) return;

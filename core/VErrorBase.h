@@ -47,6 +47,9 @@ public:
     // else set to defaultSignature) and "errCode" (a number, else set to -1); both 0 give 'vela' 1. parameters
     // is retained (null: a new empty object).
     static VErrorBase* Create(VJSONObject* parameters, uint32 defaultSignature);
+    // A new error (the caller owns it) as VErrorBase(code) makes, but with no task recorded: for an error made
+    // ahead of need and shared by every task.
+    static VErrorBase* CreateWithoutTask(VError code);
 
     VError GetError() const noexcept { return fError; }
     // 0 when the error was not made on a task.

@@ -10,7 +10,8 @@ jobs="$(nproc)"
 
 "$root/scripts/check-layers.sh"
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_BUILD_TESTS=ON
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_BUILD_TESTS=ON \
+    -DVELA_TEST_SEAMS=ON
 cmake --build "$build" --parallel "$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

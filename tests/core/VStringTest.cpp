@@ -1,7 +1,10 @@
 #include "core/VString.h"
 
+#include "core/VCppMemMgr.h"
+#include "core/VErrorContext.h"
 #include "files/VPtrStream.h"
 #include "support/RecordingRaiser.h"
+#include "support/TestProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +141,55 @@ TEST(VStringStorage, SwapExchangesTextsWhateverTheirStorage) {
     a.Swap(b);
     EXPECT_EQ(Units(a), u"second heap text........");
     EXPECT_EQ(Units(b), u"first heap text.........");
+}
+
+// Moves and swaps are noexcept, yet an inline area or a caller's buffer cannot change hands: its units are
+// copied. When that copy finds no memory, 107 is reported on the task and the process goes on.
+class VStringOutOfMemoryTest : public test::TestProcessFixture {
+protected:
+    void SetUp() override {
+#ifndef VELA_TEST_SEAMS
+        GTEST_SKIP() << "needs the allocation seam (VELA_TEST_SEAMS)";
+#endif
+    }
+
+    // Runs operation while every allocation of the memory manager fails; answers the last error it reported.
+    template <class Operation> static VError WithoutMemory(Operation operation) {
+        StErrorContextInstaller errors;
+        VCppMemMgr::sFailAllocations.store(true);
+        operation();
+        VCppMemMgr::sFailAllocations.store(false);
+        return errors.GetLastError();
+    }
+};
+
+TEST_F(VStringOutOfMemoryTest, MovesThatMustCopyReport107) {
+    UniChar buffer[16];
+    VString wrapper(buffer, sizeof(buffer));
+    wrapper.FromCString("caller's");
+    EXPECT_EQ(WithoutMemory([&] { VString moved(std::move(wrapper)); }), VE_STRING_ALLOC_FAILED);
+    EXPECT_EQ(Units(wrapper), u"caller's"); // NOLINT(bugprone-use-after-move): a failed move leaves it
+
+    VStr<8> inlineText("inline");
+    VString target;
+    EXPECT_EQ(WithoutMemory([&] { target = std::move(inlineText); }), VE_STRING_ALLOC_FAILED);
+    EXPECT_EQ(Units(inlineText), u"inline"); // NOLINT(bugprone-use-after-move)
+}
+
+TEST_F(VStringOutOfMemoryTest, SwapsThatMustCopyReport107AndChangeNothing) {
+    struct Case {
+        const char* first;
+        const char* second;
+    };
+    // A heap block with an inline text, and two inline areas where the shorter must grow.
+    for (Case c : {Case{"a text long enough for the heap", "inline"}, Case{"ab", "longer than four"}}) {
+        SCOPED_TRACE(c.first);
+        VStr<4> a(c.first);
+        VStr<16> b(c.second);
+        EXPECT_EQ(WithoutMemory([&] { a.Swap(b); }), VE_STRING_ALLOC_FAILED);
+        EXPECT_EQ(Units(a), Units(VString(c.first)));
+        EXPECT_EQ(Units(b), Units(VString(c.second)));
+    }
 }
 
 TEST(VStringStorage, FixedCapacityStringsStayInlineUntilTheyOutgrowIt) {
