@@ -1,10 +1,8 @@
 #pragma once
 
-#include "core/VString.h"
 #include "core/VTypes.h"
 
 #include <atomic>
-#include <optional>
 
 namespace vela {
 
@@ -12,8 +10,8 @@ namespace vela {
 // left to the owner.
 using SpinLockWord = std::atomic<uint32>;
 
-// The process-wide spin lock: how a word is acquired is chosen once at start-up; every acquire and release
-// goes through the two function pointers below, so no caller spins by itself.
+// The process-wide spin lock: how a word is acquired is chosen once at start-up (json/SpinLockSettings.h); every
+// acquire and release goes through the two function pointers below, so no caller spins by itself.
 namespace SpinLock {
 
 constexpr uint32 kHeldBit = 0x80000000u;
@@ -57,27 +55,6 @@ inline void Release(SpinLockWord& word) noexcept {
         release(&word);
     }
 }
-
-// What the parameter file "spinlock.prm" may set; absent members change nothing.
-struct Settings {
-    // "alwaysSleep", "loopMaxSpinsAndYields" or "maxSpinsThenLoopYields"; other names change nothing.
-    std::optional<VString> mode;
-    // Truncated to a signed 32-bit count (saturating; NaN is ignored).
-    std::optional<double> maxSpins;
-    std::optional<bool> yieldAfterCheckEvent;
-};
-
-// Applies settings at once. Only for start-up and tests: nothing else may be locking meanwhile.
-void Apply(const Settings& settings);
-
-// Start-up configuration, called by the task manager's Init: reads "spinlock.prm" in the executable's folder
-// as Configure(path) does.
-void Configure();
-// Only while the task manager counts exactly one task: reads the UTF-8 JSON file at posixPath and applies its
-// "mode" when it is a string, "maxSpins" when it is a number and "yieldAfterCheckEvent" when it is true or false.
-// An absent file changes nothing silently; text that is no JSON (its errors raised) or whose root is no object
-// changes nothing either.
-void Configure(const VString& posixPath);
 
 // Back to the defaults (maxSpinsThenLoopYields, 1 spin, no yield after the event check).
 void ResetToDefaults() noexcept;

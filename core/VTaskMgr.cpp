@@ -2,7 +2,6 @@
 
 #include "core/IFiberScheduler.h"
 #include "core/IMessageable.h"
-#include "core/SpinLock.h"
 #include "core/VMessage.h"
 #include "core/VMessageQueue.h"
 #include "core/VString.h"
@@ -10,6 +9,7 @@
 #include "core/platform/XPosixTask.h"
 #include "intl/VIntlMgr.h"
 #include "system/VSystem.h"
+#include "json/SpinLockSettings.h"
 
 #include <algorithm>
 #include <limits>

@@ -19,7 +19,7 @@ json                 | core values files                    | the JSON model hol
 system               | core values files json               | the system facade answers in strings and sits on the rest
 intl                 | core values files json system        | locales format times and durations and follow the zone
 app                  | core values files json system intl   | the logger sits on the whole foundation
-core/SpinLock.cpp            | json system         | the spin settings come from a JSON file; spin limits scale with processors
+core/SpinLock.cpp            | system              | spin limits scale with processors
 core/VCppMemMgr.cpp          | system              | big blocks are virtual pages
 core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
 core/VErrorContext.cpp       | json                | a context saves its errors as a JSON array
@@ -29,7 +29,7 @@ core/VStringFormat.cpp       | intl                | number formats follow the c
 core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
 core/VSyncEvent.cpp          | system              | waits are timed by the system clock
 core/VTask.cpp               | intl json system    | a task keeps its locale and JSON objects and is timed by the system clock
-core/VTaskMgr.cpp            | intl system         | the main task's locale; delays are timed by the system clock
+core/VTaskMgr.cpp            | intl json system    | the main task's locale; start-up reads the spin settings file; delays are timed by the system clock
 core/VTextConverters.cpp     | intl                | converters for sets outside the built-in table come from the locale library
 core/platform/XPosixStack.cpp      | system        | stacks are sized in virtual-memory pages
 core/platform/XPosixStackCrawl.cpp | system        | frames are named by demangling

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -155,42 +153,22 @@ protected:
     void TearDown() override { SpinLock::ResetToDefaults(); }
 };
 
-TEST_F(SpinLockTest, SettingsChooseTheStrategyAndTheSpins) {
+TEST_F(SpinLockTest, EveryStrategyExcludes) {
     struct Case {
-        std::optional<VString> mode;
-        std::optional<double> maxSpins;
         SpinLock::AcquireProc strategy;
-        int32 spins;
+        int32 maxSpins;
+        bool yieldAfterCheckEvent;
     };
     const Case cases[] = {
-        {VString("alwaysSleep"), 5.9, &SpinLock::AlwaysSleep, 5},
-        {VString("loopMaxSpinsAndYields"), 3.0, &SpinLock::LoopMaxSpinsAndYields, 3},
-        {VString("other"), std::nullopt, &SpinLock::MaxSpinsThenLoopYields, 1},
-        {std::nullopt, 1e20, &SpinLock::MaxSpinsThenLoopYields, std::numeric_limits<int32>::max()},
-        {std::nullopt, -1e20, &SpinLock::MaxSpinsThenLoopYields, std::numeric_limits<int32>::min()},
-        {std::nullopt, std::nan(""), &SpinLock::MaxSpinsThenLoopYields, 1},
+        {&SpinLock::MaxSpinsThenLoopYields, 1, false},
+        {&SpinLock::LoopMaxSpinsAndYields, 4, true},
+        {&SpinLock::AlwaysSleep, 1, false},
+        {&SpinLock::MaxSpinsThenLoopYields, 0, false}, // no spins asked: at least one is made
     };
     for (const Case& c : cases) {
-        SpinLock::ResetToDefaults();
-        SpinLock::Apply(SpinLock::Settings{c.mode, c.maxSpins, std::nullopt});
-        EXPECT_EQ(SpinLock::sLock.load(), c.strategy);
-        EXPECT_EQ(SpinLock::sUnlock.load(), &SpinLock::ClearHeldBit);
-        EXPECT_EQ(SpinLock::sMaxSpins.load(), c.spins);
-    }
-    SpinLock::Apply(SpinLock::Settings{std::nullopt, std::nullopt, true});
-    EXPECT_TRUE(SpinLock::sYieldAfterCheckEvent.load());
-}
-
-TEST_F(SpinLockTest, EveryStrategyExcludes) {
-    const SpinLock::Settings settings[] = {
-        {VString("maxSpinsThenLoopYields"), 1.0, false},
-        {VString("loopMaxSpinsAndYields"), 4.0, true},
-        {VString("alwaysSleep"), 1.0, false},
-        {std::nullopt, 0.0, std::nullopt}, // no spins asked: at least one is made
-    };
-    for (const SpinLock::Settings& setting : settings) {
-        SpinLock::ResetToDefaults();
-        SpinLock::Apply(setting);
+        SpinLock::sLock.store(c.strategy);
+        SpinLock::sMaxSpins.store(c.maxSpins);
+        SpinLock::sYieldAfterCheckEvent.store(c.yieldAfterCheckEvent);
         VCriticalSection section;
         EXPECT_EQ(CountUnderSection(section, 4, 500), 4 * 500);
     }

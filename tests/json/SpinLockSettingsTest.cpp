@@ -1,4 +1,4 @@
-#include "core/SpinLock.h"
+#include "json/SpinLockSettings.h"
 
 #include "core/VString.h"
 #include "core/VTask.h"
@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <string>
 
 namespace vela {
@@ -32,6 +35,38 @@ void ExpectState(const State& expected, const std::string& what) {
     EXPECT_EQ(state.maxSpins, expected.maxSpins) << what;
     EXPECT_EQ(state.yieldAfterCheckEvent, expected.yieldAfterCheckEvent) << what;
     EXPECT_EQ(SpinLock::sUnlock.load(), &SpinLock::ClearHeldBit) << what;
+}
+
+// Restores the default strategy at the end of a test.
+class SpinLockApplyTest : public ::testing::Test {
+protected:
+    void TearDown() override { SpinLock::ResetToDefaults(); }
+};
+
+TEST_F(SpinLockApplyTest, SettingsChooseTheStrategyAndTheSpins) {
+    struct Case {
+        std::optional<VString> mode;
+        std::optional<double> maxSpins;
+        SpinLock::AcquireProc strategy;
+        int32 spins;
+    };
+    const Case cases[] = {
+        {VString("alwaysSleep"), 5.9, &SpinLock::AlwaysSleep, 5},
+        {VString("loopMaxSpinsAndYields"), 3.0, &SpinLock::LoopMaxSpinsAndYields, 3},
+        {VString("other"), std::nullopt, &SpinLock::MaxSpinsThenLoopYields, 1},
+        {std::nullopt, 1e20, &SpinLock::MaxSpinsThenLoopYields, std::numeric_limits<int32>::max()},
+        {std::nullopt, -1e20, &SpinLock::MaxSpinsThenLoopYields, std::numeric_limits<int32>::min()},
+        {std::nullopt, std::nan(""), &SpinLock::MaxSpinsThenLoopYields, 1},
+    };
+    for (const Case& c : cases) {
+        SpinLock::ResetToDefaults();
+        SpinLock::Apply(SpinLock::Settings{c.mode, c.maxSpins, std::nullopt});
+        EXPECT_EQ(SpinLock::sLock.load(), c.strategy);
+        EXPECT_EQ(SpinLock::sUnlock.load(), &SpinLock::ClearHeldBit);
+        EXPECT_EQ(SpinLock::sMaxSpins.load(), c.spins);
+    }
+    SpinLock::Apply(SpinLock::Settings{std::nullopt, std::nullopt, true});
+    EXPECT_TRUE(SpinLock::sYieldAfterCheckEvent.load());
 }
 
 // On the main task, with a temporary folder for parameter files; a settled state that is not the default before

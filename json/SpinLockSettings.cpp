@@ -1,0 +1,89 @@
+#include "json/SpinLockSettings.h"
+
+#include "core/StStringConverter.h"
+#include "core/VTaskMgr.h"
+#include "core/platform/XPosixBundleInfo.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONValue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+
+namespace vela::SpinLock {
+
+namespace {
+
+// The folder of the running executable, with its final "/"; empty when it cannot be found. Stands in for the
+// process's executable folder until the process frame has one.
+std::string ExecutableFolder() {
+    std::string executable = XPosixBundleInfo::ExecutablePath();
+    size_t slash = executable.rfind('/');
+    return slash == std::string::npos ? std::string() : executable.substr(0, slash + 1);
+}
+
+// The members of the parameter file that have the kinds it asks for.
+Settings ReadSettings(const VJSONValue& root) {
+    Settings settings;
+    VJSONValue mode = root.GetProperty(VString("mode"));
+    if (mode.IsString()) {
+        VString name;
+        mode.GetString(name);
+        settings.mode = name;
+    }
+    VJSONValue maxSpins = root.GetProperty(VString("maxSpins"));
+    if (maxSpins.IsNumber()) settings.maxSpins = maxSpins.GetNumber();
+    VJSONValue yield = root.GetProperty(VString("yieldAfterCheckEvent"));
+    if (yield.GetType() == JSON_true || yield.GetType() == JSON_false) settings.yieldAfterCheckEvent = yield.GetBool();
+    return settings;
+}
+
+} // namespace
+
+void Apply(const Settings& settings) {
+    if (settings.mode) {
+        AcquireProc proc = nullptr;
+        if (settings.mode->EqualToString(VString("alwaysSleep"))) {
+            proc = &AlwaysSleep;
+        } else if (settings.mode->EqualToString(VString("loopMaxSpinsAndYields"))) {
+            proc = &LoopMaxSpinsAndYields;
+        } else if (settings.mode->EqualToString(VString("maxSpinsThenLoopYields"))) {
+            proc = &MaxSpinsThenLoopYields;
+        }
+        if (proc != nullptr) {
+            sLock.store(proc, std::memory_order_relaxed);
+            sUnlock.store(&ClearHeldBit, std::memory_order_relaxed);
+        }
+    }
+    if (settings.maxSpins && !std::isnan(*settings.maxSpins)) {
+        // A plain cast of an out-of-range double is undefined: saturate first.
+        double spins = std::trunc(*settings.maxSpins);
+        spins = std::clamp(spins, double(std::numeric_limits<int32>::min()), double(std::numeric_limits<int32>::max()));
+        sMaxSpins.store(int32(spins), std::memory_order_relaxed);
+    }
+    if (settings.yieldAfterCheckEvent) sYieldAfterCheckEvent.store(*settings.yieldAfterCheckEvent);
+}
+
+void Configure() {
+    std::string folder = ExecutableFolder();
+    if (folder.empty()) return;
+    std::string path = folder + "spinlock.prm";
+    VString posixPath;
+    posixPath.FromBlock(path.data(), path.size(), VTC_UTF_8);
+    Configure(posixPath);
+}
+
+void Configure(const VString& posixPath) {
+    // Other tasks could be locking while the pointers change.
+    if (VTaskMgr::Get()->GetTaskCount(false) != 1) return;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(to_string(posixPath), error)) return;
+    VJSONValue root;
+    if (VJSONImporter::ParseFile(posixPath, root, VJSONImporter::kAnyDate) != VE_OK || !root.IsObject()) return;
+    Apply(ReadSettings(root));
+}
+
+} // namespace vela::SpinLock
