@@ -60,6 +60,7 @@ template <class Less> void HeapSortIndexes(std::vector<uint32>& order, Less&& le
 // ---- Construction and lifetime
 
 VJSONArray::VJSONArray(VStorageLocker* locker) : fLocker(RetainRefCountable(locker)) {
+    if (fLocker != nullptr) fLink.SetShared();
     if (IsMonitoredTask()) sTaskCounter.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -77,10 +78,6 @@ VJSONArray::~VJSONArray() {
 
 void VJSONArray::DoOnRefCountZero() {
     VJSONGraph::DoArrayDeath(this);
-}
-
-bool VJSONArray::_NeedsGraphLock() const noexcept {
-    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
 }
 
 int32 VJSONArray::Retain(const char* label) const noexcept {
@@ -464,6 +461,7 @@ void VJSONArray::SetStorageLocker(VStorageLocker* locker) {
 
 void VJSONArray::_SetStorageLocker(VStorageLocker* locker) noexcept {
     if (locker == fLocker) return;
+    if (locker != nullptr) fLink.SetShared();
     RetainRefCountable(locker);
     ReleaseRefCountable(&fLocker);
     fLocker = locker;
@@ -484,6 +482,7 @@ int32 VJSONArray::GetSharedID() const {
 }
 
 void VJSONArray::MakeGraphShared() noexcept {
+    StGraphLocker lock;
     if (fLink.fGraph != nullptr) fLink.fGraph->SetShared();
 }
 

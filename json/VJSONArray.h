@@ -107,9 +107,8 @@ public:
     void SetJSONStamp(VJSONStamp* stamps);
     VJSONStamp* GetJSONStamp() const noexcept { return fStamps; }
     int32 GetSharedID() const;
-    bool IsSharedGraph() const noexcept {
-        return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
-    }
+    // As VJSONObject::IsSharedGraph.
+    bool IsSharedGraph() const noexcept { return fLink.IsShared(); }
     void MakeGraphShared() noexcept;
     void MakeValueSharedIfNecessary(VJSONValue& value);
 
@@ -131,7 +130,6 @@ private:
     // Puts value last (small arrays get room for 4 at first); false, with 'vela' 100, when memory runs out.
     bool _Append(VJSONValue&& value);
 
-    bool _NeedsGraphLock() const noexcept;
     // Clone, recording the copy in cloner only when remember is set.
     VError _Clone(VJSONValue& out, VJSONCloner& cloner, bool remember) const;
     // Appends copies (through cloner) of the elements to target, a new array.
@@ -164,7 +162,8 @@ inline VJSONReadLock::VJSONReadLock(const VJSONArray* array) {
 }
 
 inline VJSONReadWriteLock::VJSONReadWriteLock(const VJSONArray* array, const VJSONValue* value) {
-    if (array->IsSharedGraph() || (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
+    if (array->IsSharedGraph() ||
+        (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
         _Take(array->fLocker);
 }
 

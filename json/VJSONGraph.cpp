@@ -56,7 +56,17 @@ void VJSONGraph::_Join(VJSONGraph* graph, Node node) {
         ++graph->fArrayCount;
     }
     graph->fTotal.fetch_add(node.RefCount(), std::memory_order_relaxed);
-    if (node.QualifiesAsShared()) graph->fShared = true;
+    if (node.QualifiesAsShared()) graph->SetShared();
+    if (graph->fShared) node.SetShared();
+}
+
+void VJSONGraph::SetShared() noexcept {
+    if (fShared) return;
+    fShared = true;
+    for (VJSONObject* object = fObjects; object != nullptr; object = object->fLink.fNext)
+        object->fLink.SetShared();
+    for (VJSONArray* array = fArrays; array != nullptr; array = array->fLink.fNext)
+        array->fLink.SetShared();
 }
 
 void VJSONGraph::_Leave(Node node) {
@@ -89,7 +99,9 @@ VJSONGraph* VJSONGraph::_Merge(VJSONGraph* a, VJSONGraph* b) {
     VJSONGraph* small = b;
     if (a->fObjectCount + a->fArrayCount < b->fObjectCount + b->fArrayCount) std::swap(big, small);
     big->fMayHoldCycles = big->fMayHoldCycles || small->fMayHoldCycles;
-    big->fShared = big->fShared || small->fShared;
+    // Sharing spreads to the members of both before any of them moves.
+    if (small->fShared) big->SetShared();
+    if (big->fShared) small->SetShared();
     big->fTotal.fetch_add(small->fTotal.load(std::memory_order_relaxed), std::memory_order_relaxed);
     big->fInternal += small->fInternal;
 
@@ -321,9 +333,9 @@ void VJSONGraph::_LeaveOnDeath(Node node) noexcept {
 
 void VJSONGraph::_DropHeldValue(VJSONValue& value) noexcept {
     Node child = Node::Of(value);
-    if (!child.IsNull() && child.Graph() != nullptr) {
-        StGraphLocker lock(child.Graph()->IsShared());
-        Disconnect(value);
+    if (!child.IsNull()) {
+        StGraphLocker lock(child.IsShared());
+        if (child.Graph() != nullptr) Disconnect(value);
     }
     value.SetUndefined();
 }

@@ -15,13 +15,22 @@ class VJSONValue;
 class VStorageLocker;
 
 // What an object or array carries for its reference graph: the graph (null when none), its neighbours in the
-// graph's member list, the number of references it gets from members of its graph, and a mark for walks.
+// graph's member list, the number of references it gets from members of its graph, a mark for walks, and whether
+// other tasks may reach the node.
 template <class T> struct VJSONGraphLink {
     VJSONGraph* fGraph = nullptr;
     T* fPrev = nullptr;
     T* fNext = nullptr;
     int32 fIncoming = 0;
+    // Set, never cleared, under the graph mutex when the node gets a storage locker or its graph becomes shared:
+    // before another task can reach it. Until then the node is its task's alone and so is its link; from then on
+    // the link is read and written under the graph mutex only (a merge repoints it and frees the old graph), so
+    // the decision to lock is taken from this flag, never from the graph.
+    std::atomic<bool> fShared{false};
     uint64 fMark = 0;
+
+    bool IsShared() const noexcept { return fShared.load(std::memory_order_acquire); }
+    void SetShared() noexcept { fShared.store(true, std::memory_order_release); }
 };
 
 // The reference graph of objects and arrays that refer to each other. Reference counting alone never frees a
@@ -35,7 +44,8 @@ class VJSONGraph : public VObject, public IRefCountable {
 public:
     bool MayHoldCycles() const noexcept { return fMayHoldCycles; }
     bool IsShared() const noexcept { return fShared; }
-    void SetShared() noexcept { fShared = true; }
+    // Marks the graph and every member shared, for good (under the graph mutex when other tasks may reach it).
+    void SetShared() noexcept;
     int32 GetTotalReferences() const noexcept { return fTotal.load(std::memory_order_relaxed); }
     int32 GetInternalReferences() const noexcept { return fInternal; }
     int32 CountObjects() const noexcept { return fObjectCount; }
@@ -139,15 +149,13 @@ private:
 };
 
 template <class Member> int32 VJSONGraph::RetainNode(const Member& node, const char* label) noexcept {
-    if (node.fLink.fGraph == nullptr && node.fLocker == nullptr) return node.IRefCountable::Retain(label);
-    StGraphLocker lock(node._NeedsGraphLock());
+    StGraphLocker lock(node.fLink.IsShared());
     if (node.fLink.fGraph != nullptr) node.fLink.fGraph->fTotal.fetch_add(1, std::memory_order_relaxed);
     return node.IRefCountable::Retain(label);
 }
 
 template <class Member> int32 VJSONGraph::ReleaseNode(const Member& node, const char* label) noexcept {
-    if (node.fLink.fGraph == nullptr && node.fLocker == nullptr) return node.IRefCountable::Release(label);
-    StGraphLocker lock(node._NeedsGraphLock());
+    StGraphLocker lock(node.fLink.IsShared());
     if (node.fLink.fGraph != nullptr && node.fLink.fGraph->MayHoldCycles())
         ReleaseGraphDependenciesIfNecessary(node.fLink.fGraph);
     if (node.fLink.fGraph != nullptr) node.fLink.fGraph->fTotal.fetch_sub(1, std::memory_order_relaxed);

@@ -37,6 +37,15 @@ struct VJSONGraph::Node {
     VJSONGraph*& Graph() const noexcept { return fObject != nullptr ? fObject->fLink.fGraph : fArray->fLink.fGraph; }
     int32& Incoming() const noexcept { return fObject != nullptr ? fObject->fLink.fIncoming : fArray->fLink.fIncoming; }
     uint64& Mark() const noexcept { return fObject != nullptr ? fObject->fLink.fMark : fArray->fLink.fMark; }
+    // Whether other tasks may reach the node (see VJSONGraphLink::fShared).
+    bool IsShared() const noexcept { return fObject != nullptr ? fObject->fLink.IsShared() : fArray->fLink.IsShared(); }
+    void SetShared() const noexcept {
+        if (fObject != nullptr) {
+            fObject->fLink.SetShared();
+        } else {
+            fArray->fLink.SetShared();
+        }
+    }
     int32 RefCount() const noexcept { return fObject != nullptr ? fObject->GetRefCount() : fArray->GetRefCount(); }
     void Retain() const noexcept {
         if (fObject != nullptr) {

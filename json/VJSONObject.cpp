@@ -34,6 +34,7 @@ VStorageLocker* NewLockerIf(bool shared) {
 VJSONObject::VJSONObject(VJSONObject* /*classObject*/, IJSONObject* impl, VStorageLocker* locker, bool uncounted)
     : fImplementation(RetainRefCountable(impl)), fLocker(RetainRefCountable(locker)), fUncounted(uncounted) {
     // The class object names a class of the class store; without store every object is a generic one.
+    if (fLocker != nullptr) fLink.SetShared();
     if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_add(1, std::memory_order_relaxed);
     if (fImplementation != nullptr) fImplementation->IJSON_DoConnectDependencies(this);
 }
@@ -58,10 +59,6 @@ VJSONObject::~VJSONObject() {
 void VJSONObject::DoOnRefCountZero() {
     if (fImplementation != nullptr) fImplementation->IJSON_DoDisconnectDependencies(this);
     VJSONGraph::DoObjectDeath(this);
-}
-
-bool VJSONObject::_NeedsGraphLock() const noexcept {
-    return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
 }
 
 int32 VJSONObject::Retain(const char* label) const noexcept {
@@ -252,7 +249,7 @@ bool VJSONObject::_IsLockedForCaller(bool raise) const {
 
 // Inline in its two callers: it sits on the path of every property set.
 inline bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
-                                    VJSONTreeLinker* linker) {
+                                           VJSONTreeLinker* linker) {
     auto connect = [this, linker](const VJSONValue& stored) {
         if (linker != nullptr) {
             linker->Connect(this, nullptr, stored);
@@ -450,6 +447,7 @@ void VJSONObject::SetStorageLocker(VStorageLocker* locker) {
 
 void VJSONObject::_SetStorageLocker(VStorageLocker* locker) noexcept {
     if (locker == fLocker) return;
+    if (locker != nullptr) fLink.SetShared();
     RetainRefCountable(locker);
     ReleaseRefCountable(&fLocker);
     fLocker = locker;
@@ -467,6 +465,7 @@ bool VJSONObject::IsShared() const {
 }
 
 void VJSONObject::MakeGraphShared() noexcept {
+    StGraphLocker lock;
     if (fLink.fGraph != nullptr) fLink.fGraph->SetShared();
 }
 
@@ -480,14 +479,14 @@ void VJSONObject::MakeValueSharedIfNecessary(VJSONValue& value) {
 
 void VJSONObject::ConnectImplementationProperty(const VJSONValue& value) {
     if (!(value.IsObject() || value.IsArray())) return;
-    StGraphLocker lock(_NeedsGraphLock());
+    StGraphLocker lock(IsSharedGraph() || VJSONGraph::Node::Of(value).IsShared());
     VJSONGraph::Connect(this, nullptr, value);
 }
 
 void VJSONObject::DisconnectImplementationProperty(const VJSONValue& value) {
-    if (fLink.fGraph == nullptr || !(value.IsObject() || value.IsArray())) return;
-    StGraphLocker lock(_NeedsGraphLock());
-    VJSONGraph::Disconnect(value);
+    if (!(value.IsObject() || value.IsArray())) return;
+    StGraphLocker lock(IsSharedGraph() || VJSONGraph::Node::Of(value).IsShared());
+    if (fLink.fGraph != nullptr) VJSONGraph::Disconnect(value);
 }
 
 } // namespace vela

@@ -175,10 +175,9 @@ public:
     int32 GetSharedID() const;
     // True with a locker, or an implementation that reports itself sharable.
     bool IsShared() const;
-    // True with a locker or in a graph marked shared.
-    bool IsSharedGraph() const noexcept {
-        return fLocker != nullptr || (fLink.fGraph != nullptr && fLink.fGraph->IsShared());
-    }
+    // True once other tasks may reach the object: it got a locker or joined a graph marked shared (and stays so).
+    // Its graph is then changed under the graph mutex only.
+    bool IsSharedGraph() const noexcept { return fLink.IsShared(); }
     void MakeGraphShared() noexcept;
     // Gives value (an object or array) and all below it this object's locker when they can take it; the locker
     // stops being fresh in any case.
@@ -220,7 +219,6 @@ private:
                            VJSONTreeLinker* linker);
     // True when reads must lock (a storage locker).
     bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }
-    bool _NeedsGraphLock() const noexcept;
     bool _IsLockedForCaller(bool raise) const;
     bool _IsLockerID(const VString& name) const noexcept;
     VJSONValue _GetOwnProperty(const VString& name) const;
@@ -259,7 +257,8 @@ inline VJSONReadLock::VJSONReadLock(const VJSONObject* object) {
 }
 
 inline VJSONReadWriteLock::VJSONReadWriteLock(const VJSONObject* object, const VJSONValue* value) {
-    if (object->IsSharedGraph() || (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
+    if (object->IsSharedGraph() ||
+        (value != nullptr && (value->IsObject() || value->IsArray()) && _IsSharedNode(*value)))
         _Take(object->fLocker);
 }
 
