@@ -334,8 +334,8 @@ UniChar* VString::RetainBuffer(int32* length, int32* capacity) const {
         *capacity = fMaxLength;
         return fString;
     }
-    auto* block =
-        static_cast<UniChar*>(VMemory::NewPtr(size_t((fLength | 1) + 3) * sizeof(UniChar), kRetainedStringTag));
+    auto* block = static_cast<UniChar*>(
+        VMemory::NewPtr(size_t(Private::CountedBufferUnits(fLength)) * sizeof(UniChar), kRetainedStringTag));
     if (block == nullptr) return nullptr;
     CopyUnits(block, fString, fLength + 1);
     new (CountOf(block, fLength)) std::atomic<int32>(1);

@@ -22,4 +22,15 @@ inline bool IsAscii(const char* text, size_t& length) noexcept {
     return (seen & 0x80) == 0;
 }
 
+// Counted buffers, which strings share with other holders: the units, a zero, and a 32-bit share count behind
+// the terminator slot on a 4-byte boundary. Sized in 64 bits: a capacity near 2^31 units overflows 32.
+// Where the count sits, in units from the start of a buffer of capacity units.
+constexpr int64 CountedBufferCountOffset(int32 capacity) noexcept {
+    return (int64(capacity) | 1) + 1;
+}
+// The size of a buffer of capacity units, in units.
+constexpr int64 CountedBufferUnits(int32 capacity) noexcept {
+    return CountedBufferCountOffset(capacity) + 2;
+}
+
 } // namespace vela::Private

@@ -2,6 +2,7 @@
 
 #include "core/VCppMemMgr.h"
 #include "core/VString.h"
+#include "core/VStringUnits.h"
 
 #include <new>
 
@@ -17,8 +18,7 @@ constexpr int32 kCountedBufferTag = FourCCTag("strX");
 } // namespace
 
 std::atomic<int32>* VInlineString::_Count() const noexcept {
-    // Same place as the string's own buffers: behind the terminator slot, on a 4-byte boundary.
-    return reinterpret_cast<std::atomic<int32>*>(fBuffer + (fCapacity | 1) + 1);
+    return reinterpret_cast<std::atomic<int32>*>(fBuffer + Private::CountedBufferCountOffset(fCapacity));
 }
 
 void VInlineString::Retain() const noexcept {
@@ -46,9 +46,8 @@ VInlineString VInlineString::RetainFromString(const VString& text) {
 VInlineString VInlineString::FromUnits(const UniChar* units, int32 length) noexcept {
     VInlineString record;
     if (length <= 0) return record;
-    // The string layout: the units, a zero, the count behind the terminator slot on a 4-byte boundary.
-    auto* buffer =
-        static_cast<UniChar*>(VMemory::NewPtr(size_t((length | 1) + 3) * sizeof(UniChar), kCountedBufferTag));
+    auto* buffer = static_cast<UniChar*>(
+        VMemory::NewPtr(size_t(Private::CountedBufferUnits(length)) * sizeof(UniChar), kCountedBufferTag));
     if (buffer == nullptr) return record;
     std::memcpy(buffer, units, size_t(length) * sizeof(UniChar));
     buffer[length] = 0;
