@@ -122,8 +122,9 @@ TEST_F(VJSONImporterGraphTest, ReadTreeHasTheGraphOfTheSameTreeBuiltByHand) {
             VJSONValue shared;
             EXPECT_EQ(Parse(c.text, shared, VJSONImporter::kSharedLocker), c.fails ? VE_JSON_MALFORMED : VE_OK);
             EXPECT_EQ(Shape::Of(shared, false), Shape::Of(read, false));
-            if (const VJSONObject* root = shared.GetObjectPtr(); root != nullptr && root->GetGraph() != nullptr)
+            if (const VJSONObject* root = shared.GetObjectPtr(); root != nullptr && root->GetGraph() != nullptr) {
                 EXPECT_TRUE(root->GetGraph()->IsShared());
+            }
         }
         EXPECT_EQ(StLiveCounters::LiveObjects(), 0);
         EXPECT_EQ(StLiveCounters::LiveArrays(), 0);
