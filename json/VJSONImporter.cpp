@@ -1,14 +1,14 @@
 #include "json/VJSONImporter.h"
 
+#include "values/StPackedDictionaryKey.h"
+#include "values/VBagMarkers.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VStorageLocker.h"
-#include "values/StPackedDictionaryKey.h"
-#include "values/VBagMarkers.h"
-#include "values/VTime.h"
-#include "values/VValueBag.h"
 
 #include <bit>
 #include <charconv>
@@ -167,52 +167,68 @@ double ReadNumber(const UniChar* text, int32 length) {
     return strtod_l(bytes, nullptr, CLocale());
 }
 
-// A number word read exactly without a detour through text: at most 19 digits making a mantissa within 2^53, and a
-// decimal exponent within 22, so that one multiplication or division by an exact power of ten rounds correctly.
-// False for any other word (including words that fail the syntax test), which ReadNumber then reads.
+// A number word of the common form ("-"? digits ("." digits)? ([eE] sign? digits)?) read in one pass: exactly
+// without a detour through text when at most 19 digits make a mantissa within 2^53 and the decimal exponent is
+// within 22 (one multiplication or division by an exact power of ten rounds correctly), else by from_chars on
+// the bytes copied during the scan. False for any other word (including words that fail the syntax test),
+// which ReadNumber then reads.
 bool ReadPlainNumber(const UniChar* text, int32 length, double& value) noexcept {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    char bytes[64];
+    if (length >= int32(sizeof(bytes))) return false;
     const bool negative = text[0] == u'-';
     int32 i = negative ? 1 : 0;
+    bytes[0] = '-';
     uint64 mantissa = 0;
     int32 digits = 0;
     if (i < length && text[i] == u'0') {
-        ++i;
+        bytes[i++] = '0';
     } else {
-        for (; i < length && IsDigit(text[i]); ++i, ++digits)
+        for (; i < length && IsDigit(text[i]); ++i, ++digits) {
             mantissa = mantissa * 10 + uint64(text[i] - u'0');
+            bytes[i] = char(text[i]);
+        }
         if (digits == 0) return false;
     }
     int32 exponent = 0;
     if (i < length && text[i] == u'.') {
+        bytes[i] = '.';
         const int32 first = ++i;
-        for (; i < length && IsDigit(text[i]); ++i, ++digits, --exponent)
+        for (; i < length && IsDigit(text[i]); ++i, ++digits, --exponent) {
             mantissa = mantissa * 10 + uint64(text[i] - u'0');
+            bytes[i] = char(text[i]);
+        }
         if (i == first) return false;
     }
     if (i < length && (text[i] == u'e' || text[i] == u'E')) {
-        ++i;
+        bytes[i++] = 'e';
         bool negativeExponent = false;
         if (i < length && (text[i] == u'+' || text[i] == u'-' || text[i] == kMinusSign)) {
             negativeExponent = text[i] != u'+';
-            ++i;
+            bytes[i++] = negativeExponent ? '-' : '+';
         }
         const int32 first = i;
         int32 power = 0;
         for (; i < length && IsDigit(text[i]); ++i) {
             if (power < 1000) power = power * 10 + (text[i] - u'0');
+            bytes[i] = char(text[i]);
         }
         if (i == first) return false;
         exponent += negativeExponent ? -power : power;
     }
-    if (i != length || digits > 19 || mantissa > (uint64(1) << 53)) return false;
-    double magnitude = double(mantissa);
-    if (mantissa != 0 && exponent != 0) {
-        if (exponent < -22 || exponent > 22) return false;
-        magnitude = exponent > 0 ? magnitude * kPowers[exponent] : magnitude / kPowers[-exponent];
+    if (i != length) return false;
+    if (digits <= 19 && mantissa <= (uint64(1) << 53) && (mantissa == 0 || (exponent >= -22 && exponent <= 22))) {
+        double magnitude = double(mantissa);
+        if (mantissa != 0 && exponent != 0)
+            magnitude = exponent > 0 ? magnitude * kPowers[exponent] : magnitude / kPowers[-exponent];
+        value = negative ? -magnitude : magnitude;
+        return true;
     }
-    value = negative ? -magnitude : magnitude;
+    bytes[length] = 0;
+    std::from_chars_result result = std::from_chars(bytes, bytes + length, value);
+    if (result.ec == std::errc() && result.ptr == bytes + length) return true;
+    value = strtod_l(bytes, nullptr, CLocale()); // out of range: infinity or zero, as C reads it
     return true;
 }
 
@@ -771,6 +787,7 @@ VError VJSONImporter::_StringToValue(VJSONValue& out, const char* expected) {
     if (IsDigit(text[0]) || text[0] == u'-') {
         double number = 0;
         if (!ReadPlainNumber(text, length, number)) {
+            // Rare forms ("-" alone, "-.5", very long words) and words that are no number.
             if (!IsNumberWord(text, length)) return _ThrowInvalidToken(_TokenText(), kExpectedNumber);
             number = ReadNumber(text, length);
         }

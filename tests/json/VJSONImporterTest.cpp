@@ -172,7 +172,11 @@ TEST_F(VJSONImporterTest, NumbersReadAsTheCLibraryReadsTheirText) {
                                       "1234567890123456789",
                                       "12345678901234567890",
                                       "7e-23",
-                                      "2.5e-5"};
+                                      "2.5e-5",
+                                      "1e+5",
+                                      "-2.5E+300",
+                                      "1.7976931348623157e308",
+                                      "-12.345678901234567e-300"};
     std::mt19937 random(20240517);
     for (int i = 0; i < 3000; ++i) {
         std::string word = random() % 4 == 0 ? "-" : "";
