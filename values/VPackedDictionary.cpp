@@ -182,7 +182,7 @@ template <class Slot> void VPackedDictionary_base<Slot>::GetNameAt(size_t index,
     GetKeyAt(index).GetName(out);
 }
 
-template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() const noexcept {
+template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() noexcept {
     const size_t count = GetCount();
     const Slot* slots = _Slots();
     if (!fIndex.Rebuild(count)) return;
@@ -191,6 +191,14 @@ template <class Slot> void VPackedDictionary_base<Slot>::_BuildIndex() const noe
             fIndex.Clear();
             return;
         }
+    }
+}
+
+template <class Slot> void VPackedDictionary_base<Slot>::_ResetIndex() noexcept {
+    if (GetCount() >= kIndexThreshold) {
+        _BuildIndex();
+    } else {
+        fIndex.Clear();
     }
 }
 
@@ -221,7 +229,11 @@ size_t VPackedDictionary_base<Slot>::_AppendKeyAndSlot(const StPackedDictionaryK
     fBlock.SetSize(Block::eSlots, count + 1);
     fBlock.SetSize(Block::eUnits, unitsSize + units);
     fBlock.SetSize(Block::eKeys, keysSize + 1 + length);
-    if (!fIndex.IsEmpty() && !fIndex.Put(key.GetHashCode(), uint32(count))) _BuildIndex();
+    if (fIndex.IsEmpty()) {
+        if (count + 1 >= kIndexThreshold) _BuildIndex();
+    } else if (!fIndex.Put(key.GetHashCode(), uint32(count))) {
+        _BuildIndex(); // full: a larger one
+    }
     return count;
 }
 
@@ -234,7 +246,7 @@ template <class Slot> void VPackedDictionary_base<Slot>::_RemoveKeyAndSlot(size_
     for (size_t i = index + 1; i < count; ++i)
         slots[i].fKeyOffset -= length;
     fBlock.Erase(Block::eSlots, index, 1, sizeof(Slot));
-    fIndex.Clear();
+    _ResetIndex();
 }
 
 template <class Slot> void VPackedDictionary_base<Slot>::_ClearKeys() noexcept {
@@ -257,11 +269,10 @@ template <class Slot> void VPackedDictionary_base<Slot>::_Reorder(const std::vec
         placed[i].fKeyOffset = offset;
         offset += 1 + stored[0];
     }
-    fIndex.Clear();
+    _ResetIndex();
 }
 
 template <class Slot> VError VPackedDictionary_base<Slot>::_WriteKeysToStream(VStream* stream, bool withHash) const {
-    if (withHash && fIndex.IsEmpty() && GetCount() >= kIndexThreshold) _BuildIndex();
     const bool hashed = withHash && !fIndex.IsEmpty();
     stream->PutLong(int32(GetCount()));
     stream->PutLong(int32(GetKeysSize()));
@@ -338,6 +349,7 @@ VError VPackedDictionary_base<Slot>::_PlaceKeys(VStream* stream, const _StoredKe
     fBlock.SetSize(Block::eSlots, keys.fCount);
     fBlock.SetSize(Block::eUnits, units);
     fBlock.SetSize(Block::eKeys, keys.fSize);
+    if (fIndex.IsEmpty() && keys.fCount >= kIndexThreshold) _BuildIndex();
     if (!_EveryNameFoundInPlace()) return SetStreamCorrupted(stream);
     return VE_OK;
 }
@@ -353,7 +365,6 @@ template <class Slot> bool VPackedDictionary_base<Slot>::_SameName(size_t a, siz
 template <class Slot> bool VPackedDictionary_base<Slot>::_EveryNameFoundInPlace() const noexcept {
     // What _Find(name of i) == i for every i means, without looking each name up anew.
     const size_t count = GetCount();
-    if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
     if (fIndex.IsEmpty()) {
         // A scan finds the first entry of a name: no earlier entry may have it.
         for (size_t i = 1; i < count; ++i)
@@ -465,25 +476,35 @@ AttributeDictionary::~VPackedDictionary_with_backstore() {
 AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& other) {
     if (this == &other) return *this;
     Clear();
-    if (!other._PackIfNeeded()) throw std::bad_alloc();
     const size_t count = other.GetCount();
-    const size_t units = other.GetPackedUnits();
     const size_t keysSize = other.GetKeysSize();
+    // Values waiting in other's back store are packed into a copy of its records: other stays as it is.
+    VPackedArray<uint16> packed;
+    std::vector<uint32> offsets;
+    const uint16* records = other.fBlock.Units();
+    size_t units = other.GetPackedUnits();
     try {
+        if (other.fPackNeeded) {
+            other._PackAside(packed, offsets);
+            records = packed.data();
+            units = packed.size();
+        }
         fBlock.Reserve({count, units, keysSize}, true, kFirstCapacities);
         fIndex = other.fIndex;
     } catch (const std::bad_alloc&) {
         Clear();
         throw;
     }
-    // The records carry the values: no back-store value is copied.
+    // The records carry the values: no back-store value is copied (nor read: other's readers may publish one).
     Slot* slots = _Slots();
     const Slot* otherSlots = other._Slots();
     for (size_t i = 0; i < count; ++i) {
-        slots[i] = otherSlots[i];
-        slots[i].fBackStore = nullptr;
+        slots[i] = Slot();
+        slots[i].fKeyOffset = otherSlots[i].fKeyOffset;
+        slots[i].fKeyHash = otherSlots[i].fKeyHash;
+        slots[i].fValueOffset = other.fPackNeeded ? offsets[i] : otherSlots[i].fValueOffset;
     }
-    if (units > 0) std::memcpy(fBlock.Units(), other.fBlock.Units(), units * sizeof(uint16));
+    if (units > 0) std::memcpy(fBlock.Units(), records, units * sizeof(uint16));
     if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
     fBlock.SetSize(Block::eSlots, count);
     fBlock.SetSize(Block::eUnits, units);
@@ -491,17 +512,17 @@ AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& o
     return *this;
 }
 
-void AttributeDictionary::_DropBackStore(size_t index) const noexcept {
+void AttributeDictionary::_DropBackStore(size_t index) noexcept {
     Slot& slot = _Slots()[index];
     delete slot.fBackStore;
     slot.fBackStore = nullptr;
 }
 
 void AttributeDictionary::Clear() noexcept {
-    if (fHasBackStores) {
+    if (fHasBackStores.load(std::memory_order_relaxed)) {
         for (size_t i = 0, count = GetCount(); i < count; ++i)
             _DropBackStore(i);
-        fHasBackStores = false;
+        fHasBackStores.store(false, std::memory_order_relaxed);
     }
     _ClearKeys();
     fPackNeeded = false;
@@ -514,8 +535,8 @@ size_t AttributeDictionary::_RecordUnits(size_t index) const noexcept {
 }
 
 uint16 AttributeDictionary::GetNthKind(size_t index) const noexcept {
-    const Slot& slot = _Slots()[index];
-    return slot.fBackStore != nullptr ? slot.fBackStore->GetTrueValueKind() : *_Record(index);
+    const VValueSingle* kept = _BackStoreAt(index);
+    return kept != nullptr ? kept->GetTrueValueKind() : *_Record(index);
 }
 
 bool AttributeDictionary::GetValue(const StPackedDictionaryKey& key, VValueSingle& out) const {
@@ -526,9 +547,8 @@ bool AttributeDictionary::GetValue(const StPackedDictionaryKey& key, VValueSingl
 }
 
 void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
-    const Slot& slot = _Slots()[index];
-    if (slot.fBackStore != nullptr) {
-        slot.fBackStore->GetValue(out);
+    if (const VValueSingle* kept = _BackStoreAt(index)) {
+        kept->GetValue(out);
         return;
     }
     const uint16* record = _Record(index);
@@ -541,23 +561,28 @@ void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
 }
 
 const void* AttributeDictionary::GetRecordDataAt(size_t index, uint16 kind) const noexcept {
-    if (_Slots()[index].fBackStore != nullptr) return nullptr;
+    if (_BackStoreAt(index) != nullptr) return nullptr;
     const uint16* record = _Record(index);
     return *record == kind ? record + 1 : nullptr;
 }
 
 const VValueSingle* AttributeDictionary::GetNthValue(size_t index) const {
-    Slot& slot = _Slots()[index];
-    if (slot.fBackStore != nullptr) return slot.fBackStore;
+    if (const VValueSingle* kept = _BackStoreAt(index)) return kept;
     const uint16* record = _Record(index);
     const VValueInfo* info = VValue::ValueInfoFromValueKind(*record);
     if (info == nullptr) return nullptr;
     std::unique_ptr<VValue> decoded(info->LoadFromPtr(record + 1, false));
-    if (decoded == nullptr || decoded->IsVValueSingle() == nullptr) return nullptr;
-    // Kept beside the record, which stays current: the conversion is decoded once.
-    slot.fBackStore = decoded.release()->IsVValueSingle();
-    fHasBackStores = true;
-    return slot.fBackStore;
+    VValueSingle* value = decoded != nullptr ? decoded->IsVValueSingle() : nullptr;
+    if (value == nullptr) return nullptr;
+    // Kept beside the record, which stays current: the conversion is decoded once. Readers on other threads
+    // may decode it at the same time: the first to publish its value wins, the others drop theirs.
+    VValueSingle* published = nullptr;
+    std::atomic_ref<VValueSingle*> slot(const_cast<Slot&>(_Slots()[index]).fBackStore);
+    if (!slot.compare_exchange_strong(published, value, std::memory_order_acq_rel, std::memory_order_acquire))
+        return published;
+    decoded.release();
+    fHasBackStores.store(true, std::memory_order_relaxed);
+    return value;
 }
 
 VValueSingle* AttributeDictionary::GetNthValueForChange(size_t index) {
@@ -567,9 +592,16 @@ VValueSingle* AttributeDictionary::GetNthValueForChange(size_t index) {
 }
 
 bool AttributeDictionary::NthEqualsStored(size_t index, const AttributeDictionary& other, size_t otherIndex) const {
-    if (!_PackIfNeeded() || !other._PackIfNeeded()) return false;
-    const uint16* record = _Record(index);
-    const uint16* otherRecord = other._Record(otherIndex);
+    VPackedArray<uint16> scratch;
+    VPackedArray<uint16> otherScratch;
+    const uint16* record = nullptr;
+    const uint16* otherRecord = nullptr;
+    try {
+        record = _CurrentRecord(index, scratch);
+        otherRecord = other._CurrentRecord(otherIndex, otherScratch);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     if (*record != *otherRecord) return false;
     // The kind and the data, not the padding byte, which stored data may leave as it came.
     const size_t size = VPackedValue_VValueSingle::GetDataSize(*record, record + 1);
@@ -578,7 +610,7 @@ bool AttributeDictionary::NthEqualsStored(size_t index, const AttributeDictionar
 }
 
 bool AttributeDictionary::SetExistingValue(const StPackedDictionaryKey& key, const VValueSingle& value) {
-    size_t index = _Find(key);
+    size_t index = _FindToAdd(key); // an Append follows a miss
     if (index == kNotFound) return false;
     _SetValueAt(index, value);
     return true;
@@ -639,7 +671,38 @@ void AttributeDictionary::Clear(const StPackedDictionaryKey& key) {
     _RemoveKeyAndSlot(index);
 }
 
-bool AttributeDictionary::_Pack() const {
+const uint16* AttributeDictionary::_CurrentRecord(size_t index, VPackedArray<uint16>& scratch) const {
+    const VValueSingle* kept = fPackNeeded ? _BackStoreAt(index) : nullptr; // else every record is current
+    if (kept == nullptr) return _Record(index);
+    const size_t units = VPackedValue_VValueSingle::GetRecordUnits(kept->GetSpace(0));
+    scratch.resize(units);
+    scratch[units - 1] = 0; // the padding byte, when there is one
+    VPackedValue_VValueSingle::Write(*kept, scratch.data());
+    return scratch.data();
+}
+
+void AttributeDictionary::_PackAside(VPackedArray<uint16>& outUnits, std::vector<uint32>& outOffsets) const {
+    const size_t count = GetCount();
+    outOffsets.resize(count);
+    outUnits.clear();
+    outUnits.reserve(GetPackedUnits());
+    for (size_t i = 0; i < count; ++i) {
+        outOffsets[i] = uint32(outUnits.size());
+        const VValueSingle* kept = _BackStoreAt(i);
+        const size_t units =
+            kept != nullptr ? VPackedValue_VValueSingle::GetRecordUnits(kept->GetSpace(0)) : _RecordUnits(i);
+        if (units > size_t(UINT32_MAX) - outUnits.size()) throw std::bad_alloc(); // offsets are 32-bit
+        uint16* record = outUnits.Grow(units, 0);
+        if (kept != nullptr) {
+            record[units - 1] = 0; // the padding byte, when there is one
+            VPackedValue_VValueSingle::Write(*kept, record);
+        } else {
+            std::memcpy(record, _Record(i), units * sizeof(uint16));
+        }
+    }
+}
+
+bool AttributeDictionary::_Pack() {
     const size_t count = GetCount();
     Slot* slots = _Slots();
     size_t first = 0;
@@ -649,64 +712,57 @@ bool AttributeDictionary::_Pack() const {
             !VPackedValue_VValueSingle::SaveValueCheckSpace(*slot.fBackStore, _Record(first)))
             break;
     }
-    if (first == count) return true;
-    try {
-        // The records are rebuilt aside, then copied back once the block has room for them.
-        VPackedArray<uint16> packed;
-        std::vector<uint32> offsets(count);
-        packed.reserve(GetPackedUnits());
-        for (size_t i = 0; i < count; ++i) {
-            const Slot& slot = slots[i];
-            offsets[i] = uint32(packed.size());
-            if (slot.fBackStore != nullptr) {
-                size_t units = VPackedValue_VValueSingle::GetRecordUnits(slot.fBackStore->GetSpace(0));
-                if (units > size_t(UINT32_MAX) - packed.size()) return false;
-                uint16* record = packed.Grow(units, 0);
-                record[units - 1] = 0; // the padding byte, when there is one
-                VPackedValue_VValueSingle::Write(*slot.fBackStore, record);
-            } else {
-                const size_t units = _RecordUnits(i);
-                std::memcpy(packed.Grow(units, 0), _Record(i), units * sizeof(uint16));
-            }
+    if (first < count) {
+        try {
+            // The records are rebuilt aside, then copied back once the block has room for them.
+            VPackedArray<uint16> packed;
+            std::vector<uint32> offsets;
+            _PackAside(packed, offsets);
+            fBlock.Reserve({count, packed.size(), GetKeysSize()}, false, kFirstCapacities);
+            slots = _Slots(); // the block may have moved
+            if (!packed.empty()) std::memcpy(fBlock.Units(), packed.data(), packed.size() * sizeof(uint16));
+            fBlock.SetSize(Block::eUnits, packed.size());
+            for (size_t i = 0; i < count; ++i)
+                slots[i].fValueOffset = offsets[i];
+        } catch (const std::bad_alloc&) {
+            return false;
         }
-        fBlock.Reserve({count, packed.size(), GetKeysSize()}, false, kFirstCapacities);
-        slots = _Slots(); // the block may have moved
-        if (!packed.empty()) std::memcpy(fBlock.Units(), packed.data(), packed.size() * sizeof(uint16));
-        fBlock.SetSize(Block::eUnits, packed.size());
-        for (size_t i = 0; i < count; ++i)
-            slots[i].fValueOffset = offsets[i];
-    } catch (const std::bad_alloc&) {
-        return false;
     }
-    return true;
-}
-
-bool AttributeDictionary::_PackIfNeeded() const {
-    if (!fPackNeeded) return true;
-    if (!_Pack()) return false;
     fPackNeeded = false;
     return true;
 }
 
 VError AttributeDictionary::WriteToStream(VStream* stream, bool withHash) const {
     if (stream->GetLastError() != VE_OK) return stream->GetLastError();
-    if (!_PackIfNeeded()) return VE_MEMORY_FULL;
+    // Values waiting in the back store are written from a packed copy: the dictionary itself is not touched.
+    VPackedArray<uint16> packed;
+    std::vector<uint32> offsets;
+    const uint16* records = fBlock.Units();
+    size_t units = GetPackedUnits();
+    if (fPackNeeded) {
+        try {
+            _PackAside(packed, offsets);
+        } catch (const std::bad_alloc&) {
+            return VE_MEMORY_FULL;
+        }
+        records = packed.data();
+        units = packed.size();
+    }
     if (_WriteKeysToStream(stream, withHash) != VE_OK) return stream->GetLastError();
-    const size_t units = GetPackedUnits();
     if (stream->PutLong(int32(units)) != VE_OK || units == 0) return stream->GetLastError();
-    if (!stream->NeedSwap()) return stream->PutData(fBlock.Units(), units * sizeof(uint16));
+    if (!stream->NeedSwap()) return stream->PutData(records, units * sizeof(uint16));
 
-    // The records turn to the stream's order in a copy: the dictionary itself is not touched.
+    // The records turn to the stream's order in a copy.
     VPackedArray<uint16> swapped;
     try {
         swapped.resize(units);
     } catch (const std::bad_alloc&) {
         return VE_MEMORY_FULL;
     }
-    std::memcpy(swapped.data(), fBlock.Units(), units * sizeof(uint16));
+    std::memcpy(swapped.data(), records, units * sizeof(uint16));
     const Slot* slots = _Slots();
     for (size_t i = 0, count = GetCount(); i < count; ++i) {
-        uint16* record = swapped.data() + slots[i].fValueOffset;
+        uint16* record = swapped.data() + (fPackNeeded ? offsets[i] : slots[i].fValueOffset);
         const VValueInfo* info = VValue::ValueInfoFromValueKind(*record);
         if (info != nullptr) info->ByteSwapPtr(RecordData(record), true);
         *record = __builtin_bswap16(*record);
@@ -769,6 +825,7 @@ ElementDictionary::VPackedDictionary(const VPackedDictionary& other) : VPackedDi
     const size_t count = other.GetCount();
     const size_t keysSize = other.GetKeysSize();
     fBlock.Reserve({count, 0, keysSize}, true, kFirstCapacities);
+    fIndex = other.fIndex;
     if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
     fBlock.SetSize(Block::eKeys, keysSize);
     Slot* slots = _Slots();
@@ -812,7 +869,7 @@ void ElementDictionary::SetNthValue(size_t index, VBagArray* array) {
 }
 
 void ElementDictionary::SetValue(const StPackedDictionaryKey& key, VBagArray* array) {
-    size_t index = _Find(key);
+    size_t index = _FindToAdd(key);
     if (index == kNotFound) {
         index = _AppendKeyAndSlot(key, Slot());
         if (index == kNotFound) return;

@@ -5,6 +5,7 @@
 #include "values/StPackedDictionaryKey.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -113,9 +114,12 @@ public:
     VPackedBlock& operator=(const VPackedBlock&) = delete;
     ~VPackedBlock() { std::free(fBlock); }
 
-    Slot* Slots() const noexcept { return reinterpret_cast<Slot*>(fBlock); }
-    uint16* Units() const noexcept { return reinterpret_cast<uint16*>(fBlock + _Offset(eUnits)); }
-    uint8* Keys() const noexcept { return fBlock + _Offset(eKeys); }
+    Slot* Slots() noexcept { return reinterpret_cast<Slot*>(fBlock); }
+    const Slot* Slots() const noexcept { return reinterpret_cast<const Slot*>(fBlock); }
+    uint16* Units() noexcept { return reinterpret_cast<uint16*>(fBlock + _Offset(eUnits)); }
+    const uint16* Units() const noexcept { return reinterpret_cast<const uint16*>(fBlock + _Offset(eUnits)); }
+    uint8* Keys() noexcept { return fBlock + _Offset(eKeys); }
+    const uint8* Keys() const noexcept { return fBlock + _Offset(eKeys); }
     size_t GetSize(EPart part) const noexcept { return fSize[part]; }
     size_t GetCapacity(EPart part) const noexcept { return fCapacity[part]; }
 
@@ -201,7 +205,7 @@ public:
     // Remembers the free bucket that ended a search for hash: a Put of that hash that follows (a name added
     // after it was looked for) goes there without probing again. Buckets never empty but by Rebuild and Clear,
     // so a remembered bucket still free is still the first free one on the way.
-    void NoteFreeBucket(uint32 hash, size_t bucket) const noexcept {
+    void NoteFreeBucket(uint32 hash, size_t bucket) noexcept {
         fFreeHash = hash;
         fFreeBucket = bucket;
         fFreeValid = true;
@@ -228,15 +232,16 @@ private:
 
     std::vector<uint32> fBuckets;
     uint64 fModMultiplier = 0; // for GetStartBucket
-    mutable size_t fFreeBucket = 0;
-    mutable uint32 fFreeHash = 0;
-    mutable bool fFreeValid = false;
+    size_t fFreeBucket = 0;
+    uint32 fFreeHash = 0;
+    bool fFreeValid = false;
 };
 
 // Entries of a packed dictionary of scalar values: the value is a record in the packed values; a back-store
 // value replaces it while a replacement of another size waits for the next pack, or caches a decoded
 // conversion. Plain data, so that slots move with their block: the dictionary owns and deletes the back-store
-// values.
+// values. Const readers publish a cached value once, atomically (std::atomic_ref): they read the back store
+// through the dictionary's _BackStoreAt only.
 template <class PackedValue> struct _VPackedDictionary_with_backstore_slot {
     uint32 fKeyOffset = 0;
     uint32 fKeyHash = 0;     // of the key, so that probes compare bytes only for likely matches
@@ -278,7 +283,8 @@ struct VPackedValue_VBagArray {
 
 // Keys block, slots and hash index shared by both dictionaries. Keys are kept in one block (a length byte,
 // then the bytes, per entry, in insertion order); the slot index is the entry's position. Lookups scan below
-// kIndexThreshold entries and go through the hash index, built on first need, from there on.
+// kIndexThreshold entries and go through the hash index from there on, which is kept up to date by every change
+// and every load: const access changes nothing, so that threads may read one dictionary together.
 template <class Slot> class VPackedDictionary_base : public VObject {
 public:
     static constexpr size_t kNotFound = size_t(-1);
@@ -290,8 +296,10 @@ public:
 
     size_t GetCount() const noexcept { return fBlock.GetSize(Block::eSlots); }
     bool IsEmpty() const noexcept { return GetCount() == 0; }
-    // The 0-based position of key, or kNotFound. Builds the hash index when it is missing and due.
-    size_t _Find(const StPackedDictionaryKey& key) const;
+    // The 0-based position of key, or kNotFound.
+    size_t _Find(const StPackedDictionaryKey& key) const noexcept { return _Probe(key, nullptr); }
+    // _Find for a writer that adds key when it is absent: the search remembers where the append will go.
+    size_t _FindToAdd(const StPackedDictionaryKey& key) noexcept;
     // The name of the entry at index (0-based), borrowing the keys block until the dictionary changes.
     StPackedDictionaryKey GetKeyAt(size_t index) const noexcept;
     // The name at index decoded from UTF-8.
@@ -306,26 +314,32 @@ protected:
 
     ~VPackedDictionary_base() override = default;
 
-    Slot* _Slots() const noexcept { return fBlock.Slots(); }
+    Slot* _Slots() noexcept { return fBlock.Slots(); }
+    const Slot* _Slots() const noexcept { return fBlock.Slots(); }
     const uint8* _Keys() const noexcept { return fBlock.Keys(); }
+    // The position of key, or kNotFound; with outFreeBucket, the free bucket that ended a search through the
+    // index (unchanged when no bucket did).
+    size_t _Probe(const StPackedDictionaryKey& key, size_t* outFreeBucket) const noexcept;
 
     // Appends the key and slot (its key offset and hash are set here) with room for units more packed values
     // (added, not initialised), all in one growth of the block; answers the new position, or kNotFound when the
     // key is over 255 bytes or memory runs out (nothing is added then).
     size_t _AppendKeyAndSlot(const StPackedDictionaryKey& key, const Slot& slot, size_t units = 0);
-    // Removes the key and slot at index and drops the hash index.
+    // Removes the key and slot at index; the hash index is rebuilt.
     void _RemoveKeyAndSlot(size_t index);
     // Empties keys, slots, packed values and index (the block stays for reuse).
     void _ClearKeys() noexcept;
-    // Replaces the keys block and slots by the entries in order (positions in the current dictionary);
-    // drops the index.
+    // Replaces the keys block and slots by the entries in order (positions in the current dictionary); the
+    // hash index is rebuilt.
     void _Reorder(const std::vector<size_t>& order);
-    // Builds the hash index from the keys (no index when memory runs out).
-    void _BuildIndex() const noexcept;
+    // Builds the hash index from the keys (no index when memory runs out: lookups then scan).
+    void _BuildIndex() noexcept;
+    // Builds the hash index when the entries are enough for one, else drops it.
+    void _ResetIndex() noexcept;
     bool _KeyEquals(size_t index, const StPackedDictionaryKey& key) const noexcept;
 
     // Keys section: entry count, keys size, keys block, hash flag, then the index when the flag is 1 (with
-    // withHash, built first when due). Reading goes in two steps, so that the block can be sized once with the
+    // withHash, when there is one). Reading goes in two steps, so that the block can be sized once with the
     // packed values that follow: _ReadKeysSection reads the section (the keys into keys, the index into place)
     // and _PlaceKeys makes the slots. A keys block whose walk does not end exactly at its end, an entry count
     // that the block cannot hold, a bad index or a name met twice is refused (VE_STREAM_CORRUPTED).
@@ -340,12 +354,12 @@ protected:
     VError _ReadKeysFromStream(VStream* stream);
     // Whether the entries at a and b have the same name.
     bool _SameName(size_t a, size_t b) const noexcept;
-    // Whether a lookup of every name finds its own entry (builds the index when due): no name is met twice and
-    // a stored index leads to every entry.
+    // Whether a lookup of every name finds its own entry: no name is met twice and a stored index leads to
+    // every entry.
     bool _EveryNameFoundInPlace() const noexcept;
 
-    mutable Block fBlock;
-    mutable _VHashKeyMap fIndex;
+    Block fBlock;
+    _VHashKeyMap fIndex;
 };
 
 // The keys section as read from a stream, before the block is made: most names fit in a local buffer.
@@ -386,9 +400,10 @@ inline bool VPackedDictionary_base<Slot>::_KeyEquals(size_t index, const StPacke
     return true;
 }
 
-template <class Slot> inline size_t VPackedDictionary_base<Slot>::_Find(const StPackedDictionaryKey& key) const {
+template <class Slot>
+inline size_t VPackedDictionary_base<Slot>::_Probe(const StPackedDictionaryKey& key,
+                                                   size_t* outFreeBucket) const noexcept {
     const size_t count = GetCount();
-    if (fIndex.IsEmpty() && count >= kIndexThreshold) _BuildIndex();
     if (fIndex.IsEmpty()) {
         for (size_t i = 0; i < count; ++i)
             if (_KeyEquals(i, key)) return i;
@@ -401,7 +416,7 @@ template <class Slot> inline size_t VPackedDictionary_base<Slot>::_Find(const St
     for (size_t probes = 0; probes < bucketCount; ++probes) {
         const uint32 slot = buckets[bucket];
         if (slot == _VHashKeyMap::tag_empty) {
-            fIndex.NoteFreeBucket(key.GetHashCode(), bucket);
+            if (outFreeBucket != nullptr) *outFreeBucket = bucket;
             return kNotFound;
         }
         if (slot < count && _KeyEquals(slot, key)) return slot;
@@ -410,12 +425,21 @@ template <class Slot> inline size_t VPackedDictionary_base<Slot>::_Find(const St
     return kNotFound;
 }
 
+template <class Slot>
+inline size_t VPackedDictionary_base<Slot>::_FindToAdd(const StPackedDictionaryKey& key) noexcept {
+    size_t freeBucket = kNotFound;
+    const size_t index = _Probe(key, &freeBucket);
+    if (freeBucket != kNotFound) fIndex.NoteFreeBucket(key.GetHashCode(), freeBucket);
+    return index;
+}
+
 template <class PackedValue> class VPackedDictionary_with_backstore;
 template <class PackedValue> class VPackedDictionary;
 
 // The attributes of a bag: names to scalar values, all values in one array of 16-bit units. A replacement
-// of the same stored size is written in place; other replacements wait in the back store for the next pack.
-// Belongs to one thread at a time: even reads build the index and cache decoded values.
+// of the same stored size is written in place; other replacements wait in the back store for the next pack,
+// which only a writer makes (_Pack): const readers (writing, copying, comparing) take waiting values as they
+// stand. Threads may read one dictionary together; a writer needs it to itself.
 template <>
 class VPackedDictionary_with_backstore<VPackedValue_VValueSingle>
     : public VPackedDictionary_base<_VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle>> {
@@ -424,8 +448,9 @@ public:
 
     VPackedDictionary_with_backstore() noexcept = default;
     ~VPackedDictionary_with_backstore() override;
-    // Packs other when needed, then copies its keys, index and records; no back-store value is copied.
-    // Throws std::bad_alloc when memory runs out (this dictionary is then left empty).
+    // Copies the keys, index and records of other, with its waiting values packed in (other is not touched); no
+    // back-store value is copied. Throws std::bad_alloc when memory runs out (this dictionary is then left
+    // empty).
     VPackedDictionary_with_backstore& operator=(const VPackedDictionary_with_backstore& other);
 
     // out receives the value of key converted to its kind; false (out untouched) when key is absent. A stored
@@ -440,7 +465,7 @@ public:
     // data: written straight into the record when it has that size, else as SetExistingValue does.
     template <class Datum>
     void SetFixedValue(const StPackedDictionaryKey& key, uint16 kind, const Datum& datum, const VValueSingle& value) {
-        const size_t index = _Find(key);
+        const size_t index = _FindToAdd(key);
         uint16* record = nullptr;
         if (index == kNotFound) {
             record = _AppendRecord(key, sizeof(Datum));
@@ -465,7 +490,8 @@ public:
     void Clear() noexcept;
 
     // The value at index (0-based), decoded and kept as the slot's back-store value when needed (borrowed,
-    // valid until the entry changes); null when its kind has no descriptor.
+    // valid until the entry changes); null when its kind has no descriptor. Readers on several threads share
+    // the first value kept.
     const VValueSingle* GetNthValue(size_t index) const;
     // The value at index as GetNthValue makes it, for the caller to change in place: the next pack stores it.
     VValueSingle* GetNthValueForChange(size_t index);
@@ -475,12 +501,12 @@ public:
     bool NthEqualsStored(size_t index, const VPackedDictionary_with_backstore& other, size_t otherIndex) const;
 
     // Brings every record up to date with the back-store values; false when memory ran out.
-    bool _Pack() const;
+    bool _Pack();
     bool IsPackNeeded() const noexcept { return fPackNeeded; }
     // The packed values, for tests: their count in units.
     size_t GetPackedUnits() const noexcept { return fBlock.GetSize(Block::eUnits); }
     uint32 GetValueOffsetAt(size_t index) const noexcept { return _Slots()[index].fValueOffset; }
-    bool HasBackStoreAt(size_t index) const noexcept { return _Slots()[index].fBackStore != nullptr; }
+    bool HasBackStoreAt(size_t index) const noexcept { return _BackStoreAt(index) != nullptr; }
 
     // Stream form: the keys section, a 32-bit count of units, then the records (in the stream's byte order).
     // Reading empties the dictionary first and leaves it empty on any error, which it answers; records that
@@ -489,18 +515,29 @@ public:
     VError ReadFromStream(VStream* stream);
 
 private:
-    uint16* _Record(size_t index) const noexcept { return fBlock.Units() + _Slots()[index].fValueOffset; }
+    uint16* _Record(size_t index) noexcept { return fBlock.Units() + _Slots()[index].fValueOffset; }
+    const uint16* _Record(size_t index) const noexcept { return fBlock.Units() + _Slots()[index].fValueOffset; }
+    // The back-store value of the slot at index, as the reader that kept it published it.
+    VValueSingle* _BackStoreAt(size_t index) const noexcept {
+        return std::atomic_ref(const_cast<Slot&>(_Slots()[index]).fBackStore).load(std::memory_order_acquire);
+    }
+    // The record of the entry at index as a pack would leave it: in place when current, else the back-store
+    // value written into scratch (which throws std::bad_alloc when memory runs out).
+    const uint16* _CurrentRecord(size_t index, VPackedArray<uint16>& scratch) const;
+    // The packed values as a pack would leave them, made aside: outOffsets receives each record's position.
+    // Throws std::bad_alloc when memory runs out.
+    void _PackAside(VPackedArray<uint16>& outUnits, std::vector<uint32>& outOffsets) const;
     // Deletes the back-store value of the slot at index.
-    void _DropBackStore(size_t index) const noexcept;
+    void _DropBackStore(size_t index) noexcept;
     // Adds key with a zeroed record for dataSize bytes; null (nothing added) when it cannot be.
     uint16* _AppendRecord(const StPackedDictionaryKey& key, size_t dataSize);
     void _SetValueAt(size_t index, const VValueSingle& value);
     size_t _RecordUnits(size_t index) const noexcept;
-    bool _PackIfNeeded() const;
     VError _ReadRecords(VStream* stream, const _StoredKeys& keys, int32 units);
 
-    mutable bool fPackNeeded = false;
-    mutable bool fHasBackStores = false; // some slot may hold one: emptying looks for them only then
+    bool fPackNeeded = false;
+    // Some slot may hold one, kept by a writer or a reader: emptying looks for them only then.
+    mutable std::atomic<bool> fHasBackStores = false;
 };
 
 // The elements of a bag: names to lists of bags, each list counted once by the dictionary.

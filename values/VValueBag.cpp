@@ -308,7 +308,7 @@ void VValueBag::AddElement(const StPackedDictionaryKey& key, VValueBag* bag) {
     assert(bag != this && "a bag inside itself makes a cycle");
     try {
         ElementDictionary& elements = _Elements();
-        const size_t index = elements._Find(key);
+        const size_t index = elements._FindToAdd(key);
         VBagArray* array = index != kNotFound ? elements.GetNthValue(index) : nullptr;
         if (array != nullptr) {
             array->AddTail(bag);

@@ -81,9 +81,8 @@ TEST(VPackedDictionary, IndexIsBuiltAtSixEntriesAndGrowsWhenFull) {
     EXPECT_EQ(attributes.GetBucketCount(), 0u);
 
     attributes.Append(StPackedDictionaryKey("k5"), VLong(5));
-    EXPECT_EQ(attributes.GetBucketCount(), 0u); // lazily, by the first lookup
+    EXPECT_EQ(attributes.GetBucketCount(), 11u); // with the change, never by a lookup
     EXPECT_EQ(LongAt(attributes, "k5"), 5);
-    EXPECT_EQ(attributes.GetBucketCount(), 11u);
 
     for (int i = 6; i < 11; ++i)
         attributes.Append(StPackedDictionaryKey(Name(i).c_str()), VLong(i));
@@ -95,6 +94,16 @@ TEST(VPackedDictionary, IndexIsBuiltAtSixEntriesAndGrowsWhenFull) {
     VLong missing(-7);
     EXPECT_FALSE(attributes.GetValue(StPackedDictionaryKey("k12"), missing));
     EXPECT_EQ(missing.Get(), -7);
+    // Removals rebuild it, until the entries are too few for one.
+    attributes.Clear(StPackedDictionaryKey("k0"));
+    EXPECT_EQ(attributes.GetBucketCount(), 23u);
+    for (int i = 1; i < 12; ++i)
+        EXPECT_EQ(LongAt(attributes, Name(i).c_str()), i);
+    for (int i = 1; i < 7; ++i)
+        attributes.Clear(StPackedDictionaryKey(Name(i).c_str()));
+    EXPECT_EQ(attributes.GetBucketCount(), 0u);
+    for (int i = 7; i < 12; ++i)
+        EXPECT_EQ(LongAt(attributes, Name(i).c_str()), i);
 }
 
 TEST(VPackedDictionary, NamesHashingAlikeAreToldApart) {
@@ -143,15 +152,23 @@ TEST(VPackedDictionary, ResizedReplacementsWaitInTheBackStoreUntilPacked) {
     EXPECT_TRUE(attributes.IsPackNeeded());
     EXPECT_EQ(StringAt(attributes, "a"), u"short");
 
-    // The stream form carries the repacked records, one behind the other.
-    std::string bytes = WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, false); });
-    EXPECT_FALSE(attributes.IsPackNeeded());
-    EXPECT_EQ(attributes.GetValueOffsetAt(1), attributes.GetValueOffsetAt(0) + (2 + 4 + 10 + 1) / 2);
+    // The stream form carries the repacked records, one behind the other; the writer leaves the dictionary as
+    // it stands.
+    const std::string bytes = WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, false); });
+    EXPECT_TRUE(attributes.IsPackNeeded());
     Attributes read;
     EXPECT_EQ(ReadBytes(bytes, [&](VStream* s) { return read.ReadFromStream(s); }), VE_OK);
     EXPECT_EQ(StringAt(read, "a"), u"short");
     EXPECT_EQ(LongAt(read, "b"), 7);
+    EXPECT_EQ(read.GetValueOffsetAt(1), read.GetValueOffsetAt(0) + (2 + 4 + 10 + 1) / 2);
+
+    // A pack brings the records up to date in place, to the same stream form.
+    EXPECT_TRUE(attributes._Pack());
+    EXPECT_FALSE(attributes.IsPackNeeded());
+    EXPECT_EQ(attributes.GetValueOffsetAt(1), attributes.GetValueOffsetAt(0) + (2 + 4 + 10 + 1) / 2);
     EXPECT_EQ(read.GetPackedUnits(), attributes.GetPackedUnits());
+    EXPECT_EQ(WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, false); }), bytes);
+    EXPECT_EQ(StringAt(attributes, "a"), u"short");
 }
 
 TEST(VPackedDictionary, ConversionsAreDecodedOnceAndCachedValuesFollowReplacements) {
@@ -169,7 +186,7 @@ TEST(VPackedDictionary, ConversionsAreDecodedOnceAndCachedValuesFollowReplacemen
     ASSERT_TRUE(attributes.GetValue(StPackedDictionaryKey("n"), value));
     EXPECT_EQ(value.Get(), 5);
 
-    // Copies pack first and carry no back store.
+    // Copies take the waiting value packed into their records, and no back store.
     Attributes copy;
     copy = attributes;
     EXPECT_FALSE(copy.HasBackStoreAt(0));
@@ -219,7 +236,7 @@ TEST(VPackedDictionary, KeyedStreamsCarryTheirIndex) {
     Attributes attributes;
     AppendLongs(attributes, 7);
     std::string bytes = WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, true); });
-    EXPECT_EQ(attributes.GetBucketCount(), 11u); // built for the writer
+    EXPECT_EQ(attributes.GetBucketCount(), 11u);
 
     Attributes read;
     ASSERT_EQ(ReadBytes(bytes, [&](VStream* s) { return read.ReadFromStream(s); }), VE_OK);
