@@ -118,7 +118,9 @@ public:
     VError PutVPrintf(const char* format, va_list args);
     // Appends everything left, decoded.
     VError GetText(VString& text);
-    // Appends count characters; with acceptMore, a read that decodes to more characters is kept whole.
+    // Appends count characters; with acceptMore, a read that decodes to more characters is kept whole. A pair
+    // is never cut, and a damaged sequence may bring the character after its substitute along: the decoder
+    // takes each byte once, so nothing is lost or read twice.
     VError GetText(VString& text, int32 count, bool acceptMore = false);
     // One line without its end (CR, LF or CR LF; or endOfLine), kept at its end as CR with keepEndOfLine.
     VError GetTextLine(VString& line, bool keepEndOfLine = false, const UniChar* endOfLine = nullptr);

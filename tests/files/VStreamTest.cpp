@@ -720,6 +720,36 @@ TEST(VStreamText, StatefulSetsReadByAnyCount) {
     }
 }
 
+TEST(VStreamText, ADamagedSequenceLosesNothingWhenReadByCounts) {
+    // A lead byte whose follower is not a trail byte decodes to the set's substitute, and the follower
+    // to itself: both may come with one count, but none goes missing or comes twice.
+    struct Case {
+        const char* name;
+        CharSet charSet;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"EUC-KR lead before LF", VTC_EUC_KR, "\xc7\xd1\xbd\nab\xbd\x0b"},
+        {"Shift_JIS lead before CR LF", VTC_ShiftJIS, "\x82\r\nx"},
+        {"ISO-2022-JP escape cut by LF", VTC_ISO2022JP, "a\x1b$\nb\x1b$BF\n\x1b(Bc"},
+        {"UTF-7 run cut by LF", VTC_UTF_7, "+ZeV\n+Z\r\nz"},
+    };
+    for (const Case& c : cases) {
+        auto whole = Reader(c.bytes, c.charSet);
+        VString expected;
+        ASSERT_EQ(whole->GetText(expected), VE_OK) << c.name;
+        for (int32 count = 1; count <= 3; ++count) {
+            SCOPED_TRACE(std::string(c.name) + ", count " + std::to_string(count));
+            auto stream = Reader(c.bytes, c.charSet);
+            VString all;
+            for (int guard = 0; guard < 100 && stream->GetLastError() == VE_OK; ++guard)
+                stream->GetText(all, count);
+            EXPECT_EQ(Units(all), Units(expected));
+            EXPECT_EQ(stream->GetLastError(), VE_STREAM_EOF);
+        }
+    }
+}
+
 TEST(VStreamText, StatefulSetsReadWhole) {
     for (const StatefulText& c : StatefulTexts()) {
         SCOPED_TRACE(c.name);
