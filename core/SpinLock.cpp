@@ -2,7 +2,7 @@
 
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <algorithm>
 
@@ -50,7 +50,7 @@ void LoopMaxSpinsAndYields(SpinLockWord* word) noexcept {
 
 void AlwaysSleep(SpinLockWord* word) noexcept {
     if (TryOnce(word)) return;
-    int32 limit = std::max<int32>(8, VSystem::GetNumberOfLogicalProcessors());
+    int32 limit = std::max<int32>(8, XPosixRuntime::GetLogicalProcessorCount());
     for (int32 retry = 1;; ++retry) {
         VTask::Sleep(retry < limit ? 0 : 1);
         if (TryOnce(word)) return;

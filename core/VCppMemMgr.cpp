@@ -4,7 +4,7 @@
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -185,7 +185,7 @@ void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
 }
 
 void* VCppMemMgr::operator new(size_t size) noexcept {
-    void* region = VSystem::VirtualAlloc(size + kManagerHeader, nullptr);
+    void* region = XPosixRuntime::MapPages(size + kManagerHeader, nullptr);
     if (region == nullptr) return nullptr;
     *static_cast<uint64*>(region) = size + kManagerHeader;
     return static_cast<char*>(region) + kManagerHeader;
@@ -194,7 +194,7 @@ void* VCppMemMgr::operator new(size_t size) noexcept {
 void VCppMemMgr::operator delete(void* block) noexcept {
     if (block == nullptr) return;
     char* region = static_cast<char*>(block) - kManagerHeader;
-    VSystem::VirtualFree(region, size_t(*reinterpret_cast<uint64*>(region)), false);
+    XPosixRuntime::UnmapPages(region, size_t(*reinterpret_cast<uint64*>(region)));
 }
 
 void* VCppMemMgr::Calloc(int32 count, size_t size, int32) noexcept {

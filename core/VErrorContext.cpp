@@ -6,9 +6,6 @@
 #include "values/VBagArray.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
-#include "json/VJSONArray.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cassert>
@@ -71,20 +68,6 @@ void VErrorContext::_ResetForReuse(bool keep, bool silent) noexcept {
     fFailedForMemory = false;
     fKeep = keep;
     fSilent = silent;
-}
-
-void VErrorContext::SaveToJSONArray(VJSONValue& out) const {
-    if (fErrors.empty()) {
-        out.SetUndefined();
-        return;
-    }
-    auto array = VRefPtr<VJSONArray>::Adopt(new VJSONArray);
-    for (const VRefPtr<VErrorBase>& error : fErrors) {
-        VJSONObject* object = error->CreateJSONObject();
-        array->Push(VJSONValue(object));
-        ReleaseRefCountable(&object);
-    }
-    out.SetArray(array.Get());
 }
 
 VError VErrorContext::SaveToBag(VValueBag& bag) const {

@@ -5,7 +5,7 @@
 #include "core/VSyncEvent.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <algorithm>
 
@@ -231,12 +231,12 @@ bool VMessage::_PostAndWait(IMessageable* target, bool withTimeout, int32 timeou
         return false;
     }
     bool began = caller->_BeginWait(eTaskWaitAnswer);
-    uint32 start = VSystem::GetCurrentTime();
+    uint32 start = XPosixRuntime::GetMilliseconds();
     uint32 limit = uint32(std::max(timeoutMs, 0));
     while (!Answered() && !Aborted() && caller->GetState() < eTaskStateDying) {
         int32 round = kWaitRoundMs;
         if (withTimeout) {
-            uint32 elapsed = VSystem::GetCurrentTime() - start;
+            uint32 elapsed = XPosixRuntime::GetMilliseconds() - start;
             if (elapsed >= limit) break;
             round = std::min(round, int32(limit - elapsed));
         }

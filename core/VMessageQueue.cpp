@@ -2,7 +2,7 @@
 
 #include "core/VMessage.h"
 #include "core/VSyncEvent.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <vector>
 
@@ -57,7 +57,7 @@ VMessage* VMessageQueue::RetainMessage() {
 }
 
 VMessage* VMessageQueue::RetainMessageWithTimeout(int32 ms, bool* timedOut) {
-    uint32 start = VSystem::GetCurrentTime();
+    uint32 start = XPosixRuntime::GetMilliseconds();
     int32 remaining = ms;
     for (;;) {
         {
@@ -83,7 +83,7 @@ VMessage* VMessageQueue::RetainMessageWithTimeout(int32 ms, bool* timedOut) {
         }
         // Set for a message another waiter took already: wait on for the rest of the time.
         fEvent->Reset();
-        remaining = ms - int32(VSystem::GetCurrentTime() - start);
+        remaining = ms - int32(XPosixRuntime::GetMilliseconds() - start);
         if (remaining <= 0) {
             if (timedOut != nullptr) *timedOut = true;
             return nullptr;

@@ -2,7 +2,7 @@
 
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <chrono>
 
@@ -100,7 +100,7 @@ bool VSyncEvent::_FiberLock(int32 timeoutMs) {
     if (IsSet()) return true;
     VTaskMgr* manager = VTaskMgr::Get();
     fFiberWaiters.fetch_add(1, std::memory_order_acq_rel);
-    uint32 deadline = VSystem::GetCurrentTime() + uint32(timeoutMs > 0 ? timeoutMs : 0);
+    uint32 deadline = XPosixRuntime::GetMilliseconds() + uint32(timeoutMs > 0 ? timeoutMs : 0);
     int32 remaining = timeoutMs;
     bool set = false;
     for (;;) {
@@ -112,7 +112,7 @@ bool VSyncEvent::_FiberLock(int32 timeoutMs) {
             set = true;
             break;
         }
-        remaining = int32(deadline - VSystem::GetCurrentTime());
+        remaining = int32(deadline - XPosixRuntime::GetMilliseconds());
         if (remaining <= 0) break;
         count = now;
     }

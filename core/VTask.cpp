@@ -8,11 +8,10 @@
 #include "core/VMessageQueue.h"
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
+#include "core/platform/XPosixRuntime.h"
 #include "core/platform/XPosixTask.h"
 #include "core/platform/XPosixTaskMgr.h"
 #include "intl/VIntlMgr.h"
-#include "system/VSystem.h"
-#include "json/VJSONObject.h"
 
 #include <algorithm>
 #include <mutex>
@@ -176,7 +175,7 @@ void VTask::Kill() {
 void VTask::_MarkKilled() {
     int32 expected = eTaskStateRunning;
     if (!fState.compare_exchange_strong(expected, eTaskStateDying)) return;
-    fKillStamp.store(VSystem::GetCurrentTicks(), std::memory_order_release);
+    fKillStamp.store(XPosixRuntime::GetTicks(), std::memory_order_release);
     // Its waits end now rather than at the end of their round.
     SetMessageQueueEvent();
     WakeUp();
@@ -207,10 +206,10 @@ bool VTask::WaitForDeath(int32 timeoutMs) {
         fDeathWatchers->push_back(queue.Get());
     }
     bool began = caller != nullptr && caller->_BeginWait(eTaskWaitDeath);
-    uint32 start = VSystem::GetCurrentTime();
+    uint32 start = XPosixRuntime::GetMilliseconds();
     uint32 limit = uint32(std::max(timeoutMs, 0));
     while (GetState() != eTaskStateDead) {
-        uint32 elapsed = VSystem::GetCurrentTime() - start;
+        uint32 elapsed = XPosixRuntime::GetMilliseconds() - start;
         if (elapsed >= limit) break;
         int32 remaining = int32(limit - elapsed);
         if (caller != nullptr) {
@@ -238,7 +237,7 @@ bool VTask::IsDying(int32* ticksSinceKill) const {
     bool dying = GetState() >= eTaskStateDying;
     if (ticksSinceKill != nullptr) {
         uint64 stamp = fKillStamp.load(std::memory_order_acquire);
-        *ticksSinceKill = dying && stamp != 0 ? int32(VSystem::GetCurrentTicks() - stamp) : 0;
+        *ticksSinceKill = dying && stamp != 0 ? int32(XPosixRuntime::GetTicks() - stamp) : 0;
     }
     return dying;
 }
@@ -376,32 +375,6 @@ void VTask::SetCurrentData(int32 key, void* value) {
     task->fDataSlots[size_t(key) - 1] = {value, uint32(generation)};
 }
 
-// ---- JSON objects kept for the task
-
-void VTask::RegisterJSONObject(VJSONObject* object) {
-    VTask* task = GetCurrent();
-    if (task == nullptr || object == nullptr) return;
-    IRefCountable* counted = object;
-    std::lock_guard<std::recursive_mutex> guard(task->fManager->fLock);
-    for (const VRefPtr<IRefCountable>& held : task->fJSONObjects)
-        if (held.Get() == counted) return;
-    task->fJSONObjects.emplace_back(counted);
-}
-
-void VTask::UnregisterJSONObject(VJSONObject* object) {
-    VTask* task = GetCurrent();
-    if (task == nullptr || object == nullptr) return;
-    IRefCountable* counted = object;
-    VRefPtr<IRefCountable> released;
-    std::lock_guard<std::recursive_mutex> guard(task->fManager->fLock);
-    auto& objects = task->fJSONObjects;
-    auto it = std::find_if(objects.begin(), objects.end(),
-                           [counted](const VRefPtr<IRefCountable>& held) { return held.Get() == counted; });
-    if (it == objects.end()) return;
-    released = std::move(*it);
-    objects.erase(it);
-}
-
 // ---- Idlers
 
 void VTask::RegisterIdler(IIdleable* idler) {
@@ -438,7 +411,7 @@ void VTask::CallIdlers() {
 
 void VTask::_CheckIdleEvents() {
     if (fIdlingNow) return;
-    uint64 now = VSystem::GetCurrentTicks();
+    uint64 now = XPosixRuntime::GetTicks();
     if (now - fLastIdleStamp <= fIdlePeriod) return;
     fIdlingNow = true;
     fLastIdleStamp = now;
@@ -509,7 +482,7 @@ VMessage* VTask::_RetainMessageWithTimeout(int32 ms, bool* timedOut) {
 
 bool VTask::_ExecuteMessages(VMessage* message, bool withIdle) {
     auto stamp = [this] {
-        fLastExecutionStamp.store(VSystem::GetCurrentTime(), std::memory_order_release);
+        fLastExecutionStamp.store(XPosixRuntime::GetMilliseconds(), std::memory_order_release);
         fHasExecuted.store(true, std::memory_order_release);
     };
     if (message != nullptr) {
@@ -548,12 +521,12 @@ bool VTask::_WaitAndExecuteMessages(bool forever, int32 timeoutMs, bool* timedOu
         result = true;
     } else {
         int32 stamp = GetMessageQueueStamp();
-        uint32 start = VSystem::GetCurrentTime();
+        uint32 start = XPosixRuntime::GetMilliseconds();
         for (;;) {
             if (GetState() >= eTaskStateDying || GetMessageQueueStamp() != stamp) break;
             int32 wait = kWaitRoundMs;
             if (!forever) {
-                uint32 elapsed = VSystem::GetCurrentTime() - start;
+                uint32 elapsed = XPosixRuntime::GetMilliseconds() - start;
                 if (elapsed >= uint32(timeoutMs)) {
                     result = true;
                     break;
@@ -583,7 +556,7 @@ bool VTask::IsAnyMessagePending() const {
 
 bool VTask::IsResponding() const noexcept {
     if (!fHasExecuted.load(std::memory_order_acquire)) return false;
-    return VSystem::GetCurrentTime() - fLastExecutionStamp.load(std::memory_order_acquire) < kRespondingMs;
+    return XPosixRuntime::GetMilliseconds() - fLastExecutionStamp.load(std::memory_order_acquire) < kRespondingMs;
 }
 
 } // namespace vela

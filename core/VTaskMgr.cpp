@@ -6,9 +6,9 @@
 #include "core/VMessageQueue.h"
 #include "core/VString.h"
 #include "core/VTask.h"
+#include "core/platform/XPosixRuntime.h"
 #include "core/platform/XPosixTask.h"
 #include "intl/VIntlMgr.h"
-#include "system/VSystem.h"
 #include "json/SpinLockSettings.h"
 
 #include <algorithm>
@@ -199,7 +199,7 @@ bool VTaskMgr::KillAllTasks(int32 timeoutMs) {
         return fTasks.size() <= 1;
     };
     if (caller == nullptr || caller != fMainTask) return mainIsAlone();
-    uint32 start = VSystem::GetCurrentTime();
+    uint32 start = XPosixRuntime::GetMilliseconds();
     for (;;) {
         // Collected under the lock, killed outside it: DoPrepareToDie is user code.
         std::vector<VRefPtr<VTask>> victims;
@@ -216,7 +216,7 @@ bool VTaskMgr::KillAllTasks(int32 timeoutMs) {
         if (mainIsAlone()) return true;
         YieldNow();
         caller->ExecuteMessagesWithTimeout(1, false);
-        if (VSystem::GetCurrentTime() - start >= uint32(std::max(timeoutMs, 0))) return mainIsAlone();
+        if (XPosixRuntime::GetMilliseconds() - start >= uint32(std::max(timeoutMs, 0))) return mainIsAlone();
     }
 }
 
@@ -251,7 +251,7 @@ size_t VTaskMgr::GetCurrentFreeStackSize() const {
 bool VTaskMgr::RegisterDelayedMessage(VMessage* message, int32 delayMs) {
     if (message == nullptr) return true;
     // In 64 bits: delayMs × 60 overflows 32 bits beyond about 9.9 hours.
-    int64 due = int64(VSystem::GetCurrentTicks()) + int64(delayMs) * 60 / 1000;
+    int64 due = int64(XPosixRuntime::GetTicks()) + int64(delayMs) * 60 / 1000;
     message->Retain();
     std::lock_guard<std::recursive_mutex> guard(fLock);
     fDelayedMessages.push_back(DelayedMessage{message, due});
@@ -259,7 +259,7 @@ bool VTaskMgr::RegisterDelayedMessage(VMessage* message, int32 delayMs) {
 }
 
 void VTaskMgr::_CheckDelayedMessages() {
-    int64 now = int64(VSystem::GetCurrentTicks());
+    int64 now = int64(XPosixRuntime::GetTicks());
     for (;;) {
         VMessage* due = nullptr;
         {

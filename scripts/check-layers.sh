@@ -19,21 +19,12 @@ json                 | core values files                    | the JSON model hol
 system               | core values files json               | the system facade answers in strings and sits on the rest
 intl                 | core values files json system        | locales format times and durations and follow the zone
 app                  | core values files json system intl   | the logger sits on the whole foundation
-core/SpinLock.cpp            | system              | spin limits scale with processors
-core/VCppMemMgr.cpp          | system              | big blocks are virtual pages
 core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
-core/VErrorContext.cpp       | json                | a context saves its errors as a JSON array
-core/VMessage.cpp            | system              | waits are timed by the system clock
-core/VMessageQueue.cpp       | system              | waits are timed by the system clock
 core/VStringFormat.cpp       | intl                | number formats follow the current locale
 core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
-core/VSyncEvent.cpp          | system              | waits are timed by the system clock
-core/VTask.cpp               | intl json system    | a task keeps its locale and JSON objects and is timed by the system clock
-core/VTaskMgr.cpp            | intl json system    | the main task's locale; start-up reads the spin settings file; delays are timed by the system clock
+core/VTask.cpp               | intl                | a task keeps its own locale
+core/VTaskMgr.cpp            | intl json           | the thread's locale goes with the main task; start-up reads the spin-lock parameter file
 core/VTextConverters.cpp     | intl                | converters for sets outside the built-in table come from the locale library
-core/platform/XPosixStack.cpp      | system        | stacks are sized in virtual-memory pages
-core/platform/XPosixStackCrawl.cpp | system        | frames are named by demangling
-core/platform/XPosixTask.cpp       | system        | task run times come from the monotonic clock
 json/VJSONArray.cpp          | intl                | sorting compares strings by the current locale
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
 values/VBagArray.cpp         | files               | the stream form of bag arrays

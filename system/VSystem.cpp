@@ -1,13 +1,12 @@
 #include "system/VSystem.h"
 
 #include "core/VString.h"
+#include "core/platform/XPosixRuntime.h"
 #include "system/platform/XPosixSystem.h"
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
-#include <cxxabi.h>
 
 namespace vela {
 
@@ -71,13 +70,11 @@ void ConvertParts(int16* parts, bool toLocal) noexcept {
 } // namespace
 
 uint32 VSystem::GetCurrentTime() noexcept {
-    return uint32(XPosixSystem::GetMonotonicNanoseconds() / 1000000u);
+    return XPosixRuntime::GetMilliseconds();
 }
 
 uint64 VSystem::GetCurrentTicks() noexcept {
-    // 60 ticks a second: nanoseconds × 60 / 10^9 = nanoseconds × 3 / 5 × 10^7, kept inside 64 bits.
-    uint64 ns = XPosixSystem::GetMonotonicNanoseconds();
-    return ns / 50000000u * 3u + ns % 50000000u * 3u / 50000000u;
+    return XPosixRuntime::GetTicks();
 }
 
 uint32 VSystem::GetCurrentDeltaTicks(uint32 then) noexcept {
@@ -90,12 +87,12 @@ uint64 VSystem::GetProfilingFrequency() noexcept {
 }
 
 int64 VSystem::GetProfilingCounter(int64& counter) noexcept {
-    counter = int64(XPosixSystem::GetMonotonicNanoseconds());
+    counter = int64(XPosixRuntime::GetMonotonicNanoseconds());
     return counter;
 }
 
 uint64 VSystem::GetMicrosecFromProfilingCounter() noexcept {
-    return XPosixSystem::GetMonotonicNanoseconds() / 1000u;
+    return XPosixRuntime::GetMonotonicNanoseconds() / 1000u;
 }
 
 int64 VSystem::GetUptime() noexcept {
@@ -154,25 +151,19 @@ int16 VSystem::GetCenturyPivotYear() noexcept {
 }
 
 int32 VSystem::GetNumberOfLogicalProcessors() noexcept {
-    static const int32 sCount = XPosixSystem::GetLogicalProcessorCount();
-    return sCount;
+    return XPosixRuntime::GetLogicalProcessorCount();
 }
 
 size_t VSystem::GetVMPageSize() noexcept {
-    static const size_t sPageSize = XPosixSystem::GetPageSize();
-    return sPageSize;
+    return XPosixRuntime::GetPageSize();
 }
 
 size_t VSystem::RoundUpVMPageSize(size_t size) noexcept {
-    size_t page = GetVMPageSize();
-    if (size > SIZE_MAX - (page - 1)) return 0;
-    return (size + page - 1) / page * page;
+    return XPosixRuntime::RoundUpToPages(size);
 }
 
 void* VSystem::VirtualAlloc(size_t size, const void* address) noexcept {
-    size_t rounded = RoundUpVMPageSize(size);
-    if (rounded == 0) return nullptr;
-    return XPosixSystem::MapPages(rounded, address);
+    return XPosixRuntime::MapPages(size, address);
 }
 
 void* VSystem::VirtualAllocPhysicalMemory(size_t size, const void* address, bool* physical) noexcept {
@@ -183,8 +174,7 @@ void* VSystem::VirtualAllocPhysicalMemory(size_t size, const void* address, bool
 }
 
 int32 VSystem::VirtualFree(void* address, size_t size, bool) noexcept {
-    if (address == nullptr) return 0;
-    return XPosixSystem::UnmapPages(address, RoundUpVMPageSize(size));
+    return XPosixRuntime::UnmapPages(address, size);
 }
 
 void VSystem::Delay(int32 ms) noexcept {
@@ -195,14 +185,7 @@ void VSystem::Delay(int32 ms) noexcept {
 }
 
 void VSystem::DemangleSymbol(const char* symbol, VString& out) {
-    int status = 0;
-    char* demangled = symbol != nullptr ? abi::__cxa_demangle(symbol, nullptr, nullptr, &status) : nullptr;
-    if (demangled != nullptr && status == 0) {
-        out.FromCString(demangled);
-    } else {
-        out.FromCString(symbol != nullptr ? symbol : "");
-    }
-    std::free(demangled);
+    XPosixRuntime::DemangleSymbol(symbol, out);
 }
 
 } // namespace vela

@@ -1,6 +1,6 @@
 #include "core/platform/XPosixStack.h"
 
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <cerrno>
 #include <sys/mman.h>
@@ -47,7 +47,7 @@ size_t XPosixStack::ThreadStackSize(size_t size) noexcept {
 
 int XPosixStack::Allocate(size_t size) noexcept {
     Free();
-    fPageSize = VSystem::GetVMPageSize();
+    fPageSize = XPosixRuntime::GetPageSize();
     size_t usable = RoundedSize(size, fPageSize);
     if (usable == 0 || usable > (size_t(1) << 40)) return EINVAL;
     size_t total = usable + fPageSize;

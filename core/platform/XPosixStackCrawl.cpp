@@ -1,7 +1,7 @@
 #include "core/platform/XPosixStackCrawl.h"
 
 #include "core/VString.h"
-#include "system/VSystem.h"
+#include "core/platform/XPosixRuntime.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,7 +60,7 @@ void XPosixStackCrawl::Dump(VString& out) const {
         out.AppendCString(" - ");
         Dl_info info{};
         if (dladdr(fFrames[i], &info) != 0 && info.dli_sname != nullptr && info.dli_sname[0] != 0) {
-            VSystem::DemangleSymbol(info.dli_sname, name);
+            XPosixRuntime::DemangleSymbol(info.dli_sname, name);
             out.AppendString(name);
         } else {
             out.AppendCString("<inline>");

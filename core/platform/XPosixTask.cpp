@@ -4,8 +4,8 @@
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixFiber.h"
+#include "core/platform/XPosixRuntime.h"
 #include "core/platform/XPosixTaskMgr.h"
-#include "system/platform/XPosixSystem.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -54,7 +54,7 @@ void XPosixTask::_RecordThread(char* stackTop) noexcept {
     fHasThread = true;
     fKernelID.store(XPosixTaskMgr::GetCurrentThreadKernelID(), std::memory_order_release);
     fStackTop = stackTop;
-    fStartNs = XPosixSystem::GetMonotonicNanoseconds();
+    fStartNs = XPosixRuntime::GetMonotonicNanoseconds();
 }
 
 bool XPosixTask::GetCPUTimes(double& user, double& system) const {
@@ -65,7 +65,7 @@ bool XPosixTask::GetCPUUsage(double& usage) const {
     usage = 0;
     double user = 0, system = 0;
     if (fStartNs == 0 || !GetCPUTimes(user, system)) return false;
-    double elapsed = double(XPosixSystem::GetMonotonicNanoseconds() - fStartNs) / 1e9;
+    double elapsed = double(XPosixRuntime::GetMonotonicNanoseconds() - fStartNs) / 1e9;
     if (elapsed > 0) usage = (user + system) / elapsed;
     return true;
 }

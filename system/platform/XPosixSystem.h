@@ -6,18 +6,11 @@
 
 namespace vela {
 
-// Linux services behind VSystem.
+// Linux services behind VSystem's calendar clock and time zone; its clocks, processors and pages are the core's
+// (XPosixRuntime).
 class XPosixSystem {
 public:
     XPosixSystem() = delete;
-
-    // Nanoseconds of the monotonic clock that counts from system start-up.
-    static uint64 GetMonotonicNanoseconds() noexcept;
-    static size_t GetPageSize() noexcept;
-    static int32 GetLogicalProcessorCount() noexcept;
-    // Anonymous zero-filled pages; exactly at address when it is not null.
-    static void* MapPages(size_t size, const void* address) noexcept;
-    static int32 UnmapPages(void* address, size_t size) noexcept;
 
     // Seconds since 1970 (UTC) and the nanoseconds within that second, from the real-time clock.
     static int64 GetRealTime(int32* nanoseconds) noexcept;
