@@ -3,7 +3,7 @@
 #include "core/VCharSetTable.h"
 #include "core/VString.h"
 #include "core/VUnicodeConverters.h"
-#include "intl/platform/XPosixIntlMgr.h"
+#include "core/platform/XICUTextConverter.h"
 
 #include <algorithm>
 #include <bit>
@@ -191,7 +191,7 @@ VToUnicodeConverter* VTextConverters::RetainToUnicodeConverter(CharSet charSet) 
     default:
         break;
     }
-    VToUnicodeConverter* converter = XPosixIntlMgr::NewToUnicodeConverter(charSet);
+    VToUnicodeConverter* converter = NewICUToUnicodeConverter(charSet);
     return converter != nullptr ? converter : new VToUnicodeConverter_Void;
 }
 
@@ -216,7 +216,7 @@ VFromUnicodeConverter* VTextConverters::RetainFromUnicodeConverter(CharSet charS
     default:
         break;
     }
-    VFromUnicodeConverter* converter = XPosixIntlMgr::NewFromUnicodeConverter(charSet);
+    VFromUnicodeConverter* converter = NewICUFromUnicodeConverter(charSet);
     return converter != nullptr ? converter : new VFromUnicodeConverter_Void;
 }
 

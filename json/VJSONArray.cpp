@@ -2,7 +2,6 @@
 
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
-#include "intl/VIntlMgr.h"
 #include "values/VCompareOptions.h"
 #include "json/IJSONValueComparator.h"
 #include "json/VJSONErrors.h"
@@ -177,7 +176,6 @@ VJSONValue VJSONArray::GetSelectedRows(const VJSONValue& selection) const {
     GetValues(values);
     selectionArray->GetValues(wanted);
     VCompareOptions options;
-    options.SetIntlManager(VIntlMgr::GetCurrent());
     options.SetEpsilon(1e-06);
     auto isSelected = [&](const VJSONValue& element) {
         for (const VJSONValue& item : wanted) {

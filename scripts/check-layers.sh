@@ -24,8 +24,6 @@ core/VStringFormat.cpp       | intl                | number formats follow the c
 core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
 core/VTask.cpp               | intl                | a task keeps its own locale
 core/VTaskMgr.cpp            | intl json           | the thread's locale goes with the main task; start-up reads the spin-lock parameter file
-core/VTextConverters.cpp     | intl                | converters for sets outside the built-in table come from the locale library
-json/VJSONArray.cpp          | intl                | sorting compares strings by the current locale
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
 values/VBagArray.cpp         | files               | the stream form of bag arrays
 values/VDuration.cpp         | files json          | the stream and JSON forms of durations

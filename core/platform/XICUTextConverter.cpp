@@ -1,6 +1,7 @@
 #include "core/platform/XICUTextConverter.h"
 
 #include "core/VError.h"
+#include "core/VRefPtr.h"
 #include "core/VString.h"
 
 #include <unicode/ucnv.h>
@@ -232,6 +233,24 @@ bool XICUFromUnicodeConverter::_Count(const UniChar* source, int32 sourceUnits, 
     Report(unitsConsumed, int32(in - source));
     Report(bytesProduced, total);
     return true;
+}
+
+namespace {
+
+// Hands over a new converter when it is usable; releases it otherwise.
+template <class Converter> Converter* KeepIfValid(Converter* converter) {
+    VRefPtr<Converter> owner = VRefPtr<Converter>::Adopt(converter);
+    return owner->IsValid() ? owner.Forget() : nullptr;
+}
+
+} // namespace
+
+VToUnicodeConverter* NewICUToUnicodeConverter(CharSet charSet) {
+    return KeepIfValid<VToUnicodeConverter>(new XICUToUnicodeConverter(charSet));
+}
+
+VFromUnicodeConverter* NewICUFromUnicodeConverter(CharSet charSet) {
+    return KeepIfValid<VFromUnicodeConverter>(new XICUFromUnicodeConverter(charSet));
 }
 
 } // namespace vela

@@ -63,4 +63,9 @@ private:
     UConverter* fConverter = nullptr;
 };
 
+// A new converter for a set that the built-in Unicode converters do not serve (legacy code pages and the system
+// default, -2), which the caller releases; null when ICU has none for the set.
+VToUnicodeConverter* NewICUToUnicodeConverter(CharSet charSet);
+VFromUnicodeConverter* NewICUFromUnicodeConverter(CharSet charSet);
+
 } // namespace vela
