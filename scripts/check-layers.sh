@@ -25,19 +25,8 @@ core/VStringOperations.cpp   | intl                | comparisons and case follow
 core/VTask.cpp               | intl                | a task keeps its own locale
 core/VTaskMgr.cpp            | intl json           | the thread's locale goes with the main task; start-up reads the spin-lock parameter file
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
-values/VBagArray.cpp         | files               | the stream form of bag arrays
-values/VDuration.cpp         | files json          | the stream and JSON forms of durations
 values/VPackedDictionary.cpp | files               | the stream form of packed dictionaries
-values/VReal.cpp             | files json          | the stream and JSON forms of reals
-values/VScalar.cpp           | files json          | the stream and JSON forms of scalars
-values/VStoredData.cpp       | files               | the checks of counts read from streams
-values/VTime.cpp             | files intl json system | the stream and JSON forms of times; local time and formats
-values/VUUID.cpp             | files json          | the stream and JSON forms of UUIDs
-values/VValue.cpp            | files json          | the stream and JSON forms of values
-values/VValueBag.cpp         | files               | the stream form of bags
-values/VValueBagJSON.cpp     | json                | bags read from and written as JSON
-values/VValueBagJSONText.cpp | json                | bags read from and written as JSON text
-values/VValueBagStream.cpp   | files               | the stream form of bags
+values/VTime.cpp             | intl system         | local time follows the system zone; texts follow the current locale
 EDGES
 
 declare -A allowed

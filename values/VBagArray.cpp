@@ -1,8 +1,6 @@
 #include "values/VBagArray.h"
 
 #include "core/VRefPtr.h"
-#include "files/VStream.h"
-#include "values/VStoredData.h"
 #include "values/VValueBag.h"
 
 #include <algorithm>
@@ -83,42 +81,6 @@ void VBagArray::Destroy() noexcept {
     bags.swap(fBags);
     for (VValueBag* bag : bags)
         if (bag != nullptr) bag->Release();
-}
-
-VError VBagArray::WriteToStreamMinimal(VStream* stream) const {
-    if (stream->PutLong(GetCount()) != VE_OK) return stream->GetLastError();
-    for (const VValueBag* bag : fBags) {
-        VError error = VE_OK;
-        if (bag != nullptr) {
-            error = bag->WriteToStreamMinimal(stream, true);
-        } else {
-            error = stream->PutByte(0); // an empty position is an empty bag
-        }
-        if (error != VE_OK) return error;
-    }
-    return stream->GetLastError();
-}
-
-VError VBagArray::ReadFromStreamMinimal(VStream* stream) {
-    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
-    int32 count = 0;
-    if (stream->GetLong(count) != VE_OK) return stream->GetLastError();
-    // Every bag takes at least its flags byte.
-    if (CheckStoredCount(stream, count, 1) != VE_OK) return stream->GetLastError();
-    VError error = VE_OK;
-    try {
-        fBags.reserve(fBags.size() + size_t(count));
-        for (int32 i = 0; i < count && error == VE_OK; ++i) {
-            VRefPtr<VValueBag> bag = VRefPtr<VValueBag>::Adopt(new VValueBag);
-            error = bag->ReadFromStreamMinimal(stream);
-            if (error == VE_OK) fBags.push_back(bag.Forget()); // reserved: cannot throw
-        }
-    } catch (const std::bad_alloc&) {
-        error = VE_MEMORY_FULL;
-        if (stream->GetLastError() == VE_OK) stream->ResetLastError(error);
-    }
-    if (error != VE_OK) Destroy();
-    return error;
 }
 
 } // namespace vela

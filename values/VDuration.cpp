@@ -1,8 +1,6 @@
 #include "values/VDuration.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
-#include "json/VJSONValue.h"
 
 #include <charconv>
 #include <cmath>
@@ -111,7 +109,8 @@ VDuration::VDuration(const int64* data, bool init) noexcept {
     if (!init) std::memcpy(&fMilliseconds, data, sizeof(int64));
 }
 
-VDuration::VDuration(const VDuration& other) noexcept : VValueSingleWithoutOptions(), fMilliseconds(other.fMilliseconds) {
+VDuration::VDuration(const VDuration& other) noexcept
+    : VValueSingleWithoutOptions(), fMilliseconds(other.fMilliseconds) {
     // Flags as the source's, but never null: a deliberate trait of durations that callers rely on.
     fFlags = uint8((other.fFlags & ~kNullFlag) | kDirtyFlag);
 }
@@ -360,37 +359,6 @@ VError VDuration::FromJSONString(const VString& json, uint32) {
     return VE_OK;
 }
 
-VError VDuration::GetJSONValue(VJSONValue& json, uint32 options) const {
-    if (IsNull()) {
-        json.SetNull();
-        return VE_OK;
-    }
-    if ((options & 4) != 0) {
-        VString text;
-        text.AppendLong8(fMilliseconds / kMsPerHour);
-        int64 minutes = fMilliseconds % kMsPerHour / kMsPerMinute;
-        int64 seconds = fMilliseconds % kMsPerMinute / kMsPerSecond;
-        for (int64 part : {minutes, seconds}) {
-            text.AppendUniChar(u':');
-            if (part <= 9) text.AppendUniChar(u'0');
-            text.AppendLong8(part);
-        }
-        json.SetString(text);
-        return VE_OK;
-    }
-    json.SetNumber((options & 2) != 0 ? double(fMilliseconds) : double(fMilliseconds) / 1000.0);
-    return VE_OK;
-}
-
-VError VDuration::FromJSONValue(const VJSONValue& json) {
-    if (json.IsNull()) {
-        SetNull(true);
-        return VE_OK;
-    }
-    _Set(SaturatingRealToLong8(json.GetNumber() * 1000.0));
-    return VE_OK;
-}
-
 // ---- Comparisons
 
 CompareResult VDuration::CompareTo(const VValueSingle& other, bool) const {
@@ -425,19 +393,6 @@ const void* VDuration::LoadFromPtr(const void* data, bool) {
 void* VDuration::WriteToPtr(void* data, bool, size_t) const {
     std::memcpy(data, &fMilliseconds, sizeof(int64));
     return static_cast<char*>(data) + sizeof(int64);
-}
-
-VError VDuration::ReadFromStream(VStream* stream, int32) {
-    int64 value = 0;
-    if (stream->GetLong8(value) != VE_OK) value = 0;
-    fMilliseconds = value;
-    return stream->GetLastError();
-}
-
-VError VDuration::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    stream->PutLong8(fMilliseconds);
-    return stream->GetLastError();
 }
 
 } // namespace vela

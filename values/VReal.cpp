@@ -1,11 +1,9 @@
 #include "values/VReal.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/RealToInteger.h"
 #include "values/VCompareOptions.h"
 #include "values/VDuration.h"
-#include "json/VJSONValue.h"
 
 #include <clocale>
 #include <cmath>
@@ -155,22 +153,6 @@ VError VReal::FromJSONString(const VString& json, uint32) {
     return VE_OK;
 }
 
-VError VReal::FromJSONValue(const VJSONValue& json) {
-    if (json.IsNull())
-        SetNull(true);
-    else
-        _Set(json.GetNumber(), false);
-    return VE_OK;
-}
-
-VError VReal::GetJSONValue(VJSONValue& json, uint32) const {
-    if (IsNull())
-        json.SetNull();
-    else
-        json.SetNumber(fValue);
-    return VE_OK;
-}
-
 CompareResult VReal::CompareReals(double a, double b, double epsilon) noexcept {
     if (epsilon > 0 ? std::fabs(a - b) < epsilon : a == b) return CR_EQUAL;
     return a > b ? CR_BIGGER : CR_SMALLER;
@@ -226,19 +208,6 @@ const void* VReal::LoadFromPtr(const void* data, bool) {
 void* VReal::WriteToPtr(void* data, bool, size_t) const {
     std::memcpy(data, &fValue, sizeof(double));
     return static_cast<char*>(data) + sizeof(double);
-}
-
-VError VReal::ReadFromStream(VStream* stream, int32) {
-    double value = 0.0;
-    if (stream->GetReal(value) != VE_OK) value = 0.0;
-    fValue = value;
-    return stream->GetLastError();
-}
-
-VError VReal::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    stream->PutReal(fValue);
-    return stream->GetLastError();
 }
 
 // ---- Descriptor

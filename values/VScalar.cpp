@@ -1,10 +1,8 @@
 #include "values/VScalar.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/RealToInteger.h"
 #include "values/VDuration.h"
-#include "json/VJSONValue.h"
 
 #include <cmath>
 #include <limits>
@@ -78,55 +76,6 @@ CompareResult VIntegerScalar<Derived, T, Kind>::CompareTo(const VValueSingle& ot
         return _Order(fValue, other.GetLong8());
     else
         return VValueInfo_scalar<VLong, 4, int32>::Order(int32(fValue), other.GetLong());
-}
-
-template <class Derived, class T, uint16 Kind>
-VError VIntegerScalar<Derived, T, Kind>::ReadFromStream(VStream* stream, int32) {
-    if constexpr (sizeof(T) == 8) {
-        int64 value = 0;
-        if (stream->GetLong8(value) != VE_OK) value = 0;
-        fValue = value;
-    } else if constexpr (sizeof(T) == 4) {
-        int32 value = 0;
-        if (stream->GetLong(value) != VE_OK) value = 0;
-        fValue = value;
-    } else {
-        int16 value = 0;
-        if (stream->GetWord(value) != VE_OK) value = 0;
-        fValue = T(value);
-    }
-    return stream->GetLastError();
-}
-
-template <class Derived, class T, uint16 Kind>
-VError VIntegerScalar<Derived, T, Kind>::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    if constexpr (sizeof(T) == 8)
-        stream->PutLong8(fValue);
-    else if constexpr (sizeof(T) == 4)
-        stream->PutLong(fValue);
-    else
-        stream->PutWord(int16(fValue));
-    return stream->GetLastError();
-}
-
-template <class Derived, class T, uint16 Kind>
-VError VIntegerScalar<Derived, T, Kind>::FromJSONValue(const VJSONValue& json) {
-    double rounded = std::floor(json.GetNumber());
-    T value = RealToInteger<T>(rounded);
-    // RealToInteger answers the minimum for anything it cannot represent; only a true minimum keeps it.
-    if (value == std::numeric_limits<T>::min() && rounded != double(std::numeric_limits<T>::min())) value = 0;
-    _Set(value, json.IsNull());
-    return VE_OK;
-}
-
-template <class Derived, class T, uint16 Kind>
-VError VIntegerScalar<Derived, T, Kind>::GetJSONValue(VJSONValue& json, uint32) const {
-    if (IsNull())
-        json.SetNull();
-    else
-        json.SetNumber(double(fValue));
-    return VE_OK;
 }
 
 template class VIntegerScalar<VByte, int8, 2>;
@@ -217,19 +166,6 @@ VError VBoolean::FromJSONString(const VString& json, uint32) {
     return VE_OK;
 }
 
-VError VBoolean::FromJSONValue(const VJSONValue& json) {
-    _Set(json.GetBool() ? 1 : 0, json.IsNull());
-    return VE_OK;
-}
-
-VError VBoolean::GetJSONValue(VJSONValue& json, uint32) const {
-    if (IsNull())
-        json.SetNull();
-    else
-        json.SetBool(fValue != 0);
-    return VE_OK;
-}
-
 CompareResult VBoolean::CompareTo(const VValueSingle& other, bool) const {
     uint8 theirs = other.GetBoolean() ? 1 : 0;
     if (fValue == theirs) return CR_EQUAL;
@@ -262,19 +198,6 @@ const void* VBoolean::LoadFromPtr(const void* data, bool) {
 void* VBoolean::WriteToPtr(void* data, bool, size_t) const {
     *static_cast<uint8*>(data) = fValue != 0 ? 1 : 0;
     return static_cast<uint8*>(data) + 1;
-}
-
-VError VBoolean::ReadFromStream(VStream* stream, int32) {
-    uint16 word = 0;
-    if (stream->GetWord(word) != VE_OK) word = 0;
-    fValue = word != 0 ? 1 : 0;
-    return stream->GetLastError();
-}
-
-VError VBoolean::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    stream->PutWord(int16(fValue));
-    return stream->GetLastError();
 }
 
 } // namespace vela

@@ -1,10 +1,8 @@
 #include "values/VTime.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "intl/VIntlMgr.h"
 #include "system/VSystem.h"
-#include "json/VJSONValue.h"
 
 #include <array>
 #include <cstring>
@@ -1027,33 +1025,6 @@ VError VTime::FromJSONString(const VString& json, uint32) {
     return VE_OK;
 }
 
-VError VTime::GetJSONValue(VJSONValue& json, uint32 options) const {
-    if (IsNull()) {
-        json.SetNull();
-        return VE_OK;
-    }
-    if ((options & 1) != 0) {
-        json.SetTime(*this);
-        return VE_OK;
-    }
-    VString text;
-    GetJSONString(text, 0);
-    json.SetString(text);
-    return VE_OK;
-}
-
-VError VTime::FromJSONValue(const VJSONValue& json) {
-    if (json.IsNull()) {
-        Clear();
-        SetNull(true);
-        return VE_OK;
-    }
-    VString text;
-    json.GetString(text);
-    FromXMLString(text);
-    return VE_OK;
-}
-
 // ---- Value model
 
 void VTime::FromTime(const VTime& other) {
@@ -1120,26 +1091,6 @@ void* VTime::WriteToPtr(void* data, bool, size_t) const {
     uint64 stamp = GetStamp();
     std::memcpy(data, &stamp, sizeof(uint64));
     return static_cast<char*>(data) + sizeof(uint64);
-}
-
-VError VTime::ReadFromStream(VStream* stream, int32) {
-    uint16 year = 0;
-    uint8 month = 0, day = 0;
-    uint32 milliseconds = 0;
-    if (stream->GetWord(year) != VE_OK || stream->GetByte(month) != VE_OK || stream->GetByte(day) != VE_OK ||
-        stream->GetLong(milliseconds) != VE_OK)
-        year = month = day = 0, milliseconds = 0;
-    _SetFields(year, month, day, milliseconds);
-    return stream->GetLastError();
-}
-
-VError VTime::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    stream->PutWord(int16(fYear));
-    stream->PutByte(fMonth);
-    stream->PutByte(fDay);
-    stream->PutLong(int32(fMilliseconds));
-    return stream->GetLastError();
 }
 
 } // namespace vela

@@ -1,9 +1,7 @@
 #include "values/VUUID.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/platform/XPosixUUID.h"
-#include "json/VJSONValue.h"
 
 #include <cstring>
 
@@ -251,48 +249,10 @@ void* VUUID::WriteToPtr(void* data, bool, size_t) const {
     return static_cast<uint8*>(data) + sizeof(fBytes);
 }
 
-VError VUUID::ReadFromStream(VStream* stream, int32) {
-    uint8 bytes[16];
-    if (stream->GetData(bytes, sizeof(bytes)) != VE_OK) {
-        Clear();
-        return stream->GetLastError();
-    }
-    _SetBytes(bytes, false);
-    return VE_OK;
-}
-
-VError VUUID::WriteToStream(VStream* stream, int32 param) const {
-    if (VValue::WriteToStream(stream, param) != VE_OK) return stream->GetLastError();
-    stream->PutData(fBytes, sizeof(fBytes));
-    return stream->GetLastError();
-}
-
 VError VUUID::GetJSONString(VString& json, uint32 options) const {
     VString text;
     GetString(text);
     return text.GetJSONString(json, options);
-}
-
-VError VUUID::GetJSONValue(VJSONValue& json, uint32) const {
-    if (IsNull()) {
-        json.SetNull();
-        return VE_OK;
-    }
-    VString text;
-    GetString(text);
-    json.SetString(text);
-    return VE_OK;
-}
-
-VError VUUID::FromJSONValue(const VJSONValue& json) {
-    if (json.IsNull()) {
-        Clear();
-        return VE_OK;
-    }
-    VString text;
-    json.GetString(text);
-    FromString(text);
-    return VE_OK;
 }
 
 // ---- Descriptor

@@ -1,8 +1,6 @@
 #include "values/VValue.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
-#include "json/VJSONValue.h"
 #include "values/VDuration.h"
 #include "values/VEmpty.h"
 #include "values/VReal.h"
@@ -71,17 +69,6 @@ VError VValue::FromJSONString(const VString&, uint32) {
 }
 
 VError VValue::GetJSONString(VString&, uint32) const {
-    _ThrowError(VE_UNIMPLEMENTED);
-    return VE_UNIMPLEMENTED;
-}
-
-VError VValue::FromJSONValue(const VJSONValue&) {
-    _ThrowError(VE_UNIMPLEMENTED);
-    return VE_UNIMPLEMENTED;
-}
-
-VError VValue::GetJSONValue(VJSONValue& json, uint32) const {
-    json.SetUndefined();
     _ThrowError(VE_UNIMPLEMENTED);
     return VE_UNIMPLEMENTED;
 }
@@ -170,17 +157,8 @@ size_t VValue::GetFullSpaceOnDisk() const {
     return GetSpace(0);
 }
 
-VError VValue::ReadFromStream(VStream* stream, int32) {
-    return stream != nullptr ? stream->GetLastError() : VE_OK;
-}
-VError VValue::WriteToStream(VStream* stream, int32) const {
-    return stream != nullptr ? stream->GetLastError() : VE_OK;
-}
 size_t VValue::GetStreamSpace() const {
     return GetSpace(0);
-}
-VError VValue::ReadRawFromStream(VStream* stream, int32 param) {
-    return ReadFromStream(stream, param);
 }
 
 VValue* VValue::FullyClone(bool) const {
@@ -240,16 +218,6 @@ VError VValueSingle::FromJSONString(const VString& json, uint32) {
 VError VValueSingle::GetJSONString(VString& json, uint32) const {
     GetString(json);
     return VE_OK;
-}
-
-VError VValueSingle::FromJSONValue(const VJSONValue&) {
-    Clear();
-    return VE_UNIMPLEMENTED;
-}
-
-VError VValueSingle::GetJSONValue(VJSONValue& json, uint32) const {
-    json.SetNull();
-    return VE_UNIMPLEMENTED;
 }
 
 CharSet VValueSingle::DebugDump(char*, int& length) const {

@@ -2,14 +2,12 @@
 
 #include "core/VRefPtr.h"
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/IBaggable.h"
 #include "values/VBagArray.h"
 #include "values/VBagMarkers.h"
 #include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
-#include "values/VStoredData.h"
 #include "values/VTime.h"
 #include "values/VUUID.h"
 
@@ -574,53 +572,6 @@ void VValueBag::_SortElements(const StBagElementsOrdering& row, const StBagEleme
                 if (*other->fElementName == name) child->_SortElements(*other, table);
         }
     }
-}
-
-// ---- Stored form
-
-VError VValueBag::WriteToStreamMinimal(VStream* stream, bool withHash) const {
-    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
-    // Nothing deeper than a reader follows is written, which also bounds this recursion.
-    StStoredDataDepth depth;
-    if (depth.IsTooDeep()) {
-        stream->ResetLastError(VE_INVALID_PARAMETER);
-        _ThrowError(VE_INVALID_PARAMETER);
-        return VE_INVALID_PARAMETER;
-    }
-    const bool hasAttributes = !fAttributes.IsEmpty();
-    const bool hasElements = GetElementNamesCount() > 0;
-    if (stream->PutByte(uint8((hasAttributes ? 1 : 0) | (hasElements ? 2 : 0))) != VE_OK) return stream->GetLastError();
-    if (hasAttributes) {
-        VError error = fAttributes.WriteToStream(stream, withHash);
-        if (error != VE_OK) return error;
-    }
-    if (hasElements) return fElements->WriteToStream(stream, withHash);
-    return stream->GetLastError();
-}
-
-VError VValueBag::ReadFromStreamMinimal(VStream* stream) {
-    Destroy();
-    VError error = VE_OK;
-    try {
-        error = _ReadFromStreamMinimal(stream);
-    } catch (const std::bad_alloc&) {
-        error = VE_MEMORY_FULL;
-        if (stream->GetLastError() == VE_OK) stream->ResetLastError(error);
-    }
-    if (error != VE_OK) Destroy(); // corrupt or cut data leaves no half-read bag
-    return error;
-}
-
-VError VValueBag::_ReadFromStreamMinimal(VStream* stream) {
-    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
-    StStoredDataDepth depth;
-    if (depth.IsTooDeep()) return SetStreamCorrupted(stream);
-    uint8 flags = 0;
-    if (stream->GetByte(flags) != VE_OK) return stream->GetLastError();
-    if ((flags & ~3u) != 0) return SetStreamCorrupted(stream);
-    if ((flags & 1) != 0 && fAttributes.ReadFromStream(stream) != VE_OK) return stream->GetLastError();
-    if ((flags & 2) != 0 && _Elements().ReadFromStream(stream) != VE_OK) return stream->GetLastError();
-    return VE_OK;
 }
 
 } // namespace vela

@@ -1,4 +1,6 @@
-// The 'VBAG' binary form of bags (VValueBag::WriteToStream, ReadFromStream) and the older layout's reader.
+// The stream forms of bags: the 'VBAG' form (VValueBag::WriteToStream, ReadFromStream), the older layout's reader,
+// and the minimal form of bags and bag arrays.
+
 #include "values/VValueBag.h"
 
 #include "core/VRefPtr.h"
@@ -112,6 +114,91 @@ VError VValueBag::_ReadFromStream_v1Parts(VStream* stream) {
         SetElements(StPackedDictionaryKey(name), list.Get());
     }
     return VE_OK;
+}
+
+// ---- Minimal form, without signature or version
+
+VError VValueBag::WriteToStreamMinimal(VStream* stream, bool withHash) const {
+    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
+    // Nothing deeper than a reader follows is written, which also bounds this recursion.
+    StStoredDataDepth depth;
+    if (depth.IsTooDeep()) {
+        stream->ResetLastError(VE_INVALID_PARAMETER);
+        _ThrowError(VE_INVALID_PARAMETER);
+        return VE_INVALID_PARAMETER;
+    }
+    const bool hasAttributes = !fAttributes.IsEmpty();
+    const bool hasElements = GetElementNamesCount() > 0;
+    if (stream->PutByte(uint8((hasAttributes ? 1 : 0) | (hasElements ? 2 : 0))) != VE_OK) return stream->GetLastError();
+    if (hasAttributes) {
+        VError error = fAttributes.WriteToStream(stream, withHash);
+        if (error != VE_OK) return error;
+    }
+    if (hasElements) return fElements->WriteToStream(stream, withHash);
+    return stream->GetLastError();
+}
+
+VError VValueBag::ReadFromStreamMinimal(VStream* stream) {
+    Destroy();
+    VError error = VE_OK;
+    try {
+        error = _ReadFromStreamMinimal(stream);
+    } catch (const std::bad_alloc&) {
+        error = VE_MEMORY_FULL;
+        if (stream->GetLastError() == VE_OK) stream->ResetLastError(error);
+    }
+    if (error != VE_OK) Destroy(); // corrupt or cut data leaves no half-read bag
+    return error;
+}
+
+VError VValueBag::_ReadFromStreamMinimal(VStream* stream) {
+    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
+    StStoredDataDepth depth;
+    if (depth.IsTooDeep()) return SetStreamCorrupted(stream);
+    uint8 flags = 0;
+    if (stream->GetByte(flags) != VE_OK) return stream->GetLastError();
+    if ((flags & ~3u) != 0) return SetStreamCorrupted(stream);
+    if ((flags & 1) != 0 && fAttributes.ReadFromStream(stream) != VE_OK) return stream->GetLastError();
+    if ((flags & 2) != 0 && _Elements().ReadFromStream(stream) != VE_OK) return stream->GetLastError();
+    return VE_OK;
+}
+
+// ---- Arrays of bags in the minimal form
+
+VError VBagArray::WriteToStreamMinimal(VStream* stream) const {
+    if (stream->PutLong(GetCount()) != VE_OK) return stream->GetLastError();
+    for (const VValueBag* bag : fBags) {
+        VError error = VE_OK;
+        if (bag != nullptr) {
+            error = bag->WriteToStreamMinimal(stream, true);
+        } else {
+            error = stream->PutByte(0); // an empty position is an empty bag
+        }
+        if (error != VE_OK) return error;
+    }
+    return stream->GetLastError();
+}
+
+VError VBagArray::ReadFromStreamMinimal(VStream* stream) {
+    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
+    int32 count = 0;
+    if (stream->GetLong(count) != VE_OK) return stream->GetLastError();
+    // Every bag takes at least its flags byte.
+    if (CheckStoredCount(stream, count, 1) != VE_OK) return stream->GetLastError();
+    VError error = VE_OK;
+    try {
+        fBags.reserve(fBags.size() + size_t(count));
+        for (int32 i = 0; i < count && error == VE_OK; ++i) {
+            VRefPtr<VValueBag> bag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+            error = bag->ReadFromStreamMinimal(stream);
+            if (error == VE_OK) fBags.push_back(bag.Forget()); // reserved: cannot throw
+        }
+    } catch (const std::bad_alloc&) {
+        error = VE_MEMORY_FULL;
+        if (stream->GetLastError() == VE_OK) stream->ResetLastError(error);
+    }
+    if (error != VE_OK) Destroy();
+    return error;
 }
 
 } // namespace vela
