@@ -8,6 +8,7 @@
 #include "values/VValueInfo.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -475,20 +476,30 @@ AttributeDictionary::~VPackedDictionary_with_backstore() {
 
 AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& other) {
     if (this == &other) return *this;
-    Clear();
-    const size_t count = other.GetCount();
-    const size_t keysSize = other.GetKeysSize();
+    if (!IsEmpty()) Clear(); // copies are mostly made into new dictionaries
+    if (other.fPackNeeded) {
+        _CopyPackedAside(other);
+    } else {
+        _CopyEntries(other, other.fBlock.Units(), other.GetPackedUnits());
+    }
+    return *this;
+}
+
+void AttributeDictionary::_CopyPackedAside(const AttributeDictionary& other) {
     // Values waiting in other's back store are packed into a copy of its records: other stays as it is.
     VPackedArray<uint16> packed;
     std::vector<uint32> offsets;
-    const uint16* records = other.fBlock.Units();
-    size_t units = other.GetPackedUnits();
+    other._PackAside(packed, offsets);
+    _CopyEntries(other, packed.data(), packed.size());
+    Slot* slots = _Slots();
+    for (size_t i = 0; i < offsets.size(); ++i)
+        slots[i].fValueOffset = offsets[i];
+}
+
+void AttributeDictionary::_CopyEntries(const AttributeDictionary& other, const uint16* records, size_t units) {
+    const size_t count = other.GetCount();
+    const size_t keysSize = other.GetKeysSize();
     try {
-        if (other.fPackNeeded) {
-            other._PackAside(packed, offsets);
-            records = packed.data();
-            units = packed.size();
-        }
         fBlock.Reserve({count, units, keysSize}, true, kFirstCapacities);
         fIndex = other.fIndex;
     } catch (const std::bad_alloc&) {
@@ -499,17 +510,14 @@ AttributeDictionary& AttributeDictionary::operator=(const AttributeDictionary& o
     Slot* slots = _Slots();
     const Slot* otherSlots = other._Slots();
     for (size_t i = 0; i < count; ++i) {
-        slots[i] = Slot();
-        slots[i].fKeyOffset = otherSlots[i].fKeyOffset;
-        slots[i].fKeyHash = otherSlots[i].fKeyHash;
-        slots[i].fValueOffset = other.fPackNeeded ? offsets[i] : otherSlots[i].fValueOffset;
+        std::memcpy(&slots[i], &otherSlots[i], offsetof(Slot, fBackStore));
+        slots[i].fBackStore = nullptr;
     }
     if (units > 0) std::memcpy(fBlock.Units(), records, units * sizeof(uint16));
     if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
     fBlock.SetSize(Block::eSlots, count);
     fBlock.SetSize(Block::eUnits, units);
     fBlock.SetSize(Block::eKeys, keysSize);
-    return *this;
 }
 
 void AttributeDictionary::_DropBackStore(size_t index) noexcept {

@@ -527,6 +527,11 @@ private:
     // The packed values as a pack would leave them, made aside: outOffsets receives each record's position.
     // Throws std::bad_alloc when memory runs out.
     void _PackAside(VPackedArray<uint16>& outUnits, std::vector<uint32>& outOffsets) const;
+    // _CopyEntries with other's waiting values packed into the records copied.
+    void _CopyPackedAside(const VPackedDictionary_with_backstore& other);
+    // Copies the keys, index and slots of other (without back-store values) and units records (this is empty);
+    // throws std::bad_alloc when memory runs out, leaving this empty.
+    void _CopyEntries(const VPackedDictionary_with_backstore& other, const uint16* records, size_t units);
     // Deletes the back-store value of the slot at index.
     void _DropBackStore(size_t index) noexcept;
     // Adds key with a zeroed record for dataSize bytes; null (nothing added) when it cannot be.
