@@ -179,6 +179,7 @@ void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
     // The library's own block allocator is not part of this build; a bundle that asks for it runs on the
     // C library's allocator rather than on an allocator with no memory.
     (void)kind;
+    XPosixHeapGrowth::Configure();
     fStdlib = &fStdlibImpl;
     fFlag1 = flag1;
     fFlag2 = flag2;
@@ -201,7 +202,9 @@ void* VCppMemMgr::Calloc(int32 count, size_t size, int32) noexcept {
     if (count < 0 || _MadeToFail()) return nullptr;
     size_t total = 0;
     if (__builtin_mul_overflow(size_t(count), size, &total)) return nullptr;
-    return std::calloc(total == 0 ? 1 : total, 1);
+    void* block = std::calloc(total == 0 ? 1 : total, 1);
+    XPosixHeapGrowth::NoteGrowth();
+    return block;
 }
 
 void* VCppMemMgr::Realloc(void* block, size_t size) noexcept {

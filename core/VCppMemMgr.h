@@ -3,6 +3,7 @@
 #include "core/VCriticalSection.h"
 #include "core/VObject.h"
 #include "core/VTypes.h"
+#include "core/platform/XPosixHeapGrowth.h"
 
 #include <atomic>
 #include <cstdio>
@@ -94,7 +95,11 @@ private:
 // The C library back end. Inline: these calls sit on every allocation's path.
 class VMemCppImpl_stdlib {
 public:
-    void* Malloc(size_t size) noexcept { return std::malloc(size); }
+    void* Malloc(size_t size) noexcept {
+        void* block = std::malloc(size);
+        XPosixHeapGrowth::NoteGrowth();
+        return block;
+    }
     void Free(void* block) noexcept { std::free(block); }
     size_t GetPtrSize(void* block) const noexcept;
 };
