@@ -699,8 +699,9 @@ VError VStream::_GetUTF16Text(VString& text, int32 count) {
 
 VError VStream::_GetDecodedText(VString& text, int32 count, bool acceptMore) {
     // The decoder carries a state from byte to byte (a shift, a base64 run, a cut character), so it sees each
-    // byte once and in order, and is never handed bytes beyond the count: no byte gives more than one
-    // character, so it gets about as many new bytes as half the units missing (a pair takes two).
+    // byte once and in order and nothing it took is given back. A new byte completes at most one character of
+    // at most two units, so new bytes for half the units missing cannot pass the count; only a damaged
+    // sequence, whose substitute comes with the character after it, can.
     uint8 window[kCountedWindow];
     UniChar units[kCountedWindow * 2 + 8];
     constexpr int32 kUnitRoom = int32(sizeof(units) / sizeof(units[0]));
