@@ -2,7 +2,7 @@
 
 #include "core/VCppMemMgr.h"
 #include "core/VRealText.h"
-#include "intl/VIntlMgr.h"
+#include "core/VStringUnits.h"
 
 #include <array>
 #include <cerrno>
@@ -21,6 +21,8 @@
 #include <type_traits>
 
 namespace vela {
+
+using Private::IsDigit;
 
 namespace {
 
@@ -703,10 +705,6 @@ double ParseReal(const RealText& text, bool* overflow) {
     return negative ? -value : value;
 }
 
-bool IsDigit(UniChar c) noexcept {
-    return c >= u'0' && c <= u'9';
-}
-
 // 0-15, or -1 for a character that is not a hexadecimal digit.
 int HexDigitValue(UniChar c) noexcept {
     if (IsDigit(c)) return c - u'0';
@@ -910,26 +908,6 @@ void VString::FromLong8(int64 value) {
 
 // ---- Number readers
 
-int64 VString::GetLong8() const {
-    if (fLength == 0) return 0;
-    const VString& separator = VIntlMgr::GetCurrent()->GetDecimalSeparator();
-    // No unit is 0x10000: without a separator the scan never stops early.
-    uint32 stop = separator.GetLength() > 0 ? uint32(separator.GetCPointer()[0]) : 0x10000u;
-    uint64 value = 0;
-    bool negative = false;
-    for (int32 i = 0; i < fLength; ++i) {
-        UniChar c = fString[i];
-        if (IsDigit(c)) {
-            value = value * 10 + uint64(c - u'0');
-        } else if (c == u'-') {
-            if (value == 0) negative = true;
-        } else if (uint32(c) == stop) {
-            break;
-        }
-    }
-    return negative ? int64(0 - value) : int64(value);
-}
-
 int32 VString::GetLong() const {
     int64 value = GetLong8();
     return value >= INT32_MIN && value <= INT32_MAX ? int32(value) : 0;
@@ -953,12 +931,6 @@ double VString::GetRealCheckOverflow(bool* overflow) const {
     if (overflow != nullptr) *overflow = false;
     if (fLength == 0) return 0;
     return ParseReal(RealText(fString, fLength), overflow);
-}
-
-bool VString::GetBoolean() const {
-    static constexpr UniChar kTrue[] = u"true";
-    if (fLength == 0) return false;
-    return VIntlMgr::GetCurrent()->EqualString(fString, fLength, kTrue, 4, false);
 }
 
 int64 VString::GetHexLong() const noexcept {

@@ -1,11 +1,24 @@
 // Internal header: unit helpers shared by the string sources; include core/VString.h.
 #pragma once
 
+#include "core/VString.h"
 #include "core/VTypes.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace vela::Private {
+
+// True for the first unit of a surrogate pair.
+constexpr bool IsHighSurrogate(UniChar c) noexcept {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+// True for the ASCII digits 0-9.
+constexpr bool IsDigit(UniChar c) noexcept {
+    return c >= u'0' && c <= u'9';
+}
 
 // Copies n UTF-16 units (overlap allowed, unaligned sources too); nothing for n <= 0.
 inline void CopyUnits(UniChar* destination, const void* source, int64 n) noexcept {
@@ -31,6 +44,15 @@ constexpr int64 CountedBufferCountOffset(int32 capacity) noexcept {
 // The size of a buffer of capacity units, in units.
 constexpr int64 CountedBufferUnits(int32 capacity) noexcept {
     return CountedBufferCountOffset(capacity) + 2;
+}
+
+// Adds text[from, to) to pieces by the splitting rules: trimmed of U+0020 with trim, empty only with keepEmpty.
+inline void AddPiece(std::vector<VString>& pieces, const UniChar* text, int32 from, int32 to, bool keepEmpty,
+                     bool trim) {
+    VString piece;
+    piece.FromUniString(text + from, to - from);
+    if (trim) piece.TrimUniChar(u' ');
+    if (!piece.IsEmpty() || keepEmpty) pieces.push_back(std::move(piece));
 }
 
 } // namespace vela::Private

@@ -20,8 +20,6 @@ system               | core values files json               | the system facade 
 intl                 | core values files json system        | locales format times and durations and follow the zone
 app                  | core values files json system intl   | the logger sits on the whole foundation
 core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
-core/VStringFormat.cpp       | intl                | number formats follow the current locale
-core/VStringOperations.cpp   | intl                | comparisons and case follow the current locale's collation
 core/VTask.cpp               | intl                | a task keeps its own locale
 core/VTaskMgr.cpp            | intl json           | the thread's locale goes with the main task; start-up reads the spin-lock parameter file
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
