@@ -88,8 +88,8 @@ constexpr NativeRow kNativeTable[] = {
     {Carbon(-37), MakeLibraryError(614)},  // bdNamErr
     {Carbon(-54), MakeLibraryError(5)},    // permErr
     {Carbon(-128), MakeLibraryError(6)},   // userCanceledErr
-    {Posix(2), MakeLibraryError(600)},     // ENOENT
-    {Posix(13), MakeLibraryError(5)},      // EACCES
+    {Posix(ENOENT), MakeLibraryError(600)},
+    {Posix(EACCES), MakeLibraryError(5)},
 };
 
 const NativeRow* FindNativeRow(VError native) noexcept {
