@@ -150,8 +150,7 @@ public:
     void Exchange(UniChar a, UniChar b, int32 pos = 1, int32 n = kMaxLength);
     // Up to n raw, non-overlapping occurrences of pattern at or after pos become replacement; answers how many
     // (0 for an empty pattern, or when the result would reach kMaxLength units: 107 raised, text unchanged).
-    int32 ExchangeRawString(const VString& pattern, const VString& replacement, int32 pos = 1,
-                            int32 n = kMaxLength);
+    int32 ExchangeRawString(const VString& pattern, const VString& replacement, int32 pos = 1, int32 n = kMaxLength);
     // The same through collator (null: the current manager's), whose matches may differ in length from pattern.
     void Exchange(const VString& pattern, const VString& replacement, int32 pos = 1, int32 n = kMaxLength,
                   bool diacritical = false, VCollator* collator = nullptr);
@@ -182,6 +181,8 @@ public:
     // keepEmpty). An empty string gives one empty piece with keepEmpty. True when a separator was found.
     bool GetSubStrings(UniChar separator, std::vector<VString>& pieces, bool keepEmpty = false,
                        bool trim = false) const;
+    // The same into a string array value, emptied first (VStringArray.cpp).
+    bool GetSubStrings(UniChar separator, class VArrayString& pieces, bool keepEmpty = false, bool trim = false) const;
     // The same at the collator's matches of separator. An empty string gives no piece; an empty separator
     // gives one piece, the whole text.
     bool GetSubStrings(const VString& separator, std::vector<VString>& pieces, bool keepEmpty = false,
@@ -236,8 +237,7 @@ public:
     bool EqualToSameKindWithOptions(const VValue* other, const VCompareOptions& options) const override;
     CompareResult CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const override;
     bool EqualToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const override;
-    CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data,
-                                                       const VCompareOptions& options) const override;
+    CompareResult Swap_CompareToSameKindPtrWithOptions(const void* data, const VCompareOptions& options) const override;
 
     // ---- Formatting and numbers (VStringFormat.cpp)
     // printf formatting. Besides the C conversions: %S takes a VString*, %A a VValueSingle* (its GetString

@@ -6,6 +6,7 @@
 #include "core/VString.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
+#include "values/VArrayString.h"
 #include "values/VValue.h"
 
 #include <algorithm>
@@ -749,6 +750,23 @@ VError VStream::GetTextLine(VString& line, bool keepEndOfLine, const UniChar* en
     _ResumeDecoding();
     VError result = _GetTextLine(line, keepEndOfLine, endOfLine);
     fDecodedTo = fPosition;
+    return result;
+}
+
+VError VStream::GetTTRLine(VArrayString& fields) {
+    fields.Clear();
+    VString line;
+    VError result = GetTextLine(line, false, nullptr);
+    if (result != VE_OK && result != VE_STREAM_EOF) return result;
+    const UniChar* units = line.GetCPointer();
+    VString field;
+    int32 begin = 0;
+    for (int32 i = 0; i <= line.GetLength(); ++i) {
+        if (i < line.GetLength() && units[i] != u'\t') continue;
+        field.FromUniString(units + begin, i - begin);
+        fields.AppendString(field);
+        begin = i + 1;
+    }
     return result;
 }
 

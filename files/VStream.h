@@ -8,6 +8,7 @@
 
 namespace vela {
 
+class VArrayString;
 class VString;
 class VValue;
 class VToUnicodeConverter;
@@ -124,6 +125,9 @@ public:
     VError GetText(VString& text, int32 count, bool acceptMore = false);
     // One line without its end (CR, LF or CR LF; or endOfLine), kept at its end as CR with keepEndOfLine.
     VError GetTextLine(VString& line, bool keepEndOfLine = false, const UniChar* endOfLine = nullptr);
+    // fields is emptied, then receives the tab-separated fields of one line (n tabs give n + 1 fields); answers
+    // the line's result (200 at the end of the stream, with the fields of a last line without end).
+    VError GetTTRLine(VArrayString& fields);
 
 protected:
     // ---- Back end: work at the position (fPosition), do not move it, answer 0 or a code.

@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "files/VPtrStream.h"
 #include "support/RecordingRaiser.h"
+#include "values/VArrayString.h"
 #include "values/VValue.h"
 
 #include <gtest/gtest.h>
@@ -947,6 +948,36 @@ TEST(VStreamTextLine, NonASCIIEndOfLineIsRefusedForByteSets) {
     auto wide = Reader(UTF16(u"caf\u00E9!", false), VTC_UTF_16_LittleEndian);
     EXPECT_EQ(ReadLines(*wide, false, &eAcute), (std::vector<std::u16string>{u"caf", u"!"}))
         << "16-bit sets compare the whole character";
+}
+
+} // namespace
+} // namespace vela
+
+namespace vela {
+namespace {
+
+std::vector<std::u16string> Fields(const VArrayString& fields) {
+    std::vector<std::u16string> out;
+    for (int32 i = 1; i <= fields.GetCount(); ++i) {
+        VString field;
+        fields.GetString(field, i);
+        out.push_back(Units(field));
+    }
+    return out;
+}
+
+TEST(VStreamTextLine, TabSeparatedLinesGiveOneFieldMoreThanTabs) {
+    auto stream = Reader("a\t\tb\n\tx\t\nlast", VTC_UTF_8);
+    VArrayString fields;
+    fields.AppendString(VString("stale"));
+    EXPECT_EQ(stream->GetTTRLine(fields), VE_OK);
+    EXPECT_EQ(Fields(fields), (std::vector<std::u16string>{u"a", u"", u"b"}));
+    EXPECT_EQ(stream->GetTTRLine(fields), VE_OK);
+    EXPECT_EQ(Fields(fields), (std::vector<std::u16string>{u"", u"x", u""}));
+    EXPECT_EQ(stream->GetTTRLine(fields), VE_OK);
+    EXPECT_EQ(Fields(fields), (std::vector<std::u16string>{u"last"}));
+    EXPECT_EQ(stream->GetTTRLine(fields), VE_STREAM_EOF);
+    EXPECT_EQ(Fields(fields), (std::vector<std::u16string>{u""}));
 }
 
 } // namespace

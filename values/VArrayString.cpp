@@ -1,0 +1,204 @@
+#include "values/VArrayString.h"
+
+#include "core/VString.h"
+#include "files/VStream.h"
+#include "values/VStoredData.h"
+
+#include <new>
+
+namespace vela {
+
+const VValueInfo_array<VArrayString, 109, char> VArrayString::sInfo;
+
+namespace {
+
+constexpr int32 kPresent = 2;
+constexpr int32 kNullMarker = 0x4E554C4C; // 'NULL'
+
+const VString& TextOf(const VString* element) noexcept {
+    return element != nullptr ? *element : VString::sEmpty;
+}
+
+bool Passes(const VString& element, const VString& value, int32 method) {
+    switch (method) {
+    case kFindGreaterOrEqual:
+        return element.CompareToString(value, false) != CR_SMALLER;
+    case kFindGreater:
+        return element.CompareToString(value, false) == CR_BIGGER;
+    case kFindEqual:
+        return element.EqualToString(value, false);
+    case kFindLess:
+        return element.CompareToString(value, false) == CR_SMALLER;
+    case kFindLessOrEqual:
+        return element.CompareToString(value, false) != CR_BIGGER;
+    default:
+        return true;
+    }
+}
+
+// A copy of text, or null when memory runs out (the element then stays null).
+VString* NewCopy(const VString& text) noexcept {
+    try {
+        return new VString(text);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+VArrayString::VArrayString(const VArrayString& other) : VArrayValue(other) {
+    _DuplicateElements();
+}
+
+VArrayString::~VArrayString() {
+    DeleteElements(0, fCount);
+}
+
+bool VArrayString::_DuplicateElements() {
+    bool complete = true;
+    for (int32 i = 0; i < fCount; ++i) {
+        VString*& element = _Data()[i];
+        if (element == nullptr) continue;
+        element = NewCopy(*element);
+        complete = complete && element != nullptr;
+    }
+    return complete;
+}
+
+bool VArrayString::Copy(const VArrayValue& source) {
+    if (&source == this) return true;
+    if (dynamic_cast<const VArrayString*>(&source) == nullptr) return false;
+    return VArrayValue::Copy(source) && _DuplicateElements();
+}
+
+void VArrayString::GetString(VString& out, int32 index) const {
+    if (ValidIndex(index))
+        out.FromString(TextOf(_Data()[index - 1]));
+    else
+        out.Clear();
+}
+
+void VArrayString::FromString(const VString& text, int32 index) {
+    if (!ValidIndex(index)) return;
+    VString*& element = _Data()[index - 1];
+    if (element != nullptr)
+        element->FromString(text);
+    else
+        element = NewCopy(text);
+}
+
+void VArrayString::FromValue(const VValueSingle& value, int32 index) {
+    VString text;
+    text.FromValue(value);
+    FromString(text, index);
+}
+
+void VArrayString::GetValue(VValueSingle& target, int32 index) const {
+    if (ValidIndex(index))
+        target.FromString(TextOf(_Data()[index - 1]));
+    else
+        target.Clear();
+}
+
+VValueSingle* VArrayString::CloneValue(int32 index) const {
+    auto* value = new VString;
+    GetValue(*value, index);
+    return value;
+}
+
+CompareResult VArrayString::CompareTo(const VValueSingle& value, bool diacritical, int32 index) const {
+    if (!ValidIndex(index)) return CR_SMALLER;
+    return TextOf(_Data()[index - 1]).CompareTo(value, diacritical);
+}
+
+int32 VArrayString::Find(const VString& value, int32 start, bool forward, int32 method) const {
+    if (fCount == 0 || start < 1 || start > fCount) return -1;
+    int32 step = forward ? 1 : -1;
+    for (int32 i = start; i >= 1 && i <= fCount; i += step) {
+        const VString* element = _Data()[i - 1];
+        if (element != nullptr && Passes(*element, value, method)) return i;
+    }
+    return -1;
+}
+
+int32 VArrayString::Find(const VValueSingle& value, int32 start, bool forward, int32 method) const {
+    VString text;
+    value.GetString(text);
+    return Find(text, start, forward, method);
+}
+
+int32 VArrayString::QuickFind(const VString& value) const {
+    int64 lo = 0;
+    int64 hi = int64(fCount) - 1;
+    while (fData != nullptr && lo <= hi) {
+        int64 mid = (lo + hi) / 2;
+        CompareResult order = value.CompareTo(TextOf(_Data()[mid]), false);
+        if (order == CR_EQUAL) return int32(mid + 1);
+        if (order == CR_BIGGER)
+            lo = mid + 1;
+        else
+            hi = mid - 1;
+    }
+    return -1;
+}
+
+void VArrayString::DeleteElements(int32 start, int32 n) {
+    if (start < 0 || n < 1 || int64(start) + n > fCount) return;
+    for (int32 i = start; i < start + n; ++i) {
+        delete _Data()[i];
+        _Data()[i] = nullptr;
+    }
+}
+
+void VArrayString::SwapElements(uint8* data, int32 i, int32 j) {
+    auto** elements = reinterpret_cast<VString**>(data);
+    std::swap(elements[i], elements[j]);
+}
+
+CompareResult VArrayString::CompareElements(uint8* data, int32 i, int32 j) {
+    auto** elements = reinterpret_cast<VString**>(data);
+    const VString* a = elements[i];
+    const VString* b = elements[j];
+    if (a == nullptr || b == nullptr) return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
+    return a->CompareToString(*b, true);
+}
+
+VError VArrayString::WriteToStream(VStream* stream, int32 param) const {
+    if (!_WriteHeader(stream, param)) return stream->GetLastError();
+    for (int32 i = 0; i < fCount && stream->GetLastError() == VE_OK; ++i) {
+        const VString* element = _Data()[i];
+        if (element == nullptr) {
+            stream->PutLong(kNullMarker);
+        } else if (stream->PutLong(kPresent) == VE_OK) {
+            element->WriteToStream(stream);
+        }
+    }
+    return stream->GetLastError();
+}
+
+VError VArrayString::ReadFromStream(VStream* stream, int32) {
+    int32 count = 0;
+    // Every element takes at least its marker.
+    if (!_ReadCount(stream, sizeof(int32), count)) return stream->GetLastError();
+    for (int32 i = 0; i < count; ++i) {
+        int32 marker = 0;
+        if (stream->GetLong(marker) != VE_OK) break;
+        VString*& element = _Data()[i];
+        if (marker != kPresent) {
+            delete element;
+            element = nullptr;
+            continue;
+        }
+        if (element == nullptr) element = NewCopy(VString::sEmpty);
+        if (element == nullptr) {
+            stream->ResetLastError(VE_MEMORY_FULL);
+            _ThrowError(VE_MEMORY_FULL);
+            break;
+        }
+        if (element->ReadFromStream(stream) != VE_OK) break;
+    }
+    return stream->GetLastError();
+}
+
+} // namespace vela
