@@ -514,6 +514,7 @@ using VStr1000 = VStr<1000>;
 class VString_info : public VValueInfo {
 public:
     VString_info() : VValueInfo(VString::kKind, VString::kKind) {}
+    using VValueInfo::Generate;
     VValue* Generate() const override { return new VString; }
     VValue* LoadFromPtr(const void* data, bool swap = false) const override;
     // Swaps the length and every unit of a stored form; nativeOrder tells whether the length is readable as is.

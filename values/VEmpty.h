@@ -23,6 +23,7 @@ public:
 class VEmpty_info : public VValueInfo {
 public:
     VEmpty_info() : VValueInfo(VEmpty::kKind) {}
+    using VValueInfo::Generate;
     VValue* Generate() const override { return new VEmpty; }
     VValue* LoadFromPtr(const void*, bool = false) const override { return new VEmpty; }
     void* ByteSwapPtr(void* data, bool) const override { return data; }

@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "files/VStream.h"
 #include "values/VBagArray.h"
+#include "values/VBlob.h"
 #include "values/VStoredData.h"
 #include "values/VValue.h"
 #include "values/VValueInfo.h"
@@ -561,6 +562,8 @@ void AttributeDictionary::GetValueAt(size_t index, VValueSingle& out) const {
     }
     const uint16* record = _Record(index);
     if (out.GetTrueValueKind() == *record) {
+        // An empty stored blob loads nothing: a reused target would show its previous bytes.
+        if (*record == VBlob::kKind) out.Clear();
         out.LoadFromPtr(record + 1, false);
         return;
     }

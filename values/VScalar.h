@@ -20,6 +20,7 @@ class VLong8;
 template <class ValueClass, uint16 Kind, class Stored> class VValueInfo_scalar : public VValueInfo {
 public:
     VValueInfo_scalar() : VValueInfo(Kind) {}
+    using VValueInfo::Generate;
 
     VValue* Generate() const override { return new ValueClass; }
     VValue* LoadFromPtr(const void* data, bool = false) const override { return new ValueClass(Read(data)); }

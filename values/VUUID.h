@@ -129,6 +129,7 @@ private:
 // comparisons are the byte order, nothing is swapped.
 class VUUID_info : public VValueInfo_default<VUUID, VUUID::kKind> {
 public:
+    using VValueInfo::Generate;
     VValue* Generate() const override { return new VUUID; }
     void* ByteSwapPtr(void* data, bool) const override { return static_cast<uint8*>(data) + 16; }
     CompareResult CompareTwoPtrToData(const void* a, const void* b, bool = false) const override;

@@ -4,8 +4,9 @@
 
 namespace vela {
 
-class VValue;
+class VBlob;
 class VCompareOptions;
+class VValue;
 
 // Descriptor of one value kind: creates, loads and compares values of that kind. Its true kind is the
 // registry key and the number written before a value in streams. Constructing registers it, destroying
@@ -24,6 +25,8 @@ public:
 
     // A new empty value of the kind, owned by the caller.
     virtual VValue* Generate() const = 0;
+    // The same as Generate(): no kind reads the blob.
+    virtual VValue* Generate(VBlob*) const { return Generate(); }
     // A new value read from stored data, owned by the caller.
     virtual VValue* LoadFromPtr(const void* data, bool swap = false) const = 0;
     // Swaps stored data in place and answers the address just behind it.
@@ -52,6 +55,7 @@ public:
     VValueInfo_default() : VValueInfo(Kind) {}
     explicit VValueInfo_default(uint16 kind) : VValueInfo(kind) {}
 
+    using VValueInfo::Generate;
     VValue* Generate() const override { return new ValueClass; }
     VValue* LoadFromPtr(const void* data, bool swap = false) const override {
         ValueClass* value = new ValueClass;
