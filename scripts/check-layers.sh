@@ -21,7 +21,7 @@ intl                 | core values files json system        | locales format tim
 app                  | core values files json system intl   | the logger sits on the whole foundation
 core/VErrorBase.cpp          | json                | an error's parameters are a JSON object
 core/VTask.cpp               | intl                | a task keeps its own locale
-core/VTaskMgr.cpp            | intl json           | the thread's locale goes with the main task; start-up reads the spin-lock parameter file
+core/VTaskMgr.cpp            | intl json           | the main task's locale goes with it; start-up reads spinlock.prm
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
 values/VPackedDictionary.cpp | files               | the stream form of packed dictionaries
 values/VTime.cpp             | intl system         | local time follows the system zone; texts follow the current locale

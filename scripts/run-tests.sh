@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks that the folders depend one way, builds the library and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in build/test and
-# runs every test, then the concurrency tests under ThreadSanitizer in build/tsan; exits non-zero when a build
-# or a test fails or ThreadSanitizer reports.
+# Checks that the folders depend one way (scripts/check-layers.sh), builds the library and its tests with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build/test and runs every test, then the concurrency tests
+# under ThreadSanitizer in build/tsan; exits non-zero when a check, a build or a test fails or ThreadSanitizer
+# reports.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
