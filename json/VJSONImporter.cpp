@@ -170,49 +170,39 @@ double ReadNumber(const UniChar* text, int32 length) {
 // A number word of the common form ("-"? digits ("." digits)? ([eE] sign? digits)?) read in one pass: exactly
 // without a detour through text when at most 19 digits make a mantissa within 2^53 and the decimal exponent is
 // within 22 (one multiplication or division by an exact power of ten rounds correctly), else by from_chars on
-// the bytes copied during the scan. False for any other word (including words that fail the syntax test),
-// which ReadNumber then reads.
+// its bytes. False for any other word (including words that fail the syntax test), which ReadNumber then reads.
 bool ReadPlainNumber(const UniChar* text, int32 length, double& value) noexcept {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    char bytes[64];
-    if (length >= int32(sizeof(bytes))) return false;
     const bool negative = text[0] == u'-';
     int32 i = negative ? 1 : 0;
-    bytes[0] = '-';
     uint64 mantissa = 0;
     int32 digits = 0;
     if (i < length && text[i] == u'0') {
-        bytes[i++] = '0';
+        ++i;
     } else {
-        for (; i < length && IsDigit(text[i]); ++i, ++digits) {
+        for (; i < length && IsDigit(text[i]); ++i, ++digits)
             mantissa = mantissa * 10 + uint64(text[i] - u'0');
-            bytes[i] = char(text[i]);
-        }
         if (digits == 0) return false;
     }
     int32 exponent = 0;
     if (i < length && text[i] == u'.') {
-        bytes[i] = '.';
         const int32 first = ++i;
-        for (; i < length && IsDigit(text[i]); ++i, ++digits, --exponent) {
+        for (; i < length && IsDigit(text[i]); ++i, ++digits, --exponent)
             mantissa = mantissa * 10 + uint64(text[i] - u'0');
-            bytes[i] = char(text[i]);
-        }
         if (i == first) return false;
     }
     if (i < length && (text[i] == u'e' || text[i] == u'E')) {
-        bytes[i++] = 'e';
+        ++i;
         bool negativeExponent = false;
         if (i < length && (text[i] == u'+' || text[i] == u'-' || text[i] == kMinusSign)) {
             negativeExponent = text[i] != u'+';
-            bytes[i++] = negativeExponent ? '-' : '+';
+            ++i;
         }
         const int32 first = i;
         int32 power = 0;
         for (; i < length && IsDigit(text[i]); ++i) {
             if (power < 1000) power = power * 10 + (text[i] - u'0');
-            bytes[i] = char(text[i]);
         }
         if (i == first) return false;
         exponent += negativeExponent ? -power : power;
@@ -225,6 +215,11 @@ bool ReadPlainNumber(const UniChar* text, int32 length, double& value) noexcept 
         value = negative ? -magnitude : magnitude;
         return true;
     }
+    // The rest by from_chars, on the bytes of the word (which is ASCII but for a U+2212 in its exponent).
+    char bytes[64];
+    if (length >= int32(sizeof(bytes))) return false;
+    for (int32 k = 0; k < length; ++k)
+        bytes[k] = text[k] == kMinusSign ? '-' : char(text[k]);
     bytes[length] = 0;
     std::from_chars_result result = std::from_chars(bytes, bytes + length, value);
     if (result.ec == std::errc() && result.ptr == bytes + length) return true;
