@@ -1,0 +1,687 @@
+#include "files/VURL.h"
+
+#include "files/HexDigits.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace vela {
+
+namespace {
+
+// Bytes that Encode escapes: controls, 0x7F and above, and the unsafe marks.
+struct UnsafeBytes {
+    std::array<bool, 256> fWithBrackets{};
+    std::array<bool, 256> fWithoutBrackets{};
+    constexpr UnsafeBytes() {
+        for (int b = 0; b < 256; ++b)
+            fWithoutBrackets[b] = b < 0x20 || b >= 0x7F;
+        for (char c : {'<', '>', '"', '#', '%', '{', '}', '|', '\\', '^', '`', ' '})
+            fWithoutBrackets[uint8(c)] = true;
+        fWithBrackets = fWithoutBrackets;
+        fWithBrackets['['] = fWithBrackets[']'] = true;
+    }
+};
+constexpr UnsafeBytes kUnsafeBytes;
+
+// The characters a URL given in encoded form may hold: RFC 3986 reserved and unreserved characters, and '%'.
+constexpr std::array<bool, 128> MakeURICharacters() {
+    std::array<bool, 128> table{};
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        table[c] = table[c + 'a' - 'A'] = true;
+    for (char c : {':', '/', '?', '#', '[', ']', '@', '!', '$', '&', '\'', '(',
+                   ')', '*', '+', ',', ';', '=', '-', '.', '_', '~', '%'})
+        table[uint8(c)] = true;
+    return table;
+}
+constexpr std::array<bool, 128> kURICharacters = MakeURICharacters();
+
+bool HoldsOnlyURICharacters(const VString& text) noexcept {
+    const UniChar* units = text.GetCPointer();
+    for (int32 i = 0; i < text.GetLength(); ++i)
+        if (units[i] >= 128 || !kURICharacters[units[i]]) return false;
+    return true;
+}
+
+// The code point of the UTF-16 text at units[i] and its unit count (a lone surrogate gives U+FFFD).
+uint32 CodePointAt(const UniChar* units, int32 i, int32 length, int32& count) noexcept {
+    const UniChar c = units[i];
+    count = 1;
+    if (c < 0xD800 || c > 0xDFFF) return c;
+    if (c <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        count = 2;
+        return 0x10000 + ((uint32(c) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+    }
+    return 0xFFFD;
+}
+
+int Utf8Length(uint32 cp) noexcept {
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+
+int ToUtf8(uint32 cp, uint8* out) noexcept {
+    if (cp < 0x80) {
+        out[0] = uint8(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = uint8(0xC0 | (cp >> 6));
+        out[1] = uint8(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = uint8(0xE0 | (cp >> 12));
+        out[1] = uint8(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = uint8(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = uint8(0xF0 | (cp >> 18));
+    out[1] = uint8(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = uint8(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = uint8(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+// Appends the text of a run of escaped bytes: one byte as ISO-8859-1; longer runs as UTF-8, where a byte that
+// starts no valid sequence stands for itself as ISO-8859-1. Answers the end of the output.
+UniChar* AppendDecodedRun(const uint8* bytes, size_t count, UniChar* out) noexcept {
+    if (count == 1) {
+        *out++ = bytes[0];
+        return out;
+    }
+    size_t i = 0;
+    while (i < count) {
+        const uint8 lead = bytes[i];
+        int need = lead < 0x80             ? 0
+                   : (lead & 0xE0) == 0xC0 ? 1
+                   : (lead & 0xF0) == 0xE0 ? 2
+                   : (lead & 0xF8) == 0xF0 ? 3
+                                           : -1;
+        uint32 cp = need == 1 ? lead & 0x1F : need == 2 ? lead & 0x0F : need == 3 ? lead & 0x07 : lead;
+        bool valid = need >= 0 && i + need < count;
+        for (int k = 1; valid && k <= need; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) valid = false;
+            cp = (cp << 6) | (bytes[i + k] & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not text.
+        if (valid && need > 0) valid = Utf8Length(cp) == need + 1 && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
+        if (!valid) {
+            *out++ = lead;
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            *out++ = UniChar(0xD800 + ((cp - 0x10000) >> 10));
+            *out++ = UniChar(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            *out++ = UniChar(cp);
+        }
+        i += size_t(need) + 1;
+    }
+    return out;
+}
+
+// count units from the 1-based start into out; nothing for a count below 1.
+void CopyRange(const VString& text, int32 start, int32 count, VString& out) {
+    out.Clear();
+    if (count > 0) text.GetSubString(start, count, out);
+}
+
+} // namespace
+
+// ---- Construction
+
+VURL::VURL(const VString& text, bool encoded) {
+    FromString(text, encoded);
+}
+
+VURL::VURL(const VString& path, EURLPathStyle style, const VString& base) {
+    FromFilePath(path, style, base);
+}
+
+void VURL::Clear() {
+    for (URLPart& part : fParts)
+        part = URLPart();
+    fURL.Clear();
+    fEncodedURL.Clear();
+    fParsed = false;
+}
+
+void VURL::FromString(const VString& text, bool encoded) {
+    fURL = text;
+    fParsed = false;
+    if (encoded && HoldsOnlyURICharacters(text))
+        fEncodedURL = text;
+    else
+        fEncodedURL.Clear();
+    _Parse(false);
+    if (encoded) _DecodeParts();
+}
+
+void VURL::FromString(const VString& text, const VString& base, bool encoded) {
+    if (base.IsEmpty() || text.Find("://", 1, true) != 0) {
+        FromString(text, encoded);
+        return;
+    }
+    VString whole(base);
+    if (text.GetUniChar(1) != '/' && base.GetUniChar(base.GetLength()) != '/') whole.AppendUniChar('/');
+    whole.AppendString(text);
+    FromString(whole, encoded);
+    if (encoded && HoldsOnlyURICharacters(text))
+        fEncodedURL = text;
+    else
+        fEncodedURL.Clear();
+}
+
+void VURL::FromFilePath(const VString& path, EURLPathStyle style, const VString& base) {
+    VString posix(path);
+    if (style == eURL_WIN_STYLE)
+        WIN_to_POSIX(posix);
+    else if (style == eURL_HFS_STYLE)
+        HFS_to_POSIX(posix, true);
+    VString whole(base);
+    int32 skip = 0;
+    while (skip < 2 && posix.GetUniChar(skip + 1) == '/')
+        ++skip;
+    whole.AppendUniChar('/');
+    whole.AppendUniChars(posix.GetCPointer() + skip, posix.GetLength() - skip);
+    fURL = whole;
+    fEncodedURL.Clear();
+    _Parse(true);
+}
+
+// ---- Analysis
+
+bool VURL::_BuildURLArray(const VString& text, bool pathOnly) {
+    for (URLPart& part : fParts)
+        part = URLPart();
+    const int32 length = text.GetLength();
+    if (length == 0) return true;
+
+    bool parsed = false;
+    int32 pathStart = 1;
+    const int32 schemeEnd = text.Find("://", 1, true);
+    const int32 firstSlash = text.FindUniChar('/');
+    const int32 firstColon = text.FindUniChar(':');
+    const bool hasScheme = schemeEnd != 0 && !(schemeEnd >= 2 && ((firstSlash != 0 && firstSlash < schemeEnd) ||
+                                                                  (firstColon != 0 && firstColon < schemeEnd)));
+    // The fragment ends everything before it: a '/', '?' or ';' inside it belongs to it.
+    const int32 fragmentMark = pathOnly ? 0 : text.FindUniChar('#', hasScheme ? schemeEnd + 3 : 1);
+    const int32 limit = fragmentMark != 0 ? fragmentMark - 1 : length; // last position before the fragment
+    if (hasScheme) {
+        fParts[e_Scheme] = {schemeEnd > 1 ? 1 : 0, schemeEnd - 1};
+        const int32 netStart = schemeEnd + 3;
+        int32 slash = text.FindUniChar('/', netStart);
+        if (slash > limit) slash = 0;
+        int32 question = slash == 0 ? text.FindUniChar('?', netStart) : 0;
+        if (question > limit) question = 0;
+        int32 netEnd = limit; // last position of the network location
+        if (slash != 0) {
+            netEnd = slash - 1;
+            pathStart = slash + 1;
+            parsed = true;
+        } else if (question != 0) {
+            netEnd = question - 1;
+            pathStart = question;
+            parsed = true;
+        } else {
+            pathStart = limit + 1;
+        }
+        if (netEnd >= netStart) fParts[e_NetLoc] = {netStart, netEnd - netStart + 1};
+    }
+
+    int32 pathEnd = length; // last position of the path
+    if (!pathOnly) {
+        if (fragmentMark != 0) {
+            fParts[e_Fragment] = {fragmentMark + 1, length - fragmentMark};
+            pathEnd = limit;
+        }
+        int32 query = pathStart <= limit ? text.FindUniChar('?', pathStart) : 0;
+        if (query > limit) query = 0;
+        const int32 paramsLimit = query != 0 ? query - 1 : limit;
+        int32 params = pathStart <= paramsLimit ? text.FindUniChar(';', pathStart) : 0;
+        if (params > paramsLimit) params = 0;
+        if (query != 0) {
+            fParts[e_Query] = {query + 1, limit - query};
+            pathEnd = query - 1;
+        }
+        if (params != 0) {
+            fParts[e_Params] = {params + 1, paramsLimit - params};
+            pathEnd = params - 1;
+        }
+    }
+    if (pathEnd >= pathStart) fParts[e_Path] = {pathStart, pathEnd - pathStart + 1};
+    for (URLPart& part : fParts)
+        if (part.fLength == 0) part.fStart = 0;
+    return parsed;
+}
+
+void VURL::_DecodeParts() {
+    for (int part = e_Fragment; part >= e_Scheme; --part) {
+        URLPart& where = fParts[part];
+        if (where.fLength == 0) continue;
+        VString text;
+        fURL.GetSubString(where.fStart, where.fLength, text);
+        Decode(text);
+        const int32 change = text.GetLength() - where.fLength;
+        fURL.Replace(text, where.fStart, where.fLength);
+        where.fLength = text.GetLength();
+        for (int later = part + 1; later < e_PartCount; ++later)
+            if (fParts[later].fLength != 0) fParts[later].fStart += change;
+    }
+}
+
+// ---- Reading parts
+
+void VURL::_GetPart(VString& out, EURLParts part) const {
+    out.Clear();
+    if (fParts[part].fLength != 0) fURL.GetSubString(fParts[part].fStart, fParts[part].fLength, out);
+}
+
+void VURL::_GetEncodedPart(VString& out, EURLParts part, bool encoded) const {
+    _GetPart(out, part);
+    if (encoded) Encode(out, false, false, true, false);
+}
+
+void VURL::GetPath(VString& out, EURLPathStyle style, bool encoded) const {
+    _GetEncodedPart(out, e_Path, encoded);
+    if (style == eURL_WIN_STYLE)
+        POSIX_to_WIN(out);
+    else if (style == eURL_HFS_STYLE)
+        POSIX_to_HFS(out);
+}
+
+void VURL::GetResourceSpecifier(VString& out, bool encoded) const {
+    out.Clear();
+    int32 start = 0;
+    for (EURLParts part : {e_Params, e_Query, e_Fragment})
+        if (fParts[part].fLength != 0) {
+            start = fParts[part].fStart - 1;
+            break;
+        }
+    if (start == 0) return;
+    fURL.GetSubString(start, fURL.GetLength() - start + 1, out);
+    if (encoded) Encode(out, false, false, true, false);
+}
+
+void VURL::_GetNetLocationPiece(VString& out, int piece, bool encoded) const {
+    VString netloc;
+    _GetPart(netloc, e_NetLoc);
+    VString pieces[4];
+    ParseNetLocation(netloc, &pieces[0], &pieces[1], &pieces[2], &pieces[3]);
+    out = pieces[piece];
+    if (encoded) Encode(out, false, false, true, false);
+}
+
+void VURL::GetUserName(VString& out, bool encoded) const {
+    _GetNetLocationPiece(out, 0, encoded);
+}
+
+void VURL::GetPassword(VString& out, bool encoded) const {
+    _GetNetLocationPiece(out, 1, encoded);
+}
+
+void VURL::GetHostName(VString& out, bool encoded) const {
+    _GetNetLocationPiece(out, 2, encoded);
+}
+
+void VURL::GetPortNumber(VString& out, bool encoded) const {
+    _GetNetLocationPiece(out, 3, encoded);
+}
+
+int VURL::GetPortNumber() const {
+    VString port;
+    GetPortNumber(port, false);
+    int value = 0;
+    for (int32 i = 1; i <= port.GetLength(); ++i) {
+        const UniChar c = port.GetUniChar(i);
+        if (c == ' ') return -1;
+        if (c < '0' || c > '9') continue;
+        value = value * 10 + (c - '0');
+        // 65536 itself is accepted: only a value reaching 65537 is refused.
+        if (value >= 65537) return -1;
+    }
+    return value;
+}
+
+void VURL::GetLastPathComponent(VString& out, bool encoded) const {
+    _GetPart(out, e_Path);
+    const int32 length = out.GetLength();
+    if (length > 1) {
+        const int32 slash = out.FindUniChar('/', length - 1, true);
+        if (slash != 0) out.SubString(slash + 1, length - slash);
+    }
+    if (encoded) Encode(out, false, false, true, false);
+}
+
+void VURL::GetRelativePath(VString& out, EURLPathStyle, bool encoded) const {
+    _GetEncodedPart(out, e_Path, encoded);
+}
+
+void VURL::GetAbsoluteURL(VString& out, bool encoded) const {
+    if (!encoded || fURL.EqualToStringRaw("about:blank")) {
+        out = fURL;
+        return;
+    }
+    if (!fEncodedURL.IsEmpty()) {
+        out = fEncodedURL;
+        return;
+    }
+    VString piece;
+    GetScheme(out);
+    out.AppendCString("://");
+    _GetPart(piece, e_NetLoc);
+    Encode(piece, false, false, false, false);
+    out.AppendString(piece);
+    out.AppendUniChar('/');
+    _GetEncodedPart(piece, e_Path, true);
+    out.AppendString(piece);
+    // The query comes before the parameters here, as callers have always received it.
+    const std::pair<EURLParts, UniChar> tail[] = {{e_Query, '?'}, {e_Params, ';'}, {e_Fragment, '#'}};
+    for (const auto& [part, mark] : tail) {
+        _GetEncodedPart(piece, part, true);
+        if (piece.IsEmpty()) continue;
+        out.AppendUniChar(mark);
+        out.AppendString(piece);
+    }
+}
+
+void VURL::GetRelativeURL(VString& out, bool encoded) const {
+    if (!encoded) {
+        out = fURL;
+        return;
+    }
+    _JoinParts(out, e_PartCount, nullptr, true);
+}
+
+void VURL::_JoinParts(VString& out, EURLParts replaced, const VString* value, bool encode) const {
+    VString parts[e_PartCount];
+    for (int part = e_Scheme; part < e_PartCount; ++part) {
+        if (part == replaced)
+            parts[part] = *value;
+        else
+            _GetPart(parts[part], EURLParts(part));
+        if (encode) Encode(parts[part], false, false, true, false);
+    }
+    out = parts[e_Scheme];
+    out.AppendCString(parts[e_NetLoc].IsEmpty() ? ":///" : "://");
+    if (!parts[e_NetLoc].IsEmpty()) {
+        out.AppendString(parts[e_NetLoc]);
+        out.AppendUniChar('/');
+    }
+    out.AppendString(parts[e_Path]);
+    const std::pair<EURLParts, UniChar> tail[] = {{e_Params, ';'}, {e_Query, '?'}, {e_Fragment, '#'}};
+    for (const auto& [part, mark] : tail) {
+        if (parts[part].IsEmpty()) continue;
+        out.AppendUniChar(mark);
+        out.AppendString(parts[part]);
+    }
+}
+
+// ---- Changing parts
+
+void VURL::_SetPart(const VString& value, EURLParts part) {
+    if (!_BuildURLArray(fURL, false)) {
+        fParsed = false;
+        return;
+    }
+    fEncodedURL.Clear();
+    VString joined;
+    _JoinParts(joined, part, &value, false);
+    fURL = joined;
+    _Parse(false);
+}
+
+void VURL::_SetDecodedPart(const VString& text, EURLParts part, bool encoded) {
+    VString value(text);
+    if (encoded) Decode(value);
+    _SetPart(value, part);
+}
+
+void VURL::SetRelativePath(const VString& text, EURLPathStyle style, bool encoded) {
+    VString path(text);
+    if (encoded) Decode(path);
+    if (style == eURL_WIN_STYLE)
+        WIN_to_POSIX(path);
+    else if (style == eURL_HFS_STYLE)
+        HFS_to_POSIX(path, true);
+    _SetPart(path, e_Path);
+}
+
+bool VURL::IsScheme(const VString& scheme) const {
+    VString mine;
+    GetScheme(mine);
+    return mine.EqualToStringRaw(scheme);
+}
+
+bool VURL::IsRoot() const {
+    VString path;
+    _GetPart(path, e_Path);
+    const int32 slash = path.FindUniChar('/');
+    return slash == 0 || slash == path.GetLength();
+}
+
+bool VURL::ToParent() {
+    if (IsRoot()) return false;
+    const URLPart path = fParts[e_Path];
+    const int32 last = path.fStart + path.fLength - 1;
+    // A trailing '/' is not the separator looked for.
+    const int32 from = fURL.GetUniChar(last) == '/' ? last - 1 : last;
+    const int32 slash = from >= path.fStart ? fURL.FindUniChar('/', from, true) : 0;
+    if (slash < path.fStart) return false;
+    VString parent;
+    fURL.GetSubString(path.fStart, slash - path.fStart + 1, parent);
+    _SetPart(parent, e_Path);
+    return true;
+}
+
+VURL* VURL::RetainParent() const {
+    auto parent = std::make_unique<VURL>(*this);
+    return parent->ToParent() ? parent.release() : nullptr;
+}
+
+bool VURL::ToSubFolder(const VString& name) {
+    VString path;
+    _GetPart(path, e_Path);
+    if (path.GetUniChar(path.GetLength()) != '/') return false;
+    path.AppendString(name);
+    _SetPart(path, e_Path);
+    return true;
+}
+
+// ---- Text services
+
+void VURL::ParseNetLocation(const VString& netloc, VString* user, VString* password, VString* host, VString* port) {
+    const int32 length = netloc.GetLength();
+    const int32 at = netloc.FindUniChar('@');
+    VString userText, passwordText, hostText, portText;
+    if (at != 0) {
+        const int32 colon = netloc.FindUniChar(':');
+        const bool split = colon != 0 && colon < at;
+        CopyRange(netloc, 1, (split ? colon : at) - 1, userText);
+        if (split) CopyRange(netloc, colon + 1, at - colon - 1, passwordText);
+    }
+    const int32 start = at + 1;
+    if (netloc.GetUniChar(start) == '[') {
+        const int32 close = netloc.FindUniChar(']', start);
+        CopyRange(netloc, start + 1, (close != 0 ? close : length + 1) - start - 1, hostText);
+        const int32 colon = close != 0 ? netloc.FindUniChar(':', close) : 0;
+        if (colon != 0) CopyRange(netloc, colon + 1, length - colon, portText);
+    } else {
+        const int32 colon = length >= start ? netloc.FindUniChar(':', length, true) : 0;
+        const bool hasPort = colon >= start;
+        CopyRange(netloc, start, (hasPort ? colon : length + 1) - start, hostText);
+        if (hasPort) CopyRange(netloc, colon + 1, length - colon, portText);
+    }
+    if (user) *user = userText;
+    if (password) *password = passwordText;
+    if (host) *host = hostText;
+    if (port) *port = portText;
+}
+
+void VURL::Encode(VString& text, bool, bool decompose, bool withBrackets, bool keepBackslashU) {
+    if (decompose) text.Decompose();
+    const std::array<bool, 256>& unsafe = withBrackets ? kUnsafeBytes.fWithBrackets : kUnsafeBytes.fWithoutBrackets;
+    const UniChar* units = text.GetCPointer();
+    const int32 length = text.GetLength();
+
+    // Exact size first, so the escapes are written straight into one buffer.
+    int64 size = 0;
+    for (int32 i = 0; i < length;) {
+        const UniChar c = units[i];
+        if (c < 0x80) {
+            const bool kept = !unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u');
+            size += kept ? 1 : 3;
+            ++i;
+            continue;
+        }
+        int32 count;
+        size += 3 * Utf8Length(CodePointAt(units, i, length, count));
+        i += count;
+    }
+    if (size == length) return;
+    if (size >= VString::kMaxLength) return;
+
+    VString out;
+    UniChar* write = out.GetCPointerForWrite(int32(size));
+    if (write == nullptr) return;
+    const UniChar* const begin = write;
+    auto escape = [&write](uint8 byte) {
+        write[0] = '%';
+        write[1] = UniChar(Private::kUpperHexDigits[byte >> 4]);
+        write[2] = UniChar(Private::kUpperHexDigits[byte & 0xF]);
+        write += 3;
+    };
+    for (int32 i = 0; i < length;) {
+        const UniChar c = units[i];
+        if (c < 0x80) {
+            if (!unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u'))
+                *write++ = c;
+            else
+                escape(uint8(c));
+            ++i;
+            continue;
+        }
+        int32 count;
+        uint8 bytes[4];
+        const int n = ToUtf8(CodePointAt(units, i, length, count), bytes);
+        for (int k = 0; k < n; ++k)
+            escape(bytes[k]);
+        i += count;
+    }
+    out.Validate(int32(write - begin));
+    text.Swap(out);
+}
+
+void VURL::Decode(VString& text) {
+    const int32 length = text.GetLength();
+    const UniChar* units = text.GetCPointer();
+    int32 first = 0;
+    while (first < length && Private::EscapedByteAt(units, first, length) < 0)
+        ++first;
+    if (first == length) {
+        text.Compose();
+        return;
+    }
+    // Decoding never lengthens: three units give at most one.
+    VString out;
+    UniChar* write = out.GetCPointerForWrite(length);
+    if (write == nullptr) return;
+    const UniChar* const begin = write;
+    for (int32 i = 0; i < first; ++i)
+        *write++ = units[i];
+    std::vector<uint8> run;
+    for (int32 i = first; i < length;) {
+        int byte = Private::EscapedByteAt(units, i, length);
+        if (byte < 0) {
+            *write++ = units[i++];
+            continue;
+        }
+        run.clear();
+        while (byte >= 0) {
+            run.push_back(uint8(byte));
+            i += 3;
+            byte = i < length ? Private::EscapedByteAt(units, i, length) : -1;
+        }
+        write = AppendDecodedRun(run.data(), run.size(), write);
+    }
+    out.Validate(int32(write - begin));
+    text.Swap(out);
+    text.Compose();
+}
+
+void VURL::Convert(VString& text, EURLPathStyle from, EURLPathStyle to, bool relative) {
+    if (from == eURL_POSIX_STYLE && to == eURL_WIN_STYLE)
+        POSIX_to_WIN(text);
+    else if (from == eURL_WIN_STYLE && to == eURL_POSIX_STYLE)
+        WIN_to_POSIX(text);
+    else if (from == eURL_POSIX_STYLE && to == eURL_HFS_STYLE)
+        POSIX_to_HFS(text);
+    else if (from == eURL_HFS_STYLE && to == eURL_POSIX_STYLE)
+        HFS_to_POSIX(text, relative);
+}
+
+void VURL::POSIX_to_HFS(VString& text) {
+    const int32 length = text.GetLength();
+    const UniChar* units = text.GetCPointer();
+    VString out;
+    int32 pending = 0;
+    bool atComponentStart = true;
+    for (int32 i = 0; i < length;) {
+        if (atComponentStart && units[i] == '.') {
+            if (i + 1 < length && units[i + 1] == '/') {
+                i += 2;
+                continue;
+            }
+            if (i + 1 == length) break; // ends inside "./"
+            if (units[i + 1] == '.' && i + 2 < length && units[i + 2] == '/') {
+                ++pending;
+                i += 3;
+                continue;
+            }
+        }
+        const UniChar c = units[i++];
+        if (c == '/') {
+            ++pending;
+            atComponentStart = true;
+            continue;
+        }
+        for (; pending > 0; --pending)
+            out.AppendUniChar(':');
+        out.AppendUniChar(c == ':' ? UniChar('/') : c);
+        atComponentStart = false;
+    }
+    for (; pending > 0; --pending)
+        out.AppendUniChar(':');
+    text.Swap(out);
+}
+
+void VURL::HFS_to_POSIX(VString& text, bool relative) {
+    if (text.IsEmpty() || !relative) return;
+    const int32 length = text.GetLength();
+    const UniChar* units = text.GetCPointer();
+    VString out;
+    for (int32 i = 0; i < length;) {
+        if (units[i] != ':') {
+            out.AppendUniChar(units[i] == '/' ? UniChar(':') : units[i]);
+            ++i;
+            continue;
+        }
+        int32 colons = 0;
+        const bool atStart = i == 0;
+        while (i < length && units[i] == ':') {
+            ++colons;
+            ++i;
+        }
+        // A single ':' opening the text only says the path is relative.
+        if (!(atStart && colons == 1)) out.AppendUniChar('/');
+        for (int32 k = 1; k < colons; ++k)
+            out.AppendCString("../");
+    }
+    text.Swap(out);
+}
+
+} // namespace vela

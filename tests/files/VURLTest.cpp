@@ -1,0 +1,283 @@
+#include "files/VURL.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vela {
+namespace {
+
+std::string Utf8(const VString& text) {
+    char buffer[4096];
+    const size_t n = text.ToBlock(buffer, sizeof buffer, VTC_UTF_8, false, false);
+    return std::string(buffer, n);
+}
+
+VString Text(const char* utf8) {
+    VString out;
+    out.FromBlock(utf8, strlen(utf8), VTC_UTF_8);
+    return out;
+}
+
+struct PartsCase {
+    const char* url;
+    bool parsed;
+    const char* parts[e_PartCount];
+};
+
+TEST(VURLTest, SplitsIntoSixPartsWithoutOverlap) {
+    const PartsCase cases[] = {
+        {"http://host", false, {"http", "host", "", "", "", ""}},
+        {"http://host/", true, {"http", "host", "", "", "", ""}},
+        {"http://u:p@host:80/a/b;p=1?q=2#frag", true, {"http", "u:p@host:80", "a/b", "p=1", "q=2", "frag"}},
+        {"http://host?q", true, {"http", "host", "", "", "q", ""}},
+        {"http://host/p#f?x;y", true, {"http", "host", "p", "", "", "f?x;y"}},
+        {"http://host/p?q;r#f", true, {"http", "host", "p", "", "q;r", "f"}},
+        {"http://host#f/g", false, {"http", "host", "", "", "", "f/g"}},
+        {"file:///tmp/x", true, {"file", "", "tmp/x", "", "", ""}},
+        {"a/b://c", false, {"", "", "a/b://c", "", "", ""}},
+        {"plain/path;x", false, {"", "", "plain/path", "x", "", ""}},
+        {"", true, {"", "", "", "", "", ""}},
+    };
+    for (const PartsCase& c : cases) {
+        VURL url(VString(c.url), false);
+        EXPECT_EQ(url.IsParsed(), c.parsed) << c.url;
+        for (int part = e_Scheme; part < e_PartCount; ++part) {
+            VString text;
+            if (url.GetPartLength(EURLParts(part)) != 0)
+                VString(c.url).GetSubString(url.GetPartStart(EURLParts(part)), url.GetPartLength(EURLParts(part)),
+                                            text);
+            EXPECT_EQ(Utf8(text), c.parts[part]) << c.url << " part " << part;
+        }
+    }
+}
+
+TEST(VURLTest, EncodedTextIsDecodedPartByPartOnce) {
+    VURL url("http://host/a%20b;p%3D?q%2541#f%3F%3B", true);
+    VString text;
+    url.GetPath(text, eURL_POSIX_STYLE, false);
+    EXPECT_EQ(Utf8(text), "a b");
+    url.GetParameters(text, false);
+    EXPECT_EQ(Utf8(text), "p=");
+    url.GetQuery(text, false);
+    EXPECT_EQ(Utf8(text), "q%41"); // decoded once, not twice
+    url.GetFragment(text, false);
+    EXPECT_EQ(Utf8(text), "f?;");
+    url.GetAbsoluteURL(text, true);
+    EXPECT_EQ(Utf8(text), "http://host/a%20b;p%3D?q%2541#f%3F%3B");
+}
+
+TEST(VURLTest, KeepsTheEncodedFormOnlyForURICharacters) {
+    VURL spaced("http://h/a b", true);
+    VString text;
+    spaced.GetAbsoluteURL(text, true);
+    EXPECT_EQ(Utf8(text), "http://h/a%20b"); // rebuilt, not kept
+    VURL kept("a%20b", true);
+    kept.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "a b");
+}
+
+TEST(VURLTest, RebuildsTheQueryBeforeTheParameters) {
+    VURL url("http://h/p;a b?c d#e f", false);
+    VString text;
+    url.GetAbsoluteURL(text, true);
+    EXPECT_EQ(Utf8(text), "http://h/p?c%20d;a%20b#e%20f");
+    url.GetRelativeURL(text, true);
+    EXPECT_EQ(Utf8(text), "http://h/p;a%20b?c%20d#e%20f");
+}
+
+TEST(VURLTest, EncodeEscapesUnsafeBytes) {
+    struct Case {
+        const char* text;
+        bool brackets;
+        bool keepBackslashU;
+        const char* encoded;
+    };
+    const Case cases[] = {
+        {"a b[1]", true, false, "a%20b%5B1%5D"},
+        {"a b[1]", false, false, "a%20b[1]"},
+        {"x:y/z?", true, false, "x:y/z?"},
+        {"\xC3\xA9", true, false, "%C3%A9"},
+        {"\xF0\x9F\x98\x80", true, false, "%F0%9F%98%80"},
+        {"<\"#%{}|\\^`>", true, false, "%3C%22%23%25%7B%7D%7C%5C%5E%60%3E"},
+        {"\\u00e9\\x", true, true, "\\u00e9%5Cx"},
+        {"\x7F\t", true, false, "%7F%09"},
+        {"", true, false, ""},
+    };
+    for (const Case& c : cases) {
+        VString text = Text(c.text);
+        VURL::Encode(text, false, false, c.brackets, c.keepBackslashU);
+        EXPECT_EQ(Utf8(text), c.encoded) << c.text;
+    }
+}
+
+TEST(VURLTest, DecodeTakesOnlyEscapesOfTwoHexDigits) {
+    struct Case {
+        const char* text;
+        const char* decoded;
+    };
+    const Case cases[] = {
+        {"%C3%A9", "\xC3\xA9"},
+        {"%E9", "\xC3\xA9"},    // one byte: ISO-8859-1
+        {"%c3%a9", "\xC3\xA9"}, // lower-case digits
+        {"50%", "50%"},
+        {"5%4", "5%4"},
+        {"%zz", "%zz"}, // never a NUL
+        {"%00", "%00"},
+        {"a%0zb", "a%0zb"},
+        {"%41%zz%42", "A%zzB"},
+        {"%%41", "%A"},
+        {"%C3%28", "\xC3\x83("}, // not UTF-8: bytes stand for themselves
+        {"%F0%9F%98%80", "\xF0\x9F\x98\x80"},
+        {"no escapes", "no escapes"},
+    };
+    for (const Case& c : cases) {
+        VString text(c.text);
+        VURL::Decode(text);
+        EXPECT_EQ(Utf8(text), c.decoded) << c.text;
+        EXPECT_EQ(text.FindUniChar(0), 0) << c.text;
+    }
+}
+
+TEST(VURLTest, EncodeThenDecodeGivesTheTextBack) {
+    for (const char* sample : {"a b/c?d#e%f", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", "[x]{y}", "%zz %00 %41"}) {
+        VString text = Text(sample);
+        VURL::Encode(text, false, false, true, false);
+        VURL::Decode(text);
+        EXPECT_EQ(Utf8(text), sample);
+    }
+}
+
+TEST(VURLTest, ParseNetLocation) {
+    struct Case {
+        const char* netloc;
+        const char* user;
+        const char* password;
+        const char* host;
+        const char* port;
+    };
+    const Case cases[] = {
+        {"u:p@[::1]:8080", "u", "p", "::1", "8080"}, {"host", "", "", "host", ""}, {"host:81", "", "", "host", "81"},
+        {"user@host", "user", "", "host", ""},       {":p@h:", "", "p", "h", ""},  {"@", "", "", "", ""},
+        {"[fe80::1", "", "", "fe80::1", ""},         {"", "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        VString user, password, host, port;
+        VURL::ParseNetLocation(VString(c.netloc), &user, &password, &host, &port);
+        EXPECT_EQ(Utf8(user), c.user) << c.netloc;
+        EXPECT_EQ(Utf8(password), c.password) << c.netloc;
+        EXPECT_EQ(Utf8(host), c.host) << c.netloc;
+        EXPECT_EQ(Utf8(port), c.port) << c.netloc;
+    }
+    VURL::ParseNetLocation("u@h:1", nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(VURLTest, PortNumbers) {
+    struct Case {
+        const char* url;
+        int port;
+    };
+    const Case cases[] = {
+        {"http://h:80/", 80},    {"http://h/", 0},      {"http://h:65535/", 65535}, {"http://h:65536/", 65536},
+        {"http://h:65537/", -1}, {"http://h:8 0/", -1}, {"http://h:9x9/", 99},      {"http://h:99999999999/", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(VURL(VString(c.url), false).GetPortNumber(), c.port) << c.url;
+}
+
+TEST(VURLTest, PathSteps) {
+    VURL url("file:///a/b/c", false);
+    EXPECT_FALSE(url.IsRoot());
+    VString text;
+    url.GetLastPathComponent(text, false);
+    EXPECT_EQ(Utf8(text), "c");
+    ASSERT_TRUE(url.ToParent());
+    url.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "file:///a/b/");
+    url.GetLastPathComponent(text, false);
+    EXPECT_EQ(Utf8(text), "b/");
+    EXPECT_TRUE(url.ToSubFolder("d e"));
+    url.GetAbsoluteURL(text, true);
+    EXPECT_EQ(Utf8(text), "file:///a/b/d%20e");
+    EXPECT_FALSE(url.ToSubFolder("f"));
+    ASSERT_TRUE(url.ToParent());
+    ASSERT_TRUE(url.ToParent());
+    url.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "file:///a/");
+    EXPECT_TRUE(url.IsRoot());
+    EXPECT_FALSE(url.ToParent());
+    EXPECT_EQ(url.RetainParent(), nullptr);
+    EXPECT_TRUE(url.IsScheme("file"));
+    EXPECT_FALSE(url.IsScheme("File"));
+}
+
+TEST(VURLTest, SettingAPartRebuildsTheText) {
+    VURL url("http://h/p?q#f", false);
+    url.SetQuery("a%20b", true);
+    VString text;
+    url.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "http://h/p?a b#f");
+    url.SetFragment("", false);
+    url.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "http://h/p?a b");
+    url.SetRelativePath("x\\y", eURL_WIN_STYLE, false);
+    url.GetPath(text, eURL_POSIX_STYLE, false);
+    EXPECT_EQ(Utf8(text), "x/y");
+    url.GetPath(text, eURL_WIN_STYLE, false);
+    EXPECT_EQ(Utf8(text), "x\\y");
+    url.GetPath(text, eURL_HFS_STYLE, false);
+    EXPECT_EQ(Utf8(text), "x:y");
+}
+
+TEST(VURLTest, FilePathsWithABase) {
+    struct Case {
+        const char* path;
+        EURLPathStyle style;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"/tmp/a b", eURL_POSIX_STYLE, "file:///tmp/a b"},
+        {"//net/x", eURL_POSIX_STYLE, "file:///net/x"},
+        {"sub\\f.txt", eURL_WIN_STYLE, "file:///sub/f.txt"},
+        {"sub:f.txt", eURL_HFS_STYLE, "file:///sub/f.txt"},
+    };
+    for (const Case& c : cases) {
+        VURL url(VString(c.path), c.style, "file://");
+        VString text;
+        url.GetAbsoluteURL(text, false);
+        EXPECT_EQ(Utf8(text), c.url) << c.path;
+    }
+    VURL joined;
+    joined.FromString("x/y", "http://h", false);
+    VString text;
+    joined.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "http://h/x/y");
+    joined.FromString("x", "http://h/", false); // no "//" when the base ends with '/'
+    joined.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "http://h/x");
+}
+
+TEST(VURLTest, PathStyleConversions) {
+    struct Case {
+        const char* text;
+        EURLPathStyle from;
+        EURLPathStyle to;
+        const char* converted;
+    };
+    const Case cases[] = {
+        {"a/b/", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a:b:"},   {"../x", eURL_POSIX_STYLE, eURL_HFS_STYLE, ":x"},
+        {"./a", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a"},       {"a:b/c", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a/b:c"},
+        {"a:b", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a/b"},     {"sub:", eURL_HFS_STYLE, eURL_POSIX_STYLE, "sub/"},
+        {":a", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a"},        {"a::b", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a/../b"},
+        {"a/b:c", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a:b/c"}, {"a/b", eURL_POSIX_STYLE, eURL_WIN_STYLE, "a\\b"},
+        {"a\\b", eURL_WIN_STYLE, eURL_POSIX_STYLE, "a/b"},    {"a/b", eURL_WIN_STYLE, eURL_HFS_STYLE, "a/b"},
+    };
+    for (const Case& c : cases) {
+        VString text(c.text);
+        VURL::Convert(text, c.from, c.to, true);
+        EXPECT_EQ(Utf8(text), c.converted) << c.text;
+    }
+}
+
+} // namespace
+} // namespace vela
