@@ -1,6 +1,7 @@
 #include "files/VBlobStream.h"
 
 #include "core/VString.h"
+#include "support/BlobBytes.h"
 #include "support/RecordingRaiser.h"
 #include "values/VBlob.h"
 
@@ -16,11 +17,7 @@ namespace vela {
 namespace {
 
 std::string Content(const VBlob& blob) {
-    std::string bytes(blob.GetSize(), '\0');
-    size_t read = 0;
-    blob.GetData(bytes.data(), bytes.size(), 0, &read);
-    bytes.resize(read);
-    return bytes;
+    return test::BlobBytes(blob);
 }
 
 TEST(VBlobStream, WritesIntoAnOwnedBlobAndReadsBack) {

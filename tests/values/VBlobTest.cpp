@@ -4,6 +4,7 @@
 #include "core/VString.h"
 #include "files/VPtrStream.h"
 #include "support/BagTestSupport.h"
+#include "support/BlobBytes.h"
 #include "support/RecordingRaiser.h"
 #include "values/StoredBytes.h"
 #include "values/VScalar.h"
@@ -27,11 +28,7 @@ using test::StoredBytes;
 using test::WrittenBytes;
 
 std::string Content(const VBlob& blob) {
-    std::string bytes(blob.GetSize(), '\0');
-    size_t read = 0;
-    blob.GetData(bytes.data(), bytes.size(), 0, &read);
-    bytes.resize(read);
-    return bytes;
+    return test::BlobBytes(blob);
 }
 
 VBlobWithPtr BlobOf(const std::string& bytes) {
