@@ -106,6 +106,8 @@ private:
     VRefPtr<VStorageLocker> fLocker;
     int32 fMode;
     int32 fDepth = 0; // fills under way on the stack; 0 outside any copy
+    // Counts the calls into implementations' hooks: while it stays still, no code but the copy's has run.
+    uint64 fHookCalls = 0;
     // Fills nested deeper than this wait in fPending.
     static constexpr int32 kEagerDepth = 32;
 };

@@ -48,6 +48,7 @@ VError VJSONObject::_Clone(VJSONValue& out, VJSONCloner& cloner, bool remember) 
     try {
         VRefPtr<IJSONObject> implementation;
         if (fImplementation != nullptr) {
+            ++cloner.fHookCalls;
             VError error = VE_OK;
             EJSONStatus status = fImplementation->IJSON_CloneImpl(this, cloner, implementation, &error);
             if (status == EJSONStatus_notHandled) {
@@ -125,9 +126,15 @@ VError VJSONObject::_ClonePropertiesIntoPlain(VJSONCloner& cloner, VJSONObject* 
         _ThrowError(VE_MEMORY_FULL);
         return VE_MEMORY_FULL;
     }
+    // While no hook has run (a target without implementation runs none) and no store went the locked way, the target
+    // holds only what this loop appended, under this object's names, which are distinct: no name needs a lookup.
+    const uint64 hookCalls = cloner.fHookCalls;
+    bool onlyAppended = target->fImplementation == nullptr;
     auto append = [&](VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) -> VError {
+        onlyAppended = onlyAppended && cloner.fHookCalls == hookCalls;
         if (IsSharedNode(value) || target->IsSharedGraph() ||
-            target->fProperties.Find(name.GetUnits(), name.GetLength(), hash) >= 0) {
+            (!onlyAppended && target->fProperties.Find(name.GetUnits(), name.GetLength(), hash) >= 0)) {
+            onlyAppended = false;
             // A kept shared node (or a target it made part of a shared graph) needs the locked store; a name met
             // again (the copy ran something that changed the target) replaces the value in place.
             VString text;

@@ -432,6 +432,38 @@ TEST_F(VJSONClonerTest, ImplementationsTakePartInTheCopy) {
     }
 }
 
+// While its object is copied, stores a property on the copy under way of another node (fetched from the cloner).
+class VTamperingImpl : public VObject, public IJSONObject {
+public:
+    explicit VTamperingImpl(const VJSONObject* victim) : fVictim(victim) {}
+
+    EJSONStatus IJSON_CloneImpl(const VJSONObject*, VJSONCloner& cloner, VRefPtr<IJSONObject>&, VError*) override {
+        VJSONValue copy;
+        if (cloner.CloneObject(fVictim, copy) == VE_OK && copy.IsObject())
+            Obj(copy)->SetOwnProperty("late", VJSONValue(VString("from the hook")));
+        return EJSONStatus_notHandled;
+    }
+
+    const VJSONObject* fVictim;
+};
+
+TEST_F(VJSONClonerTest, NameAHookStoredOnTheCopyIsReplacedNotRepeated) {
+    VJSONValue source(JSON_object);
+    auto implementation = VRefPtr<VTamperingImpl>::Adopt(new VTamperingImpl(Obj(source)));
+    auto child = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, implementation.Get()));
+    Obj(source)->SetOwnProperty("child", VJSONValue(child.Get()));
+    Obj(source)->SetOwnProperty("late", VJSONValue(2.0));
+    VJSONValue copy = source;
+    {
+        VJSONCloner cloner;
+        ASSERT_EQ(cloner.CloneValue(copy), VE_OK);
+    }
+    ASSERT_TRUE(copy.IsObject());
+    // The hook ran while the child was copied, before the child was stored: its name came first.
+    EXPECT_EQ(Names(Obj(copy)), (std::vector<std::u16string>{u"late", u"child"}));
+    EXPECT_EQ(Obj(copy)->GetOwnProperty("late").GetNumber(), 2.0);
+}
+
 TEST_F(VJSONClonerTest, FirstFailureStopsTheCopy) {
     // The list is held by the root and by this test, then by the root alone: both ways of copying it stop at the
     // failing element.
