@@ -60,6 +60,10 @@ bool HasPrefix(const VString& text, const VString& prefix) {
 bool ResolveColonSteps(VString& text) {
     const UniChar* units = text.GetCPointer();
     int32 n = text.GetLength();
+    int32 first = 0;
+    while (first + 1 < n && !(units[first] == kSeparator && units[first + 1] == kSeparator))
+        ++first;
+    if (first + 1 >= n) return true; // no parent step: the common case costs one scan
     std::u16string out;
     out.reserve(size_t(n));
     std::vector<size_t> starts;

@@ -42,16 +42,10 @@ void SplitPosix(std::u16string_view posix, PosixElements& out) {
     out.folder = posix.back() == u'/' || last == u"..";
 }
 
-void AppendSwapped(VString& out, const UniChar* units, int32 count) {
-    int32 start = out.GetLength();
-    out.AppendUniChars(units, count);
-    UniChar* text = out.GetCPointerForWrite(out.GetLength());
-    if (text == nullptr) return;
-    for (int32 i = start; i < out.GetLength(); ++i) {
-        if (text[i] == u':')
-            text[i] = u'/';
-        else if (text[i] == u'/')
-            text[i] = u':';
+void AppendSwapped(std::u16string& out, const UniChar* units, int32 count) {
+    for (int32 i = 0; i < count; ++i) {
+        UniChar c = units[i];
+        out.push_back(c == u':' ? u'/' : c == u'/' ? u':' : c);
     }
 }
 
@@ -62,17 +56,18 @@ bool XPosixFile::PosixFullPathToHFS(const VString& posix, VString& out) {
     PosixElements split;
     SplitPosix(std::u16string_view(posix.GetCPointer(), size_t(posix.GetLength())), split);
     int32 mountLength = 0;
-    VString result;
-    if (!XPosixVolumes::Get().FindVolumeOfPath(split.normal, mountLength, result)) return false;
+    VString name;
+    if (!XPosixVolumes::Get().FindVolumeOfPath(split.normal, mountLength, name)) return false;
+    std::u16string result(name.GetCPointer(), size_t(name.GetLength()));
     bool any = false;
     for (const auto& [offset, length] : split.elements) {
         if (offset < mountLength) continue; // inside the mount path
-        result.AppendUniChar(u':');
+        result.push_back(u':');
         AppendSwapped(result, split.normal.data() + offset, length);
         any = true;
     }
-    if (split.folder || (!any && mountLength == 1)) result.AppendUniChar(u':');
-    out = result;
+    if (split.folder || (!any && mountLength == 1)) result.push_back(u':');
+    out.FromUniString(result.data(), int32(result.size()));
     return true;
 }
 
@@ -81,18 +76,21 @@ bool XPosixFile::HFSFullPathToPosix(const VString& hfs, VString& out) {
     int32 nameLength = colon > 0 ? colon - 1 : hfs.GetLength();
     VString name;
     name.FromUniString(hfs.GetCPointer(), nameLength);
-    VString result;
+    VString mount;
+    std::u16string result;
     bool found = false;
     if (!name.IsEmpty()) {
-        found = XPosixVolumes::Get().GetMountPathFromVolumeName(name, result);
-        if (!found) {
-            result.AppendUniChar(u'/');
-            result.AppendString(name);
+        found = XPosixVolumes::Get().GetMountPathFromVolumeName(name, mount);
+        if (found) {
+            result.assign(mount.GetCPointer(), size_t(mount.GetLength()));
+        } else {
+            result.push_back(u'/');
+            result.append(name.GetCPointer(), size_t(name.GetLength()));
         }
-        if (result.IsEmpty() || result.GetUniChar(result.GetLength()) != u'/') result.AppendUniChar(u'/');
+        if (result.empty() || result.back() != u'/') result.push_back(u'/');
     }
     if (colon > 0) AppendSwapped(result, hfs.GetCPointer() + colon, hfs.GetLength() - colon);
-    out = result;
+    out.FromUniString(result.data(), int32(result.size()));
     return found;
 }
 

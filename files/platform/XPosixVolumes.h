@@ -73,10 +73,12 @@ private:
     std::unique_ptr<IMountList> fSource;
     Clock fClock;
     std::mutex fLock;
-    MountMap fNameOfMount;  // guarded by fLock
-    NameMap fMountOfName;   // guarded by fLock
-    bool fLoaded = false;   // guarded by fLock
-    uint32 fLastReload = 0; // guarded by fLock
+    MountMap fNameOfMount; // guarded by fLock
+    NameMap fMountOfName;  // guarded by fLock
+    // Which lengths some mount path has: most prefixes of a path need no hash lookup.
+    std::vector<bool> fMountLengths; // guarded by fLock
+    bool fLoaded = false;            // guarded by fLock
+    uint32 fLastReload = 0;          // guarded by fLock
 };
 
 } // namespace vela
