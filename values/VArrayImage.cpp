@@ -1,6 +1,7 @@
 #include "values/VArrayImage.h"
 
 #include "files/VStream.h"
+#include "values/VOwnedElements.h"
 #include "values/VStoredData.h"
 
 #include <memory>
@@ -14,11 +15,7 @@ VArrayImage::~VArrayImage() {
 }
 
 void VArrayImage::DeleteElements(int32 start, int32 n) {
-    if (start < 0 || n < 1 || int64(start) + n > fCount) return;
-    for (int32 i = start; i < start + n; ++i) {
-        delete _Data()[i];
-        _Data()[i] = nullptr;
-    }
+    owned_elements::Delete(_Data(), fCount, start, n);
 }
 
 void VArrayImage::FromValue(const VValueSingle& value, int32 index) {

@@ -2,6 +2,7 @@
 
 #include "core/VString.h"
 #include "files/VStream.h"
+#include "values/VOwnedElements.h"
 #include "values/VStoredData.h"
 
 #include <new>
@@ -56,14 +57,7 @@ VArrayString::~VArrayString() {
 }
 
 bool VArrayString::_DuplicateElements() {
-    bool complete = true;
-    for (int32 i = 0; i < fCount; ++i) {
-        VString*& element = _Data()[i];
-        if (element == nullptr) continue;
-        element = NewCopy(*element);
-        complete = complete && element != nullptr;
-    }
-    return complete;
+    return owned_elements::Duplicate(_Data(), fCount, NewCopy);
 }
 
 bool VArrayString::Copy(const VArrayValue& source) {
@@ -144,24 +138,16 @@ int32 VArrayString::QuickFind(const VString& value) const {
 }
 
 void VArrayString::DeleteElements(int32 start, int32 n) {
-    if (start < 0 || n < 1 || int64(start) + n > fCount) return;
-    for (int32 i = start; i < start + n; ++i) {
-        delete _Data()[i];
-        _Data()[i] = nullptr;
-    }
+    owned_elements::Delete(_Data(), fCount, start, n);
 }
 
 void VArrayString::SwapElements(uint8* data, int32 i, int32 j) {
-    auto** elements = reinterpret_cast<VString**>(data);
-    std::swap(elements[i], elements[j]);
+    owned_elements::Swap<VString>(data, i, j);
 }
 
 CompareResult VArrayString::CompareElements(uint8* data, int32 i, int32 j) {
-    auto** elements = reinterpret_cast<VString**>(data);
-    const VString* a = elements[i];
-    const VString* b = elements[j];
-    if (a == nullptr || b == nullptr) return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
-    return a->CompareToString(*b, true);
+    return owned_elements::Compare<VString>(
+        data, i, j, [](const VString& a, const VString& b) { return a.CompareToString(b, true); });
 }
 
 VError VArrayString::WriteToStream(VStream* stream, int32 param) const {

@@ -1,0 +1,115 @@
+#include "values/VArrayBlob.h"
+
+#include "files/VStream.h"
+#include "values/VBlob.h"
+#include "values/VOwnedElements.h"
+#include "values/VStoredData.h"
+
+#include <new>
+
+namespace vela {
+
+const VValueInfo_array<VArrayBlob, 110, char> VArrayBlob::sInfo;
+
+namespace {
+
+// A copy of blob (an empty blob for null), or null when memory runs out (the element then stays null).
+VBlobWithPtr* NewCopy(const VBlob* blob) noexcept {
+    try {
+        return blob != nullptr ? new VBlobWithPtr(*blob) : new VBlobWithPtr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+VArrayBlob::VArrayBlob(const VArrayBlob& other) : VArrayValue(other) {
+    _DuplicateElements();
+}
+
+VArrayBlob::~VArrayBlob() {
+    DeleteElements(0, fCount);
+}
+
+bool VArrayBlob::_DuplicateElements() {
+    return owned_elements::Duplicate(_Data(), fCount, [](const VBlobWithPtr& element) { return NewCopy(&element); });
+}
+
+bool VArrayBlob::Copy(const VArrayValue& source) {
+    if (&source == this) return true;
+    if (dynamic_cast<const VArrayBlob*>(&source) == nullptr) return false;
+    return VArrayValue::Copy(source) && _DuplicateElements();
+}
+
+void VArrayBlob::FromValue(const VValueSingle& value, int32 index) {
+    const auto* blob = dynamic_cast<const VBlob*>(&value);
+    if (!ValidIndex(index) || blob == nullptr) return;
+    VBlobWithPtr*& element = _Data()[index - 1];
+    if (element == blob) return;
+    delete element;
+    element = NewCopy(blob);
+}
+
+void VArrayBlob::GetValue(VValueSingle& target, int32 index) const {
+    const VBlobWithPtr* element = ValidIndex(index) ? _Data()[index - 1] : nullptr;
+    if (element != nullptr)
+        target.FromValueSameKind(element);
+    else
+        target.Clear();
+}
+
+VValueSingle* VArrayBlob::CloneValue(int32 index) const {
+    auto* value = new VBlobWithPtr;
+    GetValue(*value, index);
+    return value;
+}
+
+CompareResult VArrayBlob::CompareTo(const VValueSingle& value, bool diacritical, int32 index) const {
+    if (!ValidIndex(index)) return CR_SMALLER;
+    if (const VBlobWithPtr* element = _Data()[index - 1]) return element->CompareToSameKind(&value, diacritical);
+    return VBlobWithPtr().CompareToSameKind(&value, diacritical);
+}
+
+void VArrayBlob::DeleteElements(int32 start, int32 n) {
+    owned_elements::Delete(_Data(), fCount, start, n);
+}
+
+void VArrayBlob::SwapElements(uint8* data, int32 i, int32 j) {
+    owned_elements::Swap<VBlobWithPtr>(data, i, j);
+}
+
+CompareResult VArrayBlob::CompareElements(uint8* data, int32 i, int32 j) {
+    return owned_elements::Compare<VBlobWithPtr>(
+        data, i, j, [](const VBlobWithPtr& a, const VBlobWithPtr& b) { return a.CompareToSameKind(&b); });
+}
+
+VError VArrayBlob::WriteToStream(VStream* stream, int32 param) const {
+    if (!_WriteHeader(stream, param)) return stream->GetLastError();
+    for (int32 i = 0; i < fCount && stream->GetLastError() == VE_OK; ++i) {
+        if (const VBlobWithPtr* element = _Data()[i])
+            element->WriteToStream(stream);
+        else
+            stream->PutLong(0);
+    }
+    return stream->GetLastError();
+}
+
+VError VArrayBlob::ReadFromStream(VStream* stream, int32) {
+    int32 count = 0;
+    // Every element takes at least its length.
+    if (!_ReadCount(stream, sizeof(int32), count)) return stream->GetLastError();
+    for (int32 i = 0; i < count && stream->GetLastError() == VE_OK; ++i) {
+        VBlobWithPtr*& element = _Data()[i];
+        if (element == nullptr) element = NewCopy(nullptr);
+        if (element == nullptr) {
+            stream->ResetLastError(VE_MEMORY_FULL);
+            _ThrowError(VE_MEMORY_FULL);
+            break;
+        }
+        element->ReadFromStream(stream);
+    }
+    return stream->GetLastError();
+}
+
+} // namespace vela
