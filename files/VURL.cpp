@@ -4,7 +4,6 @@
 
 #include <array>
 #include <memory>
-#include <vector>
 
 namespace vela {
 
@@ -85,43 +84,35 @@ int ToUtf8(uint32 cp, uint8* out) noexcept {
     return 4;
 }
 
-// Appends the text of a run of escaped bytes: one byte as ISO-8859-1; longer runs as UTF-8, where a byte that
-// starts no valid sequence stands for itself as ISO-8859-1. Answers the end of the output.
-UniChar* AppendDecodedRun(const uint8* bytes, size_t count, UniChar* out) noexcept {
-    if (count == 1) {
-        *out++ = bytes[0];
-        return out;
+// Decodes the escape at units[i] (byte lead) with the continuation escapes that follow it as one UTF-8
+// character; a byte that starts no valid sequence stands for itself as ISO-8859-1 (so does a lone escaped byte).
+// Writes the units at out and answers the units of text consumed.
+int32 DecodeEscapedCharacter(const UniChar* units, int32 i, int32 length, int lead, UniChar*& out) noexcept {
+    const int need = lead < 0x80             ? 0
+                     : (lead & 0xE0) == 0xC0 ? 1
+                     : (lead & 0xF0) == 0xE0 ? 2
+                     : (lead & 0xF8) == 0xF0 ? 3
+                                             : -1;
+    uint32 cp = need == 1 ? lead & 0x1F : need == 2 ? lead & 0x0F : need == 3 ? lead & 0x07 : uint32(lead);
+    bool valid = need >= 0;
+    for (int k = 1; valid && k <= need; ++k) {
+        const int next = i + 3 * k < length ? Private::EscapedByteAt(units, i + 3 * k, length) : -1;
+        valid = next >= 0 && (next & 0xC0) == 0x80;
+        cp = (cp << 6) | (uint32(next) & 0x3F);
     }
-    size_t i = 0;
-    while (i < count) {
-        const uint8 lead = bytes[i];
-        int need = lead < 0x80             ? 0
-                   : (lead & 0xE0) == 0xC0 ? 1
-                   : (lead & 0xF0) == 0xE0 ? 2
-                   : (lead & 0xF8) == 0xF0 ? 3
-                                           : -1;
-        uint32 cp = need == 1 ? lead & 0x1F : need == 2 ? lead & 0x0F : need == 3 ? lead & 0x07 : lead;
-        bool valid = need >= 0 && i + need < count;
-        for (int k = 1; valid && k <= need; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) valid = false;
-            cp = (cp << 6) | (bytes[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not text.
-        if (valid && need > 0) valid = Utf8Length(cp) == need + 1 && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
-        if (!valid) {
-            *out++ = lead;
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            *out++ = UniChar(0xD800 + ((cp - 0x10000) >> 10));
-            *out++ = UniChar(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            *out++ = UniChar(cp);
-        }
-        i += size_t(need) + 1;
+    // Overlong forms, surrogates and values past U+10FFFF are not text.
+    if (valid && need > 0) valid = Utf8Length(cp) == need + 1 && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
+    if (!valid) {
+        *out++ = UniChar(lead);
+        return 3;
     }
-    return out;
+    if (cp >= 0x10000) {
+        *out++ = UniChar(0xD800 + ((cp - 0x10000) >> 10));
+        *out++ = UniChar(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+        *out++ = UniChar(cp);
+    }
+    return 3 * (need + 1);
 }
 
 // count units from the 1-based start into out; nothing for a count below 1.
@@ -423,16 +414,17 @@ void VURL::_JoinParts(VString& out, EURLParts replaced, const VString* value, bo
 
 // ---- Changing parts
 
-void VURL::_SetPart(const VString& value, EURLParts part) {
+bool VURL::_SetPart(const VString& value, EURLParts part) {
     if (!_BuildURLArray(fURL, false)) {
         fParsed = false;
-        return;
+        return false;
     }
     fEncodedURL.Clear();
     VString joined;
     _JoinParts(joined, part, &value, false);
     fURL = joined;
     _Parse(false);
+    return true;
 }
 
 void VURL::_SetDecodedPart(const VString& text, EURLParts part, bool encoded) {
@@ -474,8 +466,7 @@ bool VURL::ToParent() {
     if (slash < path.fStart) return false;
     VString parent;
     fURL.GetSubString(path.fStart, slash - path.fStart + 1, parent);
-    _SetPart(parent, e_Path);
-    return true;
+    return _SetPart(parent, e_Path);
 }
 
 VURL* VURL::RetainParent() const {
@@ -488,8 +479,7 @@ bool VURL::ToSubFolder(const VString& name) {
     _GetPart(path, e_Path);
     if (path.GetUniChar(path.GetLength()) != '/') return false;
     path.AppendString(name);
-    _SetPart(path, e_Path);
-    return true;
+    return _SetPart(path, e_Path);
 }
 
 // ---- Text services
@@ -593,20 +583,12 @@ void VURL::Decode(VString& text) {
     const UniChar* const begin = write;
     for (int32 i = 0; i < first; ++i)
         *write++ = units[i];
-    std::vector<uint8> run;
     for (int32 i = first; i < length;) {
-        int byte = Private::EscapedByteAt(units, i, length);
-        if (byte < 0) {
+        const int byte = Private::EscapedByteAt(units, i, length);
+        if (byte < 0)
             *write++ = units[i++];
-            continue;
-        }
-        run.clear();
-        while (byte >= 0) {
-            run.push_back(uint8(byte));
-            i += 3;
-            byte = i < length ? Private::EscapedByteAt(units, i, length) : -1;
-        }
-        write = AppendDecodedRun(run.data(), run.size(), write);
+        else
+            i += DecodeEscapedCharacter(units, i, length, byte, write);
     }
     out.Validate(int32(write - begin));
     text.Swap(out);

@@ -67,12 +67,12 @@ public:
     bool IsScheme(const VString& scheme) const;
     // The path holds no '/' or only a last one.
     bool IsRoot() const;
-    // Drops the last path element (a trailing '/' ignored), keeping the '/' before it; false for a root or
-    // when there is no '/'.
+    // Drops the last path element (a trailing '/' ignored), keeping the '/' before it; false for a root, when
+    // there is no '/', or when the URL has no scheme and network location ended by '/' or '?'.
     bool ToParent();
     // A copy moved to its parent (the caller owns it), or null.
     VURL* RetainParent() const;
-    // Appends name to a path that ends with '/'; answers whether it did.
+    // Appends name to a path that ends with '/' (in a URL that ToParent can change); answers whether it did.
     bool ToSubFolder(const VString& name);
 
     // Sets the path from text in style (as POSIX), reanalysing the URL.
@@ -124,7 +124,8 @@ private:
     void _DecodeParts();
     void _GetPart(VString& out, EURLParts part) const;
     void _GetEncodedPart(VString& out, EURLParts part, bool encoded) const;
-    void _SetPart(const VString& value, EURLParts part);
+    // False, with nothing changed, when the URL does not analyse as scheme, network location and path.
+    bool _SetPart(const VString& value, EURLParts part);
     void _SetDecodedPart(const VString& text, EURLParts part, bool encoded);
     // The parts joined again, part replaced by value when part is not e_PartCount; encode: each with brackets.
     void _JoinParts(VString& out, EURLParts part, const VString* value, bool encode) const;

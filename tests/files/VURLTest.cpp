@@ -207,6 +207,8 @@ TEST(VURLTest, PathSteps) {
     EXPECT_TRUE(url.IsRoot());
     EXPECT_FALSE(url.ToParent());
     EXPECT_EQ(url.RetainParent(), nullptr);
+    VURL schemeless("a/b/c", false); // parts cannot be rebuilt: nothing changes, and no endless walk up
+    EXPECT_FALSE(schemeless.ToParent());
     EXPECT_TRUE(url.IsScheme("file"));
     EXPECT_FALSE(url.IsScheme("File"));
 }
