@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the folders depend one way (scripts/check-layers.sh), builds the library and its tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build/test and runs every test, then the concurrency tests
-# under ThreadSanitizer in build/tsan; exits non-zero when a check, a build or a test fails or ThreadSanitizer
-# reports.
+# under ThreadSanitizer in build/tsan, then installs a Release build of the library into a temporary prefix and
+# builds and runs tests/package against it; exits non-zero when a check, a build (warnings included), a test or
+# the install fails or ThreadSanitizer reports.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,7 +13,7 @@ jobs="$(nproc)"
 "$root/scripts/check-layers.sh"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=ON -DVELA_BUILD_TESTS=ON \
-    -DVELA_TEST_SEAMS=ON
+    -DVELA_TEST_SEAMS=ON -DVELA_WERROR=ON
 cmake --build "$build" --parallel "$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -24,7 +25,7 @@ ctest --test-dir "$build" --output-on-failure -j"$jobs" --no-tests=error
 # threads, and any report fails the script.
 tsan="$root/build/tsan"
 cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=OFF -DVELA_BUILD_TESTS=ON \
-    -DCMAKE_CXX_FLAGS="-fsanitize=thread -g -O1" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
+    -DVELA_WERROR=ON -DCMAKE_CXX_FLAGS="-fsanitize=thread -g -O1" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
     -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
 cmake --build "$tsan" --parallel "$jobs" --target core_tests values_tests json_tests app_tests
 concurrency_suites="SpinLockTest.*:VCriticalSection.*:VSyncEvent.*:VConditionVariable.*:VTaskMgr.*:VTaskTest.*"
@@ -35,3 +36,18 @@ TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/values_tests" \
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/json_tests" \
     --gtest_filter="VStorageLocker*:VJSONUser.*:VJSONGraphConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/app_tests" --gtest_filter="VLoggerTest.*"
+
+# The installed package: a Release build of the library alone, installed into a temporary prefix, and a
+# consumer that finds it with find_package(velacore), includes every installed header and runs. The consumer
+# is configured afresh each time, since the prefix is new.
+package="$root/build/package"
+prefix="$(mktemp -d)"
+trap 'rm -rf "$prefix"' EXIT
+cmake -S "$root" -B "$package/lib" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELA_BUILD_TESTS=OFF \
+    -DVELA_BUILD_BENCH=OFF -DVELA_BUILD_FUZZ=OFF -DVELA_SANITIZE=OFF -DVELA_WERROR=ON
+cmake --build "$package/lib" --parallel "$jobs"
+cmake --install "$package/lib" --prefix "$prefix"
+rm -rf "$package/consumer"
+cmake -S "$root/tests/package" -B "$package/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
+cmake --build "$package/consumer" --parallel "$jobs"
+"$package/consumer/velacore_consumer"

@@ -21,7 +21,6 @@ void VValueSingle::GetTime(VTime& out) const {
 
 namespace {
 
-constexpr int64 kMsPerDay = VTime::kMsPerDay;
 // Day 0 of the Julian-day scale of VTime's arithmetic lies this many days before 1 March of year 0.
 constexpr int64 kGregorianEpoch = 1721118;
 constexpr int64 kJulianCalendarEpoch = 1721116;
