@@ -113,4 +113,9 @@ inline SeenError Invalid(const std::u16string& found, const std::u16string& expe
     return {found.empty() ? VE_JSON_NO_TOKEN : VE_JSON_INVALID_TOKEN, {{"found", found}, {"expected", expected}}};
 }
 
+// A string left open at the end of the text, by the quote that opened it.
+inline SeenError Unterminated(const std::u16string& quote) {
+    return {VE_JSON_UNTERMINATED_STRING, {{"token", quote}}};
+}
+
 } // namespace vela::test

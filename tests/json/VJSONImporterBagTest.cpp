@@ -24,6 +24,7 @@ using test::Narrow;
 using test::SeenError;
 using test::Text;
 using test::U;
+using test::Unterminated;
 
 const std::u16string kExpectedValue = u"\" 0-9 null true false { [";
 
@@ -152,7 +153,7 @@ TEST_F(VJSONImporterBagTest, FailuresPushTheirErrorThenMalformed) {
         {u"{\"a\":]}", 0, Invalid(u"]", kExpectedValue), Malformed(1, 6)},
         {u"{\"a\":[[1]]}", 0, Invalid(u"]", u"\""), Malformed(1, 10)}, // no arrays inside arrays
         {u"{\r\n\"a\":1,\r\n[", 0, Invalid(u"[", u"\""), Malformed(3, 1)},
-        {u"{\"a\":\"x", VJSONImporter::kStrict, {VE_JSON_UNTERMINATED_STRING, {{"token", u"\""}}}, Malformed(1, 6)},
+        {u"{\"a\":\"x", VJSONImporter::kStrict, Unterminated(u"\""), Malformed(1, 6)},
     };
     for (const Case& c : cases) {
         VRefPtr<VValueBag> bag;
