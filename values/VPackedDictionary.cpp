@@ -511,8 +511,8 @@ void AttributeDictionary::_CopyEntries(const AttributeDictionary& other, const u
     Slot* slots = _Slots();
     const Slot* otherSlots = other._Slots();
     for (size_t i = 0; i < count; ++i) {
-        std::memcpy(&slots[i], &otherSlots[i], offsetof(Slot, fBackStore));
-        slots[i].fBackStore = nullptr;
+        const Slot& from = otherSlots[i];
+        slots[i] = Slot{from.fKeyOffset, from.fKeyHash, from.fValueOffset, nullptr};
     }
     if (units > 0) std::memcpy(fBlock.Units(), records, units * sizeof(uint16));
     if (keysSize > 0) std::memcpy(fBlock.Keys(), other._Keys(), keysSize);
