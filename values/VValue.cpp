@@ -1,10 +1,18 @@
 #include "values/VValue.h"
 
 #include "core/VString.h"
+#include "values/VArrayBlob.h"
+#include "values/VArrayImage.h"
+#include "values/VArrayString.h"
+#include "values/VArrayValues.h"
+#include "values/VBlob.h"
 #include "values/VDuration.h"
 #include "values/VEmpty.h"
 #include "values/VReal.h"
+#include "values/VScalar.h"
+#include "values/VTime.h"
 #include "values/VUUID.h"
+#include "values/VValueBag.h"
 #include "values/VValueInfo.h"
 
 #include <array>
@@ -21,6 +29,17 @@ std::array<std::atomic<const VValueInfo*>, 65536>& Registry() noexcept {
 }
 
 constexpr uint16 kDefaultKind = 65535;
+
+// Kinds register as their descriptors are constructed; a static link keeps only the objects something names, so
+// the registry names every built-in descriptor: a value read by kind alone (from a stream or a bag) is then
+// always known.
+[[gnu::used]] const VValueInfo* const kBuiltInKinds[] = {
+    &VBoolean::sInfo,    &VByte::sInfo,         &VWord::sInfo,      &VLong::sInfo,          &VLong8::sInfo,
+    &VReal::sInfo,       &VTime::sInfo,         &VDuration::sInfo,  &VBlob::sInfo,          &VUUID::sInfo,
+    &VValueBag::sInfo,   &VArrayBoolean::sInfo, &VArrayByte::sInfo, &VArrayWord::sInfo,     &VArrayLong::sInfo,
+    &VArrayLong8::sInfo, &VArrayReal::sInfo,    &VArrayTime::sInfo, &VArrayDuration::sInfo, &VArrayString::sInfo,
+    &VArrayBlob::sInfo,  &VArrayImage::sInfo,
+};
 
 const VEmpty_info sEmptyInfo;
 
