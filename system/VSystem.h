@@ -1,15 +1,67 @@
 #pragma once
 
+#include "core/VError.h"
 #include "core/VTypes.h"
 
 namespace vela {
 
+class VFilePath;
 class VString;
 
-// Static facade over the operating system: clocks, time zones, processors and virtual memory.
+// Desktop system versions that start-up may require (IsSystemVersionOrAbove): 11 is 10.9, ... 17 is 10.15, then
+// 18 is 11.0, ... 22 is 15.0.
+enum SystemVersion : int32 {
+    eSystemVersion_10_9 = 11,
+    eSystemVersion_10_10 = 12,
+    eSystemVersion_10_11 = 13,
+    eSystemVersion_10_12 = 14,
+    eSystemVersion_10_13 = 15,
+    eSystemVersion_10_14 = 16,
+    eSystemVersion_10_15 = 17,
+    eSystemVersion_11 = 18,
+    eSystemVersion_12 = 19,
+    eSystemVersion_13 = 20,
+    eSystemVersion_14 = 21,
+    eSystemVersion_15 = 22,
+};
+
+// Static facade over the operating system: its version and names, clocks, time zones, processors, memory and
+// executables.
 class VSystem {
 public:
     VSystem() = delete;
+
+    // Seeds the random source once; true.
+    static bool Init();
+
+    // ---- Versions and names
+    // Whether the system is at least that version; true for values outside 11-22, and on Linux for all (a test
+    // may force another answer through XPosixSystem::SetVersionCheck).
+    static bool IsSystemVersionOrAbove(SystemVersion version) noexcept;
+    // The system's name and version as it presents them ("Debian GNU/Linux 12 (bookworm)"), read once.
+    static void GetOSVersionString(VString& out);
+    // Name, version and, in parentheses, the build (the kernel release).
+    static void GetFullOSName(VString& out);
+    // The kernel release; out unchanged when unknown.
+    static void GetSystemBuildNumber(VString& out);
+    // The machine's model name; out unchanged when unknown.
+    static void GetComputerManufacturer(VString& out);
+    // The host name; out unchanged when unknown.
+    static void GetHostName(VString& out);
+    // The effective user's full name (else the account name), and the account name.
+    static void GetLoginUserName(VString& out);
+    static void GetCurrentUserName(VString& out);
+    // The processor's brand text, read once; "-" when unknown. compact trims blanks at both ends and reduces
+    // every run of blanks to one.
+    static void GetProcessorTypeString(VString& out, bool compact);
+
+    // ---- User-interface timing (pixels, ticks of 1/60 s)
+    static int32 GetDragOffset() noexcept { return 2; }
+    static uint32 GetCaretTicks() noexcept { return 60; }
+    static uint32 GetTipsTimeoutTicks() noexcept { return 600; }
+    static uint32 GetSelectDelayTicks() noexcept { return 15; }
+    // No desktop-wide double-click setting is read here: the usual half second.
+    static uint32 GetDoubleClicTicks() noexcept { return 30; }
 
     // Milliseconds since system start-up; wraps at 2^32, so callers compare with unsigned differences.
     static uint32 GetCurrentTime() noexcept;
@@ -49,6 +101,23 @@ public:
 
     // Logical processors, computed once; at least 1.
     static int32 GetNumberOfLogicalProcessors() noexcept;
+    // Physical cores the system knows, computed once, and those enabled now (not cached); at least 1.
+    static int32 GetNumberOfPhysicalProcessors();
+    static int32 GetEnabledCoresNumber();
+    // The busy fraction (0 to 1) of all processors since the previous call: false on the first call (use is
+    // 0), and when the counters cannot be read. One caller at a time.
+    static bool GetProcessorsPercentageUse(double& use);
+    // This process's processor use since the previous call (since its start on the first), as a fraction of
+    // all processors (0 to 1).
+    static double GetApplicationProcessorsPercentageUse();
+
+    // ---- Memory (bytes; 0 when unknown)
+    static uint64 GetPhysicalMemSize() noexcept;
+    static uint64 GetPhysicalFreeMemSize() noexcept;
+    // This process's resident and virtual sizes.
+    static uint64 GetApplicationPhysicalMemSize() noexcept;
+    static uint64 VirtualMemoryUsedSize() noexcept;
+    static bool AllowedToGetSystemInfo() noexcept { return true; }
 
     // Virtual-memory page size, read once.
     static size_t GetVMPageSize() noexcept;
@@ -61,12 +130,29 @@ public:
     static void* VirtualAllocPhysicalMemory(size_t size, const void* address, bool* physical) noexcept;
     // Gives back the pages of a region of VirtualAlloc; answers 0 or the system's errno.
     static int32 VirtualFree(void* address, size_t size, bool physical) noexcept;
+    // The region at address: inside a mapping, its size, state 0 and its start; in a gap before one, the
+    // distance to it, state 1 and address itself; otherwise 0, 0 and null. Out pointers may be null; answers
+    // whether the size is not 0.
+    static bool VirtualQuery(const void* address, size_t* size, uint32* state, const void** base);
+
+    // ---- Utilities
+    // random: the C library's random(); else 31 bits from the system's strong source.
+    static int32 Random(bool random) noexcept;
+    // Rings the terminal bell when standard error is a terminal.
+    static void Beep() noexcept;
 
     // Sleeps ms milliseconds, resuming after interruptions.
     static void Delay(int32 ms) noexcept;
 
     // The demangled name of a C++ symbol, or the symbol itself when it cannot be demangled.
     static void DemangleSymbol(const char* symbol, VString& out);
+
+    // The full path of an executable: a name with '/' resolved as it stands, else the first regular file of
+    // that name in the folders of PATH that this process may execute by its mode bits. False, and path
+    // cleared, when there is none (or no PATH).
+    static bool SearchExecutablePath(const VString& name, VFilePath& path);
+    // A symbolic link at link to target; 0, or the 'POSX' error of errno, raised.
+    static VError CreateSymbolicLink(const char* target, const char* link);
 };
 
 } // namespace vela
