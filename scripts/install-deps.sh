@@ -16,6 +16,7 @@ PACKAGES=(
     libbenchmark-dev
     libicu-dev
     nlohmann-json3-dev # the reference parser of the JSON conformance test
+    libxerces-c-dev    # the XML parser under intl/'s SAX and DOM layers
     pkg-config
 )
 

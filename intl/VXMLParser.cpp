@@ -1,0 +1,298 @@
+#include "intl/VXMLParser.h"
+
+#include "core/VErrorBase.h"
+#include "intl/platform/XercesSupport.h"
+
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLDocumentHandler.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/EntityResolver.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/XMLChar.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+#include <bit>
+#include <deque>
+#include <memory>
+
+namespace vela {
+
+using namespace XERCES_CPP_NAMESPACE;
+
+// ---- IXMLHandler defaults
+
+IXMLHandler* IXMLHandler::StartElement(const VString&) {
+    return nullptr;
+}
+void IXMLHandler::EndElement(const VString&) {}
+void IXMLHandler::SetAttribute(const VString&, const VString&) {}
+void IXMLHandler::SetText(const VString&) {}
+void IXMLHandler::StartStyleSheet() {}
+void IXMLHandler::SetStyleSheetAttribute(const VString&, const VString&) {}
+void IXMLHandler::EndStyleSheet() {}
+
+bool IXMLHandler::WCharIsSpace(UniChar c) noexcept {
+    return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D;
+}
+
+bool IXMLHandler::IsXMLChar(UniChar c) noexcept {
+    return XMLChar1_0::isXMLChar(c);
+}
+
+namespace {
+
+// A name="value" token of a style-sheet instruction: quotes (double, else single) removed, then blanks.
+void UnquoteStyleSheetToken(VString& token) {
+    const int32 length = token.GetLength();
+    if (length >= 2) {
+        const UniChar first = token.GetUniChar(1);
+        const UniChar last = token.GetUniChar(length);
+        if ((first == u'"' && last == u'"') || (first == u'\'' && last == u'\'')) token.SubString(2, length - 2);
+    }
+    token.RemoveWhiteSpaces();
+}
+
+} // namespace
+
+void IXMLHandler::processingInstruction(const VString& target, const VString& data) {
+    if (target.IsEmpty() || data.IsEmpty() || !target.EqualToString(VString("xml-stylesheet"), true)) return;
+    StartStyleSheet();
+    VString token;
+    VString name;
+    bool haveName = false;
+    auto finish = [&]() {
+        UnquoteStyleSheetToken(token);
+        if (haveName) {
+            if (!name.IsEmpty()) SetStyleSheetAttribute(name, token);
+            haveName = false;
+        } else {
+            name = token;
+        }
+    };
+    const UniChar* units = data.GetCPointer();
+    for (int32 i = 0; i < data.GetLength(); ++i) {
+        const UniChar c = units[i];
+        if (c == u'=') {
+            if (!token.IsEmpty()) name = token;
+            haveName = true;
+            token.Clear();
+        } else if (WCharIsSpace(c)) {
+            if (!token.IsEmpty()) {
+                finish();
+                token.Clear();
+            }
+        } else {
+            token.AppendUniChar(c);
+        }
+    }
+    if (!token.IsEmpty() && haveName) finish();
+    EndStyleSheet();
+}
+
+// The memory of one parse. It frees at its end whatever the parser library left allocated: the library (3.2.4)
+// leaks the declaration of an external DTD subset that it skips, once per such document.
+class StParseMemory final : public MemoryManager {
+public:
+    StParseMemory() noexcept { fHead.fPrevious = fHead.fNext = &fHead; }
+    ~StParseMemory() override {
+        while (fHead.fNext != &fHead)
+            deallocate(fHead.fNext + 1);
+    }
+    StParseMemory(const StParseMemory&) = delete;
+    StParseMemory& operator=(const StParseMemory&) = delete;
+
+    MemoryManager* getExceptionMemoryManager() override { return XMLPlatformUtils::fgMemoryManager; }
+
+    void* allocate(XMLSize_t size) override {
+        Link* link = static_cast<Link*>(::operator new(sizeof(Link) + size));
+        link->fPrevious = &fHead;
+        link->fNext = fHead.fNext;
+        fHead.fNext->fPrevious = link;
+        fHead.fNext = link;
+        return link + 1;
+    }
+    void deallocate(void* block) override {
+        if (block == nullptr) return;
+        Link* link = static_cast<Link*>(block) - 1;
+        link->fPrevious->fNext = link->fNext;
+        link->fNext->fPrevious = link->fPrevious;
+        ::operator delete(link);
+    }
+
+private:
+    // Keeps the blocks that follow it aligned as the library expects (twice a pointer).
+    struct alignas(2 * sizeof(void*)) Link {
+        Link* fPrevious;
+        Link* fNext;
+    };
+    Link fHead;
+};
+
+IXMLHandler* VNullXMLHandler::StartElement(const VString&) {
+    Retain();
+    return this;
+}
+
+// ---- The adapter from Xerces' callbacks to the handler stack
+
+// Turns the parser's events into calls on a stack of handlers, one entry per open element; an entry is null
+// for an element nobody handles (its whole subtree is then skipped).
+class SAX_Handlers : public XMLDocumentHandler, public EntityResolver, public ErrorHandler {
+public:
+    SAX_Handlers(bool namespaces, bool defaultedAttributes, IXMLHandler* root)
+        : fNamespaces(namespaces), fDefaultedAttributes(defaultedAttributes) {
+        fStack.push_back(RetainRefCountable(root));
+    }
+    ~SAX_Handlers() override {
+        for (IXMLHandler* handler : fStack)
+            if (handler != nullptr) handler->Release();
+    }
+    SAX_Handlers(const SAX_Handlers&) = delete;
+    SAX_Handlers& operator=(const SAX_Handlers&) = delete;
+
+    void startElement(const XMLElementDecl& decl, const unsigned int, const XMLCh* const,
+                      const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count, const bool isEmpty,
+                      const bool) override {
+        IXMLHandler* top = fStack.back();
+        const VString name(decl.getBaseName());
+        IXMLHandler* child = top != nullptr ? top->StartElement(name) : nullptr;
+        if (child == nullptr) {
+            if (!isEmpty) fStack.push_back(nullptr);
+            return;
+        }
+        // The stack's reference and StartElement's are taken before anything can throw.
+        std::unique_ptr<IXMLHandler, void (*)(IXMLHandler*)> owned(child, [](IXMLHandler* h) { h->Release(); });
+        if (!isEmpty) fStack.push_back(RetainRefCountable(child));
+        for (XMLSize_t i = 0; i < count; ++i) {
+            const XMLAttr* attribute = attributes.elementAt(i);
+            if (!attribute->getSpecified() && !fDefaultedAttributes) continue;
+            const XMLCh* attributeName = fNamespaces ? attribute->getName() : attribute->getQName();
+            child->SetAttribute(VString(attributeName), VString(attribute->getValue()));
+        }
+        if (isEmpty) child->EndElement(name);
+    }
+
+    void endElement(const XMLElementDecl& decl, const unsigned int, const bool, const XMLCh* const) override {
+        IXMLHandler* top = fStack.back();
+        fStack.pop_back();
+        if (top == nullptr) return;
+        std::unique_ptr<IXMLHandler, void (*)(IXMLHandler*)> owned(top, [](IXMLHandler* h) { h->Release(); });
+        top->EndElement(VString(decl.getBaseName()));
+    }
+
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+        IXMLHandler* top = fStack.back();
+        if (top == nullptr || length == 0) return;
+        VString text;
+        // A run longer than a string can hold is cut: no document of ours gets near it.
+        text.FromUniString(chars, int32(std::min<XMLSize_t>(length, VString::kMaxLength)));
+        top->SetText(text);
+    }
+
+    void docPI(const XMLCh* const target, const XMLCh* const data) override {
+        IXMLHandler* top = fStack.back();
+        if (target == nullptr || data == nullptr || top == nullptr) return;
+        top->processingInstruction(VString(target), VString(data));
+    }
+
+    void docComment(const XMLCh* const) override {}
+    void endDocument() override {}
+    void endEntityReference(const XMLEntityDecl&) override {}
+    void ignorableWhitespace(const XMLCh* const, const XMLSize_t, const bool) override {}
+    void resetDocument() override {}
+    void startDocument() override {}
+    void startEntityReference(const XMLEntityDecl&) override {}
+    void XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
+
+    // Entities are resolved by the parser itself, from local files only (it has no network access).
+    InputSource* resolveEntity(const XMLCh* const, const XMLCh* const) override { return nullptr; }
+
+    void warning(const SAXParseException&) override {}
+    void error(const SAXParseException& exception) override { Report(VE_XML_ERROR, exception); }
+    void fatalError(const SAXParseException& exception) override { Report(VE_XML_FATAL_ERROR, exception); }
+    void resetErrors() override {}
+
+    static void Report(VError code, const SAXParseException& exception) {
+        XercesSupport::PushParseError(code, exception.getMessage(), exception.getSystemId(), exception.getPublicId(),
+                                      int64(exception.getLineNumber()), int64(exception.getColumnNumber()));
+    }
+
+private:
+    const bool fNamespaces;
+    const bool fDefaultedAttributes;
+    // Each non-null entry holds one reference.
+    std::deque<IXMLHandler*> fStack;
+};
+
+// ---- VXMLParser
+
+bool VXMLParser::Init() {
+    return XercesSupport::Init();
+}
+
+void VXMLParser::DeInit() {
+    XercesSupport::DeInit();
+}
+
+bool VXMLParser::IsInited() {
+    return XercesSupport::IsInited();
+}
+
+bool VXMLParser::Parse(const void* bytes, size_t length, IXMLHandler* root, uint32 options) {
+    return _Parse(bytes, length, nullptr, root, options);
+}
+
+bool VXMLParser::Parse(const VString& text, IXMLHandler* root, uint32 options) {
+    const char16_t* encoding = std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
+    return _Parse(text.GetCPointer(), size_t(text.GetLength()) * sizeof(UniChar), encoding, root, options);
+}
+
+bool VXMLParser::_Parse(const void* bytes, size_t length, const char16_t* encoding, IXMLHandler* root, uint32 options) {
+    StXMLParserUser user;
+    if (!user.IsValid()) {
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser could not be set up", u"frommem", nullptr, 0,
+                                      0);
+        return false;
+    }
+    try {
+        // Declared first, destroyed last: the parser's blocks go back to it.
+        StParseMemory memory;
+        SAXParser parser(nullptr, &memory);
+        if (options & kValidateAlways)
+            parser.setValidationScheme(SAXParser::Val_Always);
+        else if (options & kValidateNever)
+            parser.setValidationScheme(SAXParser::Val_Never);
+        else
+            parser.setValidationScheme(SAXParser::Val_Auto);
+        parser.setDoSchema(false);
+        if ((options & (kSchema | kValidateNever)) == kSchema) {
+            parser.setDoSchema(true);
+            if (!fExternalSchemaLocation.IsEmpty())
+                parser.setExternalSchemaLocation(fExternalSchemaLocation.GetCPointer());
+            options |= kNamespaces;
+            if (!fExternalNoNamespaceSchemaLocation.IsEmpty())
+                parser.setExternalNoNamespaceSchemaLocation(fExternalNoNamespaceSchemaLocation.GetCPointer());
+        }
+        parser.setDoNamespaces((options & kNamespaces) != 0);
+        parser.setLoadExternalDTD((options & kLoadExternalDTD) != 0);
+
+        SAX_Handlers adapter((options & kNamespaces) != 0, (options & kDefaultedAttributes) != 0, root);
+        parser.installAdvDocHandler(&adapter);
+        parser.setErrorHandler(&adapter);
+        parser.setEntityResolver(&adapter);
+        MemBufInputSource source(static_cast<const XMLByte*>(bytes), length, "frommem", false,
+                                 XMLPlatformUtils::fgMemoryManager);
+        if (encoding != nullptr) source.setEncoding(encoding);
+        parser.parse(source);
+        return parser.getErrorCount() == 0;
+    } catch (const XMLException& exception) {
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, exception.getMessage(), u"frommem", nullptr, 0, 0);
+    } catch (...) {
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser stopped", u"frommem", nullptr, 0, 0);
+    }
+    return false;
+}
+
+} // namespace vela

@@ -1,0 +1,377 @@
+#include "intl/VXMLParser.h"
+
+#include "core/VErrorContext.h"
+#include "core/VRefPtr.h"
+#include "support/TestProcess.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vela {
+namespace {
+
+std::string Utf8(const VString& text) {
+    std::string out;
+    for (int32 i = 0; i < text.GetLength(); ++i) {
+        const UniChar c = text.GetCPointer()[i];
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            char buffer[12];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", unsigned(c));
+            out += buffer;
+        }
+    }
+    return out;
+}
+
+// Records every event of the elements it handles, one line each, into a log shared by the whole tree.
+// Elements whose name starts with "skip" are refused.
+class RecordingHandler : public VObject, public IXMLHandler {
+public:
+    explicit RecordingHandler(std::vector<std::string>& log) : fLog(log) {}
+
+    IXMLHandler* StartElement(const VString& name) override {
+        fLog.push_back("start " + Utf8(name));
+        if (name.BeginsWithRawString(VString("skip"))) return nullptr;
+        return new RecordingHandler(fLog);
+    }
+    void EndElement(const VString& name) override { fLog.push_back("end " + Utf8(name)); }
+    void SetAttribute(const VString& name, const VString& value) override {
+        fLog.push_back("attr " + Utf8(name) + "=" + Utf8(value));
+    }
+    void SetText(const VString& text) override {
+        // Character data may come in pieces: join adjacent ones so the log does not depend on the split.
+        if (!fLog.empty() && fLog.back().rfind("text ", 0) == 0)
+            fLog.back() += Utf8(text);
+        else
+            fLog.push_back("text " + Utf8(text));
+    }
+    void StartStyleSheet() override { fLog.push_back("sheet{"); }
+    void SetStyleSheetAttribute(const VString& name, const VString& value) override {
+        fLog.push_back("sheet " + Utf8(name) + "=" + Utf8(value));
+    }
+    void EndStyleSheet() override { fLog.push_back("}sheet"); }
+
+private:
+    std::vector<std::string>& fLog;
+};
+
+struct ParseResult {
+    bool ok = false;
+    std::vector<std::string> log;
+};
+
+ParseResult ParseBytes(const std::string& xml, uint32 options = 0) {
+    ParseResult result;
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(result.log));
+    VXMLParser parser;
+    result.ok = parser.Parse(xml.data(), xml.size(), root.Get(), options);
+    return result;
+}
+
+using Log = std::vector<std::string>;
+
+class VXMLParserTest : public test::TestProcessFixture {};
+
+TEST_F(VXMLParserTest, EventsReachTheHandlersInDocumentOrder) {
+    const ParseResult r = ParseBytes("<?xml version=\"1.0\"?>\n"
+                                     "<!-- not passed on -->"
+                                     "<root a=\"1\" b='two'>hello<child x=\"y\"/>"
+                                     "<skipped k=\"v\"><inner>lost</inner></skipped>world</root>");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.log, (Log{"start root", "attr a=1", "attr b=two", "text hello", "start child", "attr x=y", "end child",
+                          "start skipped", "text world", "end root"}));
+}
+
+TEST_F(VXMLParserTest, EntitiesAndCDATAAreDecoded) {
+    const ParseResult r = ParseBytes("<!DOCTYPE r [<!ENTITY who \"world &amp; co\">]>"
+                                     "<r v=\"&lt;&#x41;&quot;\">&who;|&#233;|<![CDATA[<b>&amp;</b>]]></r>",
+                                     VXMLParser::kValidateNever);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.log, (Log{"start r", "attr v=<A\"", "text world & co|\\u00E9|<b>&amp;</b>", "end r"}));
+}
+
+TEST_F(VXMLParserTest, EncodingsOfBytesAndStrings) {
+    // Latin-1 bytes by their declaration; UTF-16 by its byte order mark; a string is UTF-16 whatever it declares.
+    const ParseResult latin1 = ParseBytes("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>\xE9t\xE9</r>");
+    ASSERT_TRUE(latin1.ok);
+    EXPECT_EQ(latin1.log, (Log{"start r", "text \\u00E9t\\u00E9", "end r"}));
+
+    const std::u16string utf16 = u"\uFEFF<r>\u20AC</r>";
+    const ParseResult wide =
+        ParseBytes(std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * sizeof(char16_t)));
+    ASSERT_TRUE(wide.ok);
+    EXPECT_EQ(wide.log, (Log{"start r", "text \\u20AC", "end r"}));
+
+    Log log;
+    VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(log));
+    VXMLParser parser;
+    EXPECT_TRUE(
+        parser.Parse(VString(u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>\u0153\u20AC</r>"), root.Get(), 0));
+    EXPECT_EQ(log, (Log{"start r", "text \\u0153\\u20AC", "end r"}));
+}
+
+struct ReportedError {
+    VError code = VE_OK;
+    std::string message;
+    int64 line = 0;
+    int64 column = 0;
+};
+
+std::vector<ReportedError> ErrorsOf(const VErrorContext& context) {
+    std::vector<ReportedError> out;
+    for (const VRefPtr<VErrorBase>& error : context.GetErrors()) {
+        ReportedError reported;
+        reported.code = error->GetError();
+        VJSONObject* parameters = error->GetParameters();
+        VString message;
+        parameters->GetProperty(VString("message")).GetString(message);
+        reported.message = Utf8(message);
+        reported.line = int64(parameters->GetProperty(VString("line")).GetNumber());
+        reported.column = int64(parameters->GetProperty(VString("column")).GetNumber());
+        out.push_back(reported);
+    }
+    return out;
+}
+
+TEST_F(VXMLParserTest, ParseErrorsAreLocated) {
+    struct Case {
+        const char* xml;
+        VError code;
+        int64 line;
+        int64 column;
+    } cases[] = {
+        {"<a>\n  <b></a>", VE_XML_FATAL_ERROR, 2, 8},        // mismatched end tag
+        {"<a x=\"1\" x=\"2\"/>", VE_XML_FATAL_ERROR, 1, 12}, // attribute given twice
+        {"<a>\n\n&nope;</a>", VE_XML_FATAL_ERROR, 3, 7},     // undeclared entity
+        {"", VE_XML_FATAL_ERROR, 1, 1},                      // no root element
+        {"<a/><b/>", VE_XML_FATAL_ERROR, 1, 5},              // a second root
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xml);
+        StErrorContextInstaller errors(false);
+        const ParseResult r = ParseBytes(c.xml);
+        EXPECT_FALSE(r.ok);
+        const std::vector<ReportedError> reported = ErrorsOf(*errors.GetContext());
+        ASSERT_FALSE(reported.empty());
+        EXPECT_EQ(reported.back().code, c.code);
+        EXPECT_FALSE(reported.back().message.empty());
+        EXPECT_EQ(reported.back().line, c.line);
+        EXPECT_EQ(reported.back().column, c.column);
+    }
+}
+
+TEST_F(VXMLParserTest, ValidationErrorsLetTheParseGoOn) {
+    StErrorContextInstaller errors(false);
+    const ParseResult r =
+        ParseBytes("<!DOCTYPE r [<!ELEMENT r (#PCDATA)>]><r a=\"1\">text</r>", VXMLParser::kValidateAlways);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.log, (Log{"start r", "attr a=1", "text text", "end r"}));
+    const std::vector<ReportedError> reported = ErrorsOf(*errors.GetContext());
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.front().code, VE_XML_ERROR);
+    EXPECT_EQ(reported.front().line, 1);
+}
+
+TEST_F(VXMLParserTest, AttributeNamesFollowNamespaceProcessing) {
+    const std::string xml = "<r xmlns:oz=\"urn:oz\" oz:includeIf=\"linux\"/>";
+    struct Case {
+        uint32 options;
+        const char* name;
+    } cases[] = {
+        {0, "oz:includeIf"},
+        {VXMLParser::kValidateNever, "oz:includeIf"},
+        {VXMLParser::kNamespaces, "includeIf"},
+        {VXMLParser::kSchema, "includeIf"}, // schema processing brings namespaces with it
+        {VXMLParser::kSchema | VXMLParser::kValidateNever, "oz:includeIf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const ParseResult r = ParseBytes(xml, c.options);
+        ASSERT_TRUE(r.ok);
+        ASSERT_EQ(r.log.size(), 4u);
+        EXPECT_EQ(r.log[2], std::string("attr ") + c.name + "=linux");
+    }
+}
+
+// A folder of its own for the files a test writes.
+class StTempFolder {
+public:
+    StTempFolder() {
+        char pattern[] = "/tmp/vela_xml_XXXXXX";
+        fPath = ::mkdtemp(pattern);
+    }
+    ~StTempFolder() { std::filesystem::remove_all(fPath); }
+    std::string Write(const std::string& name, const std::string& content) const {
+        const std::string path = fPath + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+private:
+    std::string fPath;
+};
+
+TEST_F(VXMLParserTest, DefaultedAttributesComeOnlyWhenAsked) {
+    StTempFolder folder;
+    const std::string dtd = folder.Write("r.dtd", "<!ELEMENT r EMPTY><!ATTLIST r given CDATA #IMPLIED "
+                                                  "defaulted CDATA \"yes\">");
+    const std::string xml = "<!DOCTYPE r SYSTEM \"file://" + dtd + "\"><r given=\"1\"/>";
+    struct Case {
+        uint32 options;
+        Log log;
+    } cases[] = {
+        {VXMLParser::kValidateNever, {"start r", "attr given=1", "end r"}}, // external DTD not read
+        {VXMLParser::kValidateNever | VXMLParser::kDefaultedAttributes, {"start r", "attr given=1", "end r"}},
+        {VXMLParser::kValidateNever | VXMLParser::kLoadExternalDTD, {"start r", "attr given=1", "end r"}},
+        {VXMLParser::kValidateNever | VXMLParser::kLoadExternalDTD | VXMLParser::kDefaultedAttributes,
+         {"start r", "attr given=1", "attr defaulted=yes", "end r"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const ParseResult r = ParseBytes(xml, c.options);
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.log, c.log);
+    }
+}
+
+// A local listener that counts the connections it gets while it lives, closing each at once.
+class StConnectionCounter {
+public:
+    StConnectionCounter() {
+        fSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        EXPECT_EQ(::bind(fSocket, reinterpret_cast<sockaddr*>(&address), size), 0);
+        EXPECT_EQ(::listen(fSocket, 8), 0);
+        EXPECT_EQ(::getsockname(fSocket, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        fPort = ntohs(address.sin_port);
+        fThread = std::thread([this] {
+            for (;;) {
+                const int connection = ::accept(fSocket, nullptr, nullptr);
+                if (connection < 0) return; // shut down
+                ++fConnections;
+                ::close(connection);
+            }
+        });
+    }
+    ~StConnectionCounter() {
+        ::shutdown(fSocket, SHUT_RDWR);
+        fThread.join();
+        ::close(fSocket);
+    }
+    int Port() const { return fPort; }
+    // Stable once the code that might have connected has returned: a connection is counted before it closes.
+    int Connections() const { return fConnections.load(); }
+
+private:
+    int fSocket = -1;
+    int fPort = 0;
+    std::atomic<int> fConnections{0};
+    std::thread fThread;
+};
+
+TEST_F(VXMLParserTest, RemoteDTDsAndEntitiesAreNeverFetched) {
+    StConnectionCounter server;
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+    const std::string documents[] = {
+        "<!DOCTYPE r SYSTEM \"" + url + "/r.dtd\"><r/>",
+        "<!DOCTYPE r PUBLIC \"-//X//DTD R//EN\" \"" + url + "/r.dtd\"><r/>",
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"" + url + "/e.xml\">]><r>&e;</r>",
+    };
+    for (const std::string& xml : documents) {
+        for (uint32 options : {0u, VXMLParser::kValidateAlways, VXMLParser::kValidateNever,
+                               VXMLParser::kValidateNever | VXMLParser::kLoadExternalDTD, VXMLParser::kSchema}) {
+            SCOPED_TRACE(xml + " options " + std::to_string(options));
+            StErrorContextInstaller errors(false);
+            ParseBytes(xml, options);
+            EXPECT_EQ(server.Connections(), 0);
+        }
+    }
+}
+
+TEST_F(VXMLParserTest, StyleSheetInstructions) {
+    struct Case {
+        const char* data;
+        Log log;
+    } cases[] = {
+        {"href=\"a.css\" type='text/css'", {"sheet{", "sheet href=a.css", "sheet type=text/css", "}sheet"}},
+        {"href = \"a.css\"", {"sheet{", "sheet href=a.css", "}sheet"}},
+        {"href=\"a.css\"", {"sheet{", "sheet href=a.css", "}sheet"}}, // last pair with no blank after it
+        {"lonely", {"sheet{", "}sheet"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data);
+        const ParseResult r = ParseBytes(std::string("<r><?xml-stylesheet ") + c.data + "?><?other x=\"1\"?></r>");
+        ASSERT_TRUE(r.ok);
+        Log expected{"start r"};
+        expected.insert(expected.end(), c.log.begin(), c.log.end());
+        expected.push_back("end r");
+        EXPECT_EQ(r.log, expected);
+    }
+}
+
+TEST(VXMLParserSetUp, ParsesWithoutAnyUserAndCountsItsUsers) {
+    ASSERT_FALSE(VXMLParser::IsInited());
+    const ParseResult r = ParseBytes("<r/>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_FALSE(VXMLParser::IsInited());
+
+    ASSERT_TRUE(VXMLParser::Init());
+    {
+        StXMLParserUser user;
+        EXPECT_TRUE(user.IsValid());
+    }
+    EXPECT_TRUE(VXMLParser::IsInited());
+    EXPECT_TRUE(ParseBytes("<r/>").ok);
+    VXMLParser::DeInit();
+    EXPECT_FALSE(VXMLParser::IsInited());
+    VXMLParser::DeInit(); // one too many does nothing
+    EXPECT_FALSE(VXMLParser::IsInited());
+}
+
+TEST(VXMLParserSetUp, ThreadsParseTogether) {
+    std::vector<std::thread> threads;
+    std::atomic<int> parsed{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&parsed] {
+            for (int i = 0; i < 20; ++i)
+                if (ParseBytes("<r a=\"1\"><c/></r>").ok) ++parsed;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(parsed.load(), 80);
+    EXPECT_FALSE(VXMLParser::IsInited());
+}
+
+TEST(VXMLParserCharacters, SpacesAndXMLCharacters) {
+    for (UniChar c : {u' ', u'\t', u'\n', u'\f', u'\r'})
+        EXPECT_TRUE(IXMLHandler::WCharIsSpace(c)) << int(c);
+    for (UniChar c : {u'\v', u'a', u'\u00A0', u'\u2028'})
+        EXPECT_FALSE(IXMLHandler::WCharIsSpace(c)) << int(c);
+    for (UniChar c : {u'\t', u'\n', u'\r', u' ', u'a', u'\uD7FF', u'\uE000', u'\uFFFD'})
+        EXPECT_TRUE(IXMLHandler::IsXMLChar(c)) << int(c);
+    for (UniChar c : {u'\0', u'\x01', u'\x0B', u'\x1F', u'\uFFFE', u'\uFFFF'})
+        EXPECT_FALSE(IXMLHandler::IsXMLChar(c)) << int(c);
+}
+
+} // namespace
+} // namespace vela
