@@ -1,0 +1,153 @@
+#include "app/VSplitableLogFile.h"
+
+#include "core/StStringConverter.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <sys/stat.h>
+
+namespace vela {
+
+int32 VSplitableLogFile::sDefaultMaxLogsToKeep = 50;
+
+namespace {
+
+std::string ToUTF8(const VString& text) {
+    StStringConverter<char> utf8(text, VTC_UTF_8);
+    return std::string(utf8.GetCPointer() != nullptr ? utf8.GetCPointer() : "", utf8.GetSize());
+}
+
+// Makes folder and its missing parents; failures are left to the open that follows.
+void MakeFolders(const std::string& folder) {
+    for (size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1))
+        mkdir(folder.substr(0, slash).c_str(), 0777);
+    mkdir(folder.c_str(), 0777);
+}
+
+} // namespace
+
+VSplitableLogFile::VSplitableLogFile(const VFilePath& folder, const VString& name, int32 number, bool binary)
+    : fFolder(folder), fName(name), fNumber(number), fMaxLogsToKeep(sDefaultMaxLogsToKeep), fBinary(binary) {}
+
+VSplitableLogFile::~VSplitableLogFile() {
+    Close();
+}
+
+void VSplitableLogFile::BuildLogFileNameWithExt(const VString& name, int32 number, const VString& extension,
+                                                VString& out) {
+    out = name;
+    out.AppendUniChar(u'_');
+    out.AppendLong(number);
+    if (extension.IsEmpty())
+        out.AppendCString(".txt");
+    else
+        out.AppendString(extension);
+}
+
+void VSplitableLogFile::BuildLogFileName(const VString& name, int32 number, VString& out) {
+    BuildLogFileNameWithExt(name, number, VString(), out);
+}
+
+void VSplitableLogFile::GetCurrentFileName(VString& out) const {
+    BuildLogFileName(fName, fNumber, out);
+}
+
+std::string VSplitableLogFile::_PosixPath(int32 number) const {
+    if (fFolder.IsEmpty() || !fFolder.IsValid()) return std::string();
+    VString fileName;
+    BuildLogFileName(fName, number, fileName);
+    VFilePath file(fFolder);
+    file.ToSubFile(fileName);
+    return ToUTF8(file.GetPath(FPS_POSIX));
+}
+
+bool VSplitableLogFile::Exists() const {
+    std::string path = _PosixPath(fNumber);
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool VSplitableLogFile::Open(bool overwrite, bool findFree) {
+    if (fStream == nullptr) {
+        std::string path = _PosixPath(fNumber);
+        struct stat info {};
+        if (findFree && !path.empty()) {
+            while (stat(path.c_str(), &info) == 0)
+                path = _PosixPath(++fNumber);
+        }
+        if (!path.empty()) {
+            MakeFolders(ToUTF8(fFolder.GetPath(FPS_POSIX)));
+            // The probe is closed rather than reopened: a failed freopen leaves its stream behind.
+            FILE* probe = overwrite ? nullptr : fopen(path.c_str(), "r");
+            if (probe != nullptr) {
+                fclose(probe);
+                fStream = fopen(path.c_str(), fBinary ? "ab" : "a");
+            } else {
+                fStream = fopen(path.c_str(), fBinary ? "wb" : "w");
+            }
+        }
+    }
+    fJustOpened = true;
+    return fStream != nullptr;
+}
+
+bool VSplitableLogFile::Open(int32 number, bool overwrite) {
+    fNumber = number;
+    return Open(overwrite, false);
+}
+
+void VSplitableLogFile::Close() {
+    if (fStream == nullptr) return;
+    fclose(fStream);
+    fStream = nullptr;
+}
+
+void VSplitableLogFile::Flush() {
+    if (fStream != nullptr) fflush(fStream);
+}
+
+void VSplitableLogFile::SetLogNumber(int32 number, bool overwrite) {
+    fNumber = number;
+    if (fStream == nullptr) return;
+    Close();
+    Open(overwrite, false);
+}
+
+int32 VSplitableLogFile::CheckLogSize() {
+    if (fStream == nullptr || ftell(fStream) <= kMaxFileSize) return 0;
+    Close();
+    const int32 old = fNumber;
+    fNumber = old + 1;
+    if (fMaxLogsToKeep >= 1 && old >= fMaxLogsToKeep) {
+        std::string oldest = _PosixPath(fNumber - fMaxLogsToKeep);
+        if (FILE* probe = fopen(oldest.c_str(), "r")) {
+            fclose(probe);
+            remove(oldest.c_str());
+        }
+    }
+    Open(true, false);
+    return fNumber;
+}
+
+void VSplitableLogFile::AppendFormattedString(const char* format, ...) {
+    CheckLogSize();
+    if (fStream == nullptr) return;
+    fJustOpened = false;
+    va_list args;
+    va_start(args, format);
+    vfprintf(fStream, format, args);
+    va_end(args);
+}
+
+void VSplitableLogFile::AppendString(const char* text) {
+    CheckLogSize();
+    if (fStream == nullptr || text == nullptr) return;
+    fJustOpened = false;
+    fputs(text, fStream);
+}
+
+void VSplitableLogFile::AppendString(const VString& text) {
+    AppendString(ToUTF8(text).c_str());
+}
+
+} // namespace vela
