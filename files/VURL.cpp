@@ -24,6 +24,29 @@ struct UnsafeBytes {
 };
 constexpr UnsafeBytes kUnsafeBytes;
 
+// The bytes a part's encoded form escapes: those Encode escapes without brackets, and the marks that would end
+// the part when the URL is analysed again, so that a decoded '/', '?', '#' or ';' never changes the structure.
+struct PartUnsafeBytes {
+    std::array<bool, 256> fBytes[e_PartCount];
+    constexpr PartUnsafeBytes() {
+        constexpr const char* kEndingMarks[e_PartCount] = {":/?#;", "/?#", ";?#", "?#", "#", ""};
+        for (int part = 0; part < e_PartCount; ++part) {
+            fBytes[part] = kUnsafeBytes.fWithoutBrackets;
+            for (const char* mark = kEndingMarks[part]; *mark != 0; ++mark)
+                fBytes[part][uint8(*mark)] = true;
+        }
+    }
+};
+constexpr PartUnsafeBytes kPartUnsafeBytes;
+
+// The reserved marks of RFC 3986: an escape of one of them means something other than the mark itself, so it is
+// kept as an escape when an encoded part is normalised.
+constexpr bool IsReservedMark(int byte) noexcept {
+    for (char c : {':', '/', '?', '#', '[', ']', '@', '!', '$', '&', '\'', '(', ')', '*', '+', ',', ';', '='})
+        if (byte == uint8(c)) return true;
+    return false;
+}
+
 // The characters a URL given in encoded form may hold: RFC 3986 reserved and unreserved characters, and '%'.
 constexpr std::array<bool, 128> MakeURICharacters() {
     std::array<bool, 128> table{};
@@ -121,6 +144,112 @@ void CopyRange(const VString& text, int32 start, int32 count, VString& out) {
     if (count > 0) text.GetSubString(start, count, out);
 }
 
+// Escapes the UTF-8 bytes of text marked in unsafe (keepBackslashU: not a '\\' before 'u').
+void EncodeBytes(VString& text, const std::array<bool, 256>& unsafe, bool keepBackslashU) {
+    const UniChar* units = text.GetCPointer();
+    const int32 length = text.GetLength();
+
+    // Exact size first, so the escapes are written straight into one buffer.
+    int64 size = 0;
+    for (int32 i = 0; i < length;) {
+        const UniChar c = units[i];
+        if (c < 0x80) {
+            const bool kept = !unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u');
+            size += kept ? 1 : 3;
+            ++i;
+            continue;
+        }
+        int32 count;
+        size += 3 * Utf8Length(CodePointAt(units, i, length, count));
+        i += count;
+    }
+    if (size == length) return;
+    if (size >= VString::kMaxLength) return;
+
+    VString out;
+    UniChar* write = out.GetCPointerForWrite(int32(size));
+    if (write == nullptr) return;
+    const UniChar* const begin = write;
+    auto escape = [&write](uint8 byte) {
+        write[0] = '%';
+        write[1] = UniChar(Private::kUpperHexDigits[byte >> 4]);
+        write[2] = UniChar(Private::kUpperHexDigits[byte & 0xF]);
+        write += 3;
+    };
+    for (int32 i = 0; i < length;) {
+        const UniChar c = units[i];
+        if (c < 0x80) {
+            if (!unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u'))
+                *write++ = c;
+            else
+                escape(uint8(c));
+            ++i;
+            continue;
+        }
+        int32 count;
+        uint8 bytes[4];
+        const int n = ToUtf8(CodePointAt(units, i, length, count), bytes);
+        for (int k = 0; k < n; ++k)
+            escape(bytes[k]);
+        i += count;
+    }
+    out.Validate(int32(write - begin));
+    text.Swap(out);
+}
+
+// The encoded form of a part given as decoded text.
+void EncodePart(VString& text, EURLParts part) {
+    EncodeBytes(text, kPartUnsafeBytes.fBytes[part], false);
+}
+
+// The encoded form of a part given as encoded text: an escape of a reserved mark stays (upper-case), the text
+// between such escapes is decoded and encoded again, so stray '%' and unsafe characters are escaped and the
+// decoded form of the result is that of raw.
+void NormalizeEncodedPart(const VString& raw, EURLParts part, VString& out) {
+    out.Clear();
+    const UniChar* units = raw.GetCPointer();
+    const int32 length = raw.GetLength();
+    int32 segment = 0;
+    auto flush = [&](int32 end) {
+        if (end == segment) return;
+        VString piece;
+        piece.AppendUniChars(units + segment, end - segment);
+        VURL::Decode(piece);
+        EncodePart(piece, part);
+        out.AppendString(piece);
+    };
+    for (int32 i = 0; i < length;) {
+        const int byte = Private::EscapedByteAt(units, i, length);
+        if (byte < 0 || !IsReservedMark(byte)) {
+            i += byte < 0 ? 1 : 3;
+            continue;
+        }
+        flush(i);
+        const UniChar escape[3] = {'%', UniChar(Private::kUpperHexDigits[byte >> 4]),
+                                   UniChar(Private::kUpperHexDigits[byte & 0xF])};
+        out.AppendUniChars(escape, 3);
+        i += 3;
+        segment = i;
+    }
+    flush(length);
+}
+
+// The bracket marks of an encoded part escaped as well.
+void EscapeBrackets(VString& text) {
+    if (text.FindUniChar('[') == 0 && text.FindUniChar(']') == 0) return;
+    VString out;
+    for (int32 i = 1; i <= text.GetLength(); ++i) {
+        const UniChar c = text.GetUniChar(i);
+        if (c == '[')
+            out.AppendCString("%5B");
+        else if (c == ']')
+            out.AppendCString("%5D");
+        else
+            out.AppendUniChar(c);
+    }
+    text.Swap(out);
+}
+
 } // namespace
 
 // ---- Construction
@@ -136,6 +265,8 @@ VURL::VURL(const VString& path, EURLPathStyle style, const VString& base) {
 void VURL::Clear() {
     for (URLPart& part : fParts)
         part = URLPart();
+    for (VString& part : fEncodedParts)
+        part.Clear();
     fURL.Clear();
     fEncodedURL.Clear();
     fParsed = false;
@@ -143,13 +274,11 @@ void VURL::Clear() {
 
 void VURL::FromString(const VString& text, bool encoded) {
     fURL = text;
-    fParsed = false;
     if (encoded && HoldsOnlyURICharacters(text))
         fEncodedURL = text;
     else
         fEncodedURL.Clear();
-    _Parse(false);
-    if (encoded) _DecodeParts();
+    _Analyse(false, encoded);
 }
 
 void VURL::FromString(const VString& text, const VString& base, bool encoded) {
@@ -181,7 +310,7 @@ void VURL::FromFilePath(const VString& path, EURLPathStyle style, const VString&
     whole.AppendUniChars(posix.GetCPointer() + skip, posix.GetLength() - skip);
     fURL = whole;
     fEncodedURL.Clear();
-    _Parse(true);
+    _Analyse(true, false);
 }
 
 // ---- Analysis
@@ -250,6 +379,21 @@ bool VURL::_BuildURLArray(const VString& text, bool pathOnly) {
     return parsed;
 }
 
+void VURL::_Analyse(bool pathOnly, bool encoded) {
+    fParsed = _BuildURLArray(fURL, pathOnly);
+    for (int part = e_Scheme; part < e_PartCount; ++part) {
+        VString raw;
+        _GetPart(raw, EURLParts(part));
+        if (encoded) {
+            NormalizeEncodedPart(raw, EURLParts(part), fEncodedParts[part]);
+        } else {
+            EncodePart(raw, EURLParts(part));
+            fEncodedParts[part].Swap(raw);
+        }
+    }
+    if (encoded) _DecodeParts();
+}
+
 void VURL::_DecodeParts() {
     for (int part = e_Fragment; part >= e_Scheme; --part) {
         URLPart& where = fParts[part];
@@ -273,8 +417,12 @@ void VURL::_GetPart(VString& out, EURLParts part) const {
 }
 
 void VURL::_GetEncodedPart(VString& out, EURLParts part, bool encoded) const {
-    _GetPart(out, part);
-    if (encoded) Encode(out, false, false, true, false);
+    if (!encoded) {
+        _GetPart(out, part);
+        return;
+    }
+    out = fEncodedParts[part];
+    EscapeBrackets(out);
 }
 
 void VURL::GetPath(VString& out, EURLPathStyle style, bool encoded) const {
@@ -294,8 +442,11 @@ void VURL::GetResourceSpecifier(VString& out, bool encoded) const {
             break;
         }
     if (start == 0) return;
-    fURL.GetSubString(start, fURL.GetLength() - start + 1, out);
-    if (encoded) Encode(out, false, false, true, false);
+    if (!encoded) {
+        fURL.GetSubString(start, fURL.GetLength() - start + 1, out);
+        return;
+    }
+    _AppendEncodedTail(out, true);
 }
 
 void VURL::_GetNetLocationPiece(VString& out, int piece, bool encoded) const {
@@ -339,13 +490,17 @@ int VURL::GetPortNumber() const {
 }
 
 void VURL::GetLastPathComponent(VString& out, bool encoded) const {
-    _GetPart(out, e_Path);
+    // Searched in the encoded form: an escaped '/' belongs to the name.
+    out = fEncodedParts[e_Path];
     const int32 length = out.GetLength();
     if (length > 1) {
         const int32 slash = out.FindUniChar('/', length - 1, true);
         if (slash != 0) out.SubString(slash + 1, length - slash);
     }
-    if (encoded) Encode(out, false, false, true, false);
+    if (encoded)
+        EscapeBrackets(out);
+    else
+        Decode(out);
 }
 
 void VURL::GetRelativePath(VString& out, EURLPathStyle, bool encoded) const {
@@ -362,11 +517,9 @@ void VURL::GetAbsoluteURL(VString& out, bool encoded) const {
         return;
     }
     VString piece;
-    GetScheme(out);
+    _GetEncodedPart(out, e_Scheme, true);
     out.AppendCString("://");
-    _GetPart(piece, e_NetLoc);
-    Encode(piece, false, false, false, false);
-    out.AppendString(piece);
+    out.AppendString(fEncodedParts[e_NetLoc]);
     out.AppendUniChar('/');
     _GetEncodedPart(piece, e_Path, true);
     out.AppendString(piece);
@@ -385,45 +538,56 @@ void VURL::GetRelativeURL(VString& out, bool encoded) const {
         out = fURL;
         return;
     }
-    _JoinParts(out, e_PartCount, nullptr, true);
+    _JoinEncodedParts(out, true);
 }
 
-void VURL::_JoinParts(VString& out, EURLParts replaced, const VString* value, bool encode) const {
-    VString parts[e_PartCount];
-    for (int part = e_Scheme; part < e_PartCount; ++part) {
-        if (part == replaced)
-            parts[part] = *value;
-        else
-            _GetPart(parts[part], EURLParts(part));
-        if (encode) Encode(parts[part], false, false, true, false);
-    }
-    out = parts[e_Scheme];
-    out.AppendCString(parts[e_NetLoc].IsEmpty() ? ":///" : "://");
-    if (!parts[e_NetLoc].IsEmpty()) {
-        out.AppendString(parts[e_NetLoc]);
+void VURL::_JoinEncodedParts(VString& out, bool withBrackets) const {
+    VString piece = fEncodedParts[e_Scheme];
+    if (withBrackets) EscapeBrackets(piece);
+    out = piece;
+    const VString& netloc = fEncodedParts[e_NetLoc];
+    out.AppendCString(netloc.IsEmpty() ? ":///" : "://");
+    if (!netloc.IsEmpty()) {
+        piece = netloc;
+        if (withBrackets) EscapeBrackets(piece);
+        out.AppendString(piece);
         out.AppendUniChar('/');
     }
-    out.AppendString(parts[e_Path]);
+    piece = fEncodedParts[e_Path];
+    if (withBrackets) EscapeBrackets(piece);
+    out.AppendString(piece);
+    _AppendEncodedTail(out, withBrackets);
+}
+
+void VURL::_AppendEncodedTail(VString& out, bool withBrackets) const {
     const std::pair<EURLParts, UniChar> tail[] = {{e_Params, ';'}, {e_Query, '?'}, {e_Fragment, '#'}};
     for (const auto& [part, mark] : tail) {
-        if (parts[part].IsEmpty()) continue;
+        if (fEncodedParts[part].IsEmpty()) continue;
+        VString piece = fEncodedParts[part];
+        if (withBrackets) EscapeBrackets(piece);
         out.AppendUniChar(mark);
-        out.AppendString(parts[part]);
+        out.AppendString(piece);
     }
 }
 
 // ---- Changing parts
 
 bool VURL::_SetPart(const VString& value, EURLParts part) {
-    if (!_BuildURLArray(fURL, false)) {
-        fParsed = false;
-        return false;
-    }
-    fEncodedURL.Clear();
+    VString encoded(value);
+    EncodePart(encoded, part);
+    return _SetEncodedPart(encoded, part);
+}
+
+bool VURL::_SetEncodedPart(const VString& encoded, EURLParts part) {
+    if (!fParsed) return false;
+    // The text is rebuilt from the encoded parts and analysed in that form: decoded text is never analysed
+    // again, since an escaped mark in it would change the URL's structure.
+    fEncodedParts[part] = encoded;
     VString joined;
-    _JoinParts(joined, part, &value, false);
-    fURL = joined;
-    _Parse(false);
+    _JoinEncodedParts(joined, false);
+    fURL.Swap(joined);
+    fEncodedURL.Clear();
+    _Analyse(false, true);
     return true;
 }
 
@@ -450,23 +614,22 @@ bool VURL::IsScheme(const VString& scheme) const {
 }
 
 bool VURL::IsRoot() const {
-    VString path;
-    _GetPart(path, e_Path);
+    const VString& path = fEncodedParts[e_Path];
     const int32 slash = path.FindUniChar('/');
     return slash == 0 || slash == path.GetLength();
 }
 
 bool VURL::ToParent() {
     if (IsRoot()) return false;
-    const URLPart path = fParts[e_Path];
-    const int32 last = path.fStart + path.fLength - 1;
+    const VString& path = fEncodedParts[e_Path];
+    const int32 length = path.GetLength();
     // A trailing '/' is not the separator looked for.
-    const int32 from = fURL.GetUniChar(last) == '/' ? last - 1 : last;
-    const int32 slash = from >= path.fStart ? fURL.FindUniChar('/', from, true) : 0;
-    if (slash < path.fStart) return false;
+    const int32 from = path.GetUniChar(length) == '/' ? length - 1 : length;
+    const int32 slash = from >= 1 ? path.FindUniChar('/', from, true) : 0;
+    if (slash == 0) return false;
     VString parent;
-    fURL.GetSubString(path.fStart, slash - path.fStart + 1, parent);
-    return _SetPart(parent, e_Path);
+    path.GetSubString(1, slash, parent);
+    return _SetEncodedPart(parent, e_Path);
 }
 
 VURL* VURL::RetainParent() const {
@@ -475,11 +638,12 @@ VURL* VURL::RetainParent() const {
 }
 
 bool VURL::ToSubFolder(const VString& name) {
-    VString path;
-    _GetPart(path, e_Path);
+    const VString& path = fEncodedParts[e_Path];
     if (path.GetUniChar(path.GetLength()) != '/') return false;
-    path.AppendString(name);
-    return _SetPart(path, e_Path);
+    VString child(name);
+    EncodePart(child, e_Path);
+    child.Insert(path, 1);
+    return _SetEncodedPart(child, e_Path);
 }
 
 // ---- Text services
@@ -514,56 +678,7 @@ void VURL::ParseNetLocation(const VString& netloc, VString* user, VString* passw
 
 void VURL::Encode(VString& text, bool, bool decompose, bool withBrackets, bool keepBackslashU) {
     if (decompose) text.Decompose();
-    const std::array<bool, 256>& unsafe = withBrackets ? kUnsafeBytes.fWithBrackets : kUnsafeBytes.fWithoutBrackets;
-    const UniChar* units = text.GetCPointer();
-    const int32 length = text.GetLength();
-
-    // Exact size first, so the escapes are written straight into one buffer.
-    int64 size = 0;
-    for (int32 i = 0; i < length;) {
-        const UniChar c = units[i];
-        if (c < 0x80) {
-            const bool kept = !unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u');
-            size += kept ? 1 : 3;
-            ++i;
-            continue;
-        }
-        int32 count;
-        size += 3 * Utf8Length(CodePointAt(units, i, length, count));
-        i += count;
-    }
-    if (size == length) return;
-    if (size >= VString::kMaxLength) return;
-
-    VString out;
-    UniChar* write = out.GetCPointerForWrite(int32(size));
-    if (write == nullptr) return;
-    const UniChar* const begin = write;
-    auto escape = [&write](uint8 byte) {
-        write[0] = '%';
-        write[1] = UniChar(Private::kUpperHexDigits[byte >> 4]);
-        write[2] = UniChar(Private::kUpperHexDigits[byte & 0xF]);
-        write += 3;
-    };
-    for (int32 i = 0; i < length;) {
-        const UniChar c = units[i];
-        if (c < 0x80) {
-            if (!unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u'))
-                *write++ = c;
-            else
-                escape(uint8(c));
-            ++i;
-            continue;
-        }
-        int32 count;
-        uint8 bytes[4];
-        const int n = ToUtf8(CodePointAt(units, i, length, count), bytes);
-        for (int k = 0; k < n; ++k)
-            escape(bytes[k]);
-        i += count;
-    }
-    out.Validate(int32(write - begin));
-    text.Swap(out);
+    EncodeBytes(text, withBrackets ? kUnsafeBytes.fWithBrackets : kUnsafeBytes.fWithoutBrackets, keepBackslashU);
 }
 
 void VURL::Decode(VString& text) {

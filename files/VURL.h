@@ -12,7 +12,9 @@ enum EURLParts { e_Scheme = 0, e_NetLoc, e_Path, e_Params, e_Query, e_Fragment, 
 enum EURLPathStyle { eURL_POSIX_STYLE = 0, eURL_HFS_STYLE = 1, eURL_WIN_STYLE = 2 };
 
 // One URL as decoded text and the positions of its six parts. The fragment is found first, then the query
-// before it, then the parameters before that, so parts never overlap.
+// before it, then the parameters before that, so parts never overlap. Each part is also kept in encoded form,
+// where an escaped mark ("%2F", "%23", ...) stays escaped: walking up, rebuilding and the encoded getters work
+// on that form, so a decoded mark never changes the URL's structure.
 class VURL : public VObject {
 public:
     VURL() = default;
@@ -38,7 +40,7 @@ public:
     // The decoded text, or the parts joined again and each encoded with brackets.
     void GetRelativeURL(VString& out, bool encoded) const;
 
-    // One part's text, empty when absent; encoded: escaped without touching brackets.
+    // One part's text, empty when absent; encoded: the part's encoded form, brackets escaped.
     void GetScheme(VString& out) const { _GetPart(out, e_Scheme); }
     void GetNetworkLocation(VString& out, bool encoded) const { _GetEncodedPart(out, e_NetLoc, encoded); }
     // The path in style (Windows: '\'; internal: POSIX_to_HFS).
@@ -119,19 +121,24 @@ private:
         int32 fLength = 0;
     };
 
-    void _Parse(bool pathOnly) { fParsed = _BuildURLArray(fURL, pathOnly); }
+    // Analyses fURL, takes each part's encoded form from it (encoded: fURL is in encoded form) and decodes it.
+    void _Analyse(bool pathOnly, bool encoded);
     bool _BuildURLArray(const VString& text, bool pathOnly);
     void _DecodeParts();
     void _GetPart(VString& out, EURLParts part) const;
     void _GetEncodedPart(VString& out, EURLParts part, bool encoded) const;
     // False, with nothing changed, when the URL does not analyse as scheme, network location and path.
     bool _SetPart(const VString& value, EURLParts part);
+    bool _SetEncodedPart(const VString& encoded, EURLParts part);
     void _SetDecodedPart(const VString& text, EURLParts part, bool encoded);
-    // The parts joined again, part replaced by value when part is not e_PartCount; encode: each with brackets.
-    void _JoinParts(VString& out, EURLParts part, const VString* value, bool encode) const;
+    // The encoded parts joined again ("scheme://netloc/path;params?query#fragment", ":///" without netloc).
+    void _JoinEncodedParts(VString& out, bool withBrackets) const;
+    void _AppendEncodedTail(VString& out, bool withBrackets) const;
     void _GetNetLocationPiece(VString& out, int piece, bool encoded) const;
 
     URLPart fParts[e_PartCount];
+    // Each part in encoded form, where an escaped '/', '?', '#' or ';' stays escaped; structure is read from these.
+    VString fEncodedParts[e_PartCount];
     VString fURL;
     VString fEncodedURL;
     bool fParsed = false;

@@ -19,6 +19,14 @@ VString Text(const char* utf8) {
     return out;
 }
 
+// A part's decoded text, read through its position in the whole text.
+std::string PartText(const VURL& url, EURLParts part) {
+    VString whole, text;
+    url.GetAbsoluteURL(whole, false);
+    if (url.GetPartLength(part) != 0) whole.GetSubString(url.GetPartStart(part), url.GetPartLength(part), text);
+    return Utf8(text);
+}
+
 struct PartsCase {
     const char* url;
     bool parsed;
@@ -211,6 +219,136 @@ TEST(VURLTest, PathSteps) {
     EXPECT_FALSE(schemeless.ToParent());
     EXPECT_TRUE(url.IsScheme("file"));
     EXPECT_FALSE(url.IsScheme("File"));
+}
+
+// An escaped '/', '?', '#' or ';' is part of a name: walking up, rebuilding and analysing again keep it so.
+TEST(VURLTest, EscapedMarksKeepTheirMeaningWhenWalkingUp) {
+    struct Case {
+        const char* url;
+        const char* parents[3]; // encoded, until ToParent refuses
+    };
+    const Case cases[] = {
+        {"s://h/a%23b/c", {"s://h/a%23b/", nullptr}},
+        {"s://h/a%2Fb", {nullptr}},
+        {"s://h/x/a%3Fb%3Bc/d", {"s://h/x/a%3Fb%3Bc/", "s://h/x/", nullptr}},
+        {"file:///a/b%2Fc/d?q#f", {"file:///a/b%2Fc/?q#f", "file:///a/?q#f", nullptr}},
+        {"s://h/a/b%23/", {"s://h/a/", nullptr}},
+    };
+    for (const Case& c : cases) {
+        VURL url(VString(c.url), true);
+        for (const char* parent : c.parents) {
+            if (parent == nullptr) {
+                EXPECT_FALSE(url.ToParent()) << c.url;
+                break;
+            }
+            ASSERT_TRUE(url.ToParent()) << c.url << " to " << parent;
+            VString text;
+            url.GetRelativeURL(text, true);
+            EXPECT_EQ(Utf8(text), parent) << c.url;
+        }
+    }
+}
+
+TEST(VURLTest, EncodedFormRoundTripsThroughItsParts) {
+    struct Case {
+        const char* url;
+        const char* path; // decoded
+        const char* query;
+        const char* fragment;
+        const char* encoded; // GetRelativeURL(encoded), which analyses back to the same parts
+    };
+    const Case cases[] = {
+        {"s://h/a%23b/c", "a#b/c", "", "", "s://h/a%23b/c"},
+        {"s://h/p%3Bx;a%3Fb?q%23r#f%23", "p;x", "q#r", "f#", "s://h/p%3Bx;a%3Fb?q%23r#f%23"},
+        {"s://u%40x:p@h/a", "a", "", "", "s://u%40x:p@h/a"},
+        {"s://h/%e9%2f", "\xC3\xA9/", "", "", "s://h/%C3%A9%2F"},
+        {"s://h/50%zz a", "50%zz a", "", "", "s://h/50%25zz%20a"},
+        {"s://h/%41%7e", "A~", "", "", "s://h/A~"},
+        {"s:///x%00y", "x%00y", "", "", "s:///x%2500y"},
+    };
+    for (const Case& c : cases) {
+        VURL url(VString(c.url), true);
+        VString text;
+        url.GetPath(text, eURL_POSIX_STYLE, false);
+        EXPECT_EQ(Utf8(text), c.path) << c.url;
+        url.GetQuery(text, false);
+        EXPECT_EQ(Utf8(text), c.query) << c.url;
+        url.GetFragment(text, false);
+        EXPECT_EQ(Utf8(text), c.fragment) << c.url;
+        VString encoded;
+        url.GetRelativeURL(encoded, true);
+        EXPECT_EQ(Utf8(encoded), c.encoded) << c.url;
+        VURL again(encoded, true);
+        for (int part = e_Scheme; part < e_PartCount; ++part)
+            EXPECT_EQ(PartText(url, EURLParts(part)), PartText(again, EURLParts(part))) << c.url << " part " << part;
+        url.GetAbsoluteURL(text, false);
+        again.GetAbsoluteURL(encoded, false);
+        EXPECT_EQ(Utf8(text), Utf8(encoded)) << c.url;
+    }
+}
+
+TEST(VURLTest, DecodedMarksSetInAPartStayInIt) {
+    VURL url("http://h/p?q#f", false);
+    url.SetRelativePath("a?b#c;d", eURL_POSIX_STYLE, false);
+    VString text;
+    url.GetPath(text, eURL_POSIX_STYLE, false);
+    EXPECT_EQ(Utf8(text), "a?b#c;d");
+    url.GetQuery(text, false);
+    EXPECT_EQ(Utf8(text), "q");
+    url.GetFragment(text, false);
+    EXPECT_EQ(Utf8(text), "f");
+    url.GetPath(text, eURL_POSIX_STYLE, true);
+    EXPECT_EQ(Utf8(text), "a%3Fb%23c%3Bd");
+    url.SetQuery("x#y", false);
+    url.GetQuery(text, false);
+    EXPECT_EQ(Utf8(text), "x#y");
+    url.GetFragment(text, false);
+    EXPECT_EQ(Utf8(text), "f");
+
+    VURL folder("s://h/d/", false);
+    ASSERT_TRUE(folder.ToSubFolder("n#1?"));
+    folder.GetLastPathComponent(text, false);
+    EXPECT_EQ(Utf8(text), "n#1?");
+    folder.GetLastPathComponent(text, true);
+    EXPECT_EQ(Utf8(text), "n%231%3F");
+    ASSERT_TRUE(folder.ToParent());
+    folder.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "s://h/d/");
+
+    VURL file(VString("/tmp/a#b?c;d"), eURL_POSIX_STYLE, VString("file://"));
+    file.GetPath(text, eURL_POSIX_STYLE, false);
+    EXPECT_EQ(Utf8(text), "tmp/a#b?c;d");
+    file.GetAbsoluteURL(text, true);
+    EXPECT_EQ(Utf8(text), "file:///tmp/a%23b%3Fc%3Bd");
+    ASSERT_TRUE(file.ToParent());
+    file.GetAbsoluteURL(text, false);
+    EXPECT_EQ(Utf8(text), "file:///tmp/");
+}
+
+TEST(VURLTest, TextAfterABaseKeepsEscapedMarks) {
+    struct Case {
+        const char* base;
+        const char* text;
+        const char* path;
+        const char* last;
+        const char* lastEncoded;
+    };
+    const Case cases[] = {
+        {"s://h/a%2Fb", "c%23d", "a/b/c#d", "c#d", "c%23d"},
+        {"s://h/", "%3F", "?", "?", "%3F"},
+        {"s://h", "x%2Fy/z", "x/y/z", "z", "z"},
+    };
+    for (const Case& c : cases) {
+        VURL url;
+        url.FromString(VString(c.text), VString(c.base), true);
+        VString text;
+        url.GetPath(text, eURL_POSIX_STYLE, false);
+        EXPECT_EQ(Utf8(text), c.path) << c.base << " + " << c.text;
+        url.GetLastPathComponent(text, false);
+        EXPECT_EQ(Utf8(text), c.last) << c.base << " + " << c.text;
+        url.GetLastPathComponent(text, true);
+        EXPECT_EQ(Utf8(text), c.lastEncoded) << c.base << " + " << c.text;
+    }
 }
 
 TEST(VURLTest, SettingAPartRebuildsTheText) {
