@@ -1,0 +1,164 @@
+#include "intl/VXMLBagHandler.h"
+
+#include "core/VErrorContext.h"
+#include "files/VStream.h"
+#include "values/StPackedDictionaryKey.h"
+#include "values/VStoredData.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace vela {
+
+namespace {
+
+// A bag name holds at most 255 UTF-8 bytes; a longer XML name would silently become another name.
+bool FitsBagName(const VString& name) {
+    return !name.IsEmpty() && StPackedDictionaryKey(name).GetKeyLength() > 0;
+}
+
+} // namespace
+
+// ---- VXMLBagHandler
+
+VXMLBagHandler::VXMLBagHandler(VValueBag& bag) {
+    fStack.push_back(Level{VRefPtr<VValueBag>(&bag), VString(), false});
+}
+
+void VXMLBagHandler::_Flush(Level& level, bool nextToChild) {
+    if (level.fPending.IsEmpty()) return;
+    const UniChar* text = level.fPending.GetCPointer();
+    const bool blank = std::all_of(text, text + level.fPending.GetLength(),
+                                   [](UniChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; });
+    if (!(blank && nextToChild)) level.fBag->AppendToCData(level.fPending);
+    level.fPending.Clear();
+}
+
+void VXMLBagHandler::_Refuse(const VString& name) {
+    if (!fFailed) _ThrowError(VE_INVALID_PARAMETER, &name);
+    fFailed = true;
+}
+
+IXMLHandler* VXMLBagHandler::StartElement(const VString& name) {
+    if (fFailed) return nullptr;
+    if (fStack.size() >= size_t(kStoredDataMaxDepth) || !FitsBagName(name)) {
+        _Refuse(name);
+        return nullptr;
+    }
+    Level& parent = fStack.back();
+    _Flush(parent, true);
+    parent.fHasChildren = true;
+    VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    parent.fBag->AddElement(StPackedDictionaryKey(name), child.Get());
+    fStack.push_back(Level{std::move(child), VString(), false});
+    Retain();
+    return this;
+}
+
+void VXMLBagHandler::EndElement(const VString&) {
+    if (fFailed) return;
+    _Flush(fStack.back(), fStack.back().fHasChildren);
+    // The bottom bag is the one this handler was made for: its own end tag leaves it in place.
+    if (fStack.size() > 1) fStack.pop_back();
+}
+
+void VXMLBagHandler::SetAttribute(const VString& name, const VString& value) {
+    if (fFailed) return;
+    if (!FitsBagName(name)) {
+        _Refuse(name);
+        return;
+    }
+    fStack.back().fBag->SetString(StPackedDictionaryKey(name), value);
+}
+
+void VXMLBagHandler::SetText(const VString& text) {
+    if (!fFailed) fStack.back().fPending.AppendString(text);
+}
+
+// ---- VXMLBagHandler_UniqueElement
+
+VXMLBagHandler_UniqueElement::VXMLBagHandler_UniqueElement(VValueBag& bag, const VString& elementName)
+    : fBag(&bag), fElementName(elementName) {}
+
+IXMLHandler* VXMLBagHandler_UniqueElement::StartElement(const VString& name) {
+    ++fElementCount;
+    if (!fElementName.IsEmpty() && !name.EqualToString(fElementName, false)) return nullptr;
+    if (fElementCount != 1) return nullptr;
+    if (fElementName.IsEmpty()) fElementName = name;
+    fChild = VRefPtr<VXMLBagHandler>::Adopt(new VXMLBagHandler(*fBag));
+    fChild->Retain();
+    return fChild.Get();
+}
+
+// ---- Loading
+
+namespace {
+
+// Runs parse into bag so that a failure leaves bag as it was: an empty bag is filled in place (and emptied
+// again on failure), a bag with content receives a separate result only once the whole document has been read.
+VError LoadInto(VValueBag& bag, const VString& elementName,
+                const std::function<bool(VXMLParser&, IXMLHandler*)>& parse) {
+    StErrorContextInstaller errors;
+    const bool inPlace = bag.IsEmpty();
+    VRefPtr<VValueBag> target = inPlace ? VRefPtr<VValueBag>(&bag) : VRefPtr<VValueBag>::Adopt(new VValueBag);
+    VRefPtr<VXMLBagHandler_UniqueElement> root =
+        VRefPtr<VXMLBagHandler_UniqueElement>::Adopt(new VXMLBagHandler_UniqueElement(*target, elementName));
+    VXMLParser parser;
+    const bool parsed = parse(parser, root.Get());
+    VError error = errors.GetLastError();
+    if (error == VE_OK && root->Failed()) error = VE_INVALID_PARAMETER;
+    if (error == VE_OK && !parsed) error = VE_XML_FATAL_ERROR;
+    if (error != VE_OK) {
+        if (inPlace) bag.Destroy();
+        return error;
+    }
+    if (inPlace) return VE_OK;
+
+    const StPackedDictionaryKey& cdata = VValueBag::CDataAttributeName();
+    VString text;
+    if (target->GetString(cdata, text)) {
+        target->RemoveAttribute(cdata);
+        bag.AppendToCData(text);
+    }
+    return bag.UnionClone(target.Get()) ? VE_OK : VE_MEMORY_FULL;
+}
+
+} // namespace
+
+VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options) {
+    return LoadInto(bag, elementName,
+                    [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(xml, root, options); });
+}
+
+VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementName, VValueBag& bag, uint32 options) {
+    return LoadInto(bag, elementName,
+                    [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(bytes, length, root, options); });
+}
+
+// ---- Stream envelope
+
+namespace {
+
+constexpr int32 kEnvelopeVersion = 1;
+
+} // namespace
+
+VError WriteBagToStreamInXML(const VValueBag& bag, VStream* stream) {
+    VString text("<?xml version=\"1.0\" encoding=\"UTF-16\"?>");
+    const VError dumped = bag.DumpXML(text, VString("bag"), false);
+    if (dumped != VE_OK) return dumped;
+    stream->PutLong(kEnvelopeVersion);
+    return text.WriteToStream(stream);
+}
+
+VError ReadBagFromStreamInXML(VValueBag& bag, VStream* stream) {
+    StErrorContextInstaller errors;
+    int32 version = 0;
+    if (const VError error = stream->GetLong(version); error != VE_OK) return error;
+    if (version != kEnvelopeVersion) return VE_OK;
+    VString text;
+    if (const VError error = text.ReadFromStream(stream); error != VE_OK) return error;
+    return LoadBagFromXML(text, VString("bag"), bag, 0);
+}
+
+} // namespace vela

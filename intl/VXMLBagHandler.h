@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/VError.h"
+#include "core/VObject.h"
+#include "core/VRefPtr.h"
+#include "core/VString.h"
+#include "intl/VXMLParser.h"
+#include "values/VValueBag.h"
+
+#include <vector>
+
+namespace vela {
+
+class VStream;
+
+// Fills a bag tree while a document is parsed: each element becomes a child bag (appended to the list of its
+// name), its attributes string attributes of that bag, its character data the bag's "<>". Only white space
+// between child elements (the line breaks and indentation that DumpXML puts there) is left out, so that a bag
+// written and read back is the same bag. One instance serves a whole subtree. Nesting deeper than stored bags may go,
+// or a name longer than a bag name may be, makes it refuse the rest of the document (Failed) after raising
+// VE_INVALID_PARAMETER.
+class VXMLBagHandler : public VObject, public IXMLHandler {
+public:
+    // bag (retained) receives the content of the element this handler is given for.
+    explicit VXMLBagHandler(VValueBag& bag);
+
+    IXMLHandler* StartElement(const VString& name) override;
+    void EndElement(const VString& name) override;
+    void SetAttribute(const VString& name, const VString& value) override;
+    void SetText(const VString& text) override;
+
+    bool Failed() const noexcept { return fFailed; }
+
+private:
+    struct Level {
+        VRefPtr<VValueBag> fBag;
+        // Character data not yet stored: white space is kept back until what follows it is known.
+        VString fPending;
+        bool fHasChildren = false;
+    };
+
+    void _Refuse(const VString& name);
+    // Stores the pending text of level, unless it is white space next to a child element.
+    static void _Flush(Level& level, bool nextToChild);
+
+    std::vector<Level> fStack;
+    bool fFailed = false;
+};
+
+// The root handler of a bag document: accepts one document element, named elementName (compared without regard
+// to case or diacritics; empty: any name), whose content goes into the bag itself. Another element name is
+// skipped without error.
+class VXMLBagHandler_UniqueElement : public VObject, public IXMLHandler {
+public:
+    VXMLBagHandler_UniqueElement(VValueBag& bag, const VString& elementName);
+
+    IXMLHandler* StartElement(const VString& name) override;
+
+    // Whether the handler of the document element refused part of it.
+    bool Failed() const noexcept { return fChild && fChild->Failed(); }
+
+private:
+    VRefPtr<VValueBag> fBag;
+    VString fElementName;
+    uint32 fElementCount = 0;
+    VRefPtr<VXMLBagHandler> fChild;
+};
+
+// Reads the document element named elementName (empty: any) of the XML text into bag, with the parse options
+// of VXMLParser. Answers the error that stopped it (the last one raised meanwhile, else VE_XML_FATAL_ERROR for a
+// parse that failed without a report) and then leaves the bag exactly as it was; VE_OK otherwise, also when the
+// document element has another name (the bag then stays as it was).
+VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options);
+// The same over the bytes of a document (encoding from its declaration or byte order mark).
+VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementName, VValueBag& bag, uint32 options);
+
+// The stream envelope of a bag: a 32-bit 1 in the stream's byte order, then, as a string in its stream form, the
+// XML declaration for UTF-16 followed by the bag's XML under the element "bag". Answers the error of writing
+// the text, or DumpXML's refusal (nothing written).
+VError WriteBagToStreamInXML(const VValueBag& bag, VStream* stream);
+// Reads that envelope into bag as LoadBagFromXML does. Another version than 1 reads nothing more and answers
+// VE_OK; a stream error is answered with the bag unchanged.
+VError ReadBagFromStreamInXML(VValueBag& bag, VStream* stream);
+
+} // namespace vela
