@@ -3,6 +3,8 @@
 #include "core/VError.h"
 #include "core/VTypes.h"
 
+#include <vector>
+
 namespace vela {
 
 class VFilePath;
@@ -23,6 +25,35 @@ enum SystemVersion : int32 {
     eSystemVersion_13 = 20,
     eSystemVersion_14 = 21,
     eSystemVersion_15 = 22,
+};
+
+// Answers of DisplayNotification.
+enum ENotificationResponse : uint32 {
+    eNotificationResponse_None = 0,
+    eNotificationResponse_OK = 1,
+    eNotificationResponse_Cancel = 2,
+    eNotificationResponse_Yes = 3,
+    eNotificationResponse_No = 4,
+    eNotificationResponse_Abort = 5,
+    eNotificationResponse_Retry = 6,
+    eNotificationResponse_Ignore = 7,
+    // The alert was withdrawn rather than answered.
+    eNotificationResponse_Cancelled = 8,
+};
+
+// Flags of DisplayNotification: the button set in the low four bits, which button is the default, the level.
+enum ENotificationFlags : uint32 {
+    // Sets 0, 3 and 6-15: the system's single OK button.
+    eNotificationButtons_Mask = 15,
+    eNotificationButtons_OKCancel = 1,
+    eNotificationButtons_YesNo = 2,
+    eNotificationButtons_YesNoCancel = 4,
+    eNotificationButtons_RetryIgnoreAbort = 5,
+    // OK or Yes is the default button (sets 1, 2 and 4); for set 4, with eNotificationDefault_Second too, Cancel.
+    eNotificationDefault_First = 0x10,
+    // No is the default button of set 4.
+    eNotificationDefault_Second = 0x20,
+    eNotificationLevel_Caution = 0x200,
 };
 
 // Static facade over the operating system: its version and names, clocks, time zones, processors, memory and
@@ -134,6 +165,36 @@ public:
     // distance to it, state 1 and address itself; otherwise 0, 0 and null. Out pointers may be null; answers
     // whether the size is not 0.
     static bool VirtualQuery(const void* address, size_t* size, uint32* state, const void** base);
+
+    // ---- Processes and user alerts
+    // Why WaitForProcess answered false.
+    enum EWFP_Reason : int32 {
+        eWFP_NotAChild = 1,
+        eWFP_StillRunning = 2,
+    };
+    // Replaces pids by the ids of every process of the system (the numeric entries of /proc, in the order the
+    // system lists them). A process that ended but was not reaped yet (a zombie) still counts as present.
+    static void GetProcessList(std::vector<int>& pids);
+    // The short name of pid (at most 15 bytes); true when the process table could be read, name set only when
+    // pid is in it.
+    static bool GetProcessName(int pid, VString& name);
+    // The executable's path of pid; false, path unchanged, when it cannot be read (no such process, a zombie,
+    // another user's process without the right).
+    static bool GetProcessPath(int pid, VString& path);
+    // SIGKILL to pid; false for pid < 1 (0 and -1 would reach whole groups, ours among them) and when the signal
+    // cannot be sent.
+    static bool KillProcess(int pid);
+    // Reaps the child pid: wait < 0 blocks until it ends, otherwise checks once. False when it was not reaped,
+    // with the reason (when given): not a child of ours (or gone), or still running.
+    static bool WaitForProcess(int pid, int wait, EWFP_Reason* reason);
+    // Shows an alert (ENotificationFlags choose the buttons) through the current alert presenter
+    // (system/VAlertPresenter.h). With response, waits for the answer (eNotificationResponse_None when none
+    // came); without, returns at once and the alert stays until answered or withdrawn. False when it could not
+    // be shown.
+    static bool DisplayNotification(const VString& title, const VString& message, uint32 flags,
+                                    ENotificationResponse* response);
+    // Withdraws every alert still shown without waiting.
+    static void CancelAllPendingUserNotifications();
 
     // ---- Utilities
     // random: the C library's random(); else 31 bits from the system's strong source.

@@ -1,5 +1,6 @@
 #include "system/platform/XPosixProcessLauncher.h"
 
+#include "core/StStringConverter.h"
 #include "core/VTaskMgr.h"
 
 #include <cerrno>
@@ -28,13 +29,6 @@ constexpr size_t kPipeChunk = 65536;
 
 std::mutex sWatchSetLock;
 std::set<int32> sWatchSet;
-
-std::string ToUTF8(const VString& text) {
-    // Three bytes per UTF-16 unit is the worst case (a surrogate pair takes four bytes for two units).
-    std::string out(size_t(text.GetLength()) * 3 + 1, '\0');
-    out.resize(text.ToBlock(out.data(), out.size(), VTC_UTF_8, false, false));
-    return out;
-}
 
 void CloseFd(int& fd) noexcept {
     if (fd >= 0) close(fd);
@@ -217,7 +211,7 @@ int32 XPosixProcessLauncher::SplitCommandLine(const char* text, size_t length, s
 }
 
 void XPosixProcessLauncher::SetDefaultDirectory(const VString& posixPath) {
-    fDirectory = ToUTF8(posixPath);
+    fDirectory = to_string(posixPath);
 }
 
 void XPosixProcessLauncher::SetEnvironmentVariable(const VString& name, const VString& value) {
@@ -225,7 +219,7 @@ void XPosixProcessLauncher::SetEnvironmentVariable(const VString& name, const VS
 }
 
 void XPosixProcessLauncher::SetBinaryPath(const VString& path) {
-    fBinaryPath = ToUTF8(path);
+    fBinaryPath = to_string(path);
     if (fArguments.empty())
         fArguments.push_back(path);
     else
@@ -235,7 +229,7 @@ void XPosixProcessLauncher::SetBinaryPath(const VString& path) {
 void XPosixProcessLauncher::CreateArgumentsFromFullCommandLine(const VString& commandLine) {
     fArguments.clear();
     if (commandLine.IsEmpty()) return;
-    std::string text = ToUTF8(commandLine);
+    std::string text = to_string(commandLine);
     std::vector<VString> tokens;
     if (SplitCommandLine(text.data(), text.size(), tokens) == 0) return;
     fArguments = std::move(tokens);
@@ -307,11 +301,11 @@ int32 XPosixProcessLauncher::Start(const VEnvironmentVariables& environment) {
 
     CStringArray arguments;
     for (const VString& argument : fArguments)
-        arguments.Add(ToUTF8(argument));
+        arguments.Add(to_string(argument));
     if (arguments.IsEmpty()) arguments.Add(fBinaryPath);
     CStringArray variables;
     for (const auto& [name, value] : environment)
-        if (!name.IsEmpty()) variables.Add(ToUTF8(name) + "=" + ToUTF8(value));
+        if (!name.IsEmpty()) variables.Add(to_string(name) + "=" + to_string(value));
     _CleanWatchSet();
 
     pid_t pid = 0;
