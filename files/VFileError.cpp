@@ -30,24 +30,21 @@ constexpr bool IsReservedFileCharacter(UniChar c) noexcept {
 
 } // namespace
 
-VFileError::VFileError(const VString& pathText, VError code) : VErrorBase(code), fPath(pathText) {
+VFileError::VFileError(const VFilePath& path, VError code) : VErrorBase(code), fPath(path) {
     _Init();
 }
 
 void VFileError::_Init() {
-    if (fPath.IsEmpty()) {
+    const VString& text = fPath.GetPath();
+    if (text.IsEmpty()) {
         SetString("name", "n/a");
         SetString("path", "n/a");
         return;
     }
-    // The last element: a folder path ends with ':', which is not part of its name.
-    int32 end = fPath.GetLength();
-    if (fPath.GetUniChar(end) == ':') --end;
-    const int32 separator = end > 0 ? fPath.FindUniChar(':', end, true) : 0;
     VString name;
-    if (end > separator) fPath.GetSubString(separator + 1, end - separator, name);
+    fPath.GetName(name);
     SetString("name", name);
-    SetString("path", fPath);
+    SetString("path", text);
 }
 
 void VFileError::GetErrorDescription(VString& out) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/VErrorBase.h"
+#include "files/VFilePath.h"
 
 namespace vela {
 
@@ -51,52 +52,54 @@ constexpr VError VE_FILESYSTEM_BAD_DEFINITION = MakeLibraryError(687);
 // and "path" (the full path in internal ':' form), both "n/a" when no object was named.
 class VFileError : public VErrorBase {
 public:
-    // pathText is a full path in internal form; empty when no object was named.
-    VFileError(const VString& pathText, VError code);
+    // path is empty when no object was named.
+    VFileError(const VFilePath& path, VError code);
 
-    const VString& GetPathText() const noexcept { return fPath; }
+    const VFilePath& GetPath() const noexcept { return fPath; }
+    // The path's text in internal form, as stored (also when invalid).
+    const VString& GetPathText() const noexcept { return fPath.GetPath(); }
     // Exactly what VErrorBase describes.
     void GetErrorDescription(VString& out) const override;
 
 private:
     void _Init();
 
-    VString fPath;
+    VFilePath fPath;
 };
 
 // True for the codes of the native families ('POSX', 'CARB', 'COCO', 'MACH'), which the file layer wraps.
 bool IsNativeError(VError code) noexcept;
 
-// The one rule by which the file layer reports a platform result for the object at pathText: 0 and library
+// The one rule by which the file layer reports a platform result for the object at path: 0 and library
 // codes come back unchanged with nothing pushed; a native code becomes a VFileError whose code is the native
 // table's library code, else operationCode. setParameters (callable with VFileError&) adds the operation's
 // parameters before the error is pushed, above an error for the native code itself. Answers the code to return.
 template <class SetParameters>
-VError WrapFileError(const VString& pathText, VError operationCode, VError result, SetParameters&& setParameters) {
+VError WrapFileError(const VFilePath& path, VError operationCode, VError result, SetParameters&& setParameters) {
     if (!IsNativeError(result)) return result;
-    auto* error = new VFileError(pathText, VErrorBase::EncodedNativeErrorToVError(result, operationCode));
+    auto* error = new VFileError(path, VErrorBase::EncodedNativeErrorToVError(result, operationCode));
     setParameters(*error);
     const VError code = error->GetError();
     _PushRetainedError(error, result);
     return code;
 }
 
-inline VError WrapFileError(const VString& pathText, VError operationCode, VError result) {
-    return WrapFileError(pathText, operationCode, result, [](VFileError&) {});
+inline VError WrapFileError(const VFilePath& path, VError operationCode, VError result) {
+    return WrapFileError(path, operationCode, result, [](VFileError&) {});
 }
 
 // For a failure found before any platform call (an invalid path, say): raises a VFileError with code and
 // answers code.
 template <class SetParameters>
-VError ThrowFileError(const VString& pathText, VError code, SetParameters&& setParameters) {
-    auto* error = new VFileError(pathText, code);
+VError ThrowFileError(const VFilePath& path, VError code, SetParameters&& setParameters) {
+    auto* error = new VFileError(path, code);
     setParameters(*error);
     _PushRetainedError(error);
     return code;
 }
 
-inline VError ThrowFileError(const VString& pathText, VError code) {
-    return ThrowFileError(pathText, code, [](VFileError&) {});
+inline VError ThrowFileError(const VFilePath& path, VError code) {
+    return ThrowFileError(path, code, [](VFileError&) {});
 }
 
 // Escapes the characters a file name may not hold (controls, '"', '%', '*', '/', ':', '<', '>', '?', '\', '|')

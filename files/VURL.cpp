@@ -1,6 +1,7 @@
 #include "files/VURL.h"
 
 #include "files/HexDigits.h"
+#include "files/VPathConversion.h"
 
 #include <array>
 #include <memory>
@@ -311,6 +312,44 @@ void VURL::FromFilePath(const VString& path, EURLPathStyle style, const VString&
     fURL = whole;
     fEncodedURL.Clear();
     _Analyse(true, false);
+}
+
+void VURL::FromFilePath(const VFilePath& path) {
+    VString posix;
+    path.GetPosixPath(posix);
+    if (posix.IsEmpty()) {
+        Clear();
+        return;
+    }
+    if (posix.GetUniChar(1) == '/' && posix.GetUniChar(2) == '/') {
+        fURL = "file:";
+    } else {
+        fURL = "file://";
+        if (posix.GetUniChar(1) != '/') fURL.AppendUniChar('/');
+    }
+    fURL.AppendString(posix);
+    fEncodedURL.Clear();
+    _Analyse(true, false);
+}
+
+void VURL::FromRelativePath(const VFilePath& folder, const VString& relative, EURLPathStyle style) {
+    VString text(relative);
+    if (style == eURL_WIN_STYLE) WIN_to_POSIX(text);
+    FromFilePath(VFilePath(folder, text, style == eURL_HFS_STYLE ? FPS_SYSTEM : FPS_POSIX, false));
+}
+
+bool VURL::GetFilePath(VFilePath& out) const {
+    VString scheme;
+    GetScheme(scheme);
+    if (!scheme.IsEmpty() && !scheme.EqualToString("file", false)) {
+        out.Clear();
+        return false;
+    }
+    VString path;
+    _GetPart(path, e_Path);
+    if (path.GetUniChar(1) != '/') path.Insert('/', 1);
+    POSIX_to_HFS(path);
+    return out.FromFullPath(path, FPS_SYSTEM);
 }
 
 // ---- Analysis
@@ -722,63 +761,11 @@ void VURL::Convert(VString& text, EURLPathStyle from, EURLPathStyle to, bool rel
 }
 
 void VURL::POSIX_to_HFS(VString& text) {
-    const int32 length = text.GetLength();
-    const UniChar* units = text.GetCPointer();
-    VString out;
-    int32 pending = 0;
-    bool atComponentStart = true;
-    for (int32 i = 0; i < length;) {
-        if (atComponentStart && units[i] == '.') {
-            if (i + 1 < length && units[i + 1] == '/') {
-                i += 2;
-                continue;
-            }
-            if (i + 1 == length) break; // ends inside "./"
-            if (units[i + 1] == '.' && i + 2 < length && units[i + 2] == '/') {
-                ++pending;
-                i += 3;
-                continue;
-            }
-        }
-        const UniChar c = units[i++];
-        if (c == '/') {
-            ++pending;
-            atComponentStart = true;
-            continue;
-        }
-        for (; pending > 0; --pending)
-            out.AppendUniChar(':');
-        out.AppendUniChar(c == ':' ? UniChar('/') : c);
-        atComponentStart = false;
-    }
-    for (; pending > 0; --pending)
-        out.AppendUniChar(':');
-    text.Swap(out);
+    PosixToSystemPath(text);
 }
 
 void VURL::HFS_to_POSIX(VString& text, bool relative) {
-    if (text.IsEmpty() || !relative) return;
-    const int32 length = text.GetLength();
-    const UniChar* units = text.GetCPointer();
-    VString out;
-    for (int32 i = 0; i < length;) {
-        if (units[i] != ':') {
-            out.AppendUniChar(units[i] == '/' ? UniChar(':') : units[i]);
-            ++i;
-            continue;
-        }
-        int32 colons = 0;
-        const bool atStart = i == 0;
-        while (i < length && units[i] == ':') {
-            ++colons;
-            ++i;
-        }
-        // A single ':' opening the text only says the path is relative.
-        if (!(atStart && colons == 1)) out.AppendUniChar('/');
-        for (int32 k = 1; k < colons; ++k)
-            out.AppendCString("../");
-    }
-    text.Swap(out);
+    SystemToPosixPath(text, relative);
 }
 
 } // namespace vela

@@ -2,6 +2,7 @@
 
 #include "core/VObject.h"
 #include "core/VString.h"
+#include "files/VFilePath.h"
 
 namespace vela {
 
@@ -22,6 +23,8 @@ public:
     VURL(const VString& text, bool encoded);
     // A URL of a path in style, put after base.
     VURL(const VString& path, EURLPathStyle style, const VString& base);
+    // The "file" URL of path.
+    explicit VURL(const VFilePath& path) { FromFilePath(path); }
 
     void FromURL(const VURL& other) { *this = other; }
     // Everything emptied; not parsed.
@@ -33,6 +36,14 @@ public:
     void FromString(const VString& text, const VString& base, bool encoded);
     // path converted to POSIX from style ('\' to '/'; internal form as a relative path), after base and a '/'.
     void FromFilePath(const VString& path, EURLPathStyle style, const VString& base);
+    // The "file" URL of path's POSIX text ("file:///a/b"); an invalid or empty path empties the URL (not parsed).
+    void FromFilePath(const VFilePath& path);
+    // The "file" URL of relative (in style, Windows text read as POSIX with '\' for '/') taken from folder.
+    void FromRelativePath(const VFilePath& folder, const VString& relative, EURLPathStyle style);
+
+    // The path of a "file" URL (or of one without scheme), through the mounted volumes; a URL of another scheme
+    // clears out. Answers out's validity.
+    bool GetFilePath(VFilePath& out) const;
 
     // The whole URL: the decoded text, or encoded (the text as given when kept, else rebuilt from the parts,
     // with the query before the parameters).
@@ -106,11 +117,11 @@ public:
     static void Decode(VString& text);
     // Between path styles; pairs other than POSIX to and from Windows and internal leave text unchanged.
     static void Convert(VString& text, EURLPathStyle from, EURLPathStyle to, bool relative);
-    // POSIX text to the internal form, textually: "a/b/" gives "a:b:", "../x" ":x", "./a" "a"; ':' in a name
-    // becomes '/'.
+    // POSIX text to the internal form (PosixToSystemPath): an absolute text through the mounted volumes, else
+    // textually ("a/b/" gives "a:b:", "../x" ":x", "./a" "a"; ':' in a name becomes '/').
     static void POSIX_to_HFS(VString& text);
-    // Relative internal text to POSIX: a run of k colons before a name gives '/' and k-1 "../", '/' in a name
-    // becomes ':'. Absolute text needs the volume list and is left as it is.
+    // Internal text to POSIX (SystemToPosixPath): absolute through the mounted volumes; relative, a run of k
+    // colons before a name gives '/' and k-1 "../", '/' in a name becomes ':'.
     static void HFS_to_POSIX(VString& text, bool relative);
     static void POSIX_to_WIN(VString& text) { text.Exchange('/', '\\'); }
     static void WIN_to_POSIX(VString& text) { text.Exchange('\\', '/'); }

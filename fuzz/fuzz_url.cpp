@@ -1,5 +1,6 @@
 // Analyses arbitrary text as a URL, given decoded and encoded: never crashes; decoding makes no NUL of its own;
-// a parsed URL written in encoded form analyses back to the same parts; walking up always ends.
+// a parsed URL written in encoded form analyses back to the same parts; walking up always ends; a file path
+// taken from a URL gives a file URL and a valid path again.
 #include "files/VURL.h"
 
 #include <cstdint>
@@ -86,6 +87,15 @@ void CheckURL(const VString& text, bool encoded) {
     url.GetPath(out, eURL_HFS_STYLE, false);
     if (url.IsParsed() && Encodable(text)) CheckRoundTrip(url);
     CheckWalkUp(url);
+
+    // A path taken from the URL makes a file URL that is parsed, and gives a valid path again.
+    VFilePath path;
+    if (url.GetFilePath(path)) {
+        VURL file(path);
+        Check(file.IsParsed());
+        VFilePath again;
+        Check(file.GetFilePath(again));
+    }
 }
 
 } // namespace

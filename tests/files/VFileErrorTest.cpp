@@ -36,11 +36,15 @@ TEST(VFileErrorTest, NamesTheObjectByItsLastElement) {
         {"Vol:Users:me:notes.txt", "notes.txt", "Vol:Users:me:notes.txt"},
         {"Vol:Users:me:", "me", "Vol:Users:me:"},
         {"Vol:", "Vol", "Vol:"},
+        {"Vol:a:b::c", "c", "Vol:a:c"}, // the path as the path object keeps it
     };
     for (const Case& c : cases) {
-        auto error = VRefPtr<VFileError>::Adopt(new VFileError(VString(c.path), VE_FILE_CANNOT_OPEN));
+        const VFilePath path{VString(c.path)};
+        auto error = VRefPtr<VFileError>::Adopt(new VFileError(path, VE_FILE_CANNOT_OPEN));
         EXPECT_EQ(ParameterOf(*error, "name"), VString(c.name)) << c.path;
         EXPECT_EQ(ParameterOf(*error, "path"), VString(c.pathParameter)) << c.path;
+        EXPECT_EQ(error->GetPath().GetPath(), path.GetPath()) << c.path;
+        EXPECT_EQ(error->GetPath().IsValid(), path.IsValid()) << c.path;
     }
 }
 
@@ -61,7 +65,7 @@ TEST_F(FileErrorWrapTest, NativeCodesBecomeFileErrorsWithTheOperationsParameters
     };
     for (const Case& c : cases) {
         StErrorContextInstaller errors(false, true);
-        const VError code = WrapFileError("Vol:a.txt", VE_FILE_CANNOT_OPEN, c.native, [](VFileError& error) {
+        const VError code = WrapFileError(VFilePath("Vol:a.txt"), VE_FILE_CANNOT_OPEN, c.native, [](VFileError& error) {
             error.SetLong("access", 1);
             error.SetLong("options", 2);
         });
@@ -82,7 +86,8 @@ TEST_F(FileErrorWrapTest, SuccessAndLibraryCodesPassThroughWithNothingPushed) {
     for (VError result : {VE_OK, VE_FILE_NOT_FOUND, VE_MEMORY_FULL}) {
         StErrorContextInstaller errors(false, true);
         bool called = false;
-        EXPECT_EQ(WrapFileError("Vol:a", VE_FILE_CANNOT_OPEN, result, [&](VFileError&) { called = true; }), result);
+        EXPECT_EQ(WrapFileError(VFilePath("Vol:a"), VE_FILE_CANNOT_OPEN, result, [&](VFileError&) { called = true; }),
+                  result);
         EXPECT_FALSE(called);
         EXPECT_TRUE(errors.GetContext()->GetErrors().empty());
     }
@@ -90,7 +95,7 @@ TEST_F(FileErrorWrapTest, SuccessAndLibraryCodesPassThroughWithNothingPushed) {
 
 TEST_F(FileErrorWrapTest, FailuresBeforeThePlatformPushOnlyTheFileError) {
     StErrorContextInstaller errors(false, true);
-    EXPECT_EQ(ThrowFileError("", VE_FILE_CANNOT_DELETE), VE_FILE_CANNOT_DELETE);
+    EXPECT_EQ(ThrowFileError(VFilePath(), VE_FILE_CANNOT_DELETE), VE_FILE_CANNOT_DELETE);
     const auto& pushed = errors.GetContext()->GetErrors();
     ASSERT_EQ(pushed.size(), 1u);
     EXPECT_EQ(pushed[0]->GetError(), VE_FILE_CANNOT_DELETE);

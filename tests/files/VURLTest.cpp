@@ -1,5 +1,7 @@
 #include "files/VURL.h"
 
+#include "VolumesFixture.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -397,24 +399,124 @@ TEST(VURLTest, FilePathsWithABase) {
     EXPECT_EQ(Utf8(text), "http://h/x");
 }
 
-TEST(VURLTest, PathStyleConversions) {
+// File URLs and paths meet through the mounted volumes.
+class VURLFilePathTest : public ::testing::Test {
+protected:
+    test::StFakeVolumes fVolumes{test::StandardMounts()};
+};
+
+TEST_F(VURLFilePathTest, FileURLsRoundTripThroughPaths) {
+    struct Case {
+        const char* path; // internal form
+        const char* url;  // decoded
+        const char* encoded;
+    };
+    const Case cases[] = {
+        {"Root:tmp:a b:c.txt", "file:///tmp/a b/c.txt", "file:///tmp/a%20b/c.txt"},
+        {"Disk2:x:", "file:///Volumes/Disk2/x/", "file:///Volumes/Disk2/x/"},
+        {"Root:", "file:///", "file:///"},
+        {"Root:tmp:a#b?c;d%e", "file:///tmp/a#b?c;d%e", "file:///tmp/a%23b%3Fc%3Bd%25e"},
+        {"Root:tmp:a/b", "file:///tmp/a:b", "file:///tmp/a:b"},
+        {"usb 2:\xC3\xA9", "file:///srv/usb/\xC3\xA9", "file:///srv/usb/%C3%A9"},
+    };
+    for (const Case& c : cases) {
+        const VFilePath path(Text(c.path));
+        ASSERT_TRUE(path.IsValid()) << c.path;
+        VURL url(path);
+        VString text;
+        url.GetAbsoluteURL(text, false);
+        EXPECT_EQ(Utf8(text), c.url) << c.path;
+        url.GetAbsoluteURL(text, true);
+        EXPECT_EQ(Utf8(text), c.encoded) << c.path;
+        VFilePath back;
+        EXPECT_TRUE(url.GetFilePath(back)) << c.path;
+        EXPECT_EQ(Utf8(back.GetPath()), c.path);
+        VURL reread(text, true); // the encoded text read again names the same file
+        EXPECT_TRUE(reread.GetFilePath(back)) << c.path;
+        EXPECT_EQ(Utf8(back.GetPath()), c.path);
+    }
+}
+
+TEST_F(VURLFilePathTest, OnlyFileURLsGiveAPath) {
+    struct Case {
+        const char* url;
+        bool encoded;
+        const char* path; // empty: none
+    };
+    const Case cases[] = {
+        {"http://h/tmp/x", false, ""},
+        {"FILE:///tmp/x", false, "Root:tmp:x"},
+        {"file://host/Volumes/Disk2/a%20b", true, "Disk2:a b"},
+        {"tmp/x", false, "Root:tmp:x"}, // no scheme: the text is the path
+        {"file:///media/usb/", false, "usb:"},
+    };
+    for (const Case& c : cases) {
+        VURL url(VString(c.url), c.encoded);
+        VFilePath path(VString("Root:old"));
+        EXPECT_EQ(url.GetFilePath(path), *c.path != 0) << c.url;
+        EXPECT_EQ(Utf8(path.GetPath()), c.path) << c.url;
+    }
+    VURL empty{VFilePath()};
+    EXPECT_FALSE(empty.IsParsed());
+    VString text;
+    empty.GetAbsoluteURL(text, false);
+    EXPECT_TRUE(text.IsEmpty());
+}
+
+TEST_F(VURLFilePathTest, RelativePathsFromAFolder) {
+    struct Case {
+        const char* relative;
+        EURLPathStyle style;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"sub/f.txt", eURL_POSIX_STYLE, "file:///Volumes/Disk2/d/sub/f.txt"},
+        {"sub:f.txt", eURL_HFS_STYLE, "file:///Volumes/Disk2/d/sub/f.txt"},
+        {"sub\\f.txt", eURL_WIN_STYLE, "file:///Volumes/Disk2/d/sub/f.txt"},
+        {"../up/", eURL_POSIX_STYLE, "file:///Volumes/Disk2/up/"},
+        {"/tmp/x", eURL_POSIX_STYLE, "file:///tmp/x"}, // a leading '/' makes it absolute
+    };
+    const VFilePath folder(VString("Disk2:d:"));
+    for (const Case& c : cases) {
+        VURL url;
+        url.FromRelativePath(folder, VString(c.relative), c.style);
+        VString text;
+        url.GetAbsoluteURL(text, false);
+        EXPECT_EQ(Utf8(text), c.url) << c.relative;
+    }
+}
+
+// Absolute texts go through the mounted volumes, relative ones are converted textually.
+TEST_F(VURLFilePathTest, PathStyleConversions) {
     struct Case {
         const char* text;
         EURLPathStyle from;
         EURLPathStyle to;
+        bool relative;
         const char* converted;
     };
     const Case cases[] = {
-        {"a/b/", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a:b:"},   {"../x", eURL_POSIX_STYLE, eURL_HFS_STYLE, ":x"},
-        {"./a", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a"},       {"a:b/c", eURL_POSIX_STYLE, eURL_HFS_STYLE, "a/b:c"},
-        {"a:b", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a/b"},     {"sub:", eURL_HFS_STYLE, eURL_POSIX_STYLE, "sub/"},
-        {":a", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a"},        {"a::b", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a/../b"},
-        {"a/b:c", eURL_HFS_STYLE, eURL_POSIX_STYLE, "a:b/c"}, {"a/b", eURL_POSIX_STYLE, eURL_WIN_STYLE, "a\\b"},
-        {"a\\b", eURL_WIN_STYLE, eURL_POSIX_STYLE, "a/b"},    {"a/b", eURL_WIN_STYLE, eURL_HFS_STYLE, "a/b"},
+        {"a/b/", eURL_POSIX_STYLE, eURL_HFS_STYLE, true, "a:b:"},
+        {"../x", eURL_POSIX_STYLE, eURL_HFS_STYLE, true, ":x"},
+        {"./a", eURL_POSIX_STYLE, eURL_HFS_STYLE, true, "a"},
+        {"a:b/c", eURL_POSIX_STYLE, eURL_HFS_STYLE, true, "a/b:c"},
+        {"a/.", eURL_POSIX_STYLE, eURL_HFS_STYLE, true, "a:."}, // a lone final '.' stays a name, as for paths
+        {"a:b", eURL_HFS_STYLE, eURL_POSIX_STYLE, true, "a/b"},
+        {"sub:", eURL_HFS_STYLE, eURL_POSIX_STYLE, true, "sub/"},
+        {":a", eURL_HFS_STYLE, eURL_POSIX_STYLE, true, "a"},
+        {"a::b", eURL_HFS_STYLE, eURL_POSIX_STYLE, true, "a/../b"},
+        {"a/b:c", eURL_HFS_STYLE, eURL_POSIX_STYLE, true, "a:b/c"},
+        {"a/b", eURL_POSIX_STYLE, eURL_WIN_STYLE, true, "a\\b"},
+        {"a\\b", eURL_WIN_STYLE, eURL_POSIX_STYLE, true, "a/b"},
+        {"a/b", eURL_WIN_STYLE, eURL_HFS_STYLE, true, "a/b"},
+        {"Disk2:a:b", eURL_HFS_STYLE, eURL_POSIX_STYLE, false, "/Volumes/Disk2/a/b"},
+        {"usb 2:x/y:", eURL_HFS_STYLE, eURL_POSIX_STYLE, false, "/srv/usb/x:y/"},
+        {"/media/usb/x", eURL_POSIX_STYLE, eURL_HFS_STYLE, false, "usb:x"},
+        {"/tmp/../etc/a:b", eURL_POSIX_STYLE, eURL_HFS_STYLE, false, "Root:etc:a/b"},
     };
     for (const Case& c : cases) {
-        VString text(c.text);
-        VURL::Convert(text, c.from, c.to, true);
+        VString text = Text(c.text);
+        VURL::Convert(text, c.from, c.to, c.relative);
         EXPECT_EQ(Utf8(text), c.converted) << c.text;
     }
 }
