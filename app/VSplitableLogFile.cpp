@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace vela {
@@ -85,6 +86,8 @@ bool VSplitableLogFile::Open(bool overwrite, bool findFree) {
             } else {
                 fStream = fopen(path.c_str(), fBinary ? "wb" : "w");
             }
+            struct stat opened {};
+            fSize = fStream != nullptr && fstat(fileno(fStream), &opened) == 0 ? int64(opened.st_size) : 0;
         }
     }
     fJustOpened = true;
@@ -114,7 +117,7 @@ void VSplitableLogFile::SetLogNumber(int32 number, bool overwrite) {
 }
 
 int32 VSplitableLogFile::CheckLogSize() {
-    if (fStream == nullptr || ftell(fStream) <= kMaxFileSize) return 0;
+    if (fStream == nullptr || fSize <= kMaxFileSize) return 0;
     Close();
     const int32 old = fNumber;
     fNumber = old + 1;
@@ -135,7 +138,8 @@ void VSplitableLogFile::AppendFormattedString(const char* format, ...) {
     fJustOpened = false;
     va_list args;
     va_start(args, format);
-    vfprintf(fStream, format, args);
+    int written = vfprintf(fStream, format, args);
+    if (written > 0) fSize += written;
     va_end(args);
 }
 
@@ -143,7 +147,7 @@ void VSplitableLogFile::AppendString(const char* text) {
     CheckLogSize();
     if (fStream == nullptr || text == nullptr) return;
     fJustOpened = false;
-    fputs(text, fStream);
+    if (fputs(text, fStream) >= 0) fSize += int64(strlen(text));
 }
 
 void VSplitableLogFile::AppendString(const VString& text) {

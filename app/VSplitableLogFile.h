@@ -67,6 +67,9 @@ private:
     std::string _PosixPath(int32 number) const;
 
     FILE* fStream = nullptr;
+    // Bytes in the open file: its size at opening plus what was appended since (asking the stream for its
+    // position costs a system call in append mode).
+    int64 fSize = 0;
     VFilePath fFolder;
     VString fName;
     int32 fNumber;
