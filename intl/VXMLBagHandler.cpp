@@ -2,8 +2,11 @@
 
 #include "core/VErrorContext.h"
 #include "files/VStream.h"
+#include "intl/IXMLDomWrapper.h"
 #include "values/StPackedDictionaryKey.h"
+#include "values/VBagArray.h"
 #include "values/VStoredData.h"
+#include "values/VValueInfo.h"
 
 #include <algorithm>
 #include <functional>
@@ -96,7 +99,8 @@ namespace {
 
 // Runs parse into bag so that a failure leaves bag as it was: an empty bag is filled in place (and emptied
 // again on failure), a bag with content receives a separate result only once the whole document has been read.
-VError LoadInto(VValueBag& bag, const VString& elementName,
+// failure is the code of a parse that failed without reporting why.
+VError LoadInto(VValueBag& bag, const VString& elementName, VError failure,
                 const std::function<bool(VXMLParser&, IXMLHandler*)>& parse) {
     StErrorContextInstaller errors;
     const bool inPlace = bag.IsEmpty();
@@ -107,7 +111,7 @@ VError LoadInto(VValueBag& bag, const VString& elementName,
     const bool parsed = parse(parser, root.Get());
     VError error = errors.GetLastError();
     if (error == VE_OK && root->Failed()) error = VE_INVALID_PARAMETER;
-    if (error == VE_OK && !parsed) error = VE_XML_FATAL_ERROR;
+    if (error == VE_OK && !parsed) error = failure;
     if (error != VE_OK) {
         if (inPlace) bag.Destroy();
         return error;
@@ -126,12 +130,12 @@ VError LoadInto(VValueBag& bag, const VString& elementName,
 } // namespace
 
 VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options) {
-    return LoadInto(bag, elementName,
+    return LoadInto(bag, elementName, VE_XML_FATAL_ERROR,
                     [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(xml, root, options); });
 }
 
 VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementName, VValueBag& bag, uint32 options) {
-    return LoadInto(bag, elementName,
+    return LoadInto(bag, elementName, VE_XML_FATAL_ERROR,
                     [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(bytes, length, root, options); });
 }
 
@@ -159,6 +163,73 @@ VError ReadBagFromStreamInXML(VValueBag& bag, VStream* stream) {
     VString text;
     if (const VError error = text.ReadFromStream(stream); error != VE_OK) return error;
     return LoadBagFromXML(text, VString("bag"), bag, 0);
+}
+
+// ---- DOM copy
+
+VError ReadBagFromDomXML(VXMLDOMNode_opaque* node, VValueBag& bag) {
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(node);
+    if (element == nullptr) return VE_XML_ERROR;
+    VString name;
+    IXMLDomWrapper::GetNodeElementName(element, name);
+    return LoadInto(bag, name, VE_XML_ERROR,
+                    [&](VXMLParser&, IXMLHandler* root) { return IXMLDomWrapper::Parse(node, root); });
+}
+
+VError WriteBagToDomXML(const VValueBag& bag, VXMLDOMNode_opaque* node, std::vector<VXMLDOMNode_opaque*>* newNodes) {
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(node);
+    if (element == nullptr) return VE_INVALID_PARAMETER;
+    return WriteBagToDomXMLElement(bag, element, newNodes) ? VE_OK : VE_UNKNOWN_ERROR;
+}
+
+namespace {
+
+bool WriteBagToElement(const VValueBag& bag, VXMLDOMDocument_opaque* document, VXMLDOMElement_opaque* element,
+                       std::vector<VXMLDOMNode_opaque*>* newNodes, int32 depth) {
+    if (depth > kStoredDataMaxDepth) return false;
+    const StPackedDictionaryKey& cdata = VValueBag::CDataAttributeName();
+    for (int32 i = 1; i <= bag.GetAttributesCount(); ++i) {
+        VString name;
+        const VValueSingle* value = bag.GetNthAttribute(i, &name);
+        // Character data is no attribute: "<>" is not even an XML name.
+        if (value == nullptr || StPackedDictionaryKey(name) == cdata) continue;
+        VString text;
+        if (value->GetValueInfo()->GetKind() == VString::kKind) {
+            value->GetString(text);
+        } else {
+            // The DOM escapes on output: the value goes in as plain text.
+            value->GetXMLString(text, 1);
+            text.TranscodeFromXML();
+        }
+        if (!IXMLDomWrapper::SetNodeElementAttribute(element, name, text, false, nullptr)) return false;
+    }
+    for (int32 n = 1; n <= bag.GetElementNamesCount(); ++n) {
+        VString name;
+        VBagArray* list = bag.GetNthElementName(n, &name);
+        for (int32 k = 1; list != nullptr && k <= list->GetCount(); ++k) {
+            const VValueBag* child = list->GetNth(k);
+            if (child == nullptr) continue;
+            VXMLDOMElement_opaque* made = IXMLDomWrapper::CreateElement(document, element, name.GetCPointer());
+            if (made == nullptr) return false;
+            VXMLDOMNode_opaque* madeNode = IXMLDomWrapper::GetNodeFromNodeElement(made);
+            if (!IXMLDomWrapper::AppendChild(IXMLDomWrapper::GetNodeFromNodeElement(element), madeNode)) {
+                IXMLDomWrapper::ReleaseNode(madeNode);
+                return false;
+            }
+            if (newNodes != nullptr) newNodes->push_back(madeNode);
+            if (!WriteBagToElement(*child, document, made, newNodes, depth + 1)) return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteBagToDomXMLElement(const VValueBag& bag, VXMLDOMElement_opaque* element,
+                             std::vector<VXMLDOMNode_opaque*>* newNodes) {
+    VXMLDOMDocument_opaque* document = IXMLDomWrapper::GetNodeDocument(IXMLDomWrapper::GetNodeFromNodeElement(element));
+    if (document == nullptr) return false;
+    return WriteBagToElement(bag, document, element, newNodes, 1);
 }
 
 } // namespace vela

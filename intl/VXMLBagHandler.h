@@ -12,6 +12,8 @@
 namespace vela {
 
 class VStream;
+struct VXMLDOMElement_opaque;
+struct VXMLDOMNode_opaque;
 
 // Fills a bag tree while a document is parsed: each element becomes a child bag (appended to the list of its
 // name), its attributes string attributes of that bag, its character data the bag's "<>". Only white space
@@ -81,5 +83,18 @@ VError WriteBagToStreamInXML(const VValueBag& bag, VStream* stream);
 // Reads that envelope into bag as LoadBagFromXML does. Another version than 1 reads nothing more and answers
 // VE_OK; a stream error is answered with the bag unchanged.
 VError ReadBagFromStreamInXML(VValueBag& bag, VStream* stream);
+
+// Reads the DOM element node (named as it is) into bag as LoadBagFromXML reads a document. A node that is not an
+// element, or a walk that failed without a report, answers VE_XML_ERROR.
+VError ReadBagFromDomXML(VXMLDOMNode_opaque* node, VValueBag& bag);
+// Writes bag into the DOM element node: its attributes as attributes (values by their XML form), its element
+// lists as child elements, recursively; its character data is not written. newNodes (when given) receives each
+// element made. VE_INVALID_PARAMETER when node is not an element, VE_UNKNOWN_ERROR when the DOM refused a name.
+VError WriteBagToDomXML(const VValueBag& bag, VXMLDOMNode_opaque* node,
+                        std::vector<VXMLDOMNode_opaque*>* newNodes = nullptr);
+// The same on an element; false when the element has no document or the DOM refused a name (what was written
+// before stays).
+bool WriteBagToDomXMLElement(const VValueBag& bag, VXMLDOMElement_opaque* element,
+                             std::vector<VXMLDOMNode_opaque*>* newNodes = nullptr);
 
 } // namespace vela
