@@ -90,6 +90,7 @@ constexpr NativeRow kNativeTable[] = {
     {Carbon(-128), MakeLibraryError(6)},   // userCanceledErr
     {Posix(ENOENT), MakeLibraryError(600)},
     {Posix(EACCES), MakeLibraryError(5)},
+    {Posix(ENOSPC), MakeLibraryError(658)}, // the disk is full, as dskFulErr
 };
 
 const NativeRow* FindNativeRow(VError native) noexcept {

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cerrno>
+
+namespace vela {
+
+// Test builds only (VELA_TEST_SEAMS): makes a named system call of the file and folder layers fail with a chosen
+// errno, so that roll-back and error paths run without root tricks or a full disk. The layers ask Fail with the
+// call's name ("open", "pwrite", "rename"...) just before making it; in other builds Fail is a constant false.
+class XPosixFaults {
+public:
+    // From now on, calls nth to nth + count - 1 (1-based) of op fail with error. Arming op again replaces its
+    // earlier setting.
+    static void Arm(const char* op, int error, int nth = 1, int count = 1);
+    // Forgets every armed call.
+    static void Reset() noexcept;
+
+    // True, with errno set, when this call of op is to fail; the layer then acts as if the call had failed.
+    static bool Fail(const char* op) noexcept {
+#ifdef VELA_TEST_SEAMS
+        return _Fail(op);
+#else
+        (void)op;
+        return false;
+#endif
+    }
+
+private:
+    static bool _Fail(const char* op) noexcept;
+};
+
+// Arms one failure for a scope; every armed call is forgotten when it ends.
+class StPosixFault {
+public:
+    StPosixFault(const char* op, int error, int nth = 1, int count = 1) { XPosixFaults::Arm(op, error, nth, count); }
+    ~StPosixFault() { XPosixFaults::Reset(); }
+    StPosixFault(const StPosixFault&) = delete;
+    StPosixFault& operator=(const StPosixFault&) = delete;
+};
+
+} // namespace vela
