@@ -28,7 +28,7 @@ uint32 NowMs() noexcept {
 }
 
 VError FileError(const VFile& file, VError operation, VError result) {
-    return WrapFileError(file.GetPathRef().GetPath(), operation, result);
+    return WrapFileError(file.GetPathRef(), operation, result);
 }
 
 } // namespace
@@ -40,9 +40,7 @@ VFile::VFile(const VFile& other) : VObject(), IFile(), fPath(other.fPath), fFile
 }
 
 VFile::VFile(const VURL& url) {
-    VString posix;
-    url.GetPath(posix, eURL_POSIX_STYLE, false);
-    fPath.FromFullPath(posix, FPS_POSIX);
+    url.GetFilePath(fPath);
     _InitImpl();
 }
 
@@ -109,11 +107,7 @@ bool VFile::IsSameFile(const VFile* other) const {
 }
 
 VError VFile::GetURL(VString& out, bool encoded) const {
-    VString text("file://");
-    VString posix;
-    GetPlatformPath(posix, FPS_POSIX);
-    text.AppendString(posix);
-    VURL(text, false).GetAbsoluteURL(out, encoded);
+    VURL(fPath).GetAbsoluteURL(out, encoded);
     return VE_OK;
 }
 
@@ -126,13 +120,13 @@ CharSet VFile::DebugDump(char* buffer, int& length) const {
 // ---- Creating, opening, content
 
 VError VFile::Create(uint32 options) const {
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_CREATE, fImpl.Create(options),
+    return WrapFileError(fPath, VE_FILE_CANNOT_CREATE, fImpl.Create(options),
                          [&](VFileError& error) { error.SetLong("options", int32(options)); });
 }
 
 VError VFile::Open(FileAccess access, VFileDesc** out, uint32 options) const {
     if (out != nullptr) *out = nullptr;
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_OPEN, fImpl.Open(access, options, out), [&](VFileError& error) {
+    return WrapFileError(fPath, VE_FILE_CANNOT_OPEN, fImpl.Open(access, options, out), [&](VFileError& error) {
         error.SetLong("access", int32(access));
         error.SetLong("options", int32(options));
     });
@@ -146,8 +140,7 @@ VError VFile::GetContent(VMemoryBuffer<1024, 2, 1048576>& buffer) const {
     const int64 size = desc->GetSize();
     buffer.Clear();
     if (size <= 0) return VE_OK;
-    if (uint64(size) > SIZE_MAX || !buffer.SetCapacity(size_t(size)))
-        return ThrowFileError(_PathText(), VE_MEMORY_FULL);
+    if (uint64(size) > SIZE_MAX || !buffer.SetCapacity(size_t(size))) return ThrowFileError(fPath, VE_MEMORY_FULL);
     size_t got = 0;
     error = desc->GetData(buffer.GetDataPtr(), size_t(size), 0, &got);
     buffer.SetDataSizeUnchecked(got);
@@ -196,7 +189,7 @@ bool VFile::IsWritable() const {
 
 VError VFile::Rename(const VString& newName, VFile** out) const {
     if (out != nullptr) *out = nullptr;
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_RENAME, fImpl.Rename(newName, out),
+    return WrapFileError(fPath, VE_FILE_CANNOT_RENAME, fImpl.Rename(newName, out),
                          [&](VFileError& error) { error.SetString("newname", newName); });
 }
 
@@ -206,10 +199,8 @@ VError VFile::_Copy(const VFilePath& destination, VFileSystem* fileSystem, VFile
         error.SetString("destination", destination.GetPath());
         error.SetLong("options", int32(options));
     };
-    if (!fPath.IsValid() || !destination.IsValid())
-        return ThrowFileError(_PathText(), VE_FILE_CANNOT_COPY, setParameters);
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_COPY, fImpl.Copy(destination, fileSystem, out, options),
-                         setParameters);
+    if (!fPath.IsValid() || !destination.IsValid()) return ThrowFileError(fPath, VE_FILE_CANNOT_COPY, setParameters);
+    return WrapFileError(fPath, VE_FILE_CANNOT_COPY, fImpl.Copy(destination, fileSystem, out, options), setParameters);
 }
 
 VError VFile::CopyTo(const VFilePath& destination, VFile** out, FileCopyOptions options) const {
@@ -230,9 +221,8 @@ VError VFile::_Move(const VFilePath& destination, VFileSystem* fileSystem, VFile
         error.SetString("destination", destination.GetPath());
         error.SetLong("options", int32(options));
     };
-    if (!destination.IsValid()) return ThrowFileError(_PathText(), VE_FILE_CANNOT_MOVE, setParameters);
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_MOVE, fImpl.Move(destination, fileSystem, out, options),
-                         setParameters);
+    if (!destination.IsValid()) return ThrowFileError(fPath, VE_FILE_CANNOT_MOVE, setParameters);
+    return WrapFileError(fPath, VE_FILE_CANNOT_MOVE, fImpl.Move(destination, fileSystem, out, options), setParameters);
 }
 
 VError VFile::Move(const VFilePath& destination, VFile** out, FileCopyOptions options) const {
@@ -244,7 +234,7 @@ VError VFile::Move(const VFile& destination, FileCopyOptions options) const {
 }
 
 VError VFile::Delete() const {
-    if (!fPath.IsValid()) return ThrowFileError(_PathText(), VE_FILE_CANNOT_DELETE);
+    if (!fPath.IsValid()) return ThrowFileError(fPath, VE_FILE_CANNOT_DELETE);
     // Nothing to delete is no failure; neither is a folder or a FIFO at a file's path, which a file
     // deletion leaves alone.
     if (!Exists()) return VE_OK;
@@ -340,7 +330,7 @@ VError VFile::ResolveAliasFile(VFile** io, bool deleteIfInvalid) {
         return VE_OK;
     }
     if (deleteIfInvalid) return alias->Delete();
-    if (result == VE_OK) return ThrowFileError(alias->_PathText(), VE_FILE_ALIAS_NOT_A_FILE);
+    if (result == VE_OK) return ThrowFileError(alias->fPath, VE_FILE_ALIAS_NOT_A_FILE);
     return FileError(*alias, VE_FILE_CANNOT_RESOLVE_ALIAS, result);
 }
 

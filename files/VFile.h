@@ -115,7 +115,6 @@ private:
     struct VolumeInfo;
 
     void _InitImpl();
-    const VString& _PathText() const noexcept { return fPath.GetPath(); }
     VError _Move(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
     VError _Copy(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
 

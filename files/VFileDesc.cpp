@@ -14,9 +14,9 @@ VFileDesc::~VFileDesc() {
     if (fFile != nullptr) fFile->Release();
 }
 
-const VString& VFileDesc::_PathText() const {
-    static const VString sNone;
-    return fFile != nullptr ? fFile->GetPathRef().GetPath() : sNone;
+const VFilePath& VFileDesc::_Path() const {
+    static const VFilePath sNone;
+    return fFile != nullptr ? fFile->GetPathRef() : sNone;
 }
 
 VError VFileDesc::_WrapTransfer(VError operation, VError result, size_t count, int64 offset) const {
@@ -28,33 +28,33 @@ VError VFileDesc::_WrapTransfer(VError operation, VError result, size_t count, i
         if (fImpl.GetSize(&size) == VE_OK) error.SetLong8("size", size);
     };
     // End of data is reported like the failures, keeping its own code.
-    if (result == VE_STREAM_EOF) return ThrowFileError(_PathText(), VE_STREAM_EOF, setParameters);
-    return WrapFileError(_PathText(), operation, result, setParameters);
+    if (result == VE_STREAM_EOF) return ThrowFileError(_Path(), VE_STREAM_EOF, setParameters);
+    return WrapFileError(_Path(), operation, result, setParameters);
 }
 
 int64 VFileDesc::GetSize() const {
     int64 size = 0;
     const VError result = fImpl.GetSize(&size);
-    if (result != VE_OK) WrapFileError(_PathText(), VE_FILE_CANNOT_GET_SIZE, result);
+    if (result != VE_OK) WrapFileError(_Path(), VE_FILE_CANNOT_GET_SIZE, result);
     return size;
 }
 
 VError VFileDesc::SetSize(int64 size) const {
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_SET_SIZE, fImpl.SetSize(size),
+    return WrapFileError(_Path(), VE_FILE_CANNOT_SET_SIZE, fImpl.SetSize(size),
                          [&](VFileError& error) { error.SetLong8("size", size); });
 }
 
 int64 VFileDesc::GetPos() const {
     int64 pos = 0;
     const VError result = fImpl.GetPos(&pos);
-    if (result != VE_OK) WrapFileError(_PathText(), VE_FILE_CANNOT_GET_POS, result);
+    if (result != VE_OK) WrapFileError(_Path(), VE_FILE_CANNOT_GET_POS, result);
     return pos;
 }
 
 VError VFileDesc::SetPos(int64 pos, bool fromStart) const {
     int64 current = 0;
     const bool knowsCurrent = fImpl.GetPos(&current) == VE_OK;
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_SET_POS, fImpl.SetPos(pos, fromStart), [&](VFileError& error) {
+    return WrapFileError(_Path(), VE_FILE_CANNOT_SET_POS, fImpl.SetPos(pos, fromStart), [&](VFileError& error) {
         if (fromStart) {
             error.SetLong8("offset", pos);
         } else if (knowsCurrent) {
@@ -98,7 +98,7 @@ VError VFileDesc::PutDataAtPos(const void* buffer, size_t count, int64 offset, s
 }
 
 VError VFileDesc::Flush() const {
-    return WrapFileError(_PathText(), VE_FILE_CANNOT_FLUSH, fImpl.Flush());
+    return WrapFileError(_Path(), VE_FILE_CANNOT_FLUSH, fImpl.Flush());
 }
 
 } // namespace vela

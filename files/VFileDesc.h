@@ -46,7 +46,7 @@ public:
 private:
     // Wraps a platform result for the file, with the transfer parameters of reads and writes.
     VError _WrapTransfer(VError operation, VError result, size_t count, int64 offset) const;
-    const VString& _PathText() const;
+    const VFilePath& _Path() const;
 
     FileAccess fAccess;
     const VFile* fFile;

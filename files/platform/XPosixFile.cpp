@@ -603,7 +603,7 @@ VError XPosixFile::CreateSymbolicLink(const VFilePath& target, bool absolute) co
 VError XPosixFile::ResolveAlias(VFilePath& target) const {
     struct stat st;
     if (CallLstat(fPosixPath.c_str(), &st, false) != 0) return LastPosixError();
-    if (!S_ISLNK(st.st_mode)) return ThrowFileError(fOwner->GetPathRef().GetPath(), VE_FILE_CANNOT_RESOLVE_ALIAS);
+    if (!S_ISLNK(st.st_mode)) return ThrowFileError(fOwner->GetPathRef(), VE_FILE_CANNOT_RESOLVE_ALIAS);
     char* real = ::realpath(fPosixPath.c_str(), nullptr);
     if (real == nullptr) return LastPosixError();
     struct stat resolved;
