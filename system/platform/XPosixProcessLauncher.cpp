@@ -46,27 +46,43 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// A write to a pipe whose reader is gone raises SIGPIPE, which would end this process: the write runs with the
-// signal blocked on this thread, and a signal it raised is taken off the thread before the mask comes back.
-ssize_t WriteWithoutSigPipe(int fd, const void* data, size_t size) noexcept {
-    sigset_t pipeOnly, previous;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
-    ssize_t written;
-    do {
-        written = write(fd, data, size);
-    } while (written < 0 && errno == EINTR);
-    if (written < 0 && errno == EPIPE) {
+// A write to a pipe whose reader is gone raises SIGPIPE, which would end this process: writes to the child run
+// with the signal blocked on this thread, and a signal they raised is taken off the thread before the mask comes
+// back. One guard covers a whole pump: changing the mask costs a system call.
+class StSigPipeBlocked {
+public:
+    StSigPipeBlocked() noexcept {
+        sigemptyset(&fPipeOnly);
+        sigaddset(&fPipeOnly, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &fPipeOnly, &fPrevious);
+    }
+    ~StSigPipeBlocked() {
         int saved = errno;
-        const timespec zero{0, 0};
-        while (sigtimedwait(&pipeOnly, nullptr, &zero) == SIGPIPE) {
+        if (fBroken && !sigismember(&fPrevious, SIGPIPE)) {
+            const timespec zero{0, 0};
+            while (sigtimedwait(&fPipeOnly, nullptr, &zero) == SIGPIPE) {
+            }
         }
+        pthread_sigmask(SIG_SETMASK, &fPrevious, nullptr);
         errno = saved;
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return written;
-}
+    StSigPipeBlocked(const StSigPipeBlocked&) = delete;
+    StSigPipeBlocked& operator=(const StSigPipeBlocked&) = delete;
+
+    ssize_t Write(int fd, const void* data, size_t size) noexcept {
+        ssize_t written;
+        do {
+            written = write(fd, data, size);
+        } while (written < 0 && errno == EINTR);
+        if (written < 0 && errno == EPIPE) fBroken = true;
+        return written;
+    }
+
+private:
+    sigset_t fPipeOnly;
+    sigset_t fPrevious;
+    bool fBroken = false;
+};
 
 void YieldToScheduler() {
     if (VTaskMgr::IsInited()) VTaskMgr::Get()->Yield();
@@ -77,7 +93,11 @@ ssize_t ReadInto(int fd, const XPosixProcessLauncher::Sink& sink) {
     if (sink.buffer != nullptr) {
         VProcessOutputBuffer& buffer = *sink.buffer;
         size_t used = buffer.GetDataSize();
-        if (buffer.EnsureCapacity(used + kPipeChunk)) {
+        // Doubling keeps the copies of a large output few; the buffer's own growth adds at most 1 MiB a time.
+        size_t needed = used + kPipeChunk;
+        if (needed > buffer.GetAllocatedSize() && needed < 2 * buffer.GetAllocatedSize())
+            needed = 2 * buffer.GetAllocatedSize();
+        if (buffer.EnsureCapacity(needed)) {
             ssize_t got = read(fd, static_cast<char*>(buffer.GetDataPtr()) + used, kPipeChunk);
             if (got > 0) buffer.SetDataSizeUnchecked(used + size_t(got));
             return got;
@@ -427,7 +447,8 @@ int32 XPosixProcessLauncher::WriteToChild(const void* data, uint32 size, bool cl
     int32 result = 0;
     if (size > 0) {
         YieldToScheduler();
-        result = int32(WriteWithoutSigPipe(fStdin, data, size));
+        StSigPipeBlocked noSignal;
+        result = int32(noSignal.Write(fStdin, data, size));
     }
     if (closeAfter) CloseStandardInput();
     return result;
@@ -475,6 +496,7 @@ void XPosixProcessLauncher::Pump(const void* input, size_t size, Sink output, Si
     if (fStdin >= 0) fcntl(fStdin, F_SETFL, fcntl(fStdin, F_GETFL) | O_NONBLOCK);
     // With a pidfd the child's end is seen directly; without, only as the end of its streams.
     bool watchExit = untilExit && fPidFd >= 0;
+    StSigPipeBlocked noSignal;
     bool exited = false;
     for (;;) {
         bool streams = fStdout >= 0 || fStderr >= 0 || fStdin >= 0;
@@ -486,7 +508,7 @@ void XPosixProcessLauncher::Pump(const void* input, size_t size, Sink output, Si
             break;
         }
         if (fds[0].revents != 0) {
-            ssize_t written = WriteWithoutSigPipe(fStdin, pending, left < kPipeChunk ? left : kPipeChunk);
+            ssize_t written = noSignal.Write(fStdin, pending, left < kPipeChunk ? left : kPipeChunk);
             if (written > 0) {
                 pending += written;
                 left -= size_t(written);

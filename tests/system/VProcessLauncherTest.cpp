@@ -140,6 +140,26 @@ TEST(VProcessLauncherRun, InputLargerThanAPipeGoesThroughCat) {
     EXPECT_TRUE(Text(output) == data);
 }
 
+TEST(VProcessLauncherRun, InputToAChildThatReadsNothingDoesNotEndUs) {
+    // The child ends without reading: writing on raises SIGPIPE, which must not reach this process.
+    VProcessOutputBuffer input, output;
+    ASSERT_TRUE(input.SetSize(1000000));
+    int32 status = 99;
+    EXPECT_EQ(VProcessLauncher::ExecuteCommandLine("sh -c \"exit 6\"", 0, &input, &output, nullptr, nullptr, nullptr,
+                                                   &status),
+              0);
+    EXPECT_EQ(status, 6);
+
+    VProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine("true");
+    ASSERT_EQ(launcher.Start(), 0);
+    pid_t pid = launcher.GetPid();
+    ASSERT_TRUE(WaitUntil([&] { return HasEnded(pid); }));
+    // The child is gone but not reaped: the launcher still takes writes, which fail.
+    EXPECT_EQ(launcher.WriteToChild("x", 1, false), -1);
+    EXPECT_EQ(errno, EPIPE);
+}
+
 TEST(VProcessLauncherRun, OutputBeyondThePipeOnBothStreamsWithAnyBuffers) {
     // 300000 bytes on each stream: far more than a pipe holds, so an undrained stream blocks the child.
     const char* commandLine = "sh -c \"head -c 300000 /dev/zero; head -c 300000 /dev/zero >&2; exit 5\"";
