@@ -2,13 +2,17 @@
 
 #include "core/ILoggerBagKeys.h"
 #include "core/StStringConverter.h"
-#include "values/VTime.h"
+#include "values/VScalar.h"
 #include "values/VValue.h"
 #include "values/VValueBag.h"
 
+#include <charconv>
+#include <ctime>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+#include <string_view>
+#include <tuple>
+#include <vector>
 
 namespace vela {
 
@@ -16,64 +20,97 @@ namespace {
 
 constexpr const char* kLevelNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL"};
 
-// How an extra attribute is printed: "" means never (the attributes the line shows elsewhere).
-const char* ExtraPrefix(const VString& name) {
-    static const std::unordered_map<std::u16string, const char*> prefixes = {
-        {u"message", ""},
-        {u"error_code", ""},
-        {u"level", ""},
-        {u"source", ""},
-        {u"component_signature", ""},
-        {u"task_id", "task="},
-        {u"task_name", "taskName="},
-        {u"socket", "socket="},
-        {u"local_addr", "localAddr="},
-        {u"local_port", "localPort="},
-        {u"peer_addr", "peerAddr="},
-        {u"peer_port", "peerPort="},
-        {u"exchange_id", "exchangeEndpointId="},
-        {u"is_blocking", "blocking="},
-        {u"is_ssl", "SSL="},
-        {u"is_select_io", "selectIO="},
-        {u"ms_timeout", "timeout="},
-        {u"count_bytes_asked", "asked="},
-        {u"count_bytes_sent", "sent="},
-        {u"count_bytes_received", "received="},
-        {u"ms_spent", "executionTime="},
-        {u"dump_offset", "offset="},
-        {u"dump_buffer", "data="},
-        {u"file_name", "fileName="},
-        {u"line_number", "lineNumber="},
-        {u"stack_crawl", "stackCrawl="},
-        {u"user_id", "UUID="},
-    };
-    auto found = prefixes.find(std::u16string(name.GetCPointer(), size_t(name.GetLength())));
-    return found == prefixes.end() ? nullptr : found->second;
+// What an attribute of a record is to its line.
+enum class ERole { kMessage, kSource, kLevel, kErrorCode, kSignature, kExtra };
+
+struct AttributeEntry {
+    std::string_view fName;
+    ERole fRole;
+    // For extras: the printed prefix.
+    const char* fPrefix;
+    uint32 fHash;
+};
+
+// The attributes with a role of their own, then the extras with their printed prefix; any other attribute prints
+// as its name and "=" (null). Names are matched by their stored hash first: hashing every name of every record
+// again would cost more than the rest of the lookup.
+const AttributeEntry* FindAttributeEntry(const StPackedDictionaryKey& name) {
+    static const std::vector<AttributeEntry> entries = [] {
+        const std::tuple<std::string_view, ERole, const char*> table[] = {
+            {"message", ERole::kMessage, ""},
+            {"source", ERole::kSource, ""},
+            {"level", ERole::kLevel, ""},
+            {"error_code", ERole::kErrorCode, ""},
+            {"component_signature", ERole::kSignature, ""},
+            {"task_id", ERole::kExtra, "task="},
+            {"task_name", ERole::kExtra, "taskName="},
+            {"socket", ERole::kExtra, "socket="},
+            {"local_addr", ERole::kExtra, "localAddr="},
+            {"local_port", ERole::kExtra, "localPort="},
+            {"peer_addr", ERole::kExtra, "peerAddr="},
+            {"peer_port", ERole::kExtra, "peerPort="},
+            {"exchange_id", ERole::kExtra, "exchangeEndpointId="},
+            {"is_blocking", ERole::kExtra, "blocking="},
+            {"is_ssl", ERole::kExtra, "SSL="},
+            {"is_select_io", ERole::kExtra, "selectIO="},
+            {"ms_timeout", ERole::kExtra, "timeout="},
+            {"count_bytes_asked", ERole::kExtra, "asked="},
+            {"count_bytes_sent", ERole::kExtra, "sent="},
+            {"count_bytes_received", ERole::kExtra, "received="},
+            {"ms_spent", ERole::kExtra, "executionTime="},
+            {"dump_offset", ERole::kExtra, "offset="},
+            {"dump_buffer", ERole::kExtra, "data="},
+            {"file_name", ERole::kExtra, "fileName="},
+            {"line_number", ERole::kExtra, "lineNumber="},
+            {"stack_crawl", ERole::kExtra, "stackCrawl="},
+            {"user_id", ERole::kExtra, "UUID="},
+        };
+        std::vector<AttributeEntry> built;
+        for (const auto& [entryName, role, prefix] : table)
+            built.push_back(
+                {entryName, role, prefix, StPackedDictionaryKey::GetHashCode(entryName.data(), entryName.size())});
+        return built;
+    }();
+    const std::string_view bytes(name.GetKey(), name.GetKeyLength());
+    for (const AttributeEntry& entry : entries) {
+        if (entry.fHash == name.GetHashCode() && entry.fName == bytes) return &entry;
+    }
+    return nullptr;
 }
 
-// " (" and the printable attributes of bag, ", " between them, then ")".
-void AppendExtras(const VValueBag& bag, VString& message) {
-    message.AppendCString(" (");
-    bool first = true;
-    const int32 count = bag.GetAttributesCount();
-    for (int32 n = 1; n <= count; ++n) {
-        VString name;
-        const VValueSingle* value = bag.GetNthAttribute(n, &name);
-        if (value == nullptr || value->IsNull()) continue;
-        const char* prefix = ExtraPrefix(name);
-        if (prefix != nullptr && *prefix == 0) continue;
-        if (!first) message.AppendCString(", ");
-        first = false;
-        if (prefix != nullptr)
-            message.AppendCString(prefix);
-        else
-            message.AppendString(name).AppendUniChar(u'=');
-        VString text;
-        value->GetString(text);
-        text.ExchangeRawString(VString("\n"), VString(" ; "));
-        message.AppendString(text);
+// Appends ", " (unless first), the prefix (or the name and "=") and the text of value, its line feeds shown as
+// " ; ".
+void AppendExtra(const StPackedDictionaryKey& name, const char* prefix, const VValueSingle& value, bool first,
+                 VString& extras) {
+    if (!first) extras.AppendCString(", ");
+    if (prefix != nullptr) {
+        extras.AppendCString(prefix);
+    } else {
+        extras.AppendBlock(name.GetKey(), name.GetKeyLength(), VTC_UTF_8);
+        extras.AppendUniChar(u'=');
     }
-    message.AppendUniChar(u')');
+    VString text;
+    value.GetString(text);
+    text.ExchangeRawString(VString("\n"), VString(" ; "));
+    extras.AppendString(text);
+}
+
+// Appends text as UTF-8 to out; ASCII is copied unit by unit, anything else goes through the converter.
+void AppendUTF8(const VString& text, std::string& out) {
+    const UniChar* units = text.GetCPointer();
+    const int32 length = text.GetLength();
+    const size_t start = out.size();
+    out.resize(start + size_t(length));
+    char* to = out.data() + start;
+    for (int32 i = 0; i < length; ++i) {
+        if (units[i] >= 0x80) {
+            out.resize(start);
+            StStringConverter<char> utf8(text, VTC_UTF_8);
+            if (utf8.GetCPointer() != nullptr) out.append(utf8.GetCPointer(), utf8.GetSize());
+            return;
+        }
+        to[i] = char(units[i]);
+    }
 }
 
 } // namespace
@@ -166,18 +203,57 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* bag, VString& sour
     message.Clear();
     source.Clear();
     level = EML_Information;
-    if (bag == nullptr) {
-        GetLogSourceIdentifier(source);
-        message.AppendCString(" ()");
-        return;
-    }
-    ILoggerBagKeys::message.Get(*bag, message);
+    bool hasSource = false;
+    bool hasSignature = false;
     uint64 errorCode = 0;
-    ILoggerBagKeys::error_code.Get(*bag, errorCode);
-    level = ILoggerBagKeys::level.Get(*bag);
-    if (!ILoggerBagKeys::source.Get(*bag, source)) GetLogSourceIdentifier(source);
     uint32 signature = 0;
-    if (!ILoggerBagKeys::component_signature.Get(*bag, signature)) signature = uint32(errorCode >> 32);
+    VString extras(" (");
+    bool first = true;
+    // One pass over the attributes, in their stored order (that of the extras).
+    const size_t count = bag != nullptr ? bag->GetAttributes().GetCount() : 0;
+    for (size_t i = 0; i < count; ++i) {
+        const auto& attributes = bag->GetAttributes();
+        const StPackedDictionaryKey name = attributes.GetKeyAt(i);
+        const AttributeEntry* entry = FindAttributeEntry(name);
+        switch (entry != nullptr ? entry->fRole : ERole::kExtra) {
+        case ERole::kMessage:
+            attributes.GetValueAt(i, message);
+            break;
+        case ERole::kSource:
+            attributes.GetValueAt(i, source);
+            hasSource = true;
+            break;
+        case ERole::kLevel: {
+            VLong value;
+            attributes.GetValueAt(i, value);
+            level = EMessageLevel(value.Get());
+            break;
+        }
+        case ERole::kErrorCode: {
+            VLong8 value;
+            attributes.GetValueAt(i, value);
+            errorCode = uint64(value.Get());
+            break;
+        }
+        case ERole::kSignature: {
+            VLong value;
+            attributes.GetValueAt(i, value);
+            signature = uint32(value.Get());
+            hasSignature = true;
+            break;
+        }
+        case ERole::kExtra: {
+            const VValueSingle* value = attributes.GetNthValue(i);
+            if (value == nullptr || value->IsNull()) break;
+            AppendExtra(name, entry != nullptr ? entry->fPrefix : nullptr, *value, first, extras);
+            first = false;
+            break;
+        }
+        }
+    }
+    if (!hasSource) GetLogSourceIdentifier(source);
+    // A present 0 means no signature; a missing one comes from the error code.
+    if (!hasSignature) signature = uint32(errorCode >> 32);
     if (signature != 0) {
         if (!source.IsEmpty()) source.AppendUniChar(u'.');
         source.AppendOsType(signature);
@@ -187,30 +263,57 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* bag, VString& sour
         prefix.Printf("[%d] ", int32(uint32(errorCode)));
         message.Insert(prefix, 1);
     }
-    AppendExtras(*bag, message);
+    message.AppendString(extras).AppendUniChar(u')');
 }
 
 void VLog4jMsgFileLogger::Log(const VString& source, EMessageLevel level, const VString& message) {
-    StStringConverter<char> source8(source, VTC_UTF_8);
-    StStringConverter<char> message8(message, VTC_UTF_8);
-    Log(source8.GetCPointer(), level, message8.GetCPointer());
+    std::lock_guard<VCriticalSection> guard(fLock);
+    fSource8.clear();
+    fMessage8.clear();
+    AppendUTF8(source, fSource8);
+    AppendUTF8(message, fMessage8);
+    _WriteLine(fSource8, level, fMessage8);
 }
 
 void VLog4jMsgFileLogger::Log(const char* source, EMessageLevel level, const char* message) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    _WriteLine(source, level, message);
+    _WriteLine(source != nullptr ? source : "", level, message != nullptr ? message : "");
 }
 
-void VLog4jMsgFileLogger::_WriteLine(const char* source, EMessageLevel level, const char* message) {
+void VLog4jMsgFileLogger::_AppendLocalTime(std::string& out) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    // The calendar part changes once a second: converting to local time for every line would cost more than
+    // writing the line.
+    if (int64(now.tv_sec) != fTimeSecond) {
+        tm local{};
+        const time_t seconds = now.tv_sec;
+        localtime_r(&seconds, &local);
+        snprintf(fTimePrefix, sizeof(fTimePrefix), "%04d-%02d-%02dT%02d:%02d:%02d.", local.tm_year + 1900,
+                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        fTimeSecond = int64(now.tv_sec);
+    }
+    const int32 ms = int32(now.tv_nsec / 1000000);
+    out.append(fTimePrefix);
+    out.push_back(char('0' + ms / 100));
+    out.push_back(char('0' + ms / 10 % 10));
+    out.push_back(char('0' + ms % 10));
+}
+
+void VLog4jMsgFileLogger::_WriteLine(std::string_view source, EMessageLevel level, std::string_view message) {
     if (!fFile || IsPaused() || !IsValidMessageLevel(level) || (kLevelMask & (uint32(1) << uint32(level))) == 0) return;
-    VTime now;
-    VTime::Now(now);
-    VString time;
-    now.GetRfc3339String(time, VTime::kRfc3339Local);
-    StStringConverter<char> time8(time, VTC_UTF_8);
-    fFile->AppendFormattedString("%llu %s [%s] %s - %s\n", (unsigned long long)ILogger::GetSequenceNumber(),
-                                 time8.GetCPointer(), source != nullptr ? source : "", GetMessageLevelName(level),
-                                 message != nullptr ? message : "");
+    // "%llu %s [%s] %s - %s\n": sequence, local time, source, level name, message.
+    std::string& line = fLine;
+    line.clear();
+    char digits[24];
+    auto [end, error] = std::to_chars(digits, digits + sizeof(digits), ILogger::GetSequenceNumber());
+    (void)error;
+    line.append(digits, end);
+    line.push_back(' ');
+    _AppendLocalTime(line);
+    line.append(" [").append(source).append("] ").append(GetMessageLevelName(level)).append(" - ");
+    line.append(message).push_back('\n');
+    fFile->AppendString(line.data(), line.size());
 }
 
 void VLog4jMsgFileLogger::_Put(const std::vector<const VValueBag*>& bags) {
@@ -221,9 +324,11 @@ void VLog4jMsgFileLogger::_Put(const std::vector<const VValueBag*>& bags) {
     EMessageLevel level = EML_Information;
     for (const VValueBag* bag : bags) {
         GetLogInfosFromBag(bag, source, level, message);
-        StStringConverter<char> source8(source, VTC_UTF_8);
-        StStringConverter<char> message8(message, VTC_UTF_8);
-        _WriteLine(source8.GetCPointer(), level, message8.GetCPointer());
+        fSource8.clear();
+        fMessage8.clear();
+        AppendUTF8(source, fSource8);
+        AppendUTF8(message, fMessage8);
+        _WriteLine(fSource8, level, fMessage8);
     }
     fFile->Flush();
 }

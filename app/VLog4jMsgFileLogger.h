@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vela {
@@ -85,8 +87,10 @@ private:
     };
 
     void _Put(const std::vector<const VValueBag*>& bags);
-    // Under fLock.
-    void _WriteLine(const char* source, EMessageLevel level, const char* message);
+    // The rest under fLock.
+    void _WriteLine(std::string_view source, EMessageLevel level, std::string_view message);
+    // "YYYY-MM-DDTHH:MM:SS.mmm", the current local time.
+    void _AppendLocalTime(std::string& out);
 
     const VFilePath fFolder;
     const VString fName;
@@ -95,6 +99,13 @@ private:
     // Guards fFile.
     mutable VCriticalSection fLock;
     std::unique_ptr<VSplitableLogFile> fFile;
+    // Scratch of the line being written, kept to spare an allocation a line.
+    std::string fLine;
+    std::string fSource8;
+    std::string fMessage8;
+    // The second of fTimePrefix, the local date and time up to its '.'.
+    int64 fTimeSecond = -1;
+    char fTimePrefix[32] = {};
     // The logger listened to (retained), set and cleared under fStartLock.
     ILogger* fLogger = nullptr;
     std::atomic<bool> fPaused{false};

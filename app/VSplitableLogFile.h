@@ -48,6 +48,7 @@ public:
     // Each rolls over when due, then writes to the open file (nothing when none is open).
     void AppendFormattedString(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void AppendString(const char* text);
+    void AppendString(const char* text, size_t length);
     // UTF-8.
     void AppendString(const VString& text);
     // Whether nothing was appended since the last open.
@@ -67,6 +68,7 @@ private:
     std::string _PosixPath(int32 number) const;
 
     FILE* fStream = nullptr;
+    static constexpr size_t kStreamBufferSize = 65536;
     // Bytes in the open file: its size at opening plus what was appended since (asking the stream for its
     // position costs a system call in append mode).
     int64 fSize = 0;
