@@ -24,12 +24,6 @@ core/VTask.cpp               | intl                | a task keeps its own locale
 core/VTaskMgr.cpp            | intl json           | the main task's locale goes with it; start-up reads spinlock.prm
 values/ParseXMLValue.cpp     | intl                | numbers are read with the current locale's separators
 values/VPackedDictionary.cpp | files               | the stream form of packed dictionaries
-values/VArrayValue.cpp       | files               | the stream form of arrays: counts and headers
-values/VArrayValues.cpp      | files               | the stream form of the fixed-size arrays
-values/VArrayString.cpp      | files               | the stream form of string arrays
-values/VArrayImage.cpp       | files               | the stream form of image arrays
-values/VArrayBlob.cpp        | files               | the stream form of blob arrays
-values/VBlob.cpp             | files               | the stream form of blobs
 values/VTime.cpp             | intl system         | local time follows the system zone; texts follow the current locale
 EDGES
 

@@ -1,6 +1,5 @@
 #include "values/VArrayBlob.h"
 
-#include "files/VStream.h"
 #include "values/VBlob.h"
 #include "values/VOwnedElements.h"
 #include "values/VStoredData.h"
@@ -82,34 +81,6 @@ void VArrayBlob::SwapElements(uint8* data, int32 i, int32 j) {
 CompareResult VArrayBlob::CompareElements(uint8* data, int32 i, int32 j) {
     return owned_elements::Compare<VBlobWithPtr>(
         data, i, j, [](const VBlobWithPtr& a, const VBlobWithPtr& b) { return a.CompareToSameKind(&b); });
-}
-
-VError VArrayBlob::WriteToStream(VStream* stream, int32 param) const {
-    if (!_WriteHeader(stream, param)) return stream->GetLastError();
-    for (int32 i = 0; i < fCount && stream->GetLastError() == VE_OK; ++i) {
-        if (const VBlobWithPtr* element = _Data()[i])
-            element->WriteToStream(stream);
-        else
-            stream->PutLong(0);
-    }
-    return stream->GetLastError();
-}
-
-VError VArrayBlob::ReadFromStream(VStream* stream, int32) {
-    int32 count = 0;
-    // Every element takes at least its length.
-    if (!_ReadCount(stream, sizeof(int32), count)) return stream->GetLastError();
-    for (int32 i = 0; i < count && stream->GetLastError() == VE_OK; ++i) {
-        VBlobWithPtr*& element = _Data()[i];
-        if (element == nullptr) element = NewCopy(nullptr);
-        if (element == nullptr) {
-            stream->ResetLastError(VE_MEMORY_FULL);
-            _ThrowError(VE_MEMORY_FULL);
-            break;
-        }
-        element->ReadFromStream(stream);
-    }
-    return stream->GetLastError();
 }
 
 } // namespace vela

@@ -1,6 +1,5 @@
 #include "values/VArrayImage.h"
 
-#include "files/VStream.h"
 #include "values/VOwnedElements.h"
 #include "values/VStoredData.h"
 
@@ -42,41 +41,6 @@ VValueSingle* VArrayImage::CloneValue(int32 index) const {
     VValueSingle* single = copy != nullptr ? copy->IsVValueSingle() : nullptr;
     if (single != nullptr) copy.release();
     return single;
-}
-
-VError VArrayImage::WriteToStream(VStream* stream, int32) const {
-    if (stream->PutLong(fCount) != VE_OK) return stream->GetLastError();
-    for (int32 i = 0; i < fCount && stream->GetLastError() == VE_OK; ++i) {
-        if (const VValueSingle* element = _Data()[i])
-            element->WriteToStream(stream);
-        else
-            stream->PutLong8(0);
-    }
-    return stream->GetLastError();
-}
-
-VError VArrayImage::ReadFromStream(VStream* stream, int32) {
-    DeleteAllElements();
-    int32 count = 0;
-    if (stream->GetLong(count) != VE_OK || count <= 0) return stream->GetLastError();
-    const VValueInfo* info = VValue::ValueInfoFromValueKind(kElemKind);
-    // Slots left standing without elements would not read back as written.
-    if (info == nullptr) return SetStreamCorrupted(stream);
-    if (CheckStoredCount(stream, count, 1) != VE_OK) return stream->GetLastError();
-    for (int32 i = 0; i < count && stream->GetLastError() == VE_OK; ++i) {
-        std::unique_ptr<VValue> value(info->Generate());
-        VValueSingle* single = value != nullptr ? value->IsVValueSingle() : nullptr;
-        if (single == nullptr) return SetStreamCorrupted(stream);
-        if (single->ReadFromStream(stream) != VE_OK) break;
-        if (!Insert(fCount + 1, 1)) {
-            stream->ResetLastError(VE_MEMORY_FULL);
-            _ThrowError(VE_MEMORY_FULL);
-            break;
-        }
-        value.release();
-        _Data()[fCount - 1] = single;
-    }
-    return stream->GetLastError();
 }
 
 } // namespace vela

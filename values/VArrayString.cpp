@@ -1,7 +1,6 @@
 #include "values/VArrayString.h"
 
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/VOwnedElements.h"
 #include "values/VStoredData.h"
 
@@ -12,9 +11,6 @@ namespace vela {
 const VValueInfo_array<VArrayString, 109, char> VArrayString::sInfo;
 
 namespace {
-
-constexpr int32 kPresent = 2;
-constexpr int32 kNullMarker = 0x4E554C4C; // 'NULL'
 
 const VString& TextOf(const VString* element) noexcept {
     return element != nullptr ? *element : VString::sEmpty;
@@ -148,43 +144,6 @@ void VArrayString::SwapElements(uint8* data, int32 i, int32 j) {
 CompareResult VArrayString::CompareElements(uint8* data, int32 i, int32 j) {
     return owned_elements::Compare<VString>(
         data, i, j, [](const VString& a, const VString& b) { return a.CompareToString(b, true); });
-}
-
-VError VArrayString::WriteToStream(VStream* stream, int32 param) const {
-    if (!_WriteHeader(stream, param)) return stream->GetLastError();
-    for (int32 i = 0; i < fCount && stream->GetLastError() == VE_OK; ++i) {
-        const VString* element = _Data()[i];
-        if (element == nullptr) {
-            stream->PutLong(kNullMarker);
-        } else if (stream->PutLong(kPresent) == VE_OK) {
-            element->WriteToStream(stream);
-        }
-    }
-    return stream->GetLastError();
-}
-
-VError VArrayString::ReadFromStream(VStream* stream, int32) {
-    int32 count = 0;
-    // Every element takes at least its marker.
-    if (!_ReadCount(stream, sizeof(int32), count)) return stream->GetLastError();
-    for (int32 i = 0; i < count; ++i) {
-        int32 marker = 0;
-        if (stream->GetLong(marker) != VE_OK) break;
-        VString*& element = _Data()[i];
-        if (marker != kPresent) {
-            delete element;
-            element = nullptr;
-            continue;
-        }
-        if (element == nullptr) element = NewCopy(VString::sEmpty);
-        if (element == nullptr) {
-            stream->ResetLastError(VE_MEMORY_FULL);
-            _ThrowError(VE_MEMORY_FULL);
-            break;
-        }
-        if (element->ReadFromStream(stream) != VE_OK) break;
-    }
-    return stream->GetLastError();
 }
 
 } // namespace vela

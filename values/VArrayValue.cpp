@@ -2,7 +2,6 @@
 
 #include "core/VCppMemMgr.h"
 #include "core/VString.h"
-#include "files/VStream.h"
 #include "values/VDuration.h"
 #include "values/VStoredData.h"
 #include "values/VTime.h"
@@ -19,7 +18,6 @@ namespace {
 
 constexpr int32 kStorageTag = FourCCTag("varr");
 constexpr int32 kSortTag = FourCCTag("sort");
-constexpr uint32 kValueTag = 0x5656414C; // 'VVAL'
 constexpr int32 kMaxBytes = 0x7FFFFFFF;
 
 // Ranges shorter than this are finished by selection sort before any partition.
@@ -85,13 +83,6 @@ void QuickSort(ISortable** sortables, uint8** data, const uint8* descending, int
             return;
         }
     }
-}
-
-VError RefuseStream(VStream* stream, VError error) {
-    if (stream->GetLastError() != VE_OK) return stream->GetLastError();
-    stream->ResetLastError(error);
-    _ThrowError(error);
-    return error;
 }
 
 } // namespace
@@ -323,26 +314,6 @@ bool VArrayValue::SynchronizedSort(bool descending, VArrayValue* first, ...) {
     list[n] = nullptr;
     MultiCriteriaQSort(list, flags, 1, 0, first->GetCount() - 1);
     return true;
-}
-
-bool VArrayValue::_ReadCount(VStream* stream, uint64 minBytes, int32& count) {
-    count = 0;
-    if (stream->GetLong(count) != VE_OK) return false;
-    if (count < 0) {
-        count = 0;
-        return false;
-    }
-    if (CheckStoredCount(stream, count, minBytes) != VE_OK) return false;
-    if (!SetCount(count)) {
-        RefuseStream(stream, VE_MEMORY_FULL);
-        return false;
-    }
-    return true;
-}
-
-bool VArrayValue::_WriteHeader(VStream* stream, int32 param) const {
-    if (uint32(param) == kValueTag && stream->PutLong(int32(GetValueKind() & 0xFFFF)) != VE_OK) return false;
-    return stream->PutLong(fCount) == VE_OK;
 }
 
 } // namespace vela

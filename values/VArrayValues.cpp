@@ -1,6 +1,5 @@
 #include "values/VArrayValues.h"
 
-#include "files/VStream.h"
 #include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
@@ -106,28 +105,6 @@ template <class Test> int32 Scan(int32 count, int32 start, bool forward, Test te
     return -1;
 }
 
-template <class T> VError PutElements(VStream* stream, const T* data, int32 count) {
-    if constexpr (sizeof(T) == 1)
-        return stream->PutData(data, size_t(count));
-    else if constexpr (sizeof(T) == 2)
-        return stream->PutWords(reinterpret_cast<const int16*>(data), count);
-    else if constexpr (sizeof(T) == 4)
-        return stream->PutLongs(reinterpret_cast<const int32*>(data), count);
-    else
-        return stream->PutLong8s(reinterpret_cast<const int64*>(data), count);
-}
-
-template <class T> VError GetElements(VStream* stream, T* data, int32 count) {
-    if constexpr (sizeof(T) == 1)
-        return stream->GetData(data, size_t(count));
-    else if constexpr (sizeof(T) == 2)
-        return stream->GetWords(reinterpret_cast<int16*>(data), &count);
-    else if constexpr (sizeof(T) == 4)
-        return stream->GetLongs(reinterpret_cast<int32*>(data), &count);
-    else
-        return stream->GetLong8s(reinterpret_cast<int64*>(data), &count);
-}
-
 template <class T> std::pair<T, T> MaxMin(const T* data, int32 count) noexcept {
     T most = std::numeric_limits<T>::min();
     T least = std::numeric_limits<T>::max();
@@ -179,18 +156,6 @@ template <class Derived, class Traits> int32 VArrayFixed<Derived, Traits>::Quick
             hi = mid - 1;
     }
     return -1;
-}
-
-template <class Derived, class Traits>
-VError VArrayFixed<Derived, Traits>::WriteToStream(VStream* stream, int32 param) const {
-    if (_WriteHeader(stream, param) && fCount > 0) PutElements(stream, _Data(), fCount);
-    return stream->GetLastError();
-}
-
-template <class Derived, class Traits> VError VArrayFixed<Derived, Traits>::ReadFromStream(VStream* stream, int32) {
-    int32 count = 0;
-    if (_ReadCount(stream, sizeof(Element), count) && count > 0) GetElements(stream, _Data(), count);
-    return stream->GetLastError();
 }
 
 template class VArrayFixed<VArrayByte, VArrayByteTraits>;
@@ -400,26 +365,6 @@ CompareResult VArrayBoolean::CompareElements(uint8*, int32 i, int32 j) {
     bool b = _Bit(j);
     if (a == b) return CR_EQUAL;
     return a ? CR_SMALLER : CR_BIGGER;
-}
-
-VError VArrayBoolean::WriteToStream(VStream* stream, int32 param) const {
-    if (_WriteHeader(stream, param) && fCount > 0) stream->PutData(fData, size_t(_BytesFor(fCount)));
-    return stream->GetLastError();
-}
-
-VError VArrayBoolean::ReadFromStream(VStream* stream, int32) {
-    int32 count = 0;
-    if (stream->GetLong(count) != VE_OK || count < 0) return stream->GetLastError();
-    if (count > 0 && !CanStillDeliver(stream, _BytesFor(count))) return SetStreamCorrupted(stream);
-    if (!SetCount(count)) {
-        if (stream->GetLastError() == VE_OK) {
-            stream->ResetLastError(VE_MEMORY_FULL);
-            _ThrowError(VE_MEMORY_FULL);
-        }
-        return stream->GetLastError();
-    }
-    if (count > 0) stream->GetData(fData, size_t(_BytesFor(count)));
-    return stream->GetLastError();
 }
 
 } // namespace vela

@@ -1,6 +1,5 @@
 #include "values/VBlob.h"
 
-#include "files/VStream.h"
 #include "values/VStoredData.h"
 
 #include <climits>
@@ -62,18 +61,6 @@ void* VBlob::_WriteBytesToPtr(const void* bytes, size_t size, void* data, size_t
     std::memcpy(out, &length, sizeof(length));
     if (count > 0) std::memcpy(out + kLengthSize, bytes, count);
     return out + kLengthSize + count;
-}
-
-VError VBlob::_WriteBytesToStream(const void* bytes, size_t size, VStream* stream) const {
-    if (VValue::WriteToStream(stream) != VE_OK) return stream->GetLastError();
-    // The length word is signed 32 bits: a bigger blob would write a stream that cannot be read back.
-    if (size > kMaxStoredSize) {
-        stream->ResetLastError(VE_INVALID_PARAMETER);
-        _ThrowError(VE_INVALID_PARAMETER);
-        return VE_INVALID_PARAMETER;
-    }
-    if (stream->PutLong(int32(size)) == VE_OK && size > 0 && bytes != nullptr) stream->PutData(bytes, size);
-    return stream->GetLastError();
 }
 
 // ---- VBlobWithPtr
@@ -189,20 +176,6 @@ void* VBlobWithPtr::WriteToPtr(void* data, bool, size_t limit) const {
     return _WriteBytesToPtr(GetDataPtr(), GetSize(), data, limit);
 }
 
-VError VBlobWithPtr::ReadFromStream(VStream* stream, int32) {
-    int32 length = 0;
-    if (stream->GetLong(length) != VE_OK) return stream->GetLastError();
-    // Checked before anything is allocated: a corrupt length must not cost memory.
-    if (CheckStoredCount(stream, length, 1) != VE_OK) return stream->GetLastError();
-    if (VError error = SetSize(size_t(length)); error != VE_OK) return error;
-    if (length < 1) return VE_OK;
-    return stream->GetData(fBuffer.GetDataPtr(), size_t(length));
-}
-
-VError VBlobWithPtr::WriteToStream(VStream* stream, int32) const {
-    return _WriteBytesToStream(GetDataPtr(), GetSize(), stream);
-}
-
 // ---- VConstBlobWithPtr
 
 VError VConstBlobWithPtr::GetData(void* buffer, size_t count, int32 offset, size_t* outRead) const {
@@ -232,10 +205,6 @@ void VConstBlobWithPtr::GetValue(VValueSingle& target) const {
 
 void* VConstBlobWithPtr::WriteToPtr(void* data, bool, size_t limit) const {
     return _WriteBytesToPtr(fData, fSize, data, limit);
-}
-
-VError VConstBlobWithPtr::WriteToStream(VStream* stream, int32) const {
-    return _WriteBytesToStream(fData, fSize, stream);
 }
 
 // ---- VBlob_info
