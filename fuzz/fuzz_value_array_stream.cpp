@@ -19,7 +19,7 @@ void Check(bool condition) {
     if (!condition) __builtin_trap();
 }
 
-constexpr uint16 kKinds[] = {100, 101, 102, 103, 104, 105, 107, 108, 109};
+constexpr uint16 kKinds[] = {100, 101, 102, 103, 104, 105, 107, 108, 109, 110, 111};
 
 std::string Written(const VArrayValue& array, bool bigEndian) {
     VPtrStream stream;
@@ -39,7 +39,8 @@ std::unique_ptr<VArrayValue> NewArray(uint16 kind) {
 }
 
 // The input bytes each element costs at least: a bit for Booleans, the width of a number, a 4-byte marker for
-// a string. What the reader allocated is then bounded by the input's size.
+// a string, a 4-byte length for a blob, a byte for an image. What the reader allocated is then bounded by the
+// input's size.
 uint64_t InputBytesOf(const VArrayValue& array) {
     const uint64_t count = uint64_t(array.GetCount());
     switch (array.GetElemValueKind()) {
@@ -51,7 +52,10 @@ uint64_t InputBytesOf(const VArrayValue& array) {
         return count * 2;
     case 4:
     case 10:
+    case 11:
         return count * 4;
+    case 12:
+        return count;
     default:
         return count * 8;
     }
