@@ -1,6 +1,7 @@
 #include "intl/VXMLBagHandler.h"
 
 #include "core/VErrorContext.h"
+#include "files/IFileSystemObject.h"
 #include "files/VStream.h"
 #include "intl/IXMLDomWrapper.h"
 #include "values/StPackedDictionaryKey.h"
@@ -137,6 +138,21 @@ VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag&
 VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementName, VValueBag& bag, uint32 options) {
     return LoadInto(bag, elementName, VE_XML_FATAL_ERROR,
                     [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(bytes, length, root, options); });
+}
+
+VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options) {
+    return LoadInto(bag, elementName, VE_XML_FATAL_ERROR,
+                    [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(file, root, options); });
+}
+
+VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, const IFile* file, bool indent) {
+    if (file == nullptr) return VE_OK;
+    VString text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    // A bag that has no XML form leaves the file alone.
+    if (const VError refused = bag.DumpXML(text, rootName, indent); refused != VE_OK) return refused;
+    const VError error = file->SetContentAsString(text, VTC_UTF_8, eCRM_NATIVE, false);
+    if (error != VE_OK) file->Delete();
+    return error;
 }
 
 // ---- Stream envelope

@@ -11,6 +11,7 @@
 
 namespace vela {
 
+class IFile;
 class VStream;
 struct VXMLDOMElement_opaque;
 struct VXMLDOMNode_opaque;
@@ -75,6 +76,14 @@ private:
 VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options);
 // The same over the bytes of a document (encoding from its declaration or byte order mark).
 VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementName, VValueBag& bag, uint32 options);
+
+// The same over a file (VXMLParser::Parse of a file): a file that cannot be read answers the file layer's error.
+VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options);
+
+// Replaces the content of file with, in UTF-8, the XML declaration directly followed by the bag's XML under the
+// element rootName (indented when asked). A null file answers VE_OK and writes nothing; when writing fails the
+// file is deleted (no partial file stays) and the error answered.
+VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, const IFile* file, bool indent);
 
 // The stream envelope of a bag: a 32-bit 1 in the stream's byte order, then, as a string in its stream form, the
 // XML declaration for UTF-16 followed by the bag's XML under the element "bag". Answers the error of writing

@@ -1,8 +1,11 @@
 #include "intl/VXMLParser.h"
 
 #include "core/VErrorBase.h"
+#include "core/VMemoryBuffer.h"
+#include "files/VFile.h"
 #include "intl/platform/XercesSupport.h"
 
+#include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLDocumentHandler.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
@@ -240,20 +243,58 @@ bool VXMLParser::IsInited() {
     return XercesSupport::IsInited();
 }
 
+namespace {
+
+const XMLCh* const kFromMemory = u"frommem";
+
+} // namespace
+
 bool VXMLParser::Parse(const void* bytes, size_t length, IXMLHandler* root, uint32 options) {
-    return _Parse(bytes, length, nullptr, root, options);
+    return _Parse(
+        [&]() -> std::unique_ptr<InputSource> {
+            return std::make_unique<MemBufInputSource>(static_cast<const XMLByte*>(bytes), length, kFromMemory);
+        },
+        root, options);
 }
 
 bool VXMLParser::Parse(const VString& text, IXMLHandler* root, uint32 options) {
     const char16_t* encoding = std::endian::native == std::endian::little ? u"UTF-16LE" : u"UTF-16BE";
-    return _Parse(text.GetCPointer(), size_t(text.GetLength()) * sizeof(UniChar), encoding, root, options);
+    return _Parse(
+        [&]() -> std::unique_ptr<InputSource> {
+            auto source = std::make_unique<MemBufInputSource>(reinterpret_cast<const XMLByte*>(text.GetCPointer()),
+                                                              size_t(text.GetLength()) * sizeof(UniChar), kFromMemory);
+            source->setEncoding(encoding);
+            return source;
+        },
+        root, options);
 }
 
-bool VXMLParser::_Parse(const void* bytes, size_t length, const char16_t* encoding, IXMLHandler* root, uint32 options) {
+bool VXMLParser::Parse(const IFile* file, IXMLHandler* root, uint32 options) {
+    if (file == nullptr) return false;
+    VString path;
+    if (file->GetPlatformPath(path, FPS_POSIX) != VE_OK) return false;
+    if (dynamic_cast<const VFile*>(file) != nullptr) {
+        return _Parse(
+            [&]() -> std::unique_ptr<InputSource> {
+                return std::make_unique<LocalFileInputSource>(path.GetCPointer());
+            },
+            root, options);
+    }
+    VMemoryBuffer<1024, 2, 1048576> content;
+    if (file->GetContent(content) != VE_OK) return false;
+    return _Parse(
+        [&]() -> std::unique_ptr<InputSource> {
+            return std::make_unique<MemBufInputSource>(static_cast<const XMLByte*>(content.GetDataPtr()),
+                                                       content.GetDataSize(), path.GetCPointer());
+        },
+        root, options);
+}
+
+template <class MakeSource> bool VXMLParser::_Parse(MakeSource&& makeSource, IXMLHandler* root, uint32 options) {
     StXMLParserUser user;
     if (!user.IsValid()) {
-        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser could not be set up", u"frommem", nullptr, 0,
-                                      0);
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser could not be set up", kFromMemory, nullptr,
+                                      0, 0);
         return false;
     }
     try {
@@ -282,15 +323,13 @@ bool VXMLParser::_Parse(const void* bytes, size_t length, const char16_t* encodi
         parser.installAdvDocHandler(&adapter);
         parser.setErrorHandler(&adapter);
         parser.setEntityResolver(&adapter);
-        MemBufInputSource source(static_cast<const XMLByte*>(bytes), length, "frommem", false,
-                                 XMLPlatformUtils::fgMemoryManager);
-        if (encoding != nullptr) source.setEncoding(encoding);
-        parser.parse(source);
+        const std::unique_ptr<InputSource> source = makeSource();
+        parser.parse(*source);
         return parser.getErrorCount() == 0;
     } catch (const XMLException& exception) {
-        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, exception.getMessage(), u"frommem", nullptr, 0, 0);
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, exception.getMessage(), kFromMemory, nullptr, 0, 0);
     } catch (...) {
-        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser stopped", u"frommem", nullptr, 0, 0);
+        XercesSupport::PushParseError(VE_XML_FATAL_ERROR, u"the XML parser stopped", kFromMemory, nullptr, 0, 0);
     }
     return false;
 }

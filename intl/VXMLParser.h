@@ -9,6 +9,8 @@
 
 namespace vela {
 
+class IFile;
+
 // XML parse errors: component 'xmlc', 2 for an error the parser went on after, 3 for the fatal error that stopped
 // it. Each carries "message", "systemID", "publicID", "line" and "column".
 constexpr uint32 kComponentXML = FourCC("xmlc");
@@ -73,6 +75,10 @@ public:
     // Parses length bytes (encoding from their declaration or byte order mark) into root (which may be null);
     // the system identifier is "frommem". True when the parser met no error.
     bool Parse(const void* bytes, size_t length, IXMLHandler* root, uint32 options);
+    // Parses a file, its POSIX path being the system identifier (relative entities are found beside it). A file
+    // object of the library is read by the parser as it goes; any other IFile is read whole first, and when
+    // that fails Parse answers false with the file layer's error standing.
+    bool Parse(const IFile* file, IXMLHandler* root, uint32 options);
     // Parses the UTF-16 units of text, whatever encoding its declaration names.
     bool Parse(const VString& text, IXMLHandler* root, uint32 options);
 
@@ -91,7 +97,8 @@ public:
     static bool IsInited();
 
 private:
-    bool _Parse(const void* bytes, size_t length, const char16_t* encoding, IXMLHandler* root, uint32 options);
+    // Parses source (an InputSource of the parser library, made by the caller after the set-up).
+    template <class MakeSource> bool _Parse(MakeSource&& makeSource, IXMLHandler* root, uint32 options);
 
     VString fExternalSchemaLocation;
     VString fExternalNoNamespaceSchemaLocation;

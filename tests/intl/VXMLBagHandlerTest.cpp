@@ -1,13 +1,19 @@
 #include "intl/VXMLBagHandler.h"
 
 #include "core/VErrorContext.h"
+#include "files/VFile.h"
 #include "files/VPtrStream.h"
+#include "files/platform/XPosixFaults.h"
 #include "support/BagTestSupport.h"
 #include "support/TestProcess.h"
 #include "values/VBagArray.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace vela {
@@ -274,6 +280,81 @@ TEST(VXMLBagHandlerNoProcess, FailuresAreAnsweredWithoutATask) {
     EXPECT_TRUE(bag->IsEmpty());
     EXPECT_EQ(Load("<r a=\"1\"/>", "r", *bag), VE_OK);
     EXPECT_EQ(bag->GetAttributesCount(), 1);
+}
+
+// ---- Files
+
+class VXMLBagFileTest : public test::TestProcessFixture {
+protected:
+    VXMLBagFileTest() {
+        char pattern[] = "/tmp/vela_bagxml_XXXXXX";
+        fRoot = ::mkdtemp(pattern);
+    }
+    ~VXMLBagFileTest() override { std::filesystem::remove_all(fRoot); }
+
+    std::string Posix(const char* name) const { return fRoot + "/" + name; }
+    VRefPtr<VFile> File(const char* name) const {
+        return VRefPtr<VFile>::Adopt(new VFile(VString(Posix(name).c_str()), FPS_POSIX));
+    }
+    static std::string ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string fRoot;
+};
+
+TEST_F(VXMLBagFileTest, ServerLinkFileIsWrittenAndReadBack) {
+    BagRef written = ServerLinkBag();
+    VRefPtr<VFile> file = File("ZiduvozServer.Zolink");
+    ASSERT_EQ(WriteBagToFileInXML(*written, VString("database_shortcut"), file.Get(), false), VE_OK);
+    EXPECT_EQ(ReadBytes(Posix("ZiduvozServer.Zolink")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?><database_shortcut is_remote=\"true\" "
+              "server_database_name=\"Caf\xC3\xA9 &amp; &lt;Co&gt;\" server_path=\"10.0.0.7:19812\" "
+              "cache_folder_name=\"\" remote_shared_resources=\"false\"/>");
+
+    BagRef read = NewBag();
+    ASSERT_EQ(LoadBagFromXML(file.Get(), VString("database_shortcut"), *read, 0), VE_OK);
+    EXPECT_TRUE(Attribute(*read, "server_database_name").EqualToStringRaw(VString(u"Caf\u00E9 & <Co>")));
+
+    // Indented, a tree reads back the same from its file too.
+    BagRef tree = Tree();
+    ASSERT_EQ(WriteBagToFileInXML(*tree, VString("root"), file.Get(), true), VE_OK);
+    BagRef treeRead = NewBag();
+    ASSERT_EQ(LoadBagFromXML(file.Get(), VString("root"), *treeRead, 0), VE_OK);
+    EXPECT_TRUE(treeRead->EqualTo(*tree));
+}
+
+TEST_F(VXMLBagFileTest, NothingIsWrittenWithoutAFileOrAnXMLForm) {
+    EXPECT_EQ(WriteBagToFileInXML(*ServerLinkBag(), VString("r"), nullptr, false), VE_OK);
+    std::ofstream(Posix("kept")) << "old";
+    BagRef bad = NewBag();
+    bad->SetString("not a name", VString("x"));
+    StErrorContextInstaller errors(false);
+    EXPECT_NE(WriteBagToFileInXML(*bad, VString("r"), File("kept").Get(), false), VE_OK);
+    EXPECT_EQ(ReadBytes(Posix("kept")), "old");
+}
+
+TEST_F(VXMLBagFileTest, AFailedWriteLeavesNoPartialFile) {
+    StErrorContextInstaller errors(false, true);
+    StPosixFault full("pwrite", ENOSPC);
+    EXPECT_NE(WriteBagToFileInXML(*ServerLinkBag(), VString("database_shortcut"), File("link").Get(), false), VE_OK);
+    EXPECT_FALSE(std::filesystem::exists(Posix("link")));
+}
+
+TEST_F(VXMLBagFileTest, FilesThatCannotBeReadOrParsedLeaveTheBag) {
+    std::ofstream(Posix("broken.xml")) << "<r a=\"1\"><c>";
+    std::ofstream(Posix("relative.xml")) << "<!DOCTYPE r [<!ENTITY e SYSTEM \"part.xml\">]><r>&e;</r>";
+    std::ofstream(Posix("part.xml")) << "<c x=\"from beside\"/>";
+    StErrorContextInstaller errors(false);
+    BagRef bag = NewBag();
+    EXPECT_NE(LoadBagFromXML(File("missing.xml").Get(), VString("r"), *bag, 0), VE_OK);
+    EXPECT_EQ(LoadBagFromXML(File("broken.xml").Get(), VString("r"), *bag, 0), VE_XML_FATAL_ERROR);
+    EXPECT_TRUE(bag->IsEmpty());
+    // The file's path is the system identifier: relative entities are found beside it.
+    ASSERT_EQ(LoadBagFromXML(File("relative.xml").Get(), VString("r"), *bag, VXMLParser::kValidateNever), VE_OK);
+    ASSERT_NE(bag->GetElements("c"), nullptr);
+    EXPECT_TRUE(Attribute(*bag->GetElements("c")->GetNth(1), "x").EqualToStringRaw(VString("from beside")));
 }
 
 } // namespace
