@@ -1,7 +1,9 @@
 #include "system/platform/XPosixAlertPresenters.h"
 
 #include "core/StStringConverter.h"
+#include "core/VRefPtr.h"
 #include "files/VFilePath.h"
+#include "system/VMainRunLoop.h"
 #include "system/VProcessLauncher.h"
 
 #include <cstdlib>
@@ -110,6 +112,18 @@ ENotificationResponse XPosixDesktopAlertPresenter::DecodeAnswer(const VAlert& al
     return pressed < count ? alert.answers[pressed] : eNotificationResponse_None;
 }
 
+void XPosixDesktopAlertPresenter::_WatchPending() {
+    if (fWatching) return;
+    // The timer holds the presenter until no dialog is left; without a main task, ended dialogs are reaped by
+    // the next call instead.
+    fWatching = VMainRunLoop::AddTimer(kWatchIntervalMs, [self = VRefPtr<XPosixDesktopAlertPresenter>(this)] {
+        std::lock_guard<std::mutex> hold(self->fLock);
+        self->_ReapEnded();
+        self->fWatching = !self->fPending.empty();
+        return self->fWatching;
+    });
+}
+
 void XPosixDesktopAlertPresenter::_ReapEnded() {
     for (auto it = fPending.begin(); it != fPending.end();)
         it = (*it)->IsRunning() ? std::next(it) : fPending.erase(it);
@@ -129,6 +143,7 @@ bool XPosixDesktopAlertPresenter::Present(const VAlert& alert, ENotificationResp
         std::lock_guard<std::mutex> hold(fLock);
         _ReapEnded();
         fPending.push_back(std::move(launcher));
+        _WatchPending();
         return true;
     }
     if (launcher->Start() != 0) return false;
@@ -151,7 +166,6 @@ void XPosixDesktopAlertPresenter::CancelPending() {
 
 int32 XPosixDesktopAlertPresenter::GetPendingCount() {
     std::lock_guard<std::mutex> hold(fLock);
-    _ReapEnded();
     return int32(fPending.size());
 }
 

@@ -25,7 +25,8 @@ public:
 };
 
 // On a desktop session: each alert is a zenity or kdialog dialog (a child process). Alerts shown without waiting
-// stay pending until their dialog ends or CancelPending ends it; ended dialogs are reaped at the next call.
+// stay pending until their dialog ends or CancelPending ends it; ended dialogs are reaped by a timer of the main
+// run loop (VMainRunLoop), or without a main task at the next call.
 class XPosixDesktopAlertPresenter : public IAlertPresenter {
 public:
     enum EKind { eZenity, eKDialog };
@@ -36,6 +37,7 @@ public:
 
     bool Present(const VAlert& alert, ENotificationResponse& response) override;
     void CancelPending() override;
+    // Dialogs shown without waiting and not reaped yet.
     int32 GetPendingCount();
 
     // The dialog program's arguments for alert (without the program itself).
@@ -48,12 +50,17 @@ public:
     static XPosixDesktopAlertPresenter* CreateForSession();
 
 private:
+    static constexpr int32 kWatchIntervalMs = 250;
+
+    // Arms the timer that reaps ended dialogs, unless it runs; under fLock.
+    void _WatchPending();
     void _ReapEnded();
 
     std::string fProgram;
     EKind fKind;
     std::mutex fLock;
     std::vector<std::unique_ptr<VProcessLauncher>> fPending;
+    bool fWatching = false;
 };
 
 } // namespace vela
