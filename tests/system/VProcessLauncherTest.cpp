@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -349,6 +350,44 @@ TEST(VProcessLauncherRun, KillProcessRefusesGroupsAndSignalsAChild) {
     EXPECT_TRUE(VProcessLauncher::KillProcess(launcher.GetPid()));
     EXPECT_TRUE(WaitUntil([&] { return !launcher.IsRunning(); }));
     EXPECT_EQ(launcher.GetExitStatus(), -127);
+}
+
+TEST(VProcessLauncherRun, ProgramFoundInTheCurrentFolderBeforePath) {
+    char folder[] = "/tmp/vela-launcher-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string program = std::string(folder) + "/true";
+    std::ofstream(program) << "#!/bin/sh\necho here\n";
+    ASSERT_EQ(chmod(program.c_str(), 0700), 0);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+
+    // Found only in PATH: replaced by the PATH entry.
+    XPosixProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine("true");
+    ASSERT_EQ(launcher.Start(), 0);
+    EXPECT_EQ(launcher.GetBinaryPath().front(), '/');
+    EXPECT_EQ(launcher.Shutdown(false, false), 0);
+
+    // Present in the current folder: that one runs.
+    ASSERT_EQ(chdir(folder), 0);
+    VProcessOutputBuffer output;
+    int32 result = VProcessLauncher::ExecuteCommandLine("true", 0, nullptr, &output, nullptr);
+    EXPECT_EQ(chdir(previous), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Text(output), "here\n");
+    unlink(program.c_str());
+    rmdir(folder);
+}
+
+TEST(VProcessLauncherRun, WaitForDataSeesTheEndOfAChildWithoutPipes) {
+    XPosixProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine("true");
+    launcher.SetRedirectStandardOutput(false);
+    launcher.SetRedirectStandardInput(false);
+    ASSERT_EQ(launcher.Start(), 0);
+    EXPECT_EQ(launcher.WaitForData(), 4);
+    EXPECT_FALSE(launcher.IsRunning());
+    EXPECT_EQ(launcher.GetPid(), 0);
 }
 
 TEST(VProcessLauncherRun, QuotedArgumentKeepsItsQuotes) {
