@@ -1,0 +1,482 @@
+#include "files/platform/XPosixFolder.h"
+
+#include "files/platform/XPosixFaults.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace vela {
+
+namespace {
+
+// Makes one system call, unless a test has armed the seam to fail it under the name op.
+template <class Call> auto Sys(const char* op, Call&& call) -> decltype(call()) {
+    if (XPosixFaults::Fail(op)) return decltype(call())(-1);
+    return call();
+}
+
+VError LastError() {
+    return MakePosixError(errno != 0 ? errno : EIO);
+}
+
+// Closes a descriptor when the scope ends.
+class StFd {
+public:
+    explicit StFd(int fd = -1) noexcept : fFd(fd) {}
+    ~StFd() {
+        if (fFd >= 0) ::close(fFd);
+    }
+    StFd(const StFd&) = delete;
+    StFd& operator=(const StFd&) = delete;
+    int Get() const noexcept { return fFd; }
+    void Reset(int fd) noexcept {
+        if (fFd >= 0) ::close(fFd);
+        fFd = fd;
+    }
+
+private:
+    int fFd;
+};
+
+// Closes a directory stream when the scope ends.
+class StDir {
+public:
+    explicit StDir(DIR* dir) noexcept : fDir(dir) {}
+    ~StDir() {
+        if (fDir != nullptr) ::closedir(fDir);
+    }
+    StDir(const StDir&) = delete;
+    StDir& operator=(const StDir&) = delete;
+    DIR* Get() const noexcept { return fDir; }
+
+private:
+    DIR* fDir;
+};
+
+// The folder part and the last element of a path ("/a/b/" gives "/a" and "b"; "/a" gives "/" and "a").
+bool SplitPath(const char* path, std::string& parent, std::string& name) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    size_t slash = text.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= text.size()) return false;
+    parent = slash == 0 ? std::string("/") : text.substr(0, slash);
+    name = text.substr(slash + 1);
+    return name != "." && name != "..";
+}
+
+// Directory-entry names, read whole before anything below is removed or made.
+bool ReadNames(int dirFd, std::vector<std::string>& names, std::vector<unsigned char>& types) {
+    int fd = ::dup(dirFd);
+    if (fd < 0) return false;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    StDir closer(dir);
+    ::rewinddir(dir);
+    errno = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        names.emplace_back(name);
+        types.push_back(entry->d_type);
+    }
+    return errno == 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Tree copy
+
+class TreeCopier {
+public:
+    VError CopyTop(const char* from, const char* to);
+
+private:
+    VError CopyFolderContents(int sourceFd, int targetFd);
+    VError CopyEntry(int sourceDirFd, const char* name, int targetDirFd);
+    VError CopyFolder(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status);
+    VError CopyLink(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status);
+    VError CopyFile(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status);
+    VError CopyData(int in, int out);
+    VError CopyAttributes(int in, int out);
+    // Extended attributes, owner, mode and times, in the order that keeps each (chown clears set-id bits).
+    VError FinishObject(int in, int out, const struct stat& status);
+
+    dev_t fTargetDevice = 0;
+    ino_t fTargetInode = 0;
+    uid_t fUser = ::geteuid();
+    gid_t fGroup = ::getegid();
+    bool fTryRangeCopy = true;
+    std::vector<char> fBuffer;
+    std::vector<char> fNames;
+    std::vector<char> fValue;
+};
+
+VError TreeCopier::CopyTop(const char* from, const char* to) {
+    StFd source(Sys("open", [&] { return ::open(from, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (source.Get() < 0) return LastError();
+    struct stat status;
+    if (::fstat(source.Get(), &status) != 0) return LastError();
+    if (Sys("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastError();
+    StFd target(::open(to, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (target.Get() < 0) return LastError();
+    struct stat made;
+    if (::fstat(target.Get(), &made) != 0) return LastError();
+    // A target inside the source must not be copied into itself.
+    fTargetDevice = made.st_dev;
+    fTargetInode = made.st_ino;
+    if (VError error = CopyFolderContents(source.Get(), target.Get()); error != 0) return error;
+    return FinishObject(source.Get(), target.Get(), status);
+}
+
+VError TreeCopier::CopyFolderContents(int sourceFd, int targetFd) {
+    std::vector<std::string> names;
+    std::vector<unsigned char> types;
+    if (Sys("readdir", [&] { return ReadNames(sourceFd, names, types) ? 0 : -1; }) != 0) return LastError();
+    for (const std::string& name : names)
+        if (VError error = CopyEntry(sourceFd, name.c_str(), targetFd); error != 0) return error;
+    return 0;
+}
+
+VError TreeCopier::CopyEntry(int sourceDirFd, const char* name, int targetDirFd) {
+    struct stat status;
+    if (::fstatat(sourceDirFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+    switch (status.st_mode & S_IFMT) {
+    case S_IFDIR:
+        if (status.st_dev == fTargetDevice && status.st_ino == fTargetInode) return 0;
+        return CopyFolder(sourceDirFd, name, targetDirFd, status);
+    case S_IFLNK:
+        return CopyLink(sourceDirFd, name, targetDirFd, status);
+    case S_IFREG:
+        return CopyFile(sourceDirFd, name, targetDirFd, status);
+    default:
+        // FIFOs, sockets and devices: opening one could block or read a device; a bundle holds none.
+        return MakePosixError(ENOTSUP);
+    }
+}
+
+VError TreeCopier::CopyFolder(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status) {
+    StFd source(
+        Sys("open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (source.Get() < 0) return LastError();
+    // Owner-only until the contents are in, whatever the source's mode says.
+    if (Sys("mkdir", [&] { return ::mkdirat(targetDirFd, name, 0700); }) != 0) return LastError();
+    StFd target(::openat(targetDirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (target.Get() < 0) return LastError();
+    if (VError error = CopyFolderContents(source.Get(), target.Get()); error != 0) return error;
+    return FinishObject(source.Get(), target.Get(), status);
+}
+
+VError TreeCopier::CopyLink(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status) {
+    size_t size = size_t(status.st_size) + 1;
+    std::string text;
+    for (;;) {
+        text.resize(size);
+        ssize_t got = ::readlinkat(sourceDirFd, name, text.data(), size);
+        if (got < 0) return LastError();
+        if (size_t(got) < size) {
+            text.resize(size_t(got));
+            break;
+        }
+        size *= 2; // the link changed since it was examined
+    }
+    if (Sys("symlink", [&] { return ::symlinkat(text.c_str(), targetDirFd, name); }) != 0) return LastError();
+    if (status.st_uid != fUser || status.st_gid != fGroup)
+        (void)::fchownat(targetDirFd, name, status.st_uid, status.st_gid, AT_SYMLINK_NOFOLLOW);
+    struct timespec times[2] = {status.st_atim, status.st_mtim};
+    if (::utimensat(targetDirFd, name, times, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+    return 0;
+}
+
+VError TreeCopier::CopyFile(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status) {
+    StFd in(Sys("open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (in.Get() < 0) return LastError();
+    StFd out(Sys("open", [&] {
+        return ::openat(targetDirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }));
+    if (out.Get() < 0) return LastError();
+    if (VError error = CopyData(in.Get(), out.Get()); error != 0) return error;
+    return FinishObject(in.Get(), out.Get(), status);
+}
+
+VError TreeCopier::CopyData(int in, int out) {
+    constexpr size_t kRange = size_t(1) << 30;
+    while (fTryRangeCopy) {
+        ssize_t got = Sys("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, kRange, 0); });
+        if (got == 0) return 0;
+        if (got > 0) continue;
+        // File systems and kernels that cannot copy in place: read and write from where the copy stands.
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+            fTryRangeCopy = errno != ENOSYS;
+            break;
+        }
+        if (errno != EINTR) return LastError();
+    }
+    if (fBuffer.empty()) fBuffer.resize(size_t(1) << 20);
+    for (;;) {
+        ssize_t got = Sys("read", [&] { return ::read(in, fBuffer.data(), fBuffer.size()); });
+        if (got == 0) return 0;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = Sys("write", [&] { return ::write(out, fBuffer.data() + done, size_t(got - done)); });
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return LastError();
+            }
+            done += put;
+        }
+    }
+}
+
+// Attributes the target's file system does not take (another kind of volume, or names only the system may
+// set) are left behind, as a copy by the system's own tools does.
+bool IgnorableAttributeFailure(int error) {
+    return error == ENOTSUP || error == EOPNOTSUPP || error == EPERM || error == EACCES;
+}
+
+VError TreeCopier::CopyAttributes(int in, int out) {
+    ssize_t size = ::flistxattr(in, nullptr, 0);
+    if (size < 0) return errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : LastError();
+    if (size == 0) return 0;
+    fNames.resize(size_t(size));
+    size = ::flistxattr(in, fNames.data(), fNames.size());
+    if (size < 0) return LastError();
+    for (ssize_t at = 0; at < size;) {
+        const char* name = fNames.data() + at;
+        at += ssize_t(std::strlen(name)) + 1;
+        ssize_t length = ::fgetxattr(in, name, nullptr, 0);
+        if (length < 0) {
+            if (errno == ENODATA) continue;
+            return LastError();
+        }
+        fValue.resize(size_t(length) + 1);
+        length = ::fgetxattr(in, name, fValue.data(), fValue.size());
+        if (length < 0) return LastError();
+        if (Sys("setxattr", [&] { return ::fsetxattr(out, name, fValue.data(), size_t(length), 0); }) != 0 &&
+            !IgnorableAttributeFailure(errno))
+            return LastError();
+    }
+    return 0;
+}
+
+VError TreeCopier::FinishObject(int in, int out, const struct stat& status) {
+    if (VError error = CopyAttributes(in, out); error != 0) return error;
+    // Ownership is kept where the caller may give it (root), as a copy that keeps attributes does.
+    if (status.st_uid != fUser || status.st_gid != fGroup) (void)::fchown(out, status.st_uid, status.st_gid);
+    if (Sys("chmod", [&] { return ::fchmod(out, status.st_mode & 07777); }) != 0) return LastError();
+    struct timespec times[2] = {status.st_atim, status.st_mtim};
+    if (::futimens(out, times) != 0) return LastError();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Forced delete
+
+// The lock of a file or folder: the immutable and append-only flags, which stop any removal.
+constexpr int kLockFlags = FS_IMMUTABLE_FL | FS_APPEND_FL;
+
+// Clears the lock flags of an open object; answers the flags it had (-1 when it had none or they cannot be read).
+int ClearLock(int fd) {
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags & kLockFlags) == 0) return -1;
+    int cleared = flags & ~kLockFlags;
+    if (Sys("unlock", [&] { return ::ioctl(fd, FS_IOC_SETFLAGS, &cleared); }) != 0) return -1;
+    return flags;
+}
+
+void RestoreLock(int fd, int flags) {
+    if (flags >= 0) (void)::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+}
+
+// Opens an entry without following a link, for its lock flags (an O_PATH descriptor cannot read them).
+int OpenForFlags(int dirFd, const char* name) {
+    return ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+}
+
+// Widens a folder's mode (through its own descriptor, never a link) so its owner may read, search and change it.
+// Answers the old mode, or -1 when nothing was changed.
+int WidenFolder(int fd, uid_t user) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) return -1;
+    if ((status.st_mode & 0700) == 0700) return -1;
+    // Root needs no widening; anyone else only for what they own.
+    if (user == 0 || status.st_uid != user) return -1;
+    int old = int(status.st_mode & 07777);
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    // An O_PATH descriptor cannot be changed with fchmod; its /proc entry names the folder itself.
+    if (Sys("chmod", [&] { return ::chmod(procPath, mode_t(old | 0700)); }) != 0) return -1;
+    return old;
+}
+
+class TreeRemover {
+public:
+    VError RemoveEntry(int dirFd, const char* name, bool isFolder);
+
+private:
+    // parentWidened: the old mode of dirFd's folder once this walk widened it, else -1.
+    VError RemoveFolder(int dirFd, const char* name, int& parentWidened);
+    VError RemoveFolderContents(int fd, int& widened);
+    VError Unlink(int dirFd, const char* name, int flags, int& widened, int dirPathFd);
+
+    uid_t fUser = ::geteuid();
+};
+
+// unlinkat with the remedies of a forced delete: the folder widened, then the entry's lock cleared.
+VError TreeRemover::Unlink(int dirFd, const char* name, int flags, int& widened, int dirPathFd) {
+    if (Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
+    if (errno == ENOENT) return 0;
+    if (errno == EACCES && widened < 0) {
+        widened = WidenFolder(dirPathFd, fUser);
+        if (widened >= 0 && Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
+    }
+    if (errno != EPERM) return LastError();
+    StFd entry(OpenForFlags(dirFd, name));
+    if (entry.Get() < 0 || ClearLock(entry.Get()) < 0) return MakePosixError(EPERM);
+    if (Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
+    return LastError();
+}
+
+VError TreeRemover::RemoveEntry(int dirFd, const char* name, bool isFolder) {
+    int unused = -1;
+    return isFolder ? RemoveFolder(dirFd, name, unused) : Unlink(dirFd, name, 0, unused, dirFd);
+}
+
+VError TreeRemover::RemoveFolder(int dirFd, const char* name, int& parentWidened) {
+    // O_PATH opens a folder whatever its mode; O_NOFOLLOW|O_DIRECTORY make sure it is no link.
+    StFd pathFd(::openat(dirFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (pathFd.Get() < 0) {
+        if (errno == ENOENT) return 0;
+        if (errno != ENOTDIR) return LastError();
+        return Unlink(dirFd, name, 0, parentWidened, dirFd);
+    }
+    int widened = -1;
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", pathFd.Get());
+    StFd fd(Sys("open", [&] { return ::open(procPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (fd.Get() < 0 && errno == EACCES) {
+        widened = WidenFolder(pathFd.Get(), fUser);
+        if (widened >= 0) fd.Reset(::open(procPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    VError error = fd.Get() < 0 ? LastError() : RemoveFolderContents(fd.Get(), widened);
+    if (error == 0) error = Unlink(dirFd, name, AT_REMOVEDIR, parentWidened, dirFd);
+    // What stays keeps the mode it had.
+    if (error != 0 && widened >= 0) (void)::chmod(procPath, mode_t(widened));
+    return error;
+}
+
+VError TreeRemover::RemoveFolderContents(int fd, int& widened) {
+    // A locked folder takes no removal inside it; the lock comes back when the folder stays.
+    int lock = ClearLock(fd);
+    std::vector<std::string> names;
+    std::vector<unsigned char> types;
+    VError error = 0;
+    if (Sys("readdir", [&] { return ReadNames(fd, names, types) ? 0 : -1; }) != 0) error = LastError();
+    for (size_t i = 0; i < names.size() && error == 0; ++i) {
+        bool isFolder = types[i] == DT_DIR;
+        if (types[i] == DT_UNKNOWN) {
+            struct stat status;
+            if (::fstatat(fd, names[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;
+                error = LastError();
+                break;
+            }
+            isFolder = S_ISDIR(status.st_mode);
+        }
+        error = isFolder ? RemoveFolder(fd, names[i].c_str(), widened) : Unlink(fd, names[i].c_str(), 0, widened, fd);
+    }
+    if (error != 0) RestoreLock(fd, lock);
+    return error;
+}
+
+} // namespace
+
+VError XPosixFolder::Create(const char* path) {
+    return Sys("mkdir", [&] { return ::mkdir(path, 0755); }) == 0 ? 0 : LastError();
+}
+
+VError XPosixFolder::Delete(const char* path) {
+    return Sys("rmdir", [&] { return ::rmdir(path); }) == 0 ? 0 : LastError();
+}
+
+bool XPosixFolder::Exists(const char* path, bool followLinks) {
+    struct stat status;
+    int result = followLinks ? ::stat(path, &status) : ::lstat(path, &status);
+    return result == 0 && S_ISDIR(status.st_mode);
+}
+
+VError XPosixFolder::RenameExclusive(const char* from, const char* to) {
+    if (Sys("rename", [&] { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); }) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return LastError();
+    // The file system takes no exclusive flag. The name is claimed first, so no one else's object there is ever
+    // replaced: a folder may replace only the empty folder made here, a file goes by a hard link.
+    struct stat status;
+    if (::lstat(from, &status) != 0) return LastError();
+    if (S_ISDIR(status.st_mode)) {
+        if (Sys("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastError();
+        if (Sys("rename", [&] { return ::rename(from, to); }) == 0) return 0;
+        VError error = LastError();
+        (void)::rmdir(to);
+        return error;
+    }
+    if (Sys("link", [&] { return ::link(from, to); }) == 0) {
+        if (Sys("unlink", [&] { return ::unlink(from); }) == 0) return 0;
+        VError error = LastError();
+        (void)::unlink(to);
+        return error;
+    }
+    if (errno == EEXIST) return MakePosixError(EEXIST);
+    // No hard links either: check, then rename. A racing creator can still lose its object here; no file system
+    // offers anything better.
+    if (::lstat(to, &status) == 0) return MakePosixError(EEXIST);
+    if (errno != ENOENT) return LastError();
+    return Sys("rename", [&] { return ::rename(from, to); }) == 0 ? 0 : LastError();
+}
+
+VError XPosixFolder::CopyToNonExistingFolder(const char* from, const char* to) {
+    TreeCopier copier;
+    return copier.CopyTop(from, to);
+}
+
+VError XPosixFolder::DeleteForced(const char* path) {
+    std::string parent, name;
+    if (!SplitPath(path, parent, name)) return MakePosixError(EINVAL);
+    StFd parentFd(Sys("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (parentFd.Get() < 0) return LastError();
+    struct stat status;
+    if (::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+
+    // The parent may be locked or closed to its owner: opened up for the walk, put back whatever happens.
+    StFd parentData(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int parentLock = parentData.Get() >= 0 ? ClearLock(parentData.Get()) : -1;
+    int parentMode = WidenFolder(parentFd.Get(), ::geteuid());
+
+    TreeRemover remover;
+    VError error = remover.RemoveEntry(parentFd.Get(), name.c_str(), S_ISDIR(status.st_mode));
+
+    if (parentMode >= 0) {
+        char procPath[64];
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", parentFd.Get());
+        (void)::chmod(procPath, mode_t(parentMode));
+    }
+    RestoreLock(parentData.Get(), parentLock);
+    return error;
+}
+
+} // namespace vela
