@@ -291,118 +291,141 @@ VError TreeCopier::FinishObject(int in, int out, const struct stat& status) {
 // The lock of a file or folder: the immutable and append-only flags, which stop any removal.
 constexpr int kLockFlags = FS_IMMUTABLE_FL | FS_APPEND_FL;
 
-// Clears the lock flags of an open object; answers the flags it had (-1 when it had none or they cannot be read).
+// The /proc name of a descriptor: it names the object itself, so a mode or flag change through it never goes
+// through a link, and it works for O_PATH descriptors too.
+std::string ProcPath(int fd) {
+    char text[64];
+    std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd);
+    return text;
+}
+
+// Clears the lock flags of the object open as fd; answers the flags it had, or -1 when nothing was cleared.
 int ClearLock(int fd) {
+    StFd data(::open(ProcPath(fd).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags & kLockFlags) == 0) return -1;
+    if (data.Get() < 0 || ::ioctl(data.Get(), FS_IOC_GETFLAGS, &flags) != 0 || (flags & kLockFlags) == 0) return -1;
     int cleared = flags & ~kLockFlags;
-    if (Sys("unlock", [&] { return ::ioctl(fd, FS_IOC_SETFLAGS, &cleared); }) != 0) return -1;
+    if (Sys("unlock", [&] { return ::ioctl(data.Get(), FS_IOC_SETFLAGS, &cleared); }) != 0) return -1;
     return flags;
 }
 
 void RestoreLock(int fd, int flags) {
-    if (flags >= 0) (void)::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    StFd data(::open(ProcPath(fd).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (data.Get() >= 0) (void)::ioctl(data.Get(), FS_IOC_SETFLAGS, &flags);
 }
 
-// Opens an entry without following a link, for its lock flags (an O_PATH descriptor cannot read them).
-int OpenForFlags(int dirFd, const char* name) {
-    return ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-}
-
-// Widens a folder's mode (through its own descriptor, never a link) so its owner may read, search and change it.
-// Answers the old mode, or -1 when nothing was changed.
+// Widens the mode of the folder open as fd so that its owner may read, search and change it, when the caller
+// owns it (root needs no widening). Answers the old mode, or -1 when nothing was changed.
 int WidenFolder(int fd, uid_t user) {
     struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) return -1;
-    if ((status.st_mode & 0700) == 0700) return -1;
-    // Root needs no widening; anyone else only for what they own.
-    if (user == 0 || status.st_uid != user) return -1;
+    if (user == 0 || ::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) return -1;
+    if ((status.st_mode & 0700) == 0700 || status.st_uid != user) return -1;
     int old = int(status.st_mode & 07777);
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    // An O_PATH descriptor cannot be changed with fchmod; its /proc entry names the folder itself.
-    if (Sys("chmod", [&] { return ::chmod(procPath, mode_t(old | 0700)); }) != 0) return -1;
+    if (Sys("chmod", [&] { return ::chmod(ProcPath(fd).c_str(), mode_t(old | 0700)); }) != 0) return -1;
     return old;
 }
 
+// A folder being emptied, with what the walk changed on it so far (-1: nothing).
+struct FolderState {
+    int fFd = -1;
+    int fOldMode = -1;
+    int fOldLock = -1;
+
+    void Restore() const {
+        if (fOldMode >= 0) (void)::chmod(ProcPath(fFd).c_str(), mode_t(fOldMode));
+        if (fOldLock >= 0) RestoreLock(fFd, fOldLock);
+    }
+};
+
 class TreeRemover {
 public:
-    VError RemoveEntry(int dirFd, const char* name, bool isFolder);
+    // Removes name in the folder: a folder with everything below it, anything else (a link too) by unlinking.
+    VError RemoveEntry(FolderState& folder, const char* name, bool isFolder);
 
 private:
-    // parentWidened: the old mode of dirFd's folder once this walk widened it, else -1.
-    VError RemoveFolder(int dirFd, const char* name, int& parentWidened);
-    VError RemoveFolderContents(int fd, int& widened);
-    VError Unlink(int dirFd, const char* name, int flags, int& widened, int dirPathFd);
+    VError RemoveFolder(FolderState& parent, const char* name);
+    VError RemoveContents(FolderState& folder);
+    // unlinkat with the remedies of a forced delete, each tried once: the folder widened, the entry's lock
+    // cleared, the folder's lock cleared.
+    VError Unlink(FolderState& folder, const char* name, int flags);
 
     uid_t fUser = ::geteuid();
 };
 
-// unlinkat with the remedies of a forced delete: the folder widened, then the entry's lock cleared.
-VError TreeRemover::Unlink(int dirFd, const char* name, int flags, int& widened, int dirPathFd) {
-    if (Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
-    if (errno == ENOENT) return 0;
-    if (errno == EACCES && widened < 0) {
-        widened = WidenFolder(dirPathFd, fUser);
-        if (widened >= 0 && Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
+VError TreeRemover::Unlink(FolderState& folder, const char* name, int flags) {
+    auto attempt = [&] { return Sys("unlink", [&] { return ::unlinkat(folder.fFd, name, flags); }) == 0; };
+    if (attempt() || errno == ENOENT) return 0;
+    if (errno == EACCES && folder.fOldMode < 0) {
+        folder.fOldMode = WidenFolder(folder.fFd, fUser);
+        if (folder.fOldMode >= 0 && attempt()) return 0;
     }
     if (errno != EPERM) return LastError();
-    StFd entry(OpenForFlags(dirFd, name));
-    if (entry.Get() < 0 || ClearLock(entry.Get()) < 0) return MakePosixError(EPERM);
-    if (Sys("unlink", [&] { return ::unlinkat(dirFd, name, flags); }) == 0) return 0;
+    StFd entry(::openat(folder.fFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (entry.Get() >= 0 && ClearLock(entry.Get()) >= 0 && attempt()) return 0;
+    if (folder.fOldLock < 0) {
+        folder.fOldLock = ClearLock(folder.fFd);
+        if (folder.fOldLock >= 0 && attempt()) return 0;
+    }
     return LastError();
 }
 
-VError TreeRemover::RemoveEntry(int dirFd, const char* name, bool isFolder) {
-    int unused = -1;
-    return isFolder ? RemoveFolder(dirFd, name, unused) : Unlink(dirFd, name, 0, unused, dirFd);
+VError TreeRemover::RemoveEntry(FolderState& folder, const char* name, bool isFolder) {
+    return isFolder ? RemoveFolder(folder, name) : Unlink(folder, name, 0);
 }
 
-VError TreeRemover::RemoveFolder(int dirFd, const char* name, int& parentWidened) {
-    // O_PATH opens a folder whatever its mode; O_NOFOLLOW|O_DIRECTORY make sure it is no link.
-    StFd pathFd(::openat(dirFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (pathFd.Get() < 0) {
+VError TreeRemover::RemoveFolder(FolderState& parent, const char* name) {
+    FolderState folder;
+    auto open = [&] {
+        return Sys("open", [&] { return ::openat(parent.fFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+    };
+    StFd fd(open());
+    if (fd.Get() < 0 && errno == EACCES && parent.fOldMode < 0) {
+        // The parent may be what cannot be searched.
+        parent.fOldMode = WidenFolder(parent.fFd, fUser);
+        if (parent.fOldMode >= 0) fd.Reset(open());
+    }
+    if (fd.Get() < 0) {
         if (errno == ENOENT) return 0;
-        if (errno != ENOTDIR) return LastError();
-        return Unlink(dirFd, name, 0, parentWidened, dirFd);
+        // Replaced by a link or a file meanwhile: that is removed as it is.
+        if (errno == ENOTDIR || errno == ELOOP) return Unlink(parent, name, 0);
+        if (errno != EACCES) return LastError();
+        // Closed to its owner: widened through a descriptor that needs no access, then opened.
+        StFd pathFd(::openat(parent.fFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (pathFd.Get() < 0) return LastError();
+        folder.fOldMode = WidenFolder(pathFd.Get(), fUser);
+        if (folder.fOldMode < 0) return MakePosixError(EACCES);
+        fd.Reset(::open(ProcPath(pathFd.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.Get() < 0) {
+            VError error = LastError();
+            (void)::chmod(ProcPath(pathFd.Get()).c_str(), mode_t(folder.fOldMode));
+            return error;
+        }
     }
-    int widened = -1;
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", pathFd.Get());
-    StFd fd(Sys("open", [&] { return ::open(procPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (fd.Get() < 0 && errno == EACCES) {
-        widened = WidenFolder(pathFd.Get(), fUser);
-        if (widened >= 0) fd.Reset(::open(procPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-    VError error = fd.Get() < 0 ? LastError() : RemoveFolderContents(fd.Get(), widened);
-    if (error == 0) error = Unlink(dirFd, name, AT_REMOVEDIR, parentWidened, dirFd);
-    // What stays keeps the mode it had.
-    if (error != 0 && widened >= 0) (void)::chmod(procPath, mode_t(widened));
+    folder.fFd = fd.Get();
+    VError error = RemoveContents(folder);
+    if (error == 0) error = Unlink(parent, name, AT_REMOVEDIR);
+    // A folder that stays keeps the mode and lock it had.
+    if (error != 0) folder.Restore();
     return error;
 }
 
-VError TreeRemover::RemoveFolderContents(int fd, int& widened) {
-    // A locked folder takes no removal inside it; the lock comes back when the folder stays.
-    int lock = ClearLock(fd);
+VError TreeRemover::RemoveContents(FolderState& folder) {
     std::vector<std::string> names;
     std::vector<unsigned char> types;
-    VError error = 0;
-    if (Sys("readdir", [&] { return ReadNames(fd, names, types) ? 0 : -1; }) != 0) error = LastError();
-    for (size_t i = 0; i < names.size() && error == 0; ++i) {
+    if (Sys("readdir", [&] { return ReadNames(folder.fFd, names, types) ? 0 : -1; }) != 0) return LastError();
+    for (size_t i = 0; i < names.size(); ++i) {
         bool isFolder = types[i] == DT_DIR;
         if (types[i] == DT_UNKNOWN) {
             struct stat status;
-            if (::fstatat(fd, names[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (::fstatat(folder.fFd, names[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) continue;
-                error = LastError();
-                break;
+                return LastError();
             }
             isFolder = S_ISDIR(status.st_mode);
         }
-        error = isFolder ? RemoveFolder(fd, names[i].c_str(), widened) : Unlink(fd, names[i].c_str(), 0, widened, fd);
+        if (VError error = RemoveEntry(folder, names[i].c_str(), isFolder); error != 0) return error;
     }
-    if (error != 0) RestoreLock(fd, lock);
-    return error;
+    return 0;
 }
 
 } // namespace
@@ -459,23 +482,22 @@ VError XPosixFolder::DeleteForced(const char* path) {
     if (!SplitPath(path, parent, name)) return MakePosixError(EINVAL);
     StFd parentFd(Sys("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
     if (parentFd.Get() < 0) return LastError();
+    // The parent may be locked or closed to its owner: opened up when the removal needs it, and put back
+    // whatever happens.
+    FolderState folder;
+    folder.fFd = parentFd.Get();
     struct stat status;
-    if (::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
-
-    // The parent may be locked or closed to its owner: opened up for the walk, put back whatever happens.
-    StFd parentData(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int parentLock = parentData.Get() >= 0 ? ClearLock(parentData.Get()) : -1;
-    int parentMode = WidenFolder(parentFd.Get(), ::geteuid());
-
-    TreeRemover remover;
-    VError error = remover.RemoveEntry(parentFd.Get(), name.c_str(), S_ISDIR(status.st_mode));
-
-    if (parentMode >= 0) {
-        char procPath[64];
-        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", parentFd.Get());
-        (void)::chmod(procPath, mode_t(parentMode));
+    VError error = 0;
+    if (::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = LastError();
+        if (errno == EACCES && (folder.fOldMode = WidenFolder(parentFd.Get(), ::geteuid())) >= 0)
+            error = ::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : LastError();
     }
-    RestoreLock(parentData.Get(), parentLock);
+    if (error == 0) {
+        TreeRemover remover;
+        error = remover.RemoveEntry(folder, name.c_str(), S_ISDIR(status.st_mode));
+    }
+    folder.Restore();
     return error;
 }
 

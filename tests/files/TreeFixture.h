@@ -28,7 +28,8 @@ protected:
         ASSERT_EQ(::chmod(pattern, 0755), 0);
     }
     void TearDown() override {
-        std::string command = "chmod -R u+rwx '" + fRoot + "' 2>/dev/null; rm -rf '" + fRoot + "'";
+        std::string command = "chattr -R -i '" + fRoot + "' 2>/dev/null; chmod -R u+rwx '" + fRoot +
+                              "' 2>/dev/null; rm -rf '" + fRoot + "'";
         (void)std::system(command.c_str());
     }
 

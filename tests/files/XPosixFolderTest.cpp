@@ -302,15 +302,22 @@ TEST_F(XPosixFolderTest, ForcedDeleteStopsAtAFaultAndReportsIt) {
     EXPECT_EQ(XPosixFolder::DeleteForced(P("tree").c_str()), MakePosixError(ENOENT));
 }
 
-TEST_F(XPosixFolderTest, ForcedDeleteClearsLocks) {
-    Folder("tree");
-    Folder("tree/sub");
-    File("tree/sub/locked", "x");
-    if (std::system(("chattr +i '" + P("tree/sub/locked") + "' 2>/dev/null").c_str()) != 0)
+// Locked files and folders inside the tree are unlocked; a locked parent is unlocked for the removal and locked
+// again afterwards.
+TEST_F(XPosixFolderTest, ForcedDeleteClearsLocksAndRelocksTheParent) {
+    Folder("parent");
+    Folder("parent/tree");
+    Folder("parent/tree/sub");
+    File("parent/tree/sub/locked", "x");
+    if (std::system(("chattr +i '" + P("parent/tree/sub/locked") + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "this file system or user cannot lock files";
-    (void)std::system(("chattr +i '" + P("tree/sub") + "'").c_str());
-    EXPECT_EQ(XPosixFolder::DeleteForced(P("tree").c_str()), VError(0));
-    EXPECT_FALSE(Present(P("tree")));
+    for (const char* folder : {"parent/tree/sub", "parent"})
+        ASSERT_EQ(std::system(("chattr +i '" + P(folder) + "'").c_str()), 0);
+    EXPECT_EQ(XPosixFolder::DeleteForced(P("parent/tree").c_str()), VError(0));
+    EXPECT_FALSE(Present(P("parent/tree")));
+    // Still locked: nothing can be made in it.
+    EXPECT_NE(::mkdir(P("parent/new").c_str(), 0700), 0);
+    EXPECT_EQ(errno, EPERM);
 }
 
 TEST_F(XPosixFolderTest, CreateDeleteAndExists) {
