@@ -352,6 +352,16 @@ void VTask::SetCurrentIntlManager(VIntlMgr* manager) {
     VIntlMgr::SetCurrent(manager);
 }
 
+void VTask::SetCurrentDialectCode(uint32 dialect, uint8 options) {
+    if (GetCurrent() == nullptr) return;
+    VRefPtr<VIntlMgr> manager = VRefPtr<VIntlMgr>::Adopt(VIntlMgr::Create(dialect, dialect, options));
+    if (manager) SetCurrentIntlManager(manager.Get());
+}
+
+uint32 VTask::GetDialectCode() noexcept {
+    return GetCurrentIntlManager()->GetDialectCode();
+}
+
 UniChar VTask::GetWildChar() noexcept {
     return GetCurrentIntlManager()->GetWildChar();
 }

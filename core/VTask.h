@@ -110,6 +110,11 @@ public:
     static VIntlMgr* GetCurrentIntlManager() noexcept;
     // Installs manager on the calling task (retained) and its thread; null or the current one change nothing.
     static void SetCurrentIntlManager(VIntlMgr* manager);
+    // Gives the calling task a manager of dialect (texts and collation; 0: the system's) made with options;
+    // nothing changes off a task or when the manager cannot be made.
+    static void SetCurrentDialectCode(uint32 dialect, uint8 options = 1);
+    // The dialect of the calling task's manager.
+    static uint32 GetDialectCode() noexcept;
     // The wildcard character of the calling task's manager.
     static UniChar GetWildChar() noexcept;
 

@@ -180,6 +180,28 @@ bool VCollator::EndsWithString(const UniChar* text, int32 textLength, const UniC
     return true;
 }
 
+VCollator* VCollator::Clone() const {
+    return new VCollator(*this);
+}
+
+void VCollator::GetStringComparisonAlgorithmSignature(VString& out) const {
+    out.FromCString("codeunits");
+}
+
+bool VCollator::IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* pattern,
+                                                              int32 patternLength) const noexcept {
+    if (patternLength <= 0) return true;
+    const UniChar* end = pattern + patternLength;
+    const UniChar* wild = std::find(pattern, end, fWildChar);
+    if (wild == end) return true;
+    if (wild != end - 1) return false;
+    auto isKana = [](UniChar c) {
+        return (c >= 0x3040 && c <= 0x3094) || (c >= 0x309D && c <= 0x309E) || (c >= 0x30A1 && c <= 0x30FE) ||
+               (c >= 0xFF65 && c <= 0xFF9F);
+    };
+    return std::none_of(pattern, end, isKana);
+}
+
 // ---- LIKE comparisons
 
 CompareResult VCollator::CompareString_Like(const UniChar* text, int32 textLength, const UniChar* pattern,

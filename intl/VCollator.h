@@ -28,18 +28,26 @@ public:
     virtual int32 FindString(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
                              bool diacritical, int32* matchedLength) const;
     // The last match (matches may overlap).
-    virtual int32 ReversedFindString(const UniChar* text, int32 textLength, const UniChar* pattern,
-                                     int32 patternLength, bool diacritical, int32* matchedLength) const;
+    virtual int32 ReversedFindString(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
+                                     bool diacritical, int32* matchedLength) const;
     virtual bool BeginsWithString(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
                                   bool diacritical, int32* matchedLength) const;
     virtual bool EndsWithString(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
                                 bool diacritical, int32* matchedLength) const;
 
     // LIKE comparisons: the wildcard character in the pattern matches any run of characters.
-    CompareResult CompareString_Like(const UniChar* text, int32 textLength, const UniChar* pattern,
-                                     int32 patternLength, bool diacritical) const;
+    CompareResult CompareString_Like(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
+                                     bool diacritical) const;
     bool EqualString_Like(const UniChar* text, int32 textLength, const UniChar* pattern, int32 patternLength,
                           bool diacritical) const;
+
+    // A new collator (one reference) with the same dialect, wildcard and options.
+    virtual VCollator* Clone() const;
+    // Names the comparison rules, so that stored orderings can tell when they change ("codeunits" here).
+    virtual void GetStringComparisonAlgorithmSignature(VString& out) const;
+    // Whether a sorted index can serve the LIKE pattern by a range search: no wildcard, or one only at the end
+    // of a pattern without Japanese kana.
+    bool IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* pattern, int32 patternLength) const noexcept;
 
     virtual void SetWildChar(UniChar c) noexcept { fWildChar = c; }
     UniChar GetWildChar() const noexcept { return fWildChar; }

@@ -274,11 +274,14 @@ TEST(VStringCompare, StoredFormsNeedNoAlignment) {
     EXPECT_EQ(text.CompareToSameKindPtr(odd.data() + 1), CR_EQUAL);
 }
 
-TEST(VStringCompare, DefaultManagerOrdersStoredFormsWithoutCase) {
+TEST(VStringCompare, DefaultManagerOrdersStoredFormsByTheDialect) {
     const VValueInfo* info = VString().GetValueInfo();
     const std::vector<char> lower = Stored(u"apple"), upper = Stored(u"BANANA"), empty = Stored(u"");
     EXPECT_EQ(info->CompareTwoPtrToData(lower.data(), upper.data()), CR_SMALLER);
-    EXPECT_EQ(info->CompareTwoPtrToData(lower.data(), upper.data(), true), CR_BIGGER);
+    // Letters before case: not the order of the code units ("B" < "a").
+    EXPECT_EQ(info->CompareTwoPtrToData(lower.data(), upper.data(), true), CR_SMALLER);
+    EXPECT_EQ(info->CompareTwoPtrToData(lower.data(), Stored(u"APPLE").data()), CR_EQUAL);
+    EXPECT_NE(info->CompareTwoPtrToData(lower.data(), Stored(u"APPLE").data(), true), CR_EQUAL);
     EXPECT_EQ(info->CompareTwoPtrToData(empty.data(), lower.data()), CR_SMALLER);
     EXPECT_EQ(info->CompareTwoPtrToDataBegining(Stored(u"APPLES").data(), lower.data()), CR_EQUAL);
 }

@@ -329,6 +329,24 @@ TEST_F(VTaskTest, EachTaskHasItsOwnInternationalManager) {
     EXPECT_EQ(VTask::GetWildChar(), u'@');
 }
 
+TEST_F(VTaskTest, SetCurrentDialectCodeGivesTheTaskThatDialectsRules) {
+    std::atomic<uint32> dialect{0};
+    std::atomic<bool> frenchSeparator{false}, done{false};
+    VRefPtr<VTask> task = StartTask([&] {
+        VTask::SetCurrentDialectCode(1036);
+        const VString& separator = VIntlMgr::GetCurrent()->GetDecimalSeparator();
+        frenchSeparator = separator.GetLength() == 1 && separator.GetUniChar(1) == u',';
+        dialect = VTask::GetDialectCode();
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    EXPECT_EQ(dialect.load(), 1036u);
+    EXPECT_TRUE(frenchSeparator.load());
+    EXPECT_EQ(VTask::GetCurrentIntlManager(), VIntlMgr::GetDefault()); // the main task's is unchanged
+    ASSERT_TRUE(task->WaitForDeath(kWaitBoundMs));
+    VTaskMgr::Get()->PurgeDeadTasks();
+}
+
 // ---- Idle processing and delayed messages
 
 class CountingIdler : public IIdleable {
