@@ -18,6 +18,10 @@ public:
 
     // Adds a reference and answers the new count. The label is for debugging only.
     virtual int32 Retain(const char* label = nullptr) const noexcept;
+    // Adds a reference unless the count already reached 0 (the object is going away); answers whether it did.
+    // For registries that keep uncounted pointers and hand them out under their lock, so that a lookup racing
+    // the last release never revives the object. Bypasses an overridden Retain.
+    bool TryRetain() const noexcept;
     // Drops a reference and answers the new count; the last release calls DoOnRefCountZero.
     virtual int32 Release(const char* label = nullptr) const noexcept;
     // Hook for objects that hold references in a cycle: drops them. Never called by the base.

@@ -84,6 +84,10 @@ uint32 VSystem::GetCurrentTime() noexcept {
     return XPosixRuntime::GetMilliseconds();
 }
 
+uint64 VSystem::GetCurrentTimeMs64() noexcept {
+    return XPosixRuntime::GetMonotonicNanoseconds() / 1000000u;
+}
+
 uint64 VSystem::GetCurrentTicks() noexcept {
     return XPosixRuntime::GetTicks();
 }

@@ -96,6 +96,8 @@ public:
 
     // Milliseconds since system start-up; wraps at 2^32, so callers compare with unsigned differences.
     static uint32 GetCurrentTime() noexcept;
+    // Milliseconds since system start-up in 64 bits, which never wrap: for times kept across long runs.
+    static uint64 GetCurrentTimeMs64() noexcept;
     // Ticks of 1/60 second since system start-up.
     static uint64 GetCurrentTicks() noexcept;
     // Absolute difference between the current ticks (taken as 32 bits) and then.

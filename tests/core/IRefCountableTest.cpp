@@ -60,6 +60,17 @@ TEST(IRefCountable, OverriddenDoOnRefCountZeroKeepsTheObject) {
     EXPECT_EQ(kept.fZeroCalls, 2);
 }
 
+TEST(IRefCountable, TryRetainNeverRevivesAnObjectWhoseCountReachedZero) {
+    VKept kept;
+    EXPECT_TRUE(kept.TryRetain());
+    EXPECT_EQ(kept.GetRefCount(), 2);
+    EXPECT_EQ(kept.Release(), 1);
+    EXPECT_EQ(kept.Release(), 0);
+    EXPECT_FALSE(kept.TryRetain());
+    EXPECT_EQ(kept.GetRefCount(), 0);
+    EXPECT_EQ(kept.fZeroCalls, 1);
+}
+
 TEST(IRefCountable, ACopyStartsWithItsOwnReference) {
     VKept original;
     original.Retain();
