@@ -90,6 +90,8 @@ IXMLHandler* VXMLBagHandler_UniqueElement::StartElement(const VString& name) {
     if (fElementCount != 1) return nullptr;
     if (fElementName.IsEmpty()) fElementName = name;
     fChild = VRefPtr<VXMLBagHandler>::Adopt(new VXMLBagHandler(*fBag));
+    // Entities met inside the document element are resolved by the handler on top then: the child.
+    fChild->SetEntitiesLocalFolder(GetEntitiesPrefix(), GetEntitiesFolder());
     fChild->Retain();
     return fChild.Get();
 }
@@ -102,12 +104,15 @@ namespace {
 // again on failure), a bag with content receives a separate result only once the whole document has been read.
 // failure is the code of a parse that failed without reporting why.
 VError LoadInto(VValueBag& bag, const VString& elementName, VError failure,
-                const std::function<bool(VXMLParser&, IXMLHandler*)>& parse) {
+                const std::function<bool(VXMLParser&, IXMLHandler*)>& parse, const VString* entitiesPrefix = nullptr,
+                IFolder* entitiesFolder = nullptr) {
     StErrorContextInstaller errors;
     const bool inPlace = bag.IsEmpty();
     VRefPtr<VValueBag> target = inPlace ? VRefPtr<VValueBag>(&bag) : VRefPtr<VValueBag>::Adopt(new VValueBag);
     VRefPtr<VXMLBagHandler_UniqueElement> root =
         VRefPtr<VXMLBagHandler_UniqueElement>::Adopt(new VXMLBagHandler_UniqueElement(*target, elementName));
+    if (entitiesPrefix != nullptr && entitiesFolder != nullptr && entitiesFolder->Exists())
+        root->SetEntitiesLocalFolder(*entitiesPrefix, entitiesFolder);
     VXMLParser parser;
     const bool parsed = parse(parser, root.Get());
     VError error = errors.GetLastError();
@@ -143,6 +148,22 @@ VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementNa
 VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options) {
     return LoadInto(bag, elementName, VE_XML_FATAL_ERROR,
                     [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(file, root, options); });
+}
+
+VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options,
+                      const VString* entitiesPrefix, IFolder* entitiesFolder) {
+    return LoadInto(
+        bag, elementName, VE_XML_FATAL_ERROR,
+        [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(file, root, options); }, entitiesPrefix,
+        entitiesFolder);
+}
+
+VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options,
+                      const VString* entitiesPrefix, IFolder* entitiesFolder) {
+    return LoadInto(
+        bag, elementName, VE_XML_FATAL_ERROR,
+        [&](VXMLParser& parser, IXMLHandler* root) { return parser.Parse(xml, root, options); }, entitiesPrefix,
+        entitiesFolder);
 }
 
 VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, const IFile* file, bool indent) {

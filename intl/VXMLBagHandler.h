@@ -12,6 +12,7 @@
 namespace vela {
 
 class IFile;
+class IFolder;
 class VStream;
 struct VXMLDOMElement_opaque;
 struct VXMLDOMNode_opaque;
@@ -52,7 +53,7 @@ private:
 
 // The root handler of a bag document: accepts one document element, named elementName (compared without regard
 // to case or diacritics; empty: any name), whose content goes into the bag itself. Another element name is
-// skipped without error.
+// skipped without error. Its entities folder serves the whole document.
 class VXMLBagHandler_UniqueElement : public VObject, public IXMLHandler {
 public:
     VXMLBagHandler_UniqueElement(VValueBag& bag, const VString& elementName);
@@ -79,6 +80,13 @@ VError LoadBagFromXML(const void* bytes, size_t length, const VString& elementNa
 
 // The same over a file (VXMLParser::Parse of a file): a file that cannot be read answers the file layer's error.
 VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options);
+
+// The same, reading the external entities whose system identifier begins with entitiesPrefix from
+// entitiesFolder (when both are given and the folder exists).
+VError LoadBagFromXML(const IFile* file, const VString& elementName, VValueBag& bag, uint32 options,
+                      const VString* entitiesPrefix, IFolder* entitiesFolder);
+VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag& bag, uint32 options,
+                      const VString* entitiesPrefix, IFolder* entitiesFolder);
 
 // Replaces the content of file with, in UTF-8, the XML declaration directly followed by the bag's XML under the
 // element rootName (indented when asked). A null file answers VE_OK and writes nothing; when writing fails the

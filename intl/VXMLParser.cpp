@@ -2,7 +2,10 @@
 
 #include "core/VErrorBase.h"
 #include "core/VMemoryBuffer.h"
+#include "core/VRefPtr.h"
+#include "files/IFileSystemObject.h"
 #include "files/VFile.h"
+#include "files/VFilePath.h"
 #include "intl/platform/XercesSupport.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
@@ -19,12 +22,28 @@
 #include <bit>
 #include <deque>
 #include <memory>
+#include <vector>
 
 namespace vela {
 
 using namespace XERCES_CPP_NAMESPACE;
 
 // ---- IXMLHandler defaults
+
+IXMLHandler::~IXMLHandler() {
+    ReleaseRefCountable(&fEntitiesFolder);
+}
+
+void IXMLHandler::SetEntitiesLocalFolder(const VString& prefix, IFolder* folder) {
+    RetainRefCountable(folder);
+    ReleaseRefCountable(&fEntitiesFolder);
+    fEntitiesFolder = folder;
+    fEntitiesPrefix = prefix;
+}
+
+VFile* IXMLHandler::ResolveEntity(const VString& systemID) {
+    return VXMLParser::ResolveEntityFromFolder(fEntitiesPrefix, fEntitiesFolder, systemID);
+}
 
 IXMLHandler* IXMLHandler::StartElement(const VString&) {
     return nullptr;
@@ -144,8 +163,8 @@ IXMLHandler* VNullXMLHandler::StartElement(const VString&) {
 // for an element nobody handles (its whole subtree is then skipped).
 class SAX_Handlers : public XMLDocumentHandler, public EntityResolver, public ErrorHandler {
 public:
-    SAX_Handlers(bool namespaces, bool defaultedAttributes, IXMLHandler* root)
-        : fNamespaces(namespaces), fDefaultedAttributes(defaultedAttributes) {
+    SAX_Handlers(const VXMLParser* parser, bool namespaces, bool defaultedAttributes, IXMLHandler* root)
+        : fParser(parser), fNamespaces(namespaces), fDefaultedAttributes(defaultedAttributes) {
         fStack.push_back(RetainRefCountable(root));
     }
     ~SAX_Handlers() override {
@@ -209,8 +228,18 @@ public:
     void startEntityReference(const XMLEntityDecl&) override {}
     void XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
 
-    // Entities are resolved by the parser itself, from local files only (it has no network access).
-    InputSource* resolveEntity(const XMLCh* const, const XMLCh* const) override { return nullptr; }
+    // What no handler resolves the parser opens itself, from local files only (it has no network access).
+    InputSource* resolveEntity(const XMLCh* const, const XMLCh* const systemId) override {
+        IXMLHandler* top = fStack.back();
+        if (top == nullptr || systemId == nullptr) return nullptr;
+        const VString id(systemId);
+        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(top->ResolveEntity(id));
+        if (!file && fParser != nullptr) file = VRefPtr<VFile>::Adopt(fParser->ResolveEntity(id));
+        if (!file) return nullptr;
+        VString path;
+        if (file->GetPlatformPath(path, FPS_POSIX) != VE_OK) return nullptr;
+        return new LocalFileInputSource(path.GetCPointer());
+    }
 
     void warning(const SAXParseException&) override {}
     void error(const SAXParseException& exception) override { Report(VE_XML_ERROR, exception); }
@@ -223,6 +252,7 @@ public:
     }
 
 private:
+    const VXMLParser* fParser;
     const bool fNamespaces;
     const bool fDefaultedAttributes;
     // Each non-null entry holds one reference.
@@ -230,6 +260,42 @@ private:
 };
 
 // ---- VXMLParser
+
+VXMLParser::~VXMLParser() {
+    ReleaseRefCountable(&fEntitiesFolder);
+}
+
+void VXMLParser::SetEntitiesLocalFolder(const VString& prefix, IFolder* folder) {
+    RetainRefCountable(folder);
+    ReleaseRefCountable(&fEntitiesFolder);
+    fEntitiesFolder = folder;
+    fEntitiesPrefix = prefix;
+}
+
+VFile* VXMLParser::ResolveEntity(const VString& systemID) const {
+    return ResolveEntityFromFolder(fEntitiesPrefix, fEntitiesFolder, systemID);
+}
+
+VFile* VXMLParser::ResolveEntityFromFolder(const VString& prefix, const IFolder* folder, const VString& systemID) {
+    if (folder == nullptr || !systemID.BeginsWith(prefix, false)) return nullptr;
+    const VString rest = systemID.After(prefix.GetLength());
+    std::vector<VString> parts;
+    rest.GetSubStrings(u'/', parts, true);
+    if (parts.empty()) return nullptr;
+    VString relative;
+    for (const VString& part : parts) {
+        // Empty parts would read as "go up" in the internal path form, like "..": the folder is never left.
+        if (part.IsEmpty() || part.EqualToStringRaw(VString(".")) || part.EqualToStringRaw(VString("..")))
+            return nullptr;
+        if (part.FindUniChar(u':') > 0) return nullptr;
+        if (!relative.IsEmpty()) relative.AppendUniChar(u':');
+        relative.AppendString(part);
+    }
+    const VFilePath base = folder->GetPath();
+    const VFilePath path(base, relative, FPS_SYSTEM);
+    if (!path.IsValid() || !path.IsFile() || !path.IsChildOf(base)) return nullptr;
+    return new VFile(path);
+}
 
 bool VXMLParser::Init() {
     return XercesSupport::Init();
@@ -319,7 +385,7 @@ template <class MakeSource> bool VXMLParser::_Parse(MakeSource&& makeSource, IXM
         parser.setDoNamespaces((options & kNamespaces) != 0);
         parser.setLoadExternalDTD((options & kLoadExternalDTD) != 0);
 
-        SAX_Handlers adapter((options & kNamespaces) != 0, (options & kDefaultedAttributes) != 0, root);
+        SAX_Handlers adapter(this, (options & kNamespaces) != 0, (options & kDefaultedAttributes) != 0, root);
         parser.installAdvDocHandler(&adapter);
         parser.setErrorHandler(&adapter);
         parser.setEntityResolver(&adapter);

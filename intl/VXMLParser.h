@@ -10,6 +10,8 @@
 namespace vela {
 
 class IFile;
+class IFolder;
+class VFile;
 
 // XML parse errors: component 'xmlc', 2 for an error the parser went on after, 3 for the fatal error that stopped
 // it. Each carries "message", "systemID", "publicID", "line" and "column".
@@ -23,6 +25,11 @@ constexpr VError VE_XML_FATAL_ERROR = MakeVError(kComponentXML, 3);
 // and finally EndElement with the same name. Names come without namespace prefix.
 class IXMLHandler : public IRefCountable {
 public:
+    IXMLHandler() = default;
+    IXMLHandler(const IXMLHandler&) = delete;
+    IXMLHandler& operator=(const IXMLHandler&) = delete;
+    ~IXMLHandler() override;
+
     // Null: the element and everything inside it is skipped.
     virtual IXMLHandler* StartElement(const VString& name);
     virtual void EndElement(const VString& name);
@@ -34,11 +41,26 @@ public:
     virtual void StartStyleSheet();
     virtual void SetStyleSheetAttribute(const VString& name, const VString& value);
     virtual void EndStyleSheet();
+    // The file an external entity's system identifier names, with a reference for the caller; null lets the
+    // parser open it itself. The default reads it from the entities folder (VXMLParser::ResolveEntityFromFolder).
+    virtual VFile* ResolveEntity(const VString& systemID);
+
+    // Entities whose system identifier begins with prefix are read from folder (retained; null: none).
+    void SetEntitiesLocalFolder(const VString& prefix, IFolder* folder);
 
     // U+0020, tab, line feed, form feed and carriage return.
     static bool WCharIsSpace(UniChar c) noexcept;
     // Whether the code unit may appear in an XML 1.0 document (a surrogate half counts as allowed).
     static bool IsXMLChar(UniChar c) noexcept;
+
+protected:
+    // For handlers that hand their entities folder on to the handlers they make.
+    const VString& GetEntitiesPrefix() const noexcept { return fEntitiesPrefix; }
+    IFolder* GetEntitiesFolder() const noexcept { return fEntitiesFolder; }
+
+private:
+    VString fEntitiesPrefix;
+    IFolder* fEntitiesFolder = nullptr;
 };
 
 // A handler that takes in a whole subtree and keeps nothing.
@@ -71,6 +93,7 @@ public:
     VXMLParser() = default;
     VXMLParser(const VXMLParser&) = delete;
     VXMLParser& operator=(const VXMLParser&) = delete;
+    ~VXMLParser() override;
 
     // Parses length bytes (encoding from their declaration or byte order mark) into root (which may be null);
     // the system identifier is "frommem". True when the parser met no error.
@@ -88,6 +111,17 @@ public:
         fExternalNoNamespaceSchemaLocation = location;
     }
 
+    // Entities that no handler resolves and whose system identifier begins with prefix are read from folder
+    // (retained; null: none).
+    void SetEntitiesLocalFolder(const VString& prefix, IFolder* folder);
+    // The file of systemID in this parser's entities folder (ResolveEntityFromFolder), for the caller to release.
+    VFile* ResolveEntity(const VString& systemID) const;
+    // The file that systemID names inside folder when it begins with prefix (compared without regard to case):
+    // the rest, its "/" separating folder names, read relative to folder. Null for a null folder, another
+    // beginning, a rest that is not a file path or that has an empty, "." or ".." part (the folder is never
+    // left). Whether the file exists is not looked at. The caller releases the file.
+    static VFile* ResolveEntityFromFolder(const VString& prefix, const IFolder* folder, const VString& systemID);
+
     // The parser library is set up by the first Init and torn down by the DeInit that balances the last one;
     // each user (a manager, a parse, a document of the DOM wrapper) holds one count. Thread-safe. False when the
     // library could not be set up (the count is then not taken).
@@ -100,6 +134,8 @@ private:
     // Parses source (an InputSource of the parser library, made by the caller after the set-up).
     template <class MakeSource> bool _Parse(MakeSource&& makeSource, IXMLHandler* root, uint32 options);
 
+    VString fEntitiesPrefix;
+    IFolder* fEntitiesFolder = nullptr;
     VString fExternalSchemaLocation;
     VString fExternalNoNamespaceSchemaLocation;
 };

@@ -1,10 +1,13 @@
 #include "intl/VXMLBagHandler.h"
 
 #include "core/VErrorContext.h"
+#include "files/IFileSystemObject.h"
 #include "files/VFile.h"
+#include "files/VFilePath.h"
 #include "files/VPtrStream.h"
 #include "files/platform/XPosixFaults.h"
 #include "support/BagTestSupport.h"
+#include "support/RecordingXMLHandler.h"
 #include "support/TestProcess.h"
 #include "values/VBagArray.h"
 
@@ -355,6 +358,77 @@ TEST_F(VXMLBagFileTest, FilesThatCannotBeReadOrParsedLeaveTheBag) {
     ASSERT_EQ(LoadBagFromXML(File("relative.xml").Get(), VString("r"), *bag, VXMLParser::kValidateNever), VE_OK);
     ASSERT_NE(bag->GetElements("c"), nullptr);
     EXPECT_TRUE(Attribute(*bag->GetElements("c")->GetNth(1), "x").EqualToStringRaw(VString("from beside")));
+}
+
+// A folder of the file system, as far as entity resolution looks at it.
+class TestFolder : public VObject, public IFolder {
+public:
+    explicit TestFolder(const std::string& posix) : fPosix(posix) {}
+    VFilePath GetPath() const override { return VFilePath(VString((fPosix + "/").c_str()), FPS_POSIX); }
+    VFileSystem* GetFileSystem() const override { return nullptr; }
+    VError GetPlatformPath(VString& out, FilePathStyle style) const override {
+        out = GetPath().GetPath(style);
+        return VE_OK;
+    }
+    VString GetPathWithFileSystem() const override { return GetPath().GetPath(); }
+    bool Exists() const override { return std::filesystem::is_directory(fPosix); }
+    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_UNIMPLEMENTED; }
+    IFolder* RetainRelativeFolder(const VString&, FilePathStyle, VFileSystem*) const override { return nullptr; }
+    IFile* _RetainRelativeIFile(const VString&, FilePathStyle) const override { return nullptr; }
+
+private:
+    std::string fPosix;
+};
+
+TEST_F(VXMLBagFileTest, EntitiesAreReadFromTheEntitiesFolderOnly) {
+    std::filesystem::create_directories(Posix("entities/sub"));
+    std::ofstream(Posix("entities/sub/part.xml")) << "<c x=\"from the folder\"/>";
+    std::ofstream(Posix("secret.xml")) << "<c x=\"secret\"/>";
+    VRefPtr<TestFolder> folder = VRefPtr<TestFolder>::Adopt(new TestFolder(Posix("entities")));
+    const VString prefix("res://");
+
+    struct Case {
+        const char* id;
+        const char* expected; // the path below the test folder; null: not resolved
+    } cases[] = {
+        {"res://sub/part.xml", "entities/sub/part.xml"},
+        {"RES://sub/part.xml", "entities/sub/part.xml"},
+        {"other://sub/part.xml", nullptr},
+        {"res://../secret.xml", nullptr},
+        {"res://sub/../../secret.xml", nullptr},
+        {"res://sub//part.xml", nullptr},
+        {"res://./sub/part.xml", nullptr},
+        {"res://sub/", nullptr},
+        {"res://", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        VRefPtr<VFile> file =
+            VRefPtr<VFile>::Adopt(VXMLParser::ResolveEntityFromFolder(prefix, folder.Get(), VString(c.id)));
+        if (c.expected == nullptr) {
+            EXPECT_FALSE(file);
+            continue;
+        }
+        ASSERT_TRUE(file);
+        VString posix;
+        ASSERT_EQ(file->GetPlatformPath(posix, FPS_POSIX), VE_OK);
+        EXPECT_EQ(test::Utf8(posix), Posix(c.expected));
+    }
+    EXPECT_EQ(VXMLParser::ResolveEntityFromFolder(prefix, nullptr, VString("res://sub/part.xml")), nullptr);
+
+    // Through a bag load: the entity inside the document element comes from the folder.
+    const VString xml("<!DOCTYPE r [<!ENTITY e SYSTEM \"res://sub/part.xml\">]><r>&e;</r>");
+    BagRef bag = NewBag();
+    ASSERT_EQ(LoadBagFromXML(xml, VString("r"), *bag, VXMLParser::kValidateNever, &prefix, folder.Get()), VE_OK);
+    ASSERT_NE(bag->GetElements("c"), nullptr);
+    EXPECT_TRUE(Attribute(*bag->GetElements("c")->GetNth(1), "x").EqualToStringRaw(VString("from the folder")));
+    // An identifier that would leave the folder is not ours to resolve, and the parser cannot open it.
+    StErrorContextInstaller errors(false);
+    BagRef refused = NewBag();
+    EXPECT_NE(LoadBagFromXML(VString("<!DOCTYPE r [<!ENTITY e SYSTEM \"res://../secret.xml\">]><r>&e;</r>"),
+                             VString("r"), *refused, VXMLParser::kValidateNever, &prefix, folder.Get()),
+              VE_OK);
+    EXPECT_TRUE(refused->IsEmpty());
 }
 
 } // namespace
