@@ -155,6 +155,15 @@ VError VFolder::GetURL(VString& out, bool encoded) const {
     return VE_OK;
 }
 
+VError VFolder::GetRelativeURL(const VFolder* base, VString& out, bool encoded) const {
+    GetURL(out, encoded);
+    if (base == nullptr) return VE_OK;
+    VString prefix;
+    base->GetURL(prefix, encoded);
+    if (!prefix.IsEmpty() && out.BeginsWithRawString(prefix)) out.Remove(1, prefix.GetLength());
+    return VE_OK;
+}
+
 // ---- Existence and creation
 
 bool VFolder::Exists() const {
@@ -440,6 +449,19 @@ VError VFolder::IsHidden(bool& hidden) const {
     return VE_OK;
 }
 
+VError VFolder::GetFolderAttributes(uint32& attributes) const {
+    return XPosixFile::GetPathAttributes(fPosixPath.c_str(), true, attributes);
+}
+
+VError VFolder::SetFolderAttributes(uint32 attributes) const {
+    return XPosixFile::SetPathAttributes(fPosixPath.c_str(), true, attributes);
+}
+
+bool VFolder::IsTraversable() const {
+    uint32 permission = 0;
+    return XPosixFile::GetEffectivePermission(fPosixPath.c_str(), permission) == VE_OK && (permission & 1) != 0;
+}
+
 bool VFolder::IsWritableByAll() const {
     struct stat status;
     return ::stat(fPosixPath.c_str(), &status) == 0 && (status.st_mode & 0222) != 0;
@@ -495,6 +517,37 @@ VFile* VFolder::RetainRelativeFile(const VString& path, FilePathStyle style) con
 
 IFile* VFolder::_RetainRelativeIFile(const VString& path, FilePathStyle style) const {
     return RetainRelativeFile(path, style);
+}
+
+// ---- Links standing for folders
+
+VError VFolder::ResolveAliasFolder(VFolder** io, bool deleteBrokenAlias) {
+    if (io == nullptr || *io == nullptr || !(*io)->fPath.IsFolder()) return VE_OK;
+    if (XPosixFolder::Exists((*io)->fPosixPath.c_str(), false)) return VE_OK;
+    VString text((*io)->fPath.GetPath());
+    text.Truncate(text.GetLength() - 1);
+    VRefPtr<VFile> link = VRefPtr<VFile>::Adopt(new VFile(VFilePath(text)));
+    if (!link->Exists() || !link->IsAliasFile()) return VE_OK;
+    VFilePath target;
+    VError result = link->GetImpl().ResolveAlias(target);
+    if (result == VE_OK && target.IsFolder()) {
+        (*io)->Release();
+        *io = new VFolder(target);
+        return VE_OK;
+    }
+    if (deleteBrokenAlias) return link->Delete();
+    if (result == VE_OK) return ThrowFileError((*io)->fPath, VE_FILE_ALIAS_NOT_A_FOLDER);
+    return WrapFileError(link->GetPathRef(), VE_FILE_CANNOT_RESOLVE_ALIAS, result);
+}
+
+VFolder* VFolder::CreateAndResolveAlias(const VFolder& parent, const VString& name) {
+    VFolder* folder = parent.RetainRelativeFolderObject(name, FPS_SYSTEM);
+    if (folder == nullptr) return nullptr;
+    if (ResolveAliasFolder(&folder, true) != VE_OK) {
+        folder->Release();
+        return nullptr;
+    }
+    return folder;
 }
 
 // ---- System folders

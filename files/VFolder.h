@@ -87,6 +87,8 @@ public:
     const std::string& GetPosixPathBytes() const noexcept { return fPosixPath; }
     // "file://" URL of the folder; always 0.
     VError GetURL(VString& out, bool encoded) const;
+    // The URL, less base's URL when it begins with it; always 0.
+    VError GetRelativeURL(const VFolder* base, VString& out, bool encoded) const;
 
     // ---- Existence and creation
     // The path is a folder path and a directory is there, links followed.
@@ -144,6 +146,11 @@ public:
     VError GetVolumeFreeSpace(int64* free, bool availableOnly = true) const;
     // A name beginning with '.'.
     VError IsHidden(bool& hidden) const;
+    // FATT_LOCKED, FATT_HIDDEN of the folder (links followed); the platform code, nothing raised.
+    VError GetFolderAttributes(uint32& attributes) const;
+    VError SetFolderAttributes(uint32 attributes) const;
+    // The caller may search the folder.
+    bool IsTraversable() const;
     bool IsWritableByAll() const;
     VError MAC_SetPermissions(uint16 mode) const;
     VError MAC_GetPermissions(uint16* mode) const;
@@ -158,6 +165,13 @@ public:
     // Retained; null when the text names no file.
     VFile* RetainRelativeFile(const VString& path, FilePathStyle style) const;
     IFile* _RetainRelativeIFile(const VString& path, FilePathStyle style) const override;
+
+    // A folder path naming a symbolic link rather than a folder: *io is replaced by the folder the link leads to.
+    // A link to something else fails with 618, a broken one with the native error; with deleteBrokenAlias such
+    // a link is deleted instead and that deletion's result answered. Anything else: 0, *io unchanged.
+    static VError ResolveAliasFolder(VFolder** io, bool deleteBrokenAlias);
+    // The folder name in parent, through the link there if any (a broken link deleted); retained, or null.
+    static VFolder* CreateAndResolveAlias(const VFolder& parent, const VString& name);
 
     // The folder of kind (made when create and missing), retained; null for a kind with no folder here.
     static VFolder* RetainSystemFolder(ESystemFolderKind kind, bool create = false);

@@ -440,8 +440,12 @@ VError XPosixFolder::Delete(const char* path) {
 
 bool XPosixFolder::Exists(const char* path, bool followLinks) {
     struct stat status;
-    int result = followLinks ? ::stat(path, &status) : ::lstat(path, &status);
-    return result == 0 && S_ISDIR(status.st_mode);
+    if (followLinks) return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+    // A trailing '/' would make lstat follow a final link.
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return ::lstat(text.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 VError XPosixFolder::RenameExclusive(const char* from, const char* to) {

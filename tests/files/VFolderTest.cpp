@@ -232,6 +232,87 @@ TEST_F(VFolderTest, RenameAndMoveNeverReplace) {
     EXPECT_EQ(Dir("c")->Move(*Dir("b"), nullptr), VE_FOLDER_CANNOT_RENAME);
 }
 
+// A move to another device copies the tree, then removes the source.
+TEST_F(VFolderTest, MoveAcrossDevicesCopiesThenRemoves) {
+    struct stat shm, tmp;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(fRoot.c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "needs /dev/shm on a device of its own";
+    MakeSource();
+    auto expected = DescribeTree(P("src"));
+    char pattern[] = "/dev/shm/vela-move-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    VString text;
+    std::string other = std::string(pattern) + "/";
+    text.FromBlock(other.data(), other.size(), VTC_UTF_8);
+    VFolder destination{VFilePath(text, FPS_POSIX)};
+    VFolder* out = nullptr;
+    VError result = Dir("src")->Move(destination, VString("moved"), &out);
+    VRefPtr<VFolder> moved = VRefPtr<VFolder>::Adopt(out);
+    auto got = DescribeTree(std::string(pattern) + "/moved");
+    (void)std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+    EXPECT_EQ(result, VE_OK);
+    EXPECT_FALSE(Present(P("src")));
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(VFolderTest, LinksStandingForFoldersResolve) {
+    Folder("real");
+    File("file", "");
+    Link("toReal", "real");
+    Link("toFile", "file");
+    Link("broken", "nowhere");
+    struct Case {
+        const char* name;
+        bool deleteBroken;
+        VError expected;
+        std::string resultPath; // empty: *io unchanged
+        bool linkKept;
+    };
+    const std::vector<Case> cases = {
+        {"real", false, VE_OK, "", true},
+        {"toReal", false, VE_OK, P("real/"), true},
+        {"toFile", false, VE_FILE_ALIAS_NOT_A_FOLDER, "", true},
+        {"broken", false, VErrorBase::EncodedNativeErrorToVError(MakePosixError(ENOENT), VE_FILE_CANNOT_RESOLVE_ALIAS),
+         "", true},
+        {"toFile", true, VE_OK, "", false},
+        {"broken", true, VE_OK, "", false},
+        {"absent", false, VE_OK, "", false},
+    };
+    for (const Case& c : cases) {
+        StErrorContextInstaller errors(true, true);
+        VFolder* folder = Dir(c.name).Forget();
+        VFolder* before = folder;
+        EXPECT_EQ(VFolder::ResolveAliasFolder(&folder, c.deleteBroken), c.expected) << c.name;
+        if (c.resultPath.empty()) {
+            EXPECT_EQ(folder, before) << c.name;
+        } else {
+            EXPECT_EQ(folder->GetPosixPathBytes(), c.resultPath) << c.name;
+        }
+        EXPECT_EQ(Present(P(c.name)), c.linkKept) << c.name;
+        folder->Release();
+    }
+}
+
+TEST_F(VFolderTest, AttributesAndRelativeURLs) {
+    Folder("d");
+    Folder("d/.h", 0500);
+    Folder("d/sub sp");
+    uint32 attributes = 0;
+    EXPECT_EQ(Dir("d/.h")->GetFolderAttributes(attributes), VE_OK);
+    EXPECT_EQ(attributes, uint32(FATT_HIDDEN));
+    bool hidden = false;
+    EXPECT_EQ(Dir("d/.h")->IsHidden(hidden), VE_OK);
+    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(Dir("d")->IsTraversable());
+    EXPECT_FALSE(Dir("d/.h")->IsWritableByAll());
+    uint16 mode = 0;
+    EXPECT_EQ(Dir("d/.h")->MAC_GetPermissions(&mode), VE_OK);
+    EXPECT_EQ(mode, 0500);
+    VString url;
+    Dir("d/sub sp")->GetRelativeURL(Dir("d").Get(), url, true);
+    EXPECT_EQ(Utf8(url), "sub%20sp/");
+}
+
 // Which entries Iterate calls back for, by flags: the hidden and resolve bits hold for sub-folders too.
 TEST_F(VFolderTest, IterateVisitsWhatTheFlagsAsk) {
     Folder("t");

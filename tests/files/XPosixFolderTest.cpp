@@ -327,6 +327,7 @@ TEST_F(XPosixFolderTest, CreateDeleteAndExists) {
     EXPECT_TRUE(XPosixFolder::Exists(P("real").c_str(), false));
     EXPECT_TRUE(XPosixFolder::Exists(P("link").c_str(), true));
     EXPECT_FALSE(XPosixFolder::Exists(P("link").c_str(), false));
+    EXPECT_FALSE(XPosixFolder::Exists((P("link") + "/").c_str(), false));
     EXPECT_FALSE(XPosixFolder::Exists(P("file").c_str(), true));
     EXPECT_EQ(XPosixFolder::Create(P("new").c_str()), VError(0));
     EXPECT_EQ(XPosixFolder::Create(P("new").c_str()), MakePosixError(EEXIST));
