@@ -7,12 +7,23 @@ namespace vela::Private {
 
 inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
+// The values of the hexadecimal digits (either case) among the ASCII units; -1 for any other.
+inline constexpr auto kHexDigitValues = [] {
+    struct Table {
+        int8 values[128];
+    } table{};
+    for (int c = 0; c < 128; ++c)
+        table.values[c] = int8(c >= '0' && c <= '9'   ? c - '0'
+                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                      : -1);
+    return table;
+}();
+
 // The value of a hexadecimal digit (either case), or -1.
 constexpr int HexDigitValue(UniChar c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    const int value = kHexDigitValues.values[c & 0x7F];
+    return c < 128 ? value : -1;
 }
 
 // The byte of the escape '%' and two hexadecimal digits at units[i] (length units in all), or -1 when there is

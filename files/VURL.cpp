@@ -3,6 +3,7 @@
 #include "files/HexDigits.h"
 #include "files/VPathConversion.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -149,52 +150,73 @@ void CopyRange(const VString& text, int32 start, int32 count, VString& out) {
 void EncodeBytes(VString& text, const std::array<bool, 256>& unsafe, bool keepBackslashU) {
     const UniChar* units = text.GetCPointer();
     const int32 length = text.GetLength();
-
-    // Exact size first, so the escapes are written straight into one buffer.
-    int64 size = 0;
-    for (int32 i = 0; i < length;) {
+    auto kept = [&](int32 i) {
         const UniChar c = units[i];
-        if (c < 0x80) {
-            const bool kept = !unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u');
-            size += kept ? 1 : 3;
-            ++i;
-            continue;
-        }
-        int32 count;
-        size += 3 * Utf8Length(CodePointAt(units, i, length, count));
-        i += count;
-    }
-    if (size == length) return;
-    if (size >= VString::kMaxLength) return;
-
-    VString out;
-    UniChar* write = out.GetCPointerForWrite(int32(size));
-    if (write == nullptr) return;
-    const UniChar* const begin = write;
-    auto escape = [&write](uint8 byte) {
-        write[0] = '%';
-        write[1] = UniChar(Private::kUpperHexDigits[byte >> 4]);
-        write[2] = UniChar(Private::kUpperHexDigits[byte & 0xF]);
-        write += 3;
+        return c < 0x80 && (!unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u'));
     };
-    for (int32 i = 0; i < length;) {
-        const UniChar c = units[i];
-        if (c < 0x80) {
-            if (!unsafe[c] || (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u'))
-                *write++ = c;
-            else
-                escape(uint8(c));
-            ++i;
-            continue;
+    int32 first = 0;
+    while (first < length && kept(first))
+        ++first;
+    if (first == length) return;
+
+    // One pass over the text, written in blocks: before each block the buffer is grown to hold its worst case
+    // (9 units for each unit in, 3 more for a surrogate pair across its end, 2 spare for the ASCII write below).
+    constexpr int32 kBlock = 256;
+    constexpr int64 kBlockRoom = 9 * kBlock + 3 + 2;
+    VString out;
+    int64 capacity = std::min<int64>(int64(length) + (length - first) / 2 + kBlockRoom, VString::kMaxLength);
+    UniChar* buffer = out.GetCPointerForWrite(int32(capacity));
+    if (buffer == nullptr) return;
+    std::copy(units, units + first, buffer);
+    int64 written = first;
+    for (int32 i = first; i < length;) {
+        if (capacity - written < kBlockRoom) {
+            const int64 wanted = std::max(capacity * 2, written + kBlockRoom);
+            if (written + kBlockRoom >= VString::kMaxLength) return;
+            out.Validate(int32(written));
+            capacity = std::min<int64>(wanted, VString::kMaxLength);
+            buffer = out.GetCPointerForWrite(int32(capacity));
+            if (buffer == nullptr) return;
         }
-        int32 count;
-        uint8 bytes[4];
-        const int n = ToUtf8(CodePointAt(units, i, length, count), bytes);
-        for (int k = 0; k < n; ++k)
-            escape(bytes[k]);
-        i += count;
+        UniChar* write = buffer + written;
+        auto escape = [&write](uint32 byte) {
+            write[0] = '%';
+            write[1] = UniChar(Private::kUpperHexDigits[byte >> 4]);
+            write[2] = UniChar(Private::kUpperHexDigits[byte & 0xF]);
+            write += 3;
+        };
+        for (const int32 end = std::min(length, i + kBlock); i < end;) {
+            const UniChar c = units[i];
+            if (c < 0x80) {
+                // Written as its escape, then kept or not, without a branch.
+                bool escaped = unsafe[c];
+                if (keepBackslashU && c == '\\' && i + 1 < length && units[i + 1] == 'u') escaped = false;
+                write[0] = escaped ? UniChar('%') : c;
+                write[1] = UniChar(Private::kUpperHexDigits[c >> 4]);
+                write[2] = UniChar(Private::kUpperHexDigits[c & 0xF]);
+                write += escaped ? 3 : 1;
+                ++i;
+            } else if (c < 0x800) {
+                escape(0xC0 | (c >> 6));
+                escape(0x80 | (c & 0x3F));
+                ++i;
+            } else if (c < 0xD800 || c > 0xDFFF) {
+                escape(0xE0 | (c >> 12));
+                escape(0x80 | ((c >> 6) & 0x3F));
+                escape(0x80 | (c & 0x3F));
+                ++i;
+            } else {
+                int32 count;
+                uint8 bytes[4];
+                const int n = ToUtf8(CodePointAt(units, i, length, count), bytes);
+                for (int k = 0; k < n; ++k)
+                    escape(bytes[k]);
+                i += count;
+            }
+        }
+        written = write - buffer;
     }
-    out.Validate(int32(write - begin));
+    out.Validate(int32(written));
     text.Swap(out);
 }
 
@@ -739,10 +761,13 @@ void VURL::Decode(VString& text) {
         *write++ = units[i];
     for (int32 i = first; i < length;) {
         const int byte = Private::EscapedByteAt(units, i, length);
-        if (byte < 0)
-            *write++ = units[i++];
-        else
+        if (byte < 0x80) {
+            // A plain unit or an escaped ASCII byte: one unit out, without a branch between the two.
+            *write++ = byte < 0 ? units[i] : UniChar(byte);
+            i += byte < 0 ? 1 : 3;
+        } else {
             i += DecodeEscapedCharacter(units, i, length, byte, write);
+        }
     }
     out.Validate(int32(write - begin));
     text.Swap(out);

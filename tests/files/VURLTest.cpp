@@ -158,6 +158,35 @@ TEST(VURLTest, EncodeThenDecodeGivesTheTextBack) {
     }
 }
 
+// Long texts are encoded in blocks into a buffer that grows: every byte comes out as a plain loop would write it,
+// whatever falls on a block's edge (a surrogate pair included) and however much the text grows.
+TEST(VURLTest, LongTextsEncodeByteForByte) {
+    const char* pieces[] = {"\xF0\x9F\x98\x80", "a", "\xC3\xA9", " ", "\xE6\x97\xA5", "[", "%"};
+    for (int density : {1, 2, 7}) {
+        std::string utf8;
+        for (int i = 0; utf8.size() < 6000; ++i)
+            utf8 += pieces[(i * density) % 7];
+        std::string expected;
+        for (unsigned char b : utf8) {
+            if (b >= 0x80 || b == ' ' || b == '[' || b == '%') {
+                expected += '%';
+                expected += "0123456789ABCDEF"[b >> 4];
+                expected += "0123456789ABCDEF"[b & 0xF];
+            } else {
+                expected += char(b);
+            }
+        }
+        VString text = Text(utf8.c_str());
+        VURL::Encode(text, false, false, true, false);
+        std::string encoded(size_t(text.GetLength()), '\0');
+        for (int32 i = 0; i < text.GetLength(); ++i)
+            encoded[size_t(i)] = char(text.GetUniChar(i + 1));
+        EXPECT_EQ(encoded, expected) << density;
+        VURL::Decode(text);
+        EXPECT_TRUE(text.EqualToStringRaw(Text(utf8.c_str()))) << density;
+    }
+}
+
 TEST(VURLTest, ParseNetLocation) {
     struct Case {
         const char* netloc;
