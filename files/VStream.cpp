@@ -87,6 +87,7 @@ bool HasLineEnd(const UniChar* units, int32 count) noexcept {
 
 VStream::~VStream() {
     _ReleaseConverters();
+    if (fProgress != nullptr) _ReleaseProgress();
 }
 
 void VStream::_ReleaseConverters() noexcept {
@@ -128,6 +129,7 @@ VError VStream::OpenReading() {
     fLastError = DoOpenReading();
     if (fLastError != VE_OK) return fLastError;
     fIsReading = true;
+    if (fProgress != nullptr) _BeginProgressSession();
     return fLastError;
 }
 
@@ -164,6 +166,7 @@ VError VStream::OpenWriting() {
     fLastError = DoOpenWriting();
     if (fLastError != VE_OK) return fLastError;
     fIsWriting = true;
+    if (fProgress != nullptr) _BeginProgressSession();
     return fLastError;
 }
 
@@ -173,6 +176,7 @@ VError VStream::CloseReading() {
         return VE_STREAM_CANNOT_READ;
     }
     DoCloseReading();
+    if (fProgressSessionOpen) _EndProgressSession();
     fIsReading = false;
     return fLastError;
 }
@@ -184,6 +188,7 @@ VError VStream::CloseWriting(bool setSize) {
     }
     if (fLastError == VE_OK) fLastError = DoFlush();
     DoCloseWriting(setSize);
+    if (fProgressSessionOpen) _EndProgressSession();
     fIsWriting = false;
     return fLastError;
 }
@@ -332,6 +337,7 @@ VError VStream::GetData(void* buffer, size_t* ioCount) {
     delivered = std::min(delivered, asked);
     fPosition += int64(delivered);
     *ioCount = delivered;
+    if (fProgress != nullptr && delivered > 0) _ReportProgress();
     return fLastError;
 }
 
@@ -340,7 +346,9 @@ VError VStream::PutData(const void* data, size_t count) {
     if (!fIsWriting) return _SetError(VE_STREAM_CANNOT_WRITE);
     if (data == nullptr && count > 0) return _SetError(VE_INVALID_PARAMETER);
     fLastError = DoPutData(data, count);
-    if (fLastError == VE_OK) fPosition += int64(count);
+    if (fLastError != VE_OK) return fLastError;
+    fPosition += int64(count);
+    if (fProgress != nullptr && count > 0) _ReportProgress();
     return fLastError;
 }
 
@@ -386,6 +394,7 @@ VError VStream::PutContentInto(VStream* destination) {
     }
 
     DoCloseReading();
+    if (fProgressSessionOpen) _EndProgressSession();
     fIsReading = false;
     return result;
 }

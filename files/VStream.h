@@ -9,6 +9,7 @@
 namespace vela {
 
 class VArrayString;
+class VProgressIndicator;
 class VString;
 class VValue;
 class VToUnicodeConverter;
@@ -60,6 +61,14 @@ public:
     ECarriageReturnMode GetCarriageReturnMode() const noexcept { return fCRMode; }
     // Reads a byte-order mark (consumed) or guesses from the leading bytes (ungot), then sets the charset.
     VError GuessCharSetFromLeadingBytes(CharSet defaultCharSet, bool detectUTF8 = false, bool* foundBOM = nullptr);
+
+    // ---- Progress
+    // Reports the stream's transfers to indicator (retained; null: none): each opening begins a session (reading:
+    // up to the size; writing: undetermined), each read or write reports the position reached, and closing ends
+    // the session. A report answered false stops the transfer with 206. Set while open, the session moves to the
+    // new indicator.
+    void SetProgressIndicator(VProgressIndicator* indicator);
+    VProgressIndicator* GetProgressIndicator() const noexcept { return fProgress; }
 
     // ---- Position and size
     int64 GetPos() const noexcept { return fPosition; }
@@ -165,6 +174,11 @@ private:
     VError _SetConversionError();
     // Starts the decoder afresh unless the read goes on where the last text read stopped.
     void _ResumeDecoding();
+    // The progress calls, defined beside the indicator (system/VStreamProgress.cpp): files cannot see it.
+    void _BeginProgressSession();
+    void _EndProgressSession();
+    VError _ReportProgress();
+    void _ReleaseProgress() noexcept;
 
     bool fIsReading = false;
     bool fIsWriting = false;
@@ -176,6 +190,9 @@ private:
     ECarriageReturnMode fCRMode = eCRM_LF;
     VToUnicodeConverter* fToUnicode = nullptr;
     VFromUnicodeConverter* fFromUnicode = nullptr;
+    VProgressIndicator* fProgress = nullptr;
+    // Whether this stream has a session open on fProgress.
+    bool fProgressSessionOpen = false;
     // Where the decoder's state (a shift, a cut character) belongs: the position after the last text read,
     // -1 when the decoder has seen nothing of this opening.
     int64 fDecodedTo = -1;
