@@ -5,6 +5,7 @@
 #include "core/VMemoryBuffer.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
+#include "files/VFolder.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -187,6 +188,11 @@ bool VLibrary::GetFolderPath(BundleFolderKind kind, VFilePath& out) const {
     }
     out = FromPosix(bundle + relative, true);
     return true;
+}
+
+VFolder* VLibrary::RetainFolder(BundleFolderKind kind) const {
+    VFilePath path;
+    return GetFolderPath(kind, path) ? new VFolder(path) : nullptr;
 }
 
 VFile* VLibrary::RetainExecutableFile() const {

@@ -10,6 +10,7 @@
 namespace vela {
 
 class VFile;
+class VFolder;
 
 // The standard folders of a bundle.
 enum BundleFolderKind : int32 {
@@ -48,6 +49,8 @@ public:
     // The folder of kind of a loaded bundle; false (out cleared) for a plain library, when not loaded, or for an
     // unknown kind.
     bool GetFolderPath(BundleFolderKind kind, VFilePath& out) const;
+    // The same as a folder object, retained; null where GetFolderPath is false.
+    VFolder* RetainFolder(BundleFolderKind kind) const;
     // The file of the loaded module (the bundle's executable), retained; null when not loaded.
     VFile* RetainExecutableFile() const;
 

@@ -2,6 +2,7 @@
 
 #include "core/ILoggerBagKeys.h"
 #include "core/StStringConverter.h"
+#include "files/VFolder.h"
 #include "values/VScalar.h"
 #include "values/VValue.h"
 #include "values/VValueBag.h"
@@ -116,6 +117,9 @@ void AppendUTF8(const VString& text, std::string& out) {
 } // namespace
 
 VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& folder, const VString& name) : fFolder(folder), fName(name) {}
+
+VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFolder* folder, const VString& name)
+    : fFolder(folder != nullptr ? folder->GetPath() : VFilePath()), fName(name) {}
 
 VLog4jMsgFileLogger::~VLog4jMsgFileLogger() {
     Stop();

@@ -16,6 +16,7 @@
 
 namespace vela {
 
+class VFolder;
 class VValueBag;
 
 // Writes the process logger's records as lines "<seq> <local time> [<source>] <LEVEL> - <message>" into the
@@ -31,6 +32,8 @@ public:
 
     // Not started. An empty folder or name makes every Start fail.
     VLog4jMsgFileLogger(const VFilePath& folder, const VString& name);
+    // The same on folder's path (null: none).
+    VLog4jMsgFileLogger(const VFolder* folder, const VString& name);
     // Stops.
     ~VLog4jMsgFileLogger() override;
     VLog4jMsgFileLogger(const VLog4jMsgFileLogger&) = delete;

@@ -1,6 +1,8 @@
 #include "app/VSplitableLogFile.h"
 
 #include "core/StStringConverter.h"
+#include "core/VErrorContext.h"
+#include "files/VFolder.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -16,13 +18,6 @@ namespace {
 std::string ToUTF8(const VString& text) {
     StStringConverter<char> utf8(text, VTC_UTF_8);
     return std::string(utf8.GetCPointer() != nullptr ? utf8.GetCPointer() : "", utf8.GetSize());
-}
-
-// Makes folder and its missing parents; failures are left to the open that follows.
-void MakeFolders(const std::string& folder) {
-    for (size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1))
-        mkdir(folder.substr(0, slash).c_str(), 0777);
-    mkdir(folder.c_str(), 0777);
 }
 
 } // namespace
@@ -77,7 +72,11 @@ bool VSplitableLogFile::Open(bool overwrite, bool findFree) {
                 path = _PosixPath(++fNumber);
         }
         if (!path.empty()) {
-            MakeFolders(ToUTF8(fFolder.GetPath(FPS_POSIX)));
+            {
+                // Not reported: the open that follows fails on its own when the folder is missing.
+                StErrorContextInstaller ignored(false, true);
+                VFolder(fFolder).CreateRecursive();
+            }
             // The probe is closed rather than reopened: a failed freopen leaves its stream behind.
             FILE* probe = overwrite ? nullptr : fopen(path.c_str(), "r");
             if (probe != nullptr) {

@@ -1,6 +1,7 @@
 #include "app/VLibrary.h"
 
 #include "files/VFile.h"
+#include "files/VFolder.h"
 #include "support/FileTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,11 @@ TEST_F(VLibraryTest, ABundleFolderLoadsTheExecutableItsInformationNames) {
     }
     VFilePath none;
     EXPECT_FALSE(library.GetFolderPath(BundleFolderKind(4), none));
+    auto resources = VRefPtr<VFolder>::Adopt(library.RetainFolder(kBUNDLE_RESOURCES_FOLDER));
+    ASSERT_NE(resources.Get(), nullptr);
+    EXPECT_TRUE(
+        resources->GetPath().GetPath(FPS_POSIX).EqualToStringRaw(Text(Posix("Plug.bundle/Contents/Resources/"))));
+    EXPECT_EQ(library.RetainFolder(BundleFolderKind(4)), nullptr);
     VRefPtr<VFile> executable = VRefPtr<VFile>::Adopt(library.RetainExecutableFile());
     ASSERT_NE(executable.Get(), nullptr);
     EXPECT_TRUE(

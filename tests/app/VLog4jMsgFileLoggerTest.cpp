@@ -6,6 +6,7 @@
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "core/VTask.h"
+#include "files/VFolder.h"
 #include "support/TaskTestSupport.h"
 #include "values/VValueBag.h"
 
@@ -243,6 +244,18 @@ TEST_F(VLog4jMsgFileLoggerTest, PausedRecordsAreDroppedAndLevelsOutsideTheMaskNe
     std::vector<std::string> lines = Lines(fTemp.File("p_1.txt"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("[s] FATAL - kept"), std::string::npos);
+}
+
+TEST_F(VLog4jMsgFileLoggerTest, AFolderObjectNamesTheFolderMadeOnStart) {
+    auto folder = VRefPtr<VFolder>::Adopt(new VFolder(fTemp.Folder("made/here/")));
+    VLog4jMsgFileLogger writer(folder.Get(), "f");
+    writer.Start();
+    ASSERT_TRUE(writer.IsStarted());
+    writer.Stop();
+    EXPECT_TRUE(FileExists(fTemp.File("made/here/f_1.txt")));
+    VLog4jMsgFileLogger none(static_cast<const VFolder*>(nullptr), "f");
+    none.Start();
+    EXPECT_FALSE(none.IsStarted());
 }
 
 TEST_F(VLog4jMsgFileLoggerTest, DoesNotStartWithoutAProcessLoggerFolderOrName) {
