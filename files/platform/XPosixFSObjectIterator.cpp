@@ -80,6 +80,7 @@ bool XPosixFSObjectIterator::GetNextPath(std::string& posixPath, bool& isFolder)
         }
         if (_Accept(entry->d_name, entry->d_type, posixPath, isFolder)) {
             fCurrentName = entry->d_name;
+            fCurrentPath.assign(posixPath, 0, isFolder ? posixPath.size() - 1 : posixPath.size());
             return true;
         }
     }
@@ -128,8 +129,7 @@ VError XPosixFSObjectIterator::GetTime(VTime* modified, VTime* created, VTime* a
         ThrowFileError(folder, VE_FILE_CANNOT_RESOLVE_ALIAS);
         return VE_FILE_NOT_FOUND;
     }
-    const std::string path = fFolderPath + fCurrentName;
-    return XPosixFile::GetTimeAttributes(path.c_str(), false, modified, created, accessed);
+    return XPosixFile::GetTimeAttributes(fCurrentPath.c_str(), false, modified, created, accessed);
 }
 
 } // namespace vela

@@ -29,8 +29,8 @@ public:
     // 0, or the first failure met ('POSX' errno): the folder could not be opened or read, or an entry's path
     // exceeded the system's limit (ENAMETOOLONG, that entry skipped).
     VError GetLastError() const noexcept { return fLastError; }
-    // The times of the entry handed out last (a link's own). Before the first entry: 611 is raised for the
-    // folder's path and 600 answered.
+    // The times of the entry handed out last: a link's own, or its target's when the link was resolved. Before
+    // the first entry: 611 is raised for the folder's path and 600 answered.
     VError GetTime(VTime* modified, VTime* created, VTime* accessed);
 
 private:
@@ -40,6 +40,8 @@ private:
     DIR* fDir = nullptr;
     std::string fFolderPath; // the real path, ending with '/'
     std::string fCurrentName;
+    std::string fCurrentPath; // as handed out, without a folder's trailing '/'
+
     VError fLastError = 0;
 };
 

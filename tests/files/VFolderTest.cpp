@@ -5,6 +5,7 @@
 #include "files/VFileError.h"
 #include "files/VFileIterator.h"
 #include "files/platform/XPosixFaults.h"
+#include "files/platform/XPosixFile.h"
 #include "support/TestProcess.h"
 #include "values/VTime.h"
 
@@ -530,6 +531,28 @@ TEST_F(VFolderTest, IteratorsExposeWhatTheyCouldNotList) {
     VFolderIterator it(&deep, FI_WANT_FOLDERS);
     EXPECT_FALSE(it.IsValid());
     EXPECT_EQ(it.GetLastError(), MakePosixError(ENAMETOOLONG));
+}
+
+// A resolved link's times are its target's; an unresolved link's are its own.
+TEST_F(VFolderTest, IteratorTimesAreThoseOfWhatWasDelivered) {
+    Folder("t");
+    File("target", "");
+    Link("t/link", "../target");
+    struct timespec targetTimes[2] = {{1000000000, 0}, {1000000000, 0}};
+    struct timespec linkTimes[2] = {{1200000000, 0}, {1200000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, P("target").c_str(), targetTimes, AT_SYMLINK_NOFOLLOW), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, P("t/link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW), 0);
+    VTime ofTarget, ofLink;
+    ASSERT_EQ(XPosixFile::GetTimeAttributes(P("target").c_str(), false, &ofTarget, nullptr, nullptr), VE_OK);
+    ASSERT_EQ(XPosixFile::GetTimeAttributes(P("t/link").c_str(), false, &ofLink, nullptr, nullptr), VE_OK);
+    ASSERT_TRUE(ofTarget != ofLink);
+    for (uint32 options : {uint32(FI_WANT_FILES), uint32(FI_WANT_FILES | FI_RESOLVE_ALIASES)}) {
+        VFileIterator it(Dir("t").Get(), options);
+        ASSERT_TRUE(it.IsValid());
+        VTime modified;
+        EXPECT_EQ(it.GetTime(&modified, nullptr, nullptr), VE_OK);
+        EXPECT_FALSE(modified != ((options & FI_RESOLVE_ALIASES) != 0 ? ofTarget : ofLink)) << options;
+    }
 }
 
 TEST_F(VFolderTest, TimesBeforeTheFirstEntryAreAnError) {
