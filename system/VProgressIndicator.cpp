@@ -2,13 +2,16 @@
 
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
+#include "files/VStream.h"
 #include "system/VProgressManager.h"
+#include "system/VRemoteProgressSessionInfo.h"
 #include "system/VSystem.h"
 #include "values/StBagKey.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
 #include "json/VJSONObject.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace vela {
@@ -20,6 +23,8 @@ const StBagKeyNoDefault<VString, VString> kKeyTitle("Title");
 const StBagKeyNoDefault<bool, VBoolean> kKeyCanInterrupt("CanInterrupt");
 const StPackedDictionaryKey kKeyUserInfo("UserInfo");
 const StPackedDictionaryKey kKeySessionInfo("SessionInfo");
+const StPackedDictionaryKey kKeyUUID("uuid");
+const StPackedDictionaryKey kKeyVersion("version");
 
 using StLock = std::lock_guard<VCriticalSection>;
 
@@ -97,6 +102,11 @@ void VProgressIndicator::_BeginSession(int64 max, int64 value, const VString& me
 
 void VProgressIndicator::EndSession() {
     StLock lock(fLock);
+    if (fRemoteClosed) {
+        while (fSessionCount.load(std::memory_order_relaxed) > std::max(fRemoteLevelCount, 0))
+            _EndSession();
+        fRemoteClosed = false;
+    }
     _EndSession();
 }
 
@@ -353,6 +363,66 @@ void VProgressIndicator::_CheckCollectInfo() {
         fSnapshot = std::move(snapshot);
     }
     fSnapshotServed = request;
+}
+
+void VProgressIndicator::GetProgressInfo(VRemoteProgressSessionInfo& out,
+                                         const VRemoteProgressSessionInfo* previous) const {
+    StLock lock(fLock);
+    const int32 count = fSessionCount.load(std::memory_order_relaxed);
+    const bool wholeStack = previous == nullptr || previous->GetSessionCount() != count;
+    out.FromProgressInfo(count > 0 ? &fCurrent : nullptr, wholeStack && count > 0 ? &fOuterLevels : nullptr, count,
+                         GetChangeCounter(), uint32(fSessionNumber), fMasterVersion);
+    out.SetUserAbort(IsUserAborted());
+    out.SetCanInterrupt(GetDefaultCanInterrupt());
+}
+
+void VProgressIndicator::UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& info) {
+    StLock lock(fLock);
+    const uint32 flags = info.GetFlags();
+    if ((flags & VRemoteProgressSessionInfo::kUserAbort) != 0) fUserAbort.store(info.GetUserAbort() ? 1 : 0);
+    if ((flags & VRemoteProgressSessionInfo::kCanInterrupt) != 0) fDefaultCanInterrupt.store(info.GetCanInterrupt());
+    if ((flags & VRemoteProgressSessionInfo::kChangesVersion) != 0) fMasterVersion = info.GetChangesVersion();
+    const std::deque<VProgressIndicatorInfo>& levels = info.GetLevels();
+    if ((flags & VRemoteProgressSessionInfo::kSessionStack) != 0) {
+        fOuterLevels.clear();
+        fCurrent = VProgressIndicatorInfo();
+        for (const VProgressIndicatorInfo& level : levels) {
+            if (&level != &levels.back()) fOuterLevels.push_back(level);
+        }
+        if (!levels.empty()) fCurrent = levels.back();
+        // The other side reports its own levels to the metrics.
+        for (VProgressIndicatorInfo& level : fOuterLevels) {
+            level.SetRemote(true);
+            level.SetMetricsFlag(false);
+        }
+        fCurrent.SetRemote(true);
+        fCurrent.SetMetricsFlag(false);
+        fSessionCount.store(int32(levels.size()), std::memory_order_release);
+        fRemoteClosed = false;
+        fChangeCounter.fetch_add(1, std::memory_order_acq_rel);
+        return;
+    }
+    const int32 count = fSessionCount.load(std::memory_order_relaxed);
+    if ((flags & VRemoteProgressSessionInfo::kCurrent) != 0 && count > 0 && !levels.empty()) {
+        fCurrent.UpdateFromRemoteInfo(levels.back(), VProgressIndicatorInfo::kAll);
+        fCurrent.SetRemote(true);
+        fChangeCounter.fetch_add(1, std::memory_order_acq_rel);
+    }
+    if ((flags & VRemoteProgressSessionInfo::kSessionCount) != 0 && info.GetSessionCount() < count) {
+        fRemoteClosed = true;
+        fRemoteLevelCount = info.GetSessionCount();
+    }
+}
+
+void VProgressIndicator::WriteInfoForRemote(VValueBag& bag, VString& outKind) const {
+    bag.SetVUUID(kKeyUUID, fUUID);
+    bag.SetLong(kKeyVersion, int32(GetChangeCounter()));
+    outKind = VString("VProgressIndicator");
+}
+
+VError VProgressIndicator::WriteInfoForRemote(VStream& stream) const {
+    if (VError error = fUUID.WriteToStream(&stream); error != VE_OK) return error;
+    return stream.PutLong(int32(GetChangeCounter()));
 }
 
 void VProgressIndicator::SaveInfoToBag(VValueBag& bag) const {

@@ -125,6 +125,20 @@ public:
     VRefCountedSessionInfo* RetainSessionsInfos() const;
     // With an open session, asks for a new snapshot, taken at the running task's next report.
     void UpdateSessionsInfos() noexcept;
+    // ---- Mirroring another process's indicator
+    // The record of the sessions for another process: the whole stack when there is no previous record or the
+    // count changed since it, else only the current level; the change counter, session number and mirrored
+    // version, the interruption request and the default can-interrupt flag.
+    void GetProgressInfo(VRemoteProgressSessionInfo& out, const VRemoteProgressSessionInfo* previous) const;
+    // Mirrors a record: a stack replaces the levels (marked remote; the other side reports their metrics), a
+    // current level updates the current one, an interruption request is taken over. A smaller count without a
+    // stack means the other side closed levels: the next EndSession first closes down to that count.
+    void UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& info);
+    // What another process needs to find this indicator: "uuid" and "version" (the change counter); outKind
+    // "VProgressIndicator". The stream form: the UUID, then the version as a 32-bit value.
+    void WriteInfoForRemote(VValueBag& bag, VString& outKind) const;
+    VError WriteInfoForRemote(VStream& stream) const;
+
     // "UserInfo", "SessionCount", "Title", "CanInterrupt", then a "SessionInfo" element per open level,
     // outermost first, each with every field.
     virtual void SaveInfoToBag(VValueBag& bag) const;
@@ -168,6 +182,10 @@ private:
     std::atomic<uint32> fUserAbort{0};
     std::atomic<uint32> fChangeCounter{0};
     std::atomic<int32> fOwnerTaskID{0};
+    // Guarded by fLock: levels closed by the other side of a mirror, and its last changes version.
+    bool fRemoteClosed = false;
+    int32 fRemoteLevelCount = 0;
+    uint32 fMasterVersion = 0;
 
     mutable VCriticalSection fSnapshotLock;
     // Guarded by fSnapshotLock.
