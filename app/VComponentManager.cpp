@@ -2,9 +2,14 @@
 
 #include "app/CComponent.h"
 #include "app/VLibrary.h"
+#include "app/platform/XPosixLocalizations.h"
 #include "core/VCriticalSection.h"
 #include "files/VFileError.h"
+#include "files/VFileIterator.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
+#include "intl/VIntlMgr.h"
+#include "intl/platform/XPosixIntlMgr.h"
 
 #include <algorithm>
 #include <atomic>
@@ -349,6 +354,50 @@ void VComponentManager::ResetComponentRequirements(uint32 type, bool onlyType) {
         return !onlyType &&
                std::find(checked.fRequired.begin(), checked.fRequired.end(), type) != checked.fRequired.end();
     });
+}
+
+namespace {
+
+// A localization name (a language tag, or an English language name such as "French") as a dialect.
+bool DialectOfLocalization(const VString& name, uint32& dialect) {
+    return VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode(name, dialect, true, true) ||
+           VIntlMgr::GetDialectCodeWithISOLanguageName(name, dialect);
+}
+
+} // namespace
+
+uint32 VComponentManager::GetLocalizationLanguage(const VFolder* folder, bool lookInResources, uint32 dialect) {
+    if (folder == nullptr || !folder->Exists()) return kNoDialect;
+    const VFolder place =
+        lookInResources ? VFolder(*folder, VString("Contents/Resources"), FPS_POSIX) : VFolder(*folder);
+    uint32 wanted = dialect;
+    uint32 found = kNoDialect;
+    if (dialect == 0) {
+        wanted = DC_ENGLISH_US;
+        const std::vector<VString> localizations = XPosixLocalizations::GetMainBundleLocalizations();
+        if (!localizations.empty()) {
+            const VString chosen =
+                XPosixLocalizations::PreferredLocalization(localizations, XPosixIntlMgr::GetPreferredLanguages());
+            uint32 code = kNoDialect;
+            wanted = found = DialectOfLocalization(chosen, code) ? code : DC_ENGLISH_US;
+        }
+    }
+    if (wanted == found) return found;
+    bool sawEnglish = false;
+    bool matched = false;
+    for (VFolderIterator it(&place, FI_WANT_FOLDERS | FI_RESOLVE_ALIASES); it.IsValid() && !matched; ++it) {
+        VString name;
+        it->GetPath().GetFolderName(name, true);
+        const int32 at = name.Find(VString(".lproj"));
+        if (at == 0) continue;
+        uint32 code = kNoDialect;
+        if (!DialectOfLocalization(name.Before(at), code)) continue;
+        found = code;
+        sawEnglish = sawEnglish || code == DC_ENGLISH_US;
+        matched = code == wanted;
+    }
+    if (matched) return wanted;
+    return sawEnglish ? DC_ENGLISH_US : found;
 }
 
 } // namespace vela

@@ -9,6 +9,7 @@ namespace vela {
 
 class CComponent;
 class VFilePath;
+class VFolder;
 class VLibrary;
 
 constexpr VError VE_COMP_NOT_INITIALIZED = MakeLibraryError(1000);
@@ -83,6 +84,13 @@ public:
     static bool CheckComponentRequirements(CComponent* component, bool skipNestedChecks = false);
     // Forgets the kept answers of type and, unless onlyType, of every type that required it.
     static void ResetComponentRequirements(uint32 type, bool onlyType);
+
+    // The dialect of the user-interface language for the bundle at folder (its Contents/Resources when
+    // lookInResources): among its "<language>.lproj" folders, the one of dialect, or with dialect 0 the one of the
+    // main bundle's localization the user prefers (1033 without one); else 1033 when an English folder exists;
+    // else the last language recognised; kNoDialect for a null or missing folder or no recognised language. Needs
+    // no Init.
+    static uint32 GetLocalizationLanguage(const VFolder* folder, bool lookInResources, uint32 dialect);
 };
 
 } // namespace vela

@@ -2,6 +2,9 @@
 
 #include "app/CComponent.h"
 #include "app/VLibrary.h"
+#include "app/platform/XPosixLocalizations.h"
+#include "files/VFolder.h"
+#include "intl/VIntlMgr.h"
 #include "support/FileTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -220,5 +223,61 @@ TEST_F(VComponentManagerTest, ALibraryThatCannotServeIsRefusedWithItsOwnCode) {
         EXPECT_EQ(VComponentManager::RegisterComponentLibrary(c.path), c.expected);
         ASSERT_FALSE(Codes(errors).empty());
         EXPECT_EQ(Codes(errors).back(), c.expected);
+    }
+}
+
+TEST_F(VComponentManagerTest, TheLocalizationLanguageComesFromTheBundlesLanguageFolders) {
+    constexpr uint32 kFrench = 1036;
+    constexpr uint32 kGerman = 1031;
+    struct Case {
+        const char* name;
+        std::vector<std::string> folders;
+        bool inResources;
+        uint32 dialect;
+        uint32 expected;
+    };
+    const Case cases[] = {
+        {"only English, French wanted", {"en.lproj"}, false, kFrench, DC_ENGLISH_US},
+        {"French and English, French wanted", {"en.lproj", "fr.lproj"}, false, kFrench, kFrench},
+        {"an English language name", {"French.lproj", "German.lproj"}, false, kFrench, kFrench},
+        {"no language folder", {"Other"}, false, kFrench, kNoDialect},
+        {"the last language recognised", {"de.lproj", "xx-nothing.lproj"}, false, kFrench, kGerman},
+        {"in the resources", {"Contents/Resources/fr.lproj"}, true, kFrench, kFrench},
+        {"not in the resources", {"fr.lproj"}, true, kFrench, kNoDialect},
+        // Without a main bundle the wanted language is English.
+        {"the system's choice without a main bundle", {"fr.lproj", "en.lproj"}, false, 0, DC_ENGLISH_US},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bundle = "Bundle" + std::to_string(++round);
+        std::filesystem::create_directories(Posix(bundle));
+        for (const std::string& folder : c.folders)
+            std::filesystem::create_directories(Posix(bundle + "/" + folder));
+        VFolder folder(VFilePath(Text(Posix(bundle) + "/"), FPS_POSIX));
+        EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&folder, c.inResources, c.dialect), c.expected);
+    }
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(nullptr, false, kFrench), kNoDialect);
+    VFolder missing(VFilePath(Text(Posix("missing") + "/"), FPS_POSIX));
+    EXPECT_EQ(VComponentManager::GetLocalizationLanguage(&missing, false, kFrench), kNoDialect);
+}
+
+TEST(XPosixLocalizationsTest, ThePreferredLanguagesChooseALocalization) {
+    struct Case {
+        std::vector<VString> localizations;
+        std::vector<VString> preferred;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{"en", "fr", "fr-CA"}, {"fr-CA"}, "fr-CA"},
+        {{"en", "fr"}, {"de", "fr-BE"}, "fr"},
+        {{"en", "fr"}, {"ja"}, "en"},
+        {{"de", "en"}, {}, "de"},
+        {{}, {"fr"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_TRUE(XPosixLocalizations::PreferredLocalization(c.localizations, c.preferred)
+                        .EqualToStringRaw(VString(c.expected)));
     }
 }
