@@ -1,6 +1,7 @@
 #include "files/VURL.h"
 
 #include "files/HexDigits.h"
+#include "files/VFolder.h"
 #include "files/VPathConversion.h"
 
 #include <algorithm>
@@ -358,6 +359,10 @@ void VURL::FromRelativePath(const VFilePath& folder, const VString& relative, EU
     VString text(relative);
     if (style == eURL_WIN_STYLE) WIN_to_POSIX(text);
     FromFilePath(VFilePath(folder, text, style == eURL_HFS_STYLE ? FPS_SYSTEM : FPS_POSIX, false));
+}
+
+void VURL::FromRelativePath(const VFolder& folder, const VString& relative, EURLPathStyle style) {
+    FromRelativePath(folder.GetPath(), relative, style);
 }
 
 bool VURL::GetFilePath(VFilePath& out) const {

@@ -6,6 +6,8 @@
 
 namespace vela {
 
+class VFolder;
+
 // The parts of a URL, in text order ("scheme://netloc/path;params?query#fragment").
 enum EURLParts { e_Scheme = 0, e_NetLoc, e_Path, e_Params, e_Query, e_Fragment, e_PartCount };
 
@@ -25,6 +27,10 @@ public:
     VURL(const VString& path, EURLPathStyle style, const VString& base);
     // The "file" URL of path.
     explicit VURL(const VFilePath& path) { FromFilePath(path); }
+    // The "file" URL of relative (in style) taken from folder.
+    VURL(const VFolder& folder, const VString& relative, EURLPathStyle style) {
+        FromRelativePath(folder, relative, style);
+    }
 
     void FromURL(const VURL& other) { *this = other; }
     // Everything emptied; not parsed.
@@ -40,6 +46,7 @@ public:
     void FromFilePath(const VFilePath& path);
     // The "file" URL of relative (in style, Windows text read as POSIX with '\' for '/') taken from folder.
     void FromRelativePath(const VFilePath& folder, const VString& relative, EURLPathStyle style);
+    void FromRelativePath(const VFolder& folder, const VString& relative, EURLPathStyle style);
 
     // The path of a "file" URL (or of one without scheme), through the mounted volumes; a URL of another scheme
     // clears out. Answers out's validity.

@@ -1,6 +1,8 @@
 #include "files/VURL.h"
 
 #include "VolumesFixture.h"
+#include "core/VRefPtr.h"
+#include "files/VFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -505,12 +507,16 @@ TEST_F(VURLFilePathTest, RelativePathsFromAFolder) {
         {"../up/", eURL_POSIX_STYLE, "file:///Volumes/Disk2/up/"},
         {"/tmp/x", eURL_POSIX_STYLE, "file:///tmp/x"}, // a leading '/' makes it absolute
     };
-    const VFilePath folder(VString("Disk2:d:"));
+    const VFilePath folderPath(VString("Disk2:d:"));
+    auto folder = VRefPtr<VFolder>::Adopt(new VFolder(folderPath));
     for (const Case& c : cases) {
         VURL url;
-        url.FromRelativePath(folder, VString(c.relative), c.style);
+        url.FromRelativePath(folderPath, VString(c.relative), c.style);
         VString text;
         url.GetAbsoluteURL(text, false);
+        EXPECT_EQ(Utf8(text), c.url) << c.relative;
+        VURL fromFolder(*folder, VString(c.relative), c.style);
+        fromFolder.GetAbsoluteURL(text, false);
         EXPECT_EQ(Utf8(text), c.url) << c.relative;
     }
 }
