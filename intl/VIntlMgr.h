@@ -33,6 +33,17 @@ enum EFindStringMode : int32 {
     eFindEndsWord = 6,   // not ending strictly inside a word
 };
 
+// One run of a bidirectional layout: its logical start and length, its visual start and embedding level.
+class VBidiRun {
+public:
+    virtual ~VBidiRun() = default;
+
+    uint32 fLogicalStart = 0;
+    uint32 fLength = 0;
+    uint32 fVisualStart = 0;
+    uint32 fEmbeddingLevel = 0;
+};
+
 // Dialect codes: the low 10 bits the primary language, the next 6 the sublanguage (1: the language's default form).
 constexpr uint32 DC_ENGLISH_US = 1033;
 // Where a dialect is expected, 0 and these two stand for the system's dialect; kNoDialect is also what the tag
@@ -117,6 +128,14 @@ public:
     // the first only).
     void FindStrings(const VString& text, const VString& pattern, EFindStringMode mode, bool diacritical,
                      std::vector<std::pair<int32, int32>>& hits, bool all) const;
+
+    // ---- Bidirectional text: one run in logical order
+    // Clears both vectors, then gives one run over the whole text (less a final CR when ignoreTrailingCR) at
+    // level baseLevel AND 1, and the single entry 0 in visualToLogical.
+    void GetBidiRuns(const UniChar* text, int32 length, std::vector<VBidiRun>& runs,
+                     std::vector<int32>& visualToLogical, int32 baseLevel, bool ignoreTrailingCR) const;
+    // Leaves text as it is; true only for an empty text or a lone CR, the texts whose visual order is sure.
+    bool TextLogicalToVisual(VString& text, int32 baseLevel) const;
 
     // ---- Locale variables, computed when the manager is made
     virtual const VString& GetDecimalSeparator() const;

@@ -226,6 +226,25 @@ void VIntlMgr::FindStrings(const VString& text, const VString& pattern, EFindStr
     }
 }
 
+// ---- Bidirectional text
+
+void VIntlMgr::GetBidiRuns(const UniChar* text, int32 length, std::vector<VBidiRun>& runs,
+                           std::vector<int32>& visualToLogical, int32 baseLevel, bool ignoreTrailingCR) const {
+    runs.clear();
+    visualToLogical.clear();
+    length = std::max(length, 0);
+    if (ignoreTrailingCR && length > 0 && text[length - 1] == 13) --length;
+    VBidiRun run;
+    run.fLength = uint32(length);
+    run.fEmbeddingLevel = uint32(baseLevel) & 1;
+    runs.push_back(run);
+    visualToLogical.push_back(0);
+}
+
+bool VIntlMgr::TextLogicalToVisual(VString& text, int32) const {
+    return text.GetLength() == 0 || (text.GetLength() == 1 && text.GetUniChar(1) == 13);
+}
+
 // ---- Pattern formatting
 
 namespace {
