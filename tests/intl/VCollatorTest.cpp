@@ -1,6 +1,7 @@
 #include "intl/VCollator.h"
 
 #include "core/VRefPtr.h"
+#include "support/CollatorCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -11,29 +12,16 @@ namespace {
 
 using std::u16string;
 
-int32 Len(const u16string& s) {
-    return int32(s.size());
-}
+using test::Len;
 
-class VCollatorTest : public ::testing::Test {
-protected:
+// A base of its own, so that the collator exists before the calls are bound to it.
+struct OwnedCollator {
     VRefPtr<VCollator> fCollator = VRefPtr<VCollator>::Adopt(new VCollator);
+};
 
-    CompareResult Compare(const u16string& a, const u16string& b, bool diacritical) const {
-        return fCollator->CompareString(a.data(), Len(a), b.data(), Len(b), diacritical);
-    }
-    bool Equal(const u16string& a, const u16string& b, bool diacritical) const {
-        return fCollator->EqualString(a.data(), Len(a), b.data(), Len(b), diacritical);
-    }
-    int32 Find(const u16string& text, const u16string& pattern, bool diacritical, int32* matched) const {
-        return fCollator->FindString(text.data(), Len(text), pattern.data(), Len(pattern), diacritical, matched);
-    }
-    CompareResult Like(const u16string& text, const u16string& pattern, bool diacritical = false) const {
-        return fCollator->CompareString_Like(text.data(), Len(text), pattern.data(), Len(pattern), diacritical);
-    }
-    bool EqualLike(const u16string& text, const u16string& pattern, bool diacritical = false) const {
-        return fCollator->EqualString_Like(text.data(), Len(text), pattern.data(), Len(pattern), diacritical);
-    }
+class VCollatorTest : public ::testing::Test, protected OwnedCollator, protected test::CollatorCalls {
+protected:
+    VCollatorTest() : CollatorCalls(fCollator.Get()) {}
 };
 
 TEST_F(VCollatorTest, EmptyTextsOrderBeforeOthers) {

@@ -3,6 +3,7 @@
 #include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "intl/VIntlMgr.h"
+#include "support/CollatorCalls.h"
 
 #include <gtest/gtest.h>
 #include <unicode/ucol.h>
@@ -14,32 +15,21 @@ namespace {
 
 using std::u16string;
 
-int32 Len(const u16string& s) {
-    return int32(s.size());
+using test::Len;
+
+VRefPtr<VIntlMgr> Manager(uint32 dialect) {
+    return VRefPtr<VIntlMgr>::Adopt(VIntlMgr::Create(dialect, dialect, 1));
 }
 
-// A manager of a pinned dialect and its collator.
-class VCollatorSystemTest : public ::testing::Test {
-protected:
-    static VRefPtr<VIntlMgr> Manager(uint32 dialect) {
-        return VRefPtr<VIntlMgr>::Adopt(VIntlMgr::Create(dialect, dialect, 1));
-    }
-
+// A manager of a pinned dialect and its collator: a base of its own, made before the calls are bound to it.
+struct PinnedManager {
     VRefPtr<VIntlMgr> fManager = Manager(1033);
     VCollator* fCollator = fManager->GetCollator();
+};
 
-    CompareResult Compare(const u16string& a, const u16string& b, bool diacritical) const {
-        return fCollator->CompareString(a.data(), Len(a), b.data(), Len(b), diacritical);
-    }
-    bool Equal(const u16string& a, const u16string& b, bool diacritical) const {
-        return fCollator->EqualString(a.data(), Len(a), b.data(), Len(b), diacritical);
-    }
-    int32 Find(const u16string& text, const u16string& pattern, bool diacritical, int32* matched) const {
-        return fCollator->FindString(text.data(), Len(text), pattern.data(), Len(pattern), diacritical, matched);
-    }
-    CompareResult Like(const u16string& text, const u16string& pattern, bool diacritical = false) const {
-        return fCollator->CompareString_Like(text.data(), Len(text), pattern.data(), Len(pattern), diacritical);
-    }
+class VCollatorSystemTest : public ::testing::Test, protected PinnedManager, protected test::CollatorCalls {
+protected:
+    VCollatorSystemTest() : CollatorCalls(fCollator) {}
 };
 
 TEST_F(VCollatorSystemTest, StrengthsWeighCaseAndAccentsOnlyWhenDiacritical) {
