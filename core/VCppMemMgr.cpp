@@ -102,28 +102,6 @@ const char* VLeaksChecker::LeaksHeadline(int32 count, char* buffer, size_t size)
     return buffer;
 }
 
-FILE* VLeaksChecker::OpenDumpFile(const char* name) const {
-    std::string path = XPosixBundleInfo::MainBundlePath();
-    if (path.empty() || name == nullptr) return nullptr;
-    size_t slash = path.rfind('/');
-    size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
-    path += '.';
-    path += name;
-    path += ".leaks";
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) return nullptr;
-
-    char stamp[200];
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    if (std::strftime(stamp, sizeof(stamp), "%A, %B %d, %Y %I:%M:%S %p\n", &local) > 0) std::fputs(stamp, file);
-    char buffer[64];
-    std::fputs(LeaksHeadline(fLeaksCount, buffer, sizeof(buffer)), file);
-    return file;
-}
-
 // ---- VMemCppImpl_stdlib
 
 size_t VMemCppImpl_stdlib::GetPtrSize(void* block) const noexcept {

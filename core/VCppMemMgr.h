@@ -11,11 +11,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <typeindex>
 #include <vector>
 
 namespace vela {
 
+class VFileStream;
 class VStream;
 class VString;
 
@@ -65,9 +67,12 @@ public:
     void SetStackFramesToSkip(int32 frames) noexcept { fFramesToSkip = frames; }
     int32 GetLeaksCount() const noexcept { return fLeaksCount; }
 
-    // Opens "<bundle path without extension>.<name>.leaks" for writing with its header; the caller completes
-    // and closes it. Null when the bundle path is empty or the file cannot be opened.
-    FILE* OpenDumpFile(const char* name) const;
+    // Opens "<bundle path without extension>.<name>.leaks" for writing, replacing an old report, and writes its
+    // header; the caller completes the stream, closes it and deletes it. Null when the bundle path is empty or
+    // the file cannot be opened. Defined with the file streams (files/VLeaksDumpFile.cpp).
+    VFileStream* OpenDumpFile(const char* name) const;
+    // As OpenDumpFile for the bundle at bundlePath (POSIX, UTF-8).
+    VFileStream* OpenDumpFileOfBundle(const std::string& bundlePath, const char* name) const;
     // The header of the leaks report for a leak count.
     static const char* LeaksHeadline(int32 count, char* buffer, size_t size) noexcept;
 

@@ -1,17 +1,16 @@
 #include "json/SpinLockSettings.h"
 
 #include "core/StStringConverter.h"
+#include "core/VRefPtr.h"
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
-#include "json/VJSONImporter.h"
+#include "files/VFile.h"
 #include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <system_error>
 
 namespace vela::SpinLock {
 
@@ -79,10 +78,10 @@ void Configure() {
 void Configure(const VString& posixPath) {
     // Other tasks could be locking while the pointers change.
     if (VTaskMgr::Get()->GetTaskCount(false) != 1) return;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(to_string(posixPath), error)) return;
+    const auto file = VRefPtr<VFile>::Adopt(new VFile(VFilePath(posixPath, FPS_POSIX)));
+    if (!file->Exists()) return;
     VJSONValue root;
-    if (VJSONImporter::ParseFile(posixPath, root, VJSONImporter::kAnyDate) != VE_OK || !root.IsObject()) return;
+    if (file->GetContentAsJSON(root) != VE_OK || !root.IsObject()) return;
     Apply(ReadSettings(root));
 }
 

@@ -1,11 +1,11 @@
 #include "json/VJSONImporter.h"
 
+#include "files/IFileSystemObject.h"
 #include "values/StPackedDictionaryKey.h"
 #include "values/VBagMarkers.h"
 #include "values/VTime.h"
 #include "values/VValueBag.h"
 #include "json/VJSONArray.h"
-#include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VStorageLocker.h"
@@ -573,13 +573,15 @@ VError VJSONImporter::ParseString(const VString& text, VJSONValue& out, uint32 o
     return importer.Parse(out);
 }
 
-VError VJSONImporter::ParseFile(const VString& posixPath, VJSONValue& out, uint32 options) {
-    if (posixPath.IsEmpty()) {
+VError VJSONImporter::ParseFile(const IFile* file, VJSONValue& out, uint32 options) {
+    if (file == nullptr) {
         out.SetUndefined();
         return VE_OK;
     }
+    VString posixPath;
+    file->GetPlatformPath(posixPath, FPS_POSIX);
     VString text;
-    VError err = VJSONFileStream::ReadText(posixPath, text, VTC_UTF_8);
+    VError err = file->GetContentAsString(text, VTC_UTF_8, eCRM_NATIVE);
     if (err != VE_OK) return err;
     VJSONImporter importer(text, options);
     importer.SetSource(posixPath);

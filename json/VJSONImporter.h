@@ -13,6 +13,7 @@
 
 namespace vela {
 
+class IFile;
 class StPackedDictionaryKey;
 class VJSONObject;
 class VStorageLocker;
@@ -61,10 +62,10 @@ public:
     // filled), or undefined with kUndefinedOnFailure, and the answer is 550.
     VError Parse(VJSONValue& out);
     static VError ParseString(const VString& text, VJSONValue& out, uint32 options = 0);
-    // Reads the UTF-8 file at posixPath (a leading byte-order mark skipped) and parses it; "source" of error 550
-    // names the path. An empty path makes out undefined and answers 0. A file that cannot be read answers its
-    // error ('POSX' errno, raised) and leaves out unchanged.
-    static VError ParseFile(const VString& posixPath, VJSONValue& out, uint32 options = 0);
+    // Reads the file as UTF-8 text (a byte-order mark wins) and parses it; "source" of error 550 names its POSIX
+    // path. A null file makes out undefined and answers 0. A file that cannot be read answers its error (raised)
+    // and leaves out unchanged.
+    static VError ParseFile(const IFile* file, VJSONValue& out, uint32 options = 0);
 
     // Reads an object straight into bag, without building values: a member whose value is an object becomes a
     // child bag marked "____objectunic" = true, an array one child per item (an object item as a child bag, any

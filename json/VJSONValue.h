@@ -10,6 +10,7 @@
 
 namespace vela {
 
+class IFile;
 class VCompareOptions;
 class VJSONArray;
 class VJSONObject;
@@ -168,11 +169,10 @@ public:
     // Parses text into this value: importer options 0, 192 with dates, 576 with dates and anyDate (anyDate alone
     // changes nothing). Answers the importer's error (550).
     VError ParseFromString(const VString& text, bool dates = false, bool anyDate = false);
-    // Parses the UTF-8 file at posixPath (importer options 0, or 192 with dates). Files are named by their POSIX
-    // path until file objects exist.
-    VError LoadFromFile(const VString& posixPath, bool dates = false);
-    // Replaces the file at posixPath with this value's text (VJSONWriter::StringifyValueToFile).
-    VError SaveToFile(const VString& posixPath, uint32 options) const;
+    // Parses the file as UTF-8 text (importer options 0, or 192 with dates; VJSONImporter::ParseFile).
+    VError LoadFromFile(const IFile* file, bool dates = false);
+    // Replaces the file's content with this value's text (VJSONWriter::StringifyValueToFile).
+    VError SaveToFile(const IFile* file, uint32 options) const;
     // out receives this value's text (writer options; 1 compact, 9 indented). With option 0x800 the writer also
     // refuses objects met twice, objects with a binary signature and non-generic objects (their errors kept in
     // the caller's context); the binary fall-back that will write those waits for the binary form.

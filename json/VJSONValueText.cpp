@@ -16,12 +16,12 @@ VError VJSONValue::ParseFromString(const VString& text, bool dates, bool anyDate
     return VJSONImporter::ParseString(text, *this, options);
 }
 
-VError VJSONValue::LoadFromFile(const VString& posixPath, bool dates) {
-    return VJSONImporter::ParseFile(posixPath, *this, dates ? 192 : 0);
+VError VJSONValue::LoadFromFile(const IFile* file, bool dates) {
+    return VJSONImporter::ParseFile(file, *this, dates ? 192 : 0);
 }
 
-VError VJSONValue::SaveToFile(const VString& posixPath, uint32 options) const {
-    return VJSONWriter::StringifyValueToFile(posixPath, *this, options);
+VError VJSONValue::SaveToFile(const IFile* file, uint32 options) const {
+    return VJSONWriter::StringifyValueToFile(file, *this, options);
 }
 
 VError VJSONValue::Stringify(VString& out, uint32 options) const {

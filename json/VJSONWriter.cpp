@@ -1,10 +1,10 @@
 #include "json/VJSONWriter.h"
 
+#include "files/IFileSystemObject.h"
 #include "values/VTime.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
-#include "json/VJSONFileStream.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONPropertyMap.h"
@@ -234,13 +234,13 @@ VError VJSONWriter::StringifyObject(const VJSONObject* object, VString& out) {
     return VE_OK;
 }
 
-VError VJSONWriter::StringifyValueToFile(const VString& posixPath, const VJSONValue& value, uint32 options) {
-    if (posixPath.IsEmpty()) return VE_OK;
+VError VJSONWriter::StringifyValueToFile(const IFile* file, const VJSONValue& value, uint32 options) {
+    if (file == nullptr) return VE_OK;
     VJSONWriter writer(options);
     VString text;
     VError err = writer.StringifyValue(value, text);
     if (err != VE_OK) return err;
-    return VJSONFileStream::WriteText(posixPath, text, VTC_UTF_8);
+    return file->SetContentAsString(text, VTC_UTF_8, eCRM_NATIVE, false);
 }
 
 // ---- Writing

@@ -9,6 +9,7 @@
 
 namespace vela {
 
+class IFile;
 class VDBLanguageContext;
 class VJSONArray;
 class VJSONObject;
@@ -64,9 +65,9 @@ public:
     void InsertIndentString(VString& s) const;
     void AppendIndentString(VString& s) const;
 
-    // Writes value without context and replaces the UTF-8 file at posixPath with the text (line ends kept). A
-    // failure of the writer is answered and nothing is written; an empty path writes nothing and answers 0.
-    static VError StringifyValueToFile(const VString& posixPath, const VJSONValue& value, uint32 options);
+    // Writes value without context and replaces the file's content with the text in UTF-8 (line ends kept). A
+    // failure of the writer is answered and nothing is written; a null file writes nothing and answers 0.
+    static VError StringifyValueToFile(const IFile* file, const VJSONValue& value, uint32 options);
 
 private:
     class Output;

@@ -4,6 +4,7 @@
 
 #include "json/VJSONImporter.h"
 
+#include "files/VFile.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 
@@ -174,7 +175,8 @@ protected:
     // Parses the file as the file entry point does (UTF-8, a byte-order mark skipped), errors kept quiet.
     VError ParseFile(const fs::path& path, VJSONValue& value, uint32 options) {
         StErrorContextInstaller errors(false, true);
-        return VJSONImporter::ParseFile(VString(path.c_str()), value, options);
+        const VFile file(VFilePath(VString(path.c_str()), FPS_POSIX));
+        return VJSONImporter::ParseFile(&file, value, options);
     }
 
     std::vector<fs::path> fFiles;

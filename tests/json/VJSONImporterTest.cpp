@@ -1,5 +1,7 @@
 #include "json/VJSONImporter.h"
 
+#include "files/VFile.h"
+#include "files/VFileError.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
@@ -400,11 +402,11 @@ TEST_F(VJSONImporterTest, ParseFileNamesTheFileInItsErrors) {
     const char content[] = "\xEF\xBB\xBF{\"caf\xC3\xA9\": [1,\r\n2,\r\n}";
     ASSERT_EQ(write(fd, content, sizeof(content) - 1), ssize_t(sizeof(content) - 1));
     close(fd);
-    VString posixPath(path);
+    const VFile file(VFilePath(VString(path), FPS_POSIX));
     VJSONValue value;
     {
         StErrorContextInstaller errors(false, true);
-        EXPECT_EQ(VJSONImporter::ParseFile(posixPath, value), VE_JSON_MALFORMED);
+        EXPECT_EQ(VJSONImporter::ParseFile(&file, value), VE_JSON_MALFORMED);
         std::vector<SeenError> seen = test::ErrorsOf(*errors.GetContext());
         EXPECT_EQ(seen, (std::vector<SeenError>{Invalid(u"}", kExpectedValue),
                                                 Malformed(3, 1, U(std::string(path) + ", "))}));
@@ -415,9 +417,9 @@ TEST_F(VJSONImporterTest, ParseFileNamesTheFileInItsErrors) {
     // A missing file: its error, and the value untouched.
     StErrorContextInstaller errors(false, true);
     value.SetNumber(7);
-    EXPECT_EQ(VJSONImporter::ParseFile(posixPath, value), MakeVError(kComponentPosix, ENOENT));
+    EXPECT_EQ(VJSONImporter::ParseFile(&file, value), VE_FILE_NOT_FOUND);
     EXPECT_EQ(value.GetNumber(), 7);
-    EXPECT_EQ(VJSONImporter::ParseFile(VString(), value), VE_OK);
+    EXPECT_EQ(VJSONImporter::ParseFile(nullptr, value), VE_OK);
     EXPECT_TRUE(value.IsUndefined());
 }
 

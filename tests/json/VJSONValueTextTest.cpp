@@ -2,6 +2,8 @@
 
 #include "json/VJSONValue.h"
 
+#include "files/VFile.h"
+#include "files/VFileError.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONErrors.h"
@@ -33,9 +35,11 @@ public:
         EXPECT_GE(fd, 0);
         close(fd);
         fPath = path;
+        fFile = VRefPtr<VFile>::Adopt(new VFile(VFilePath(VString(path), FPS_POSIX)));
     }
     ~StTempPath() { unlink(fPath.c_str()); }
-    VString Get() const { return VString(fPath.c_str()); }
+    // A file object on the path.
+    const VFile* Get() const { return fFile.Get(); }
     std::string Bytes() const {
         std::ifstream in(fPath, std::ios::binary);
         std::ostringstream bytes;
@@ -46,6 +50,7 @@ public:
 
 private:
     std::string fPath;
+    VRefPtr<VFile> fFile;
 };
 
 class VJSONValueTextTest : public test::JSONTextFixture {};
@@ -133,10 +138,16 @@ TEST_F(VJSONValueTextTest, AFailedWriteLeavesTheFileAlone) {
     EXPECT_EQ(path.Bytes(), "before");
     cycle.GetArrayPtr()->Clear();
 
+    // A file below a file can be neither written nor read: the file error, and the value untouched.
     VJSONValue value(1);
-    EXPECT_EQ(value.SaveToFile(VString("/nonexistent-folder/x.json"), 1), MakeVError(kComponentPosix, ENOENT));
-    EXPECT_EQ(value.LoadFromFile(VString("/nonexistent-folder/x.json")), MakeVError(kComponentPosix, ENOENT));
+    VString below;
+    path.Get()->GetPlatformPath(below, FPS_POSIX);
+    below.AppendCString("/x.json");
+    const VFile inside(VFilePath(below, FPS_POSIX));
+    EXPECT_EQ(value.SaveToFile(&inside, 1), VE_FILE_CANNOT_OPEN);
+    EXPECT_EQ(value.LoadFromFile(&inside), VE_FILE_CANNOT_OPEN);
     EXPECT_EQ(value.GetNumber(), 1);
+    EXPECT_EQ(value.SaveToFile(nullptr, 1), VE_OK);
 }
 
 // An implementation that describes its object itself.
