@@ -30,6 +30,8 @@ public:
     virtual VError GetPlatformPath(VString& out, FilePathStyle style) const = 0;
     // "/<file system name>/<relative POSIX path>" inside a file system, else the POSIX path.
     virtual VString GetPathWithFileSystem() const = 0;
+    // The folder holding this object, retained; null at a volume root.
+    virtual IFolder* RetainParentFolder(bool sandboxed) const = 0;
     virtual bool Exists() const = 0;
     virtual void GetNameWithoutExtension(VString& out) const = 0;
     // Null outputs are skipped.
@@ -61,6 +63,8 @@ public:
     // 0 on failure.
     virtual VError GetSize(int64* size) const = 0;
     virtual VError CopyTo(const VFile& destination, FileCopyOptions options = FCP_DEFAULT) const = 0;
+    // out (when given) receives the copy, retained.
+    virtual VError CopyTo(const VFolder& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const = 0;
 
     // The content as text of charSet (a byte-order mark wins over charSet), line ends converted to mode; out is
     // cleared on failure. Answers the last error raised (0 when none).

@@ -157,6 +157,8 @@ VError VFile::GetData(void* buffer, size_t count, size_t* got) const {
 }
 
 VError VFile::SetContent(const void* data, size_t size) const {
+    // A folder that cannot be made leaves its error; the open tells the failure.
+    _CreateParentFolder();
     VFileDesc* desc = nullptr;
     VError error = Open(FA_READ_WRITE, &desc, FO_FOLLOW_LINK | FO_CREATE_IF_NOT_FOUND | FO_OVERWRITE);
     if (error != VE_OK) return error;
@@ -169,6 +171,7 @@ VError VFile::SetContent(const void* data, size_t size) const {
 }
 
 VError VFile::AppendContent(const void* data, size_t size) const {
+    _CreateParentFolder();
     VFileDesc* desc = nullptr;
     VError error = Open(FA_READ_WRITE, &desc, FO_FOLLOW_LINK | FO_CREATE_IF_NOT_FOUND);
     if (error != VE_OK) return error;

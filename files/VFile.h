@@ -5,6 +5,7 @@
 #include "files/IFileSystemObject.h"
 #include "files/VFileOptions.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "files/platform/XPosixFile.h"
 
 #include <atomic>
@@ -12,7 +13,6 @@
 namespace vela {
 
 class VFileDesc;
-class VFolder;
 class VURL;
 
 // A file: its path, the platform object that does the work, and the named file system that confines it (none
@@ -25,6 +25,8 @@ public:
     explicit VFile(const VURL& url);
     VFile(const VString& path, FilePathStyle style);
     explicit VFile(const VFilePath& path, VFileSystem* fileSystem = nullptr);
+    // The file at relative below folder.
+    VFile(const VFolder& folder, const VString& relative, FilePathStyle style);
     VFile(const VFilePath& base, const VString& relative, FilePathStyle style);
     // The platform object works on posixPath (UTF-8) as it stands; path is what the file reports.
     VFile(const char* posixPath, const VFilePath& path, VFileSystem* fileSystem = nullptr);
@@ -48,6 +50,10 @@ public:
     bool IsSameFile(const VFile* other) const;
     // "file://" URL of the path; always 0.
     VError GetURL(VString& out, bool encoded) const;
+    // The URL without base's URL in front when it begins with it; always 0.
+    VError GetRelativeURL(const VFolder* base, VString& out, bool encoded) const;
+    // The folder holding the file, retained; null at a volume root.
+    VFolder* RetainParentFolder(bool sandboxed = true) const override;
 
     // ---- Creating, opening, content
     // FO_OVERWRITE replaces an existing file; without it an existing file fails (607).
@@ -60,6 +66,8 @@ public:
     VError SetContent(const void* data, size_t size) const override;
     VError AppendContent(const void* data, size_t size) const override;
     bool IsWritable() const override;
+    // A new empty file "vel_<UUID>" in the temporary folder, retained; null when it cannot be made.
+    static VFile* CreateTemporaryFile();
 
     // ---- Renaming, copying, moving, deleting
     // out (when given) receives the renamed file, retained. Never replaces an existing file (601).
@@ -67,14 +75,19 @@ public:
     // Copies to dest (or into it when it is a folder path); FCP_OVERWRITE replaces an existing target (605).
     VError CopyTo(const VFilePath& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const;
     VError CopyTo(const VFile& destination, FileCopyOptions options = FCP_DEFAULT) const override;
+    // Into the folder, under the file's own name.
+    VError CopyTo(const VFolder& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const override;
     // Copies source onto this path (605 names the source).
     VError CopyFrom(const VFile& source, FileCopyOptions options = FCP_DEFAULT) const;
     // Without FCP_OVERWRITE an existing target makes the move fail (606), in the same folder as elsewhere.
     VError Move(const VFilePath& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const;
     VError Move(const VFile& destination, FileCopyOptions options = FCP_DEFAULT) const;
+    VError Move(const VFolder& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const;
     // Nothing there (or something that is neither a file nor a link) is success without a call; an invalid path
     // fails with 604.
     VError Delete() const override;
+    // As Delete, into the desktop's Trash (604 when it cannot take the file).
+    VError MoveToTrash() const;
 
     // ---- Information (608 on failure; sizes then 0)
     VError GetSize(int64* size) const override;
@@ -115,6 +128,8 @@ private:
     struct VolumeInfo;
 
     void _InitImpl();
+    // Makes the folders missing above the file; their errors are raised.
+    VError _CreateParentFolder() const;
     VError _Move(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
     VError _Copy(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
 

@@ -135,9 +135,10 @@ int CopyDescriptorData(int in, int out) {
     }
 }
 
-// A hidden, unique name beside target for a copy in progress.
+// A hidden, unique name beside target for a copy in progress; a long name is cut so that the temporary one
+// stays within the file system's limit.
 std::string TemporaryNameBeside(const std::string& target) {
-    return ParentOf(target) + "/." + NameOf(target) + ".vel-XXXXXX";
+    return ParentOf(target) + "/." + NameOf(target).substr(0, 200) + ".vel-XXXXXX";
 }
 
 bool IsImmutable(const char* path, bool followLinks) {

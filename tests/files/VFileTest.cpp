@@ -275,6 +275,15 @@ TEST_F(VFileTest, AFailedCopyLeavesNoPartialTarget) {
     EXPECT_EQ(entries, 2);
 }
 
+// The temporary file of a copy lives beside the target: the longest names must still fit.
+TEST_F(VFileTest, CopiesTakeTheLongestNames) {
+    const std::string name(255, 'n');
+    std::filesystem::create_directory(Posix("into"));
+    WriteBytes(Posix(name), "long");
+    EXPECT_EQ(File(name)->CopyTo(*File("into/" + name)), VE_OK);
+    EXPECT_EQ(ReadBytes(Posix("into/" + name)), "long");
+}
+
 TEST_F(VFileTest, CopyToAnInvalidPathNamesTheDestination) {
     WriteBytes(Posix("a"), "a");
     StErrorContextInstaller errors(false, true);
@@ -388,6 +397,76 @@ TEST_F(VFileTest, UrlOfAFile) {
     VString url;
     EXPECT_EQ(File("a b.txt")->GetURL(url, true), VE_OK);
     EXPECT_EQ(to_string(url), "file://" + fRoot + "/a%20b.txt");
+}
+
+TEST_F(VFileTest, ContentWritesMakeTheMissingFolders) {
+    auto file = File("made/on/demand/é.txt");
+    EXPECT_EQ(file->SetContent("x", 1), VE_OK);
+    EXPECT_EQ(ReadBytes(Posix("made/on/demand/é.txt")), "x");
+    EXPECT_EQ(File("also/made.txt")->AppendContent("y", 1), VE_OK);
+    EXPECT_EQ(ReadBytes(Posix("also/made.txt")), "y");
+}
+
+TEST_F(VFileTest, FilesAmongFolders) {
+    WriteBytes(Posix("a"), "a");
+    std::filesystem::create_directory(Posix("into"));
+    auto file = File("a");
+    const auto parent = VRefPtr<VFolder>::Adopt(file->RetainParentFolder(false));
+    ASSERT_TRUE(parent);
+    VString parentPosix;
+    parent->GetPlatformPath(parentPosix, FPS_POSIX);
+    EXPECT_EQ(to_string(parentPosix), fRoot + "/");
+    EXPECT_TRUE(VFile(*parent, Text("a"), FPS_POSIX).IsSameFile(file.Get()));
+
+    const VFolder into(VFilePath(Text(Posix("into/")), FPS_POSIX));
+    VFile* copy = nullptr;
+    EXPECT_EQ(file->CopyTo(into, &copy), VE_OK);
+    const auto ownedCopy = VRefPtr<VFile>::Adopt(copy);
+    EXPECT_EQ(ReadBytes(Posix("into/a")), "a");
+    {
+        StErrorContextInstaller errors(false, true);
+        EXPECT_EQ(file->Move(into, nullptr), VE_FILE_CANNOT_MOVE);
+    }
+    EXPECT_EQ(file->Move(into, nullptr, FCP_OVERWRITE), VE_OK);
+    EXPECT_FALSE(Present(Posix("a")));
+
+    VString url;
+    EXPECT_EQ(File("into/a")->GetRelativeURL(parent.Get(), url, false), VE_OK);
+    EXPECT_EQ(to_string(url), "into/a");
+}
+
+TEST_F(VFileTest, TemporaryFilesAreNewAndEmpty) {
+    const auto first = VRefPtr<VFile>::Adopt(VFile::CreateTemporaryFile());
+    const auto second = VRefPtr<VFile>::Adopt(VFile::CreateTemporaryFile());
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(first->IsSameFile(second.Get()));
+    VString name;
+    first->GetName(name);
+    EXPECT_TRUE(name.BeginsWithRawString(Text("vel_")));
+    int64 size = -1;
+    EXPECT_EQ(first->GetSize(&size), VE_OK);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(first->Delete(), VE_OK);
+    EXPECT_EQ(second->Delete(), VE_OK);
+}
+
+// The desktop's Trash gets the file with its info record; nothing there is no failure.
+TEST_F(VFileTest, MoveToTrashPutsTheFileInTheDesktopsTrash) {
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    const std::string saved = previous != nullptr ? previous : "";
+    ::setenv("XDG_DATA_HOME", Posix("data").c_str(), 1);
+    WriteBytes(Posix("old é.txt"), "old");
+    EXPECT_EQ(File("old é.txt")->MoveToTrash(), VE_OK);
+    EXPECT_FALSE(Present(Posix("old é.txt")));
+    EXPECT_EQ(ReadBytes(Posix("data/Trash/files/old é.txt")), "old");
+    EXPECT_TRUE(Present(Posix("data/Trash/info/old é.txt.trashinfo")));
+    EXPECT_EQ(File("missing")->MoveToTrash(), VE_OK);
+    if (previous != nullptr) {
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
+    }
 }
 
 } // namespace
