@@ -51,14 +51,19 @@ std::vector<std::string> Split(const std::string& text) {
     return out;
 }
 
-// Whether pid is gone or a zombie (a child of someone else that ended).
-bool HasEnded(pid_t pid) {
+// The state letter of pid in /proc ('Z' zombie, 'T' stopped), '?' when it is gone.
+char ProcessState(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return true;
     std::string line;
     std::getline(stat, line);
     size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+}
+
+// Whether pid is gone or a zombie (a child of someone else that ended).
+bool HasEnded(pid_t pid) {
+    char state = ProcessState(pid);
+    return state == '?' || state == 'Z';
 }
 
 struct SplitCase {
@@ -251,6 +256,22 @@ TEST(VProcessLauncherRun, ReapedChildLeavesNoPid) {
     // Reaped: the pid is no child of ours any more.
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(VProcessLauncherRun, StoppedChildStillRuns) {
+    // A stopped child is not reaped: taking its stop for an end would lose its pid and its real status.
+    VProcessLauncher launcher;
+    launcher.CreateArgumentsFromFullCommandLine("sleep 60");
+    launcher.SetWaitClosingChildProcess(0);
+    ASSERT_EQ(launcher.Start(), 0);
+    pid_t pid = launcher.GetPid();
+    ASSERT_EQ(kill(pid, SIGSTOP), 0);
+    ASSERT_TRUE(WaitUntil([&] { return ProcessState(pid) == 'T'; }));
+    EXPECT_TRUE(launcher.IsRunning());
+    EXPECT_EQ(launcher.GetPid(), pid);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !launcher.IsRunning(); }));
+    EXPECT_EQ(launcher.GetExitStatus(), -127);
 }
 
 TEST(VProcessLauncherRun, ReadingByHandUntilTheEnd) {
