@@ -137,36 +137,36 @@ void VProgressIndicator::_DoMetrics(VProgressIndicatorInfo& level) {
 }
 
 bool VProgressIndicator::Progress(int64 value) {
-    return _Progress(value, nullptr);
+    return _Progress(value, false, nullptr);
 }
 
 bool VProgressIndicator::Increment(int64 delta) {
-    StLock lock(fLock);
-    return _Progress(fCurrent.GetValue() + delta, nullptr);
+    return _Progress(delta, true, nullptr);
 }
 
 bool VProgressIndicator::Decrement(int64 delta) {
-    StLock lock(fLock);
-    return _Progress(fCurrent.GetValue() - delta, nullptr);
+    return _Progress(-delta, true, nullptr);
 }
 
 bool VProgressIndicator::SetMessageAndValue(const VString& message, int64 value) {
-    return _Progress(value, &message);
+    return _Progress(value, false, &message);
 }
 
 bool VProgressIndicator::SetMessageAndIncrementValue(const VString& message, int64 delta) {
-    StLock lock(fLock);
-    return _Progress(fCurrent.GetValue() + delta, &message);
+    return _Progress(delta, true, &message);
 }
 
-bool VProgressIndicator::_Progress(int64 value, const VString* message) {
-    // Readers on other tasks copy the levels under the lock, so the running task changes them under it too.
-    StLock lock(fLock);
-    if (fSessionCount.load(std::memory_order_relaxed) == 0) return true;
-    _CheckCollectInfo();
-    if (message != nullptr) fCurrent.SetMessage(*message);
-    fCurrent.SetValue(value);
-    fChangeCounter.fetch_add(1, std::memory_order_acq_rel);
+bool VProgressIndicator::_Progress(int64 amount, bool relative, const VString* message) {
+    {
+        // Readers on other tasks copy the levels under the lock, so the running task changes them under it too.
+        StLock lock(fLock);
+        if (fSessionCount.load(std::memory_order_relaxed) == 0) return true;
+        _CheckCollectInfo();
+        if (message != nullptr) fCurrent.SetMessage(*message);
+        fCurrent.SetValue(relative ? fCurrent.GetValue() + amount : amount);
+        fChangeCounter.fetch_add(1, std::memory_order_acq_rel);
+    }
+    // Outside the lock: the default yields, and a fiber must not hold the sessions while others run.
     bool goOn = DoProgress();
     if (GetDefaultCanInterrupt() && CurrentTaskIsStopping()) goOn = false;
     return goOn;

@@ -144,9 +144,9 @@ public:
     virtual void SaveInfoToBag(VValueBag& bag) const;
 
 protected:
-    // Hooks, called with the sessions locked: after a session opened (count is the new count), before one
-    // closes (count is the count before), and at each progress report (false asks the operation to stop; the
-    // default answers whether an interruption was requested).
+    // Hooks: with the sessions locked, after a session opened (count is the new count) and before one closes
+    // (count is the count before); unlocked, at each progress report (false asks the operation to stop; the
+    // default yields and answers whether an interruption was requested).
     virtual void DoBeginSession(int32 count);
     virtual void DoEndSession(int32 count);
     virtual bool DoProgress();
@@ -160,7 +160,8 @@ private:
     void _BeginSession(int64 max, int64 value, const VString& message, bool canInterrupt,
                        IProgressInfoCollector* collector);
     void _EndSession();
-    bool _Progress(int64 value, const VString* message);
+    // Sets the current value (to amount, or plus amount when relative) and the message when given.
+    bool _Progress(int64 amount, bool relative, const VString* message);
     // Serves a pending snapshot request; the caller holds the lock.
     void _CheckCollectInfo();
     // Records a level that ended, once (its metrics flag is cleared).
