@@ -128,6 +128,30 @@ TEST_F(VFolderTest, CopyOfAMissingOrUnreadableSourceFails) {
     }
 }
 
+// As an ordinary user, a bundle holding a folder that user may not read cannot be copied: the copy fails, with
+// or without replacement, and never reports the partial target as done.
+TEST_F(VFolderTest, CopyByAUserWhoCannotReadEverythingFails) {
+    MakeSource();
+    Folder("dest");
+    GiveToNobody(P("dest"));
+    VRefPtr<VFolder> source = Dir("src");
+    VRefPtr<VFolder> destination = Dir("dest");
+    // What the user may read copies.
+    EXPECT_EQ(AsNobody([&] { return source->CopyTo(*destination, VString("control"), nullptr, 0) == VE_OK ? 0 : 1; }),
+              0);
+    EXPECT_EQ(Read(P("dest/control/sub/f")), "f");
+    Folder("src/private", 0700);
+    File("src/private/secret", "s", 0600);
+    for (uint32 options : {uint32(FOLDER_COPY_DEFAULT), uint32(FOLDER_COPY_REPLACE)}) {
+        int status = AsNobody([&] {
+            VError result = source->CopyTo(*destination, nullptr, options);
+            return result == VE_OK ? 1 : 0;
+        });
+        EXPECT_EQ(status, 0) << options;
+        EXPECT_FALSE(Present(P("dest/src/private/secret"))) << options;
+    }
+}
+
 TEST_F(VFolderTest, AFullDiskFailsTheCopy) {
     MakeSource();
     Folder("dest");
