@@ -108,7 +108,7 @@ private:
     std::string fMessage8;
     // The second of fTimePrefix, the local date and time up to its '.'.
     int64 fTimeSecond = -1;
-    char fTimePrefix[32] = {};
+    char fTimePrefix[80] = {};
     // The logger listened to (retained), set and cleared under fStartLock.
     ILogger* fLogger = nullptr;
     std::atomic<bool> fPaused{false};
