@@ -12,6 +12,8 @@
 
 namespace vela {
 
+class IFile;
+class IFolder;
 class VCollator;
 class VCompareOptions;
 class VDuration;
@@ -217,6 +219,13 @@ public:
     // The names of the localization folders of dialect, in the order they are searched ("en.lproj",
     // "en_US.lproj", "English.lproj").
     static void GetLocalizationFolderNames(uint32 dialect, std::vector<VString>& names);
+    // Those of the folders named so that exist in parent (retained), in that order; true when any.
+    static bool GetLocalizationFoldersWithDialect(uint32 dialect, const IFolder* parent,
+                                                  std::vector<VRefPtr<IFolder>>& folders);
+    // The file name in the last of those folders that has it (retained; the last is the most general), null
+    // when none has it. *folderFound tells whether any localization folder exists.
+    static IFile* RetainLocalizationFile(const IFolder* parent, const VString& name, uint32 dialect,
+                                         bool* folderFound = nullptr);
 
 protected:
     VIntlMgr(uint32 dialect, const XPosixIntlMgr& platform);

@@ -2,6 +2,7 @@
 
 #include "intl/VIntlMgr.h"
 
+#include "files/IFileSystemObject.h"
 #include "intl/DialectTable.h"
 
 #include <atomic>
@@ -349,6 +350,29 @@ void VIntlMgr::GetLocalizationFolderNames(uint32 dialect, std::vector<VString>& 
     }
     name += suffix;
     names.push_back(name);
+}
+
+bool VIntlMgr::GetLocalizationFoldersWithDialect(uint32 dialect, const IFolder* parent,
+                                                 std::vector<VRefPtr<IFolder>>& folders) {
+    if (parent == nullptr) return !folders.empty();
+    std::vector<VString> names;
+    GetLocalizationFolderNames(dialect, names);
+    for (const VString& name : names) {
+        VRefPtr<IFolder> folder = VRefPtr<IFolder>::Adopt(parent->RetainRelativeFolder(name, FPS_POSIX));
+        if (folder && folder->Exists()) folders.push_back(std::move(folder));
+    }
+    return !folders.empty();
+}
+
+IFile* VIntlMgr::RetainLocalizationFile(const IFolder* parent, const VString& name, uint32 dialect, bool* folderFound) {
+    std::vector<VRefPtr<IFolder>> folders;
+    GetLocalizationFoldersWithDialect(dialect, parent, folders);
+    if (folderFound != nullptr) *folderFound = !folders.empty();
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        VRefPtr<IFile> file = VRefPtr<IFile>::Adopt((*folder)->_RetainRelativeIFile(name, FPS_POSIX));
+        if (file && file->Exists()) return file.Forget();
+    }
+    return nullptr;
 }
 
 } // namespace vela

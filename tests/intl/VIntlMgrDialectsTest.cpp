@@ -1,12 +1,16 @@
 #include "intl/VIntlMgr.h"
 
 #include "core/VString.h"
+#include "files/VFile.h"
+#include "files/VFolder.h"
 #include "intl/VCollator.h"
 #include "intl/platform/XPosixIntlMgr.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -336,6 +340,51 @@ TEST(VIntlMgrDialects, LocalizationFolderNames) {
             units.push_back(Units(name));
         EXPECT_EQ(units, c.names) << c.dialect;
     }
+}
+
+TEST(VIntlMgrDialects, LocalizationFilesAreTakenFromTheMostGeneralFolderFirst) {
+    char pattern[] = "/tmp/vela-intl-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path root(pattern);
+    for (const char* folder : {"en.lproj", "English.lproj", "fr.lproj", "empty"})
+        std::filesystem::create_directory(root / folder);
+    for (const char* file : {"en.lproj/a.strings", "en.lproj/only.strings", "English.lproj/a.strings"})
+        std::ofstream(root / file) << "x";
+    VRefPtr<VFolder> parent = VRefPtr<VFolder>::Adopt(new VFolder(VString((root.string() + "/").c_str()), FPS_POSIX));
+
+    std::vector<VRefPtr<IFolder>> folders;
+    EXPECT_TRUE(VIntlMgr::GetLocalizationFoldersWithDialect(1033, parent.Get(), folders));
+    std::vector<std::u16string> names;
+    for (const VRefPtr<IFolder>& folder : folders) {
+        VString name;
+        folder->GetName(name);
+        names.push_back(Units(name));
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"en.lproj", u"English.lproj"})); // no en_US.lproj here
+
+    auto found = [&](const char* file, bool* folderFound, const VFolder* in) {
+        VRefPtr<IFile> hit =
+            VRefPtr<IFile>::Adopt(VIntlMgr::RetainLocalizationFile(in, VString(file), 1033, folderFound));
+        if (!hit) return std::string();
+        VString path;
+        hit->GetPlatformPath(path, FPS_POSIX);
+        std::string narrow;
+        for (int32 i = 0; i < path.GetLength(); ++i)
+            narrow.push_back(char(path.GetCPointer()[i]));
+        return std::filesystem::path(narrow).lexically_relative(root).string();
+    };
+    bool folderFound = false;
+    EXPECT_EQ(found("a.strings", &folderFound, parent.Get()), "English.lproj/a.strings");
+    EXPECT_TRUE(folderFound);
+    EXPECT_EQ(found("only.strings", &folderFound, parent.Get()), "en.lproj/only.strings");
+    EXPECT_EQ(found("none.strings", &folderFound, parent.Get()), "");
+    EXPECT_TRUE(folderFound); // folders there, the file in none of them
+
+    VRefPtr<VFolder> empty =
+        VRefPtr<VFolder>::Adopt(new VFolder(VString((root.string() + "/empty/").c_str()), FPS_POSIX));
+    EXPECT_EQ(found("a.strings", &folderFound, empty.Get()), "");
+    EXPECT_FALSE(folderFound);
+    std::filesystem::remove_all(root);
 }
 
 } // namespace
