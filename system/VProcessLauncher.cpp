@@ -131,6 +131,8 @@ int32 VProcessLauncher::ExecuteCommandLine(const VString& commandLine, int32 opt
     if (directory != nullptr) launcher->SetDefaultDirectory(*directory);
     bool noWait = (options & kDoNotWait) != 0;
     if (noWait) posix.SetWaitClosingChildProcess(0);
+    // Nobody can read the output of a child that is neither waited for nor handed over.
+    if (noWait && keepLauncher == nullptr) posix.SetOutputToNull();
     posix.SetQuoteArgumentsIfNeeded(quoteArguments);
     if (extraArguments != nullptr)
         for (const VString& argument : *extraArguments)

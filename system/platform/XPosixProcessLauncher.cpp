@@ -158,7 +158,9 @@ public:
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     // 0 or the first failing call's error number.
-    int Prepare(const int* stdinPipe, const int* stdoutPipe, const int* stderrPipe, const std::string& directory) {
+    // Without output pipes, outputToNull sends the child's output and errors to /dev/null.
+    int Prepare(const int* stdinPipe, const int* stdoutPipe, const int* stderrPipe, bool outputToNull,
+                const std::string& directory) {
         if (fActionsError != 0) return fActionsError;
         if (fAttributesError != 0) return fAttributesError;
         int error = 0;
@@ -168,6 +170,10 @@ public:
         if (stdinPipe != nullptr) step(posix_spawn_file_actions_adddup2(&fActions, stdinPipe[0], 0));
         if (stdoutPipe != nullptr) step(posix_spawn_file_actions_adddup2(&fActions, stdoutPipe[1], 1));
         if (stderrPipe != nullptr) step(posix_spawn_file_actions_adddup2(&fActions, stderrPipe[1], 2));
+        if (outputToNull) {
+            step(posix_spawn_file_actions_addopen(&fActions, 1, "/dev/null", O_WRONLY, 0));
+            step(posix_spawn_file_actions_adddup2(&fActions, 1, 2));
+        }
         // Only 0, 1 and 2 reach the child: every other descriptor of this process stays here.
         step(posix_spawn_file_actions_addclosefrom_np(&fActions, 3));
         if (!directory.empty()) step(posix_spawn_file_actions_addchdir_np(&fActions, directory.c_str()));
@@ -312,7 +318,7 @@ int32 XPosixProcessLauncher::Start(const VEnvironmentVariables& environment) {
 
     SpawnSetup setup;
     int error = setup.Prepare(fRedirectStdin ? stdinPipe : nullptr, fRedirectStdout ? stdoutPipe : nullptr,
-                              fRedirectStdout ? stderrPipe : nullptr, fDirectory);
+                              fRedirectStdout ? stderrPipe : nullptr, fOutputToNull && !fRedirectStdout, fDirectory);
     if (error != 0) {
         syslog(LOG_ERR, "init_pipes error");
         closeAll();

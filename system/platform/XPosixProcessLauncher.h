@@ -41,6 +41,12 @@ public:
     void ClearArguments() { fArguments.clear(); }
     void SetRedirectStandardInput(bool redirect) { fRedirectStdin = redirect; }
     void SetRedirectStandardOutput(bool redirect) { fRedirectStdout = redirect; }
+    // For a child whose output nobody will read: no pipes (a pipe whose reader is gone would end the child with
+    // SIGPIPE at its first write), its output and errors go to /dev/null.
+    void SetOutputToNull() {
+        fRedirectStdout = false;
+        fOutputToNull = true;
+    }
     void SetQuoteArgumentsIfNeeded(bool quote) { fQuoteArguments = quote; }
     void SetWaitClosingChildProcess(int32 ms) { fWait = ms; }
     void EnableProcessTreeKill() { fKillTree = true; }
@@ -96,6 +102,7 @@ private:
     int32 fWait = VProcessLauncher::kNoTimeLimit;
     bool fRedirectStdin = true;
     bool fRedirectStdout = true;
+    bool fOutputToNull = false;
     bool fQuoteArguments = true;
     bool fKillTree = false;
 

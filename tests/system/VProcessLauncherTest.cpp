@@ -244,6 +244,23 @@ TEST(VProcessLauncherRun, DoNotWaitReturnsWithTheChildRunning) {
     EXPECT_EQ(launcher->GetExitStatus(), -127);
 }
 
+TEST(VProcessLauncherRun, DetachedChildWritesAfterTheLauncherIsGone) {
+    // The child writes only once ExecuteCommandLine has returned: a pipe without reader would end it then.
+    char folder[] = "/tmp/vela-launcher-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string fifo = std::string(folder) + "/go", mark = std::string(folder) + "/alive";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string commandLine = "sh -c \"read x < " + fifo + "; echo out; echo err >&2; echo yes > " + mark + "\"";
+    ASSERT_EQ(VProcessLauncher::ExecuteCommandLine(FromUtf8(commandLine), VProcessLauncher::kDoNotWait, nullptr,
+                                                   nullptr, nullptr),
+              0);
+    std::ofstream(fifo) << "go\n";
+    EXPECT_TRUE(WaitUntil([&] { return std::ifstream(mark).good(); }));
+    unlink(fifo.c_str());
+    unlink(mark.c_str());
+    rmdir(folder);
+}
+
 TEST(VProcessLauncherRun, ReapedChildLeavesNoPid) {
     VProcessLauncher launcher;
     launcher.CreateArgumentsFromFullCommandLine("sh -c \"exit 7\"");
