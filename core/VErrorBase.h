@@ -19,12 +19,19 @@ inline constexpr StPackedDictionaryKey error("error");
 inline constexpr StPackedDictionaryKey error_stack("error_stack");
 } // namespace ErrorBagKeys
 
-// Finds the text of error codes (the localization manager implements it).
+// Finds display texts: error messages and keyed strings (the localization manager implements it). Lookups leave
+// out untouched when they find nothing.
 class ILocalizer {
 public:
     virtual ~ILocalizer() = default;
+    // The dialect the texts are in; 0 when unknown.
+    virtual uint32 GetLocalizationLanguage() const { return 0; }
     // Fills out with the text for code, which may name the error's parameters as {name}; false when none.
     virtual bool LocalizeErrorMessage(VError code, VString& out) = 0;
+    virtual bool LocalizeStringWithKey(const VString&, VString&) { return false; }
+    virtual bool LocalizeStringWithDotStringsKey(const VString&, VString&) { return false; }
+    // The group bag stored under the name, with a reference for the caller; null when none.
+    virtual const VValueBag* RetainGroupBag(const VString&) { return nullptr; }
 };
 
 // A reported failure: its code, the task that raised it and named parameters for its message. Made with a

@@ -1,0 +1,556 @@
+#include "intl/VLocalizationManager.h"
+
+#include "core/VErrorContext.h"
+#include "files/IFileSystemObject.h"
+#include "files/VFile.h"
+#include "files/VFileError.h"
+#include "intl/VIntlMgr.h"
+#include "intl/VXMLParser.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace vela {
+
+#ifdef __APPLE__
+const char* const VLocalizationManager::kPlatformToken = "mac";
+#else
+const char* const VLocalizationManager::kPlatformToken = "linux";
+#endif
+
+namespace {
+
+bool Is(const VString& text, const char* literal) {
+    return text.EqualToUSASCIICString(literal);
+}
+
+// A text that stays null until something is appended: an empty element differs from a missing one.
+struct OptionalText {
+    VString fText;
+    bool fSet = false;
+
+    void Append(const VString& text) {
+        fText.AppendString(text);
+        fSet = true;
+    }
+};
+
+// What a unit and its alternatives share: the source and target texts, the child being read and the platform
+// filter.
+struct UnitTexts {
+    VString fChild;
+    OptionalText fSource;
+    OptionalText fTarget;
+    bool fExcluded = false;
+
+    void Attribute(const VString& name, const VString& value) {
+        if (Is(name, "oz:excludeIf") || Is(name, "oz:includeIf"))
+            fExcluded |= VLocalizationManager::IsExcludedOnPlatform(value, Is(name, "oz:includeIf"),
+                                                                    VLocalizationManager::kPlatformToken);
+    }
+    void Text(const VString& text) {
+        if (Is(fChild, "source")) fSource.Append(text);
+        if (Is(fChild, "target")) fTarget.Append(text);
+    }
+    // At an end tag: true (and the child forgotten) when it ends a source or target rather than the unit.
+    bool EndsChild() {
+        if (!Is(fChild, "source") && !Is(fChild, "target")) return false;
+        fChild.Clear();
+        return true;
+    }
+    // The target when one was given (even empty of all but blanks), else the source.
+    const VString& Result() const { return fTarget.fSet ? fTarget.fText : fSource.fText; }
+};
+
+} // namespace
+
+// ---- XLIFF handlers
+
+// One "alt-trans" of a unit: recorded in the unit's bag only.
+class VLocalizationAltTransHandler : public VObject, public IXMLHandler {
+public:
+    explicit VLocalizationAltTransHandler(VValueBag* unitBag) : fUnitBag(unitBag) {
+        if (fUnitBag) fBag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    }
+
+    IXMLHandler* StartElement(const VString& name) override {
+        fTexts.fChild = name;
+        if (!Is(name, "source") && !Is(name, "target")) return nullptr;
+        Retain();
+        return this;
+    }
+    void SetAttribute(const VString& name, const VString& value) override {
+        if (fBag) fBag->SetString(StPackedDictionaryKey(name), value);
+        fTexts.Attribute(name, value);
+    }
+    void SetText(const VString& text) override { fTexts.Text(text); }
+    void EndElement(const VString&) override {
+        if (fTexts.EndsChild() || fTexts.fExcluded || !fBag) return;
+        fBag->SetString("target", fTexts.Result());
+        fUnitBag->AddElement("alt-trans", fBag.Get());
+    }
+
+private:
+    VRefPtr<VValueBag> fUnitBag;
+    VRefPtr<VValueBag> fBag;
+    UnitTexts fTexts;
+};
+
+// One "trans-unit": stored in the manager's tables at its end.
+class VLocalizationTransUnitHandler : public VObject, public IXMLHandler {
+public:
+    VLocalizationTransUnitHandler(VLocalizationManager* manager, int32 groupID, std::vector<VString> groupNames,
+                                  VValueBag* groupBag, bool overwrite)
+        : fManager(manager), fGroupID(groupID), fGroupNames(std::move(groupNames)), fGroupBag(groupBag),
+          fOverwrite(overwrite) {
+        if (fGroupBag) fUnitBag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    }
+
+    IXMLHandler* StartElement(const VString& name) override {
+        fTexts.fChild = name;
+        if (Is(name, "source") || Is(name, "target")) {
+            Retain();
+            return this;
+        }
+        if (Is(name, "alt-trans")) return new VLocalizationAltTransHandler(fUnitBag.Get());
+        return nullptr;
+    }
+    void SetAttribute(const VString& name, const VString& value) override {
+        if (fUnitBag) fUnitBag->SetString(StPackedDictionaryKey(name), value);
+        if (Is(name, "id")) {
+            const int32 id = value.GetLong();
+            if (id > 0) fUnitID = uint32(id);
+        } else if (Is(name, "resname")) {
+            fResname = value;
+        }
+        fTexts.Attribute(name, value);
+    }
+    void SetText(const VString& text) override { fTexts.Text(text); }
+    // Inline markup inside a source or target (<g>, say) ends the unit early: such units are not expected.
+    void EndElement(const VString&) override {
+        if (fTexts.EndsChild() || fTexts.fExcluded) return;
+        const VString text = fTexts.Result();
+        if (fUnitBag) {
+            fUnitBag->SetString("target", text);
+            fGroupBag->AddElement("trans-unit", fUnitBag.Get());
+        }
+        if (fStored) return;
+        if (fUnitID != 0 && fGroupID != 0) {
+            fManager->_InsertSTRSharpCodeAndString({fGroupID, fUnitID}, text, fOverwrite);
+            fStored = true;
+        }
+        if (text.IsEmpty()) return;
+        const size_t depth = fGroupNames.size();
+        if (depth >= 2 && !fResname.IsEmpty() && !fGroupNames[depth - 1].IsEmpty()) {
+            const VString& outer = fGroupNames[depth - 2];
+            if (!outer.IsEmpty() && outer.GetUniChar(1) == u'[' && outer.GetUniChar(outer.GetLength()) == u']') {
+                VString key(outer);
+                key.AppendCString(VLocalizationManager::kComposedKeySeparator);
+                key.AppendString(fGroupNames[depth - 1]);
+                key.AppendCString(VLocalizationManager::kComposedKeySeparator);
+                key.AppendString(fResname);
+                fManager->_InsertObjectURLAndString(key, text, fOverwrite);
+                fStored = true;
+                return;
+            }
+        }
+        if (!fResname.IsEmpty()) {
+            fManager->_InsertObjectURLAndString(fResname, text, fOverwrite);
+            fStored = true;
+        }
+        for (auto name = fGroupNames.rbegin(); name != fGroupNames.rend(); ++name) {
+            fManager->_InsertIDAndStringInAGroup(fUnitID, text, *name);
+            fStored = true;
+        }
+    }
+
+private:
+    VLocalizationManager* fManager;
+    int32 fGroupID;
+    std::vector<VString> fGroupNames;
+    VRefPtr<VValueBag> fGroupBag;
+    VRefPtr<VValueBag> fUnitBag;
+    uint32 fUnitID = 0;
+    VString fResname;
+    UnitTexts fTexts;
+    bool fStored = false;
+    bool fOverwrite;
+};
+
+// One "group" and the groups nested in it, which share this handler.
+class VLocalizationGroupHandler : public VObject, public IXMLHandler {
+public:
+    VLocalizationGroupHandler(VLocalizationManager* manager, bool overwrite)
+        : fManager(manager), fOverwrite(overwrite), fGroupNames(1) {}
+
+    IXMLHandler* StartElement(const VString& name) override {
+        if (Is(name, "trans-unit"))
+            return new VLocalizationTransUnitHandler(fManager, fGroupID, fGroupNames,
+                                                     fRestype.IsEmpty() ? nullptr : fBag.Get(), fOverwrite);
+        if (Is(name, "group")) {
+            fGroupNames.emplace_back();
+            Retain();
+            return this;
+        }
+        return nullptr;
+    }
+    void SetAttribute(const VString& name, const VString& value) override {
+        if (!fBag) fBag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        if (Is(name, "id")) {
+            const int32 id = value.GetLong();
+            if (id != 0) fGroupID = id;
+        } else if (Is(name, "resname")) {
+            if (!value.IsEmpty() && !fGroupNames.empty()) fGroupNames.back() = value;
+        } else if (Is(name, "restype")) {
+            fRestype = value;
+        }
+        fBag->SetString(StPackedDictionaryKey(name), value);
+    }
+    void EndElement(const VString&) override {
+        const VString top = fGroupNames.empty() ? VString() : fGroupNames.back();
+        if (fBag && !fRestype.IsEmpty()) {
+            if (!top.IsEmpty()) fBag->SetString("resname", top);
+            fManager->_InsertGroupBag(top, fRestype, fBag.Get());
+        }
+        fBag.Clear();
+        fRestype.Clear();
+        if (!fGroupNames.empty()) fGroupNames.pop_back();
+    }
+
+private:
+    VLocalizationManager* fManager;
+    bool fOverwrite;
+    int32 fGroupID = 0;
+    std::vector<VString> fGroupNames;
+    VRefPtr<VValueBag> fBag;
+    VString fRestype;
+};
+
+// The root of every XLIFF file of one manager: decides from each "file"'s target language whether its units
+// are taken and whether they replace texts already there. The decision lasts until the next "file" that
+// names a target language.
+class VLocalizationXMLHandler : public VObject, public IXMLHandler {
+public:
+    VLocalizationXMLHandler(VLocalizationManager* manager, uint32 dialect) : fManager(manager), fDialect(dialect) {}
+
+    void SetWholeFolder(bool wholeFolder) noexcept { fWholeFolder = wholeFolder; }
+
+    IXMLHandler* StartElement(const VString& name) override {
+        fElement = Is(name, "file") ? name : VString();
+        const bool taken = fAccept || fWholeFolder;
+        if (taken && Is(name, "group")) return new VLocalizationGroupHandler(fManager, fOverwrite);
+        if (taken && Is(name, "trans-unit"))
+            return new VLocalizationTransUnitHandler(fManager, 0, {}, nullptr, fOverwrite);
+        Retain();
+        return this;
+    }
+    void SetAttribute(const VString& name, const VString& value) override {
+        if (!Is(fElement, "file") || !Is(name, "target-language")) return;
+        VString tag;
+        if (!VIntlMgr::GetRFC3066BisLanguageCodeWithDialectCode(fDialect, tag, '-')) return;
+        const int32 comparison = VIntlMgr::Compare2RFC3066LanguageCodes(tag, value);
+        if (comparison <= 0) {
+            fAccept = false;
+        } else {
+            fAccept = true;
+            fOverwrite = comparison == 4;
+        }
+    }
+
+private:
+    VLocalizationManager* fManager;
+    const uint32 fDialect;
+    VString fElement;
+    bool fAccept = false;
+    bool fOverwrite = true;
+    bool fWholeFolder = false;
+};
+
+// ---- The manager
+
+VLocalizationManager::VLocalizationManager(uint32 dialect)
+    : fDialect(dialect), fParser(std::make_unique<VXMLParser>()),
+      fXLIFFHandler(new VLocalizationXMLHandler(this, dialect)) {
+    VXMLParser::Init();
+}
+
+VLocalizationManager::~VLocalizationManager() {
+    fParser.reset();
+    fXLIFFHandler->Release();
+    fTables = Tables();
+    VXMLParser::DeInit();
+}
+
+bool VLocalizationManager::IsExcludedOnPlatform(const VString& list, bool include, const char* token) {
+    std::vector<VString> tokens;
+    list.GetSubStrings(u' ', tokens, false);
+    bool known = false;
+    bool platform = false;
+    for (const VString& word : tokens) {
+        for (const char* name : {"mac", "win", "linux"}) {
+            if (!word.EqualToString(VString(name), false)) continue;
+            known = true;
+            if (std::strcmp(name, token) == 0) platform = true;
+        }
+    }
+    return known && platform != include;
+}
+
+// ---- Loading
+
+VError VLocalizationManager::LoadFile(const IFile* file, bool wholeFolder) {
+    return _LoadFile(file, true, wholeFolder);
+}
+
+VError VLocalizationManager::_LoadFile(const IFile* file, bool record, bool wholeFolder) {
+    if (file == nullptr) return VE_INVALID_PARAMETER;
+    if (!file->Exists()) return VE_FILE_NOT_FOUND;
+    if (file->MatchExtension(VString("xlf"))) {
+        if (AnalyzeXLIFFFile(file, wholeFolder) != VE_OK) return VE_OK;
+        const VString path = file->GetPath().GetPath();
+        if (record) {
+            bool known = false;
+            for (const LoadedFile& loaded : fLoadedFiles)
+                known = known || loaded.fPath.GetPath().EqualToStringRaw(path);
+            if (!known) fLoadedFiles.push_back({file->GetPath(), wholeFolder});
+        }
+        VTime modified;
+        if (file->GetTimeAttributes(&modified) == VE_OK) fStamps[path] = modified;
+        return VE_OK;
+    }
+    if (file->MatchExtension(VString("strings"))) AnalyzeDotStringsFile(file);
+    return VE_FILE_CANNOT_LOAD_LOCALIZATION;
+}
+
+VError VLocalizationManager::AnalyzeXLIFFFile(const IFile* file, bool wholeFolder) {
+    if (file == nullptr) return VE_INVALID_PARAMETER;
+    fXLIFFHandler->SetWholeFolder(wholeFolder);
+    VString text;
+    const VError error = file->GetContentAsString(text, VTC_UTF_8, eCRM_NATIVE);
+    if (error == VE_OK) fParser->Parse(text, fXLIFFHandler, VXMLParser::kValidateNever);
+    fXLIFFHandler->SetWholeFolder(false);
+    return error;
+}
+
+VError VLocalizationManager::AnalyzeDotStringsFile(const IFile* file) {
+    if (file == nullptr) return VE_INVALID_PARAMETER;
+    if (!file->Exists()) return VE_FILE_NOT_FOUND;
+    VString text;
+    {
+        StErrorContextInstaller quiet(false, true);
+        if (file->GetContentAsString(text, VTC_UTF_16_BigEndian, eCRM_LF) != VE_OK) return VE_OK;
+    }
+    std::vector<VString> lines;
+    text.GetSubStrings(u'\n', lines, false);
+    for (const VString& line : lines)
+        _AnalyseDotString(line);
+    return VE_OK;
+}
+
+void VLocalizationManager::_AnalyseDotString(const VString& line) {
+    VString copy(line);
+    if (copy.IsEmpty()) return;
+    copy.Truncate(copy.GetLength() - 1);
+    std::vector<VString> parts;
+    copy.GetSubStrings(u'=', parts, false);
+    if (parts.size() != 2) return;
+    VString key = parts[0];
+    VString value = parts[1];
+    key.RemoveWhiteSpaces();
+    value.RemoveWhiteSpaces();
+    auto unquote = [](VString& text) {
+        if (text.IsEmpty() || text.GetUniChar(1) != u'"') return;
+        if (text.GetLength() < 2)
+            text.Clear();
+        else
+            text.SubString(2, text.GetLength() - 2);
+    };
+    unquote(key);
+    unquote(value);
+    if (key.IsEmpty() || value.IsEmpty()) return;
+    std::lock_guard<VCriticalSection> guard(fLock);
+    fTables.fKeyed[key] = value;
+}
+
+VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) const {
+    changed = false;
+    Stamps now;
+    for (const LoadedFile& loaded : fLoadedFiles) {
+        const VFile file(loaded.fPath);
+        const VString path = loaded.fPath.GetPath();
+        const auto stored = fStamps.find(path);
+        if (!file.Exists()) {
+            changed = changed || stored != fStamps.end();
+            continue;
+        }
+        VTime modified;
+        if (file.GetTimeAttributes(&modified) != VE_OK) continue;
+        now[path] = modified;
+        changed = changed || stored == fStamps.end() || !(stored->second == modified);
+    }
+    return now;
+}
+
+bool VLocalizationManager::DoesNeedAnUpdate() const {
+    bool changed = false;
+    _ReadStamps(changed);
+    return changed;
+}
+
+bool VLocalizationManager::UpdateIfNeeded() {
+    if (!DoesNeedAnUpdate()) return false;
+    // The new texts are read into a manager of their own and put in place at once: lookups meanwhile see the
+    // old tables whole.
+    VRefPtr<VLocalizationManager> fresh = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(fDialect));
+    for (const LoadedFile& loaded : fLoadedFiles) {
+        const VFile file(loaded.fPath);
+        if (file.Exists()) fresh->_LoadFile(&file, true, loaded.fWholeFolder);
+    }
+    {
+        std::lock_guard<VCriticalSection> guard(fLock);
+        std::swap(fTables, fresh->fTables);
+    }
+    fStamps = fresh->fStamps;
+    return true;
+}
+
+bool VLocalizationManager::ClearLocalizations() {
+    Tables old;
+    {
+        std::lock_guard<VCriticalSection> guard(fLock);
+        std::swap(fTables, old);
+    }
+    return true;
+}
+
+// ---- Stores
+
+void VLocalizationManager::_InsertSTRSharpCodeAndString(const STRSharpCodes& codes, const VString& text,
+                                                        bool overwrite) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    auto [entry, inserted] = fTables.fSTRSharp.emplace(codes, text);
+    if (!inserted && overwrite) entry->second = text;
+}
+
+void VLocalizationManager::_InsertObjectURLAndString(const VString& key, const VString& text, bool overwrite) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    auto [entry, inserted] = fTables.fKeyed.emplace(key, text);
+    if (!inserted && overwrite) entry->second = text;
+}
+
+void VLocalizationManager::_InsertIDAndStringInAGroup(uint32 id, const VString& text, const VString& group) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    fTables.fGroups[group][id] = text;
+}
+
+void VLocalizationManager::_InsertGroupBag(const VString& name, const VString& restype, const VValueBag* bag) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    if (!name.IsEmpty()) {
+        bool known = false;
+        for (const auto& [stored, _] : fTables.fBagsByName)
+            known = known || stored.EqualToString(name, false);
+        if (!known) fTables.fBagsByName.emplace_back(name, VRefPtr<const VValueBag>(bag));
+    }
+    fTables.fBagsByRestype.emplace(restype, VRefPtr<const VValueBag>(bag));
+}
+
+// ---- Lookups
+
+bool VLocalizationManager::LocalizeErrorMessage(VError code, VString& out) {
+    const uint32 signature = ComponentOfVError(code);
+    char key[16];
+    std::snprintf(key, sizeof key, "ERR_%c%c%c%c_%d", char(signature >> 24), char(signature >> 16),
+                  char(signature >> 8), char(signature), NumberOfVError(code));
+    return LocalizeStringWithKey(VString(key), out);
+}
+
+namespace {
+
+// Copies the text of key into out; false (out untouched) when map has no such key.
+template <class Map, class Key> bool CopyText(const Map& map, const Key& key, VString& out) {
+    const auto found = map.find(key);
+    if (found == map.end()) return false;
+    out = found->second;
+    return true;
+}
+
+} // namespace
+
+bool VLocalizationManager::LocalizeStringWithKey(const VString& key, VString& out) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    return CopyText(fTables.fKeyed, key, out);
+}
+
+bool VLocalizationManager::LocalizeStringWithDotStringsKey(const VString& key, VString& out) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    return CopyText(fTables.fDotStrings, key, out);
+}
+
+bool VLocalizationManager::LocalizeStringWithSTRSharpCodes(const STRSharpCodes& codes, VString& out) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    return CopyText(fTables.fSTRSharp, codes, out);
+}
+
+bool VLocalizationManager::LocalizeGroupOfStringsWithAStrSharpID(int32 id, std::vector<VString>& out) {
+    out.clear();
+    std::lock_guard<VCriticalSection> guard(fLock);
+    for (uint32 index = 1;; ++index) {
+        const auto found = fTables.fSTRSharp.find({id, index});
+        if (found == fTables.fSTRSharp.end()) break;
+        out.push_back(found->second);
+    }
+    return !out.empty();
+}
+
+bool VLocalizationManager::GetOrderedStringsOfGroup(const VString& group, std::vector<VString>& out) {
+    out.clear();
+    std::lock_guard<VCriticalSection> guard(fLock);
+    const auto found = fTables.fGroups.find(group);
+    if (found == fTables.fGroups.end()) return false;
+    for (const auto& [id, text] : found->second)
+        out.push_back(text);
+    return !out.empty();
+}
+
+const VValueBag* VLocalizationManager::RetainGroupBag(const VString& name) {
+    std::lock_guard<VCriticalSection> guard(fLock);
+    for (const auto& [stored, bag] : fTables.fBagsByName) {
+        if (stored.EqualToString(name, false)) return RetainRefCountable(bag.Get());
+    }
+    return nullptr;
+}
+
+void VLocalizationManager::RetainGroupBagsByRestype(const VString& restype,
+                                                    std::vector<VRefPtr<const VValueBag>>& out) const {
+    const auto [first, last] = fTables.fBagsByRestype.equal_range(restype);
+    for (auto entry = first; entry != last; ++entry)
+        out.push_back(entry->second);
+}
+
+// ---- The process localizer
+
+namespace {
+
+std::atomic<ILocalizer*> sProcessLocalizer{nullptr};
+
+} // namespace
+
+void SetProcessLocalizer(ILocalizer* localizer) noexcept {
+    sProcessLocalizer.store(localizer, std::memory_order_release);
+}
+
+ILocalizer* GetProcessLocalizer() noexcept {
+    return sProcessLocalizer.load(std::memory_order_acquire);
+}
+
+VString LocalizeString(const VString& key, const char* defaultText) {
+    VString result;
+    ILocalizer* localizer = GetProcessLocalizer();
+    const bool found = localizer != nullptr && localizer->LocalizeStringWithKey(key, result);
+    if (!found && defaultText != nullptr) result.FromCString(defaultText);
+    return result;
+}
+
+} // namespace vela

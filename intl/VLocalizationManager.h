@@ -1,0 +1,141 @@
+#pragma once
+
+#include "core/IRefCountable.h"
+#include "core/VCriticalSection.h"
+#include "core/VError.h"
+#include "core/VErrorBase.h"
+#include "core/VObject.h"
+#include "core/VRefPtr.h"
+#include "core/VString.h"
+#include "files/VFilePath.h"
+#include "values/VTime.h"
+#include "values/VValueBag.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace vela {
+
+class IFile;
+class VLocalizationXMLHandler;
+class VXMLParser;
+
+// A numbered string: the resource id (the enclosing XLIFF group's "id") and the index (the unit's "id").
+struct STRSharpCodes {
+    int32 fID = 0;
+    uint32 fIndex = 0;
+
+    bool operator<(const STRSharpCodes& other) const noexcept {
+        return fID != other.fID ? fID < other.fID : fIndex < other.fIndex;
+    }
+};
+
+// Orders strings by their UTF-16 code units.
+struct VStringRawLess {
+    bool operator()(const VString& a, const VString& b) const noexcept { return a.CompareToStringRaw(b) < 0; }
+};
+
+// The translated strings of one dialect, read from XLIFF files (".xlf") and key-value files (".strings"), and
+// looked up by key, by number, by group or by error code. Files are loaded on one thread before the manager is
+// shared; lookups take the manager's lock and may then come from any thread. A dialect without a language tag
+// (kNoDialect, -2) accepts only the files loaded whatever their language, so callers fall back to their default
+// texts. Counted: made with a reference for the caller.
+class VLocalizationManager : public VObject, public IRefCountable, public ILocalizer {
+public:
+    // The unit separator of composed keys: "[outer]" + it + group + it + resname.
+    static constexpr const char* kComposedKeySeparator = "#}[{@";
+    // The token of the running platform in "oz:includeIf" and "oz:excludeIf" lists.
+    static const char* const kPlatformToken;
+
+    explicit VLocalizationManager(uint32 dialect);
+    ~VLocalizationManager() override;
+    VLocalizationManager(const VLocalizationManager&) = delete;
+    VLocalizationManager& operator=(const VLocalizationManager&) = delete;
+
+    // ---- Loading (no lock: before the manager is shared, or through UpdateIfNeeded)
+    // Loads an ".xlf" file (its units filtered by target language unless wholeFolder) and records it for
+    // reloads; answers 0 also when its XML is refused (the 'xmlc' errors stand, what was read before stays).
+    // A ".strings" file is read into the keyed strings and answers VE_FILE_CANNOT_LOAD_LOCALIZATION, as does any
+    // other extension. VE_INVALID_PARAMETER for a null file, VE_FILE_NOT_FOUND for a missing one.
+    VError LoadFile(const IFile* file, bool wholeFolder);
+    VError AnalyzeXLIFFFile(const IFile* file, bool wholeFolder);
+    // Reads "key" = "value"; lines (UTF-16 big-endian unless a byte order mark says otherwise) into the keyed
+    // strings. VE_INVALID_PARAMETER for a null file, VE_FILE_NOT_FOUND for a missing one, else 0.
+    VError AnalyzeDotStringsFile(const IFile* file);
+    // Whether a recorded file changed, vanished or appeared since it was loaded. Changes nothing.
+    bool DoesNeedAnUpdate() const;
+    // When DoesNeedAnUpdate: reloads every recorded file into new tables (each with the language filter it was
+    // first loaded with) and puts them in place under the lock. Answers whether it reloaded.
+    bool UpdateIfNeeded();
+    // Empties every string and bag table (under the lock); the recorded files stay. True.
+    bool ClearLocalizations();
+
+    // ---- Lookups (under the lock unless said otherwise)
+    uint32 GetLocalizationLanguage() const override { return fDialect; }
+    // "ERR_" + the four signature characters + "_" + the number, cut to 15 characters, in the keyed strings.
+    bool LocalizeErrorMessage(VError code, VString& out) override;
+    bool LocalizeStringWithKey(const VString& key, VString& out) override;
+    bool LocalizeStringWithDotStringsKey(const VString& key, VString& out) override;
+    bool LocalizeStringWithSTRSharpCodes(const STRSharpCodes& codes, VString& out);
+    // The texts of {id, 1}, {id, 2}, ... up to the first missing index (out replaced); true when any.
+    bool LocalizeGroupOfStringsWithAStrSharpID(int32 id, std::vector<VString>& out);
+    // The texts of the group in ascending unit id (out replaced); true when any.
+    bool GetOrderedStringsOfGroup(const VString& group, std::vector<VString>& out);
+    // The first group bag stored under name (compared without regard to case or diacritics), retained.
+    const VValueBag* RetainGroupBag(const VString& name) override;
+    // Appends every group bag of restype in the order they were stored (no lock).
+    void RetainGroupBagsByRestype(const VString& restype, std::vector<VRefPtr<const VValueBag>>& out) const;
+
+    // ---- Stores used by the XLIFF handlers
+    void _InsertSTRSharpCodeAndString(const STRSharpCodes& codes, const VString& text, bool overwrite);
+    void _InsertObjectURLAndString(const VString& key, const VString& text, bool overwrite);
+    void _InsertIDAndStringInAGroup(uint32 id, const VString& text, const VString& group);
+    void _InsertGroupBag(const VString& name, const VString& restype, const VValueBag* bag);
+
+    // Whether an "oz:includeIf" (include) or "oz:excludeIf" list excludes a unit on the platform of token: a
+    // list naming none of "mac", "win" and "linux" never does.
+    static bool IsExcludedOnPlatform(const VString& list, bool include, const char* token);
+
+private:
+    struct Tables {
+        std::map<STRSharpCodes, VString> fSTRSharp;
+        std::map<VString, VString, VStringRawLess> fKeyed;
+        std::map<VString, std::map<uint32, VString>, VStringRawLess> fGroups;
+        std::map<VString, VString, VStringRawLess> fDotStrings;
+        std::vector<std::pair<VString, VRefPtr<const VValueBag>>> fBagsByName;
+        std::multimap<VString, VRefPtr<const VValueBag>, VStringRawLess> fBagsByRestype;
+    };
+    struct LoadedFile {
+        VFilePath fPath;
+        bool fWholeFolder = false;
+    };
+
+    VError _LoadFile(const IFile* file, bool record, bool wholeFolder);
+    void _AnalyseDotString(const VString& line);
+    using Stamps = std::map<VString, VTime, VStringRawLess>;
+    // The modification times of the recorded files now; changed tells whether any differs, vanished or
+    // appeared.
+    Stamps _ReadStamps(bool& changed) const;
+
+    mutable VCriticalSection fLock;
+    const uint32 fDialect;
+    // Written while loading, read under fLock; UpdateIfNeeded swaps a new set in under fLock.
+    Tables fTables;
+    std::unique_ptr<VXMLParser> fParser;
+    VLocalizationXMLHandler* fXLIFFHandler = nullptr;
+    std::vector<LoadedFile> fLoadedFiles;
+    // By the files' path texts.
+    Stamps fStamps;
+};
+
+// The process localizer that LocalizeString asks (not owned; null: none). The process installs it at start-up
+// and removes it before it goes.
+void SetProcessLocalizer(ILocalizer* localizer) noexcept;
+ILocalizer* GetProcessLocalizer() noexcept;
+
+// The process localizer's text for key; when it has none (or there is no localizer): defaultText, or an empty
+// string when defaultText is null.
+VString LocalizeString(const VString& key, const char* defaultText);
+
+} // namespace vela

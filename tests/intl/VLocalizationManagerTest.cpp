@@ -1,0 +1,297 @@
+#include "intl/VLocalizationManager.h"
+
+#include "core/VErrorContext.h"
+#include "files/VFile.h"
+#include "files/VFileError.h"
+#include "intl/VIntlMgr.h"
+#include "intl/VXMLParser.h"
+#include "support/RecordingXMLHandler.h"
+#include "support/TestProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace vela {
+namespace {
+
+using test::Utf8;
+
+constexpr uint32 kFrench = 3084; // French (Canada): a tag with a region
+constexpr uint32 kNoLanguage = 0xFFFFFFFE;
+
+class VLocalizationManagerTest : public test::TestProcessFixture {
+protected:
+    VLocalizationManagerTest() {
+        char pattern[] = "/tmp/vela_l10n_XXXXXX";
+        fRoot = ::mkdtemp(pattern);
+        EXPECT_TRUE(VIntlMgr::GetRFC3066BisLanguageCodeWithDialectCode(kFrench, fTag, '-'));
+    }
+    ~VLocalizationManagerTest() override { std::filesystem::remove_all(fRoot); }
+
+    std::string Posix(const std::string& name) const { return fRoot + "/" + name; }
+    VRefPtr<VFile> File(const std::string& name) const {
+        return VRefPtr<VFile>::Adopt(new VFile(VString(Posix(name).c_str()), FPS_POSIX));
+    }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Posix(name), std::ios::binary) << bytes;
+    }
+    // An XLIFF document of one "file" in language holding body.
+    std::string Xliff(const std::string& language, const std::string& body) const {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><xliff version=\"1.2\"><file original=\"x\" "
+               "source-language=\"en\" target-language=\"" +
+               language + "\"><body>" + body + "</body></file></xliff>";
+    }
+    static std::string Unit(const std::string& resname, const std::string& target) {
+        return "<trans-unit resname=\"" + resname + "\"><source>src</source><target>" + target +
+               "</target></trans-unit>";
+    }
+    std::string Keyed(VLocalizationManager& manager, const char* key) const {
+        VString out("untouched");
+        manager.LocalizeStringWithKey(VString(key), out);
+        return Utf8(out);
+    }
+
+    std::string fRoot;
+    VString fTag;
+};
+
+using Manager = VRefPtr<VLocalizationManager>;
+Manager NewManager(uint32 dialect) {
+    return Manager::Adopt(new VLocalizationManager(dialect));
+}
+
+TEST_F(VLocalizationManagerTest, UnitsAreStoredByNameNumberAndGroup) {
+    Write("units.xlf",
+          Xliff(Utf8(fTag), "<trans-unit resname=\"plain\"><source>Plain</source><target>Simple</target></trans-unit>"
+                            "<trans-unit resname=\"emptyTarget\"><source>Kept source</source><target/></trans-unit>"
+                            "<trans-unit resname=\"blankTarget\"><source>Source</source><target>  </target>"
+                            "</trans-unit>"
+                            "<group id=\"5\" resname=\"menu\">"
+                            "<trans-unit id=\"3\" resname=\"third\"><source>Third</source></trans-unit>"
+                            "<trans-unit id=\"1\" resname=\"first\"><source>First</source></trans-unit>"
+                            "<trans-unit id=\"2\"><source>Second</source></trans-unit>"
+                            "<trans-unit id=\"4\"><source>Fourth</source></trans-unit></group>"
+                            "<group resname=\"[Window]\"><group resname=\"button\">"
+                            "<trans-unit id=\"7\" resname=\"title\"><source>Composed</source></trans-unit>"
+                            "</group></group>"));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("units.xlf").Get(), false), VE_OK);
+
+    EXPECT_EQ(Keyed(*manager, "plain"), "Simple");
+    EXPECT_EQ(Keyed(*manager, "emptyTarget"), "Kept source");
+    EXPECT_EQ(Keyed(*manager, "blankTarget"), "  ");
+    EXPECT_EQ(Keyed(*manager, "first"), "First");
+    EXPECT_EQ(Keyed(*manager, "[Window]#}[{@button#}[{@title"), "Composed");
+    EXPECT_EQ(Keyed(*manager, "title"), "untouched"); // the composed key only
+
+    std::vector<VString> texts;
+    ASSERT_TRUE(manager->GetOrderedStringsOfGroup(VString("menu"), texts));
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(Utf8(texts[0]), "First");
+    EXPECT_EQ(Utf8(texts[2]), "Third");
+    EXPECT_FALSE(manager->GetOrderedStringsOfGroup(VString("button"), texts));
+    EXPECT_TRUE(texts.empty());
+
+    VString text;
+    EXPECT_TRUE(manager->LocalizeStringWithSTRSharpCodes({5, 2}, text));
+    EXPECT_EQ(Utf8(text), "Second");
+    ASSERT_TRUE(manager->LocalizeGroupOfStringsWithAStrSharpID(5, texts));
+    EXPECT_EQ(texts.size(), 4u);
+    EXPECT_FALSE(manager->LocalizeGroupOfStringsWithAStrSharpID(6, texts));
+}
+
+TEST_F(VLocalizationManagerTest, StrSharpGroupsStopAtTheFirstGap) {
+    Write("gap.xlf", Xliff(Utf8(fTag), "<group id=\"5\"><trans-unit id=\"1\"><source>a</source></trans-unit>"
+                                       "<trans-unit id=\"2\"><source>b</source></trans-unit>"
+                                       "<trans-unit id=\"4\"><source>d</source></trans-unit></group>"));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("gap.xlf").Get(), false), VE_OK);
+    std::vector<VString> texts;
+    ASSERT_TRUE(manager->LocalizeGroupOfStringsWithAStrSharpID(5, texts));
+    EXPECT_EQ(texts.size(), 2u);
+}
+
+TEST_F(VLocalizationManagerTest, TargetLanguageDecidesWhatIsTakenAndWhatWins) {
+    const VString regional("fr");
+    ASSERT_GE(VIntlMgr::Compare2RFC3066LanguageCodes(fTag, regional), 1);
+    ASSERT_LE(VIntlMgr::Compare2RFC3066LanguageCodes(fTag, regional), 3);
+    Write("1-exact.xlf", Xliff(Utf8(fTag), Unit("k", "exact")));
+    Write("2-regional.xlf", Xliff("fr", Unit("k", "regional") + Unit("new", "added")));
+    Write("3-other.xlf", Xliff("de", Unit("k", "other") + Unit("german", "deutsch")));
+    Write("4-exact.xlf", Xliff(Utf8(fTag), Unit("k", "again")));
+    Manager manager = NewManager(kFrench);
+    for (const char* name : {"1-exact.xlf", "2-regional.xlf", "3-other.xlf"})
+        ASSERT_EQ(manager->LoadFile(File(name).Get(), false), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "k"), "exact");
+    EXPECT_EQ(Keyed(*manager, "new"), "added");
+    EXPECT_EQ(Keyed(*manager, "german"), "untouched");
+    ASSERT_EQ(manager->LoadFile(File("4-exact.xlf").Get(), false), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "k"), "again");
+    // Loaded whatever its language, another language's file is read.
+    ASSERT_EQ(manager->LoadFile(File("3-other.xlf").Get(), true), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "german"), "deutsch");
+}
+
+TEST_F(VLocalizationManagerTest, NoLanguageTakesOnlyWholeFoldersAndFallsBack) {
+    Write("fr.xlf", Xliff(Utf8(fTag), Unit("MoreInformationsAvailableInLogFile", "Voir le journal")));
+    Write("any.xlf", Xliff("en", Unit("whole", "from the resource folder")));
+    Manager manager = NewManager(kNoLanguage);
+    EXPECT_EQ(manager->GetLocalizationLanguage(), kNoLanguage);
+    ASSERT_EQ(manager->LoadFile(File("fr.xlf").Get(), false), VE_OK);
+    ASSERT_EQ(manager->LoadFile(File("any.xlf").Get(), true), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "whole"), "from the resource folder");
+
+    SetProcessLocalizer(manager.Get());
+    EXPECT_EQ(Utf8(LocalizeString(VString("MoreInformationsAvailableInLogFile"), "More information")),
+              "More information");
+    EXPECT_EQ(Utf8(LocalizeString(VString("whole"), "default")), "from the resource folder");
+    EXPECT_TRUE(LocalizeString(VString("missing"), nullptr).IsEmpty());
+    SetProcessLocalizer(nullptr);
+    EXPECT_EQ(Utf8(LocalizeString(VString("whole"), "default")), "default");
+    EXPECT_TRUE(LocalizeString(VString("whole"), nullptr).IsEmpty());
+}
+
+TEST_F(VLocalizationManagerTest, PlatformListsExcludeUnits) {
+    struct Case {
+        const char* list;
+        bool include;
+        bool excludedOnMac;
+        bool excludedOnLinux;
+    } cases[] = {
+        {"win linux", true, true, false}, {"win linux mac", true, false, false}, {"other words", true, false, false},
+        {"mac", false, true, false},      {"LINUX", false, false, true},         {"", false, false, false},
+        {"win", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        EXPECT_EQ(VLocalizationManager::IsExcludedOnPlatform(VString(c.list), c.include, "mac"), c.excludedOnMac);
+        EXPECT_EQ(VLocalizationManager::IsExcludedOnPlatform(VString(c.list), c.include, "linux"), c.excludedOnLinux);
+    }
+    EXPECT_STREQ(VLocalizationManager::kPlatformToken, "linux");
+
+    Write("platform.xlf", Xliff(Utf8(fTag), "<trans-unit resname=\"macOnly\" oz:includeIf=\"mac\"><source>m</source>"
+                                            "</trans-unit><trans-unit resname=\"notMac\" oz:excludeIf=\"mac\">"
+                                            "<source>n</source></trans-unit>"));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("platform.xlf").Get(), false), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "macOnly"), "untouched");
+    EXPECT_EQ(Keyed(*manager, "notMac"), "n");
+}
+
+std::string Utf16BE(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += char(c >> 8);
+        bytes += char(c & 0xFF);
+    }
+    return bytes;
+}
+
+TEST_F(VLocalizationManagerTest, StringsFilesFillTheKeyedStrings) {
+    Write("Localizable.strings", Utf16BE(u"\"quoted\" = \"Quoted value\";\n"
+                                         u"plain = Plain value;\n"
+                                         u"\"withEquals\" = \"a=b\";\n"
+                                         u"\"noSemicolon\" = \"x\"\n"
+                                         u"bare = valueX\n"
+                                         u"\n"
+                                         u"justtext;\n"
+                                         u"\"unicode\" = \"\u00E9t\u00E9\";"));
+    Manager manager = NewManager(kFrench);
+    EXPECT_EQ(manager->LoadFile(File("Localizable.strings").Get(), false), VE_FILE_CANNOT_LOAD_LOCALIZATION);
+    EXPECT_EQ(Keyed(*manager, "quoted"), "Quoted value");
+    EXPECT_EQ(Keyed(*manager, "plain"), "Plain value");
+    EXPECT_EQ(Keyed(*manager, "withEquals"), "untouched");
+    EXPECT_EQ(Keyed(*manager, "noSemicolon"), "untouched");
+    EXPECT_EQ(Keyed(*manager, "bare"), "value");
+    EXPECT_EQ(Keyed(*manager, "unicode"), "\\u00E9t\\u00E9");
+
+    StErrorContextInstaller errors(false);
+    EXPECT_EQ(manager->AnalyzeDotStringsFile(nullptr), VE_INVALID_PARAMETER);
+    EXPECT_EQ(manager->AnalyzeDotStringsFile(File("missing.strings").Get()), VE_FILE_NOT_FOUND);
+    EXPECT_EQ(manager->LoadFile(nullptr, false), VE_INVALID_PARAMETER);
+    EXPECT_EQ(manager->LoadFile(File("missing.xlf").Get(), false), VE_FILE_NOT_FOUND);
+    Write("notes.txt", "x");
+    EXPECT_EQ(manager->LoadFile(File("notes.txt").Get(), false), VE_FILE_CANNOT_LOAD_LOCALIZATION);
+}
+
+TEST_F(VLocalizationManagerTest, ErrorMessagesByCode) {
+    Write("errors.xlf", Xliff(Utf8(fTag), Unit("ERR_UPZo_11", "Update failed") + Unit("ERR_vela_123456", "cut")));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("errors.xlf").Get(), false), VE_OK);
+    VString text;
+    EXPECT_TRUE(manager->LocalizeErrorMessage(MakeVError(FourCC("UPZo"), 11), text));
+    EXPECT_EQ(Utf8(text), "Update failed");
+    EXPECT_TRUE(manager->LocalizeErrorMessage(MakeLibraryError(1234567), text));
+    EXPECT_EQ(Utf8(text), "cut");
+    EXPECT_FALSE(manager->LocalizeErrorMessage(MakeLibraryError(12), text));
+
+    // Registered for a signature, it gives error descriptions their text.
+    VErrorBase::RegisterLocalizer(FourCC("UPZo"), manager.Get());
+    VRefPtr<VErrorBase> error = VRefPtr<VErrorBase>::Adopt(new VErrorBase(MakeVError(FourCC("UPZo"), 11)));
+    VString description;
+    error->GetErrorDescription(description);
+    VErrorBase::UnregisterLocalizer(FourCC("UPZo"));
+    EXPECT_EQ(Utf8(description), "Update failed");
+}
+
+TEST_F(VLocalizationManagerTest, GroupBagsByNameAndRestype) {
+    Write("bags.xlf", Xliff(Utf8(fTag), "<group resname=\"dialog\" restype=\"x-form\" extra=\"1\">"
+                                        "<trans-unit id=\"1\" resname=\"ok\"><source>OK</source></trans-unit>"
+                                        "</group><group resname=\"other\" restype=\"x-form\"/>"));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("bags.xlf").Get(), false), VE_OK);
+    VRefPtr<const VValueBag> bag = VRefPtr<const VValueBag>::Adopt(manager->RetainGroupBag(VString("DIALOG")));
+    ASSERT_TRUE(bag);
+    VString value;
+    EXPECT_TRUE(bag->GetString("extra", value));
+    ASSERT_NE(bag->GetElements("trans-unit"), nullptr);
+    std::vector<VRefPtr<const VValueBag>> byType;
+    manager->RetainGroupBagsByRestype(VString("x-form"), byType);
+    EXPECT_EQ(byType.size(), 2u);
+    EXPECT_EQ(manager->RetainGroupBag(VString("none")), nullptr);
+}
+
+TEST_F(VLocalizationManagerTest, ReloadsChangedFilesKeepingTheirLanguageFilter) {
+    Write("main.xlf", Xliff(Utf8(fTag), Unit("k", "first")));
+    Write("any.xlf", Xliff("de", Unit("whole", "kept")));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("main.xlf").Get(), false), VE_OK);
+    ASSERT_EQ(manager->LoadFile(File("any.xlf").Get(), true), VE_OK);
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+    EXPECT_FALSE(manager->UpdateIfNeeded());
+
+    Write("main.xlf", Xliff(Utf8(fTag), Unit("k", "second")));
+    const auto path = std::filesystem::path(Posix("main.xlf"));
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(10));
+    // Asking first does not use the change up.
+    EXPECT_TRUE(manager->DoesNeedAnUpdate());
+    EXPECT_TRUE(manager->DoesNeedAnUpdate());
+    EXPECT_TRUE(manager->UpdateIfNeeded());
+    EXPECT_EQ(Keyed(*manager, "k"), "second");
+    EXPECT_EQ(Keyed(*manager, "whole"), "kept");
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+
+    std::filesystem::remove(Posix("main.xlf"));
+    EXPECT_TRUE(manager->UpdateIfNeeded());
+    EXPECT_EQ(Keyed(*manager, "k"), "untouched");
+    EXPECT_EQ(Keyed(*manager, "whole"), "kept");
+}
+
+TEST_F(VLocalizationManagerTest, MalformedXLIFFKeepsWhatWasReadBefore) {
+    Write("broken.xlf", Xliff(Utf8(fTag), Unit("before", "ok")).substr(0, 0) + "<xliff><file target-language=\"" +
+                            Utf8(fTag) +
+                            "\"><body><trans-unit resname=\"before\"><source>ok</source></trans-unit><trans-unit");
+    Manager manager = NewManager(kFrench);
+    StErrorContextInstaller errors(false);
+    EXPECT_EQ(manager->LoadFile(File("broken.xlf").Get(), false), VE_OK);
+    EXPECT_EQ(Keyed(*manager, "before"), "ok");
+    EXPECT_EQ(errors.GetContext()->GetLastError(), VE_XML_FATAL_ERROR);
+}
+
+} // namespace
+} // namespace vela
