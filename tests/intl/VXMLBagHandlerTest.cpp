@@ -4,6 +4,7 @@
 #include "files/IFileSystemObject.h"
 #include "files/VFile.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "files/VPtrStream.h"
 #include "files/platform/XPosixFaults.h"
 #include "support/BagTestSupport.h"
@@ -360,31 +361,12 @@ TEST_F(VXMLBagFileTest, FilesThatCannotBeReadOrParsedLeaveTheBag) {
     EXPECT_TRUE(Attribute(*bag->GetElements("c")->GetNth(1), "x").EqualToStringRaw(VString("from beside")));
 }
 
-// A folder of the file system, as far as entity resolution looks at it.
-class TestFolder : public VObject, public IFolder {
-public:
-    explicit TestFolder(const std::string& posix) : fPosix(posix) {}
-    VFilePath GetPath() const override { return VFilePath(VString((fPosix + "/").c_str()), FPS_POSIX); }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
-    VError GetPlatformPath(VString& out, FilePathStyle style) const override {
-        out = GetPath().GetPath(style);
-        return VE_OK;
-    }
-    VString GetPathWithFileSystem() const override { return GetPath().GetPath(); }
-    bool Exists() const override { return std::filesystem::is_directory(fPosix); }
-    VError GetTimeAttributes(VTime*, VTime*, VTime*) const override { return VE_UNIMPLEMENTED; }
-    IFolder* RetainRelativeFolder(const VString&, FilePathStyle, VFileSystem*) const override { return nullptr; }
-    IFile* _RetainRelativeIFile(const VString&, FilePathStyle) const override { return nullptr; }
-
-private:
-    std::string fPosix;
-};
-
 TEST_F(VXMLBagFileTest, EntitiesAreReadFromTheEntitiesFolderOnly) {
     std::filesystem::create_directories(Posix("entities/sub"));
     std::ofstream(Posix("entities/sub/part.xml")) << "<c x=\"from the folder\"/>";
     std::ofstream(Posix("secret.xml")) << "<c x=\"secret\"/>";
-    VRefPtr<TestFolder> folder = VRefPtr<TestFolder>::Adopt(new TestFolder(Posix("entities")));
+    VRefPtr<VFolder> folder =
+        VRefPtr<VFolder>::Adopt(new VFolder(VString((Posix("entities") + "/").c_str()), FPS_POSIX));
     const VString prefix("res://");
 
     struct Case {
