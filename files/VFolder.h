@@ -158,7 +158,7 @@ public:
 
     // ---- Relatives
     // Retained; null at a volume root.
-    VFolder* RetainParentFolder(bool stayInFileSystem = false) const;
+    VFolder* RetainParentFolder(bool stayInFileSystem = false) const override;
     IFolder* RetainRelativeFolder(const VString& path, FilePathStyle style,
                                   VFileSystem* fileSystem = nullptr) const override;
     VFolder* RetainRelativeFolderObject(const VString& path, FilePathStyle style) const;
