@@ -4,9 +4,11 @@
 #include "files/IFileSystemObject.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
+#include "files/VFolder.h"
 #include "intl/VIntlMgr.h"
 #include "intl/VXMLParser.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -300,6 +302,46 @@ bool VLocalizationManager::IsExcludedOnPlatform(const VString& list, bool includ
 
 // ---- Loading
 
+bool VLocalizationManager::LoadDefaultLocalizationFoldersForComponentOrPlugin(const IFolder* bundle) {
+    if (bundle == nullptr || !bundle->Exists()) return false;
+    VFilePath resources = bundle->GetPath();
+    resources.ToSubFolder(VString("Contents")).ToSubFolder(VString("Resources"));
+    const VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(new VFolder(resources));
+    return LoadDefaultLocalizationFolders(folder.Get());
+}
+
+bool VLocalizationManager::LoadDefaultLocalizationFolders(const IFolder* folder) {
+    if (folder == nullptr || !folder->Exists()) return false;
+    ScanAndLoadFolder(folder, true);
+    if (fDialect == kNoDialect) return false;
+    std::vector<VRefPtr<IFolder>> found;
+    if (!VIntlMgr::GetLocalizationFoldersWithDialect(fDialect, folder, found)) return false;
+    fLocalizationFolders = found;
+    bool loaded = false;
+    for (const VRefPtr<IFolder>& localization : found)
+        loaded = ScanAndLoadFolder(localization.Get(), false) == VE_OK || loaded;
+    return loaded;
+}
+
+VError VLocalizationManager::ScanAndLoadFolder(const IFolder* folder, bool wholeFolder) {
+    if (folder == nullptr) return VE_INVALID_PARAMETER;
+    if (!folder->Exists()) return VE_FILE_NOT_FOUND;
+    std::vector<VRefPtr<VFile>> files;
+    VFolder(folder->GetPath()).GetContents(&files, nullptr);
+    // Directory order is not fixed: the file read last wins a key, so the order must be.
+    std::sort(files.begin(), files.end(), [](const VRefPtr<VFile>& a, const VRefPtr<VFile>& b) {
+        return a->GetPath().GetPath().CompareToStringRaw(b->GetPath().GetPath()) < 0;
+    });
+    for (const VRefPtr<VFile>& file : files)
+        _LoadFile(file.Get(), false, wholeFolder);
+    const VString path = folder->GetPath().GetPath();
+    const bool known = std::any_of(fLoadedFiles.begin(), fLoadedFiles.end(), [&](const LoadedFile& loaded) {
+        return loaded.fFolder && loaded.fPath.GetPath().EqualToStringRaw(path);
+    });
+    if (!known) fLoadedFiles.push_back({folder->GetPath(), wholeFolder, true});
+    return VE_OK;
+}
+
 VError VLocalizationManager::LoadFile(const IFile* file, bool wholeFolder) {
     return _LoadFile(file, true, wholeFolder);
 }
@@ -311,10 +353,10 @@ VError VLocalizationManager::_LoadFile(const IFile* file, bool record, bool whol
         if (AnalyzeXLIFFFile(file, wholeFolder) != VE_OK) return VE_OK;
         const VString path = file->GetPath().GetPath();
         if (record) {
-            bool known = false;
-            for (const LoadedFile& loaded : fLoadedFiles)
-                known = known || loaded.fPath.GetPath().EqualToStringRaw(path);
-            if (!known) fLoadedFiles.push_back({file->GetPath(), wholeFolder});
+            const bool known = std::any_of(fLoadedFiles.begin(), fLoadedFiles.end(), [&](const LoadedFile& loaded) {
+                return !loaded.fFolder && loaded.fPath.GetPath().EqualToStringRaw(path);
+            });
+            if (!known) fLoadedFiles.push_back({file->GetPath(), wholeFolder, false});
         }
         VTime modified;
         if (file->GetTimeAttributes(&modified) == VE_OK) fStamps[path] = modified;
@@ -377,18 +419,26 @@ void VLocalizationManager::_AnalyseDotString(const VString& line) {
 VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) const {
     changed = false;
     Stamps now;
-    for (const LoadedFile& loaded : fLoadedFiles) {
-        const VFile file(loaded.fPath);
-        const VString path = loaded.fPath.GetPath();
-        const auto stored = fStamps.find(path);
+    for (const auto& [path, stored] : fStamps) {
+        const VFile file{VFilePath(path)};
         if (!file.Exists()) {
-            changed = changed || stored != fStamps.end();
+            changed = true;
             continue;
         }
         VTime modified;
         if (file.GetTimeAttributes(&modified) != VE_OK) continue;
         now[path] = modified;
-        changed = changed || stored == fStamps.end() || !(stored->second == modified);
+        changed = changed || !(stored == modified);
+    }
+    // A new XLIFF file in a loaded folder.
+    for (const LoadedFile& loaded : fLoadedFiles) {
+        if (changed) break;
+        if (!loaded.fFolder) continue;
+        std::vector<VRefPtr<VFile>> files;
+        VFolder(loaded.fPath).GetContents(&files, nullptr);
+        for (const VRefPtr<VFile>& file : files) {
+            if (file->MatchExtension(VString("xlf")) && fStamps.count(file->GetPath().GetPath()) == 0) changed = true;
+        }
     }
     return now;
 }
@@ -405,6 +455,11 @@ bool VLocalizationManager::UpdateIfNeeded() {
     // old tables whole.
     VRefPtr<VLocalizationManager> fresh = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(fDialect));
     for (const LoadedFile& loaded : fLoadedFiles) {
+        if (loaded.fFolder) {
+            const VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(new VFolder(loaded.fPath));
+            if (folder->Exists()) fresh->ScanAndLoadFolder(folder.Get(), loaded.fWholeFolder);
+            continue;
+        }
         const VFile file(loaded.fPath);
         if (file.Exists()) fresh->_LoadFile(&file, true, loaded.fWholeFolder);
     }

@@ -18,6 +18,7 @@
 namespace vela {
 
 class IFile;
+class IFolder;
 class VLocalizationXMLHandler;
 class VXMLParser;
 
@@ -54,6 +55,15 @@ public:
     VLocalizationManager& operator=(const VLocalizationManager&) = delete;
 
     // ---- Loading (no lock: before the manager is shared, or through UpdateIfNeeded)
+    // LoadDefaultLocalizationFolders of the bundle's "Contents/Resources"; false for a null or missing bundle.
+    bool LoadDefaultLocalizationFoldersForComponentOrPlugin(const IFolder* bundle);
+    // Loads the files lying in the resource folder whatever their language, then the dialect's localization
+    // folders in it (VIntlMgr::GetLocalizationFoldersWithDialect) filtered by language. True when at least one
+    // dialect folder was loaded; a manager without language (kNoDialect) loads none.
+    bool LoadDefaultLocalizationFolders(const IFolder* folder);
+    // Loads the files lying directly in folder, in the order of their names, and records the folder for
+    // reloads. VE_INVALID_PARAMETER for null, VE_FILE_NOT_FOUND for a missing folder, else 0.
+    VError ScanAndLoadFolder(const IFolder* folder, bool wholeFolder);
     // Loads an ".xlf" file (its units filtered by target language unless wholeFolder) and records it for
     // reloads; answers 0 also when its XML is refused (the 'xmlc' errors stand, what was read before stays).
     // A ".strings" file is read into the keyed strings and answers VE_FILE_CANNOT_LOAD_LOCALIZATION, as does any
@@ -106,9 +116,11 @@ private:
         std::vector<std::pair<VString, VRefPtr<const VValueBag>>> fBagsByName;
         std::multimap<VString, VRefPtr<const VValueBag>, VStringRawLess> fBagsByRestype;
     };
+    // A file or folder loaded through the entry points, with the language filter it was loaded with.
     struct LoadedFile {
         VFilePath fPath;
         bool fWholeFolder = false;
+        bool fFolder = false;
     };
 
     VError _LoadFile(const IFile* file, bool record, bool wholeFolder);
@@ -125,6 +137,7 @@ private:
     std::unique_ptr<VXMLParser> fParser;
     VLocalizationXMLHandler* fXLIFFHandler = nullptr;
     std::vector<LoadedFile> fLoadedFiles;
+    std::vector<VRefPtr<IFolder>> fLocalizationFolders;
     // By the files' path texts.
     Stamps fStamps;
 };

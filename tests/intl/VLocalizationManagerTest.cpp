@@ -3,6 +3,7 @@
 #include "core/VErrorContext.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
+#include "files/VFolder.h"
 #include "intl/VIntlMgr.h"
 #include "intl/VXMLParser.h"
 #include "support/RecordingXMLHandler.h"
@@ -291,6 +292,46 @@ TEST_F(VLocalizationManagerTest, MalformedXLIFFKeepsWhatWasReadBefore) {
     EXPECT_EQ(manager->LoadFile(File("broken.xlf").Get(), false), VE_OK);
     EXPECT_EQ(Keyed(*manager, "before"), "ok");
     EXPECT_EQ(errors.GetContext()->GetLastError(), VE_XML_FATAL_ERROR);
+}
+
+TEST_F(VLocalizationManagerTest, BundleFoldersLoadInNameOrder) {
+    std::vector<VString> names;
+    VIntlMgr::GetLocalizationFolderNames(kFrench, names);
+    ASSERT_FALSE(names.empty());
+    const std::string resources = "Bundle.app/Contents/Resources/";
+    const std::string dialectFolder = resources + Utf8(names.front()) + "/";
+    std::filesystem::create_directories(Posix(dialectFolder));
+    Write(resources + "any.xlf", Xliff("de", Unit("whole", "from the resource folder")));
+    Write(dialectFolder + "b.xlf", Xliff(Utf8(fTag), Unit("k", "from b")));
+    Write(dialectFolder + "a.xlf", Xliff(Utf8(fTag), Unit("k", "from a")));
+    Write(dialectFolder + "c.xlf", Xliff("de", Unit("german", "deutsch")));
+    const VRefPtr<VFolder> bundle =
+        VRefPtr<VFolder>::Adopt(new VFolder(VString(Posix("Bundle.app/").c_str()), FPS_POSIX));
+
+    Manager manager = NewManager(kFrench);
+    EXPECT_TRUE(manager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle.Get()));
+    EXPECT_EQ(Keyed(*manager, "whole"), "from the resource folder");
+    EXPECT_EQ(Keyed(*manager, "k"), "from b"); // the last by name wins, whatever the directory order
+    EXPECT_EQ(Keyed(*manager, "german"), "untouched");
+
+    // A new file in a loaded folder is picked up; the resource folder keeps taking every language.
+    EXPECT_FALSE(manager->DoesNeedAnUpdate());
+    Write(dialectFolder + "d.xlf", Xliff(Utf8(fTag), Unit("added", "later")));
+    EXPECT_TRUE(manager->UpdateIfNeeded());
+    EXPECT_EQ(Keyed(*manager, "added"), "later");
+    EXPECT_EQ(Keyed(*manager, "whole"), "from the resource folder");
+    EXPECT_EQ(Keyed(*manager, "k"), "from b");
+
+    // Without a language, or without a dialect folder, only the resource folder's own files are read.
+    Manager none = NewManager(kNoLanguage);
+    EXPECT_FALSE(none->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle.Get()));
+    EXPECT_EQ(Keyed(*none, "whole"), "from the resource folder");
+    EXPECT_EQ(Keyed(*none, "k"), "untouched");
+    std::filesystem::remove_all(Posix(dialectFolder));
+    Manager bare = NewManager(kFrench);
+    EXPECT_FALSE(bare->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle.Get()));
+    EXPECT_EQ(Keyed(*bare, "whole"), "from the resource folder");
+    EXPECT_FALSE(bare->LoadDefaultLocalizationFoldersForComponentOrPlugin(nullptr));
 }
 
 } // namespace
