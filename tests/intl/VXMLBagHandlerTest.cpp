@@ -164,6 +164,19 @@ TEST_F(VXMLBagHandlerTest, WhiteSpaceIsLeftOutOnlyBesideChildElements) {
     }
 }
 
+TEST_F(VXMLBagHandlerTest, AnOlderErrorOnTheTaskDoesNotFailAGoodRead) {
+    VPtrStream stream;
+    ASSERT_EQ(stream.OpenWriting(), VE_OK);
+    ASSERT_EQ(WriteBagToStreamInXML(*Tree(), &stream), VE_OK);
+    stream.CloseWriting();
+    ASSERT_EQ(stream.OpenReading(), VE_OK);
+    StErrorContextInstaller errors(false);
+    _ThrowError(VE_UNIMPLEMENTED); // unrelated, earlier
+    BagRef read = NewBag();
+    EXPECT_EQ(ReadBagFromStreamInXML(*read, &stream), VE_OK);
+    EXPECT_TRUE(read->EqualTo(*Tree()));
+}
+
 TEST_F(VXMLBagHandlerTest, AnotherEnvelopeVersionReadsNothing) {
     VPtrStream stream;
     ASSERT_EQ(stream.OpenWriting(), VE_OK);
