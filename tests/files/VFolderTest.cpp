@@ -232,6 +232,32 @@ TEST_F(VFolderTest, ForcedDeleteAndTrash) {
     EXPECT_EQ(Dir("absent")->MoveToTrash(), VE_OK);
 }
 
+// The updater trashes the old bundle and deletes it when trashing fails: the failure must be reported.
+TEST_F(VFolderTest, TrashingReportsItsFailure) {
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old != nullptr ? old : "";
+    ::setenv("XDG_DATA_HOME", P("data").c_str(), 1);
+    MakeSource();
+    Folder("other");
+    VError refused;
+    {
+        StErrorContextInstaller errors(true, true);
+        StPosixFault readOnly("mkdir", EROFS);
+        refused = Dir("other")->MoveToTrash();
+    }
+    VError trashed = Dir("src")->MoveToTrash();
+    if (old != nullptr)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(refused, VE_FOLDER_CANNOT_TRASH);
+    EXPECT_TRUE(Present(P("other")));
+    EXPECT_EQ(trashed, VE_OK);
+    EXPECT_FALSE(Present(P("src")));
+    EXPECT_EQ(Read(P("data/Trash/files/src/sub/f")), "f");
+    EXPECT_TRUE(Present(P("data/Trash/info/src.trashinfo")));
+}
+
 TEST_F(VFolderTest, RenameAndMoveNeverReplace) {
     Folder("a");
     Folder("b");
