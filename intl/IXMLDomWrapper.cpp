@@ -1,6 +1,8 @@
 #include "intl/IXMLDomWrapper.h"
 
 #include "core/VError.h"
+#include "files/VFile.h"
+#include "files/VFileStream.h"
 #include "intl/VXMLParser.h"
 #include "values/VBlob.h"
 #include "values/VDuration.h"
@@ -652,6 +654,29 @@ bool IXMLDomWrapper::SerializeToBlob(VXMLDOMNode_opaque* node, VBlob* blob, int3
         return CopyMemBufFormatTargetToBlob(blob, offset, size,
                                             reinterpret_cast<VXMLMemBufFormatTarget_opaque*>(&target), encoding, true);
     });
+}
+
+bool IXMLDomWrapper::SerializeToFile(VXMLDOMNode_opaque* node, VFileStream& stream, size_t& size, bool prettyPrint) {
+    VBlobWithPtr blob;
+    if (!SerializeToBlob(node, &blob, 0, size, prettyPrint)) return false;
+    if (stream.PutData(blob.GetDataPtr(), size) == VE_OK) return true;
+    size = 0;
+    return false;
+}
+
+bool IXMLDomWrapper::WriteToFile(VXMLDOMNode_opaque* node, const VFile& file, bool prettyPrint) {
+    VBlobWithPtr blob;
+    size_t size = 0;
+    if (!SerializeToBlob(node, &blob, 0, size, prettyPrint)) return false;
+    VFilePath path = file.GetPath();
+    VString name;
+    path.GetFileName(name, true);
+    name.AppendCString(".writing");
+    if (!path.SetFileName(name, true)) return false;
+    const VFile beside(path, file.GetFileSystem());
+    if (beside.SetContent(blob.GetDataPtr(), size) == VE_OK && beside.Move(file, FCP_OVERWRITE) == VE_OK) return true;
+    beside.Delete();
+    return false;
 }
 
 } // namespace vela

@@ -10,6 +10,8 @@ namespace vela {
 class IXMLHandler;
 class VBlob;
 class VDuration;
+class VFile;
+class VFileStream;
 class VTime;
 class VValueSingle;
 
@@ -110,6 +112,11 @@ public:
     // Serialises node's document (in its declared encoding, else UTF-8; no byte order mark) into blob at offset,
     // line ends written as one CR each; size receives the bytes written (0 on failure).
     static bool SerializeToBlob(VXMLDOMNode_opaque* node, VBlob* blob, int32 offset, size_t& size, bool prettyPrint);
+    // SerializeToBlob's bytes put into stream (open for writing); size receives their count.
+    static bool SerializeToFile(VXMLDOMNode_opaque* node, VFileStream& stream, size_t& size, bool prettyPrint);
+    // Replaces file's content with SerializeToBlob's bytes, through a file beside it that takes its place only
+    // once written whole: a failure leaves the file as it was. False when any step fails.
+    static bool WriteToFile(VXMLDOMNode_opaque* node, const VFile& file, bool prettyPrint);
     // Copies what target holds into blob at offset (size: the bytes written); with convertLineEndings, for the
     // UTF-8, UTF-16 and UTF-32 families, each LF and each CR LF becomes one CR.
     static bool CopyMemBufFormatTargetToBlob(VBlob* blob, int32 offset, size_t& size,

@@ -1,6 +1,9 @@
 #include "intl/IXMLDomWrapper.h"
 
+#include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
+#include "files/VFile.h"
+#include "files/platform/XPosixFaults.h"
 #include "intl/VXMLBagHandler.h"
 #include "support/BagTestSupport.h"
 #include "support/RecordingXMLHandler.h"
@@ -11,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -238,6 +245,33 @@ TEST_F(IXMLDomWrapperTest, BagsGoIntoAndOutOfDOMElements) {
 
     EXPECT_EQ(ReadBagFromDomXML(doc.Node(), *read), VE_XML_ERROR); // the document node is no element
     EXPECT_EQ(WriteBagToDomXML(*bag, doc.Node(), nullptr), VE_INVALID_PARAMETER);
+}
+
+TEST_F(IXMLDomWrapperTest, WritingAFileReplacesItWholeOrNotAtAll) {
+    char pattern[] = "/tmp/vela_dom_XXXXXX";
+    const std::string root = ::mkdtemp(pattern);
+    const std::string path = root + "/doc.xml";
+    std::ofstream(path) << "old";
+    const VFile file(VString(path.c_str()), FPS_POSIX);
+    StDocument doc("<r a=\"1\">x\ny</r>");
+    ASSERT_NE(doc.Node(), nullptr);
+    {
+        StErrorContextInstaller errors(false, true);
+        StPosixFault full("pwrite", ENOSPC);
+        EXPECT_FALSE(IXMLDomWrapper::WriteToFile(doc.Node(), file, false));
+    }
+    auto contents = [&]() {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(contents(), "old");
+    EXPECT_TRUE(IXMLDomWrapper::WriteToFile(doc.Node(), file, false));
+    EXPECT_EQ(contents(), "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?><r a=\"1\">x\ry</r>");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(root))
+        ++entries;
+    EXPECT_EQ(entries, 1); // nothing left beside it
+    std::filesystem::remove_all(root);
 }
 
 } // namespace
