@@ -117,6 +117,10 @@ public:
     bool IsPunctuation(UniChar c) const;
     // 0 to 9 for ASCII digits, else -1.
     static int32 CharDigitValue(UniChar c) noexcept;
+    // Classifies a Mac Roman byte: kind 0 printable (tab and CR too), 1 identifier character (high letters,
+    // digits, letters, "_"), 2 as 1 without digits, 3 ASCII identifier character, 4 as 3 without digits, 5 ASCII
+    // digit; any other kind is false.
+    static bool IsAMacCharacter(uint8 c, uint8 kind) noexcept;
 
     // ---- Words
     // The (1-based start, length) of each word of text: runs of letters and digits between separators. With
@@ -130,6 +134,14 @@ public:
     // the first only).
     void FindStrings(const VString& text, const VString& pattern, EFindStringMode mode, bool diacritical,
                      std::vector<std::pair<int32, int32>>& hits, bool all) const;
+
+    // The (1-based start, length) of the non-empty pieces of the range (1-based start, length) of text between
+    // its dots, appended in order; withDots appends each dot as (position, 1) after the piece before it.
+    static void SplitWordRangeOnDot(const VString& text, int32 start, int32 length,
+                                    std::vector<std::pair<int32, int32>>& pieces, bool withDots);
+    // Whether the range (1-based start, length at least 4) is an elision such as "l'arbre": an apostrophe
+    // (U+0027 or U+2019) second, then a vowel, "h" or "y" (any case).
+    static bool HasApostropheSecondFollowedByVowel(const VString& text, int32 start, int32 length);
 
     // ---- Bidirectional text: one run in logical order
     // Clears both vectors, then gives one run over the whole text (less a final CR when ignoreTrailingCR) at

@@ -137,7 +137,53 @@ int32 VIntlMgr::CharDigitValue(UniChar c) noexcept {
     return c >= u'0' && c <= u'9' ? int32(c - u'0') : -1;
 }
 
+bool VIntlMgr::IsAMacCharacter(uint8 c, uint8 kind) noexcept {
+    bool digit = c >= '0' && c <= '9';
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    bool high = (c >= 0x80 && c <= 0x9F) || c == 0xAE || c == 0xBE || (c >= 0xCB && c <= 0xCF);
+    switch (kind) {
+    case 0:
+        return c == 9 || c == 13 || (c >= 32 && c != 127);
+    case 1:
+        return high || digit || letter;
+    case 2:
+        return high || letter;
+    case 3:
+        return digit || letter;
+    case 4:
+        return letter;
+    case 5:
+        return digit;
+    default:
+        return false;
+    }
+}
+
 // ---- Words
+
+void VIntlMgr::SplitWordRangeOnDot(const VString& text, int32 start, int32 length,
+                                   std::vector<std::pair<int32, int32>>& pieces, bool withDots) {
+    // Clamped to the text: a range that reaches past it reads what is there.
+    int32 first = std::max(start, 1);
+    int32 end = std::min(start + length, text.GetLength() + 1); // 1-based, one past the range
+    int32 pieceStart = first;
+    for (int32 position = first; position <= end; ++position) {
+        bool atDot = position < end && text.GetUniChar(position) == u'.';
+        if (position < end && !atDot) continue;
+        if (position > pieceStart) pieces.emplace_back(pieceStart, position - pieceStart);
+        if (atDot && withDots) pieces.emplace_back(position, 1);
+        pieceStart = position + 1;
+    }
+}
+
+bool VIntlMgr::HasApostropheSecondFollowedByVowel(const VString& text, int32 start, int32 length) {
+    if (length < 4 || start < 1 || start + 2 > text.GetLength()) return false;
+    UniChar second = text.GetUniChar(start + 1);
+    if (second != u'\'' && second != 0x2019) return false;
+    UniChar third = text.GetUniChar(start + 2);
+    if (third >= u'A' && third <= u'Z') third = UniChar(third - u'A' + u'a');
+    return std::char_traits<char16_t>::find(u"aeiouhy", 7, third) != nullptr;
+}
 
 bool VIntlMgr::GetWordBoundariesWithOptions(const VString& text, std::vector<std::pair<int32, int32>>& words,
                                             uint32 options) const {

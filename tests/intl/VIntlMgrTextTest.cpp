@@ -120,6 +120,49 @@ TEST(VIntlMgrText, WordBoundaries) {
     EXPECT_TRUE(words.empty());
 }
 
+TEST(VIntlMgrText, WordHelpers) {
+    struct Split {
+        std::u16string text;
+        int32 start, length;
+        bool withDots;
+        Ranges pieces;
+    } splits[] = {
+        {u"a.bc..d", 1, 7, false, {{1, 1}, {3, 2}, {7, 1}}},
+        {u"a.bc..d", 1, 7, true, {{1, 1}, {2, 1}, {3, 2}, {5, 1}, {6, 1}, {7, 1}}},
+        {u"xx.y.zz", 3, 4, true, {{3, 1}, {4, 1}, {5, 1}, {6, 1}}},
+        {u"abc", 2, 50, false, {{2, 2}}}, // a range past the end reads what is there
+        {u"", 1, 3, true, {}},
+    };
+    for (const Split& c : splits) {
+        Ranges pieces;
+        VIntlMgr::SplitWordRangeOnDot(VString(c.text.c_str()), c.start, c.length, pieces, c.withDots);
+        EXPECT_EQ(pieces, c.pieces) << std::string(c.text.begin(), c.text.end());
+    }
+
+    struct Elision {
+        std::u16string text;
+        int32 start, length;
+        bool expected;
+    } elisions[] = {
+        {u"l'arbre", 1, 7, true},  {u"d\u2019Hote", 1, 6, true}, {u"l'rbre", 1, 6, false}, {u"l'a", 1, 3, false},
+        {u"xl'homme", 2, 7, true}, {u"lxarbre", 1, 7, false},    {u"l'", 1, 4, false}, // a length past the text finds
+                                                                                       // no third character
+    };
+    for (const Elision& c : elisions) {
+        EXPECT_EQ(VIntlMgr::HasApostropheSecondFollowedByVowel(VString(c.text.c_str()), c.start, c.length), c.expected)
+            << std::string(c.text.begin(), c.text.end());
+    }
+
+    struct MacByte {
+        uint8 c, kind;
+        bool expected;
+    } bytes[] = {{9, 0, true},    {10, 0, false},  {127, 0, false}, {0xE0, 0, true}, {0x85, 1, true},
+                 {'7', 1, true},  {'7', 2, false}, {0xAE, 2, true}, {'_', 3, true},  {0x85, 3, false},
+                 {'7', 4, false}, {'z', 4, true},  {'5', 5, true},  {'a', 5, false}, {'a', 6, false}};
+    for (const MacByte& c : bytes)
+        EXPECT_EQ(VIntlMgr::IsAMacCharacter(c.c, c.kind), c.expected) << int(c.c) << " kind " << int(c.kind);
+}
+
 TEST(VIntlMgrText, FindWordMatchesWholeWordsOnly) {
     VRefPtr<VIntlMgr> manager = Manager(1033);
     struct Case {
