@@ -40,7 +40,7 @@ void PosixToSystemText(VString& text) {
         ++i;
     }
     FlushSeparators(out, pending);
-    text = out;
+    text.Swap(out);
 }
 
 void AppendParentSteps(VString& out, int32 count) {
@@ -66,7 +66,7 @@ void SystemToPosixRelative(VString& text) {
         AppendParentSteps(out, run - 1);
         i += run;
     }
-    text = out;
+    text.Swap(out);
 }
 
 } // namespace
@@ -75,7 +75,7 @@ void PosixToSystemPath(VString& text) {
     if (!text.IsEmpty() && text.GetUniChar(1) == u'/') {
         VString converted;
         if (XPosixFile::PosixFullPathToHFS(text, converted)) {
-            text = converted;
+            text.Swap(converted);
             return;
         }
     }
@@ -90,7 +90,7 @@ void SystemToPosixPath(VString& text, bool relative) {
     }
     VString converted;
     XPosixFile::HFSFullPathToPosix(text, converted);
-    text = converted;
+    text.Swap(converted);
 }
 
 } // namespace vela

@@ -2,6 +2,7 @@
 
 #include "files/platform/XPosixVolumes.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -49,10 +50,50 @@ void AppendSwapped(std::u16string& out, const UniChar* units, int32 count) {
     }
 }
 
+// True when text (absolute) holds no "//" and no "." or ".." element: it is its own normal form, but for a
+// trailing '/'.
+bool IsNormalPosix(std::u16string_view text) {
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] != u'/' || i + 1 == n) continue;
+        const char16_t next = text[i + 1];
+        if (next == u'/') return false;
+        if (next != u'.') continue;
+        const size_t after = i + 2 < n && text[i + 2] == u'.' ? i + 3 : i + 2;
+        if (after >= n || text[after] == u'/') return false;
+    }
+    return true;
+}
+
+// The internal form of a normal absolute path (see IsNormalPosix) longer than "/", written in one go: the
+// volume name, then the text after the mount path with '/' and ':' swapped.
+bool NormalPosixToHFS(std::u16string_view text, VString& out) {
+    const bool folder = text.back() == u'/';
+    const std::u16string_view normal = folder ? text.substr(0, text.size() - 1) : text;
+    int32 mountLength = 0;
+    VString name;
+    if (!XPosixVolumes::Get().FindVolumeOfPath(normal, mountLength, name)) return false;
+    const std::u16string_view rest = normal.substr(mountLength == 1 ? 0 : size_t(mountLength));
+    const int64 size = int64(name.GetLength()) + int64(rest.size()) + (folder ? 1 : 0);
+    if (size > VString::kMaxLength) return false;
+    VString result;
+    UniChar* write = result.GetCPointerForWrite(int32(size));
+    if (write == nullptr) return false;
+    write = std::copy(name.GetCPointer(), name.GetCPointer() + name.GetLength(), write);
+    for (char16_t c : rest)
+        *write++ = c == u':' ? u'/' : c == u'/' ? u':' : c;
+    if (folder) *write = u':';
+    result.Validate(int32(size));
+    out.Swap(result);
+    return true;
+}
+
 } // namespace
 
 bool XPosixFile::PosixFullPathToHFS(const VString& posix, VString& out) {
     if (posix.IsEmpty() || posix.GetUniChar(1) != u'/') return false;
+    const std::u16string_view text(posix.GetCPointer(), size_t(posix.GetLength()));
+    if (text.size() > 1 && IsNormalPosix(text)) return NormalPosixToHFS(text, out);
     PosixElements split;
     SplitPosix(std::u16string_view(posix.GetCPointer(), size_t(posix.GetLength())), split);
     int32 mountLength = 0;
@@ -72,25 +113,35 @@ bool XPosixFile::PosixFullPathToHFS(const VString& posix, VString& out) {
 }
 
 bool XPosixFile::HFSFullPathToPosix(const VString& hfs, VString& out) {
-    int32 colon = hfs.FindUniChar(u':');
-    int32 nameLength = colon > 0 ? colon - 1 : hfs.GetLength();
-    VString name;
-    name.FromUniString(hfs.GetCPointer(), nameLength);
+    const int32 colon = hfs.FindUniChar(u':');
+    const int32 nameLength = colon > 0 ? colon - 1 : hfs.GetLength();
+    const UniChar* units = hfs.GetCPointer();
     VString mount;
-    std::u16string result;
     bool found = false;
-    if (!name.IsEmpty()) {
+    if (nameLength > 0) {
+        VString name;
+        name.FromUniString(units, nameLength);
         found = XPosixVolumes::Get().GetMountPathFromVolumeName(name, mount);
-        if (found) {
-            result.assign(mount.GetCPointer(), size_t(mount.GetLength()));
-        } else {
-            result.push_back(u'/');
-            result.append(name.GetCPointer(), size_t(name.GetLength()));
+        if (!found) {
+            mount = u"/";
+            mount.AppendString(name);
         }
-        if (result.empty() || result.back() != u'/') result.push_back(u'/');
+        if (mount.GetUniChar(mount.GetLength()) != u'/') mount.AppendUniChar(u'/');
     }
-    if (colon > 0) AppendSwapped(result, hfs.GetCPointer() + colon, hfs.GetLength() - colon);
-    out.FromUniString(result.data(), int32(result.size()));
+    // The mount path ends with '/', which stands for the ':' after the name: the elements follow it.
+    const int32 restStart = colon > 0 ? colon : hfs.GetLength();
+    const int64 size = int64(mount.GetLength()) + (hfs.GetLength() - restStart);
+    if (size > VString::kMaxLength) return found;
+    VString result;
+    UniChar* write = result.GetCPointerForWrite(int32(size));
+    if (write == nullptr) return found;
+    write = std::copy(mount.GetCPointer(), mount.GetCPointer() + mount.GetLength(), write);
+    for (int32 i = restStart; i < hfs.GetLength(); ++i) {
+        const UniChar c = units[i];
+        *write++ = c == u':' ? u'/' : c == u'/' ? u':' : c;
+    }
+    result.Validate(int32(size));
+    out.Swap(result);
     return found;
 }
 

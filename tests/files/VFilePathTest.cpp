@@ -315,6 +315,10 @@ TEST_F(VFilePathTest, AbsolutePosixPathsGoThroughTheMountedVolumes) {
         {"/mnt/a:b/f", "a/b:f", "/mnt/a:b/f"},
         {"/mnt/with space/f", "with space:f", "/mnt/with space/f"},
         {"/..", "Root:", "/"},
+        {"/tmp/.x", "Root:tmp:.x", "/tmp/.x"},
+        {"/tmp/..x/...", "Root:tmp:..x:...", "/tmp/..x/..."},
+        {"/tmp/x/.", "Root:tmp:x", "/tmp/x"},
+        {"/Volumes/Disk2", "Disk2", "/Volumes/Disk2/"},
     };
     for (const auto& c : cases) {
         VFilePath path(V(c.posix), FPS_POSIX);
