@@ -1,4 +1,5 @@
 #include "values/VArrayValue.h"
+#include "values/VArrayValues.h"
 
 #include "core/VCppMemMgr.h"
 #include "core/VString.h"
@@ -10,6 +11,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <tuple>
+#include <typeinfo>
 #include <utility>
 
 namespace vela {
@@ -35,39 +37,81 @@ CompareResult Combined(ISortable** sortables, uint8** data, const uint8* descend
     return CR_EQUAL;
 }
 
-void SelectionSort(ISortable** sortables, uint8** data, const uint8* descending, int32 criteria, int32 first,
-                   int32 last) {
+// The rows of arrays of any kind: each comparison and exchange goes through the arrays' own members.
+struct SortableRows {
+    ISortable** sortables;
+    uint8** data;
+    const uint8* descending;
+    int32 criteria;
+
+    CompareResult Compare(int32 i, int32 j) const { return Combined(sortables, data, descending, criteria, i, j); }
+    void Swap(int32 i, int32 j) const { ISortable::MultiCriteriaSwap(sortables, data, i, j); }
+};
+
+// The rows of arrays that are all exactly Array (an integer array): their members are known, so comparisons
+// and exchanges are made on the elements in place, in the same order. Measured on three criteria over
+// 200,000 rows (bench array_multisort): the calls through the interface were most of the time.
+template <class Array> struct IntegerRows {
+    using Element = typename Array::Element;
+    Element* const* columns;
+    int32 count;
+    const uint8* descending;
+    int32 criteria;
+
+    CompareResult Compare(int32 i, int32 j) const {
+        for (int32 k = 0; k < criteria; ++k) {
+            const Element a = columns[k][i];
+            const Element b = columns[k][j];
+            if (a == b) continue;
+            return (a < b) != (descending[k] != 0) ? CR_SMALLER : CR_BIGGER;
+        }
+        return CR_EQUAL;
+    }
+    void Swap(int32 i, int32 j) const {
+        for (int32 k = 0; k < count; ++k)
+            std::swap(columns[k][i], columns[k][j]);
+    }
+
+    // True when every sortable is exactly an Array (a subclass could order its elements otherwise).
+    static bool Fit(ISortable** sortables, int32 count) {
+        for (int32 k = 0; k < count; ++k)
+            if (typeid(*sortables[k]) != typeid(Array)) return false;
+        return count > 0;
+    }
+};
+
+template <class Rows> void SelectionSort(const Rows& rows, int32 first, int32 last) {
     for (int32 end = last; end > first; --end) {
         int32 chosen = first;
         for (int32 k = first + 1; k <= end; ++k)
-            if (Combined(sortables, data, descending, criteria, k, chosen) == CR_BIGGER) chosen = k;
-        ISortable::MultiCriteriaSwap(sortables, data, chosen, end);
+            if (rows.Compare(k, chosen) == CR_BIGGER) chosen = k;
+        rows.Swap(chosen, end);
     }
 }
 
 // Quicksort with the middle element as pivot. Elements equal to the pivot stop both scans and are exchanged,
 // so ranges of few distinct keys split in halves instead of peeling one element per pass.
-void QuickSort(ISortable** sortables, uint8** data, const uint8* descending, int32 criteria, int32 first, int32 last) {
+template <class Rows> void QuickSort(const Rows& rows, int32 first, int32 last) {
     std::pair<int32, int32> stack[64];
     int32 depth = 0;
     int32 lo = first;
     int32 hi = last;
     for (;;) {
         int32 m = lo + (hi + 1 - lo) / 2;
-        ISortable::MultiCriteriaSwap(sortables, data, m, lo);
+        rows.Swap(m, lo);
         int32 i = lo;
         int32 j = hi + 1;
         for (;;) {
             do
                 ++i;
-            while (i <= hi && Combined(sortables, data, descending, criteria, i, lo) < 0);
+            while (i <= hi && rows.Compare(i, lo) < 0);
             do
                 --j;
-            while (j > lo && Combined(sortables, data, descending, criteria, j, lo) > 0);
+            while (j > lo && rows.Compare(j, lo) > 0);
             if (j <= i) break;
-            ISortable::MultiCriteriaSwap(sortables, data, i, j);
+            rows.Swap(i, j);
         }
-        ISortable::MultiCriteriaSwap(sortables, data, lo, j);
+        rows.Swap(lo, j);
         // Left lo..j-1, right j+1..hi: the smaller goes on now, the larger waits, so the stack stays shallow.
         int32 leftLo = lo, leftHi = j - 1, rightLo = j + 1, rightHi = hi;
         bool leftFirst = leftHi - leftLo < rightHi - rightLo;
@@ -85,6 +129,23 @@ void QuickSort(ISortable** sortables, uint8** data, const uint8* descending, int
     }
 }
 
+template <class Rows> void SortRows(const Rows& rows, int32 first, int32 last) {
+    if (last - first + 1 >= kSelectionSortBelow)
+        QuickSort(rows, first, last);
+    else
+        SelectionSort(rows, first, last);
+}
+
+// Sorts through IntegerRows<Array> when every sortable is an Array; false otherwise.
+template <class Array>
+bool SortIntegerRows(ISortable** sortables, uint8** data, int32 count, const uint8* descending, int32 criteria,
+                     int32 first, int32 last) {
+    if (!IntegerRows<Array>::Fit(sortables, count)) return false;
+    auto* const* columns = reinterpret_cast<typename Array::Element* const*>(data);
+    SortRows(IntegerRows<Array>{columns, count, descending, criteria}, first, last);
+    return true;
+}
+
 } // namespace
 
 // ---- ISortable
@@ -100,10 +161,9 @@ void ISortable::MultiCriteriaQSort(ISortable** sortables, const uint8* descendin
     if (data == nullptr) return;
     for (int32 k = 0; k < n; ++k)
         data[k] = static_cast<uint8*>(sortables[k]->LockAndGetData());
-    if (last - first + 1 >= kSelectionSortBelow)
-        QuickSort(sortables, data, descending, criteria, first, last);
-    else
-        SelectionSort(sortables, data, descending, criteria, first, last);
+    if (!SortIntegerRows<VArrayLong>(sortables, data, n, descending, criteria, first, last) &&
+        !SortIntegerRows<VArrayLong8>(sortables, data, n, descending, criteria, first, last))
+        SortRows(SortableRows{sortables, data, descending, criteria}, first, last);
     for (int32 k = 0; k < n; ++k)
         sortables[k]->UnlockData();
     VMemory::DisposePtr(data);
