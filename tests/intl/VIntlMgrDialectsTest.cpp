@@ -151,7 +151,9 @@ TEST(VIntlMgrDialects, TableLookups) {
     VIntlMgr::GetDialectsHavingCollator(collators);
     ASSERT_EQ(collators.size(), 154u);
     for (const auto& [language, code] : collators) {
-        if (code == 1044) EXPECT_EQ(Units(language), u"no"); // the second 1044 row ("nb") names the first's
+        if (code == 1044) { // the second 1044 row ("nb") names the first's
+            EXPECT_EQ(Units(language), u"no");
+        }
     }
 }
 
@@ -167,7 +169,9 @@ TEST(VIntlMgrDialects, LanguageNamesGiveTheDefaultFormOfTheFirstRowWithoutSubtag
     for (const Case& c : cases) {
         uint32 dialect = 0;
         EXPECT_EQ(VIntlMgr::GetDialectCodeWithISOLanguageName(VString(c.name), dialect), c.found) << c.name;
-        if (c.found) EXPECT_EQ(dialect, c.dialect) << c.name;
+        if (c.found) {
+            EXPECT_EQ(dialect, c.dialect) << c.name;
+        }
     }
 }
 
