@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <unicode/ucol.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace vela {
 namespace {
@@ -189,6 +192,25 @@ TEST_F(VCollatorSystemTest, CloneAndSignature) {
     VString keyword;
     fManager->GetKewordAlgorithmSignature(keyword);
     EXPECT_TRUE(keyword.EqualToString(VString("AlphaNum"), true));
+}
+
+TEST_F(VCollatorSystemTest, ConcurrentReadersShareOneCollator) {
+    // Comparisons and searches only read the collator: threads of one manager get the answers one thread gets.
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                int32 matched = 0;
+                if (Find(u"un cafe\u0301 noir", u"CAF\u00C9", false, &matched) != 4 || matched != 5) ++wrong;
+                if (Compare(u"\u00E9cole", u"Ecole", true) != CR_BIGGER) ++wrong;
+                if (fCollator->ReversedFindString(u"abab", 4, u"B", 1, false, &matched) != 4) ++wrong;
+            }
+        });
+    }
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(VCollatorSystemTest, StringsOfTheCoreFollowTheCurrentDialect) {
