@@ -112,6 +112,23 @@ public:
     // Replaces the file by a symbolic link to target; the platform code is raised as it is.
     VError MAC_CreateSymbolicLink(const VFilePath& target, bool absolute) const;
     bool IsAliasFile() const { return fImpl.IsAliasFile(); }
+    // Linux files have no resource fork and no kind or creator codes: a fork is always empty, kinds read 0
+    // and setting them changes nothing.
+    VError GetResourceForkSize(int64* size) const {
+        if (size != nullptr) *size = 0;
+        return VE_OK;
+    }
+    bool HasResourceFork() const noexcept { return false; }
+    VError MAC_GetKind(uint32* kind) const {
+        if (kind != nullptr) *kind = 0;
+        return VE_OK;
+    }
+    VError MAC_GetCreator(uint32* creator) const {
+        if (creator != nullptr) *creator = 0;
+        return VE_OK;
+    }
+    VError MAC_SetKind(uint32) const { return VE_OK; }
+    VError MAC_SetCreator(uint32) const { return VE_OK; }
     // target = where the symbolic link leads (611).
     VError ResolveAlias(VFilePath& target) const;
     // Replaces *io (when it is a link to a file) by a file on the target. A link that leads nowhere or to a
