@@ -125,12 +125,12 @@ void XPosixVolumes::_ReloadCacheIfNecessary() {
     std::vector<std::string> points;
     fNameOfMount.clear();
     fMountOfName.clear();
-    fMountLengths.clear();
+    fMountEnds.clear();
     if (fSource->ReadMountPoints(points)) {
         for (auto& [mount, name] : NameVolumes(points)) {
             fMountOfName.emplace(name, mount);
-            if (fMountLengths.size() <= mount.size()) fMountLengths.resize(mount.size() + 1);
-            fMountLengths[mount.size()] = true;
+            if (fMountEnds.size() <= mount.size()) fMountEnds.resize(mount.size() + 1);
+            if (!mount.empty()) fMountEnds[mount.size()] |= EndBit(mount.back());
             fNameOfMount.emplace(std::move(mount), std::move(name));
         }
     }
@@ -168,7 +168,7 @@ bool XPosixVolumes::FindVolumeOfPath(std::u16string_view path, int32& mountLengt
     while (length > 0) {
         std::u16string_view prefix = path.substr(0, length);
         if (length > 1 && prefix.back() == u'/') prefix.remove_suffix(1);
-        bool candidate = prefix.size() < fMountLengths.size() && fMountLengths[prefix.size()];
+        bool candidate = prefix.size() < fMountEnds.size() && (fMountEnds[prefix.size()] & EndBit(prefix.back())) != 0;
         auto found = candidate ? fNameOfMount.find(prefix) : fNameOfMount.end();
         if (found != fNameOfMount.end()) {
             mountLength = int32(prefix.size());

@@ -75,10 +75,12 @@ private:
     std::mutex fLock;
     MountMap fNameOfMount; // guarded by fLock
     NameMap fMountOfName;  // guarded by fLock
-    // Which lengths some mount path has: most prefixes of a path need no hash lookup.
-    std::vector<bool> fMountLengths; // guarded by fLock
-    bool fLoaded = false;            // guarded by fLock
-    uint32 fLastReload = 0;          // guarded by fLock
+    // For each length, the last units of the mount paths of that length (one bit per unit modulo 64): most
+    // prefixes of a path need no hash lookup.
+    static constexpr uint64 EndBit(char16_t unit) noexcept { return uint64(1) << (unit & 63); }
+    std::vector<uint64> fMountEnds; // guarded by fLock
+    bool fLoaded = false;           // guarded by fLock
+    uint32 fLastReload = 0;         // guarded by fLock
 };
 
 } // namespace vela
