@@ -1,0 +1,94 @@
+#include "app/platform/XPosixProcessIPC.h"
+
+#include "app/VProcess.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vela {
+
+namespace {
+
+// The write end of the pipe the handler wakes the watcher through; -1 when no watcher listens.
+std::atomic<int> sWakeFd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<VProcess*>::is_always_lock_free);
+
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGQUIT};
+// Written by the destructor to end the watcher.
+constexpr char kStopByte = 0;
+
+void WriteAll(int fd, const char* bytes, size_t size) noexcept {
+    while (size > 0) {
+        ssize_t written = write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        bytes += written;
+        size -= size_t(written);
+    }
+}
+
+void HandleQuitSignal(int signal) {
+    int savedErrno = errno;
+    if (VProcess::sInstance.load() != nullptr) {
+        if (signal == SIGINT)
+            WriteAll(STDOUT_FILENO, XPosixProcessIPC::kInterruptText, sizeof XPosixProcessIPC::kInterruptText - 1);
+        int fd = sWakeFd.load();
+        char byte = char(signal);
+        if (fd >= 0) WriteAll(fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+XPosixProcessIPC::~XPosixProcessIPC() {
+    _Restore();
+    int fd = sWakeFd.exchange(-1);
+    if (fWatcher.joinable()) {
+        WriteAll(fd, &kStopByte, 1);
+        fWatcher.join();
+    }
+    for (int& end : fPipe) {
+        if (end >= 0) close(end);
+        end = -1;
+    }
+}
+
+bool XPosixProcessIPC::Init() {
+    if (fPipe[0] >= 0 || pipe2(fPipe, O_CLOEXEC) != 0) return false;
+    fWatcher = std::thread([this, readFd = fPipe[0]] { _Watch(readFd); });
+    sWakeFd.store(fPipe[1]);
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction action = {};
+        action.sa_handler = HandleQuitSignal;
+        action.sa_flags = SA_RESTART | (kSignals[i] == SIGQUIT ? SA_RESETHAND : 0);
+        sigemptyset(&action.sa_mask);
+        // Each blocks the other two while it runs.
+        for (int other : kSignals)
+            if (other != kSignals[i]) sigaddset(&action.sa_mask, other);
+        if (sigaction(kSignals[i], &action, &fPrevious[i]) != 0) return false;
+        fInstalled = i + 1;
+    }
+    return true;
+}
+
+void XPosixProcessIPC::_Restore() noexcept {
+    for (int i = fInstalled - 1; i >= 0; --i)
+        sigaction(kSignals[i], &fPrevious[i], nullptr);
+    fInstalled = 0;
+}
+
+void XPosixProcessIPC::_Watch(int readFd) {
+    for (;;) {
+        char byte = 0;
+        ssize_t got = read(readFd, &byte, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || byte == kStopByte) return;
+        if (VProcess* process = VProcess::sInstance.load()) process->QuitAsynchronously(nullptr);
+    }
+}
+
+} // namespace vela

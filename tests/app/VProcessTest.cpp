@@ -1,0 +1,277 @@
+#include "app/VProcess.h"
+#include "app/VLogger.h"
+#include "app/platform/XPosixProcess.h"
+#include "core/ILogger.h"
+#include "core/VDebugMgr.h"
+#include "core/VError.h"
+#include "core/VRefPtr.h"
+#include "core/VTaskMgr.h"
+#include "files/VFile.h"
+#include "system/VAlertPresenter.h"
+#include "system/VProgressManager.h"
+#include "system/platform/XPosixSystem.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace vela {
+namespace {
+
+// A process whose bundle is a fresh temporary X.app (its executable path set through the seam), with alerts
+// recorded instead of shown. Nothing of the library is up when a test starts.
+class ProcessFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(VTaskMgr::IsInited());
+        char pattern[] = "/tmp/vela-process-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        fRoot = pattern;
+        std::filesystem::create_directories(fRoot + "/X.app/Contents/MacOS");
+        XPosixProcess::SetExecutablePath(fRoot + "/X.app/Contents/MacOS/tool");
+        fAlerts = VRefPtr<VScriptedAlertPresenter>::Adopt(new VScriptedAlertPresenter);
+        IAlertPresenter::SetCurrent(fAlerts.Get());
+    }
+    void TearDown() override {
+        IAlertPresenter::SetCurrent(nullptr);
+        XPosixProcess::SetExecutablePath(std::string());
+        XPosixProcess::SetRefusesCaseSensitiveInstall(false);
+        XPosixSystem::SetVersionCheck(nullptr);
+        std::error_code ignored;
+        std::filesystem::remove_all(fRoot, ignored);
+    }
+
+    std::string Contents() const { return fRoot + "/X.app/Contents"; }
+
+    // The library is down: no process, no main task, no debug reports, no progress manager, no logger.
+    static void ExpectLibraryDown() {
+        EXPECT_EQ(VProcess::sInstance.load(), nullptr);
+        EXPECT_FALSE(VTaskMgr::IsInited());
+        EXPECT_FALSE(VDebugMgr::Get()->GetMessagesEnabled());
+        EXPECT_EQ(VProgressManager::Get(), nullptr);
+        EXPECT_EQ(GetProcessLogger(), nullptr);
+        EXPECT_FALSE(ProcessObjectExists());
+    }
+
+    std::string fRoot;
+    VRefPtr<VScriptedAlertPresenter> fAlerts;
+};
+
+// Records what is up when the first start-up step runs.
+class ObservedProcess : public VProcess {
+public:
+    bool fCheckedVersion = false;
+    bool fTasksUpAtCheck = true;
+    VProcess* fInstanceAtCheck = this;
+
+protected:
+    bool DoCheckSystemVersion(SystemVersion version) override {
+        fCheckedVersion = true;
+        fTasksUpAtCheck = VTaskMgr::IsInited();
+        fInstanceAtCheck = sInstance.load();
+        return VProcess::DoCheckSystemVersion(version);
+    }
+};
+
+TEST_F(ProcessFixture, StartsUpInOrderAndShutsDownCompletely) {
+    {
+        ObservedProcess process;
+        ASSERT_TRUE(process.Init(eProcessInit_Logger));
+        EXPECT_TRUE(process.fCheckedVersion);
+        EXPECT_FALSE(process.fTasksUpAtCheck);
+        EXPECT_EQ(process.fInstanceAtCheck, nullptr);
+
+        EXPECT_EQ(VProcess::sInstance.load(), &process);
+        EXPECT_TRUE(VTaskMgr::IsInited());
+        EXPECT_TRUE(VDebugMgr::Get()->GetMessagesEnabled());
+        EXPECT_NE(VProgressManager::Get(), nullptr);
+        EXPECT_NE(process.GetIntlMgr(), nullptr);
+        ASSERT_NE(process.GetLogger(), nullptr);
+        EXPECT_TRUE(process.GetLogger()->IsStarted());
+        EXPECT_EQ(GetProcessLogger(), process.GetLogger());
+        EXPECT_EQ(process.GetLogger(EML_Information), process.GetLogger());
+        EXPECT_EQ(process.GetLogger(EML_Debug), nullptr);
+        EXPECT_TRUE(process.IsRunning());
+        // A second Init answers the cached result without starting anything again.
+        EXPECT_TRUE(process.Init(0));
+        EXPECT_TRUE(fAlerts->GetAlerts().empty());
+    }
+    ExpectLibraryDown();
+}
+
+TEST_F(ProcessFixture, NoLoggerWithoutItsFlag) {
+    VProcess process;
+    ASSERT_TRUE(process.Init(0));
+    EXPECT_EQ(process.GetLogger(), nullptr);
+    EXPECT_EQ(process.GetLogger(EML_Fatal), nullptr);
+}
+
+bool TooOld(int32, int32) {
+    return false;
+}
+
+TEST_F(ProcessFixture, TooOldSystemFailsEarlyNotifiesAndShutsDownHarmlessly) {
+    XPosixSystem::SetVersionCheck(TooOld);
+    {
+        ObservedProcess process;
+        EXPECT_FALSE(process.Init(eProcessInit_Logger));
+        EXPECT_FALSE(process.Init(eProcessInit_Logger));
+        // The process is known from the first step on, but nothing after the check started.
+        EXPECT_EQ(VProcess::sInstance.load(), &process);
+        EXPECT_FALSE(VTaskMgr::IsInited());
+        EXPECT_EQ(process.GetLogger(), nullptr);
+        EXPECT_FALSE(process.IsRunning());
+        std::vector<VAlert> alerts = fAlerts->GetAlerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].title, VString("Initialization failed"));
+        EXPECT_EQ(alerts[0].message, VString("This application needs at least OS X 10.12"));
+        EXPECT_FALSE(alerts[0].wait);
+    }
+    ExpectLibraryDown();
+}
+
+TEST_F(ProcessFixture, CaseSensitiveInstallIsRefusedOnlyUnderThePolicy) {
+    std::filesystem::create_directories(Contents() + "/Resources");
+    {
+        VProcess process;
+        EXPECT_TRUE(process.Init(0)) << "refusal is off by default";
+    }
+    ExpectLibraryDown();
+    EXPECT_TRUE(fAlerts->GetAlerts().empty());
+
+    XPosixProcess::SetRefusesCaseSensitiveInstall(true);
+    {
+        VProcess process;
+        EXPECT_FALSE(process.Init(0));
+        EXPECT_FALSE(VTaskMgr::IsInited());
+        std::vector<VAlert> alerts = fAlerts->GetAlerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].title, VString("Initialization failed"));
+        EXPECT_EQ(alerts[0].message, VString("Please install the application on a case insensitive file system."));
+    }
+    ExpectLibraryDown();
+}
+
+TEST_F(ProcessFixture, CaseCheckPassesWhenBothSpellingsAgree) {
+    XPosixProcess::SetRefusesCaseSensitiveInstall(true);
+    // No resources folder under either spelling; then both spellings present (as a case-insensitive volume shows).
+    for (bool both : {false, true}) {
+        if (both) {
+            std::filesystem::create_directories(Contents() + "/Resources");
+            std::filesystem::create_directories(Contents() + "/resources");
+        }
+        VProcess process;
+        EXPECT_TRUE(process.Init(0)) << both;
+    }
+    EXPECT_TRUE(fAlerts->GetAlerts().empty());
+}
+
+TEST_F(ProcessFixture, UnknownExecutableLeavesFoldersNullAndStartUpPasses) {
+    XPosixProcess::SetExecutablePath("/");
+    XPosixProcess::SetRefusesCaseSensitiveInstall(true);
+    VProcess process;
+    EXPECT_TRUE(process.Init(0));
+}
+
+TEST_F(ProcessFixture, FolderKindsMapOntoTheBundle) {
+    VProcess process;
+    struct Case {
+        uint32 kind;
+        std::string path;
+    };
+    const std::string bundle = fRoot + "/X.app/";
+    const Case cases[] = {
+        {VProcess::kFolderBundle, bundle},
+        {VProcess::kFolderExecutable, bundle + "Contents/MacOS/"},
+        {VProcess::kFolderContents, bundle + "Contents/"},
+        {VProcess::kFolderResources, bundle + "Contents/Resources/"},
+        {VProcess::kFolderNativeComponents, bundle + "Contents/Native Components/"},
+        {VProcess::kFolderDTDs, bundle + "Contents/Resources/DTD/"},
+        {VProcess::kFolderXSDs, bundle + "Contents/Resources/XSD/"},
+        {VProcess::kFolderXSLs, bundle + "Contents/Resources/XSL/"},
+        {VProcess::kFolderJSONSchemas, bundle + "Contents/Resources/JSONSchemas/"},
+    };
+    for (const Case& c : cases) {
+        VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(process.RetainFolder(c.kind));
+        ASSERT_NE(folder.Get(), nullptr) << c.path;
+        EXPECT_EQ(folder->GetPosixPathBytes(), c.path);
+    }
+    EXPECT_EQ(process.RetainFolder(FourCC("ABCD")), nullptr);
+    EXPECT_EQ(process.RetainFolder(0), nullptr);
+}
+
+TEST_F(ProcessFixture, RetainFileLooksInTheAlternateFolderOnlyWhenAbsentFromTheFirst) {
+    std::filesystem::create_directories(Contents() + "/Resources");
+    std::FILE* f = std::fopen((Contents() + "/Resources/a.json").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    VProcess process;
+    VRefPtr<VFile> found = VRefPtr<VFile>::Adopt(
+        process.RetainFile(VProcess::kFolderExecutable, VString("a.json"), VProcess::kFolderResources));
+    ASSERT_NE(found.Get(), nullptr);
+    EXPECT_TRUE(found->Exists());
+    EXPECT_EQ(process.RetainFile(VProcess::kFolderExecutable, VString("a.json"), 0), nullptr);
+    EXPECT_EQ(process.RetainFile(VProcess::kFolderResources, VString("b.json"), VProcess::kFolderExecutable), nullptr);
+}
+
+class VersionedProcess : public VProcess {
+public:
+    explicit VersionedProcess(const char* shortVersion) {
+        SetVersionStrings(VString("Product"), VString(shortVersion));
+    }
+};
+
+TEST(ProcessVersions, AreTakenFromTheShortVersion) {
+    struct Case {
+        const char* shortVersion;
+        const char* shortProduct;
+        const char* main;
+        const char* build;
+        int64 changeList;
+    };
+    const Case cases[] = {
+        {"2.4.1 build 17.3456", "2.4.1", "2", "17.3456", 3456},
+        {" 2.4.1  ", "2.4.1", "2", "", 0},
+        {"12 build 99", "12", "12", "99", 0},
+        {"1.0 Build 5.6", "1.0", "1", "5.6", 6},
+        {"", "", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        VersionedProcess process(c.shortVersion);
+        VString text;
+        process.GetShortProductVersion(text);
+        EXPECT_EQ(text, VString(c.shortProduct)) << c.shortVersion;
+        process.GetMainProductVersion(text);
+        EXPECT_EQ(text, VString(c.main)) << c.shortVersion;
+        process.GetBuildNumber(text);
+        EXPECT_EQ(text, VString(c.build)) << c.shortVersion;
+        EXPECT_EQ(process.GetChangeListNumber(), c.changeList) << c.shortVersion;
+        EXPECT_EQ(process.GetLogSourceIdentifier(), VString("Product"));
+    }
+}
+
+TEST_F(ProcessFixture, ActivityTokensKeepTheProcessBusy) {
+    {
+        // Before start-up there is no process to register with: a token must not reach for one.
+        VActivityToken early(VString("early"));
+    }
+    VProcess process;
+    ASSERT_TRUE(process.Init(0));
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+    {
+        VRefPtr<VActivityToken> token = VRefPtr<VActivityToken>::Adopt(new VActivityToken(VString("work")));
+        EXPECT_TRUE(process.HasSomeActivityTokens(0));
+    }
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+    // The last token went just now: within a long delay the process still counts as busy.
+    EXPECT_TRUE(process.HasSomeActivityTokens(3600 * 1000));
+}
+
+TEST(ProcessQueries, RunningProcesses) {
+    EXPECT_TRUE(VProcess::IsProcessRunning(VProcess::GetSystemID()));
+    EXPECT_TRUE(VProcess::IsProcessRunning(1)) << "a process we may not signal is still running";
+    EXPECT_FALSE(VProcess::IsProcessRunning(0x3FFFFFFF));
+}
+
+} // namespace
+} // namespace vela
