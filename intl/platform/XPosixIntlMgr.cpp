@@ -289,14 +289,12 @@ std::vector<VString> XPosixIntlMgr::GetPreferredLanguages() {
     return tags;
 }
 
-void XPosixIntlMgr::SetPreferredLanguages(const std::vector<VString>* languages) {
+std::optional<std::vector<VString>>
+XPosixIntlMgr::SetPreferredLanguages(std::optional<std::vector<VString>> languages) {
     std::lock_guard lock(sPreferencesMutex);
-    if (languages != nullptr) {
-        sPreferredLanguages = *languages;
-    } else {
-        sPreferredLanguages.reset();
-    }
+    std::swap(sPreferredLanguages, languages);
     sPreferencesGeneration.fetch_add(1, std::memory_order_release);
+    return languages;
 }
 
 uint32 XPosixIntlMgr::GetPreferencesGeneration() noexcept {

@@ -4,6 +4,7 @@
 #include "core/VString.h"
 #include "core/VTypes.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,9 +58,10 @@ public:
     // with SetPreferredLanguages, else LANGUAGE's list followed by the first of LC_ALL, LC_MESSAGES and LANG
     // that is set. "C" and "POSIX" are left out.
     static std::vector<VString> GetPreferredLanguages();
-    // Replaces the environment as the source (tests; null: back to the environment). Each change also makes
-    // the system dialect be resolved again (GetPreferencesGeneration).
-    static void SetPreferredLanguages(const std::vector<VString>* languages);
+    // Replaces the environment as the source (tests; nullopt: back to the environment) and answers the source
+    // replaced, so that a scope can put it back. Each change also makes the system dialect be resolved again
+    // (GetPreferencesGeneration).
+    static std::optional<std::vector<VString>> SetPreferredLanguages(std::optional<std::vector<VString>> languages);
     // Changes with each SetPreferredLanguages.
     static uint32 GetPreferencesGeneration() noexcept;
     // A POSIX locale name ("de_CH.UTF-8@euro") as a tag ("de-CH"): codeset and modifier dropped, Chinese

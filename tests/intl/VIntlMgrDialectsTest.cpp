@@ -29,16 +29,19 @@ std::vector<VString> Tags(std::initializer_list<const char*> tags) {
     return list;
 }
 
-// Sets the user's preferred languages for the test, the environment's back afterwards.
+// Sets the user's preferred languages for the scope (none: the environment's), the previous source back
+// afterwards.
 class StPreferredLanguages {
 public:
-    explicit StPreferredLanguages(std::initializer_list<const char*> tags) {
-        std::vector<VString> list = Tags(tags);
-        XPosixIntlMgr::SetPreferredLanguages(&list);
-    }
-    ~StPreferredLanguages() { XPosixIntlMgr::SetPreferredLanguages(nullptr); }
+    explicit StPreferredLanguages(std::initializer_list<const char*> tags)
+        : fPrevious(XPosixIntlMgr::SetPreferredLanguages(Tags(tags))) {}
+    explicit StPreferredLanguages(std::nullopt_t) : fPrevious(XPosixIntlMgr::SetPreferredLanguages(std::nullopt)) {}
+    ~StPreferredLanguages() { XPosixIntlMgr::SetPreferredLanguages(fPrevious); }
     StPreferredLanguages(const StPreferredLanguages&) = delete;
     StPreferredLanguages& operator=(const StPreferredLanguages&) = delete;
+
+private:
+    std::optional<std::vector<VString>> fPrevious;
 };
 
 // Sets or unsets environment variables for the scope.
@@ -229,6 +232,7 @@ TEST(VIntlMgrDialects, PosixLocaleNamesBecomeTags) {
 }
 
 TEST(VIntlMgrDialects, PreferredLanguagesComeFromTheEnvironment) {
+    StPreferredLanguages fromEnvironment(std::nullopt);
     {
         StEnvironment env{
             {"LANGUAGE", "fr_FR:de::C"}, {"LC_ALL", nullptr}, {"LC_MESSAGES", "it_IT.UTF-8"}, {"LANG", "en_GB.UTF-8"}};
