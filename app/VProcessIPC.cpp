@@ -50,7 +50,9 @@ bool VProcessIPC::Init(uint32 flags) {
     fCommandLineReached = true;
     uint32 code = 0;
     {
-        VCommandLineParser parser(GetArguments());
+        // The parser borrows the list.
+        std::vector<VString> arguments = GetArguments();
+        VCommandLineParser parser(arguments);
         code = DoParseCommandLine(parser);
     }
     fExitStatus = code == 0 || code == 2 ? 0 : 1;
