@@ -100,7 +100,11 @@ bool VProcess::_Init(uint32 flags) {
     if (!VProgressManager::Init()) return false;
     if (!_Init_FileSystems()) return false;
     // The JSON class store "zo" is not part of the library yet: nothing to create.
-    if (!fProductName.IsEmpty()) SetLogSourceIdentifier(fProductName);
+    if (!fProductName.IsEmpty()) {
+        vela::GetLogSourceIdentifier(fPreviousLogSource);
+        SetLogSourceIdentifier(fProductName);
+        fPublishedLogSource = true;
+    }
     if ((flags & eProcessInit_Logger) != 0) {
         fLogger = new VLogger;
         fLogger->Start();
@@ -120,6 +124,8 @@ void VProcess::_DeInit() {
         fIntlMgr = nullptr;
     }
     _ReleaseLogger();
+    if (fPublishedLogSource) SetLogSourceIdentifier(fPreviousLogSource);
+    fPublishedLogSource = false;
     SetProcessObjectExists(false);
 }
 

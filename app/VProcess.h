@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/IMessageable.h"
 #include "core/ILogger.h"
+#include "core/IMessageable.h"
 #include "core/IRefCountable.h"
 #include "core/VError.h"
 #include "core/VObject.h"
@@ -144,6 +144,8 @@ private:
     VLogger* fLogger = nullptr;
     // Whether this process published its logger and identity to the core (undone at shut-down).
     bool fPublishedLogger = false;
+    bool fPublishedLogSource = false;
+    VString fPreviousLogSource;
 };
 
 // Marks the process as busy while it lives (HasSomeActivityTokens). Registers with the process object when one

@@ -11,6 +11,7 @@
 #include "system/VProgressManager.h"
 #include "system/platform/XPosixSystem.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -97,6 +98,26 @@ TEST_F(ProcessFixture, StartsUpInOrderAndShutsDownCompletely) {
         EXPECT_TRUE(fAlerts->GetAlerts().empty());
     }
     ExpectLibraryDown();
+}
+
+class NamedProcess : public VProcess {
+public:
+    explicit NamedProcess(const char* name) { SetVersionStrings(VString(name), VString("1.0")); }
+};
+
+TEST_F(ProcessFixture, ProductNameIsTheLogSourceWhileTheProcessIsUp) {
+    VString before;
+    GetLogSourceIdentifier(before);
+    {
+        NamedProcess process("Updater Product");
+        ASSERT_TRUE(process.Init(0));
+        VString source;
+        GetLogSourceIdentifier(source);
+        EXPECT_EQ(source, VString("Updater Product"));
+    }
+    VString after;
+    GetLogSourceIdentifier(after);
+    EXPECT_EQ(after, before);
 }
 
 TEST_F(ProcessFixture, NoLoggerWithoutItsFlag) {
@@ -220,6 +241,53 @@ public:
         SetVersionStrings(VString("Product"), VString(shortVersion));
     }
 };
+
+// Sets an environment variable for the life of the object.
+class StEnv {
+public:
+    StEnv(const char* name, const std::string& value) : fName(name) {
+        const char* old = std::getenv(name);
+        fHad = old != nullptr;
+        if (fHad) fOld = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~StEnv() {
+        if (fHad)
+            setenv(fName, fOld.c_str(), 1);
+        else
+            unsetenv(fName);
+    }
+
+private:
+    const char* fName;
+    bool fHad = false;
+    std::string fOld;
+};
+
+TEST_F(ProcessFixture, ProductSystemFoldersAreMadeOrFallBack) {
+    StEnv config("XDG_CONFIG_HOME", fRoot + "/config");
+    StEnv shared("XDG_CONFIG_DIRS", fRoot + "/shared");
+    StEnv cache("XDG_CACHE_HOME", fRoot + "/cache");
+    std::filesystem::create_directories(fRoot + "/shared");
+    std::filesystem::create_directories(fRoot + "/cache");
+    std::filesystem::create_directories(fRoot + "/elsewhere");
+    std::filesystem::create_symlink(fRoot + "/elsewhere", fRoot + "/cache/Product");
+    // A file where the shared product folder should be: it cannot be made there.
+    std::FILE* f = std::fopen((fRoot + "/shared/Product").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    NamedProcess process("Product");
+    auto path = [&](ESystemFolderKind kind, bool create) {
+        VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(process.RetainProductSystemFolder(kind, create));
+        return folder ? folder->GetPosixPathBytes() : std::string("null");
+    };
+    EXPECT_EQ(path(eFK_UserPreferences, false), "null");
+    EXPECT_EQ(path(eFK_UserPreferences, true), fRoot + "/config/Product/");
+    EXPECT_TRUE(std::filesystem::is_directory(fRoot + "/config/Product"));
+    EXPECT_EQ(path(eFK_CommonPreferences, true), fRoot + "/config/Product/");
+    EXPECT_EQ(path(eFK_UserCache, false), fRoot + "/elsewhere/");
+    EXPECT_EQ(path(eFK_Applications, false), "/opt/");
+}
 
 TEST(ProcessVersions, AreTakenFromTheShortVersion) {
     struct Case {
