@@ -1,0 +1,249 @@
+#include "updater/VUpdateEngine.h"
+
+#include "app/VCommandLineParser.h"
+#include "core/VErrorBase.h"
+#include "files/VFolder.h"
+#include "support/FileTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace vela;
+
+namespace {
+
+// Bundles on real folders: an outdated "apps/Foo.app" and an up-to-date "new/Foo.app", each with a marker file,
+// a relative symbolic link and an executable.
+class VUpdateEngineTest : public test::TempFolderFixture {
+protected:
+    void SetUp() override {
+        test::TempFolderFixture::SetUp();
+        MakeBundle("apps/Foo.app", "old");
+        MakeBundle("new/Foo.app", "new");
+        fEngine.fOutdatedApp = FolderPath("apps/Foo.app");
+        fEngine.fUpToDateApp = FolderPath("new/Foo.app");
+        fEngine.fInstallPath = fEngine.fOutdatedApp;
+        fEngine.fRenameRetryDelayMs = 0;
+    }
+
+    void MakeBundle(const std::string& bundle, const std::string& marker) {
+        std::filesystem::create_directories(Posix(bundle + "/Contents/MacOS"));
+        WriteBytes(Posix(bundle + "/Contents/marker"), marker);
+        WriteBytes(Posix(bundle + "/Contents/MacOS/foo"), "#!/bin/sh\n");
+        ::chmod(Posix(bundle + "/Contents/MacOS/foo").c_str(), 0755);
+        std::filesystem::create_directory_symlink("MacOS", Posix(bundle + "/Contents/Link"));
+    }
+
+    VFilePath FolderPath(const std::string& name) const { return VFilePath(Text(Posix(name) + "/"), FPS_POSIX); }
+
+    // Runs the swap; answers the old bundle's POSIX path, or "" when none came back.
+    std::string Swap() {
+        VFolder outdated(fEngine.fOutdatedApp), upToDate(fEngine.fUpToDateApp), install(fEngine.fInstallPath);
+        VRefPtr<VFolder> old = VRefPtr<VFolder>::Adopt(fEngine._SwapApplications(outdated, upToDate, install));
+        if (old.Get() == nullptr) return "";
+        std::string path = old->GetPosixPathBytes();
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+
+    // The entries of the folder, hidden ones included.
+    std::vector<std::string> Names(const std::string& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(Posix(folder)))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    VUpdateEngine fEngine;
+};
+
+TEST_F(VUpdateEngineTest, SwapPutsTheNewBundleInPlaceAndHandsBackTheOldOne) {
+    StErrorContextInstaller errors(true, true);
+    const std::string old = Swap();
+    EXPECT_TRUE(errors.GetContext()->IsEmpty());
+    EXPECT_EQ(old, Posix("apps/Foo_old0001.app"));
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(ReadBytes(old + "/Contents/marker"), "old");
+    EXPECT_EQ(std::filesystem::read_symlink(Posix("apps/Foo.app/Contents/Link")), "MacOS");
+    struct stat st {};
+    ASSERT_EQ(::stat(Posix("apps/Foo.app/Contents/MacOS/foo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    // Nothing is left of the staging copy.
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app", "Foo_old0001.app"}));
+}
+
+TEST_F(VUpdateEngineTest, ASwapThatFailsRollsTheOutdatedBundleBack) {
+    struct Case {
+        const char* op;
+        int nth;
+        int count;
+        VError expected;
+    };
+    // Every file copy (a full disk: the item-by-item copy after a failed fast one fails too), the copy of a
+    // folder, the final rename of the staging copy (rename 1 is the one aside).
+    const Case cases[] = {
+        {"copy_file_range", 1, 1000, VE_UPD_COPY_FAILED},
+        {"mkdir", 2, 1000, VE_UPD_COPY_FAILED},
+        {"rename", 2, 1, VE_UPD_COPY_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.op);
+        StErrorContextInstaller errors(true, true);
+        std::string old;
+        {
+            StPosixFault fault(c.op, ENOSPC, c.nth, c.count);
+            old = Swap();
+        }
+        EXPECT_EQ(old, "");
+        ASSERT_FALSE(errors.GetContext()->IsEmpty());
+        EXPECT_EQ(errors.GetLastError(), c.expected);
+        EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
+        EXPECT_EQ(std::filesystem::read_symlink(Posix("apps/Foo.app/Contents/Link")), "MacOS");
+        EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+    }
+}
+
+TEST_F(VUpdateEngineTest, ARenameAsideThatSucceedsOnARetryIsASuccess) {
+    StErrorContextInstaller errors(true, true);
+    std::string old;
+    {
+        StPosixFault fault("rename", EBUSY, 1, 4);
+        old = Swap();
+    }
+    EXPECT_TRUE(errors.GetContext()->IsEmpty()) << Codes(errors).size();
+    EXPECT_EQ(old, Posix("apps/Foo_old0001.app"));
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "new");
+}
+
+TEST_F(VUpdateEngineTest, FiveFailedRenamesAsideLeaveTheLastFileErrorUnderError11) {
+    StErrorContextInstaller errors(true, true);
+    std::string old;
+    {
+        StPosixFault fault("rename", EBUSY, 1, 5);
+        old = Swap();
+    }
+    EXPECT_EQ(old, "");
+    const std::vector<VError> codes = Codes(errors);
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.back(), VE_UPD_RENAME_ASIDE_FAILED);
+    // One attempt's errors only: the file error of the last rename, below error 11.
+    EXPECT_LE(codes.size(), 3u);
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+}
+
+TEST_F(VUpdateEngineTest, AFailedRollBackSaysWhereTheOutdatedBundleIs) {
+    StErrorContextInstaller errors(true, true);
+    std::string old;
+    {
+        // The copy fails, then the rename back (rename 2; rename 1 moved the bundle aside).
+        XPosixFaults::Arm("copy_file_range", ENOSPC, 1, 1000);
+        XPosixFaults::Arm("rename", EACCES, 2);
+        old = Swap();
+        XPosixFaults::Reset();
+    }
+    EXPECT_EQ(old, "");
+    EXPECT_EQ(errors.GetLastError(), VE_UPD_ROLLBACK_FAILED);
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo_old0001.app/Contents/marker")), "old");
+    bool logged = false;
+    for (const auto& record : Logger().All())
+        logged |=
+            record.level == EML_Error &&
+            record.text.find(test::RecordingLogger::Text(Text(Posix("apps/Foo_old0001.app")))) != std::u16string::npos;
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(VUpdateEngineTest, SameOrNestedBundlesAreRefusedAndNothingMoves) {
+    const std::string upToDates[] = {"apps/Foo.app", "apps/Foo.app/Contents"};
+    for (const std::string& upToDate : upToDates) {
+        SCOPED_TRACE(upToDate);
+        fEngine.fUpToDateApp = FolderPath(upToDate);
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(Swap(), "");
+        EXPECT_EQ(Codes(errors), std::vector<VError>{VE_UPD_SAME_OR_NESTED});
+        EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+    }
+}
+
+TEST_F(VUpdateEngineTest, TheTemporaryNameTakesTheFirstFreeNumber) {
+    std::filesystem::create_directories(Posix("apps/Foo_old0001.app"));
+    std::filesystem::create_directories(Posix("apps/Foo_old0002.app"));
+    VFilePath result;
+    const VString suffix("old");
+    ASSERT_TRUE(VUpdateEngine::_ComputeTempFolderPath(fEngine.fOutdatedApp, result, &suffix));
+    EXPECT_EQ(result.GetPath(), FolderPath("apps/Foo_old0003.app").GetPath());
+    ASSERT_TRUE(VUpdateEngine::_ComputeTempFolderPath(fEngine.fOutdatedApp, result, nullptr));
+    EXPECT_EQ(result.GetPath(), FolderPath("apps/Foo0001.app").GetPath());
+}
+
+TEST_F(VUpdateEngineTest, TheRelaunchCommandQuotesAndEscapesItsPaths) {
+    struct Case {
+        const char* bundle;
+        const char* params;
+        bool headless;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/a/Foo.app/", "", false, R"(open -a "/a/Foo.app/")"},
+        {"/a/Foo.app/", "", true, R"(open -a "/a/Foo.app/" --args --headless)"},
+        {"/a/Foo.app/", "/p/link", false, R"(open -a "/a/Foo.app/" --args "/p/link")"},
+        {"/a/Foo.app/", "/p/link", true, R"(open -a "/a/Foo.app/" --args "/p/link" --headless)"},
+        {R"(/a b/F"o\o.app/)", R"(/p/"x" --evil)", false, R"(open -a "/a b/F\"o\\o.app/" --args "/p/\"x\" --evil")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        fEngine.fRestartParamsFile.Clear();
+        if (*c.params != '\0') fEngine.fRestartParamsFile.FromFullPath(Text(c.params), FPS_POSIX, false);
+        fEngine.fHeadless = c.headless;
+        EXPECT_EQ(fEngine._BuildLaunchCommand(VFilePath(Text(c.bundle), FPS_POSIX)), Text(c.expected));
+    }
+}
+
+TEST_F(VUpdateEngineTest, AMissingBundleStopsTheUpdateBeforeAnythingMoves) {
+    struct Case {
+        const char* outdated;
+        const char* upToDate;
+        std::vector<VError> expected;
+    };
+    const Case cases[] = {
+        {"apps/Nope.app", "new/Foo.app", {VE_UPD_OUTDATED_MISSING}},
+        {"apps/Foo.app", "new/Nope.app", {VE_UPD_UPTODATE_MISSING}},
+        {"apps/Nope.app", "new/Nope.app", {VE_UPD_OUTDATED_MISSING, VE_UPD_UPTODATE_MISSING}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outdated + std::string(" ") + c.upToDate);
+        fEngine.fOutdatedApp = fEngine.fInstallPath = FolderPath(c.outdated);
+        fEngine.fUpToDateApp = FolderPath(c.upToDate);
+        StErrorContextInstaller errors(true, true);
+        fEngine._ApplyUpdate();
+        EXPECT_EQ(Codes(errors), c.expected);
+        EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+        EXPECT_EQ(Names("new"), (std::vector<std::string>{"Foo.app"}));
+    }
+}
+
+TEST_F(VUpdateEngineTest, TheWaitEndsWhenTheCallerIsGoneAndGivesUpAfterItsLimit) {
+    fEngine.fPollDelayMs = 1;
+    fEngine.fGraceDelayMs = 0;
+    fEngine.fMaxWaitMs = 50;
+    struct Case {
+        int pid;
+        bool expected;
+    };
+    // Our own pid never goes away; pid 0x7FFFFFF0 is above any pid_max.
+    const Case cases[] = {{-1, true}, {0x7FFFFFF0, true}, {int(::getpid()), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pid);
+        fEngine.fCallerPid = c.pid;
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(fEngine._WaitForPidToQuit(), c.expected);
+        EXPECT_EQ(Codes(errors), c.expected ? std::vector<VError>{} : std::vector<VError>{VE_UPD_CALLER_STILL_RUNNING});
+    }
+}
+
+} // namespace
