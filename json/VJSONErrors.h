@@ -11,6 +11,30 @@ constexpr VError MakeJSONRuntimeError(int32 number) noexcept {
     return MakeVError(kComponentJSONRuntime, number);
 }
 
+// Class system: a class keyword or a function's property assigned or removed; the read-only error setter.
+constexpr VError VE_JSON_READ_ONLY_PROPERTY = MakeJSONRuntimeError(-10702);
+// A property assigned on a class store, or on a super object or super member.
+constexpr VError VE_JSON_STORE_PROPERTY_READ_ONLY = MakeJSONRuntimeError(-10705);
+// A super member that names something that is no function.
+constexpr VError VE_JSON_SUPER_NOT_A_FUNCTION = MakeJSONRuntimeError(-10707);
+// A super member found nowhere up the chain; a function called through "call" or "apply" that did not run.
+constexpr VError VE_JSON_FUNCTION_NOT_FOUND = MakeJSONRuntimeError(-10729);
+// A super member called outside a class function.
+constexpr VError VE_JSON_SUPER_OUTSIDE_CLASS = MakeJSONRuntimeError(-10736);
+// The super constructor called outside a constructor chain.
+constexpr VError VE_JSON_SUPER_CONSTRUCTOR_OUTSIDE = MakeJSONRuntimeError(-10746);
+// A class created over a superclass object that is no class.
+constexpr VError VE_JSON_SUPERCLASS_NOT_A_CLASS = MakeJSONRuntimeError(-10747);
+// A constructor that did not call the constructor of its superclass.
+constexpr VError VE_JSON_CONSTRUCTOR_CHAIN_BROKEN = MakeJSONRuntimeError(-10748);
+// A class instantiated without instantiator.
+constexpr VError VE_JSON_NO_INSTANTIATOR = MakeJSONRuntimeError(-10749);
+// A function that overrides a final one (the function's "_description" as parameter).
+constexpr VError VE_JSON_OVERRIDES_FINAL = MakeJSONRuntimeError(-10750);
+// An instance finalised while a constructor of its class chain still has to run.
+constexpr VError VE_JSON_INSTANCE_NOT_CONSTRUCTED = MakeJSONRuntimeError(-10751);
+// The instantiator that refuses shared objects.
+constexpr VError VE_JSON_NO_SHARED_INSTANCE = MakeJSONRuntimeError(-10759);
 // SetAt past the end of an array without growth.
 constexpr VError VE_JSON_INDEX_PAST_END = MakeJSONRuntimeError(-10713);
 // A write, removal or clear on a shared object whose locker the calling task does not use.

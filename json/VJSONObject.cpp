@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONClass.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONGraphNode.h"
 #include "json/VJSONStamp.h"
@@ -31,9 +32,9 @@ VStorageLocker* NewLockerIf(bool shared) {
 
 // ---- Construction and lifetime
 
-VJSONObject::VJSONObject(VJSONObject* /*classObject*/, IJSONObject* impl, VStorageLocker* locker, bool uncounted)
+VJSONObject::VJSONObject(VJSONObject* classObject, IJSONObject* impl, VStorageLocker* locker, bool uncounted)
     : fImplementation(RetainRefCountable(impl)), fLocker(RetainRefCountable(locker)), fUncounted(uncounted) {
-    // The class object names a class of the class store; without store every object is a generic one.
+    if (VJSONClass* cls = VJSONClass::FromClassObject(classObject)) _SetClass(cls);
     if (fLocker != nullptr) fLink.SetShared();
     if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_add(1, std::memory_order_relaxed);
     if (fImplementation != nullptr) fImplementation->IJSON_DoConnectDependencies(this);
@@ -43,6 +44,7 @@ VJSONObject::VJSONObject(VJSONObject* classObject, IJSONObject* impl, bool share
     : VJSONObject(classObject, impl, VRefPtr<VStorageLocker>::Adopt(NewLockerIf(shared)).Get(), false) {}
 
 VJSONObject::~VJSONObject() {
+    _DropClass();
     if (fLink.fGraph != nullptr) VJSONGraph::_LeaveOnDeath(VJSONGraph::Node{this, nullptr});
     ReleaseRefCountable(&fImplementation);
     ReleaseRefCountable(&fLocker);
@@ -59,6 +61,40 @@ VJSONObject::~VJSONObject() {
 void VJSONObject::DoOnRefCountZero() {
     if (fImplementation != nullptr) fImplementation->IJSON_DoDisconnectDependencies(this);
     VJSONGraph::DoObjectDeath(this);
+}
+
+void VJSONObject::_SetClass(VJSONClass* cls) {
+    if (cls == nullptr || cls == fClass) return;
+    cls->UseClassObject();
+    VJSONClass* old = std::exchange(fClass, cls);
+    if (old != nullptr) old->UnuseClassObject();
+}
+
+void VJSONObject::_DropClass() noexcept {
+    if (VJSONClass* old = std::exchange(fClass, nullptr)) old->UnuseClassObject();
+}
+
+VJSONObject* VJSONObject::GetClassObject() const noexcept {
+    return fClass != nullptr ? fClass->GetClassObject() : nullptr;
+}
+
+bool VJSONObject::IsGenericObject() const noexcept {
+    return fClass == nullptr || fClass->GetSuperclass() == nullptr;
+}
+
+bool VJSONObject::IsInstanceOf(const VJSONClass* c) const noexcept {
+    if (c == nullptr) return false;
+    if (fClass == nullptr) return c->GetSuperclass() == nullptr;
+    return fClass->IsKindOf(c);
+}
+
+bool VJSONObject::IsInstanceOf(const VJSONObject* classObject) const {
+    VJSONClass* c = VJSONClass::FromClassObject(classObject);
+    if (c == nullptr) {
+        _ThrowError(VE_JSON_NOT_A_CLASS);
+        return false;
+    }
+    return IsInstanceOf(c);
 }
 
 int32 VJSONObject::Retain(const char* label) const noexcept {
@@ -85,15 +121,27 @@ VJSONValue VJSONObject::_GetOwnProperty(const VString& name) const {
 VJSONValue VJSONObject::GetProperty(const VString& name, VDBLanguageContext* context) const {
     if (fImplementation == nullptr && fLocker == nullptr) {
         int64 index = fProperties.Find(name);
-        if (index < 0) return VJSONValue(JSON_undefined);
-        return fProperties.At(size_t(index)).fValue;
+        if (index >= 0) return fProperties.At(size_t(index)).fValue;
+        return _GetClassProperty(name, context);
     }
-    VJSONReadLock lock(this);
-    if (fImplementation != nullptr) {
+    {
+        VJSONReadLock lock(this);
         VJSONValue result;
-        if (fImplementation->IJSON_GetProperty(this, name, result, context) != EJSONStatus_notHandled) return result;
+        if (fImplementation == nullptr ||
+            fImplementation->IJSON_GetProperty(this, name, result, context) == EJSONStatus_notHandled)
+            result = _GetOwnProperty(name);
+        if (!result.IsUndefined()) return result;
     }
-    return _GetOwnProperty(name);
+    return _GetClassProperty(name, context);
+}
+
+VJSONValue VJSONObject::_GetClassProperty(const VString& name, VDBLanguageContext* context) const {
+    if (fClass == nullptr) return VJSONValue(JSON_undefined);
+    if (VJSONObject* function = fClass->GetFunction(name)) return VJSONValue(function);
+    VJSONValue result;
+    if (VJSONObject* getter = fClass->GetGetter(name))
+        getter->CallAsFunction(const_cast<VJSONObject*>(this), nullptr, nullptr, result, nullptr, context);
+    return result;
 }
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& name) const {
@@ -107,10 +155,15 @@ bool VJSONObject::HasProperty(const VString& name, VDBLanguageContext* context) 
         VJSONValue scratch;
         EJSONStatus status = fImplementation->IJSON_GetProperty(this, name, scratch, context);
         if (status == EJSONStatus_done && !scratch.IsUndefined()) return true;
-        // Any other handled answer leaves only the class prototype, and there is no class yet.
-        if (status != EJSONStatus_notHandled) return false;
+        if (status != EJSONStatus_notHandled) return _PrototypeHasProperty(name, context);
     }
-    return _IsLockerID(name) || fProperties.Find(name) >= 0;
+    if (_IsLockerID(name) || fProperties.Find(name) >= 0) return true;
+    return _PrototypeHasProperty(name, context);
+}
+
+bool VJSONObject::_PrototypeHasProperty(const VString& name, VDBLanguageContext* context) const {
+    VJSONObject* prototype = fClass != nullptr ? fClass->GetPrototype() : nullptr;
+    return prototype != nullptr && prototype != this && prototype->HasProperty(name, context);
 }
 
 bool VJSONObject::HasOwnProperty(const VString& name) const {
@@ -161,7 +214,8 @@ bool VJSONObject::GetPropertyNameAt(size_t index, VString& out) const {
 bool VJSONObject::IsEmpty() const {
     VJSONReadLock lock(this);
     if (!fProperties.IsEmpty()) return false;
-    return fImplementation == nullptr || fImplementation->IJSON_IsEmpty(this);
+    if (fImplementation != nullptr && !fImplementation->IJSON_IsEmpty(this)) return false;
+    return fClass == nullptr || !fClass->HasGetters();
 }
 
 void VJSONObject::GetString(VString& out) const {
@@ -173,7 +227,8 @@ void VJSONObject::GetClassName(VString& out) const {
     if (fImplementation != nullptr && fImplementation->IJSON_GetClassName(this, out) != EJSONStatus_notHandled &&
         !out.IsEmpty())
         return;
-    out.FromCString(fLocker != nullptr ? "Shared Object" : "Object");
+    if (fClass != nullptr) out = fClass->GetName();
+    if (out.IsEmpty()) out.FromCString(fLocker != nullptr ? "Shared Object" : "Object");
 }
 
 bool VJSONObject::DeepEqualTo(const VJSONObject* other, const VCompareOptions& options,
@@ -210,6 +265,8 @@ bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBL
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
         if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
     }
+    if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
+        return status == EJSONStatus_done;
     return _SetOwnProperty(name, VJSONValue(value));
 }
 
@@ -222,7 +279,17 @@ bool VJSONObject::SetProperty(const VString& name, VJSONValue&& value, VDBLangua
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
         if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
     }
+    if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
+        return status == EJSONStatus_done;
     return _SetOwnProperty(name, std::move(value));
+}
+
+EJSONStatus VJSONObject::_SetClassProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context) {
+    VJSONObject* setter = fClass != nullptr ? fClass->GetSetter(name) : nullptr;
+    if (setter == nullptr) return EJSONStatus_notHandled;
+    std::vector<VJSONValue> params{value};
+    VJSONValue result;
+    return setter->CallAsFunction(this, nullptr, &params, result, nullptr, context);
 }
 
 bool VJSONObject::SetOwnProperty(const VString& name, const VJSONValue& value) {

@@ -40,7 +40,8 @@ public:
     // The reserved property that reports the storage locker's ID on a shared object.
     static const VString sLockerIDName; // "__LockerID"
 
-    // Retains impl and locker; then lets impl connect what it keeps. Without class store an object has no class.
+    // Retains impl and locker; then lets impl connect what it keeps. classObject (a class object, see VJSONClass)
+    // gives the object its class; without one the object is generic (no class).
     explicit VJSONObject(VJSONObject* classObject = nullptr, IJSONObject* impl = nullptr,
                          VStorageLocker* locker = nullptr, bool uncounted = false);
     // With shared, the object gets a new fresh storage locker of its own.
@@ -72,11 +73,12 @@ public:
     bool GetPropertyNameAt(size_t index, VString& out) const;
     // True without own property when the implementation (if any) reports no property either.
     bool IsEmpty() const;
-    // True when the object has no class, or a generic one.
-    bool IsGenericObject() const noexcept { return fClass == nullptr; }
+    // True when the object has no class, or the root class.
+    bool IsGenericObject() const noexcept;
     // "[object Object]".
     void GetString(VString& out) const;
-    // The implementation's class name, else "Shared Object" with a storage locker, "Object" otherwise.
+    // The implementation's class name, else the class's name, else "Shared Object" with a storage locker,
+    // "Object" otherwise.
     void GetClassName(VString& out) const;
     // The implementation's description when it gives one, else the object's compact JSON text (VJSONWriter option
     // 1), cut after about 512 units and ended by "..." with truncate. out is unchanged when the text fails.
@@ -187,6 +189,19 @@ public:
     void ConnectImplementationProperty(const VJSONValue& value);
     void DisconnectImplementationProperty(const VJSONValue& value);
 
+    // ---- Class (VJSONClass): member functions and getters answer names that neither the implementation nor the
+    // own properties know; setters take assignments the implementation leaves.
+    VJSONClass* GetClass() const noexcept { return fClass; }
+    // The class's class object (borrowed), or null for a generic object.
+    VJSONObject* GetClassObject() const noexcept;
+    // Puts a non-null class other than the current one in use and releases the old one.
+    void _SetClass(VJSONClass* cls);
+    // True when c is the object's class or one of its superclasses; a generic object is an instance of a root
+    // class only.
+    bool IsInstanceOf(const VJSONClass* c) const noexcept;
+    // The same for a class object; an object that is no class object: 'ZoRT' -10745 and false.
+    bool IsInstanceOf(const VJSONObject* classObject) const;
+
     // ---- Class fields (the class system sets them)
     int32 GetClassLevel() const noexcept { return fClassLevel; }
     void SetClassLevel(int32 level) noexcept { fClassLevel = level; }
@@ -205,8 +220,12 @@ private:
     friend class VJSONPropertyConstOrderedIterator;
     friend class VJSONPropertyIterator;
     friend class VJSONPropertyConstIterator;
-    friend class VJSONWriter;   // walks unshared nodes in place
-    friend class VJSONImporter; // fills new objects as it reads them
+    friend class VJSONWriter;     // walks unshared nodes in place
+    friend class VJSONImporter;   // fills new objects as it reads them
+    friend class VJSONClassStore; // unbinds the root classes from each other
+
+    // Releases the class, leaving the object generic.
+    void _DropClass() noexcept;
 
     // Adds a property to a new object that a reader fills (no implementation, no locker): a repeated name replaces
     // the earlier value in its place. An object or array value is connected through linker, or alone (under the
@@ -221,6 +240,11 @@ private:
     bool _NeedsReadLock() const noexcept { return fLocker != nullptr; }
     bool _IsLockedForCaller(bool raise) const;
     bool _IsLockerID(const VString& name) const noexcept;
+    // The class's member function or getter result for name; undefined without either.
+    VJSONValue _GetClassProperty(const VString& name, VDBLanguageContext* context) const;
+    bool _PrototypeHasProperty(const VString& name, VDBLanguageContext* context) const;
+    // Hands the assignment to the class's setter of name; not handled without one.
+    EJSONStatus _SetClassProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context);
     VJSONValue _GetOwnProperty(const VString& name) const;
     bool _SetOwnProperty(const VString& name, VJSONValue&& value);
     // Clone, recording the copy in cloner only when remember is set (the cloner records it itself otherwise).

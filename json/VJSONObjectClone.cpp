@@ -65,7 +65,7 @@ VError VJSONObject::_Clone(VJSONValue& out, VJSONCloner& cloner, bool remember) 
             }
         }
         VRefPtr<VJSONObject> copy = VRefPtr<VJSONObject>::Adopt(
-            new VJSONObject(nullptr, implementation.Get(), cloner._LockerForCopies(), false));
+            new VJSONObject(GetClassObject(), implementation.Get(), cloner._LockerForCopies(), false));
         out.SetObject(copy.Get());
         if (remember) cloner._Remember(this, this, out);
         return cloner._Fill(VJSONCloner::Pending{VJSONValue(const_cast<VJSONObject*>(this)), out});

@@ -35,7 +35,7 @@ TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/core_tests" --gtest_filter="$concurren
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/values_tests" \
     --gtest_filter="VPackedDictionaryConcurrency.*:VValueBagConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/json_tests" \
-    --gtest_filter="VStorageLocker*:VJSONUser.*:VJSONGraphConcurrency.*"
+    --gtest_filter="VStorageLocker*:VJSONUser.*:VJSONGraphConcurrency.*:VJSONClassConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/system_tests" --gtest_filter="VProgressConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/app_tests" --gtest_filter="VLoggerTest.*"
 
