@@ -3,13 +3,16 @@
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "files/VStream.h"
+#include "system/VMetricsManager.h"
 #include "system/VProgressManager.h"
 #include "system/VRemoteProgressSessionInfo.h"
 #include "system/VSystem.h"
 #include "values/StBagKey.h"
 #include "values/VScalar.h"
 #include "values/VValueBag.h"
+#include "json/VJSONCloner.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <mutex>
@@ -131,9 +134,30 @@ void VProgressIndicator::_EndSession() {
 }
 
 void VProgressIndicator::_DoMetrics(VProgressIndicatorInfo& level) {
-    // No metrics collection runs in this library yet; the flag still guarantees a level is reported once,
-    // whether it ends or the indicator goes away first.
+    // The flag makes a level reported once, whether it ends or the indicator goes away first.
+    if (!level.GetMetricsFlag()) return;
     level.SetMetricsFlag(false);
+    VMetricsManager& metrics = VMetricsManager::sMetricsSingleton;
+    VRefPtr<VJSONObject> record =
+        VRefPtr<VJSONObject>::Adopt(metrics.CreateBind(eMetricsKindProgress, level.GetElapsed()));
+    if (!record) return;
+    VRefPtr<VJSONObject> activity = VRefPtr<VJSONObject>::Adopt(new VJSONObject());
+    level.GetJSONObject(*activity);
+    activity->SetProperty(VString("title"), VJSONValue(fTitle));
+    VRefPtr<VValueBag> extraInfo = VRefPtr<VValueBag>::Adopt(level.RetainExtraInfoBag());
+    if (extraInfo) {
+        VJSONValue extraObject;
+        if (extraInfo->GetJSONValue(extraObject) == VE_OK && extraObject.IsObject())
+            activity->SetProperty(VString("extraInfo"), extraObject);
+    }
+    VRefPtr<VJSONObject> collected = VRefPtr<VJSONObject>::Adopt(level.RetainCollectedInfo());
+    if (collected) {
+        // A copy: the collector may go on changing its object after the level is recorded.
+        VJSONCloner cloner;
+        VJSONValue copy;
+        if (cloner.CloneObject(collected.Get(), copy) == VE_OK) activity->SetProperty(VString("subOperations"), copy);
+    }
+    metrics.BindDatas(record.Get(), activity.Get());
 }
 
 bool VProgressIndicator::Progress(int64 value) {

@@ -164,7 +164,7 @@ private:
     bool _Progress(int64 amount, bool relative, const VString* message);
     // Serves a pending snapshot request; the caller holds the lock.
     void _CheckCollectInfo();
-    // Records a level that ended, once (its metrics flag is cleared).
+    // Hands a level that ended to the metrics collector, once (its metrics flag is cleared).
     void _DoMetrics(VProgressIndicatorInfo& level);
     // For the manager: asks for a snapshot and answers the last one retained (null when none).
     VRefCountedSessionInfo* _RequestAndRetainSnapshot();
