@@ -96,6 +96,7 @@ bool VProcess::_Init(uint32 flags) {
     // File kinds and resource files are not part of the library yet: nothing to set up for them.
     if (!_CheckCaseInsensitiveInstallFolder()) return false;
     if (!VTaskMgr::Get()->Init(false)) return false;
+    fStartedTasks = true;
     if (!VDebugMgr::Get()->Init()) return false;
     if (!VProgressManager::Init()) return false;
     if (!_Init_FileSystems()) return false;
@@ -117,7 +118,9 @@ bool VProcess::_Init(uint32 flags) {
 void VProcess::_DeInit() {
     sInstance.store(nullptr);
     VDebugMgr::Get()->DeInit();
-    VTaskMgr::Get()->DeInit();
+    // A task manager that someone else started (Init then fails) is theirs to stop.
+    if (fStartedTasks) VTaskMgr::Get()->DeInit();
+    fStartedTasks = false;
     VProgressManager::Deinit();
     if (fIntlMgr != nullptr) {
         fIntlMgr->Release();

@@ -136,6 +136,7 @@ private:
     bool fInited = false;
     bool fInitResult = false;
     bool fFlag02 = false;
+    bool fStartedTasks = false;
     VIntlMgr* fIntlMgr = nullptr;
     ILocalizer* fLocalizer = nullptr;
     VString fProductName;

@@ -151,6 +151,18 @@ TEST_F(ProcessFixture, TooOldSystemFailsEarlyNotifiesAndShutsDownHarmlessly) {
     ExpectLibraryDown();
 }
 
+TEST_F(ProcessFixture, TaskManagerStartedElsewhereFailsStartUpAndIsLeftRunning) {
+    ASSERT_TRUE(VTaskMgr::Get()->Init());
+    {
+        VProcess process;
+        EXPECT_FALSE(process.Init(0));
+    }
+    EXPECT_TRUE(VTaskMgr::IsInited());
+    EXPECT_NE(VTaskMgr::Get()->GetMainTask(), nullptr);
+    VTaskMgr::Get()->DeInit();
+    ExpectLibraryDown();
+}
+
 TEST_F(ProcessFixture, CaseSensitiveInstallIsRefusedOnlyUnderThePolicy) {
     std::filesystem::create_directories(Contents() + "/Resources");
     {
