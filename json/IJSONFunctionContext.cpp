@@ -1,6 +1,7 @@
 #include "json/IJSONFunctionContext.h"
 
 #include "json/VJSONArray.h"
+#include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
 
 namespace vela {
@@ -61,6 +62,16 @@ VRefPtr<VJSONArray> IJSONFunctionContext::GetArrayParam(int32 index) {
     VJSONValue param = GetParam(index);
     if (!param.IsArray()) _Refuse(VE_JSON_PARAM_NOT_AN_OBJECT);
     return VRefPtr<VJSONArray>(param.GetArrayPtr());
+}
+
+VJSONBlobRange IJSONFunctionContext::GetBlobParam(int32 index, bool optional) {
+    VJSONValue param = GetParam(index);
+    const VJSONBlob* blob = VJSONBlob::CastJSONObject(param.GetObjectPtr());
+    if (blob == nullptr) {
+        if (!optional) _Refuse(VE_JSON_PARAM_NOT_AN_OBJECT);
+        return {};
+    }
+    return VJSONBlobRange{1, blob->GetData(), blob->GetSize()};
 }
 
 VJSONClass* IJSONFunctionContext::GetScopeClass() const {

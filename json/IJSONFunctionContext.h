@@ -23,6 +23,13 @@ constexpr VError VE_JSON_PARAM_NOT_A_STRING = MakeJSONRuntimeError(8);
 constexpr VError VE_JSON_PARAM_NOT_AN_OBJECT = MakeJSONRuntimeError(54);
 constexpr VError VE_JSON_PARAM_NOT_A_BOOLEAN = MakeJSONRuntimeError(55);
 
+// A blob parameter's bytes, borrowed from the blob: found is 0 (and the rest zero) when the parameter is none.
+struct VJSONBlobRange {
+    uint32 fFound = 0;
+    const void* fData = nullptr; // null for an empty blob
+    size_t fSize = 0;
+};
+
 // What a native member function receives: "this", its parameters (numbered from 1) and the place of its result.
 // The base and language contexts are handles of an outside host, only passed through.
 // The typed getters never stop a function by themselves: a parameter of the wrong kind raises an error and
@@ -53,6 +60,8 @@ public:
     virtual size_t GetParamCount() const = 0;
     // Parameter index (1 to the count); undefined outside.
     virtual VJSONValue GetParam(int32 index) const = 0;
+    // The bytes of a blob parameter (VJSONBlob); another kind raises 'ZoRT' 54 unless optional.
+    virtual VJSONBlobRange GetBlobParam(int32 index, bool optional);
     // The "this" and the function object of the calling scope, or null; borrowed.
     virtual VJSONObject* GetScopeThisObject() const = 0;
     virtual VJSONObject* GetScopeFunctionObject() const = 0;
