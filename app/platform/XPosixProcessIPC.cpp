@@ -5,14 +5,29 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
+#include <poll.h>
 #include <unistd.h>
 
 namespace vela {
 
 namespace {
 
-// The write end of the pipe the handler wakes the watcher through; -1 when no watcher listens.
+// The pipe the handler wakes the watcher through. Made once and never closed, so that a handler still running
+// while the watcher goes can never write into a descriptor that was closed and reused meanwhile.
 std::atomic<int> sWakeFd{-1};
+int sWatchFd = -1;
+std::once_flag sPipeOnce;
+
+bool OpenWakePipe() {
+    std::call_once(sPipeOnce, [] {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        sWatchFd = fds[0];
+        sWakeFd.store(fds[1]);
+    });
+    return sWatchFd >= 0;
+}
 static_assert(std::atomic<int>::is_always_lock_free);
 static_assert(std::atomic<VProcess*>::is_always_lock_free);
 
@@ -46,21 +61,19 @@ void HandleQuitSignal(int signal) {
 
 XPosixProcessIPC::~XPosixProcessIPC() {
     _Restore();
-    int fd = sWakeFd.exchange(-1);
     if (fWatcher.joinable()) {
-        WriteAll(fd, &kStopByte, 1);
+        WriteAll(sWakeFd.load(), &kStopByte, 1);
         fWatcher.join();
-    }
-    for (int& end : fPipe) {
-        if (end >= 0) close(end);
-        end = -1;
     }
 }
 
 bool XPosixProcessIPC::Init() {
-    if (fPipe[0] >= 0 || pipe2(fPipe, O_CLOEXEC) != 0) return false;
-    fWatcher = std::thread([this, readFd = fPipe[0]] { _Watch(readFd); });
-    sWakeFd.store(fPipe[1]);
+    if (fWatcher.joinable() || !OpenWakePipe()) return false;
+    // Wake-ups left from an earlier process are not for this one.
+    char stale[64];
+    while (read(sWatchFd, stale, sizeof stale) > 0) {
+    }
+    fWatcher = std::thread([this] { _Watch(sWatchFd); });
     for (int i = 0; i < 3; ++i) {
         struct sigaction action = {};
         action.sa_handler = HandleQuitSignal;
@@ -83,9 +96,11 @@ void XPosixProcessIPC::_Restore() noexcept {
 
 void XPosixProcessIPC::_Watch(int readFd) {
     for (;;) {
+        pollfd ready{readFd, POLLIN, 0};
+        if (poll(&ready, 1, -1) < 0 && errno != EINTR) return;
         char byte = 0;
         ssize_t got = read(readFd, &byte, 1);
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0 || byte == kStopByte) return;
         if (VProcess* process = VProcess::sInstance.load()) process->QuitAsynchronously(nullptr);
     }

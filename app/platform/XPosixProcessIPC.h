@@ -29,7 +29,6 @@ private:
 
     struct sigaction fPrevious[3] = {};
     int fInstalled = 0;
-    int fPipe[2] = {-1, -1};
     std::thread fWatcher;
 };
 

@@ -1,5 +1,7 @@
 #include "app/VProcessIPC.h"
 #include "app/platform/XPosixProcessIPC.h"
+#include "core/VTask.h"
+#include "core/VTaskMgr.h"
 
 #include <cerrno>
 #include <csignal>
@@ -56,6 +58,38 @@ TEST(ProcessArguments, AreRecordedWhenTheLibraryLoads) {
 }
 
 constexpr int kBoundMs = 30000;
+
+void (*CurrentHandler(int signal))(int) {
+    struct sigaction current = {};
+    sigaction(signal, nullptr, &current);
+    return current.sa_handler;
+}
+
+TEST(ToolProcessInProcess, SignalAsksTheRunningProcessToQuitAndHandlersGoWithIt) {
+    ASSERT_FALSE(VTaskMgr::IsInited());
+    int savedArgc = sProcessCommandLineArgc;
+    sProcessCommandLineArgc = 1;
+    // Two tools one after the other: the second must not see the first one's signal.
+    for (int round = 0; round < 2; ++round) {
+        {
+            VProcessIPC tool;
+            ASSERT_TRUE(tool.Init(0));
+            EXPECT_EQ(tool.GetExitStatus(), 0);
+            EXPECT_NE(CurrentHandler(SIGTERM), SIG_DFL);
+            ASSERT_TRUE(tool.IsRunning()) << round;
+            ASSERT_EQ(raise(SIGTERM), 0);
+            // The watcher, not the handler, kills the main task: wait for it, bounded.
+            VTask* main = VTaskMgr::Get()->GetMainTask();
+            for (int i = 0; i < kBoundMs / 10 && tool.IsRunning(); ++i)
+                main->ExecuteMessagesWithTimeout(10, false);
+            EXPECT_FALSE(tool.IsRunning()) << round;
+        }
+        for (int signal : {SIGTERM, SIGINT, SIGQUIT})
+            EXPECT_EQ(CurrentHandler(signal), SIG_DFL) << signal;
+        EXPECT_FALSE(VTaskMgr::IsInited());
+    }
+    sProcessCommandLineArgc = savedArgc;
+}
 
 // The test tool as a child, its standard output read through a pipe.
 class ToolChild {
