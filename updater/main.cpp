@@ -4,11 +4,13 @@
 #include "core/VRefPtr.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
+#include "files/platform/XPosixFaults.h"
 #include "system/VSystem.h"
 #include "updater/VUpdateEngine.h"
 #include "updater/platform/XPosixBundle.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
@@ -74,11 +76,24 @@ private:
     ILogger* fPrevious = nullptr;
 };
 
+// Test builds: VELA_UPDATER_FAULT="<call>,<errno>,<nth>,<count>" makes file-layer calls fail, so that the
+// end-to-end tests can drive a failed copy from outside.
+void ArmFaultFromEnvironment() {
+#ifdef VELA_TEST_SEAMS
+    const char* fault = std::getenv("VELA_UPDATER_FAULT");
+    if (fault == nullptr) return;
+    char op[64] = {};
+    int error = 0, nth = 1, count = 1;
+    if (std::sscanf(fault, "%63[^,],%d,%d,%d", op, &error, &nth, &count) >= 2) XPosixFaults::Arm(op, error, nth, count);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string folder = ExecutableFolder();
     PutOwnFolderFirstOnPath(folder);
+    ArmFaultFromEnvironment();
 
     StUpdaterFrame frame;
     if (!frame.IsReady()) return 1;

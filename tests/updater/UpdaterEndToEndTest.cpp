@@ -1,0 +1,309 @@
+// Runs the real updater executable on bundles in a temporary folder, with a real caller process.
+#include "support/TaskTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    ::chmod(path.c_str(), mode);
+}
+
+std::string Plist(const std::string& executable, const std::string& version) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+           "\t<key>CFBundleExecutable</key>\n\t<string>" +
+           executable + "</string>\n\t<key>CFBundleShortVersionString</key>\n\t<string>" + version +
+           "</string>\n</dict>\n</plist>\n";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A fixture per test: Updater.app holding the built updater and the open stand-in, an outdated apps/Foo.app
+// ("old") and an up-to-date new/Foo.app ("new"), each with a relative link and an executable that writes its
+// arguments to "relaunched"; HOME and XDG_DATA_HOME inside; alerts answered No and recorded.
+class UpdaterEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vela-updater-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        fRoot = pattern;
+        fs::create_directories(P("Updater.app/Contents/MacOS"));
+        fs::copy_file(VELA_UPDATER_EXE, P("Updater.app/Contents/MacOS/updater"));
+        fs::copy_file(VELA_OPEN_STANDIN, P("Updater.app/Contents/MacOS/open"));
+        WriteFile(P("Updater.app/Contents/Info.plist"), Plist("updater", "2.5.1"));
+        MakeBundle("apps/Foo.app", "old");
+        MakeBundle("new/Foo.app", "new");
+    }
+    void TearDown() override {
+        if (fCaller > 0) {
+            ::kill(fCaller, SIGKILL);
+            ::waitpid(fCaller, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(fRoot, ignored);
+    }
+
+    std::string P(const std::string& name) const { return fRoot + "/" + name; }
+
+    void MakeBundle(const std::string& bundle, const std::string& marker) {
+        fs::create_directories(P(bundle + "/Contents/MacOS"));
+        WriteFile(P(bundle + "/Contents/marker"), marker);
+        WriteFile(P(bundle + "/Contents/Info.plist"), Plist("foo", "1.0"));
+        WriteFile(P(bundle + "/Contents/MacOS/foo"),
+                  "#!/bin/sh\necho \"$@\" > '" + P("relaunched.tmp") + "'\nmv '" + P("relaunched.tmp") + "' '" +
+                      P("relaunched") + "'\n",
+                  0755);
+        fs::create_directory_symlink("MacOS", P(bundle + "/Contents/Link"));
+    }
+
+    // A caller that stays until it is ended.
+    pid_t StartCaller() {
+        fCaller = ::fork();
+        if (fCaller == 0) {
+            for (;;)
+                ::pause();
+        }
+        return fCaller;
+    }
+
+    // Runs the updater with args; when the caller is running, it is ended and reaped as soon as the updater
+    // writes its waitquit line.
+    Outcome Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> argStrings{P("Updater.app/Contents/MacOS/updater")};
+        argStrings.insert(argStrings.end(), args.begin(), args.end());
+        std::vector<std::string> envStrings{"HOME=" + fRoot, "XDG_DATA_HOME=" + P("data"), "PATH=/usr/bin:/bin",
+                                            "VELA_ALERT_ANSWER=No", "VELA_ALERT_RECORD=" + P("alerts")};
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::string(*e).rfind("ASAN_OPTIONS=", 0) == 0 || std::string(*e).rfind("UBSAN_OPTIONS=", 0) == 0)
+                envStrings.push_back(*e);
+        envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<char*> argv, envp;
+        for (std::string& s : argStrings)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        for (std::string& s : envStrings)
+            envp.push_back(s.data());
+        envp.push_back(nullptr);
+
+        int out[2], err[2];
+        EXPECT_EQ(::pipe(out), 0);
+        EXPECT_EQ(::pipe(err), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+
+        Outcome outcome;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(out[0], buffer, sizeof(buffer))) != 0;) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) break;
+            outcome.out.append(buffer, size_t(got));
+            if (fCaller > 0 && outcome.out.find("waitquit,-1\n") != std::string::npos) {
+                ::kill(fCaller, SIGKILL);
+                ::waitpid(fCaller, nullptr, 0);
+                fCaller = 0;
+            }
+        }
+        for (ssize_t got; (got = ::read(err[0], buffer, sizeof(buffer))) > 0;)
+            outcome.err.append(buffer, size_t(got));
+        ::close(out[0]);
+        ::close(err[0]);
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return outcome;
+    }
+
+    std::vector<std::string> Update(std::vector<std::string> options = {}) {
+        options.push_back(P("apps/Foo.app"));
+        options.push_back(P("new/Foo.app"));
+        return options;
+    }
+
+    // The lines of the one log file in logs/.
+    std::vector<std::string> LogLines() const {
+        std::vector<std::string> lines;
+        if (!fs::exists(P("logs"))) return lines;
+        for (const auto& entry : fs::directory_iterator(P("logs"))) {
+            std::ifstream in(entry.path());
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+    // Whether the messages occur in the log in this order.
+    bool LogHasInOrder(const std::vector<std::string>& messages) const {
+        const std::vector<std::string> lines = LogLines();
+        auto at = lines.begin();
+        for (const std::string& message : messages) {
+            at = std::find_if(at, lines.end(),
+                              [&](const std::string& line) { return line.find(message) != std::string::npos; });
+            if (at == lines.end()) return false;
+            ++at;
+        }
+        return true;
+    }
+
+    std::vector<std::string> Names(const std::string& folder) const {
+        std::vector<std::string> names;
+        if (!fs::exists(P(folder))) return names;
+        for (const auto& entry : fs::directory_iterator(P(folder)))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string fRoot;
+    pid_t fCaller = 0;
+};
+
+TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOldOne) {
+    const pid_t caller = StartCaller();
+    const Outcome run = Run(Update({"--pid", std::to_string(caller), "--caller-log", "1", "--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "waitquit,-1\n");
+
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(fs::read_symlink(P("apps/Foo.app/Contents/Link")), "MacOS");
+    struct stat st {};
+    ASSERT_EQ(::stat(P("apps/Foo.app/Contents/MacOS/foo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+
+    EXPECT_EQ(ReadFile(P("data/Trash/files/Foo_old0001.app/Contents/marker")), "old");
+    EXPECT_TRUE(fs::exists(P("data/Trash/info/Foo_old0001.app.trashinfo")));
+    EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
+
+    const std::string pid = std::to_string(caller);
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", "INFO - Waiting for external process to quit",
+                               "INFO - Waiting for process " + pid + " to quit",
+                               "INFO - Process " + pid + " has quit. Proceeding.",
+                               "INFO - Proceeding with up-to-date application install...",
+                               "INFO - Proceeding with up-to-date application restart...",
+                               "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
+                               "INFO - Updated application restarted, returned 0", "INFO - Update successful - "}));
+    EXPECT_FALSE(fs::exists(P("alerts")));
+}
+
+TEST_F(UpdaterEndToEndTest, TheCommandLineIsCheckedBeforeAnythingHappens) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{}, 1, "", "mismatched value for option --uptodate-app\n\nmismatched value for option --outdated-app\n\n"},
+        {{"--version"}, 0, "2.5.1\n", ""},
+        {{"a", "b", "c"}, 1, "", "two many arguments from the command line\n"},
+        {{"a"}, 1, "", "not enough arguments from the command line (required <dest> <src>)\n\n"},
+        {{"--uptodate-app", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
+        {{"--outdated-app", "x", "a", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
+        {{"--pid", "abc", "a", "b"},
+         1,
+         "",
+         "invalid value for argument '--pid' got \"abc\" expected a signed integral\n"},
+    };
+    for (const Case& c : cases) {
+        std::string trace;
+        for (const std::string& a : c.args)
+            trace += a + " ";
+        SCOPED_TRACE(trace);
+        const Outcome run = Run(c.args);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+}
+
+TEST_F(UpdaterEndToEndTest, HelpAndUnknownOptions) {
+    const Outcome help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("newer versions tored <path of update>"), std::string::npos);
+    EXPECT_NE(help.out.find("--caller-log=VALUE     Restart params"), std::string::npos);
+    const Outcome unknown = Run({"--bogus", "a", "b"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err, "error: unknown option `bogus`\n");
+}
+
+TEST_F(UpdaterEndToEndTest, AMissingOutdatedBundleFailsAndTellsTheUser) {
+    fs::remove_all(P("apps/Foo.app"));
+    const Outcome run = Run(Update({"--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", "ERROR - ", "INFO - Update failed - "}));
+    const std::string alerts = ReadFile(P("alerts"));
+    EXPECT_NE(alerts.find("More information is available in the log file '" + P("logs/")), std::string::npos) << alerts;
+    EXPECT_NE(alerts.find("_log_1.txt'"), std::string::npos) << alerts;
+}
+
+TEST_F(UpdaterEndToEndTest, SilentRunsShowNothing) {
+    fs::remove_all(P("apps/Foo.app"));
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_FALSE(fs::exists(P("alerts")));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Update failed - "}));
+}
+
+TEST_F(UpdaterEndToEndTest, ACopyThatFailsRollsBackToTheOutdatedBundle) {
+    // A full disk for every file copy, through the file layer's fault seam.
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs")}),
+                            {"VELA_UPDATER_FAULT=copy_file_range," + std::to_string(ENOSPC) + ",1,100000"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(fs::read_symlink(P("apps/Foo.app/Contents/Link")), "MacOS");
+    EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+    EXPECT_FALSE(fs::exists(P("relaunched")));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Rolling back up-to-date application install",
+                               "ERROR - Up-to-date application install failed", "INFO - Update failed - "}));
+}
+
+TEST_F(UpdaterEndToEndTest, AFailedRelaunchKeepsTheNewBundleAndTheOldOneAside) {
+    WriteFile(P("new/Foo.app/Contents/Info.plist"), Plist("missing", "1.0"));
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(ReadFile(P("apps/Foo_old0001.app/Contents/marker")), "old");
+    EXPECT_TRUE(LogHasInOrder({"ERROR - Failed to restart updated application (returned error 0 - exit status 1)",
+                               "ERROR - Up-to-date application restart failed", "INFO - Update failed - "}));
+}
+
+} // namespace
