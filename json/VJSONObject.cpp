@@ -34,7 +34,11 @@ VStorageLocker* NewLockerIf(bool shared) {
 
 VJSONObject::VJSONObject(VJSONObject* classObject, IJSONObject* impl, VStorageLocker* locker, bool uncounted)
     : fImplementation(RetainRefCountable(impl)), fLocker(RetainRefCountable(locker)), fUncounted(uncounted) {
-    if (VJSONClass* cls = VJSONClass::FromClassObject(classObject)) _SetClass(cls);
+    if (VJSONClass* cls = VJSONClass::FromClassObject(classObject)) {
+        _SetClass(cls);
+        // A getter's stamp is the object's change counter: it exists from the start, so reads never create it.
+        if (cls->HasGetters()) fStamps = new VJSONStamp;
+    }
     if (fLocker != nullptr) fLink.SetShared();
     if (!fUncounted && IsMonitoredTask()) sTaskCounter.fetch_add(1, std::memory_order_relaxed);
     if (fImplementation != nullptr) fImplementation->IJSON_DoConnectDependencies(this);
@@ -485,6 +489,10 @@ uint32 VJSONObject::GetPropertyStamp(const VString& name) const {
     if (fImplementation != nullptr) {
         uint32 stamp = 0;
         if (fImplementation->IJSON_GetPropertyStamp(name, &stamp) != EJSONStatus_notHandled) return stamp;
+    }
+    if (fClass != nullptr && fClass->GetGetter(name) != nullptr) {
+        VJSONReadLock lock(this);
+        return fStamps != nullptr ? fStamps->GetStamp() : 0;
     }
     VJSONReadLock lock(this);
     int64 index = fProperties.Find(name);

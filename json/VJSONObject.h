@@ -156,7 +156,8 @@ public:
     // Replaces the change counter (retain new, release old) and tells the implementation.
     void SetJSONStamp(VJSONStamp* stamps);
     VJSONStamp* GetJSONStamp() const noexcept { return fStamps; }
-    // The stored value's stamp (0 when absent), or the implementation's answer.
+    // The stored value's stamp (0 when absent), or the implementation's answer; for a name the class reads with
+    // a getter, the object's change counter.
     uint32 GetPropertyStamp(const VString& name) const;
     // The implementation's touch, else: the change counter moves on and the stored value takes a new stamp.
     void TouchPropertyStamp(const VString& name);

@@ -118,6 +118,15 @@ TEST_F(ClassTest, AccessorsWithoutTheirPairRefuseWritesAndReadUndefined) {
     EXPECT_FALSE(New(point.Get())->IsEmpty());
 }
 
+TEST_F(ClassTest, AGettersStampFollowsEveryChangeOfTheObject) {
+    VRefPtr<VJSONObject> point = Add("Point", {{"get x", GetX, 0}});
+    VRefPtr<VJSONObject> p = New(point.Get());
+    uint32 before = p->GetPropertyStamp("x");
+    p->SetOwnProperty("_x", VJSONValue(7.0)); // what the getter computes from
+    EXPECT_NE(p->GetPropertyStamp("x"), before);
+    EXPECT_EQ(p->GetProperty("x").GetNumber(), 7.0);
+}
+
 TEST_F(ClassTest, TwoWordNamesOtherThanAccessorsArePlainFunctionsWithAnEventName) {
     VRefPtr<VJSONObject> button = Add("Button", {{"on click", OnClick, 0}});
     VRefPtr<VJSONObject> b = New(button.Get());
