@@ -8,6 +8,7 @@
 namespace vela {
 
 class VFilePath;
+class VJSONArray;
 class VString;
 
 // Desktop system versions that start-up may require (IsSystemVersionOrAbove): 11 is 10.9, ... 17 is 10.15, then
@@ -167,6 +168,18 @@ public:
     // distance to it, state 1 and address itself; otherwise 0, 0 and null. Out pointers may be null; answers
     // whether the size is not 0.
     static bool VirtualQuery(const void* address, size_t* size, uint32* state, const void** base);
+
+    // ---- Network and disk inventory
+    // Appends the input and output bytes per second of the non-loopback interfaces since the previous call and
+    // answers true; false, nothing appended, on the first call, when the counters cannot be read, went down or
+    // no time passed. One caller at a time.
+    static bool GetInOutNetworkStats(std::vector<double>& rates);
+    // Appends {"type", "name", "ipAddresses": [{"ip", "type": "ipv4" or "ipv6"}]} for each adapter that is up,
+    // multicast, neither loopback nor point-to-point and has a usable address.
+    static void GetNetworkAdaptersInformations(VJSONArray& adapters);
+    // Appends {"mountPoint", "capacity", "available" (KiB), "filesystem", "name", "disk"} for each mounted
+    // file system with blocks.
+    static void GetDiskPartitionsInfos(VJSONArray& volumes);
 
     // ---- Processes and user alerts
     // Why WaitForProcess answered false.

@@ -1,0 +1,237 @@
+#include "system/VSystem.h"
+
+#include "core/StStringConverter.h"
+#include "support/FileTestSupport.h"
+#include "system/platform/XPosixInventory.h"
+#include "json/VJSONArray.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <net/if.h>
+#include <string>
+#include <vector>
+
+namespace vela {
+namespace {
+
+using Inventory = XPosixInventory;
+
+std::string Prop(const VJSONValue& object, const char* name) {
+    VString text;
+    object.GetObjectPtr()->GetProperty(VString(name)).GetString(text);
+    return to_string(text);
+}
+
+double Number(const VJSONValue& object, const char* name) {
+    return object.GetObjectPtr()->GetProperty(VString(name)).GetNumber();
+}
+
+class InventoryFiles : public test::TempFolderFixture {
+protected:
+    // An interface folder as /sys/class/net holds it.
+    void AddInterface(const std::string& name, const std::string& flags, const std::string& type, bool wireless) {
+        std::filesystem::create_directories(Posix("net/" + name));
+        if (!flags.empty()) WriteBytes(Posix("net/" + name + "/flags"), flags + "\n");
+        if (!type.empty()) WriteBytes(Posix("net/" + name + "/type"), type + "\n");
+        if (wireless) std::filesystem::create_directories(Posix("net/" + name + "/wireless"));
+    }
+};
+
+TEST_F(InventoryFiles, TrafficTotalsSumEveryInterfaceButLoopback) {
+    AddInterface("lo", "0x9", "772", false);
+    AddInterface("eth0", "0x1003", "1", false);
+    // No folder for wg0: its flags are unknown, so it counts.
+    WriteBytes(Posix("dev"), "Inter-|   Receive                            |  Transmit\n"
+                             " face |bytes    packets errs drop fifo frame compressed multicast|bytes ...\n"
+                             "    lo: 5000 10 0 0 0 0 0 0 5000 10 0 0 0 0 0 0\n"
+                             "  eth0: 1200 7 0 0 0 0 0 0 300 4 0 0 0 0 0 0\n"
+                             "   wg0:34 1 0 0 0 0 0 0 66 1 0 0 0 0 0 0\n"
+                             "  bad0: 12 truncated\n");
+    double in = -1;
+    double out = -1;
+    ASSERT_TRUE(Inventory::ReadTrafficTotals(Posix("dev").c_str(), Posix("net").c_str(), in, out));
+    EXPECT_EQ(in, 1234);
+    EXPECT_EQ(out, 366);
+    EXPECT_FALSE(Inventory::ReadTrafficTotals(Posix("missing").c_str(), Posix("net").c_str(), in, out));
+}
+
+TEST(InventoryTraffic, RatesNeedAnEarlierSampleTimeThatPassedAndCountersThatGrew) {
+    struct Step {
+        uint64 now;
+        double in, out;
+        bool answered;
+        double inRate, outRate;
+    };
+    const Step steps[] = {
+        {1000, 100, 100, false, 0, 0},     // no earlier sample
+        {1500, 600, 200, true, 1000, 200}, // 500 bytes in half a second
+        {1500, 700, 300, false, 0, 0},     // the same millisecond: no division by zero
+        {2500, 600, 400, false, 0, 0},     // input went down (counters reset)
+        {4500, 1600, 400, true, 500, 0},   // measured from the sample that was refused
+    };
+    Inventory::TrafficSampler sampler;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.now);
+        std::vector<double> rates;
+        EXPECT_EQ(sampler.Sample(step.now, step.in, step.out, rates), step.answered);
+        if (step.answered)
+            EXPECT_EQ(rates, (std::vector<double>{step.inRate, step.outRate}));
+        else
+            EXPECT_TRUE(rates.empty());
+    }
+}
+
+TEST(InventoryAdapters, AnAddressQualifiesOnlyOnAnUpMulticastBroadcastLikeLink) {
+    const uint32 up = IFF_UP | IFF_MULTICAST;
+    struct Case {
+        const char* what;
+        uint32 flags;
+        bool ipv6, netmask;
+        uint32 addressFlags;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"plain ipv4", up | IFF_BROADCAST | IFF_RUNNING, false, true, 0, true},
+        {"down", IFF_MULTICAST, false, true, 0, false},
+        {"no multicast", IFF_UP, false, true, 0, false},
+        {"loopback", up | IFF_LOOPBACK, false, true, 0, false},
+        {"point-to-point", up | IFF_POINTOPOINT, false, true, 0, false},
+        {"no netmask", up, false, false, 0, false},
+        {"plain ipv6", up, true, true, 0x80, true},
+        {"temporary", up, true, true, 0x01, false},
+        {"failed", up, true, true, 0x08, false},
+        {"deprecated", up, true, true, 0x20, false},
+        {"tentative", up, true, true, 0x40, false},
+        {"ipv4 ignores address flags", up, false, true, 0x40, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Inventory::Address address;
+        address.fInterface = "eth0";
+        address.fInterfaceFlags = c.flags;
+        address.fIPv6 = c.ipv6;
+        address.fText = "192.0.2.1";
+        address.fHasNetmask = c.netmask;
+        address.fAddressFlags = c.addressFlags;
+        EXPECT_EQ(Inventory::IsUsableAddress(address), c.usable);
+    }
+}
+
+TEST_F(InventoryFiles, AdaptersGroupTheirAddressesAndNameTheirKind) {
+    AddInterface("wlan0", "0x1003", "1", true);
+    AddInterface("eth0", "0x1003", "1", false);
+    AddInterface("bond0", "0x1403", "768", false);
+    const uint32 up = IFF_UP | IFF_MULTICAST | IFF_BROADCAST;
+    auto address = [](const char* name, uint32 flags, bool ipv6, const char* text) {
+        Inventory::Address a;
+        a.fInterface = name;
+        a.fInterfaceFlags = flags;
+        a.fIPv6 = ipv6;
+        a.fText = text;
+        a.fHasNetmask = true;
+        return a;
+    };
+    const std::vector<Inventory::Address> addresses = {
+        address("lo", IFF_UP | IFF_LOOPBACK, false, "127.0.0.1"),
+        address("wlan0", up, false, "192.168.1.5"),
+        address("eth0", up, false, "10.0.0.2"),
+        address("wlan0", up, true, "fe80::1"),
+        address("bond0", up, false, "10.1.0.1"),
+        address("tun0", IFF_UP | IFF_POINTOPOINT, false, "10.8.0.1"),
+    };
+    VJSONArray adapters;
+    Inventory::AppendAdapters(addresses, Posix("net").c_str(), adapters);
+    ASSERT_EQ(adapters.GetCount(), 3u);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"wlan0", "wifi"}, {"eth0", "ethernet"}, {"bond0", "768"}};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(Prop(adapters.GetAt(i), "name"), expected[i].first);
+        EXPECT_EQ(Prop(adapters.GetAt(i), "type"), expected[i].second);
+    }
+    const VJSONArray* wifi = adapters.GetAt(0).GetObjectPtr()->GetProperty(VString("ipAddresses")).GetArrayPtr();
+    ASSERT_NE(wifi, nullptr);
+    ASSERT_EQ(wifi->GetCount(), 2u);
+    EXPECT_EQ(Prop(wifi->GetAt(0), "ip"), "192.168.1.5");
+    EXPECT_EQ(Prop(wifi->GetAt(0), "type"), "ipv4");
+    EXPECT_EQ(Prop(wifi->GetAt(1), "ip"), "fe80::1");
+    EXPECT_EQ(Prop(wifi->GetAt(1), "type"), "ipv6");
+
+    // A machine with nothing but loopback lists no adapter.
+    VJSONArray none;
+    Inventory::AppendAdapters({addresses[0]}, Posix("net").c_str(), none);
+    EXPECT_EQ(none.GetCount(), 0u);
+}
+
+TEST_F(InventoryFiles, VolumesComeFromTheMountTableAndSkipThoseWithoutBlocks) {
+    WriteBytes(Posix("mountinfo"), "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                                   "23 22 0:21 / /proc rw,nosuid - proc proc rw\n"
+                                   "24 22 8:2 / /media/My\\040Disk rw shared:2 master:1 - vfat /dev/sdb1 rw\n"
+                                   "25 22 0:50 / /mnt/share rw - nfs4 server:/export rw\n"
+                                   "26 22 0:51 / /gone rw - ext4 /dev/sdc1 rw\n"
+                                   "garbage line\n");
+    std::vector<Inventory::Mount> mounts;
+    ASSERT_TRUE(Inventory::ReadMounts(Posix("mountinfo").c_str(), mounts));
+    ASSERT_EQ(mounts.size(), 5u);
+    EXPECT_EQ(mounts[2].fMountPoint, "/media/My Disk");
+    EXPECT_EQ(mounts[2].fFileSystem, "vfat");
+    EXPECT_EQ(mounts[2].fSource, "/dev/sdb1");
+    EXPECT_EQ(mounts[2].fDeviceNumber, "8:2");
+
+    // Sizes large enough that blocks × block size in bytes would not fit in 64 bits.
+    const std::map<std::string, Inventory::Usage> usages = {
+        {"/", {1000, 250, 4096}},
+        {"/proc", {0, 0, 4096}},
+        {"/media/My Disk", {uint64(1) << 56, uint64(1) << 55, 4096}},
+        {"/mnt/share", {10, 5, 512}},
+    };
+    auto usageOf = [&](const std::string& mountPoint, Inventory::Usage& usage) {
+        auto found = usages.find(mountPoint);
+        if (found == usages.end()) return false;
+        usage = found->second;
+        return true;
+    };
+    VJSONArray volumes;
+    Inventory::AppendVolumes(mounts, usageOf, volumes);
+    ASSERT_EQ(volumes.GetCount(), 3u);
+    EXPECT_EQ(Prop(volumes.GetAt(0), "mountPoint"), "/");
+    EXPECT_EQ(Prop(volumes.GetAt(0), "name"), "/");
+    EXPECT_EQ(Prop(volumes.GetAt(0), "filesystem"), "ext4");
+    EXPECT_EQ(Number(volumes.GetAt(0), "capacity"), 4000);
+    EXPECT_EQ(Number(volumes.GetAt(0), "available"), 1000);
+    const VJSONValue root = volumes.GetAt(0).GetObjectPtr()->GetProperty(VString("disk"));
+    EXPECT_EQ(Prop(root, "description"), "/dev/sda1");
+    EXPECT_EQ(Prop(root, "identifier"), "8:1");
+    EXPECT_EQ(Number(root, "size"), 4096000);
+
+    EXPECT_EQ(Prop(volumes.GetAt(1), "name"), "My Disk");
+    EXPECT_EQ(Number(volumes.GetAt(1), "capacity"), double(uint64(1) << 58));
+    EXPECT_EQ(Number(volumes.GetAt(1), "available"), double(uint64(1) << 57));
+
+    const VJSONValue share = volumes.GetAt(2).GetObjectPtr()->GetProperty(VString("disk"));
+    EXPECT_EQ(Prop(share, "interface"), "network");
+    EXPECT_EQ(Prop(share, "size"), "");
+    EXPECT_EQ(Number(volumes.GetAt(2), "capacity"), 5);
+}
+
+TEST(InventoryLive, TheRootFileSystemIsListedWithACapacity) {
+    VJSONArray volumes;
+    VSystem::GetDiskPartitionsInfos(volumes);
+    bool rootSeen = false;
+    for (size_t i = 0; i < volumes.GetCount(); ++i) {
+        EXPECT_GT(Number(volumes.GetAt(i), "capacity"), 0);
+        rootSeen = rootSeen || Prop(volumes.GetAt(i), "mountPoint") == "/";
+    }
+    EXPECT_TRUE(rootSeen);
+    // Whatever the machine's adapters, loopback is never one of them.
+    VJSONArray adapters;
+    VSystem::GetNetworkAdaptersInformations(adapters);
+    for (size_t i = 0; i < adapters.GetCount(); ++i)
+        EXPECT_NE(Prop(adapters.GetAt(i), "name"), "lo");
+}
+
+} // namespace
+} // namespace vela
