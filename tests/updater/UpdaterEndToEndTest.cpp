@@ -307,3 +307,36 @@ TEST_F(UpdaterEndToEndTest, AFailedRelaunchKeepsTheNewBundleAndTheOldOneAside) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, AClientDescriptionWritesTheServerLinkAndMakesTheExecutableRunnable) {
+    WriteFile(P("client.json"), R"({"ServerPlatform": "mac", "BuildIPAdress": "10.0.0.5", "BuildIPPort": "19812",
+                                   "PublishName": 7, "BuildCacheFolderNameClient": "cache"})");
+    ::chmod(P("new/Foo.app/Contents/MacOS/foo").c_str(), 0744);
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs"), "--client-info", P("client.json")}));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string link = ReadFile(P("apps/Foo.app/Contents/Database/ZiduvozServer.Zolink"));
+    EXPECT_NE(link.find("<database_shortcut"), std::string::npos) << link;
+    EXPECT_NE(link.find(R"(server_path="10.0.0.5:19812")"), std::string::npos) << link;
+    EXPECT_NE(link.find(R"(server_database_name="")"), std::string::npos) << link;
+    EXPECT_NE(link.find(R"(cache_folder_name="cache")"), std::string::npos) << link;
+    struct stat st {};
+    ASSERT_EQ(::stat(P("apps/Foo.app/Contents/MacOS/foo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothing) {
+    const std::string bad[] = {R"({"BuildIPAdress": "10.0.0.5"})", R"({"ServerPlatform": 3})", "[1]", "not json"};
+    for (const std::string& text : bad) {
+        SCOPED_TRACE(text);
+        WriteFile(P("client.json"), text);
+        const Outcome run = Run(Update({"--silent", "--client-info", P("client.json")}));
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+        EXPECT_FALSE(fs::exists(P("new/Foo.app/Contents/Database")));
+        EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+    }
+}
+
+} // namespace
