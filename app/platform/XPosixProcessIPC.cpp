@@ -102,7 +102,10 @@ void XPosixProcessIPC::_Watch(int readFd) {
         ssize_t got = read(readFd, &byte, 1);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got <= 0 || byte == kStopByte) return;
-        if (VProcess* process = VProcess::sInstance.load()) process->QuitAsynchronously(nullptr);
+        // The base's quit, not the virtual one: a signal may land while the process's derived parts are already
+        // being destroyed (the watcher stops only in the tool process's own destructor), and the base's quit
+        // needs nothing but the task manager.
+        if (VProcess* process = VProcess::sInstance.load()) process->VProcess::QuitAsynchronously(nullptr);
     }
 }
 

@@ -7,7 +7,8 @@ namespace vela {
 
 // Quit signals of a tool. The handler does only what is safe in a signal handler: for SIGINT it writes its fixed
 // line to fd 1 with write(2), then it writes the signal's number into a pipe. A watcher thread reads the pipe and
-// asks the process object (when there is one) to quit. One instance at a time.
+// asks the process object (when there is one) to quit through VProcess's own QuitAsynchronously. One instance at
+// a time.
 class XPosixProcessIPC {
 public:
     XPosixProcessIPC() = default;

@@ -5,6 +5,8 @@
 #include "app/VCommandLineParser.h"
 #include "app/VProcessIPC.h"
 
+#include <cerrno>
+#include <poll.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,8 +48,12 @@ int main() {
     vela::VCommandLineParser::Print(vela::VString("ready"));
     tool.Run();
     vela::VCommandLineParser::Print(vela::VString("quit"));
+    // Waits in poll, where signals are taken at once also under the thread sanitizer (it holds them back during
+    // a plain read).
     char byte;
-    while (tool.fLinger && read(STDIN_FILENO, &byte, 1) > 0) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (tool.fLinger && (poll(&input, 1, -1) >= 0 || errno == EINTR)) {
+        if ((input.revents & (POLLIN | POLLHUP)) != 0 && read(STDIN_FILENO, &byte, 1) <= 0) break;
     }
     return tool.fStatus;
 }
