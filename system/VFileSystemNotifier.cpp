@@ -1,0 +1,137 @@
+#include "system/VFileSystemNotifier.h"
+
+#include "core/VTask.h"
+#include "files/VFileError.h"
+#include "files/VFolder.h"
+#include "system/platform/XPosixFileSystemNotification.h"
+
+#include <algorithm>
+
+namespace vela {
+
+namespace {
+
+std::atomic<VFileSystemNotifier*> sInstance{nullptr};
+
+} // namespace
+
+VFileSystemNotifier::VChangeData::VChangeData(const VFilePath& folder, EventKind kinds, IEventHandler* handler,
+                                              VTask* task)
+    : fFolder(folder), fKinds(kinds), fHandler(handler), fTask(task) {
+    if (fTask != nullptr) fTask->Retain();
+}
+
+VFileSystemNotifier::VChangeData::~VChangeData() {
+    if (fTask != nullptr) fTask->Release();
+}
+
+VFileSystemNotifier::VChangeMessage::VChangeMessage(VFileSystemNotifier* notifier, VChangeData* data)
+    : fNotifier(notifier), fData(data) {
+    fData->Retain();
+}
+
+VFileSystemNotifier::VChangeMessage::~VChangeMessage() {
+    fData->Release();
+}
+
+void VFileSystemNotifier::VChangeMessage::DoExecute() {
+    fNotifier->EventSignaledCallback(fData);
+}
+
+VFileSystemNotifier::VFileSystemNotifier() : fPlatform(std::make_unique<XPosixFileSystemNotification>(this)) {
+    VFileSystemNotifier* none = nullptr;
+    sInstance.compare_exchange_strong(none, this);
+}
+
+VFileSystemNotifier::~VFileSystemNotifier() {
+    VFileSystemNotifier* self = this;
+    sInstance.compare_exchange_strong(self, nullptr);
+    std::vector<VChangeData*> watches;
+    {
+        StLocker<VCriticalSection> locker(fLock);
+        watches.swap(fWatches);
+    }
+    for (VChangeData* data : watches) {
+        data->fStopped.store(true, std::memory_order_release);
+        data->StopSource();
+        data->Release();
+    }
+}
+
+VFileSystemNotifier* VFileSystemNotifier::Instance() noexcept {
+    return sInstance.load(std::memory_order_acquire);
+}
+
+VError VFileSystemNotifier::StartWatchingForChanges(const VFolder& folder, EventKind kinds, IEventHandler* handler,
+                                                    int latency) {
+    StLocker<VCriticalSection> locker(fLock);
+    const VString& path = folder.GetPathRef().GetPath();
+    bool watched = std::any_of(fWatches.begin(), fWatches.end(), [&](const VChangeData* data) {
+        return data->fHandler == handler && data->fFolder.GetPath() == path;
+    });
+    if (watched) return VE_FOLDER_CANNOT_WATCH;
+    return fPlatform->StartWatchingForChanges(folder, kinds, handler, latency);
+}
+
+VError VFileSystemNotifier::StopWatchingForChanges(const VFolder& folder, IEventHandler* handler) {
+    VChangeData* found = nullptr;
+    {
+        StLocker<VCriticalSection> locker(fLock);
+        const VString& path = folder.GetPathRef().GetPath();
+        auto it = std::find_if(fWatches.begin(), fWatches.end(), [&](const VChangeData* data) {
+            return data->fHandler == handler && data->fFolder.GetPath() == path;
+        });
+        if (it == fWatches.end()) return VE_FOLDER_NOT_FOUND;
+        found = *it;
+        fWatches.erase(it);
+        found->fStopped.store(true, std::memory_order_release);
+    }
+    // The source may be waiting for the lock to add a change: stop it outside.
+    found->StopSource();
+    found->Release();
+    return VE_OK;
+}
+
+void VFileSystemNotifier::PushChangeData(VChangeData* data) {
+    StLocker<VCriticalSection> locker(fLock);
+    data->Retain();
+    fWatches.push_back(data);
+}
+
+void VFileSystemNotifier::AddChange(VChangeData* data, const VFilePath& item, EventKind kind) {
+    if (!data->Wants(kind)) return;
+    StLocker<VCriticalSection> locker(fLock);
+    data->fPending.push_back(Change{item, kind});
+}
+
+void VFileSystemNotifier::SignalChange(VChangeData* data) {
+    if (data->fTask == nullptr) return;
+    auto* message = new VChangeMessage(this, data);
+    message->PostTo(data->fTask);
+    message->Release();
+}
+
+void VFileSystemNotifier::EventSignaledCallback(VChangeData* data) {
+    std::vector<Change> pending;
+    {
+        StLocker<VCriticalSection> locker(fLock);
+        pending.swap(data->fPending);
+    }
+    // Handlers run outside the lock: one that stops its own watch waits for the change source, which may be
+    // waiting for the lock.
+    IEventHandler* handler = data->fHandler;
+    if (handler == nullptr || data->IsStopped()) return;
+    std::vector<VFilePath> group;
+    EventKind groupKind = eModified;
+    for (const Change& change : pending) {
+        if (!group.empty() && change.kind != groupKind) {
+            handler->HandleFileSystemChanges(group, groupKind);
+            group.clear();
+        }
+        groupKind = change.kind;
+        if (group.empty() || group.back().GetPath() != change.item.GetPath()) group.push_back(change.item);
+    }
+    if (!group.empty()) handler->HandleFileSystemChanges(group, groupKind);
+}
+
+} // namespace vela
