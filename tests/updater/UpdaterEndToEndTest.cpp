@@ -340,3 +340,35 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothin
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, AFailedTrashDeletesTheOldBundleAndTheRunFails) {
+    // A file where the Trash folder should be.
+    fs::create_directories(P("data"));
+    WriteFile(P("data/Trash"), "not a folder");
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+    EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updated application restarted", "INFO - Update failed - "}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, ALogFolderThatCannotBeMadeStopsTheUpdateAndIsShownEvenWhenSilent) {
+    WriteFile(P("blocker"), "a file, not a folder");
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("blocker/logs")}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+    const std::string alerts = ReadFile(P("alerts"));
+    EXPECT_FALSE(alerts.empty());
+    // No log file started: the alert points to none.
+    EXPECT_EQ(alerts.find("More information"), std::string::npos) << alerts;
+}
+
+} // namespace
