@@ -58,20 +58,6 @@ std::string IPv6TextFromHex(const std::string& hex) {
     return inet_ntop(AF_INET6, &address, text, sizeof text) != nullptr ? std::string(text) : std::string();
 }
 
-std::map<std::string, uint32> ReadIPv6Flags(const char* ifInet6Path) {
-    std::map<std::string, uint32> flags;
-    std::ifstream file(ifInet6Path);
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string hex, index, prefix, scope, addressFlags, name;
-        if (!(fields >> hex >> index >> prefix >> scope >> addressFlags >> name)) continue;
-        const std::string text = IPv6TextFromHex(hex);
-        if (!text.empty()) flags[name + " " + text] = uint32(std::strtoul(addressFlags.c_str(), nullptr, 16));
-    }
-    return flags;
-}
-
 std::string AddressText(const sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};
     const void* bytes = address->sa_family == AF_INET
@@ -159,10 +145,24 @@ bool XPosixInventory::TrafficSampler::Sample(uint64 nowMs, double inBytes, doubl
     return answered;
 }
 
+std::map<std::string, uint32> XPosixInventory::ReadIPv6AddressFlags(const char* ifInet6Path) {
+    std::map<std::string, uint32> flags;
+    std::ifstream file(ifInet6Path);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string hex, index, prefix, scope, addressFlags, name;
+        if (!(fields >> hex >> index >> prefix >> scope >> addressFlags >> name)) continue;
+        const std::string text = IPv6TextFromHex(hex);
+        if (!text.empty()) flags[name + " " + text] = uint32(std::strtoul(addressFlags.c_str(), nullptr, 16));
+    }
+    return flags;
+}
+
 bool XPosixInventory::ReadAddresses(const char* ifInet6Path, std::vector<Address>& addresses) {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) return false;
-    const std::map<std::string, uint32> ipv6Flags = ReadIPv6Flags(ifInet6Path);
+    const std::map<std::string, uint32> ipv6Flags = ReadIPv6AddressFlags(ifInet6Path);
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_name == nullptr) continue;
         const int family = entry->ifa_addr->sa_family;

@@ -3,6 +3,7 @@
 #include "core/VTypes.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ public:
     // The IPv4 and IPv6 addresses of getifaddrs, with each IPv6 address's flags from an /proc/net/if_inet6 file
     // (0 when that file does not list it). False when getifaddrs fails.
     static bool ReadAddresses(const char* ifInet6Path, std::vector<Address>& addresses);
+    // The IFA_F_ flags of each address of an /proc/net/if_inet6 file, keyed by "<interface> <address text>";
+    // lines that do not parse are left out.
+    static std::map<std::string, uint32> ReadIPv6AddressFlags(const char* ifInet6Path);
     // Whether an address qualifies its interface as an adapter: up and multicast, neither loopback nor
     // point-to-point, with a netmask, and for IPv6 not tentative, failed, deprecated or temporary.
     static bool IsUsableAddress(const Address& address) noexcept;

@@ -217,6 +217,19 @@ TEST_F(InventoryFiles, VolumesComeFromTheMountTableAndSkipThoseWithoutBlocks) {
     EXPECT_EQ(Number(volumes.GetAt(2), "capacity"), 5);
 }
 
+TEST_F(InventoryFiles, IPv6AddressFlagsAreKeyedByInterfaceAndAddressText) {
+    WriteBytes(Posix("if_inet6"), "00000000000000000000000000000001 01 80 10 80       lo\n"
+                                  "fe800000000000000211223344556677 02 40 20 80     eth0\n"
+                                  "20010db8000000000000000000000042 02 40 00 41     eth0\n"
+                                  "20010db80000000000000000000000 02 40 00 80     eth0\n"
+                                  "zz010db8000000000000000000000042 02 40 00 80     eth0\n");
+    const std::map<std::string, uint32> flags = Inventory::ReadIPv6AddressFlags(Posix("if_inet6").c_str());
+    const std::map<std::string, uint32> expected = {
+        {"lo ::1", 0x80}, {"eth0 fe80::211:2233:4455:6677", 0x80}, {"eth0 2001:db8::42", 0x41}};
+    EXPECT_EQ(flags, expected);
+    EXPECT_TRUE(Inventory::ReadIPv6AddressFlags(Posix("missing").c_str()).empty());
+}
+
 TEST(InventoryLive, TheRootFileSystemIsListedWithACapacity) {
     VJSONArray volumes;
     VSystem::GetDiskPartitionsInfos(volumes);
