@@ -247,3 +247,62 @@ TEST_F(VUpdateEngineTest, TheWaitEndsWhenTheCallerIsGoneAndGivesUpAfterItsLimit)
 }
 
 } // namespace
+
+namespace {
+
+TEST(VUpdateEngineOptionsTest, AcceptedCommandLinesFillTheFields) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* outdated;
+        const char* upToDate;
+        const char* restartParams;
+        bool callerLog;
+        bool headless;
+        int pid;
+    };
+    const Case cases[] = {
+        {{"/a/Foo.app", "/b/Foo.app"}, "/a/Foo.app/", "/b/Foo.app/", "", false, false, -1},
+        {{"--outdated-app", "/a/Foo.app/", "--uptodate-app", "/b/Foo.app"},
+         "/a/Foo.app/",
+         "/b/Foo.app/",
+         "",
+         false,
+         false,
+         -1},
+        {{"--outdated-app", "/a/Foo.app", "/a/Foo.app", "/b/Foo.app"},
+         "/a/Foo.app/",
+         "/b/Foo.app/",
+         "",
+         false,
+         false,
+         -1},
+        {{"--install-path", "/elsewhere/", "--pid", "42", "--caller-log", "x", "--restart-params", "/p/link",
+          "--restart-headless", "/a/Foo.app", "/b/Foo.app"},
+         "/a/Foo.app/",
+         "/b/Foo.app/",
+         "/p/link",
+         true,
+         true,
+         42},
+    };
+    for (const Case& c : cases) {
+        std::vector<VString> arguments{"updater"};
+        for (const char* a : c.args)
+            arguments.emplace_back(a);
+        SCOPED_TRACE(c.args.front());
+        VUpdateEngine engine;
+        VCommandLineParser parser(arguments);
+        ASSERT_EQ(engine.DoParseCommandLine(parser, "1.0"), 0u);
+        EXPECT_EQ(engine.fOutdatedApp.GetPath(FPS_POSIX), VString(c.outdated));
+        EXPECT_EQ(engine.fUpToDateApp.GetPath(FPS_POSIX), VString(c.upToDate));
+        // install-path is read and ignored: the new bundle goes where the outdated one was.
+        EXPECT_EQ(engine.fInstallPath.GetPath(), engine.fOutdatedApp.GetPath());
+        EXPECT_EQ(engine.fRestartParamsFile.GetPath(FPS_POSIX), VString(c.restartParams));
+        EXPECT_EQ(engine.fCallerLog, c.callerLog);
+        EXPECT_EQ(engine.fHeadless, c.headless);
+        EXPECT_EQ(engine.fCallerPid, c.pid);
+        EXPECT_TRUE(engine.fLogFolder.IsEmpty());
+    }
+}
+
+} // namespace
