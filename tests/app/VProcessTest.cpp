@@ -120,6 +120,29 @@ TEST_F(ProcessFixture, ProductNameIsTheLogSourceWhileTheProcessIsUp) {
     EXPECT_EQ(after, before);
 }
 
+class RecordingRunProcess : public VProcess {
+public:
+    std::string fSteps;
+
+protected:
+    void DoRun() override { fSteps += IsRunning() ? "run;" : "run-not-running;"; }
+    void DoQuit() override { fSteps += "quit;"; }
+};
+
+TEST_F(ProcessFixture, RunRunsThenQuitsAndEndsTheMainTask) {
+    RecordingRunProcess process;
+    // Without a main task there is nothing to run on.
+    process.Run();
+    EXPECT_EQ(process.fSteps, "");
+    ASSERT_TRUE(process.Init(0));
+    process.Run();
+    EXPECT_EQ(process.fSteps, "run;quit;");
+    EXPECT_FALSE(process.IsRunning());
+    // Once the main task ends, a second run does nothing.
+    process.Run();
+    EXPECT_EQ(process.fSteps, "run;quit;");
+}
+
 TEST_F(ProcessFixture, NoLoggerWithoutItsFlag) {
     VProcess process;
     ASSERT_TRUE(process.Init(0));
