@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         VUpdateEngine engine;
+#ifdef VELA_TEST_SEAMS
+        // Test builds: a shorter wait for the caller, so that a caller that stays can be tested.
+        if (const char* wait = std::getenv("VELA_UPDATER_MAX_WAIT_MS")) engine.fMaxWaitMs = uint32(std::atol(wait));
+#endif
         {
             VCommandLineParser parser(arguments);
             const uint32 code = engine.DoParseCommandLine(parser, BundleVersion(folder));

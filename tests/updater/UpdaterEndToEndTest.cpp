@@ -134,7 +134,7 @@ protected:
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) break;
             outcome.out.append(buffer, size_t(got));
-            if (fCaller > 0 && outcome.out.find("waitquit,-1\n") != std::string::npos) {
+            if (fCaller > 0 && fEndCaller && outcome.out.find("waitquit,-1\n") != std::string::npos) {
                 ::kill(fCaller, SIGKILL);
                 ::waitpid(fCaller, nullptr, 0);
                 fCaller = 0;
@@ -191,6 +191,7 @@ protected:
 
     std::string fRoot;
     pid_t fCaller = 0;
+    bool fEndCaller = true;
 };
 
 TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOldOne) {
@@ -369,6 +370,23 @@ TEST_F(UpdaterEndToEndTest, ALogFolderThatCannotBeMadeStopsTheUpdateAndIsShownEv
     EXPECT_FALSE(alerts.empty());
     // No log file started: the alert points to none.
     EXPECT_EQ(alerts.find("More information"), std::string::npos) << alerts;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, ACallerThatDoesNotQuitStopsTheUpdate) {
+    const pid_t caller = StartCaller();
+    fEndCaller = false;
+    const Outcome run = Run(Update({"--pid", std::to_string(caller), "--silent", "--log-dir", P("logs")}),
+                            {"VELA_UPDATER_MAX_WAIT_MS=600"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+    EXPECT_TRUE(LogHasInOrder(
+        {"ERROR - Process " + std::to_string(caller) + " still exists after maximum wait time. Giving up.",
+         "ERROR - External process wait failed", "INFO - Update failed - "}));
 }
 
 } // namespace
