@@ -2,6 +2,8 @@
 
 #include "core/VRefPtr.h"
 #include "files/VFile.h"
+#include "intl/VFileKind.h"
+#include "intl/VLocalizationManager.h"
 #include "intl/VXMLParser.h"
 
 namespace vela {
@@ -278,7 +280,24 @@ VError VUTIManager::ProcessExtractedUTIs() {
             child->AddParentUTI(declared);
         }
     }
+    _RegisterFileKinds();
     return VE_OK;
+}
+
+void VUTIManager::_RegisterFileKinds() const {
+    VFileKindManager* kinds = VFileKindManager::sManager;
+    if (kinds == nullptr) return;
+    for (const auto& [identifier, uti] : fRegistry) {
+        VString description;
+        if (fLocalizationManager == nullptr ||
+            !fLocalizationManager->LocalizeStringWithDotStringsKey(uti->GetDescription(), description))
+            description = uti->GetDescription();
+        std::vector<VString> parents;
+        for (const auto& [parentID, parent] : uti->GetParentUTIsMap())
+            parents.push_back(parentID);
+        kinds->RegisterPrivateFileKind(identifier, uti->GetOSTypesVector(), description, uti->GetExtensionsVector(),
+                                       parents);
+    }
 }
 
 namespace {

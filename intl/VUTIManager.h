@@ -35,6 +35,8 @@ public:
     static VUTIManager* GetUTIManager();
     // Releases the process instance; the next GetUTIManager makes a new one.
     static void Delete();
+    // The process instance when one was made, else null (never makes one).
+    static VUTIManager* GetExistingUTIManager() noexcept { return sSingleton; }
     static bool DeInit();
 
     // Reads the declarations of file. False for a null or missing file, and for a document the parser refuses:
@@ -67,6 +69,9 @@ public:
     void _Stage(VUTI* uti);
 
 private:
+    // Registers every UTI as a private file kind when the file-kind manager runs.
+    void _RegisterFileKinds() const;
+
     static VUTIManager* sSingleton;
 
     VUTI::Map fRegistry;
