@@ -104,7 +104,12 @@ protected:
         for (char** e = environ; *e != nullptr; ++e)
             if (std::string(*e).rfind("ASAN_OPTIONS=", 0) == 0 || std::string(*e).rfind("UBSAN_OPTIONS=", 0) == 0)
                 envStrings.push_back(*e);
-        envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
+        // An extra variable replaces the fixture's of the same name.
+        for (const std::string& extra : extraEnv) {
+            const std::string name = extra.substr(0, extra.find('=') + 1);
+            std::erase_if(envStrings, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+            envStrings.push_back(extra);
+        }
         std::vector<char*> argv, envp;
         for (std::string& s : argStrings)
             argv.push_back(s.data());
@@ -387,6 +392,27 @@ TEST_F(UpdaterEndToEndTest, ACallerThatDoesNotQuitStopsTheUpdate) {
     EXPECT_TRUE(LogHasInOrder(
         {"ERROR - Process " + std::to_string(caller) + " still exists after maximum wait time. Giving up.",
          "ERROR - External process wait failed", "INFO - Update failed - "}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, AnsweringYesOpensTheLogFile) {
+    // The desktop's opener, as a stand-in that notes what it was asked to open.
+    fs::create_directories(P("bin"));
+    WriteFile(P("bin/xdg-open"),
+              "#!/bin/sh\necho \"$1\" > '" + P("opened.tmp") + "'\nmv '" + P("opened.tmp") + "' '" + P("opened") +
+                  "'\n",
+              0755);
+    fs::remove_all(P("apps/Foo.app"));
+    const Outcome run =
+        Run(Update({"--log-dir", P("logs")}), {"VELA_ALERT_ANSWER=Yes", "PATH=" + P("bin") + ":/usr/bin:/bin"});
+    EXPECT_EQ(run.status, 2);
+    ASSERT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("opened")); }));
+    const std::string opened = ReadFile(P("opened"));
+    EXPECT_EQ(opened.rfind(P("logs/"), 0), 0u) << opened;
+    EXPECT_NE(opened.find("_log_1.txt"), std::string::npos) << opened;
 }
 
 } // namespace
