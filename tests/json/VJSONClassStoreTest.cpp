@@ -1,6 +1,7 @@
 #include "json/VJSONClassStore.h"
 
 #include "files/IFileSystemObject.h"
+#include "files/VFile.h"
 
 #include "support/RecordingRaiser.h"
 #include "json/VJSONErrors.h"
@@ -10,6 +11,9 @@
 #include "JSONTestSupport.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <sys/time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vela {
@@ -146,6 +150,46 @@ TEST(VJSONClassStore, ObsoleteClassesAndRedefinedOnesLeave) {
     EXPECT_TRUE(store->GetClassObject("Kept", false));
     EXPECT_FALSE(store->GetClassObject("Redefined", false));
     EXPECT_FALSE(store->GetVisibleClassObject("Stale", false));
+}
+
+// Sets the modification time of path to seconds since the epoch.
+void SetModified(const char* path, long seconds) {
+    timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimes(path, times), 0);
+}
+
+TEST(VJSONClassStore, ClassesOfDefinitionFilesGoStaleWhenTheFileChangesOrGoes) {
+    char path[] = "/tmp/vela-class-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    SetModified(path, 1000000000);
+    auto file = VRefPtr<VFile>::Adopt(new VFile(VString(path), FPS_POSIX));
+    VRefPtr<VJSONClassStore> store = NewStore("test");
+    for (const char* name : {"Defined", "Orphan"}) {
+        VRefPtr<VJSONObject> object =
+            VJSONClass::Create(name, store->GetObjectClassObject().Get(), file.Get(), "test", 0);
+        store->AddClass(object.Get(), 0);
+    }
+    VJSONClass* defined = VJSONClass::FromClassObject(store->GetClassObject("Defined", false).Get());
+    EXPECT_FALSE(defined->IsObsolete());
+    VJSONClassStore::DefinitionMap definitions;
+    definitions.emplace(VString("Defined"), VRefPtr<IFile>(file.Get()));
+    std::vector<VString> removed;
+    store->RemoveObsoleteClasses(definitions, removed); // the class no file defines any more goes
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(Units(removed[0]), u"Orphan");
+
+    SetModified(path, 1000000100); // edited since the class was made
+    EXPECT_TRUE(defined->IsObsolete());
+    SetModified(path, 1000000000);
+    EXPECT_FALSE(defined->IsObsolete());
+    ASSERT_EQ(unlink(path), 0);
+    EXPECT_TRUE(defined->IsObsolete());
+    removed.clear();
+    store->RemoveObsoleteClasses(definitions, removed);
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_FALSE(store->GetClassObject("Defined", false));
 }
 
 TEST(VJSONClassStore, DuplicatesShareClassesButNotComponents) {
