@@ -12,6 +12,7 @@
 #include "files/VFile.h"
 #include "intl/VIntlMgr.h"
 #include "system/VProgressManager.h"
+#include "json/VJSONClassStore.h"
 
 #include <cerrno>
 #include <csignal>
@@ -68,6 +69,15 @@ VProcess::~VProcess() {
     _ReleaseLogger();
     // Also after a failed Init: every step of the shut-down is harmless for what never started.
     if (fInited) _DeInit();
+    if (fClassStore) {
+        fClassStore = nullptr;
+        VJSONClassStore::ReleaseProcessStore();
+    }
+}
+
+VRefPtr<VJSONObject> VProcess::GetClassObject(const VString& storeName, const VString& className) const {
+    if (!fClassStore || fClassStore->GetName() != storeName) return VRefPtr<VJSONObject>();
+    return fClassStore->GetClassObject(className, false);
 }
 
 void VProcess::SetVersionStrings(const VString& productName, const VString& shortVersion) {
@@ -100,7 +110,8 @@ bool VProcess::_Init(uint32 flags) {
     if (!VDebugMgr::Get()->Init()) return false;
     if (!VProgressManager::Init()) return false;
     if (!_Init_FileSystems()) return false;
-    // The JSON class store "zo" is not part of the library yet: nothing to create.
+    VJSONClassStore::ReleaseProcessStore();
+    fClassStore = VJSONClassStore::CreateProcessStore();
     if (!fProductName.IsEmpty()) {
         vela::GetLogSourceIdentifier(fPreviousLogSource);
         SetLogSourceIdentifier(fProductName);

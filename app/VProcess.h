@@ -5,9 +5,12 @@
 #include "core/IRefCountable.h"
 #include "core/VError.h"
 #include "core/VObject.h"
+#include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "files/VFolder.h"
 #include "system/VSystem.h"
+#include "json/VJSONClassStore.h"
+#include "json/VJSONObject.h"
 
 #include <atomic>
 #include <mutex>
@@ -18,6 +21,7 @@ namespace vela {
 class VActivityToken;
 class VFile;
 class VIntlMgr;
+
 class VLogger;
 class ILocalizer;
 
@@ -67,6 +71,8 @@ public:
     // A folder of the bundle by kind (kFolder*), with a reference for the caller; null for an unknown kind or
     // when the executable's path is unknown. The folder need not exist.
     virtual VFolder* RetainFolder(uint32 kind) const;
+    // A class of the process class store "zo" when storeName is exactly its name; else null.
+    virtual VRefPtr<VJSONObject> GetClassObject(const VString& storeName, const VString& className) const;
     // The source of log records: the product name.
     virtual VString GetLogSourceIdentifier() const { return fProductName; }
 
@@ -83,6 +89,8 @@ public:
     ILocalizer* GetLocalizer() const noexcept { return fLocalizer; }
     void SetLocalizer(ILocalizer* localizer) noexcept { fLocalizer = localizer; }
     VIntlMgr* GetIntlMgr() const noexcept { return fIntlMgr; }
+    // The process class store "zo" (null before start-up reached it).
+    VRefPtr<VJSONClassStore> GetClassStore() const { return fClassStore; }
 
     const VString& GetProductName() const noexcept { return fProductName; }
     const VString& GetProductFolderName() const noexcept { return fProductFolderName; }
@@ -147,6 +155,7 @@ private:
     bool fPublishedLogger = false;
     bool fPublishedLogSource = false;
     VString fPreviousLogSource;
+    VRefPtr<VJSONClassStore> fClassStore;
 };
 
 // Marks the process as busy while it lives (HasSomeActivityTokens). Registers with the process object when one

@@ -93,11 +93,17 @@ TEST_F(ProcessFixture, StartsUpInOrderAndShutsDownCompletely) {
         EXPECT_EQ(process.GetLogger(EML_Information), process.GetLogger());
         EXPECT_EQ(process.GetLogger(EML_Debug), nullptr);
         EXPECT_TRUE(process.IsRunning());
+        ASSERT_TRUE(process.GetClassStore());
+        EXPECT_EQ(process.GetClassStore(), VJSONClassStore::GetProcessStore());
+        EXPECT_TRUE(process.GetClassObject(VString("zo"), VString("Object")));
+        EXPECT_FALSE(process.GetClassObject(VString("ZO"), VString("Object")));
+        EXPECT_FALSE(process.GetClassObject(VString("zo"), VString("NoSuchClass")));
         // A second Init answers the cached result without starting anything again.
         EXPECT_TRUE(process.Init(0));
         EXPECT_TRUE(fAlerts->GetAlerts().empty());
     }
     ExpectLibraryDown();
+    EXPECT_FALSE(VJSONClassStore::GetProcessStore());
 }
 
 class NamedProcess : public VProcess {
