@@ -419,10 +419,17 @@ VRefPtr<VJSONObject> VJSONClass::GetSingleton(VDBLanguageContext* languageContex
     std::lock_guard<VCriticalSection> lock(fLock);
     if (VJSONObject* singleton = fSharedSingleton.load(std::memory_order_acquire))
         return VRefPtr<VJSONObject>(singleton);
+    // A constructor asking for the singleton it is making would make another, endlessly: it gets none.
+    if (fMakingSingleton) return {};
     if (fInstantiator == nullptr) {
         _ThrowError(VE_JSON_NO_INSTANTIATOR);
         return {};
     }
+    fMakingSingleton = true;
+    struct StEndMaking {
+        bool& fFlag;
+        ~StEndMaking() { fFlag = false; }
+    } endMaking{fMakingSingleton};
     VJSONFunctionContext fresh(fClassObject, nullptr, nullptr, nullptr, languageContext);
     IJSONFunctionContext* used = context != nullptr ? context : &fresh;
     auto instance = VRefPtr<VJSONObject>::Adopt(fInstantiator(fClassObject, used));

@@ -184,6 +184,7 @@ private:
     VRefPtr<VJSONObject> fFunctionClassObject;
     std::atomic<VJSONObject*> fSharedSingleton{nullptr}; // one reference held
     VCriticalSection fLock;
+    bool fMakingSingleton = false; // guarded by fLock
     JSONInstantiator fInstantiator = nullptr;
     VJSONFunctionMap fFunctions;
     VJSONFunctionMap fGetterMap;

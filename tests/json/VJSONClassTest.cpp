@@ -331,6 +331,25 @@ TEST_F(ClassTest, SharedSingletonIsMadeOnceAndDroppedOnRequest) {
     EXPECT_FALSE(VJSONClass::FromClassObject(local.Get())->IsObsolete());
 }
 
+// A constructor that asks for the singleton being made.
+EJSONStatus ConstructAskingForItself(const VJSONObject*, IJSONFunctionContext* context) {
+    Calls().push_back("Self()");
+    VJSONObject* classObject = context->GetThisObject()->GetClassObject();
+    VRefPtr<VJSONObject> self = VJSONClass::FromClassObject(classObject)->GetSingleton(nullptr, nullptr);
+    context->GetThisObject()->SetOwnProperty("sawItself", self ? VJSONValue(JSON_true) : VJSONValue(JSON_false));
+    return EJSONStatus_done;
+}
+
+TEST_F(ClassTest, ASingletonsConstructorAskingForItselfGetsNone) {
+    VRefPtr<VJSONObject> cls =
+        Add("Self", {}, nullptr, ConstructAskingForItself, VJSONClass::kShared | VJSONClass::kSingleton);
+    VRefPtr<VJSONObject> singleton = VJSONClass::FromClassObject(cls.Get())->GetSingleton(nullptr, nullptr);
+    ASSERT_TRUE(singleton);
+    EXPECT_EQ(Calls(), std::vector<std::string>{"Self()"});
+    EXPECT_FALSE(singleton->GetOwnProperty("sawItself").GetBool());
+    EXPECT_EQ(VJSONClass::FromClassObject(cls.Get())->GetSingleton(nullptr, nullptr), singleton);
+}
+
 TEST(VJSONClassConcurrency, TasksRacingForASharedSingletonGetTheSameOne) {
     auto store = VRefPtr<VJSONClassStore>::Adopt(new VJSONClassStore("race"));
     store->AddRootClasses();
