@@ -4,6 +4,7 @@
 #include "core/VErrorContext.h"
 #include "files/VFileDesc.h"
 #include "files/VFileError.h"
+#include "files/VFileSystem.h"
 #include "files/VURL.h"
 
 #include <chrono>
@@ -35,7 +36,8 @@ VError FileError(const VFile& file, VError operation, VError result) {
 
 // ---- Construction
 
-VFile::VFile(const VFile& other) : VObject(), IFile(), fPath(other.fPath), fFileSystem(other.fFileSystem) {
+VFile::VFile(const VFile& other)
+    : VObject(), IFile(), fPath(other.fPath), fFileSystem(RetainRefCountable(other.fFileSystem)) {
     _InitImpl();
 }
 
@@ -48,7 +50,8 @@ VFile::VFile(const VString& path, FilePathStyle style) : fPath(path, style) {
     _InitImpl();
 }
 
-VFile::VFile(const VFilePath& path, VFileSystem* fileSystem) : fPath(path), fFileSystem(fileSystem) {
+VFile::VFile(const VFilePath& path, VFileSystem* fileSystem)
+    : fPath(path), fFileSystem(RetainRefCountable(fileSystem)) {
     _InitImpl();
 }
 
@@ -58,12 +61,13 @@ VFile::VFile(const VFilePath& base, const VString& relative, FilePathStyle style
 }
 
 VFile::VFile(const char* posixPath, const VFilePath& path, VFileSystem* fileSystem)
-    : fImpl(posixPath), fPath(path), fFileSystem(fileSystem) {
+    : fImpl(posixPath), fPath(path), fFileSystem(RetainRefCountable(fileSystem)) {
     _InitImpl();
 }
 
 VFile::~VFile() {
     delete fVolumeInfo.exchange(nullptr);
+    ReleaseRefCountable(&fFileSystem);
 }
 
 void VFile::_InitImpl() {
@@ -92,8 +96,8 @@ VError VFile::GetPlatformPath(VString& out, FilePathStyle style) const {
 }
 
 VString VFile::GetPathWithFileSystem() const {
-    // Named file systems do not exist yet: a file is always named by its POSIX path.
     VString out;
+    if (fFileSystem != nullptr && fFileSystem->GetPathWithName(fPath, out)) return out;
     GetPlatformPath(out, FPS_POSIX);
     return out;
 }

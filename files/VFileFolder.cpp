@@ -4,6 +4,7 @@
 
 #include "core/VErrorContext.h"
 #include "files/VFileError.h"
+#include "files/VFileSystem.h"
 #include "files/VFolder.h"
 #include "files/VURL.h"
 #include "files/platform/XPosixTrash.h"
@@ -12,14 +13,19 @@
 namespace vela {
 
 VFile::VFile(const VFolder& folder, const VString& relative, FilePathStyle style) {
-    // Named file systems do not exist yet: the folder brings none.
     fPath.FromRelativePath(folder.GetPathRef(), relative, style, false);
+    VFileSystem* fileSystem = folder.GetFileSystem();
+    if (fileSystem != nullptr && fPath.IsChildOf(fileSystem->GetRoot())) fFileSystem = RetainRefCountable(fileSystem);
     _InitImpl();
 }
 
-VFolder* VFile::RetainParentFolder(bool) const {
+VFolder* VFile::RetainParentFolder(bool sandboxed) const {
     VFilePath parent;
     if (!fPath.GetParent(parent)) return nullptr;
+    if (fFileSystem != nullptr && !fFileSystem->IsAuthorized(parent)) {
+        if (sandboxed) return nullptr;
+        return new VFolder(parent);
+    }
     return new VFolder(parent, fFileSystem);
 }
 

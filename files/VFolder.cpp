@@ -6,6 +6,7 @@
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "files/VFileIterator.h"
+#include "files/VFileSystem.h"
 #include "files/VURL.h"
 #include "files/platform/XPosixFile.h"
 #include "files/platform/XPosixTrash.h"
@@ -88,11 +89,14 @@ std::string ExecutableFolder() {
 
 // ---- Construction
 
-VFolder::VFolder(const VFilePath& path, VFileSystem*) : fPath(path) {
+VFolder::VFolder(const VFilePath& path, VFileSystem* fileSystem)
+    : fPath(path), fFileSystem(RetainRefCountable(fileSystem)) {
     _InitImpl();
 }
 
-VFolder::VFolder(const VFolder& other) : VObject(), IFolder(), fPath(other.fPath), fPosixPath(other.fPosixPath) {}
+VFolder::VFolder(const VFolder& other)
+    : VObject(), IFolder(), fPath(other.fPath), fPosixPath(other.fPosixPath),
+      fFileSystem(RetainRefCountable(other.fFileSystem)) {}
 
 VFolder::VFolder(const VString& fullPath, FilePathStyle style) {
     fPath.FromFullPath(fullPath, style);
@@ -100,13 +104,19 @@ VFolder::VFolder(const VString& fullPath, FilePathStyle style) {
 }
 
 VFolder::VFolder(const VFolder& parent, const VString& relative, FilePathStyle style) {
-    fPath.FromRelativePath(parent.fPath, AsFolderText(relative, style), style, false);
+    fPath.FromRelativePath(parent.fPath, AsFolderText(relative, style), style, parent.fFileSystem != nullptr);
+    if (parent.fFileSystem != nullptr && parent.fFileSystem->IsAuthorized(fPath))
+        fFileSystem = RetainRefCountable(parent.fFileSystem);
     _InitImpl();
 }
 
-VFolder::VFolder(const char* posixPath, const VFilePath& path, VFileSystem*)
-    : fPath(path), fPosixPath(posixPath != nullptr ? posixPath : "") {
+VFolder::VFolder(const char* posixPath, const VFilePath& path, VFileSystem* fileSystem)
+    : fPath(path), fPosixPath(posixPath != nullptr ? posixPath : ""), fFileSystem(RetainRefCountable(fileSystem)) {
     if (fPosixPath.empty()) _InitImpl();
+}
+
+VFolder::~VFolder() {
+    ReleaseRefCountable(&fFileSystem);
 }
 
 void VFolder::_InitImpl() {
@@ -142,6 +152,7 @@ VError VFolder::GetPlatformPath(VString& out, FilePathStyle style) const {
 
 VString VFolder::GetPathWithFileSystem() const {
     VString out;
+    if (fFileSystem != nullptr && fFileSystem->GetPathWithName(fPath, out)) return out;
     GetPlatformPath(out, FPS_POSIX);
     return out;
 }
@@ -493,26 +504,34 @@ VError VFolder::Mac_GetOwner(uint32& user, uint32& group) const {
 
 // ---- Relatives
 
-VFolder* VFolder::RetainParentFolder(bool) const {
+VFolder* VFolder::RetainParentFolder(bool stayInFileSystem) const {
     VFilePath parent;
     if (!fPath.GetParent(parent)) return nullptr;
+    if (fFileSystem != nullptr && fFileSystem->IsAuthorized(parent)) return new VFolder(parent, fFileSystem);
+    if (stayInFileSystem && fFileSystem != nullptr) return nullptr;
     return new VFolder(parent);
 }
 
 VFolder* VFolder::RetainRelativeFolderObject(const VString& path, FilePathStyle style) const {
-    VFilePath relative(fPath, AsFolderText(path, style), style, false);
-    if (!relative.IsValid() || !relative.IsFolder()) return nullptr;
-    return new VFolder(relative);
+    return _RetainRelativeFolder(path, style, fFileSystem);
 }
 
-IFolder* VFolder::RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem*) const {
-    return RetainRelativeFolderObject(path, style);
+IFolder* VFolder::RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem* fileSystem) const {
+    return _RetainRelativeFolder(path, style, fileSystem != nullptr ? fileSystem : fFileSystem);
+}
+
+VFolder* VFolder::_RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem* fileSystem) const {
+    VFilePath relative(fPath, AsFolderText(path, style), style, fileSystem != nullptr);
+    if (!relative.IsValid() || !relative.IsFolder()) return nullptr;
+    if (fileSystem != nullptr && !fileSystem->IsAuthorized(relative)) return nullptr;
+    return new VFolder(relative, fileSystem);
 }
 
 VFile* VFolder::RetainRelativeFile(const VString& path, FilePathStyle style) const {
-    VFilePath relative(fPath, path, style, false);
+    VFilePath relative(fPath, path, style, fFileSystem != nullptr);
     if (!relative.IsValid() || !relative.IsFile()) return nullptr;
-    return new VFile(relative);
+    if (fFileSystem != nullptr && !fFileSystem->IsAuthorized(relative)) return nullptr;
+    return new VFile(relative, fFileSystem);
 }
 
 IFile* VFolder::_RetainRelativeIFile(const VString& path, FilePathStyle style) const {

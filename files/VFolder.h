@@ -64,7 +64,8 @@ enum ESystemFolderKind : int32 {
 
 // A folder: its path (a folder path, ending with ':') and the platform part that does the work. Shared by
 // reference count (1 when made). Failures are raised as file errors naming the folder (codes in
-// files/VFileError.h) and answered. Named file systems do not exist yet: a folder is never confined to one.
+// files/VFileError.h) and answered. A folder in a named file system (retained) derives only folders and files
+// that file system authorizes.
 class VFolder : public VObject, public IFolder {
 public:
     explicit VFolder(const VFilePath& path, VFileSystem* fileSystem = nullptr);
@@ -74,13 +75,13 @@ public:
     VFolder(const VFolder& parent, const VString& relative, FilePathStyle style);
     // The platform part works on posixPath (UTF-8) as it stands; path is what the folder reports.
     VFolder(const char* posixPath, const VFilePath& path, VFileSystem* fileSystem = nullptr);
-    ~VFolder() override = default;
+    ~VFolder() override;
     VFolder& operator=(const VFolder&) = delete;
 
     // ---- Identity
     VFilePath GetPath() const override { return fPath; }
     const VFilePath& GetPathRef() const noexcept { return fPath; }
-    VFileSystem* GetFileSystem() const override { return nullptr; }
+    VFileSystem* GetFileSystem() const override { return fFileSystem; }
     // FPS_POSIX: the POSIX path (ending with '/'); FPS_SYSTEM: the internal text; any other style clears out.
     VError GetPlatformPath(VString& out, FilePathStyle style) const override;
     VString GetPathWithFileSystem() const override;
@@ -157,7 +158,8 @@ public:
     VError Mac_GetOwner(uint32& user, uint32& group) const;
 
     // ---- Relatives
-    // Retained; null at a volume root.
+    // Retained; null at a volume root, or (stayInFileSystem) when the parent leaves the file system; a parent
+    // outside it has none.
     VFolder* RetainParentFolder(bool stayInFileSystem = false) const override;
     IFolder* RetainRelativeFolder(const VString& path, FilePathStyle style,
                                   VFileSystem* fileSystem = nullptr) const override;
@@ -185,9 +187,11 @@ private:
     void _InitImpl();
     VError _Wrap(VError operation, VError result) const;
     VError _RefuseCopyInto(const VFolder& destination, VFolder** out) const;
+    VFolder* _RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem* fileSystem) const;
 
     VFilePath fPath;
     std::string fPosixPath;
+    VFileSystem* fFileSystem = nullptr;
 };
 
 } // namespace vela
