@@ -10,6 +10,8 @@
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
 #include "files/VFile.h"
+#include "files/VResourceFile.h"
+#include "intl/VFileKind.h"
 #include "intl/VIntlMgr.h"
 #include "system/VProgressManager.h"
 #include "json/VJSONClassStore.h"
@@ -103,7 +105,7 @@ bool VProcess::_Init(uint32 flags) {
     if (!VFile::Init()) return false;
     fIntlMgr = VIntlMgr::Create(0, 0, true);
     if (fIntlMgr == nullptr) return false;
-    // File kinds and resource files are not part of the library yet: nothing to set up for them.
+    if (!VFileKindManager::Init() || !VResourceFile::Init()) return false;
     if (!_CheckCaseInsensitiveInstallFolder()) return false;
     if (!VTaskMgr::Get()->Init(false)) return false;
     fStartedTasks = true;
@@ -132,6 +134,7 @@ void VProcess::_DeInit() {
     // A task manager that someone else started (Init then fails) is theirs to stop.
     if (fStartedTasks) VTaskMgr::Get()->DeInit();
     fStartedTasks = false;
+    VFileKindManager::DeInit();
     VProgressManager::Deinit();
     if (fIntlMgr != nullptr) {
         fIntlMgr->Release();

@@ -7,6 +7,7 @@
 #include "core/VRefPtr.h"
 #include "core/VTaskMgr.h"
 #include "files/VFile.h"
+#include "intl/VFileKind.h"
 #include "system/VAlertPresenter.h"
 #include "system/VProgressManager.h"
 #include "system/platform/XPosixSystem.h"
@@ -52,6 +53,7 @@ protected:
         EXPECT_EQ(VProgressManager::Get(), nullptr);
         EXPECT_EQ(GetProcessLogger(), nullptr);
         EXPECT_FALSE(ProcessObjectExists());
+        EXPECT_EQ(VFileKindManager::sManager, nullptr);
     }
 
     std::string fRoot;
@@ -86,6 +88,7 @@ TEST_F(ProcessFixture, StartsUpInOrderAndShutsDownCompletely) {
         EXPECT_TRUE(VTaskMgr::IsInited());
         EXPECT_TRUE(VDebugMgr::Get()->GetMessagesEnabled());
         EXPECT_NE(VProgressManager::Get(), nullptr);
+        EXPECT_NE(VFileKindManager::sManager, nullptr);
         EXPECT_NE(process.GetIntlMgr(), nullptr);
         ASSERT_NE(process.GetLogger(), nullptr);
         EXPECT_TRUE(process.GetLogger()->IsStarted());
@@ -169,6 +172,7 @@ TEST_F(ProcessFixture, TooOldSystemFailsEarlyNotifiesAndShutsDownHarmlessly) {
         // The process is known from the first step on, but nothing after the check started.
         EXPECT_EQ(VProcess::sInstance.load(), &process);
         EXPECT_FALSE(VTaskMgr::IsInited());
+        EXPECT_EQ(VFileKindManager::sManager, nullptr);
         EXPECT_EQ(process.GetLogger(), nullptr);
         EXPECT_FALSE(process.IsRunning());
         std::vector<VAlert> alerts = fAlerts->GetAlerts();
@@ -206,6 +210,8 @@ TEST_F(ProcessFixture, CaseSensitiveInstallIsRefusedOnlyUnderThePolicy) {
         VProcess process;
         EXPECT_FALSE(process.Init(0));
         EXPECT_FALSE(VTaskMgr::IsInited());
+        // File kinds come before the install-folder check.
+        EXPECT_NE(VFileKindManager::sManager, nullptr);
         std::vector<VAlert> alerts = fAlerts->GetAlerts();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_EQ(alerts[0].title, VString("Initialization failed"));
