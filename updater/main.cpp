@@ -33,8 +33,11 @@ std::string ExecutableFolder() {
 void PutOwnFolderFirstOnPath(const std::string& folder) {
     if (folder.empty()) return;
     const char* path = std::getenv("PATH");
-    std::string value = folder.substr(0, folder.size() - 1);
-    if (path != nullptr && *path != '\0') value += ":" + std::string(path);
+    std::string value(folder, 0, folder.size() - 1);
+    if (path != nullptr && *path != '\0') {
+        value.push_back(':');
+        value.append(path);
+    }
     ::setenv("PATH", value.c_str(), 1);
 }
 
