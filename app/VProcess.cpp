@@ -10,6 +10,7 @@
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
 #include "files/VFile.h"
+#include "files/VFileSystem.h"
 #include "files/VResourceFile.h"
 #include "intl/VFileKind.h"
 #include "intl/VIntlMgr.h"
@@ -68,6 +69,7 @@ VProcess::VProcess() : fIdleSince(VSystem::GetCurrentTime()) {
 }
 
 VProcess::~VProcess() {
+    _ReleaseFileSystems();
     _ReleaseLogger();
     // Also after a failed Init: every step of the shut-down is harmless for what never started.
     if (fInited) _DeInit();
@@ -188,9 +190,28 @@ bool VProcess::_CheckCaseInsensitiveInstallFolder() {
 }
 
 bool VProcess::_Init_FileSystems() {
-    // Named file systems are not part of the library yet: the home and resources folders have no namespace to
-    // be registered in.
-    return true;
+    // Folders that are absent are left out of the namespace.
+    auto existing = [](VFolder* folder) -> VFolder* {
+        if (folder != nullptr && !folder->Exists()) {
+            folder->Release();
+            return nullptr;
+        }
+        return folder;
+    };
+    VFolder* home = existing(VFolder::RetainSystemFolder(eFK_UserDocuments, false));
+    VFolder* resources = existing(RetainFolder(kFolderResources));
+    VError error = 0;
+    _ReleaseFileSystems();
+    fFileSystemNamespace = VFileSystemNamespace::CreateProcessNamespace(home, resources, &error);
+    if (home != nullptr) home->Release();
+    if (resources != nullptr) resources->Release();
+    return error == 0;
+}
+
+void VProcess::_ReleaseFileSystems() {
+    VFileSystemNamespace* fileSystems = fFileSystemNamespace;
+    fFileSystemNamespace = nullptr;
+    if (fileSystems != nullptr) fileSystems->Release();
 }
 
 void VProcess::Run() {

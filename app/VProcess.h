@@ -20,6 +20,7 @@ namespace vela {
 
 class VActivityToken;
 class VFile;
+class VFileSystemNamespace;
 class VIntlMgr;
 
 class VLogger;
@@ -89,6 +90,8 @@ public:
     ILocalizer* GetLocalizer() const noexcept { return fLocalizer; }
     void SetLocalizer(ILocalizer* localizer) noexcept { fLocalizer = localizer; }
     VIntlMgr* GetIntlMgr() const noexcept { return fIntlMgr; }
+    // The process's named file systems (null before start-up reached them).
+    VFileSystemNamespace* GetFileSystemNamespace() const noexcept { return fFileSystemNamespace; }
     // The process class store "zo" (null before start-up reached it).
     VRefPtr<VJSONClassStore> GetClassStore() const { return fClassStore; }
 
@@ -136,6 +139,7 @@ private:
     void _DeInit();
     bool _CheckCaseInsensitiveInstallFolder();
     bool _Init_FileSystems();
+    void _ReleaseFileSystems();
     void _ReleaseLogger();
 
     mutable std::mutex fTokenLock;
@@ -146,6 +150,7 @@ private:
     bool fFlag02 = false;
     bool fStartedTasks = false;
     VIntlMgr* fIntlMgr = nullptr;
+    VFileSystemNamespace* fFileSystemNamespace = nullptr;
     ILocalizer* fLocalizer = nullptr;
     VString fProductName;
     VString fShortVersion;

@@ -2,20 +2,24 @@
 #include "app/VLogger.h"
 #include "app/platform/XPosixProcess.h"
 #include "core/ILogger.h"
+#include "core/StStringConverter.h"
 #include "core/VDebugMgr.h"
 #include "core/VError.h"
 #include "core/VRefPtr.h"
 #include "core/VTaskMgr.h"
 #include "files/VFile.h"
+#include "files/VFileSystem.h"
 #include "intl/VFileKind.h"
 #include "system/VAlertPresenter.h"
 #include "system/VProgressManager.h"
 #include "system/platform/XPosixSystem.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 
 namespace vela {
 namespace {
@@ -107,6 +111,31 @@ TEST_F(ProcessFixture, StartsUpInOrderAndShutsDownCompletely) {
     }
     ExpectLibraryDown();
     EXPECT_FALSE(VJSONClassStore::GetProcessStore());
+}
+
+TEST_F(ProcessFixture, StartUpNamesTheResourcesAndTheirDefinedFileSystems) {
+    std::filesystem::create_directories(Contents() + "/Resources/data");
+    {
+        FILE* json = std::fopen((Contents() + "/Resources/fileSystems.json").c_str(), "w");
+        ASSERT_NE(json, nullptr);
+        std::fputs(R"([{"name": "DATA", "path": "data/", "parent": ".PRODUCT_RESOURCES"}])", json);
+        std::fclose(json);
+    }
+    {
+        VProcess process;
+        ASSERT_TRUE(process.Init(0));
+        VFileSystemNamespace* fileSystems = process.GetFileSystemNamespace();
+        ASSERT_NE(fileSystems, nullptr);
+        const std::string resources = Contents() + "/Resources/";
+        for (auto [name, path] : {std::pair{".PRODUCT_RESOURCES", resources}, {"DATA", resources + "data/"}}) {
+            SCOPED_TRACE(name);
+            VRefPtr<IFolder> root = VRefPtr<IFolder>::Adopt(fileSystems->RetainFileSystemRootFolder(VString(name), 0));
+            ASSERT_TRUE(root);
+            EXPECT_EQ(to_string(root->GetPath().GetPath(FPS_POSIX)), path);
+        }
+        EXPECT_EQ(fileSystems->RetainFileSystemRootFolder(VString("NoSuchName"), 0), nullptr);
+    }
+    ExpectLibraryDown();
 }
 
 class NamedProcess : public VProcess {
