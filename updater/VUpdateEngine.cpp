@@ -469,7 +469,6 @@ const VString BABuildInfoPublishName("PublishName");
 const VString BABuildCacheFolderNameClient("BuildCacheFolderNameClient");
 
 namespace StartupParametersBagKeys {
-const StPackedDictionaryKey database_shortcut("database_shortcut");
 const StPackedDictionaryKey is_remote("is_remote");
 const StPackedDictionaryKey server_database_name("server_database_name");
 const StPackedDictionaryKey server_path("server_path");
