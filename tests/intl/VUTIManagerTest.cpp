@@ -19,7 +19,7 @@ namespace {
 
 using test::Utf8;
 
-// One declaration: identifier, description, conformance targets and the raw tag-specification dict content.
+// One declaration: identifier, description, conformance targets and the raw content of its tags dict.
 std::string Declaration(const std::string& id, const std::string& description, const std::vector<std::string>& parents,
                         const std::string& tags = "") {
     std::string xml = "<dict><key>UTTypeIdentifier</key><string>" + id + "</string>";
