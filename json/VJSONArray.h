@@ -123,6 +123,8 @@ private:
     friend class VJSONReadWriteLock;
     friend class VJSONWriter;   // walks unshared nodes in place
     friend class VJSONImporter; // fills new arrays as it reads them
+    friend class VJSONBinaryWriter;
+    friend class VJSONBinaryImporter;
 
     // Appends a value to a new array that a reader fills (no locker); an object or array value is connected as
     // VJSONObject::_AdoptNewProperty does. False, with 'vela' 100, when memory runs out (value is left in place).

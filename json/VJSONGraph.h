@@ -124,6 +124,10 @@ public:
     // Records that parent (an object or an array, the other null) now holds child's object or array (nothing for
     // other kinds).
     void Connect(VJSONObject* parentObject, VJSONArray* parentArray, const VJSONValue& child);
+    // After a Connect whose child was already a member (a node held twice): the graph may now hold cycles.
+    void MarkMayHoldCycles() noexcept {
+        if (fGraph != nullptr) fGraph->fMayHoldCycles = true;
+    }
 
 private:
     VJSONGraph* fGraph = nullptr; // one reference: the graph outlives subtrees dropped on the way

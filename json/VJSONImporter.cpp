@@ -1,11 +1,13 @@
 #include "json/VJSONImporter.h"
 
+#include "core/VMemoryBuffer.h"
 #include "files/IFileSystemObject.h"
 #include "values/StPackedDictionaryKey.h"
 #include "values/VBagMarkers.h"
 #include "values/VTime.h"
 #include "values/VValueBag.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONBinaryImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
 #include "json/VStorageLocker.h"
@@ -26,6 +28,7 @@
 namespace vela {
 
 const VString VJSONImporter::sNameOfThePropertyWithPathsAndLines("__symbols");
+const VString VJSONImporter::sBinaryObjectPropertyName("__PRIVATE_BINARY_OBJECT");
 
 namespace {
 
@@ -104,6 +107,19 @@ bool Equals(const UniChar* text, int32 length, const char* word) noexcept {
         if (word[i] == 0 || text[i] != UniChar(word[i])) return false;
     }
     return word[length] == 0;
+}
+
+// The value whose binary JSON the Base64 text units hold. Text that is no Base64 fails with 200.
+VError ReadBinaryObject(const UniChar* units, int32 length, VJSONValue& out) {
+    VString text;
+    text.FromUniString(units, length);
+    VMemoryBuffer<1024, 2, 1048576> bytes;
+    if (!text.DecodeBase64(bytes, false)) {
+        _ThrowError(VE_STREAM_EOF);
+        return VE_STREAM_EOF;
+    }
+    VJSONBinaryImporter importer(bytes.GetDataPtr(), bytes.GetDataSize(), nullptr);
+    return importer.GetValue(out);
 }
 
 // Number syntax: "-"? ("0" | digit*) ("." digit+)? ([eE] [+-U+2212]? digit+)?, nothing after.
@@ -650,6 +666,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
     VJSONValue result(JSON_object);
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
+    bool binary = false; // a member named "__PRIVATE_BINARY_OBJECT" was read
     for (;;) {
         VError scanErr = VE_OK;
         JsonToken token = _Scan(&scanErr);
@@ -669,6 +686,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         const UniChar* units = _TokenUnits();
         const int32 length = fToken.fLength;
         const uint32 hash = VJSONPropertyMap::Hash(units, length);
+        binary = binary || (length == sBinaryObjectPropertyName.GetLength() &&
+                            SameUnits(units, sBinaryObjectPropertyName.GetCPointer(), length));
         VJSONPropertyName name;
         if (length <= VJSONPropertyName::kInlineUnits) {
             fScratch.FromUniString(units, length);
@@ -706,8 +725,20 @@ VError VJSONImporter::_ParseObject(VJSONValue& out) {
         break;
     }
     --fDepth;
+    if (binary && err == VE_OK) err = _ReadBinaryObject(result);
     _ShareLocker(result.GetObjectPtr(), nullptr);
     out = std::move(result);
+    return err;
+}
+
+VError VJSONImporter::_ReadBinaryObject(VJSONValue& object) {
+    VJSONValue text = object.GetObjectPtr()->GetOwnProperty(sBinaryObjectPropertyName);
+    if (!text.IsString()) return VE_OK;
+    VString units;
+    text.GetString(units);
+    VJSONValue decoded;
+    VError err = ReadBinaryObject(units.GetCPointer(), units.GetLength(), decoded);
+    if (err == VE_OK) object = std::move(decoded);
     return err;
 }
 
@@ -865,6 +896,8 @@ VError VJSONImporter::_ReadBagObject(VValueBag& bag) {
         }
         const UniChar* name = fToken.fText != nullptr ? fToken.fText : fStart;
         const bool isCData = Equals(name, fToken.fLength, kCDataJSONName);
+        const bool isBinary = fToken.fLength == sBinaryObjectPropertyName.GetLength() &&
+                              SameUnits(name, sBinaryObjectPropertyName.GetCPointer(), fToken.fLength);
         const StPackedDictionaryKey key(_KeyString());
         token = _Scan(&err);
         if (token != jsonAssigner) {
@@ -884,8 +917,12 @@ VError VJSONImporter::_ReadBagObject(VValueBag& bag) {
         } else if (token == jsonString && isCData) {
             fScratch.FromUniString(fToken.fText != nullptr ? fToken.fText : fStart, fToken.fLength);
             bag.SetString(VValueBag::CDataAttributeName(), fScratch);
+        } else if (token == jsonString && isBinary) {
+            VJSONValue decoded;
+            err = ReadBinaryObject(fToken.fText != nullptr ? fToken.fText : fStart, fToken.fLength, decoded);
+            if (err == VE_OK) err = bag.FromJSONValue(decoded);
+            if (err != VE_OK) break;
         } else if (token == jsonString) {
-            // "__PRIVATE_BINARY_OBJECT" is an ordinary attribute here until the binary JSON form exists.
             _SetBagScalar(bag, key);
         } else {
             if (err == VE_OK) err = _ThrowInvalidToken(token, kExpectedValue);

@@ -24,7 +24,9 @@ class VValueBag;
 // unquoted keys, unknown words and unterminated strings errors. Every failure pushes its specific error (551 to
 // 554, or 108 for nesting deeper than kJSONTextMaxDepth) and then 550 with the line and position of the token
 // (both 1-based), and answers 550. Nothing is read past the end of the text, whatever it holds.
-// The binary wrapper {"__PRIVATE_BINARY_OBJECT": ...} is read as a plain object until the binary form exists.
+// An object with a string member "__PRIVATE_BINARY_OBJECT" stands for the value whose binary JSON (Base64) that
+// string holds (what VJSONValue::Stringify writes for values text cannot hold): the value read replaces the
+// object, and its failure (VJSONBinaryImporter's errors; 200 for text that is no Base64) is the parse's.
 class VJSONImporter : public VObject {
 public:
     // Kinds of token; the names used in error parameters are "", "{", "}", "[", "]", ",", ":" and "\"".
@@ -51,6 +53,8 @@ public:
 
     // "__symbols": the property name reserved for the paths-and-lines object.
     static const VString sNameOfThePropertyWithPathsAndLines;
+    // "__PRIVATE_BINARY_OBJECT": the member that carries a value as Base64 binary JSON.
+    static const VString sBinaryObjectPropertyName;
 
     // Keeps a copy of text (sharing its buffer).
     explicit VJSONImporter(const VString& text, uint32 options = 0);
@@ -112,6 +116,8 @@ private:
     VError _ParseValue(VJSONValue& out);
     VError _ParseObject(VJSONValue& out);
     VError _ParseArray(VJSONValue& out);
+    // Replaces object by the value its "__PRIVATE_BINARY_OBJECT" string holds, when it holds a string.
+    VError _ReadBinaryObject(VJSONValue& object);
     VError _StringToValue(VJSONValue& out, const char* expected);
     void _QuotedToValue(VJSONValue& out);
     const UniChar* _TokenUnits() const noexcept { return fToken.fText != nullptr ? fToken.fText : fStart; }

@@ -74,6 +74,15 @@ void VJSONObject::_SetClass(VJSONClass* cls) {
     if (old != nullptr) old->UnuseClassObject();
 }
 
+void VJSONObject::_SetImplementation(IJSONObject* impl) {
+    if (impl == fImplementation) return;
+    IJSONObject* old = fImplementation;
+    if (old != nullptr) old->IJSON_DoDisconnectDependencies(this);
+    fImplementation = RetainRefCountable(impl);
+    if (impl != nullptr) impl->IJSON_DoConnectDependencies(this);
+    if (old != nullptr) old->Release();
+}
+
 void VJSONObject::_DropClass() noexcept {
     if (VJSONClass* old = std::exchange(fClass, nullptr)) old->UnuseClassObject();
 }

@@ -221,12 +221,17 @@ private:
     friend class VJSONPropertyConstOrderedIterator;
     friend class VJSONPropertyIterator;
     friend class VJSONPropertyConstIterator;
-    friend class VJSONWriter;     // walks unshared nodes in place
-    friend class VJSONImporter;   // fills new objects as it reads them
+    friend class VJSONWriter;   // walks unshared nodes in place
+    friend class VJSONImporter; // fills new objects as it reads them
+    friend class VJSONBinaryWriter;
+    friend class VJSONBinaryImporter;
     friend class VJSONClassStore; // unbinds the root classes from each other
 
     // Releases the class, leaving the object generic.
     void _DropClass() noexcept;
+    // Replaces the implementation (retain new, release old), each told of the change as at construction and
+    // death.
+    void _SetImplementation(IJSONObject* impl);
 
     // Adds a property to a new object that a reader fills (no implementation, no locker): a repeated name replaces
     // the earlier value in its place. An object or array value is connected through linker, or alone (under the

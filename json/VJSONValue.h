@@ -173,9 +173,10 @@ public:
     VError LoadFromFile(const IFile* file, bool dates = false);
     // Replaces the file's content with this value's text (VJSONWriter::StringifyValueToFile).
     VError SaveToFile(const IFile* file, uint32 options) const;
-    // out receives this value's text (writer options; 1 compact, 9 indented). With option 0x800 the writer also
-    // refuses objects met twice, objects with a binary signature and non-generic objects (their errors kept in
-    // the caller's context); the binary fall-back that will write those waits for the binary form.
+    // out receives this value's text (writer options; 1 compact, 9 indented). With option 0x800 a value that
+    // text cannot hold (a cycle, an object met twice, an object with a binary signature or a class) is written
+    // as {"__PRIVATE_BINARY_OBJECT": Base64 of its binary JSON}, which ParseFromString reads back; the text
+    // writer's refusals are then dropped, and the binary writer's failure is the answer.
     VError Stringify(VString& out, uint32 options = 1) const;
 
     // ---- Comparison
@@ -191,6 +192,8 @@ private:
     friend class VJSONArray;
     friend class VJSONObject;
     friend class VJSONWriter; // walks unshared nodes in place
+    friend class VJSONBinaryWriter;
+    friend class VJSONBinaryImporter;
 
     struct StringPayload {
         VInlineString fText;

@@ -107,8 +107,8 @@ TEST_F(VJSONImporterBagTest, MapsMembersToAttributesAndChildren) {
         {u"{\"l\":[1,\"x\",{\"b\":2},null],\"none\":[]}",
          "{l[{____FakeArrayElement=L1},{____FakeArrayElement=S\"x\"},{b=L2},{____FakeArrayElement=S\"\"}]}"},
         {u"{\"__CDATA\":\"text\",\"a\":1}", "{<>=S\"text\",a=L1}"},
-        // Until the binary form exists its wrapper is an ordinary attribute.
-        {u"{\"__PRIVATE_BINARY_OBJECT\":\"AAAA\"}", "{__PRIVATE_BINARY_OBJECT=S\"AAAA\"}"},
+        // The binary wrapper fills the bag with the object it holds ({"a":true}).
+        {u"{\"__PRIVATE_BINARY_OBJECT\":\"BQEAYQAC//8=\"}", "{a=Btrue}"},
         {u"{\"a\":1,\"b\":2,\"a\":\"x\"}", "{a=S\"x\",b=L2}"}, // a repeated attribute keeps its place
         {u"{\"a\":{\"v\":1},\"a\":{\"v\":2}}", "{a[{____objectunic=Btrue,v=L1},{____objectunic=Btrue,v=L2}]}"},
         // Lenient: bare keys, optional commas, a trailing comma, text that stops early, text after the object.
@@ -122,6 +122,11 @@ TEST_F(VJSONImporterBagTest, MapsMembersToAttributesAndChildren) {
         EXPECT_EQ(Describe(*bag), c.bag) << Narrow(c.text);
         EXPECT_TRUE(fErrors.empty()) << Narrow(c.text);
     }
+}
+
+TEST_F(VJSONImporterBagTest, ACutBinaryWrapperFails) {
+    VRefPtr<VValueBag> bag;
+    EXPECT_EQ(Read(u"{\"__PRIVATE_BINARY_OBJECT\":\"BQEA\"}", bag), VE_STREAM_EOF);
 }
 
 TEST_F(VJSONImporterBagTest, QuotedDatesOfTheSelectedFormBecomeTimes) {

@@ -2,10 +2,13 @@
 
 #include "json/VJSONValue.h"
 
+#include "core/VErrorContext.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONBlob.h"
+#include "json/VJSONClassStore.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONText.h"
@@ -94,18 +97,67 @@ TEST_F(VJSONValueTextTest, StringifyWritesCompactOrIndentedText) {
     EXPECT_EQ(Units(text), u"{\n\t\"a\": [\n\t\t1,\n\t\t\"x\"\n\t]\n}");
 }
 
-TEST_F(VJSONValueTextTest, StringifyForBinaryFallBackRefusesSharedObjectsForNow) {
+TEST_F(VJSONValueTextTest, StringifyFallsBackToBinaryForWhatTextCannotHold) {
+    VRefPtr<VJSONClassStore> store = VJSONClassStore::CreateProcessStore();
     VJSONValue shared;
     ASSERT_EQ(shared.ParseFromString(VString("{\"x\":1}")), VE_OK);
     VJSONValue pair(JSON_array);
     pair.GetArrayPtr()->Push(shared);
     pair.GetArrayPtr()->Push(shared);
+    VJSONValue cycle(JSON_object);
+    cycle.SetProperty(VString("self"), cycle);
+    const uint8 raw[] = {9, 8, 7};
+    VJSONValue blob(VJSONBlob::Create(raw, sizeof raw).Get());
+    VRefPtr<VJSONObject> point = store->AddClass("Point", {}, nullptr, nullptr, nullptr, 0);
+    VJSONValue instance(VRefPtr<VJSONObject>::Adopt(new VJSONObject(point.Get())).Get());
+
     VString text("kept");
     StErrorContextInstaller errors(false, true);
     EXPECT_EQ(pair.Stringify(text, 1), VE_OK);
-    EXPECT_EQ(pair.Stringify(text, 1 | 0x800), VE_JSON_WRITTEN_TWICE);
-    EXPECT_EQ(Units(text), u"[{\"x\":1},{\"x\":1}]");
-    EXPECT_EQ(errors.GetLastError(), VE_JSON_WRITTEN_TWICE); // kept for the caller
+    EXPECT_EQ(Units(text), u"[{\"x\":1},{\"x\":1}]"); // without the fall-back, written twice
+    for (const VJSONValue* value : {&pair, &cycle, &blob, &instance}) {
+        ASSERT_EQ(value->Stringify(text, 1 | 0x800), VE_OK);
+        EXPECT_EQ(Units(text).rfind(u"{\"__PRIVATE_BINARY_OBJECT\":\"", 0), 0u);
+    }
+    EXPECT_EQ(errors.GetLastError(), VE_OK); // the text writer's refusals are dropped
+
+    VJSONValue back;
+    ASSERT_EQ(pair.Stringify(text, 1 | 0x800), VE_OK);
+    ASSERT_EQ(back.ParseFromString(text), VE_OK);
+    ASSERT_TRUE(back.IsArray());
+    EXPECT_EQ(back.GetArrayPtr()->GetAt(0).GetObjectPtr(), back.GetArrayPtr()->GetAt(1).GetObjectPtr());
+    ASSERT_EQ(cycle.Stringify(text, 1 | 0x800), VE_OK);
+    ASSERT_EQ(back.ParseFromString(text), VE_OK);
+    EXPECT_EQ(back.GetProperty(VString("self")).GetObjectPtr(), back.GetObjectPtr());
+    ASSERT_EQ(blob.Stringify(text, 1 | 0x800), VE_OK);
+    ASSERT_EQ(back.ParseFromString(text), VE_OK);
+    const VJSONBlob* bytes = VJSONBlob::CastJSONObject(back.GetObjectPtr());
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::vector<uint8>(bytes->GetData(), bytes->GetData() + bytes->GetSize()),
+              std::vector<uint8>(raw, raw + sizeof raw));
+    ASSERT_EQ(instance.Stringify(text, 1 | 0x800), VE_OK);
+    ASSERT_EQ(back.ParseFromString(text), VE_OK);
+    EXPECT_EQ(back.GetObjectPtr()->GetClassObject(), point.Get());
+
+    // What text holds stays text; other failures stay failures.
+    ASSERT_EQ(shared.Stringify(text, 1 | 0x800), VE_OK);
+    EXPECT_EQ(Units(text), u"{\"x\":1}");
+    cycle.GetObjectPtr()->Clear();
+    store.Clear();
+    VJSONClassStore::ReleaseProcessStore();
+}
+
+TEST_F(VJSONValueTextTest, TheBinaryWrapperFailsWithItsData) {
+    // {"a":true} in binary, then the same cut short and a text that is no Base64.
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(VString("[{\"__PRIVATE_BINARY_OBJECT\":\"BQEAYQAC//8=\"}]")), VE_OK);
+    EXPECT_EQ(Compact(value), u"[{\"a\":true}]");
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(value.ParseFromString(VString("{\"__PRIVATE_BINARY_OBJECT\":\"BQEA\"}")), VE_STREAM_EOF);
+    EXPECT_EQ(value.ParseFromString(VString("{\"__PRIVATE_BINARY_OBJECT\":\"\u00e9\"}")), VE_STREAM_EOF);
+    // A wrapper whose member is no string is an ordinary object.
+    ASSERT_EQ(value.ParseFromString(VString("{\"__PRIVATE_BINARY_OBJECT\":1}")), VE_OK);
+    EXPECT_EQ(Compact(value), u"{\"__PRIVATE_BINARY_OBJECT\":1}");
 }
 
 TEST_F(VJSONValueTextTest, SaveToFileAndLoadFromFileGoThroughUTF8Text) {
