@@ -1,14 +1,18 @@
 #include "updater/VUpdateEngine.h"
 
 #include "app/VCommandLineParser.h"
+#include "app/VComponentManager.h"
 #include "app/VLog4jMsgFileLogger.h"
 #include "core/ILoggerBagKeys.h"
 #include "core/StStringConverter.h"
 #include "core/VErrorBase.h"
 #include "core/VErrorContext.h"
 #include "core/VTask.h"
+#include "core/VTaskMgr.h"
 #include "files/VFile.h"
 #include "files/VFolder.h"
+#include "intl/VLocalizationManager.h"
+#include "intl/VUTIManager.h"
 #include "intl/VXMLBagHandler.h"
 #include "system/VProcessLauncher.h"
 #include "system/VSystem.h"
@@ -30,6 +34,8 @@ using namespace vela;
 namespace {
 
 constexpr uint32 kLogSignature = FourCC("ZoUP");
+// The components whose error texts come from the updater's localization files.
+constexpr uint32 kLocalizedSignatures[] = {FourCC("vela"), FourCC("xmlc"), FourCC("PW32"), kComponentUpdater};
 
 std::string UTF8(const VString& text) {
     StStringConverter<char> utf8(text, VTC_UTF_8);
@@ -154,6 +160,47 @@ VUpdateEngine::VUpdateEngine() = default;
 
 VUpdateEngine::~VUpdateEngine() {
     DoQuit();
+    _ReleaseLocalizationManager();
+}
+
+bool VUpdateEngine::Init(uint32 flags) {
+    const bool result = VProcessIPC::Init(flags);
+    if (result && fLocalizationManager.Get() == nullptr) _InitLocalizationManager();
+    return result;
+}
+
+bool VUpdateEngine::_InitLocalizationManager() {
+    VRefPtr<VFolder> bundle = VRefPtr<VFolder>::Adopt(RetainFolder(kFolderBundle));
+    // A bundle without .lproj folders gives no language: the manager then holds only language-free files, and
+    // every lookup falls back to the caller's default text.
+    const uint32 language = VComponentManager::GetLocalizationLanguage(bundle.Get(), true, 0);
+    _ReleaseLocalizationManager();
+    fLocalizationManager = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(language));
+    VLocalizationManager* manager = fLocalizationManager.Get();
+    manager->LoadDefaultLocalizationFoldersForComponentOrPlugin(bundle.Get());
+    SetLocalizer(manager);
+    SetProcessLocalizer(manager);
+    if (VUTIManager* types = VUTIManager::GetUTIManager()) types->SetLocalizationManager(manager);
+    for (uint32 signature : kLocalizedSignatures)
+        VErrorBase::RegisterLocalizer(signature, manager);
+    return true;
+}
+
+void VUpdateEngine::_ReleaseLocalizationManager() {
+    VLocalizationManager* manager = fLocalizationManager.Get();
+    if (manager == nullptr) return;
+    // The registries do not own it: none may keep it once it goes.
+    for (uint32 signature : kLocalizedSignatures)
+        if (VErrorBase::GetLocalizer(signature) == manager) VErrorBase::UnregisterLocalizer(signature);
+    if (VUTIManager* types = VUTIManager::GetExistingUTIManager()) types->SetLocalizationManager(nullptr);
+    if (GetProcessLocalizer() == manager) SetProcessLocalizer(nullptr);
+    if (GetLocalizer() == manager) SetLocalizer(nullptr);
+    fLocalizationManager = nullptr;
+}
+
+bool VUpdateEngine::_QuitRequested() {
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    return main != nullptr && main->IsDying();
 }
 
 void VUpdateEngine::DoQuit() {
@@ -182,7 +229,8 @@ void VUpdateEngine::DoRun() {
         return;
     }
     LogInfo("Update failed - %S - %S", &date, &time);
-    if (!fSilent) _NotifyFailure(*context);
+    // Asked to quit: no alert that would wait for an answer.
+    if (!fSilent && !_QuitRequested()) _NotifyFailure(*context);
 }
 
 void VUpdateEngine::_NotifyFailure(VErrorContext& context) {
@@ -201,7 +249,8 @@ void VUpdateEngine::_NotifyFailure(VErrorContext& context) {
         name += VString("_1.txt");
         VFilePath file(folder, name, FPS_POSIX);
         logPath = PosixText(file);
-        VString more("More information is available in the log file '{LogFilePath}'");
+        VString more = LocalizeString(VString("MoreInformationsAvailableInLogFile"),
+                                      "More information is available in the log file '{LogFilePath}'");
         auto bag = VRefPtr<VValueBag>::Adopt(new VValueBag);
         bag->SetString(StPackedDictionaryKey("LogFilePath"), logPath);
         more.Format(bag.Get());
@@ -300,21 +349,28 @@ bool VUpdateEngine::_WaitForPidToQuit() {
     bool present = true;
     uint32 elapsed = 0;
     std::vector<int> pids;
-    while (present && elapsed < fMaxWaitMs) {
+    while (present && elapsed < fMaxWaitMs && !_QuitRequested()) {
         // The list is appended to: cleared each round, or a pid once seen would stay present for ever.
         pids.clear();
         VSystem::GetProcessList(pids);
         if (!pids.empty()) present = std::find(pids.begin(), pids.end(), fCallerPid) != pids.end();
         if (!present) break;
+        // A quit request ends the sleep early.
         VTask::Sleep(fPollDelayMs);
         elapsed = VSystem::GetCurrentTime() - start;
     }
-    if (present) {
+    if (present && !_QuitRequested()) {
         LogError("Process %d still exists after maximum wait time. Giving up.", fCallerPid);
         PushError(new VErrorBase(VE_UPD_CALLER_STILL_RUNNING));
         return false;
     }
-    VTask::Sleep(fGraceDelayMs);
+    if (!present) VTask::Sleep(fGraceDelayMs);
+    // Nothing has changed on disk yet: a quit request stops the update here.
+    if (_QuitRequested()) {
+        LogError("Quit requested while waiting for process %d. Giving up.", fCallerPid);
+        PushError(new VErrorBase(VE_UPD_CALLER_STILL_RUNNING));
+        return false;
+    }
     LogInfo("Process %d has quit. Proceeding.", fCallerPid);
     return true;
 }
@@ -539,7 +595,7 @@ bool VUpdateEngine::_FinishMacClientCustomization(const VJSONObject&) {
 
 // ---- Command line
 
-uint32 VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser, const VString& version) {
+uint32 VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser) {
     parser.AddParagraph("\nZo Updater\n\t\tUpdates an existing Zo application residing at <path of app to update> "
                         "using \t\tnewer versions tored <path of update>\n\n");
     fCallerPid = -1;
@@ -579,6 +635,8 @@ uint32 VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser, const VStri
 
     const int result = parser.Parse();
     if (printVersion && result == 0) {
+        VString version;
+        GetRawShortVersion(version);
         VCommandLineParser::Print(version);
         return 2;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/VProcessIPC.h"
 #include "core/ILogger.h"
 #include "core/VError.h"
 #include "core/VRefPtr.h"
@@ -13,6 +14,7 @@ class VCommandLineParser;
 class VErrorContext;
 class VFolder;
 class VJSONObject;
+class VLocalizationManager;
 class VLog4jMsgFileLogger;
 } // namespace vela
 
@@ -34,27 +36,43 @@ constexpr vela::VError VE_UPD_RESTART_FAILED = vela::MakeVError(kComponentUpdate
 constexpr vela::VError VE_UPD_ROLLBACK_FAILED = vela::MakeVError(kComponentUpdater, 121);
 
 // The updater: waits for its caller to quit, puts the up-to-date bundle in place of the outdated one with
-// roll-back, relaunches it and trashes the old one, logging each step. Every failure is an error pushed on the
-// current task's context; DoRun leaves the run's errors there for the exit status.
-class VUpdateEngine {
+// roll-back, relaunches it and trashes the old one, logging each step. It is the program's tool process: Init
+// brings the library up, reads the command line and localizes its texts; Run does the update on the main task.
+// Every failure is an error pushed on the current task's context; DoRun leaves the run's errors there for the
+// exit status.
+class VUpdateEngine : public vela::VProcessIPC {
 public:
     VUpdateEngine();
-    ~VUpdateEngine();
+    // Stops the file logger, withdraws the localization manager from every registry, then shuts the library down.
+    ~VUpdateEngine() override;
     VUpdateEngine(const VUpdateEngine&) = delete;
     VUpdateEngine& operator=(const VUpdateEngine&) = delete;
 
-    // Declares the options, parses, fills the fields. 0: go on; 1: rejected (message printed); 2: version
-    // printed; another code of Parse is passed on. version is what --version prints.
-    vela::uint32 DoParseCommandLine(vela::VCommandLineParser& parser, const vela::VString& version);
+    // The tool process's start-up, then, when it succeeded, the localization manager; answers the former.
+    bool Init(vela::uint32 flags) override;
+
+    // Declares the options, parses, fills the fields. 0: go on; 1: rejected (message printed); 2: the process's
+    // short version printed; another code of Parse is passed on.
+    vela::uint32 DoParseCommandLine(vela::VCommandLineParser& parser) override;
 
     // The whole update, inside a keeping silent context whose errors are merged into the caller's.
-    void DoRun();
+    void DoRun() override;
     // Flushes the process logger, stops and drops the file logger.
-    void DoQuit();
+    void DoQuit() override;
+
+    // The manager of the bundle's user-interface language (none without .lproj folders: the default texts then
+    // stand), made the process localizer, the type-identifier manager's, and that of the errors of 'vela',
+    // 'xmlc', 'PW32' and 'UPZo'. True.
+    bool _InitLocalizationManager();
+    vela::VLocalizationManager* GetLocalizationManager() const noexcept { return fLocalizationManager.Get(); }
+    // Whether the process was asked to quit (its main task is dying): the wait for the caller then gives up.
+    static bool _QuitRequested();
 
     // ---- Steps, public for tests
     bool _InitLog();
     void _ApplyUpdate();
+    // True at once for a negative pid, or once the caller's process is gone; false (error 1 raised) when it is
+    // still there after fMaxWaitMs, or when the process is asked to quit meanwhile.
     bool _WaitForPidToQuit();
     // The renamed old bundle (retained), or null; on failure the outdated bundle is back under its name.
     vela::VFolder* _SwapApplications(const vela::VFolder& outdated, const vela::VFolder& upToDate,
@@ -92,9 +110,12 @@ public:
     vela::int32 fGraceDelayMs = 1000;
 
 private:
+    void _ReleaseLocalizationManager();
     void _NotifyFailure(vela::VErrorContext& context);
     vela::VError _CopyIntoPlace(const vela::VFolder& upToDate, const vela::VFolder& parent, const vela::VString& name);
     void _RollBack(vela::VFolder* old, const vela::VFolder& outdated, const vela::VFolder& install);
+
+    vela::VRefPtr<vela::VLocalizationManager> fLocalizationManager;
 };
 
 // Logs through the process logger with the updater's signature; nothing without a process logger.

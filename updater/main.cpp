@@ -1,20 +1,12 @@
-#include "app/VCommandLineParser.h"
-#include "app/VLogger.h"
-#include "core/VError.h"
-#include "core/VRefPtr.h"
-#include "core/VTask.h"
-#include "core/VTaskMgr.h"
+#include "app/VProcessIPC.h"
 #include "files/platform/XPosixFaults.h"
-#include "system/VSystem.h"
-#include "updater/VUpdateEngine.h"
-#include "updater/platform/XPosixBundle.h"
+#include "updater/UpdaterMain.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 using namespace vela;
 
@@ -41,44 +33,6 @@ void PutOwnFolderFirstOnPath(const std::string& folder) {
     ::setenv("PATH", value.c_str(), 1);
 }
 
-// "CFBundleShortVersionString" of the bundle the executable lies in (Contents/MacOS/<exe>).
-VString BundleVersion(const std::string& folder) {
-    std::string version;
-    if (!folder.empty()) XPosixBundle::ReadInfoString(folder + "../Info.plist", "CFBundleShortVersionString", version);
-    return VString(version.data(), version.size(), VTC_UTF_8);
-}
-
-// What the updater needs of a process around it: the error-raising process mark, the main task, a started process
-// logger. Undone in reverse order.
-class StUpdaterFrame {
-public:
-    StUpdaterFrame() {
-        SetProcessObjectExists(true);
-        fTasks = VTaskMgr::Get()->Init();
-        VSystem::Init();
-        fLogger = VRefPtr<VLogger>::Adopt(new VLogger);
-        fLogger->Start();
-        fPrevious = SetProcessLogger(fLogger.Get());
-        SetLogSourceIdentifier("updater");
-    }
-    ~StUpdaterFrame() {
-        fLogger->Flush();
-        SetProcessLogger(fPrevious);
-        fLogger->Stop();
-        if (fTasks) VTaskMgr::Get()->DeInit();
-        SetProcessObjectExists(false);
-    }
-    StUpdaterFrame(const StUpdaterFrame&) = delete;
-    StUpdaterFrame& operator=(const StUpdaterFrame&) = delete;
-
-    bool IsReady() const noexcept { return fTasks; }
-
-private:
-    bool fTasks = false;
-    VRefPtr<VLogger> fLogger;
-    ILogger* fPrevious = nullptr;
-};
-
 // Test builds: VELA_UPDATER_FAULT="<call>,<errno>,<nth>,<count>" makes file-layer calls fail, so that the
 // end-to-end tests can drive a failed copy from outside.
 void ArmFaultFromEnvironment() {
@@ -91,35 +45,19 @@ void ArmFaultFromEnvironment() {
 #endif
 }
 
+void Initializer(int, char**, char**) {
+    UpdaterInitializer();
+}
+
+// Load time, before main: the memory manager and the exit routine.
+[[gnu::section(".init_array"), gnu::used]] void (*const sInitializer)(int, char**, char**) = Initializer;
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string folder = ExecutableFolder();
-    PutOwnFolderFirstOnPath(folder);
+    sProcessCommandLineArgc = argc;
+    sProcessCommandLineArgv = argv;
+    PutOwnFolderFirstOnPath(ExecutableFolder());
     ArmFaultFromEnvironment();
-
-    StUpdaterFrame frame;
-    if (!frame.IsReady()) return 1;
-    std::vector<VString> arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.emplace_back(argv[i], std::char_traits<char>::length(argv[i]), VTC_UTF_8);
-
-    int status = 0;
-    {
-        VUpdateEngine engine;
-#ifdef VELA_TEST_SEAMS
-        // Test builds: a shorter wait for the caller, so that a caller that stays can be tested.
-        if (const char* wait = std::getenv("VELA_UPDATER_MAX_WAIT_MS")) engine.fMaxWaitMs = uint32(std::atol(wait));
-#endif
-        {
-            VCommandLineParser parser(arguments);
-            const uint32 code = engine.DoParseCommandLine(parser, BundleVersion(folder));
-            if (code == 2) return 0;
-            if (code != 0) return 1;
-        }
-        engine.DoRun();
-        engine.DoQuit();
-        status = VTask::GetLastError() == VE_OK ? 0 : 2;
-    }
-    return status;
+    return UpdaterMain();
 }

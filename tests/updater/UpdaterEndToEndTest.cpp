@@ -1,5 +1,6 @@
 // Runs the real updater executable on bundles in a temporary folder, with a real caller process.
 #include "support/TaskTestSupport.h"
+#include "updater/UpdaterTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,10 @@ protected:
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) break;
             outcome.out.append(buffer, size_t(got));
+            if (fSignalAtWaitquit != 0 && outcome.out.find("waitquit,-1\n") != std::string::npos) {
+                ::kill(pid, fSignalAtWaitquit);
+                fSignalAtWaitquit = 0;
+            }
             if (fCaller > 0 && fEndCaller && outcome.out.find("waitquit,-1\n") != std::string::npos) {
                 ::kill(fCaller, SIGKILL);
                 ::waitpid(fCaller, nullptr, 0);
@@ -197,6 +202,8 @@ protected:
     std::string fRoot;
     pid_t fCaller = 0;
     bool fEndCaller = true;
+    // A signal sent to the updater once it has written its waitquit line (0: none).
+    int fSignalAtWaitquit = 0;
 };
 
 TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOldOne) {
@@ -413,6 +420,58 @@ TEST_F(UpdaterEndToEndTest, AnsweringYesOpensTheLogFile) {
     const std::string opened = ReadFile(P("opened"));
     EXPECT_EQ(opened.rfind(P("logs/"), 0), 0u) << opened;
     EXPECT_NE(opened.find("_log_1.txt"), std::string::npos) << opened;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, ASignalDuringTheWaitStopsTheUpdateBeforeAnythingChanges) {
+    fEndCaller = false;
+    for (const int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+        SCOPED_TRACE(signal);
+        fs::remove_all(P("logs"));
+        const pid_t caller = StartCaller();
+        const std::string pid = std::to_string(caller);
+        fSignalAtWaitquit = signal;
+        const Outcome run = Run(Update({"--pid", pid, "--caller-log", "1", "--log-dir", P("logs")}));
+        // The signal ends the run as a failure, through the ordinary way out.
+        EXPECT_EQ(run.status, 2) << run.err;
+        // SIGINT's notice may come before the standard streams are closed.
+        EXPECT_TRUE(run.out == "waitquit,-1\n" ||
+                    (signal == SIGINT && run.out == "waitquit,-1\n\n (ctrl-c has been received - quit)\n\n"))
+            << run.out;
+        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+        EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+        EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
+        EXPECT_FALSE(fs::exists(P("data/Trash")));
+        EXPECT_FALSE(fs::exists(P("relaunched")));
+        EXPECT_TRUE(LogHasInOrder({"INFO - Waiting for process " + pid + " to quit",
+                                   "ERROR - Quit requested while waiting for process " + pid + ". Giving up.",
+                                   "ERROR - External process wait failed", "INFO - Update failed - "}));
+        // Asked to quit: no alert waiting for an answer, although the run is not silent.
+        EXPECT_FALSE(fs::exists(P("alerts")));
+        // The caller is left alone.
+        EXPECT_EQ(::kill(caller, 0), 0);
+        ::kill(caller, SIGKILL);
+        ::waitpid(caller, nullptr, 0);
+        fCaller = 0;
+    }
+}
+
+TEST_F(UpdaterEndToEndTest, TheFailureAlertIsInTheBundlesLanguage) {
+    fs::create_directories(P("Updater.app/Contents/Resources/en.lproj"));
+    WriteFile(P("Updater.app/Contents/Resources/en.lproj/updater.xlf"), vela::test::EnglishUpdaterTexts());
+    fs::remove_all(P("apps/Foo.app"));
+    const Outcome run = Run(Update({"--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 2);
+    const std::string alerts = ReadFile(P("alerts"));
+    // The path as the error holds it, in the internal form.
+    EXPECT_NE(alerts.find("Nothing at "), std::string::npos) << alerts;
+    EXPECT_EQ(alerts.find("Error code: 3"), std::string::npos) << alerts;
+    EXPECT_NE(alerts.find("See the log '" + P("logs/")), std::string::npos) << alerts;
+    EXPECT_EQ(alerts.find("More information"), std::string::npos) << alerts;
+    EXPECT_TRUE(LogHasInOrder({"ERROR - Nothing at ", "INFO - Update failed - "}));
 }
 
 } // namespace

@@ -1,14 +1,25 @@
 #include "updater/VUpdateEngine.h"
 
 #include "app/VCommandLineParser.h"
+#include "app/platform/XPosixProcess.h"
+#include "core/VCppMemMgr.h"
 #include "core/VErrorBase.h"
+#include "core/VTask.h"
+#include "core/VTaskMgr.h"
 #include "files/VFolder.h"
+#include "intl/VIntlMgr.h"
+#include "intl/VLocalizationManager.h"
 #include "support/FileTestSupport.h"
+#include "support/RecordingXMLHandler.h"
+#include "support/TaskTestSupport.h"
+#include "updater/UpdaterMain.h"
+#include "updater/UpdaterTexts.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace vela;
@@ -246,6 +257,110 @@ TEST_F(VUpdateEngineTest, TheWaitEndsWhenTheCallerIsGoneAndGivesUpAfterItsLimit)
     }
 }
 
+TEST_F(VUpdateEngineTest, AQuitRequestDuringTheWaitStopsTheUpdateBeforeAnythingMoves) {
+    // A caller that never goes (ourselves) and waits far longer than any test: only the quit can end it.
+    fEngine.fCallerPid = int(::getpid());
+    fEngine.fPollDelayMs = 600000;
+    fEngine.fMaxWaitMs = 600000;
+    VTask* main = VTaskMgr::Get()->GetMainTask();
+    ASSERT_NE(main, nullptr);
+    std::thread quitter([main] {
+        if (test::WaitUntil([main] { return main->GetWaitReason() == eTaskWaitSleeping; })) main->Kill();
+    });
+    StErrorContextInstaller errors(true, true);
+    fEngine._ApplyUpdate();
+    quitter.join();
+    ASSERT_TRUE(main->IsDying());
+    EXPECT_EQ(Codes(errors), (std::vector<VError>{VE_UPD_CALLER_STILL_RUNNING, VE_UPD_CALLER_STILL_RUNNING}));
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+    const std::u16string quit = test::RecordingLogger::Text(
+        Text("Quit requested while waiting for process " + std::to_string(::getpid()) + ". Giving up."));
+    bool logged = false;
+    for (const auto& record : Logger().All())
+        logged |= record.level == EML_Error && record.text == quit;
+    EXPECT_TRUE(logged);
+}
+
+// An updater bundle in the fixture, seen as the running executable's while the test lives.
+class VUpdateEngineLocalizationTest : public test::TempFolderFixture {
+protected:
+    void SetUp() override {
+        test::TempFolderFixture::SetUp();
+        std::filesystem::create_directories(Posix("Updater.app/Contents/MacOS"));
+        std::filesystem::create_directories(Posix("Updater.app/Contents/Resources"));
+        WriteBytes(Posix("Updater.app/Contents/MacOS/updater"), "");
+        XPosixProcess::SetExecutablePath(Posix("Updater.app/Contents/MacOS/updater"));
+    }
+    void TearDown() override {
+        XPosixProcess::SetExecutablePath("");
+        test::TempFolderFixture::TearDown();
+    }
+};
+
+TEST_F(VUpdateEngineLocalizationTest, TextsComeFromTheBundleOrFallBackToTheDefaults) {
+    using test::Utf8;
+    struct Case {
+        const char* name;
+        const char* lproj;
+        uint32 language;
+        const char* more;
+        const char* missing;
+    };
+    const std::string path = Posix("apps/Foo.app/");
+    const Case cases[] = {
+        // No .lproj folder: no language, and every text is the default one.
+        {"no language folder", nullptr, kNoDialect, "More information is available in the log file '{LogFilePath}'",
+         "Error code: 3 (UPZo)"},
+        {"English", "en.lproj", DC_ENGLISH_US, "See the log '{LogFilePath}'", "Nothing at {path}"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Posix("Updater.app/Contents/Resources"));
+        std::filesystem::create_directories(Posix("Updater.app/Contents/Resources"));
+        if (c.lproj != nullptr) {
+            const std::string folder = std::string("Updater.app/Contents/Resources/") + c.lproj;
+            std::filesystem::create_directories(Posix(folder));
+            WriteBytes(Posix(folder + "/updater.xlf"), vela::test::EnglishUpdaterTexts());
+        }
+        std::string expectedMissing(c.missing);
+        if (size_t at = expectedMissing.find("{path}"); at != std::string::npos) expectedMissing.replace(at, 6, path);
+        {
+            VUpdateEngine engine;
+            ASSERT_TRUE(engine._InitLocalizationManager());
+            ASSERT_NE(engine.GetLocalizationManager(), nullptr);
+            EXPECT_EQ(engine.GetLocalizationManager()->GetLocalizationLanguage(), c.language);
+            EXPECT_EQ(Utf8(LocalizeString(VString("MoreInformationsAvailableInLogFile"),
+                                          "More information is available in the log file '{LogFilePath}'")),
+                      c.more);
+            auto error = VRefPtr<VErrorBase>::Adopt(new VErrorBase(VE_UPD_OUTDATED_MISSING));
+            error->SetString("path", Text(path));
+            VString description;
+            error->GetErrorDescription(description);
+            EXPECT_EQ(Utf8(description), expectedMissing);
+        }
+        // Gone with the engine: no registry keeps it.
+        EXPECT_EQ(GetProcessLocalizer(), nullptr);
+        EXPECT_EQ(VErrorBase::GetLocalizer(kComponentUpdater), nullptr);
+        EXPECT_EQ(VErrorBase::GetLocalizer(FourCC("vela")), nullptr);
+    }
+}
+
+TEST(UpdaterMainTest, TheMemoryManagerOutlivesTheExitRoutine) {
+    // Static objects destroyed after the exit routine still free their blocks: the manager must stay usable.
+    VCppMemMgr* manager = VObject::sCppMemMgr.load();
+    ASSERT_NE(manager, nullptr);
+    void* block = VMemory::NewPtr(64, FourCCTag("test"));
+    VString text("a string long enough to live in a shared heap buffer, not in the object");
+    VProcess* process = VProcess::sInstance.load();
+    UpdaterFinalizer();
+    EXPECT_EQ(VProcess::sInstance.load(), nullptr);
+    EXPECT_EQ(VObject::sCppMemMgr.load(), manager);
+    VMemory::DisposePtr(block);
+    text.Clear();
+    VProcess::sInstance.store(process);
+}
+
 } // namespace
 
 namespace {
@@ -292,7 +407,7 @@ TEST(VUpdateEngineOptionsTest, AcceptedCommandLinesFillTheFields) {
         SCOPED_TRACE(c.args.front());
         VUpdateEngine engine;
         VCommandLineParser parser(arguments);
-        ASSERT_EQ(engine.DoParseCommandLine(parser, "1.0"), 0u);
+        ASSERT_EQ(engine.DoParseCommandLine(parser), 0u);
         EXPECT_EQ(engine.fOutdatedApp.GetPath(FPS_POSIX), VString(c.outdated));
         EXPECT_EQ(engine.fUpToDateApp.GetPath(FPS_POSIX), VString(c.upToDate));
         // install-path is read and ignored: the new bundle goes where the outdated one was.
