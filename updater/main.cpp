@@ -1,10 +1,13 @@
 #include "app/VProcessIPC.h"
+#include "app/platform/XPosixProcess.h"
 #include "files/platform/XPosixFaults.h"
+#include "system/platform/XPosixSystem.h"
 #include "updater/UpdaterMain.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -45,6 +48,17 @@ void ArmFaultFromEnvironment() {
 #endif
 }
 
+// Test builds: VELA_UPDATER_REFUSE_STARTUP="system" finds the system too old, "case" refuses the install
+// folder's case-sensitive volume, so that the end-to-end tests can drive a start-up that fails.
+void ArmStartupRefusalFromEnvironment() {
+#ifdef VELA_TEST_SEAMS
+    const char* refusal = std::getenv("VELA_UPDATER_REFUSE_STARTUP");
+    if (refusal == nullptr) return;
+    if (std::strcmp(refusal, "system") == 0) XPosixSystem::SetVersionCheck([](int32, int32) { return false; });
+    if (std::strcmp(refusal, "case") == 0) XPosixProcess::SetRefusesCaseSensitiveInstall(true);
+#endif
+}
+
 void Initializer(int, char**, char**) {
     UpdaterInitializer();
 }
@@ -59,5 +73,6 @@ int main(int argc, char** argv) {
     sProcessCommandLineArgv = argv;
     PutOwnFolderFirstOnPath(ExecutableFolder());
     ArmFaultFromEnvironment();
+    ArmStartupRefusalFromEnvironment();
     return UpdaterMain();
 }

@@ -248,6 +248,8 @@ TEST_F(UpdaterEndToEndTest, TheCommandLineIsCheckedBeforeAnythingHappens) {
         {{"a"}, 1, "", "not enough arguments from the command line (required <dest> <src>)\n\n"},
         {{"--uptodate-app", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
         {{"--outdated-app", "x", "a", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
+        // The process serial number that a desktop launch may add is not an argument.
+        {{"-psn_0_4711", "a"}, 1, "", "not enough arguments from the command line (required <dest> <src>)\n\n"},
         {{"--pid", "abc", "a", "b"},
          1,
          "",
@@ -472,6 +474,37 @@ TEST_F(UpdaterEndToEndTest, TheFailureAlertIsInTheBundlesLanguage) {
     EXPECT_NE(alerts.find("See the log '" + P("logs/")), std::string::npos) << alerts;
     EXPECT_EQ(alerts.find("More information"), std::string::npos) << alerts;
     EXPECT_TRUE(LogHasInOrder({"ERROR - Nothing at ", "INFO - Update failed - "}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, AStartUpThatFailsTellsTheUserAndChangesNothing) {
+    struct Case {
+        const char* refusal;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"system", "This application needs at least OS X 10.12"},
+        {"case", "Please install the application on a case insensitive file system."},
+    };
+    // The install folder's check looks at the updater's own resources folder.
+    fs::create_directories(P("Updater.app/Contents/Resources"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        fs::remove(P("alerts"));
+        const Outcome run =
+            Run(Update({"--log-dir", P("logs")}), {std::string("VELA_UPDATER_REFUSE_STARTUP=") + c.refusal});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        const std::string alerts = ReadFile(P("alerts"));
+        EXPECT_NE(alerts.find("Initialization failed"), std::string::npos) << alerts;
+        EXPECT_NE(alerts.find(c.message), std::string::npos) << alerts;
+        EXPECT_FALSE(fs::exists(P("logs")));
+        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+        EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
+    }
 }
 
 } // namespace
