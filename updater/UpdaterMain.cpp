@@ -33,9 +33,15 @@ int UpdaterMain() {
     // Test builds: a shorter wait for the caller, so that a caller that stays can be tested.
     if (const char* wait = std::getenv("VELA_UPDATER_MAX_WAIT_MS")) engine.fMaxWaitMs = uint32(std::atol(wait));
 #endif
+    return RunUpdate(engine);
+}
+
+int RunUpdate(VUpdateEngine& engine) {
     engine.SetExitStatus(0);
     engine.Run();
     const VError last = VTask::GetLastError();
-    if (last == VE_OK) return 0;
-    return last == kInitFailed ? 1 : 2;
+    if (last == kInitFailed) return 1;
+    // A quit signal between the start-up and the run leaves no error, but no update either.
+    if (last != VE_OK || !engine.HasRun()) return 2;
+    return 0;
 }

@@ -212,6 +212,7 @@ void VUpdateEngine::DoQuit() {
 }
 
 void VUpdateEngine::DoRun() {
+    fHasRun = true;
     StErrorContextInstaller errors(true, true);
     VErrorContext* context = errors.GetContext();
     _InitLog();

@@ -59,6 +59,8 @@ public:
     void DoRun() override;
     // Flushes the process logger, stops and drops the file logger.
     void DoQuit() override;
+    // Whether DoRun was entered.
+    bool HasRun() const noexcept { return fHasRun; }
 
     // The manager of the bundle's user-interface language (none without .lproj folders: the default texts then
     // stand), made the process localizer, the type-identifier manager's, and that of the errors of 'vela',
@@ -116,6 +118,7 @@ private:
     void _RollBack(vela::VFolder* old, const vela::VFolder& outdated, const vela::VFolder& install);
 
     vela::VRefPtr<vela::VLocalizationManager> fLocalizationManager;
+    bool fHasRun = false;
 };
 
 // Logs through the process logger with the updater's signature; nothing without a process logger.

@@ -346,6 +346,36 @@ TEST_F(VUpdateEngineLocalizationTest, TextsComeFromTheBundleOrFallBackToTheDefau
     }
 }
 
+TEST(UpdaterMainTest, AQuitBeforeTheRunBeginsIsNoSuccess) {
+    ASSERT_FALSE(VTaskMgr::IsInited());
+    char pattern[] = "/tmp/vela-updater-run-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    for (const char* bundle : {"/apps/Foo.app/Contents", "/new/Foo.app/Contents"})
+        std::filesystem::create_directories(root + bundle);
+    std::string outdated = root + "/apps/Foo.app", upToDate = root + "/new/Foo.app";
+    char program[] = "updater";
+    char* argv[] = {program, outdated.data(), upToDate.data(), nullptr};
+    const int savedArgc = sProcessCommandLineArgc;
+    char** savedArgv = sProcessCommandLineArgv;
+    sProcessCommandLineArgc = 3;
+    sProcessCommandLineArgv = argv;
+    {
+        VUpdateEngine engine;
+        ASSERT_TRUE(engine.Init(0));
+        // What the signal watcher does when a quit signal lands between the start-up and the run.
+        engine.QuitAsynchronously(nullptr);
+        EXPECT_EQ(RunUpdate(engine), 2);
+        EXPECT_FALSE(engine.HasRun());
+    }
+    sProcessCommandLineArgc = savedArgc;
+    sProcessCommandLineArgv = savedArgv;
+    EXPECT_FALSE(VTaskMgr::IsInited());
+    EXPECT_TRUE(std::filesystem::exists(outdated));
+    EXPECT_TRUE(std::filesystem::exists(upToDate));
+    std::filesystem::remove_all(root);
+}
+
 TEST(UpdaterMainTest, TheMemoryManagerOutlivesTheExitRoutine) {
     // Static objects destroyed after the exit routine still free their blocks: the manager must stay usable.
     VCppMemMgr* manager = VObject::sCppMemMgr.load();
