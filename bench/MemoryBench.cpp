@@ -1,4 +1,5 @@
-// Small blocks through the memory manager against the C library's malloc and free.
+// Small blocks through the memory manager against the C library's malloc and free: the process manager, and a
+// manager of the library's own allocator with one and four threads.
 
 #include "core/VCppMemMgr.h"
 #include "core/VObject.h"
@@ -66,7 +67,44 @@ void BM_AllocSmallPeer(benchmark::State& state) {
         state, [](size_t size) { return std::malloc(size); }, [](void* block) { std::free(block); });
 }
 
+// A manager of the library's own allocator, fresh for each run (so no run inherits another's pages), made before
+// the run's threads start and deleted after they ended.
+vela::VCppMemMgr* sVelaManager = nullptr;
+
+void MakeVelaManager(const benchmark::State&) {
+    sVelaManager = new vela::VCppMemMgr(vela::VCppMemMgr::kAllocator_vela);
+}
+
+void DeleteVelaManager(const benchmark::State&) {
+    delete sVelaManager;
+    sVelaManager = nullptr;
+}
+
+void BM_VelaAllocSmallOurs(benchmark::State& state) {
+    vela::VCppMemMgr* manager = sVelaManager;
+    if (manager == nullptr || manager->UsesStdlib()) {
+        state.SkipWithError("no own allocator");
+        return;
+    }
+    RunBatches(
+        state, [manager](size_t size) { return manager->Malloc(size, false, kBenchTag); },
+        [manager](void* block) { manager->Free(block); });
+}
+
 } // namespace
 
 BENCHMARK(BM_AllocSmallOurs)->Name("alloc_small/ours");
 BENCHMARK(BM_AllocSmallPeer)->Name("alloc_small/peer");
+BENCHMARK(BM_VelaAllocSmallOurs)
+    ->Name("vela_alloc_small_1t/ours")
+    ->Setup(MakeVelaManager)
+    ->Teardown(DeleteVelaManager)
+    ->UseRealTime();
+BENCHMARK(BM_AllocSmallPeer)->Name("vela_alloc_small_1t/peer")->UseRealTime();
+BENCHMARK(BM_VelaAllocSmallOurs)
+    ->Name("vela_alloc_small_4t/ours")
+    ->Setup(MakeVelaManager)
+    ->Teardown(DeleteVelaManager)
+    ->Threads(4)
+    ->UseRealTime();
+BENCHMARK(BM_AllocSmallPeer)->Name("vela_alloc_small_4t/peer")->Threads(4)->UseRealTime();

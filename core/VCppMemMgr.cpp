@@ -5,7 +5,9 @@
 #include "core/VTaskMgr.h"
 #include "core/platform/XPosixBundleInfo.h"
 #include "core/platform/XPosixRuntime.h"
+#include "core/platform/XPosixStackCrawl.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,6 +19,8 @@ namespace vela {
 namespace {
 constexpr int32 kGrowTag = FourCCTag("grow");
 constexpr size_t kManagerHeader = 8;
+// The frames a registered block keeps of the stack that made it.
+constexpr uint32 kLeakFrames = 8;
 } // namespace
 
 std::atomic<bool> VCppMemMgr::sFailAllocations{false};
@@ -90,9 +94,18 @@ void VMemStats::Dump(VString& out) const {
 // ---- VLeaksChecker
 
 bool VLeaksChecker::SetLeaksCheck(bool enabled) noexcept {
-    bool previous = fEnabled;
-    fEnabled = enabled;
-    return previous;
+    return fEnabled.exchange(enabled);
+}
+
+void VLeaksChecker::RegisterBlock(XPosixStackCrawl& crawl) noexcept {
+    if (!fEnabled.load(std::memory_order_relaxed)) return;
+    int32 skip = fFramesToSkip.load(std::memory_order_relaxed);
+    crawl.LoadFrames(uint32(skip < 0 ? 0 : skip), kLeakFrames);
+    if (crawl.GetCount() > 0) fLeaksCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void VLeaksChecker::UnregisterBlock(const XPosixStackCrawl& crawl) noexcept {
+    if (crawl.GetCount() > 0) fLeaksCount.fetch_sub(1, std::memory_order_relaxed);
 }
 
 const char* VLeaksChecker::LeaksHeadline(int32 count, char* buffer, size_t size) noexcept {
@@ -100,12 +113,6 @@ const char* VLeaksChecker::LeaksHeadline(int32 count, char* buffer, size_t size)
     if (count == 1) return "You have one leak:\n\n";
     std::snprintf(buffer, size, "You have %i leaks:\n\n", count);
     return buffer;
-}
-
-// ---- VMemCppImpl_stdlib
-
-size_t VMemCppImpl_stdlib::GetPtrSize(void* block) const noexcept {
-    return block != nullptr ? malloc_usable_size(block) : 0;
 }
 
 // ---- VCppMemMgr
@@ -154,13 +161,19 @@ void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
         std::optional<std::string> value = XPosixBundleInfo::GetMainBundleValue("MemoryAllocator");
         kind = AllocatorKindFromBundleValue(value ? value->c_str() : nullptr);
     }
-    // The library's own block allocator is not part of this build; a bundle that asks for it runs on the
-    // C library's allocator rather than on an allocator with no memory.
-    (void)kind;
-    XPosixHeapGrowth::Configure();
-    fStdlib = &fStdlibImpl;
     fFlag1 = flag1;
     fFlag2 = flag2;
+    if (kind == kAllocator_vela) {
+        for (VMemCppImpl& impl : fOwnImpls)
+            impl.Init(this);
+        fImplCount = kWantedImplementations;
+        // Without a first region every request would fail until someone calls AddVirtualAllocation; when even
+        // that region cannot be had, the C library serves instead.
+        if (AddVirtualAllocation(kStartupAllocation, nullptr, false)) return;
+        fImplCount = 0;
+    }
+    XPosixHeapGrowth::Configure();
+    fStdlib = &fStdlibImpl;
 }
 
 void* VCppMemMgr::operator new(size_t size) noexcept {
@@ -176,10 +189,15 @@ void VCppMemMgr::operator delete(void* block) noexcept {
     XPosixRuntime::UnmapPages(region, size_t(*reinterpret_cast<uint64*>(region)));
 }
 
-void* VCppMemMgr::Calloc(int32 count, size_t size, int32) noexcept {
+void* VCppMemMgr::Calloc(int32 count, size_t size, int32 tag) noexcept {
     if (count < 0 || _MadeToFail()) return nullptr;
     size_t total = 0;
     if (__builtin_mul_overflow(size_t(count), size, &total)) return nullptr;
+    if (fStdlib == nullptr) {
+        void* block = _MallocOwn(total, false, tag, -1);
+        if (block != nullptr) std::memset(block, 0, total);
+        return block;
+    }
     void* block = std::calloc(total == 0 ? 1 : total, 1);
     XPosixHeapGrowth::NoteGrowth();
     return block;
@@ -200,19 +218,97 @@ void* VCppMemMgr::Realloc(void* block, size_t size) noexcept {
 }
 
 size_t VCppMemMgr::GetPtrSize(void* block) const noexcept {
-    return fStdlib->GetPtrSize(block);
+    if (fStdlib != nullptr) return fStdlib->GetPtrSize(block);
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    return fOwnImpls[0].GetPtrSize(block);
 }
 
-bool VCppMemMgr::AddVirtualAllocation(size_t, const void*, bool) noexcept {
-    return false;
+void* VCppMemMgr::_Search(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept {
+    if (preferredIndex >= 0 && preferredIndex < fImplCount) {
+        if (void* block = fOwnImpls[size_t(preferredIndex)].Malloc(size, 0, isObject, tag)) return block;
+    }
+    int32 start = fCurrentIndex;
+    for (int32 turn = 0; turn < fImplCount; ++turn) {
+        int32 index = (start + turn) % fImplCount;
+        if (index == preferredIndex || index == fPurgingIndex) continue;
+        if (void* block = fOwnImpls[size_t(index)].Malloc(size, 0, isObject, tag)) return block;
+    }
+    return nullptr;
+}
+
+void VCppMemMgr::_Purge(std::unique_lock<std::recursive_mutex>& lock, size_t size, bool first) noexcept {
+    int32 index = fCurrentIndex;
+    fPurgingIndex = index;
+    PurgeHandlerProc handler = fPurgeHandler;
+    lock.unlock();
+    // The handler may free memory through this manager.
+    if (handler != nullptr) handler(index, static_cast<unsigned long>(size), first);
+    lock.lock();
+    fPurgingIndex = -1;
+    ++fPurgesDone;
+    fPurgeDone.notify_all();
+    fCurrentIndex = (fCurrentIndex + 1) % fImplCount;
+}
+
+void VCppMemMgr::_WaitForPurge(std::unique_lock<std::recursive_mutex>& lock) noexcept {
+    uint64 done = fPurgesDone;
+    fPurgeDone.wait(lock, [&] { return fPurgesDone != done; });
+}
+
+void* VCppMemMgr::_MallocOwn(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept {
+    std::unique_lock<std::recursive_mutex> lock(fLock);
+    if (size > fLargestBlock) return nullptr;
+    const int32 start = fCurrentIndex;
+    bool first = true;
+    // Each purge, ours or another thread's, moves the current index on by one: a request survives one turn.
+    for (int32 purges = 0; purges < fImplCount;) {
+        if (void* block = _Search(size, isObject, tag, preferredIndex)) return block;
+        preferredIndex = -1;
+        if (fPurgingIndex == -1) {
+            _Purge(lock, size, first);
+            first = false;
+            if (void* block = _Search(size, isObject, tag, -1)) return block;
+        } else {
+            _WaitForPurge(lock);
+        }
+        ++purges;
+        if (fCurrentIndex == start) break;
+    }
+    return nullptr;
+}
+
+void VCppMemMgr::_FreeOwn(void* block) noexcept {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    fOwnImpls[0].Free(block);
+}
+
+bool VCppMemMgr::AddVirtualAllocation(size_t size, const void*, bool physical) noexcept {
+    if (fStdlib != nullptr || fImplCount == 0) return false;
+    if (size < kMinVirtualAllocation) return true;
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    size_t part = size / size_t(fImplCount);
+    for (int32 index = 0; index < fImplCount; ++index) {
+        void* region = XPosixRuntime::MapPages(part, nullptr);
+        if (region == nullptr) return false;
+        fOwnImpls[size_t(index)].AddAlreadyAllocatedMem(region, part, physical);
+        fLargestBlock = std::max<uint64>(fLargestBlock, part);
+    }
+    return true;
 }
 
 int32 VCppMemMgr::CountVirtualAllocations() const noexcept {
-    return 1;
+    if (fStdlib != nullptr) return fStdlib->CountAllocations();
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    int32 count = 0;
+    for (int32 index = 0; index < fImplCount; ++index)
+        count += fOwnImpls[size_t(index)].CountAllocations();
+    return count;
 }
 
-int32 VCppMemMgr::GetAllocationBlockNumber(void*) const noexcept {
-    return 0;
+int32 VCppMemMgr::GetAllocationBlockNumber(void* block) const noexcept {
+    if (fStdlib != nullptr) return 0;
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    return VMemCppImpl::GetAllocationBlockNumber(block);
 }
 
 VCppMemMgr::PurgeHandlerProc VCppMemMgr::SetPurgeHandlerProc(PurgeHandlerProc proc) noexcept {
@@ -222,14 +318,35 @@ VCppMemMgr::PurgeHandlerProc VCppMemMgr::SetPurgeHandlerProc(PurgeHandlerProc pr
     return previous;
 }
 
-void VCppMemMgr::PurgeMem(int32) noexcept {}
+void VCppMemMgr::PurgeMem(int32 index) noexcept {
+    if (fStdlib != nullptr) return;
+    std::unique_lock<std::recursive_mutex> lock(fLock);
+    while (fPurgingIndex != -1)
+        _WaitForPurge(lock);
+    fPurgingIndex = index == -1 ? 0 : index;
+    PurgeHandlerProc handler = fPurgeHandler;
+    lock.unlock();
+    if (handler != nullptr) handler(index, 0, true);
+    lock.lock();
+    fPurgingIndex = -1;
+    ++fPurgesDone;
+    fPurgeDone.notify_all();
+}
 
 void* VCppMemMgr::TryToMalloc(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept {
-    return Malloc(size, isObject, tag, preferredIndex);
+    if (fStdlib != nullptr) return _MadeToFail() ? nullptr : fStdlib->Malloc(size);
+    // Under the lock all the same: the implementations are not thread-safe, and the lock is recursive.
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    return _Search(size, isObject, tag, preferredIndex);
 }
 
 size_t VCppMemMgr::GetAllocatedMem() const noexcept {
-    return 1048576;
+    if (fStdlib != nullptr) return size_t(fStdlib->GetTotalAllocation());
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    uint64 total = 0;
+    for (int32 index = 0; index < fImplCount; ++index)
+        total += fOwnImpls[size_t(index)].GetTotalAllocation();
+    return size_t(total);
 }
 
 void VCppMemMgr::GetMemStatistics(size_t& s1, size_t& s2, size_t& allocated, size_t& s4, size_t& s5, size_t& s6,
@@ -239,12 +356,30 @@ void VCppMemMgr::GetMemStatistics(size_t& s1, size_t& s2, size_t& allocated, siz
 }
 
 void VCppMemMgr::GetMemUsageInfo(size_t& total, size_t& used) const noexcept {
-    total = 1048576;
+    total = 0;
     used = 0;
+    if (fStdlib != nullptr) {
+        fStdlib->GetMemUsageInfo(total, used);
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    for (int32 index = 0; index < fImplCount; ++index)
+        fOwnImpls[size_t(index)].GetMemUsageInfo(total, used);
 }
 
-void VCppMemMgr::GetStatistics(VMemStats& stats, int32) const {
+void VCppMemMgr::GetStatistics(VMemStats& stats, int32 index) const {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
     stats.Clear();
+    // The maps too, or a second call would count every block twice.
+    stats.fObjectsByClass.clear();
+    stats.fBlocksByTag.clear();
+    if (fStdlib != nullptr) {
+        fStdlib->GetStats(stats, int16(index));
+        return;
+    }
+    for (int32 i = 0; i < fImplCount; ++i) {
+        if (index < 0 || index >= fImplCount || index == i) fOwnImpls[size_t(i)].GetStats(stats, int16(i));
+    }
 }
 
 // ---- VMemory

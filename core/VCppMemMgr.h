@@ -1,11 +1,14 @@
 #pragma once
 
 #include "core/VCriticalSection.h"
+#include "core/VMemCppImpl.h"
 #include "core/VObject.h"
 #include "core/VTypes.h"
 #include "core/platform/XPosixHeapGrowth.h"
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -20,6 +23,7 @@ namespace vela {
 class VFileStream;
 class VStream;
 class VString;
+class XPosixStackCrawl;
 
 // Count and bytes of a family of blocks in the statistics.
 struct VObjectInfo {
@@ -64,8 +68,14 @@ public:
 
     // Answers the previous setting.
     bool SetLeaksCheck(bool enabled) noexcept;
-    void SetStackFramesToSkip(int32 frames) noexcept { fFramesToSkip = frames; }
-    int32 GetLeaksCount() const noexcept { return fLeaksCount; }
+    void SetStackFramesToSkip(int32 frames) noexcept { fFramesToSkip.store(frames, std::memory_order_relaxed); }
+    int32 GetLeaksCount() const noexcept { return fLeaksCount.load(std::memory_order_relaxed); }
+
+    // When enabled, loads at most 8 frames of the caller's stack into crawl (after the frames to skip); a crawl
+    // with frames counts one more leak. Safe from several threads.
+    void RegisterBlock(XPosixStackCrawl& crawl) noexcept;
+    // A crawl with frames counts one leak less.
+    void UnregisterBlock(const XPosixStackCrawl& crawl) noexcept;
 
     // Opens "<bundle path without extension>.<name>.leaks" for writing, replacing an old report, and writes its
     // header; the caller completes the stream, closes it and deletes it. Null when the bundle path is empty or
@@ -77,9 +87,9 @@ public:
     static const char* LeaksHeadline(int32 count, char* buffer, size_t size) noexcept;
 
 private:
-    int32 fFramesToSkip = 4;
-    int32 fLeaksCount = 0;
-    bool fEnabled = false;
+    std::atomic<int32> fFramesToSkip{4};
+    std::atomic<int32> fLeaksCount{0};
+    std::atomic<bool> fEnabled{false};
 };
 
 // A client that holds memory a purge may ask back: its own lock and the task that registered it.
@@ -95,18 +105,6 @@ public:
 private:
     VCriticalSection fLock;
     int32 fTaskID;
-};
-
-// The C library back end. Inline: these calls sit on every allocation's path.
-class VMemCppImpl_stdlib {
-public:
-    void* Malloc(size_t size) noexcept {
-        void* block = std::malloc(size);
-        XPosixHeapGrowth::NoteGrowth();
-        return block;
-    }
-    void Free(void* block) noexcept { std::free(block); }
-    size_t GetPtrSize(void* block) const noexcept;
 };
 
 // The process-wide allocator. Every request carries a four-character tag saying what the block is for.
@@ -133,15 +131,22 @@ public:
     static void* operator new(size_t size) noexcept;
     static void operator delete(void* block) noexcept;
 
-    // A block of size bytes, or null. isObject marks a block that holds a VObject.
-    void* Malloc(size_t size, bool /*isObject*/, int32 /*tag*/, int32 /*preferredIndex*/ = -1) noexcept {
-        return _MadeToFail() ? nullptr : fStdlib->Malloc(size);
+    // A block of size bytes, or null. isObject marks a block that holds a VObject; preferredIndex names the own
+    // implementation to ask first.
+    void* Malloc(size_t size, bool isObject, int32 tag, int32 preferredIndex = -1) noexcept {
+        if (_MadeToFail()) return nullptr;
+        return fStdlib != nullptr ? fStdlib->Malloc(size) : _MallocOwn(size, isObject, tag, preferredIndex);
     }
     // count × size zero-filled bytes; null for a negative count or when the product overflows.
     void* Calloc(int32 count, size_t size, int32 tag) noexcept;
     // Null is ignored.
     void Free(void* block) noexcept {
-        if (block != nullptr) fStdlib->Free(block);
+        if (block == nullptr) return;
+        if (fStdlib != nullptr) {
+            fStdlib->Free(block);
+        } else {
+            _FreeOwn(block);
+        }
     }
     // Always moves the block: null block allocates, size 0 frees and answers null, and a failure answers null
     // and leaves the old block valid.
@@ -149,13 +154,18 @@ public:
     // The usable size of a block.
     size_t GetPtrSize(void* block) const noexcept;
 
-    // Own allocator only; the C library back end answers false.
+    // The own allocator receives memory in regions: a size below 10 MiB does nothing and answers true; otherwise
+    // each implementation gets a region of an equal part, and blocks up to that part are accepted. False when a
+    // region cannot be had (regions already given stay), and on the C library back end.
     bool AddVirtualAllocation(size_t size, const void* hint, bool physical) noexcept;
     int32 CountVirtualAllocations() const noexcept;
+    // The index of the own implementation that made block (0 on the C library back end).
     int32 GetAllocationBlockNumber(void* block) const noexcept;
+    // Called with the allocation lock released when every implementation is full; answers the previous handler.
     PurgeHandlerProc SetPurgeHandlerProc(PurgeHandlerProc proc) noexcept;
+    // Runs the purge handler for index (first = true) once no other purge runs; own allocator only.
     void PurgeMem(int32 index) noexcept;
-    // One search pass of Malloc, without limit or purge.
+    // One search pass of Malloc (preferredIndex, then round-robin), without size limit or purge.
     void* TryToMalloc(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
 
     // A hog for the calling task, owned by the manager until unregistered.
@@ -177,7 +187,15 @@ public:
     void GetStatistics(VMemStats& stats, int32 index) const;
 
     bool UsesStdlib() const noexcept { return fStdlib != nullptr; }
+    // The number of own implementations in use (0 on the C library back end).
+    int32 CountImplementations() const noexcept { return fImplCount; }
     VLeaksChecker& GetLeaksChecker() noexcept { return fLeaksChecker; }
+
+    // The memory the own allocator reserves when it is chosen, so that it serves blocks before any
+    // AddVirtualAllocation.
+    static constexpr size_t kStartupAllocation = size_t(64) << 20;
+    // AddVirtualAllocation below this size does nothing.
+    static constexpr size_t kMinVirtualAllocation = size_t(10) << 20;
 
     // Chooses the back end for kind 0 from the value of "MemoryAllocator" (null when the key is absent).
     static EAllocatorKind AllocatorKindFromBundleValue(const char* value) noexcept;
@@ -187,14 +205,35 @@ public:
     static std::atomic<bool> sFailAllocations;
 
 private:
+    static constexpr int32 kWantedImplementations = 4;
+
     void _Init(EAllocatorKind kind, bool flag1, bool flag2);
     static bool _MadeToFail() noexcept;
+    void* _MallocOwn(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
+    void _FreeOwn(void* block) noexcept;
+    // One pass over the implementations: the preferred one, then round-robin from the current index, skipping
+    // the one being purged. Under the lock.
+    void* _Search(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
+    // Runs the purge handler for the current index with the lock released, then wakes the waiters and moves
+    // the current index on.
+    void _Purge(std::unique_lock<std::recursive_mutex>& lock, size_t size, bool first) noexcept;
+    // Waits, with the lock released, for the running purge to end.
+    void _WaitForPurge(std::unique_lock<std::recursive_mutex>& lock) noexcept;
 
     mutable std::recursive_mutex fLock;
     // Held by value: the manager lives in pages the leak checker does not scan, so a heap back end would
     // look leaked.
     VMemCppImpl_stdlib fStdlibImpl;
     VMemCppImpl_stdlib* fStdlib = nullptr;
+    std::array<VMemCppImpl, kWantedImplementations> fOwnImpls{VMemCppImpl(0), VMemCppImpl(1), VMemCppImpl(2),
+                                                              VMemCppImpl(3)};
+    int32 fImplCount = 0;
+    int32 fCurrentIndex = 0;
+    int32 fPurgingIndex = -1;
+    uint64 fLargestBlock = 0;
+    // Waiters for a purge wait for the count of finished purges to move.
+    std::condition_variable_any fPurgeDone;
+    uint64 fPurgesDone = 0;
     PurgeHandlerProc fPurgeHandler = nullptr;
     bool fFlag1 = false;
     bool fFlag2 = false;

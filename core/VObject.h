@@ -39,6 +39,9 @@ public:
     static void operator delete(void* block) noexcept;
     static void operator delete[](void* block) noexcept;
     static void* operator new(size_t, void* place) noexcept { return place; }
+    // The manager's blocks are 16-byte aligned: a class that needs more cannot be made with new.
+    static void* operator new(size_t, std::align_val_t) = delete;
+    static void* operator new[](size_t, std::align_val_t) = delete;
     static void operator delete(void*, void*) noexcept {}
 };
 

@@ -31,6 +31,7 @@ cmake --build "$tsan" --parallel "$jobs" --target core_tests values_tests json_t
     app_tests
 concurrency_suites="SpinLockTest.*:VCriticalSection.*:VSyncEvent.*:VConditionVariable.*:VTaskMgr.*:VTaskTest.*"
 concurrency_suites+=":VMessageTest.*:VMessageQueue.*:VMemoryHog.*:VFiber*:ILogger*"
+concurrency_suites+=":VCppMemMgrVelaConcurrency.*:VLeaksCheckerConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/core_tests" --gtest_filter="$concurrency_suites"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/values_tests" \
     --gtest_filter="VPackedDictionaryConcurrency.*:VValueBagConcurrency.*"

@@ -1,5 +1,6 @@
 #include "core/VCppMemMgr.h"
 #include "core/VObject.h"
+#include "core/platform/XPosixStackCrawl.h"
 #include "support/TaskTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace vela {
 namespace {
@@ -220,6 +222,8 @@ TEST(VCppMemMgrKind, EveryKindGivesAWorkingManager) {
         SCOPED_TRACE(int(kind));
         std::unique_ptr<VCppMemMgr> manager(new VCppMemMgr(kind, true, false));
         ASSERT_NE(manager, nullptr);
+        // Outside a bundle kind 0 resolves to the C library; "vela" is served by the own allocator.
+        EXPECT_EQ(manager->UsesStdlib(), kind != VCppMemMgr::kAllocator_vela);
         void* block = manager->Malloc(48, false, kTestTag);
         ASSERT_NE(block, nullptr);
         Fill(block, 48);
@@ -280,6 +284,57 @@ TEST(VLeaksChecker, SetLeaksCheckAnswersThePreviousSetting) {
     EXPECT_TRUE(checker.SetLeaksCheck(false));
     EXPECT_FALSE(checker.SetLeaksCheck(false));
     EXPECT_EQ(checker.GetLeaksCount(), 0);
+}
+
+TEST(VLeaksChecker, RegisteredBlocksCountWhileEnabled) {
+    VLeaksChecker checker;
+    XPosixStackCrawl crawl;
+    checker.RegisterBlock(crawl);
+    EXPECT_EQ(crawl.GetCount(), 0) << "disabled: no frames are loaded";
+    EXPECT_EQ(checker.GetLeaksCount(), 0);
+
+    checker.SetLeaksCheck(true);
+    checker.SetStackFramesToSkip(0);
+    checker.RegisterBlock(crawl);
+    EXPECT_GT(crawl.GetCount(), 0);
+    EXPECT_LE(crawl.GetCount(), 8);
+    EXPECT_EQ(checker.GetLeaksCount(), 1);
+    XPosixStackCrawl second;
+    checker.RegisterBlock(second);
+    EXPECT_EQ(checker.GetLeaksCount(), 2);
+
+    checker.UnregisterBlock(crawl);
+    checker.UnregisterBlock(second);
+    EXPECT_EQ(checker.GetLeaksCount(), 0);
+    XPosixStackCrawl empty;
+    checker.UnregisterBlock(empty);
+    EXPECT_EQ(checker.GetLeaksCount(), 0) << "a crawl without frames was never counted";
+
+    // Skipping more frames than the stack holds leaves the crawl empty and uncounted.
+    checker.SetStackFramesToSkip(10000);
+    checker.RegisterBlock(empty);
+    EXPECT_EQ(empty.GetCount(), 0);
+    EXPECT_EQ(checker.GetLeaksCount(), 0);
+}
+
+TEST(VLeaksCheckerConcurrency, ThreadsRegisterAndUnregisterTogether) {
+    VLeaksChecker checker;
+    checker.SetLeaksCheck(true);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                XPosixStackCrawl crawl;
+                checker.RegisterBlock(crawl);
+                checker.UnregisterBlock(crawl);
+            }
+            XPosixStackCrawl kept;
+            checker.RegisterBlock(kept);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(checker.GetLeaksCount(), 4);
 }
 
 TEST(VLeaksChecker, NoDumpFileOutsideABundle) {
