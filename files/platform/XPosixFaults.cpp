@@ -1,6 +1,7 @@
 #include "files/platform/XPosixFaults.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -45,15 +46,24 @@ void XPosixFaults::Reset() noexcept {
 
 bool XPosixFaults::_Fail(const char* op) noexcept {
     if (!sAnyArmed.load(std::memory_order_acquire)) return false;
-    std::lock_guard<std::mutex> guard(sLock);
-    for (ArmedCall& armed : sArmed) {
-        if (std::strcmp(armed.fOp.c_str(), op) != 0) continue;
-        const int call = ++armed.fCalls;
-        if (call < armed.fFirst || call - armed.fFirst >= armed.fCount) return false;
-        errno = armed.fError;
-        return true;
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> guard(sLock);
+        for (ArmedCall& armed : sArmed) {
+            if (std::strcmp(armed.fOp.c_str(), op) != 0) continue;
+            const int call = ++armed.fCalls;
+            if (call >= armed.fFirst && call - armed.fFirst < armed.fCount) error = armed.fError;
+            break;
+        }
     }
-    return false;
+    if (error == 0) return false;
+    if (error < 0) {
+        // Raised without the lock: a process stopped here must not hold it for whoever resumes it.
+        (void)std::raise(-error);
+        return false;
+    }
+    errno = error;
+    return true;
 }
 
 } // namespace vela

@@ -10,12 +10,14 @@ namespace vela {
 class XPosixFaults {
 public:
     // From now on, calls nth to nth + count - 1 (1-based) of op fail with error. Arming op again replaces its
-    // earlier setting.
+    // earlier setting. A negative error fails nothing: those calls raise signal -error first and then go ahead, so
+    // that a test can stop the process (SIGSTOP) at an exact point of its work and kill it there.
     static void Arm(const char* op, int error, int nth = 1, int count = 1);
     // Forgets every armed call.
     static void Reset() noexcept;
 
     // True, with errno set, when this call of op is to fail; the layer then acts as if the call had failed.
+    // False for a call armed with a signal, once the signal has been raised.
     static bool Fail(const char* op) noexcept {
 #ifdef VELA_TEST_SEAMS
         return _Fail(op);

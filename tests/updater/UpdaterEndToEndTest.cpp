@@ -1,5 +1,7 @@
 // Runs the real updater executable on bundles in a temporary folder, with a real caller process.
 #include "support/TaskTestSupport.h"
+#include "updater/TreeManifest.h"
+#include "updater/UpdaterProcess.h"
 #include "updater/UpdaterTexts.h"
 
 #include <gtest/gtest.h>
@@ -8,17 +10,17 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -100,25 +102,6 @@ protected:
     Outcome Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
         std::vector<std::string> argStrings{P("Updater.app/Contents/MacOS/updater")};
         argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<std::string> envStrings{"HOME=" + fRoot, "XDG_DATA_HOME=" + P("data"), "PATH=/usr/bin:/bin",
-                                            "VELA_ALERT_ANSWER=No", "VELA_ALERT_RECORD=" + P("alerts")};
-        for (char** e = environ; *e != nullptr; ++e)
-            if (std::string(*e).rfind("ASAN_OPTIONS=", 0) == 0 || std::string(*e).rfind("UBSAN_OPTIONS=", 0) == 0)
-                envStrings.push_back(*e);
-        // An extra variable replaces the fixture's of the same name.
-        for (const std::string& extra : extraEnv) {
-            const std::string name = extra.substr(0, extra.find('=') + 1);
-            std::erase_if(envStrings, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-            envStrings.push_back(extra);
-        }
-        std::vector<char*> argv, envp;
-        for (std::string& s : argStrings)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        for (std::string& s : envStrings)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
-
         int out[2], err[2];
         EXPECT_EQ(::pipe(out), 0);
         EXPECT_EQ(::pipe(err), 0);
@@ -129,7 +112,8 @@ protected:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
         pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+        EXPECT_EQ(vela::test::SpawnProcess(argStrings, vela::test::UpdaterEnvironment(fRoot, extraEnv), actions, pid),
+                  0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
@@ -505,6 +489,118 @@ TEST_F(UpdaterEndToEndTest, AStartUpThatFailsTellsTheUserAndChangesNothing) {
         EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
         EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(UpdaterEndToEndTest, TheRestartParametersAndHeadlessReachTheRelaunchedApplication) {
+    // One argument a line, brackets around each: spaces, quotes and backslashes show exactly as received.
+    const std::string args = P("args");
+    WriteFile(P("new/Foo.app/Contents/MacOS/foo"),
+              "#!/bin/sh\nprintf '[%s]\\n' \"$@\" > '" + args + ".tmp'\nmv '" + args + ".tmp' '" + args + "'\n", 0755);
+    const std::string odd = P("links/a \"quoted\" \\ name.Zolink");
+    struct Case {
+        std::vector<std::string> options;
+        std::string received;
+    };
+    const Case cases[] = {
+        {{"--restart-params", P("server.Zolink"), "--restart-headless"},
+         "[" + P("server.Zolink") + "]\n[--headless]\n"},
+        {{"--restart-params", odd}, "[" + odd + "]\n"},
+        {{"--restart-headless"}, "[--headless]\n"},
+        {{}, "[]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.received);
+        const Outcome run = Run(Update(c.options));
+        EXPECT_EQ(run.status, 0) << run.err;
+        ASSERT_TRUE(vela::test::WaitUntil([&] { return fs::exists(args); }));
+        EXPECT_EQ(ReadFile(args), c.received);
+        // The next case starts from the outdated bundle again.
+        fs::remove(args);
+        fs::remove_all(P("apps/Foo.app"));
+        fs::remove_all(P("data"));
+        MakeBundle("apps/Foo.app", "old");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A memory file system mounted on a folder for a scope; IsMounted is false where mounting is not allowed.
+class StSmallDisk {
+public:
+    StSmallDisk(const std::string& folder, const std::string& size) : fFolder(folder) {
+        const std::string options = "size=" + size + ",mode=0755";
+        fMounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        fError = errno;
+    }
+    ~StSmallDisk() {
+        if (fMounted) ::umount2(fFolder.c_str(), MNT_DETACH);
+    }
+    StSmallDisk(const StSmallDisk&) = delete;
+    StSmallDisk& operator=(const StSmallDisk&) = delete;
+
+    bool IsMounted() const noexcept { return fMounted; }
+    int Error() const noexcept { return fError; }
+
+private:
+    std::string fFolder;
+    bool fMounted = false;
+    int fError = 0;
+};
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+class UpdaterFullDiskTest : public UpdaterEndToEndTest {
+protected:
+    // An up-to-date bundle larger than the small disk: 4 MB in one file.
+    void SetUp() override {
+        UpdaterEndToEndTest::SetUp();
+        WriteFile(P("new/Foo.app/Contents/Resources.bin"), std::string(size_t(4) << 20, 'n'));
+    }
+
+    // Runs the update with a real caller, the disk filling up during the copy, and checks the roll-back: the
+    // outdated bundle byte for byte, exit 2, and the reason in the log.
+    void ExpectRollBack(const std::vector<std::string>& extraEnv) {
+        const vela::test::TreeManifest before = vela::test::ManifestOf(P("apps/Foo.app"));
+        const pid_t caller = StartCaller();
+        const Outcome run =
+            Run(Update({"--pid", std::to_string(caller), "--caller-log", "1", "--silent", "--log-dir", P("logs")}),
+                extraEnv);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "waitquit,-1\n");
+        EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("apps/Foo.app")), before), "");
+        EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+        EXPECT_FALSE(fs::exists(P("relaunched")));
+        EXPECT_TRUE(LogHasInOrder({"INFO - Rolling back up-to-date application install",
+                                   "ERROR - Up-to-date application install failed", "ERROR - No space left on device",
+                                   "INFO - Update failed - "}))
+            << Joined(LogLines());
+    }
+};
+
+TEST_F(UpdaterFullDiskTest, AFullFileSystemRollsBackToTheOutdatedBundle) {
+    // The outdated bundle lives on a 2 MB disk of its own.
+    fs::remove_all(P("apps"));
+    fs::create_directory(P("apps"));
+    StSmallDisk disk(P("apps"), "2m");
+    if (!disk.IsMounted()) GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(disk.Error());
+    MakeBundle("apps/Foo.app", "old");
+    ExpectRollBack({});
+}
+
+TEST_F(UpdaterFullDiskTest, AFullDiskFromTheFaultSeamRollsBackToTheOutdatedBundle) {
+    // Every file copy meets the full disk, the fast whole-tree copy and the item-by-item one that follows it.
+    ExpectRollBack({"VELA_UPDATER_FAULT=copy_file_range," + std::to_string(ENOSPC) + ",1,1000000"});
 }
 
 } // namespace
