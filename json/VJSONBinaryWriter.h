@@ -75,14 +75,17 @@ private:
     void _StreamReference(uint32 step, Sink& sink);
     // The step of place, made when it is a new one.
     uint32 _StepOf(const Place& place);
-    // Records node (met for the first time) at step, keeping it alive.
-    void _Record(const IRefCountable* node, const void* address, uint32 step);
+    // Records node (met for the first time); mayChange: a hook or another task may change what it holds.
+    void _Record(const IRefCountable* node, bool mayChange);
+    // Takes a reference on every node recorded, and on those recorded from then on.
+    void _HoldRecorded();
 
     uint32 fFlags;
     int32 fDepth = 0;
     std::vector<Step> fSteps;
     std::unique_ptr<NodeTable> fNodes;
-    std::vector<const IRefCountable*> fHeld; // one reference each, released by the destructor
+    std::vector<const IRefCountable*> fRecorded; // with one reference each once fHolding is set
+    bool fHolding = false;
 };
 
 } // namespace vela

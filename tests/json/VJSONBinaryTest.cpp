@@ -17,6 +17,7 @@
 #include "JSONTestSupport.h"
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,47 @@ TEST_F(VJSONBinaryTest, ValuesWrittenInPlaceOfObjectsAreNeverTakenForEachOther) 
     ASSERT_EQ(items->GetCount(), 3u);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(items->GetAt(i).GetProperty(VString("n")).GetNumber(), double(i + 1)) << i;
+}
+
+// An implementation whose hook drops a property of another object (freeing what only that property held) and
+// hands a new object to write in its place.
+class Dropper : public IJSONObject {
+public:
+    Dropper(VJSONObject* owner, const char* name) : fOwner(owner), fName(name) {}
+    void IJSON_GetValueToWriteToBuffer(VJSONValue& value) override {
+        fOwner->RemoveOwnProperty(fName);
+        auto fresh = VRefPtr<VJSONObject>::Adopt(new VJSONObject);
+        value = VJSONValue(fresh.Get());
+    }
+
+private:
+    VJSONObject* fOwner;
+    VString fName;
+};
+
+TEST_F(VJSONBinaryTest, ANodeFreedWhileWritingLendsItsAddressToNoOther) {
+    // Each "d" frees the "a" written before it, then hands a new object of the same size to write.
+    VJSONValue root(JSON_array);
+    for (int32 i = 0; i < 8; ++i) {
+        VJSONValue pair(JSON_object);
+        pair.SetProperty(VString("a"), VJSONValue(JSON_object));
+        auto* impl = new Dropper(pair.GetObjectPtr(), "a");
+        auto dropper = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, impl));
+        impl->Release();
+        pair.SetProperty(VString("d"), VJSONValue(dropper.Get()));
+        root.GetArrayPtr()->Push(pair);
+    }
+    VJSONValue back;
+    ASSERT_EQ(Read(Write(root), back), VE_OK);
+    // Sixteen objects, none of them a reference to one freed before.
+    std::set<const VJSONObject*> objects;
+    for (size_t i = 0; i < 8; ++i) {
+        VJSONValue pair = back.GetArrayPtr()->GetAt(i);
+        objects.insert(Member(pair, "a"));
+        objects.insert(Member(pair, "d"));
+    }
+    objects.erase(nullptr);
+    EXPECT_EQ(objects.size(), 16u);
 }
 
 TEST_F(VJSONBinaryTest, ClassInstancesKeepTheirClassWhenTheStoreHasIt) {
