@@ -4,8 +4,17 @@
 #include "core/VRefPtr.h"
 #include "core/VTextConverter.h"
 #include "core/VTextConverters.h"
+#include "files/VFileSystem.h"
 
 namespace vela {
+
+VString IFileSystemObject::GetPathWithFileSystem() const {
+    VString out;
+    VFileSystem* fileSystem = GetFileSystem();
+    if (fileSystem != nullptr && fileSystem->GetPathWithName(GetPath(), out)) return out;
+    GetPlatformPath(out, FPS_POSIX);
+    return out;
+}
 
 VError IFile::GetContentAsString(VString& out, CharSet charSet, ECarriageReturnMode mode) const {
     StErrorContextInstaller errors;

@@ -29,7 +29,7 @@ public:
     // FPS_POSIX: the POSIX text; FPS_SYSTEM: the internal text; any other style clears out.
     virtual VError GetPlatformPath(VString& out, FilePathStyle style) const = 0;
     // "/<file system name>/<relative POSIX path>" inside a file system, else the POSIX path.
-    virtual VString GetPathWithFileSystem() const = 0;
+    VString GetPathWithFileSystem() const;
     // The folder holding this object, retained; null at a volume root.
     virtual IFolder* RetainParentFolder(bool sandboxed) const = 0;
     virtual bool Exists() const = 0;

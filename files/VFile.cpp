@@ -95,13 +95,6 @@ VError VFile::GetPlatformPath(VString& out, FilePathStyle style) const {
     return VE_OK;
 }
 
-VString VFile::GetPathWithFileSystem() const {
-    VString out;
-    if (fFileSystem != nullptr && fFileSystem->GetPathWithName(fPath, out)) return out;
-    GetPlatformPath(out, FPS_POSIX);
-    return out;
-}
-
 bool VFile::Exists() const {
     return fPath.IsFile() && fImpl.Exists();
 }

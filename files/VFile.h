@@ -42,7 +42,6 @@ public:
     const VFilePath& GetPathRef() const noexcept { return fPath; }
     VFileSystem* GetFileSystem() const override { return fFileSystem; }
     VError GetPlatformPath(VString& out, FilePathStyle style) const override;
-    VString GetPathWithFileSystem() const override;
     const XPosixFile& GetImpl() const noexcept { return fImpl; }
     // The path is a file path and a regular file or symbolic link is there.
     bool Exists() const override;

@@ -3,6 +3,7 @@
 #include "files/VFile.h"
 
 #include "core/VErrorContext.h"
+#include "files/BaseURL.h"
 #include "files/VFileError.h"
 #include "files/VFileSystem.h"
 #include "files/VFolder.h"
@@ -65,10 +66,7 @@ VFile* VFile::CreateTemporaryFile() {
 
 VError VFile::GetRelativeURL(const VFolder* base, VString& out, bool encoded) const {
     GetURL(out, encoded);
-    if (base == nullptr) return VE_OK;
-    VString prefix;
-    base->GetURL(prefix, encoded);
-    if (!prefix.IsEmpty() && out.BeginsWithRawString(prefix)) out.Remove(1, prefix.GetLength());
+    RemoveBaseURL(base, encoded, out);
     return VE_OK;
 }
 

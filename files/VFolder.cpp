@@ -3,6 +3,7 @@
 #include "core/StStringConverter.h"
 #include "core/VErrorContext.h"
 #include "core/VTaskMgr.h"
+#include "files/BaseURL.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "files/VFileIterator.h"
@@ -24,10 +25,6 @@
 namespace vela {
 
 namespace {
-
-VError StatError() {
-    return MakePosixError(errno != 0 ? errno : EIO);
-}
 
 // Whether the object at inner is the object at outer or lies inside it, by their real paths (links resolved),
 // so that no spelling of a path hides that a target holds the source.
@@ -150,13 +147,6 @@ VError VFolder::GetPlatformPath(VString& out, FilePathStyle style) const {
     return VE_OK;
 }
 
-VString VFolder::GetPathWithFileSystem() const {
-    VString out;
-    if (fFileSystem != nullptr && fFileSystem->GetPathWithName(fPath, out)) return out;
-    GetPlatformPath(out, FPS_POSIX);
-    return out;
-}
-
 VError VFolder::GetURL(VString& out, bool encoded) const {
     VString text("file://");
     VString posix;
@@ -166,12 +156,16 @@ VError VFolder::GetURL(VString& out, bool encoded) const {
     return VE_OK;
 }
 
-VError VFolder::GetRelativeURL(const VFolder* base, VString& out, bool encoded) const {
-    GetURL(out, encoded);
-    if (base == nullptr) return VE_OK;
+void RemoveBaseURL(const VFolder* base, bool encoded, VString& url) {
+    if (base == nullptr) return;
     VString prefix;
     base->GetURL(prefix, encoded);
-    if (!prefix.IsEmpty() && out.BeginsWithRawString(prefix)) out.Remove(1, prefix.GetLength());
+    if (!prefix.IsEmpty() && url.BeginsWithRawString(prefix)) url.Remove(1, prefix.GetLength());
+}
+
+VError VFolder::GetRelativeURL(const VFolder* base, VString& out, bool encoded) const {
+    GetURL(out, encoded);
+    RemoveBaseURL(base, encoded, out);
     return VE_OK;
 }
 
@@ -201,7 +195,7 @@ VError VFolder::CreateRecursive(bool makeWritableByAll) const {
 }
 
 VError VFolder::MakeWritableByAll() const {
-    VError result = ::chmod(fPosixPath.c_str(), 0777) == 0 ? VE_OK : StatError();
+    VError result = ::chmod(fPosixPath.c_str(), 0777) == 0 ? VE_OK : LastPosixError();
     return _Wrap(VE_FOLDER_CANNOT_SET_ATTRIBUTES, result);
 }
 
@@ -455,7 +449,7 @@ VError VFolder::GetVolumeFreeSpace(int64* free, bool availableOnly) const {
 VError VFolder::IsHidden(bool& hidden) const {
     struct stat status;
     hidden = false;
-    if (::stat(fPosixPath.c_str(), &status) != 0) return StatError();
+    if (::stat(fPosixPath.c_str(), &status) != 0) return LastPosixError();
     hidden = XPosixFile::PosixNameBeginsWithDot(fPosixPath.c_str());
     return VE_OK;
 }
@@ -479,7 +473,7 @@ bool VFolder::IsWritableByAll() const {
 }
 
 VError VFolder::MAC_SetPermissions(uint16 mode) const {
-    VError result = ::chmod(fPosixPath.c_str(), mode_t(mode & 0777)) == 0 ? VE_OK : StatError();
+    VError result = ::chmod(fPosixPath.c_str(), mode_t(mode & 0777)) == 0 ? VE_OK : LastPosixError();
     return _Wrap(VE_FOLDER_CANNOT_SET_ATTRIBUTES, result);
 }
 
@@ -489,14 +483,14 @@ VError VFolder::MAC_GetPermissions(uint16* mode) const {
         if (mode != nullptr) *mode = uint16(status.st_mode & 0777);
         return VE_OK;
     }
-    VError result = StatError();
+    VError result = LastPosixError();
     if (mode != nullptr) *mode = 0;
     return _Wrap(VE_FOLDER_CANNOT_GET_ATTRIBUTES, result);
 }
 
 VError VFolder::Mac_GetOwner(uint32& user, uint32& group) const {
     struct stat status;
-    if (::stat(fPosixPath.c_str(), &status) != 0) return _Wrap(VE_FOLDER_CANNOT_GET_ATTRIBUTES, StatError());
+    if (::stat(fPosixPath.c_str(), &status) != 0) return _Wrap(VE_FOLDER_CANNOT_GET_ATTRIBUTES, LastPosixError());
     user = status.st_uid;
     group = status.st_gid;
     return VE_OK;

@@ -84,7 +84,6 @@ public:
     VFileSystem* GetFileSystem() const override { return fFileSystem; }
     // FPS_POSIX: the POSIX path (ending with '/'); FPS_SYSTEM: the internal text; any other style clears out.
     VError GetPlatformPath(VString& out, FilePathStyle style) const override;
-    VString GetPathWithFileSystem() const override;
     const std::string& GetPosixPathBytes() const noexcept { return fPosixPath; }
     // "file://" URL of the folder; always 0.
     VError GetURL(VString& out, bool encoded) const;

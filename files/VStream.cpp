@@ -401,14 +401,24 @@ VError VStream::PutContentInto(VStream* destination) {
 
 // ---- Typed values
 
-VError VStream::GetWord(uint16& value) {
-    uint16 read = 0;
+// A scalar in the stream's byte order; 0 when the read fails.
+template <class T> VError VStream::_GetScalar(T& value) {
+    T read = 0;
     size_t n = 0;
     if (GetData(&read, sizeof(read), &n) == VE_OK)
         value = fNeedSwap ? Swapped(read) : read;
     else
         value = 0;
     return fLastError;
+}
+
+template <class T> VError VStream::_PutScalar(T value) {
+    if (fNeedSwap) value = Swapped(value);
+    return PutData(&value, sizeof(value));
+}
+
+VError VStream::GetWord(uint16& value) {
+    return _GetScalar(value);
 }
 
 VError VStream::GetWord(int16& value) {
@@ -419,13 +429,7 @@ VError VStream::GetWord(int16& value) {
 }
 
 VError VStream::GetLong(uint32& value) {
-    uint32 read = 0;
-    size_t n = 0;
-    if (GetData(&read, sizeof(read), &n) == VE_OK)
-        value = fNeedSwap ? Swapped(read) : read;
-    else
-        value = 0;
-    return fLastError;
+    return _GetScalar(value);
 }
 
 VError VStream::GetLong(int32& value) {
@@ -436,23 +440,11 @@ VError VStream::GetLong(int32& value) {
 }
 
 VError VStream::GetLong8(int64& value) {
-    int64 read = 0;
-    size_t n = 0;
-    if (GetData(&read, sizeof(read), &n) == VE_OK)
-        value = fNeedSwap ? Swapped(read) : read;
-    else
-        value = 0;
-    return fLastError;
+    return _GetScalar(value);
 }
 
 VError VStream::GetReal(double& value) {
-    double read = 0;
-    size_t n = 0;
-    if (GetData(&read, sizeof(read), &n) == VE_OK)
-        value = fNeedSwap ? Swapped(read) : read;
-    else
-        value = 0;
-    return fLastError;
+    return _GetScalar(value);
 }
 
 VError VStream::_ReadElements(void* values, int32* ioCount, size_t elementSize) {
@@ -487,23 +479,19 @@ VError VStream::GetReals(double* values, int32* ioCount) {
 }
 
 VError VStream::PutWord(int16 value) {
-    if (fNeedSwap) value = Swapped(value);
-    return PutData(&value, sizeof(value));
+    return _PutScalar(value);
 }
 
 VError VStream::PutLong(int32 value) {
-    if (fNeedSwap) value = Swapped(value);
-    return PutData(&value, sizeof(value));
+    return _PutScalar(value);
 }
 
 VError VStream::PutLong8(int64 value) {
-    if (fNeedSwap) value = Swapped(value);
-    return PutData(&value, sizeof(value));
+    return _PutScalar(value);
 }
 
 VError VStream::PutReal(double value) {
-    if (fNeedSwap) value = Swapped(value);
-    return PutData(&value, sizeof(value));
+    return _PutScalar(value);
 }
 
 VError VStream::_WriteElements(const void* values, int32 count, size_t elementSize) {

@@ -164,6 +164,8 @@ public:
     VStreamUnderlyingData GetUnderlyingDataInfo() const { return GetUnderlyingData(); }
 
 private:
+    template <class T> VError _GetScalar(T& value);
+    template <class T> VError _PutScalar(T value);
     VError _ReadElements(void* values, int32* ioCount, size_t elementSize);
     VError _WriteElements(const void* values, int32 count, size_t elementSize);
     void _ReleaseConverters() noexcept;

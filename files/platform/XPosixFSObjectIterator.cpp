@@ -49,7 +49,7 @@ mode_t ModeOfType(unsigned char type) {
 
 XPosixFSObjectIterator::XPosixFSObjectIterator(const std::string& folderPath, uint32 options) : fOptions(options) {
     if (XPosixFaults::Fail("opendir") || (fDir = ::opendir(folderPath.c_str())) == nullptr) {
-        fLastError = MakePosixError(errno != 0 ? errno : EIO);
+        fLastError = LastPosixError();
         return;
     }
     // The real path, so that entries name what they are wherever links led to the folder.

@@ -40,4 +40,10 @@ public:
     StPosixFault& operator=(const StPosixFault&) = delete;
 };
 
+// Makes one system call, unless a test has armed op to fail: then answers -1 as a failed call does, errno set.
+template <class Call> auto PosixCall(const char* op, Call&& call) -> decltype(call()) {
+    if (XPosixFaults::Fail(op)) return decltype(call())(-1);
+    return call();
+}
+
 } // namespace vela

@@ -5,6 +5,7 @@
 #include "files/VFileDesc.h"
 #include "files/VFileError.h"
 #include "files/platform/XPosixFaults.h"
+#include "files/platform/XPosixFolder.h"
 #include "values/VTime.h"
 
 #include <cerrno>
@@ -23,15 +24,6 @@
 namespace vela {
 
 namespace {
-
-VError PosixError(int number) noexcept {
-    return MakeVError(kComponentPosix, number);
-}
-
-// The 'POSX' code of errno after a failed call (EIO when a call failed without saying why).
-VError LastPosixError() noexcept {
-    return PosixError(errno != 0 ? errno : EIO);
-}
 
 int CallLstat(const char* path, struct stat* st, bool followLinks) {
     if (XPosixFaults::Fail(followLinks ? "stat" : "lstat")) return -1;
@@ -227,7 +219,7 @@ VError XPosixFile::RenamePath(const char* from, const char* to) {
     // The file system cannot rename exclusively: check, then rename. Never fall back to a rename that could
     // replace what is there.
     struct stat st;
-    if (::lstat(to, &st) == 0) return PosixError(EEXIST);
+    if (::lstat(to, &st) == 0) return MakePosixError(EEXIST);
     if (errno != ENOENT) return LastPosixError();
     if (XPosixFaults::Fail("rename")) return LastPosixError();
     return ::rename(from, to) == 0 ? VE_OK : LastPosixError();
@@ -284,8 +276,8 @@ int OpenOnce(const char* path, FileAccess access, uint32 options) {
 
 VError XPosixFile::Open(FileAccess access, uint32 options, VFileDesc** out) const {
     if (out != nullptr) *out = nullptr;
-    if (access < FA_READ || access > FA_MAX) return PosixError(EINVAL);
-    if ((options & FO_RESOURCE_FORK) != 0) return PosixError(ENOTSUP);
+    if (access < FA_READ || access > FA_MAX) return MakePosixError(EINVAL);
+    if ((options & FO_RESOURCE_FORK) != 0) return MakePosixError(ENOTSUP);
     const char* path = fPosixPath.c_str();
     int fd;
     if (access == FA_MAX) {
@@ -321,7 +313,7 @@ VFile* XPosixFile::_NewFile(const VFilePath& path, VFileSystem* fileSystem) cons
 VError XPosixFile::Rename(const VString& newName, VFile** out) const {
     if (out != nullptr) *out = nullptr;
     VFilePath target(fOwner->GetPathRef());
-    if (!target.SetName(newName)) return PosixError(EINVAL);
+    if (!target.SetName(newName)) return MakePosixError(EINVAL);
     const std::string to = PosixPathFromFilePath(target);
     const VError result = RenamePath(fPosixPath.c_str(), to.c_str());
     if (result == VE_OK && out != nullptr) *out = _NewFile(target, fOwner->GetFileSystem());
@@ -333,10 +325,10 @@ VError XPosixFile::_CopyFileTo(const std::string& target, uint32 options) const 
     struct stat source;
     if (CallLstat(fPosixPath.c_str(), &source, false) != 0) return LastPosixError();
     struct stat existing;
-    if (!overwrite && ::lstat(target.c_str(), &existing) == 0) return PosixError(EEXIST);
+    if (!overwrite && ::lstat(target.c_str(), &existing) == 0) return MakePosixError(EEXIST);
     // Only regular files and links are copied: opening a FIFO or a device for reading could block or consume.
     if (!S_ISREG(source.st_mode) && !S_ISLNK(source.st_mode))
-        return PosixError(S_ISDIR(source.st_mode) ? EISDIR : EINVAL);
+        return MakePosixError(S_ISDIR(source.st_mode) ? EISDIR : EINVAL);
 
     std::string temporary = TemporaryNameBeside(target);
     if (S_ISLNK(source.st_mode)) {
@@ -388,7 +380,7 @@ VError XPosixFile::_CopyFileTo(const std::string& target, uint32 options) const 
 VError XPosixFile::Copy(const VFilePath& dest, VFileSystem* fileSystem, VFile** out, uint32 options) const {
     if (out != nullptr) *out = nullptr;
     VFilePath target;
-    if (!_TargetPath(dest, target)) return PosixError(EINVAL);
+    if (!_TargetPath(dest, target)) return MakePosixError(EINVAL);
     const VError result = _CopyFileTo(PosixPathFromFilePath(target), options);
     if (result == VE_OK && out != nullptr) *out = _NewFile(target, fileSystem);
     return result;
@@ -397,7 +389,7 @@ VError XPosixFile::Copy(const VFilePath& dest, VFileSystem* fileSystem, VFile** 
 VError XPosixFile::Move(const VFilePath& dest, VFileSystem* fileSystem, VFile** out, uint32 options) const {
     if (out != nullptr) *out = nullptr;
     VFilePath target;
-    if (!_TargetPath(dest, target)) return PosixError(EINVAL);
+    if (!_TargetPath(dest, target)) return MakePosixError(EINVAL);
     const std::string to = PosixPathFromFilePath(target);
     VError result;
     if ((options & FCP_OVERWRITE) != 0) {
@@ -406,7 +398,7 @@ VError XPosixFile::Move(const VFilePath& dest, VFileSystem* fileSystem, VFile** 
     } else {
         result = RenamePath(fPosixPath.c_str(), to.c_str());
     }
-    if (result == PosixError(EXDEV)) {
+    if (result == MakePosixError(EXDEV)) {
         // Another device: copy, and remove the source only once the copy is in place.
         result = _CopyFileTo(to, options);
         if (result == VE_OK && (XPosixFaults::Fail("unlink") || ::unlink(fPosixPath.c_str()) != 0))
@@ -636,7 +628,7 @@ namespace {
 VError ChangeMode(const char* path, mode_t (*newMode)(mode_t, mode_t), mode_t argument) {
     struct stat st;
     if (CallLstat(path, &st, false) != 0) return LastPosixError();
-    if (S_ISLNK(st.st_mode)) return PosixError(EOPNOTSUPP);
+    if (S_ISLNK(st.st_mode)) return MakePosixError(EOPNOTSUPP);
     if (XPosixFaults::Fail("chmod") || ::chmod(path, newMode(st.st_mode, argument)) != 0) return LastPosixError();
     return VE_OK;
 }
@@ -681,7 +673,7 @@ VError XPosixFileDesc::GetSize(int64* size) const {
 }
 
 VError XPosixFileDesc::SetSize(int64 size) const {
-    if (size < 0) return PosixError(EINVAL);
+    if (size < 0) return MakePosixError(EINVAL);
     if (XPosixFaults::Fail("ftruncate") || ::ftruncate(fDescriptor, off_t(size)) != 0) return LastPosixError();
     return VE_OK;
 }
@@ -692,7 +684,7 @@ namespace {
 // a call moves nothing or one fails; done receives the bytes moved.
 template <class Move> VError TransferAt(const char* op, int64 start, size_t wanted, size_t& done, Move move) {
     done = 0;
-    if (start < 0) return PosixError(EINVAL);
+    if (start < 0) return MakePosixError(EINVAL);
     while (done < wanted) {
         if (XPosixFaults::Fail(op)) return LastPosixError();
         const ssize_t moved = move(done, off_t(start + int64(done)));
@@ -725,7 +717,7 @@ VError XPosixFileDesc::PutData(const void* buffer, size_t& ioCount, int64 pos, b
     });
     if (!absolute) fPosition += int64(ioCount);
     // A write that stops short without saying why.
-    if (result == VE_OK && ioCount < wanted) result = PosixError(EINVAL);
+    if (result == VE_OK && ioCount < wanted) result = MakePosixError(EINVAL);
     return result;
 }
 
@@ -736,8 +728,8 @@ VError XPosixFileDesc::GetPos(int64* pos) const {
 
 VError XPosixFileDesc::SetPos(int64 pos, bool absolute) const {
     int64 target = pos;
-    if (!absolute && __builtin_add_overflow(fPosition, pos, &target)) return PosixError(EINVAL);
-    if (target < 0) return PosixError(EINVAL);
+    if (!absolute && __builtin_add_overflow(fPosition, pos, &target)) return MakePosixError(EINVAL);
+    if (target < 0) return MakePosixError(EINVAL);
     fPosition = target;
     return VE_OK;
 }

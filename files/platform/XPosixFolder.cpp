@@ -20,16 +20,6 @@ namespace vela {
 
 namespace {
 
-// Makes one system call, unless a test has armed the seam to fail it under the name op.
-template <class Call> auto Sys(const char* op, Call&& call) -> decltype(call()) {
-    if (XPosixFaults::Fail(op)) return decltype(call())(-1);
-    return call();
-}
-
-VError LastError() {
-    return MakePosixError(errno != 0 ? errno : EIO);
-}
-
 // Closes a descriptor when the scope ends.
 class StFd {
 public:
@@ -126,15 +116,15 @@ private:
 };
 
 VError TreeCopier::CopyTop(const char* from, const char* to) {
-    StFd source(Sys("open", [&] { return ::open(from, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
-    if (source.Get() < 0) return LastError();
+    StFd source(PosixCall("open", [&] { return ::open(from, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+    if (source.Get() < 0) return LastPosixError();
     struct stat status;
-    if (::fstat(source.Get(), &status) != 0) return LastError();
-    if (Sys("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastError();
+    if (::fstat(source.Get(), &status) != 0) return LastPosixError();
+    if (PosixCall("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastPosixError();
     StFd target(::open(to, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (target.Get() < 0) return LastError();
+    if (target.Get() < 0) return LastPosixError();
     struct stat made;
-    if (::fstat(target.Get(), &made) != 0) return LastError();
+    if (::fstat(target.Get(), &made) != 0) return LastPosixError();
     // A target inside the source must not be copied into itself.
     fTargetDevice = made.st_dev;
     fTargetInode = made.st_ino;
@@ -145,7 +135,7 @@ VError TreeCopier::CopyTop(const char* from, const char* to) {
 VError TreeCopier::CopyFolderContents(int sourceFd, int targetFd) {
     std::vector<std::string> names;
     std::vector<unsigned char> types;
-    if (Sys("readdir", [&] { return ReadNames(sourceFd, names, types) ? 0 : -1; }) != 0) return LastError();
+    if (PosixCall("readdir", [&] { return ReadNames(sourceFd, names, types) ? 0 : -1; }) != 0) return LastPosixError();
     for (const std::string& name : names)
         if (VError error = CopyEntry(sourceFd, name.c_str(), targetFd); error != 0) return error;
     return 0;
@@ -153,7 +143,7 @@ VError TreeCopier::CopyFolderContents(int sourceFd, int targetFd) {
 
 VError TreeCopier::CopyEntry(int sourceDirFd, const char* name, int targetDirFd) {
     struct stat status;
-    if (::fstatat(sourceDirFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+    if (::fstatat(sourceDirFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return LastPosixError();
     switch (status.st_mode & S_IFMT) {
     case S_IFDIR:
         if (status.st_dev == fTargetDevice && status.st_ino == fTargetInode) return 0;
@@ -169,13 +159,13 @@ VError TreeCopier::CopyEntry(int sourceDirFd, const char* name, int targetDirFd)
 }
 
 VError TreeCopier::CopyFolder(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status) {
-    StFd source(
-        Sys("open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
-    if (source.Get() < 0) return LastError();
+    StFd source(PosixCall(
+        "open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (source.Get() < 0) return LastPosixError();
     // Owner-only until the contents are in, whatever the source's mode says.
-    if (Sys("mkdir", [&] { return ::mkdirat(targetDirFd, name, 0700); }) != 0) return LastError();
+    if (PosixCall("mkdir", [&] { return ::mkdirat(targetDirFd, name, 0700); }) != 0) return LastPosixError();
     StFd target(::openat(targetDirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (target.Get() < 0) return LastError();
+    if (target.Get() < 0) return LastPosixError();
     if (VError error = CopyFolderContents(source.Get(), target.Get()); error != 0) return error;
     return FinishObject(source.Get(), target.Get(), status);
 }
@@ -186,28 +176,29 @@ VError TreeCopier::CopyLink(int sourceDirFd, const char* name, int targetDirFd, 
     for (;;) {
         text.resize(size);
         ssize_t got = ::readlinkat(sourceDirFd, name, text.data(), size);
-        if (got < 0) return LastError();
+        if (got < 0) return LastPosixError();
         if (size_t(got) < size) {
             text.resize(size_t(got));
             break;
         }
         size *= 2; // the link changed since it was examined
     }
-    if (Sys("symlink", [&] { return ::symlinkat(text.c_str(), targetDirFd, name); }) != 0) return LastError();
+    if (PosixCall("symlink", [&] { return ::symlinkat(text.c_str(), targetDirFd, name); }) != 0)
+        return LastPosixError();
     if (status.st_uid != fUser || status.st_gid != fGroup)
         (void)::fchownat(targetDirFd, name, status.st_uid, status.st_gid, AT_SYMLINK_NOFOLLOW);
     struct timespec times[2] = {status.st_atim, status.st_mtim};
-    if (::utimensat(targetDirFd, name, times, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+    if (::utimensat(targetDirFd, name, times, AT_SYMLINK_NOFOLLOW) != 0) return LastPosixError();
     return 0;
 }
 
 VError TreeCopier::CopyFile(int sourceDirFd, const char* name, int targetDirFd, const struct stat& status) {
-    StFd in(Sys("open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }));
-    if (in.Get() < 0) return LastError();
-    StFd out(Sys("open", [&] {
+    StFd in(PosixCall("open", [&] { return ::openat(sourceDirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }));
+    if (in.Get() < 0) return LastPosixError();
+    StFd out(PosixCall("open", [&] {
         return ::openat(targetDirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     }));
-    if (out.Get() < 0) return LastError();
+    if (out.Get() < 0) return LastPosixError();
     if (VError error = CopyData(in.Get(), out.Get()); error != 0) return error;
     return FinishObject(in.Get(), out.Get(), status);
 }
@@ -215,7 +206,8 @@ VError TreeCopier::CopyFile(int sourceDirFd, const char* name, int targetDirFd, 
 VError TreeCopier::CopyData(int in, int out) {
     constexpr size_t kRange = size_t(1) << 30;
     while (fTryRangeCopy) {
-        ssize_t got = Sys("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, kRange, 0); });
+        ssize_t got =
+            PosixCall("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, kRange, 0); });
         if (got == 0) return 0;
         if (got > 0) continue;
         // File systems and kernels that cannot copy in place: read and write from where the copy stands.
@@ -223,21 +215,21 @@ VError TreeCopier::CopyData(int in, int out) {
             fTryRangeCopy = errno != ENOSYS;
             break;
         }
-        if (errno != EINTR) return LastError();
+        if (errno != EINTR) return LastPosixError();
     }
     if (fBuffer.empty()) fBuffer.resize(size_t(1) << 20);
     for (;;) {
-        ssize_t got = Sys("read", [&] { return ::read(in, fBuffer.data(), fBuffer.size()); });
+        ssize_t got = PosixCall("read", [&] { return ::read(in, fBuffer.data(), fBuffer.size()); });
         if (got == 0) return 0;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return LastError();
+            return LastPosixError();
         }
         for (ssize_t done = 0; done < got;) {
-            ssize_t put = Sys("write", [&] { return ::write(out, fBuffer.data() + done, size_t(got - done)); });
+            ssize_t put = PosixCall("write", [&] { return ::write(out, fBuffer.data() + done, size_t(got - done)); });
             if (put < 0) {
                 if (errno == EINTR) continue;
-                return LastError();
+                return LastPosixError();
             }
             done += put;
         }
@@ -252,25 +244,25 @@ bool IgnorableAttributeFailure(int error) {
 
 VError TreeCopier::CopyAttributes(int in, int out) {
     ssize_t size = ::flistxattr(in, nullptr, 0);
-    if (size < 0) return errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : LastError();
+    if (size < 0) return errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : LastPosixError();
     if (size == 0) return 0;
     fNames.resize(size_t(size));
     size = ::flistxattr(in, fNames.data(), fNames.size());
-    if (size < 0) return LastError();
+    if (size < 0) return LastPosixError();
     for (ssize_t at = 0; at < size;) {
         const char* name = fNames.data() + at;
         at += ssize_t(std::strlen(name)) + 1;
         ssize_t length = ::fgetxattr(in, name, nullptr, 0);
         if (length < 0) {
             if (errno == ENODATA) continue;
-            return LastError();
+            return LastPosixError();
         }
         fValue.resize(size_t(length) + 1);
         length = ::fgetxattr(in, name, fValue.data(), fValue.size());
-        if (length < 0) return LastError();
-        if (Sys("setxattr", [&] { return ::fsetxattr(out, name, fValue.data(), size_t(length), 0); }) != 0 &&
+        if (length < 0) return LastPosixError();
+        if (PosixCall("setxattr", [&] { return ::fsetxattr(out, name, fValue.data(), size_t(length), 0); }) != 0 &&
             !IgnorableAttributeFailure(errno))
-            return LastError();
+            return LastPosixError();
     }
     return 0;
 }
@@ -279,9 +271,9 @@ VError TreeCopier::FinishObject(int in, int out, const struct stat& status) {
     if (VError error = CopyAttributes(in, out); error != 0) return error;
     // Ownership is kept where the caller may give it (root), as a copy that keeps attributes does.
     if (status.st_uid != fUser || status.st_gid != fGroup) (void)::fchown(out, status.st_uid, status.st_gid);
-    if (Sys("chmod", [&] { return ::fchmod(out, status.st_mode & 07777); }) != 0) return LastError();
+    if (PosixCall("chmod", [&] { return ::fchmod(out, status.st_mode & 07777); }) != 0) return LastPosixError();
     struct timespec times[2] = {status.st_atim, status.st_mtim};
-    if (::futimens(out, times) != 0) return LastError();
+    if (::futimens(out, times) != 0) return LastPosixError();
     return 0;
 }
 
@@ -305,7 +297,7 @@ int ClearLock(int fd) {
     int flags = 0;
     if (data.Get() < 0 || ::ioctl(data.Get(), FS_IOC_GETFLAGS, &flags) != 0 || (flags & kLockFlags) == 0) return -1;
     int cleared = flags & ~kLockFlags;
-    if (Sys("unlock", [&] { return ::ioctl(data.Get(), FS_IOC_SETFLAGS, &cleared); }) != 0) return -1;
+    if (PosixCall("unlock", [&] { return ::ioctl(data.Get(), FS_IOC_SETFLAGS, &cleared); }) != 0) return -1;
     return flags;
 }
 
@@ -321,7 +313,7 @@ int WidenFolder(int fd, uid_t user) {
     if (user == 0 || ::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) return -1;
     if ((status.st_mode & 0700) == 0700 || status.st_uid != user) return -1;
     int old = int(status.st_mode & 07777);
-    if (Sys("chmod", [&] { return ::chmod(ProcPath(fd).c_str(), mode_t(old | 0700)); }) != 0) return -1;
+    if (PosixCall("chmod", [&] { return ::chmod(ProcPath(fd).c_str(), mode_t(old | 0700)); }) != 0) return -1;
     return old;
 }
 
@@ -353,20 +345,20 @@ private:
 };
 
 VError TreeRemover::Unlink(FolderState& folder, const char* name, int flags) {
-    auto attempt = [&] { return Sys("unlink", [&] { return ::unlinkat(folder.fFd, name, flags); }) == 0; };
+    auto attempt = [&] { return PosixCall("unlink", [&] { return ::unlinkat(folder.fFd, name, flags); }) == 0; };
     if (attempt() || errno == ENOENT) return 0;
     if (errno == EACCES && folder.fOldMode < 0) {
         folder.fOldMode = WidenFolder(folder.fFd, fUser);
         if (folder.fOldMode >= 0 && attempt()) return 0;
     }
-    if (errno != EPERM) return LastError();
+    if (errno != EPERM) return LastPosixError();
     StFd entry(::openat(folder.fFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (entry.Get() >= 0 && ClearLock(entry.Get()) >= 0 && attempt()) return 0;
     if (folder.fOldLock < 0) {
         folder.fOldLock = ClearLock(folder.fFd);
         if (folder.fOldLock >= 0 && attempt()) return 0;
     }
-    return LastError();
+    return LastPosixError();
 }
 
 VError TreeRemover::RemoveEntry(FolderState& folder, const char* name, bool isFolder) {
@@ -376,7 +368,8 @@ VError TreeRemover::RemoveEntry(FolderState& folder, const char* name, bool isFo
 VError TreeRemover::RemoveFolder(FolderState& parent, const char* name) {
     FolderState folder;
     auto open = [&] {
-        return Sys("open", [&] { return ::openat(parent.fFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
+        return PosixCall("open",
+                         [&] { return ::openat(parent.fFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
     };
     StFd fd(open());
     if (fd.Get() < 0 && errno == EACCES && parent.fOldMode < 0) {
@@ -388,15 +381,15 @@ VError TreeRemover::RemoveFolder(FolderState& parent, const char* name) {
         if (errno == ENOENT) return 0;
         // Replaced by a link or a file meanwhile: that is removed as it is.
         if (errno == ENOTDIR || errno == ELOOP) return Unlink(parent, name, 0);
-        if (errno != EACCES) return LastError();
+        if (errno != EACCES) return LastPosixError();
         // Closed to its owner: widened through a descriptor that needs no access, then opened.
         StFd pathFd(::openat(parent.fFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (pathFd.Get() < 0) return LastError();
+        if (pathFd.Get() < 0) return LastPosixError();
         folder.fOldMode = WidenFolder(pathFd.Get(), fUser);
         if (folder.fOldMode < 0) return MakePosixError(EACCES);
         fd.Reset(::open(ProcPath(pathFd.Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (fd.Get() < 0) {
-            VError error = LastError();
+            VError error = LastPosixError();
             (void)::chmod(ProcPath(pathFd.Get()).c_str(), mode_t(folder.fOldMode));
             return error;
         }
@@ -412,14 +405,15 @@ VError TreeRemover::RemoveFolder(FolderState& parent, const char* name) {
 VError TreeRemover::RemoveContents(FolderState& folder) {
     std::vector<std::string> names;
     std::vector<unsigned char> types;
-    if (Sys("readdir", [&] { return ReadNames(folder.fFd, names, types) ? 0 : -1; }) != 0) return LastError();
+    if (PosixCall("readdir", [&] { return ReadNames(folder.fFd, names, types) ? 0 : -1; }) != 0)
+        return LastPosixError();
     for (size_t i = 0; i < names.size(); ++i) {
         bool isFolder = types[i] == DT_DIR;
         if (types[i] == DT_UNKNOWN) {
             struct stat status;
             if (::fstatat(folder.fFd, names[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT) continue;
-                return LastError();
+                return LastPosixError();
             }
             isFolder = S_ISDIR(status.st_mode);
         }
@@ -431,11 +425,11 @@ VError TreeRemover::RemoveContents(FolderState& folder) {
 } // namespace
 
 VError XPosixFolder::Create(const char* path) {
-    return Sys("mkdir", [&] { return ::mkdir(path, 0755); }) == 0 ? 0 : LastError();
+    return PosixCall("mkdir", [&] { return ::mkdir(path, 0755); }) == 0 ? 0 : LastPosixError();
 }
 
 VError XPosixFolder::Delete(const char* path) {
-    return Sys("rmdir", [&] { return ::rmdir(path); }) == 0 ? 0 : LastError();
+    return PosixCall("rmdir", [&] { return ::rmdir(path); }) == 0 ? 0 : LastPosixError();
 }
 
 bool XPosixFolder::Exists(const char* path, bool followLinks) {
@@ -449,22 +443,22 @@ bool XPosixFolder::Exists(const char* path, bool followLinks) {
 }
 
 VError XPosixFolder::RenameExclusive(const char* from, const char* to) {
-    if (Sys("rename", [&] { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); }) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return LastError();
+    if (PosixCall("rename", [&] { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE); }) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return LastPosixError();
     // The file system takes no exclusive flag. The name is claimed first, so no one else's object there is ever
     // replaced: a folder may replace only the empty folder made here, a file goes by a hard link.
     struct stat status;
-    if (::lstat(from, &status) != 0) return LastError();
+    if (::lstat(from, &status) != 0) return LastPosixError();
     if (S_ISDIR(status.st_mode)) {
-        if (Sys("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastError();
-        if (Sys("rename", [&] { return ::rename(from, to); }) == 0) return 0;
-        VError error = LastError();
+        if (PosixCall("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastPosixError();
+        if (PosixCall("rename", [&] { return ::rename(from, to); }) == 0) return 0;
+        VError error = LastPosixError();
         (void)::rmdir(to);
         return error;
     }
-    if (Sys("link", [&] { return ::link(from, to); }) == 0) {
-        if (Sys("unlink", [&] { return ::unlink(from); }) == 0) return 0;
-        VError error = LastError();
+    if (PosixCall("link", [&] { return ::link(from, to); }) == 0) {
+        if (PosixCall("unlink", [&] { return ::unlink(from); }) == 0) return 0;
+        VError error = LastPosixError();
         (void)::unlink(to);
         return error;
     }
@@ -472,8 +466,8 @@ VError XPosixFolder::RenameExclusive(const char* from, const char* to) {
     // No hard links either: check, then rename. A racing creator can still lose its object here; no file system
     // offers anything better.
     if (::lstat(to, &status) == 0) return MakePosixError(EEXIST);
-    if (errno != ENOENT) return LastError();
-    return Sys("rename", [&] { return ::rename(from, to); }) == 0 ? 0 : LastError();
+    if (errno != ENOENT) return LastPosixError();
+    return PosixCall("rename", [&] { return ::rename(from, to); }) == 0 ? 0 : LastPosixError();
 }
 
 VError XPosixFolder::CopyToNonExistingFolder(const char* from, const char* to) {
@@ -484,8 +478,8 @@ VError XPosixFolder::CopyToNonExistingFolder(const char* from, const char* to) {
 VError XPosixFolder::DeleteForced(const char* path) {
     std::string parent, name;
     if (!SplitPath(path, parent, name)) return MakePosixError(EINVAL);
-    StFd parentFd(Sys("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
-    if (parentFd.Get() < 0) return LastError();
+    StFd parentFd(PosixCall("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (parentFd.Get() < 0) return LastPosixError();
     // The parent may be locked or closed to its owner: opened up when the removal needs it, and put back
     // whatever happens.
     FolderState folder;
@@ -493,9 +487,9 @@ VError XPosixFolder::DeleteForced(const char* path) {
     struct stat status;
     VError error = 0;
     if (::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = LastError();
+        error = LastPosixError();
         if (errno == EACCES && (folder.fOldMode = WidenFolder(parentFd.Get(), ::geteuid())) >= 0)
-            error = ::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : LastError();
+            error = ::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : LastPosixError();
     }
     if (error == 0) {
         TreeRemover remover;

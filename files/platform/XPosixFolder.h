@@ -2,6 +2,7 @@
 
 #include "core/VError.h"
 
+#include <cerrno>
 #include <string>
 
 namespace vela {
@@ -9,6 +10,11 @@ namespace vela {
 // An errno as a native code ('POSX').
 constexpr VError MakePosixError(int error) noexcept {
     return MakeVError(kComponentPosix, error);
+}
+
+// The native code of errno after a failed call (EIO when a call failed without saying why).
+inline VError LastPosixError() noexcept {
+    return MakePosixError(errno != 0 ? errno : EIO);
 }
 
 // The folder operations on POSIX paths (UTF-8, absolute). Each answers 0 or a native code ('POSX' errno) and

@@ -18,15 +18,6 @@ namespace vela {
 
 namespace {
 
-template <class Call> auto Sys(const char* op, Call&& call) -> decltype(call()) {
-    if (XPosixFaults::Fail(op)) return decltype(call())(-1);
-    return call();
-}
-
-VError LastError() {
-    return MakePosixError(errno != 0 ? errno : EIO);
-}
-
 std::string WithoutTrailingSlashes(std::string text) {
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
@@ -46,8 +37,8 @@ VError MakeFolders(const std::string& path, mode_t mode) {
     if (path != "/") {
         if (VError error = MakeFolders(ParentOf(path), mode); error != 0) return error;
     }
-    if (Sys("mkdir", [&] { return ::mkdir(path.c_str(), mode); }) == 0 || errno == EEXIST) return 0;
-    return LastError();
+    if (PosixCall("mkdir", [&] { return ::mkdir(path.c_str(), mode); }) == 0 || errno == EEXIST) return 0;
+    return LastPosixError();
 }
 
 // The device of path, or of its nearest existing folder.
@@ -90,11 +81,11 @@ std::string VolumeTrashOf(const std::string& top, uid_t user) {
     // A shared trash counts only as a sticky folder, never through a link.
     if (::lstat(shared.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0) {
         std::string own = shared + "/" + std::to_string(user);
-        if (Sys("mkdir", [&] { return ::mkdir(own.c_str(), 0700); }) == 0 || errno == EEXIST)
+        if (PosixCall("mkdir", [&] { return ::mkdir(own.c_str(), 0700); }) == 0 || errno == EEXIST)
             if (IsOwnPrivateFolder(own, user)) return own;
     }
     std::string own = base + "/.Trash-" + std::to_string(user);
-    if (Sys("mkdir", [&] { return ::mkdir(own.c_str(), 0700); }) != 0 && errno != EEXIST) return {};
+    if (PosixCall("mkdir", [&] { return ::mkdir(own.c_str(), 0700); }) != 0 && errno != EEXIST) return {};
     return IsOwnPrivateFolder(own, user) ? own : std::string();
 }
 
@@ -105,10 +96,10 @@ bool IsUnreserved(unsigned char c) {
 
 VError WriteAll(int fd, const std::string& text) {
     for (size_t done = 0; done < text.size();) {
-        ssize_t put = Sys("write", [&] { return ::write(fd, text.data() + done, text.size() - done); });
+        ssize_t put = PosixCall("write", [&] { return ::write(fd, text.data() + done, text.size() - done); });
         if (put < 0) {
             if (errno == EINTR) continue;
-            return LastError();
+            return LastPosixError();
         }
         done += size_t(put);
     }
@@ -169,7 +160,7 @@ VError XPosixTrash::MoveToTrash(const char* path) {
     std::string original = WithoutTrailingSlashes(path != nullptr ? path : "");
     if (original.empty() || original[0] != '/' || original == "/") return MakePosixError(EINVAL);
     struct stat status;
-    if (Sys("lstat", [&] { return ::lstat(original.c_str(), &status); }) != 0) return LastError();
+    if (PosixCall("lstat", [&] { return ::lstat(original.c_str(), &status); }) != 0) return LastPosixError();
     const std::string name = original.substr(original.rfind('/') + 1);
     if (name == "." || name == "..") return MakePosixError(EINVAL);
 
@@ -197,15 +188,15 @@ VError XPosixTrash::MoveToTrash(const char* path) {
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
         const std::string candidate = NameForAttempt(name, attempt);
         const std::string infoPath = info + candidate + ".trashinfo";
-        int fd = Sys("open", [&] {
+        int fd = PosixCall("open", [&] {
             return ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         });
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            return LastError();
+            return LastPosixError();
         }
         VError error = WriteAll(fd, content);
-        if (Sys("close", [&] { return ::close(fd); }) != 0 && error == 0) error = LastError();
+        if (PosixCall("close", [&] { return ::close(fd); }) != 0 && error == 0) error = LastPosixError();
         if (error == 0) {
             const std::string target = files + candidate;
             error = XPosixFolder::RenameExclusive(original.c_str(), target.c_str());
