@@ -331,6 +331,36 @@ TEST_F(VFilePathTest, AbsolutePosixPathsGoThroughTheMountedVolumes) {
     }
 }
 
+// Each kind of step, and each name that only looks like one, at every distance from the start and the end of the
+// text: the scan that tells a normal path from one to resolve reads the units in blocks and the last ones alone.
+TEST_F(VFilePathTest, StepsAreFoundWhereverTheyStand) {
+    struct Case {
+        const char* step;
+        bool keepsPad;
+        const char* name; // the element the step leaves after the pad, "" when none
+    } const cases[] = {
+        {"//f", true, "f"},      {"/./f", true, "f"}, {"/../f", false, "f"}, {"/.", true, ""},
+        {"/..", false, ""},      {"/.x", true, ".x"}, {"/..x", true, "..x"}, {"/...", true, "..."},
+        {"/.../f", true, "..."}, {"/x.", true, "x."}, {"/x..", true, "x.."},
+    };
+    for (const auto& c : cases) {
+        for (int padLength = 1; padLength <= 7; ++padLength) {
+            for (const bool followed : {false, true}) {
+                const std::string pad(size_t(padLength), 'a');
+                std::string posix = "/tmp/" + pad + c.step + (followed ? "/zzzzzz" : "");
+                std::string expected = "Root:tmp";
+                if (c.keepsPad) expected += ":" + pad;
+                if (*c.name != 0) expected += std::string(":") + c.name;
+                if (std::string(c.step) == "/.../f") expected += ":f";
+                if (followed) expected += ":zzzzzz";
+                if (!followed && std::string(c.step) == "/..") expected += ":";
+                VFilePath path(V(posix.c_str()), FPS_POSIX);
+                EXPECT_EQ(U8(path.GetPath()), expected) << posix;
+            }
+        }
+    }
+}
+
 TEST_F(VFilePathTest, UnmountedVolumesConvertUnderTheRoot) {
     VString out;
     EXPECT_FALSE(XPosixFile::HFSFullPathToPosix(V("Gone:a:b"), out));

@@ -27,8 +27,10 @@ public:
         mountPoints = fPoints;
         return true;
     }
+    // Safe to ask while other threads look volumes up.
+    int Reads() const { return fReads.load(); }
     std::vector<std::string> fPoints;
-    int fReads = 0;
+    std::atomic<int> fReads{0};
 };
 
 // A clock the test moves by hand.

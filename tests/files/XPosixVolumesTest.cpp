@@ -6,7 +6,10 @@
 
 #include <algorithm>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vela {
@@ -86,17 +89,17 @@ TEST(XPosixVolumes, TheListIsReadAgainOnlyAfterTwoSeconds) {
     VString mount;
     test::sFakeNow = 5000;
     EXPECT_FALSE(fake.Volumes().GetMountPathFromVolumeName(VString("late"), mount));
-    EXPECT_EQ(fake.List().fReads, 1);
+    EXPECT_EQ(fake.List().Reads(), 1);
 
     fake.List().fPoints.push_back("/mnt/late");
     test::sFakeNow = 7000;
     EXPECT_FALSE(fake.Volumes().GetMountPathFromVolumeName(VString("late"), mount));
-    EXPECT_EQ(fake.List().fReads, 1);
+    EXPECT_EQ(fake.List().Reads(), 1);
 
     test::sFakeNow = 7001;
     EXPECT_TRUE(fake.Volumes().GetMountPathFromVolumeName(VString("late"), mount));
     EXPECT_EQ(U8(mount), "/mnt/late");
-    EXPECT_EQ(fake.List().fReads, 2);
+    EXPECT_EQ(fake.List().Reads(), 2);
 }
 
 TEST(XPosixVolumes, TheFirstLookupReadsTheListWhateverTheClock) {
@@ -114,10 +117,10 @@ TEST(XPosixVolumes, TheClockMayWrap) {
     fake.Volumes().GetMountPathFromVolumeName(VString("Root"), mount);
     test::sFakeNow = 1000; // 1280 ms later
     fake.Volumes().GetMountPathFromVolumeName(VString("Root"), mount);
-    EXPECT_EQ(fake.List().fReads, 1);
+    EXPECT_EQ(fake.List().Reads(), 1);
     test::sFakeNow = 2000; // 2280 ms later
     fake.Volumes().GetMountPathFromVolumeName(VString("Root"), mount);
-    EXPECT_EQ(fake.List().fReads, 2);
+    EXPECT_EQ(fake.List().Reads(), 2);
 }
 
 TEST(XPosixVolumes, TheVolumeOfAPathIsItsLongestMount) {
@@ -127,8 +130,9 @@ TEST(XPosixVolumes, TheVolumeOfAPathIsItsLongestMount) {
         int32 length;
         const char* name;
     } const cases[] = {
-        {u"/", 1, "Root"},       {u"/x", 1, "Root"},    {u"/mnt", 4, "mnt"},     {u"/mnt/ab", 4, "mnt"},
-        {u"/mnt/a/x/y", 6, "a"}, {u"/mnt/a/b", 8, "b"}, {u"/mnt/a/b/c", 8, "b"},
+        {u"/", 1, "Root"},       {u"/x", 1, "Root"},    {u"/mnt", 4, "mnt"},      {u"/mnt/ab", 4, "mnt"},
+        {u"/mnt/a/x/y", 6, "a"}, {u"/mnt/a/b", 8, "b"}, {u"/mnt/a/b/c", 8, "b"},  {u"/mnt/a/", 6, "a"},
+        {u"/mn", 1, "Root"},     {u"/mnta", 1, "Root"}, {u"/mnt/a/bc/d", 6, "a"}, {u"/mnt/a/b/", 8, "b"},
     };
     for (const auto& c : cases) {
         int32 length = 0;
@@ -140,6 +144,44 @@ TEST(XPosixVolumes, TheVolumeOfAPathIsItsLongestMount) {
     int32 length = 0;
     VString name;
     EXPECT_FALSE(fake.Volumes().FindVolumeOfPath(u"relative", length, name));
+}
+
+TEST(XPosixVolumes, WithoutARootVolumeAPathOutsideTheMountsHasNone) {
+    test::StFakeVolumes fake({"/mnt/a"});
+    int32 length = 0;
+    VString name;
+    EXPECT_FALSE(fake.Volumes().FindVolumeOfPath(u"/mnt/b", length, name));
+    EXPECT_TRUE(fake.Volumes().FindVolumeOfPath(u"/mnt/a/b", length, name));
+    EXPECT_EQ(length, 6);
+}
+
+// Lookups read the table a reload replaces, with no lock: each one must see a whole table, old or new.
+TEST(XPosixVolumes, LookupsStayRightWhileTheListIsReadAgain) {
+    test::StFakeVolumes fake({"/", "/mnt/a", "/mnt/a/b"});
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                int32 length = 0;
+                VString name;
+                if (!fake.Volumes().FindVolumeOfPath(u"/mnt/a/b/c", length, name) || length != 8 || U8(name) != "b")
+                    ++wrong;
+                VString mount;
+                if (!fake.Volumes().GetMountPathFromVolumeName(VString("a"), mount) || U8(mount) != "/mnt/a") ++wrong;
+            }
+        });
+    }
+    // Each step of the clock makes the next lookup read the list again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fake.List().Reads() < 50 && std::chrono::steady_clock::now() < deadline)
+        test::sFakeNow += XPosixVolumes::kReloadIntervalMs + 1;
+    stop = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_GE(fake.List().Reads(), 50);
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 } // namespace
