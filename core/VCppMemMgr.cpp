@@ -1,5 +1,6 @@
 #include "core/VCppMemMgr.h"
 
+#include "core/VMemThreadCache.h"
 #include "core/VObject.h"
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
@@ -154,7 +155,9 @@ VCppMemMgr::VCppMemMgr(EAllocatorKind kind, bool flag1, bool flag2) {
     _Init(kind, flag1, flag2);
 }
 
-VCppMemMgr::~VCppMemMgr() {}
+VCppMemMgr::~VCppMemMgr() {
+    if (fImplCount > 0) VMemThreadCache::DetachAll(this);
+}
 
 void VCppMemMgr::_Init(EAllocatorKind kind, bool flag1, bool flag2) {
     if (kind == kAllocator_fromBundle) {
@@ -256,6 +259,42 @@ void VCppMemMgr::_WaitForPurge(std::unique_lock<std::recursive_mutex>& lock) noe
 }
 
 void* VCppMemMgr::_MallocOwn(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept {
+    if (size <= VMemThreadCache::kMaxRequest && preferredIndex < 0) {
+        if (VMemThreadCache* cache = VMemThreadCache::Get(this)) {
+            if (void* block = cache->Pop(size, isObject, tag)) return block;
+            _RefillCache(*cache, size);
+            if (void* block = cache->Pop(size, isObject, tag)) return block;
+        }
+    }
+    return _MallocSearching(size, isObject, tag, preferredIndex);
+}
+
+void VCppMemMgr::_RefillCache(VMemThreadCache& cache, size_t size) noexcept {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    if (size > fLargestBlock) return;
+    for (uint32 i = 0; i < VMemThreadCache::kRefillBlocks; ++i) {
+        void* block = _Search(size, false, 0, -1);
+        if (block == nullptr) return;
+        cache.Push(block, VMemCppImpl::GetPageOf(block)->fBlockSize);
+    }
+}
+
+void VCppMemMgr::_ReleaseCachedBlocks(void* chain) noexcept {
+    if (chain == nullptr) return;
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    while (chain != nullptr) {
+        void* next = VMemThreadCache::NextTaken(chain);
+        fOwnImpls[0].Free(chain);
+        chain = next;
+    }
+}
+
+void VCppMemMgr::ReleaseThreadCache() noexcept {
+    if (fStdlib != nullptr) return;
+    if (VMemThreadCache* cache = VMemThreadCache::Get(this)) _ReleaseCachedBlocks(cache->TakeAll());
+}
+
+void* VCppMemMgr::_MallocSearching(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept {
     std::unique_lock<std::recursive_mutex> lock(fLock);
     if (size > fLargestBlock) return nullptr;
     const int32 start = fCurrentIndex;
@@ -278,6 +317,17 @@ void* VCppMemMgr::_MallocOwn(size_t size, bool isObject, int32 tag, int32 prefer
 }
 
 void VCppMemMgr::_FreeOwn(void* block) noexcept {
+    const VPageAllocationImpl* page = VMemCppImpl::GetPageOf(block);
+    // A block of another manager's page must go back to that manager's allocator, under its lock.
+    if (page != nullptr && page->fBlockSize <= VMemThreadCache::kMaxRequest + VMemCppImpl::kSmallHeaderSize &&
+        page->fOwner->GetOwner()->GetManager() == this) {
+        if (VMemThreadCache* cache = VMemThreadCache::Get(this)) {
+            if (cache->Push(block, page->fBlockSize)) return;
+            _ReleaseCachedBlocks(cache->Take(page->fBlockSize, VMemThreadCache::kMaxBlocks / 2));
+            cache->Push(block, page->fBlockSize);
+            return;
+        }
+    }
     std::lock_guard<std::recursive_mutex> guard(fLock);
     fOwnImpls[0].Free(block);
 }

@@ -23,6 +23,7 @@ namespace vela {
 class VFileStream;
 class VStream;
 class VString;
+class VMemThreadCache;
 class XPosixStackCrawl;
 
 // Count and bytes of a family of blocks in the statistics.
@@ -187,6 +188,9 @@ public:
     void GetStatistics(VMemStats& stats, int32 index) const;
 
     bool UsesStdlib() const noexcept { return fStdlib != nullptr; }
+    // Gives the small blocks the calling thread keeps for its next requests back to the own allocator (they
+    // count as used until then, and go back by themselves when the thread ends).
+    void ReleaseThreadCache() noexcept;
     // The number of own implementations in use (0 on the C library back end).
     int32 CountImplementations() const noexcept { return fImplCount; }
     VLeaksChecker& GetLeaksChecker() noexcept { return fLeaksChecker; }
@@ -205,12 +209,20 @@ public:
     static std::atomic<bool> sFailAllocations;
 
 private:
+    friend class VMemThreadCache;
     static constexpr int32 kWantedImplementations = 4;
 
     void _Init(EAllocatorKind kind, bool flag1, bool flag2);
     static bool _MadeToFail() noexcept;
+    // Small requests are served from the calling thread's cache when they can.
     void* _MallocOwn(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
+    // The search with the purge turn, under the lock.
+    void* _MallocSearching(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
     void _FreeOwn(void* block) noexcept;
+    // Takes blocks for size bytes into the cache in one pass under the lock.
+    void _RefillCache(VMemThreadCache& cache, size_t size) noexcept;
+    // Frees a chain of blocks that a cache gave up.
+    void _ReleaseCachedBlocks(void* chain) noexcept;
     // One pass over the implementations: the preferred one, then round-robin from the current index, skipping
     // the one being purged. Under the lock.
     void* _Search(size_t size, bool isObject, int32 tag, int32 preferredIndex) noexcept;
@@ -235,6 +247,8 @@ private:
     std::condition_variable_any fPurgeDone;
     uint64 fPurgesDone = 0;
     PurgeHandlerProc fPurgeHandler = nullptr;
+    // The threads' caches that serve this manager, under the caches' registry lock.
+    VMemThreadCache* fCaches = nullptr;
     bool fFlag1 = false;
     bool fFlag2 = false;
     VLeaksChecker fLeaksChecker;

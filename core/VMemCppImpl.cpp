@@ -433,6 +433,16 @@ int32 VMemCppImpl::GetTag(const void* block) noexcept {
     return Big(at - kBigHeaderSize)->fTag;
 }
 
+const VPageAllocationImpl* VMemCppImpl::GetPageOf(const void* block) noexcept {
+    return IsSmall(block) ? PageOf(static_cast<const char*>(block) - kSmallHeaderSize) : nullptr;
+}
+
+void VMemCppImpl::RewriteSmallHeader(void* block, bool isObject, int32 tag) noexcept {
+    VSmallHeader& header = static_cast<VSmallHeader*>(block)[-1];
+    header.fBackOffset = (header.fBackOffset & ~kObjectBit) | (isObject ? kObjectBit : 0);
+    header.fTag = tag;
+}
+
 void VMemCppImpl::Free(void* block) noexcept {
     if (block == nullptr) return;
     VMemCppImpl* owner = GetOwnerOf(block);

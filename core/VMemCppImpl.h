@@ -212,6 +212,10 @@ public:
     static VMemCppImpl* GetOwnerOf(const void* block) noexcept;
     // The tag recorded with block.
     static int32 GetTag(const void* block) noexcept;
+    // The page that holds block, or null for a big block.
+    static const VPageAllocationImpl* GetPageOf(const void* block) noexcept;
+    // Marks a small block (caller's bytes) handed out again with the object flag and the tag.
+    static void RewriteSmallHeader(void* block, bool isObject, int32 tag) noexcept;
 
     // The free-list step of a block of size bytes (rounded down) and of a request (rounded up, with its granule:
     // 1,024, or 0 above 1 MiB).

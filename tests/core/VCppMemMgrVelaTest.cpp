@@ -231,7 +231,118 @@ TEST(VCppMemMgrVela, UsageAndStatistics) {
     EXPECT_EQ(stats.fBlocksByTag[kTestTag].fCount, 1) << "a second call does not count twice";
     manager->Free(big);
     manager->Free(small);
+    manager->ReleaseThreadCache();
     manager->GetStatistics(stats, -1);
+    EXPECT_EQ(stats.fNbBigBlocks, 0);
+}
+
+VMemStats StatisticsOf(VCppMemMgr& manager) {
+    VMemStats stats;
+    manager.GetStatistics(stats, -1);
+    return stats;
+}
+
+TEST(VCppMemMgrVela, FreedSmallBlocksWaitInTheThreadsCacheUntilReleased) {
+    auto manager = MakeVelaManager();
+    std::vector<void*> blocks;
+    for (size_t size = 1; size <= 1200; size += 7)
+        blocks.push_back(manager->Malloc(size, false, kTestTag));
+    for (void* block : blocks)
+        manager->Free(block);
+    EXPECT_GT(StatisticsOf(*manager).fNbUsedSmallBlocks, 0) << "kept for the next requests";
+
+    // A cached block comes back with the new request's tag and object flag.
+    void* object = manager->Malloc(40, true, FourCCTag("obj "));
+    VMemStats stats = StatisticsOf(*manager);
+    EXPECT_EQ(stats.fBlocksByTag[FourCCTag("obj ")].fCount, 1);
+    EXPECT_EQ(stats.fNbObjects, 1);
+    manager->Free(object);
+
+    manager->ReleaseThreadCache();
+    stats = StatisticsOf(*manager);
+    EXPECT_EQ(stats.fNbUsedSmallBlocks, 0);
+    EXPECT_EQ(stats.fNbBigBlocks, 0);
+}
+
+// A thread's cache holds blocks of a manager that is then destroyed: a later manager on that thread must not be
+// handed the dead manager's blocks.
+TEST(VCppMemMgrVela, ANewManagerDoesNotInheritTheCacheOfADestroyedOne) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto manager = MakeVelaManager();
+        std::vector<void*> blocks;
+        for (int i = 0; i < 20; ++i)
+            blocks.push_back(manager->Malloc(64, false, kTestTag));
+        for (void* block : blocks)
+            manager->Free(block);
+        void* again = manager->Malloc(64, false, kTestTag);
+        ASSERT_NE(again, nullptr);
+        std::memset(again, 0x3C, 64);
+        VMemStats stats = StatisticsOf(*manager);
+        EXPECT_EQ(stats.fNbPagesSmallBlocks, 1);
+        manager->Free(again);
+    }
+}
+
+TEST(VCppMemMgrVelaConcurrency, AThreadsCachedBlocksGoBackWhenItEnds) {
+    auto manager = MakeVelaManager();
+    std::thread([&] {
+        std::vector<void*> blocks;
+        for (int i = 0; i < 500; ++i)
+            blocks.push_back(manager->Malloc(16 + size_t(i % 50) * 16, false, kTestTag));
+        for (void* block : blocks)
+            manager->Free(block);
+    }).join();
+    VMemStats stats = StatisticsOf(*manager);
+    EXPECT_EQ(stats.fNbUsedSmallBlocks, 0);
+    EXPECT_EQ(stats.fNbBigBlocks, 0);
+}
+
+// Blocks made on one thread and freed on another land in the freeing thread's cache, and from there go back to
+// the pages they came from.
+TEST(VCppMemMgrVelaConcurrency, BlocksFreedOnAnotherThread) {
+    auto manager = MakeVelaManager();
+    std::mutex mutex;
+    std::vector<unsigned char*> handed;
+    std::atomic<bool> done{false};
+    std::atomic<bool> corrupted{false};
+    std::thread producer([&] {
+        for (int i = 0; i < 4000; ++i) {
+            auto* block = static_cast<unsigned char*>(manager->Malloc(1 + size_t(i % 300), false, kTestTag));
+            if (block == nullptr) {
+                corrupted = true;
+                continue;
+            }
+            block[0] = static_cast<unsigned char>(i);
+            std::lock_guard<std::mutex> guard(mutex);
+            handed.push_back(block);
+        }
+        done = true;
+    });
+    std::thread consumer([&] {
+        int expected = 0;
+        for (;;) {
+            std::vector<unsigned char*> taken;
+            {
+                std::lock_guard<std::mutex> guard(mutex);
+                taken.swap(handed);
+            }
+            for (unsigned char* block : taken) {
+                if (block[0] != static_cast<unsigned char>(expected++)) corrupted = true;
+                manager->Free(block);
+            }
+            if (taken.empty() && done) {
+                std::lock_guard<std::mutex> guard(mutex);
+                if (handed.empty()) break;
+            }
+            if (taken.empty()) std::this_thread::yield();
+        }
+    });
+    producer.join();
+    consumer.join();
+    EXPECT_FALSE(corrupted);
+    VMemStats stats = StatisticsOf(*manager);
+    EXPECT_EQ(stats.fNbUsedSmallBlocks, 0);
     EXPECT_EQ(stats.fNbBigBlocks, 0);
 }
 
