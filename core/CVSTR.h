@@ -15,6 +15,14 @@ struct CVSTR_struct : public VString {
         VString::fMaxLength = int32(N - 1);
         fFlags = kDirtyFlag | kForeignBuffer;
     }
+    // The same over length units at text that stay unchanged while the string lives and are followed by a zero
+    // (a parser's own buffers for the length of a callback): callees read them where they are.
+    CVSTR_struct(const UniChar* text, int32 length) noexcept {
+        VString::fString = const_cast<UniChar*>(text); // never written through, see above
+        VString::fLength = length;
+        VString::fMaxLength = length;
+        fFlags = kDirtyFlag | kForeignBuffer;
+    }
 };
 
 } // namespace vela

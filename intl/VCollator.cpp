@@ -172,6 +172,13 @@ bool VCollator::EndsWithString(const UniChar* text, int32 textLength, const UniC
                                bool diacritical, int32* matchedLength) const {
     if (matchedLength != nullptr) *matchedLength = 0;
     if (patternLength <= 0) return true;
+    // A tail of the pattern's length that compares equal settles it without a search, which is costly to set up
+    // (file extensions are tested so).
+    if (patternLength <= textLength &&
+        EqualString(text + textLength - patternLength, patternLength, pattern, patternLength, diacritical)) {
+        if (matchedLength != nullptr) *matchedLength = patternLength;
+        return true;
+    }
     int32 last = ReversedFindString(text, textLength, pattern, patternLength, diacritical, nullptr);
     if (last == 0) return false;
     int32 tailLength = textLength - (last - 1);

@@ -42,24 +42,27 @@ struct OptionalText {
 // What a unit and its alternatives share: the source and target texts, the child being read and the platform
 // filter.
 struct UnitTexts {
-    VString fChild;
+    enum EChild { eOther, eSource, eTarget };
+
+    EChild fChild = eOther;
     OptionalText fSource;
     OptionalText fTarget;
     bool fExcluded = false;
 
+    void Start(const VString& name) { fChild = Is(name, "source") ? eSource : Is(name, "target") ? eTarget : eOther; }
     void Attribute(const VString& name, const VString& value) {
         if (Is(name, "oz:excludeIf") || Is(name, "oz:includeIf"))
             fExcluded |= VLocalizationManager::IsExcludedOnPlatform(value, Is(name, "oz:includeIf"),
                                                                     VLocalizationManager::kPlatformToken);
     }
     void Text(const VString& text) {
-        if (Is(fChild, "source")) fSource.Append(text);
-        if (Is(fChild, "target")) fTarget.Append(text);
+        if (fChild == eSource) fSource.Append(text);
+        if (fChild == eTarget) fTarget.Append(text);
     }
     // At an end tag: true (and the child forgotten) when it ends a source or target rather than the unit.
     bool EndsChild() {
-        if (!Is(fChild, "source") && !Is(fChild, "target")) return false;
-        fChild.Clear();
+        if (fChild == eOther) return false;
+        fChild = eOther;
         return true;
     }
     // The target when one was given (even empty of all but blanks), else the source.
@@ -78,8 +81,8 @@ public:
     }
 
     IXMLHandler* StartElement(const VString& name) override {
-        fTexts.fChild = name;
-        if (!Is(name, "source") && !Is(name, "target")) return nullptr;
+        fTexts.Start(name);
+        if (fTexts.fChild == UnitTexts::eOther) return nullptr;
         Retain();
         return this;
     }
@@ -100,19 +103,31 @@ private:
     UnitTexts fTexts;
 };
 
-// One "trans-unit": stored in the manager's tables at its end.
+// One "trans-unit": stored in the manager's tables at its end. groupNames, the names of the groups around it, is
+// its group handler's, which holds still while the unit is read (a unit has no groups inside).
 class VLocalizationTransUnitHandler : public VObject, public IXMLHandler {
 public:
-    VLocalizationTransUnitHandler(VLocalizationManager* manager, int32 groupID, std::vector<VString> groupNames,
+    VLocalizationTransUnitHandler(VLocalizationManager* manager, int32 groupID, const std::vector<VString>& groupNames,
                                   VValueBag* groupBag, bool overwrite)
-        : fManager(manager), fGroupID(groupID), fGroupNames(std::move(groupNames)), fGroupBag(groupBag),
-          fOverwrite(overwrite) {
-        if (fGroupBag) fUnitBag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+        : fManager(manager), fGroupNames(groupNames) {
+        Restart(groupID, groupBag, overwrite);
+    }
+
+    // Makes the handler new for the next unit of the same group handler.
+    void Restart(int32 groupID, VValueBag* groupBag, bool overwrite) {
+        fGroupID = groupID;
+        fGroupBag = groupBag;
+        fUnitBag = groupBag != nullptr ? VRefPtr<VValueBag>::Adopt(new VValueBag) : VRefPtr<VValueBag>();
+        fUnitID = 0;
+        fResname.Clear();
+        fTexts = UnitTexts();
+        fStored = false;
+        fOverwrite = overwrite;
     }
 
     IXMLHandler* StartElement(const VString& name) override {
-        fTexts.fChild = name;
-        if (Is(name, "source") || Is(name, "target")) {
+        fTexts.Start(name);
+        if (fTexts.fChild != UnitTexts::eOther) {
             Retain();
             return this;
         }
@@ -170,15 +185,15 @@ public:
 
 private:
     VLocalizationManager* fManager;
-    int32 fGroupID;
-    std::vector<VString> fGroupNames;
+    const std::vector<VString>& fGroupNames;
+    int32 fGroupID = 0;
     VRefPtr<VValueBag> fGroupBag;
     VRefPtr<VValueBag> fUnitBag;
     uint32 fUnitID = 0;
     VString fResname;
     UnitTexts fTexts;
     bool fStored = false;
-    bool fOverwrite;
+    bool fOverwrite = true;
 };
 
 // One "group" and the groups nested in it, which share this handler.
@@ -188,9 +203,16 @@ public:
         : fManager(manager), fOverwrite(overwrite), fGroupNames(1) {}
 
     IXMLHandler* StartElement(const VString& name) override {
-        if (Is(name, "trans-unit"))
-            return new VLocalizationTransUnitHandler(fManager, fGroupID, fGroupNames,
-                                                     fRestype.IsEmpty() ? nullptr : fBag.Get(), fOverwrite);
+        if (Is(name, "trans-unit")) {
+            // The handler of the previous unit serves the next one when nobody else holds it any more.
+            VValueBag* bag = fRestype.IsEmpty() ? nullptr : fBag.Get();
+            if (fUnit && fUnit->GetRefCount() == 1)
+                fUnit->Restart(fGroupID, bag, fOverwrite);
+            else
+                fUnit = VRefPtr<VLocalizationTransUnitHandler>::Adopt(
+                    new VLocalizationTransUnitHandler(fManager, fGroupID, fGroupNames, bag, fOverwrite));
+            return RetainRefCountable(fUnit.Get());
+        }
         if (Is(name, "group")) {
             fGroupNames.emplace_back();
             Retain();
@@ -228,6 +250,8 @@ private:
     std::vector<VString> fGroupNames;
     VRefPtr<VValueBag> fBag;
     VString fRestype;
+    // Declared last, destroyed first: it reads fGroupNames.
+    VRefPtr<VLocalizationTransUnitHandler> fUnit;
 };
 
 // The root of every XLIFF file of one manager: decides from each "file"'s target language whether its units
@@ -244,7 +268,7 @@ public:
         const bool taken = fAccept || fWholeFolder;
         if (taken && Is(name, "group")) return new VLocalizationGroupHandler(fManager, fOverwrite);
         if (taken && Is(name, "trans-unit"))
-            return new VLocalizationTransUnitHandler(fManager, 0, {}, nullptr, fOverwrite);
+            return new VLocalizationTransUnitHandler(fManager, 0, fNoGroups, nullptr, fOverwrite);
         Retain();
         return this;
     }
@@ -265,6 +289,7 @@ private:
     VLocalizationManager* fManager;
     const uint32 fDialect;
     VString fElement;
+    const std::vector<VString> fNoGroups;
     bool fAccept = false;
     bool fOverwrite = true;
     bool fWholeFolder = false;

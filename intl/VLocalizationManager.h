@@ -13,6 +13,8 @@
 
 #include <map>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vela {
@@ -30,11 +32,30 @@ struct STRSharpCodes {
     bool operator<(const STRSharpCodes& other) const noexcept {
         return fID != other.fID ? fID < other.fID : fIndex < other.fIndex;
     }
+    bool operator==(const STRSharpCodes& other) const noexcept = default;
+};
+
+struct STRSharpCodesHash {
+    size_t operator()(const STRSharpCodes& codes) const noexcept {
+        return std::hash<uint64>()(uint64(uint32(codes.fID)) << 32 | codes.fIndex);
+    }
 };
 
 // Orders strings by their UTF-16 code units.
 struct VStringRawLess {
     bool operator()(const VString& a, const VString& b) const noexcept { return a.CompareToStringRaw(b) < 0; }
+};
+
+// Hashes and compares strings by all their UTF-16 code units (for tables looked up by exact key). The hash is
+// deliberately not noexcept: the standard tables then keep each entry's hash, and neither a lookup nor a growth
+// hashes or compares the stored keys again.
+struct VStringRawHash {
+    size_t operator()(const VString& text) const {
+        return std::hash<std::u16string_view>()(std::u16string_view(text.GetCPointer(), size_t(text.GetLength())));
+    }
+};
+struct VStringRawEqual {
+    bool operator()(const VString& a, const VString& b) const noexcept { return a.EqualToStringRaw(b); }
 };
 
 // The translated strings of one dialect, read from XLIFF files (".xlf") and key-value files (".strings"), and
@@ -109,10 +130,11 @@ public:
 
 private:
     struct Tables {
-        std::map<STRSharpCodes, VString> fSTRSharp;
-        std::map<VString, VString, VStringRawLess> fKeyed;
-        std::map<VString, std::map<uint32, VString>, VStringRawLess> fGroups;
-        std::map<VString, VString, VStringRawLess> fDotStrings;
+        std::unordered_map<STRSharpCodes, VString, STRSharpCodesHash> fSTRSharp;
+        // Looked up by exact key only: hashed, as a file of tens of thousands of units fills them.
+        std::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fKeyed;
+        std::unordered_map<VString, std::map<uint32, VString>, VStringRawHash, VStringRawEqual> fGroups;
+        std::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fDotStrings;
         std::vector<std::pair<VString, VRefPtr<const VValueBag>>> fBagsByName;
         std::multimap<VString, VRefPtr<const VValueBag>, VStringRawLess> fBagsByRestype;
     };

@@ -16,26 +16,37 @@ namespace vela {
 
 namespace {
 
-// A bag name holds at most 255 UTF-8 bytes; a longer XML name would silently become another name.
-bool FitsBagName(const VString& name) {
-    return !name.IsEmpty() && StPackedDictionaryKey(name).GetKeyLength() > 0;
-}
+// The bag name of an XML name, converted on the stack. A bag name holds at most 255 UTF-8 bytes; a longer XML
+// name would silently become another name, so it does not fit.
+class StBagName {
+public:
+    explicit StBagName(const VString& name) noexcept : fKey(name.GetCPointer(), name.GetLength(), fBuffer) {}
+    StBagName(const StBagName&) = delete;
+    StBagName& operator=(const StBagName&) = delete;
+
+    bool Fits() const noexcept { return fKey.GetKeyLength() > 0; }
+    const StPackedDictionaryKey& Key() const noexcept { return fKey; }
+
+private:
+    char fBuffer[StPackedDictionaryKey::kMaxLength + 1];
+    StPackedDictionaryKey fKey;
+};
 
 } // namespace
 
 // ---- VXMLBagHandler
 
 VXMLBagHandler::VXMLBagHandler(VValueBag& bag) {
-    fStack.push_back(Level{VRefPtr<VValueBag>(&bag), VString(), false});
+    fStack.push_back(Level{VRefPtr<VValueBag>(&bag), false});
 }
 
 void VXMLBagHandler::_Flush(Level& level, bool nextToChild) {
-    if (level.fPending.IsEmpty()) return;
-    const UniChar* text = level.fPending.GetCPointer();
-    const bool blank = std::all_of(text, text + level.fPending.GetLength(),
+    if (fPending.IsEmpty()) return;
+    const UniChar* text = fPending.GetCPointer();
+    const bool blank = std::all_of(text, text + fPending.GetLength(),
                                    [](UniChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; });
-    if (!(blank && nextToChild)) level.fBag->AppendToCData(level.fPending);
-    level.fPending.Clear();
+    if (!(blank && nextToChild)) level.fBag->AppendToCData(fPending);
+    fPending.Clear();
 }
 
 void VXMLBagHandler::_Refuse(const VString& name) {
@@ -45,7 +56,8 @@ void VXMLBagHandler::_Refuse(const VString& name) {
 
 IXMLHandler* VXMLBagHandler::StartElement(const VString& name) {
     if (fFailed) return nullptr;
-    if (fStack.size() >= size_t(kStoredDataMaxDepth) || !FitsBagName(name)) {
+    const StBagName key(name);
+    if (fStack.size() >= size_t(kStoredDataMaxDepth) || !key.Fits()) {
         _Refuse(name);
         return nullptr;
     }
@@ -53,8 +65,8 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& name) {
     _Flush(parent, true);
     parent.fHasChildren = true;
     VRefPtr<VValueBag> child = VRefPtr<VValueBag>::Adopt(new VValueBag);
-    parent.fBag->AddElement(StPackedDictionaryKey(name), child.Get());
-    fStack.push_back(Level{std::move(child), VString(), false});
+    parent.fBag->AddElement(key.Key(), child.Get());
+    fStack.push_back(Level{std::move(child), false});
     Retain();
     return this;
 }
@@ -68,15 +80,16 @@ void VXMLBagHandler::EndElement(const VString&) {
 
 void VXMLBagHandler::SetAttribute(const VString& name, const VString& value) {
     if (fFailed) return;
-    if (!FitsBagName(name)) {
+    const StBagName key(name);
+    if (!key.Fits()) {
         _Refuse(name);
         return;
     }
-    fStack.back().fBag->SetString(StPackedDictionaryKey(name), value);
+    fStack.back().fBag->SetString(key.Key(), value);
 }
 
 void VXMLBagHandler::SetText(const VString& text) {
-    if (!fFailed) fStack.back().fPending.AppendString(text);
+    if (!fFailed) fPending.AppendString(text);
 }
 
 // ---- VXMLBagHandler_UniqueElement

@@ -38,16 +38,18 @@ public:
 private:
     struct Level {
         VRefPtr<VValueBag> fBag;
-        // Character data not yet stored: white space is kept back until what follows it is known.
-        VString fPending;
         bool fHasChildren = false;
     };
 
     void _Refuse(const VString& name);
-    // Stores the pending text of level, unless it is white space next to a child element.
-    static void _Flush(Level& level, bool nextToChild);
+    // Stores the pending text in level's bag, unless it is white space next to a child element.
+    void _Flush(Level& level, bool nextToChild);
 
     std::vector<Level> fStack;
+    // Character data of the top level not yet stored: white space is kept back until what follows it is known.
+    // Only the top level ever has some (a child's start flushes its parent's), and the line breaks between
+    // elements fit the inline area.
+    VStr63 fPending;
     bool fFailed = false;
 };
 

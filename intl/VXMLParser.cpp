@@ -1,5 +1,6 @@
 #include "intl/VXMLParser.h"
 
+#include "core/CVSTR.h"
 #include "core/VErrorBase.h"
 #include "core/VMemoryBuffer.h"
 #include "core/VRefPtr.h"
@@ -22,6 +23,7 @@
 #include <bit>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vela {
@@ -178,7 +180,7 @@ public:
                       const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count, const bool isEmpty,
                       const bool) override {
         IXMLHandler* top = fStack.back();
-        const VString name(decl.getBaseName());
+        const CVSTR_struct name = View(decl.getBaseName());
         IXMLHandler* child = top != nullptr ? top->StartElement(name) : nullptr;
         if (child == nullptr) {
             if (!isEmpty) fStack.push_back(nullptr);
@@ -191,7 +193,7 @@ public:
             const XMLAttr* attribute = attributes.elementAt(i);
             if (!attribute->getSpecified() && !fDefaultedAttributes) continue;
             const XMLCh* attributeName = fNamespaces ? attribute->getName() : attribute->getQName();
-            child->SetAttribute(VString(attributeName), VString(attribute->getValue()));
+            child->SetAttribute(View(attributeName), View(attribute->getValue()));
         }
         if (isEmpty) child->EndElement(name);
     }
@@ -201,22 +203,24 @@ public:
         fStack.pop_back();
         if (top == nullptr) return;
         std::unique_ptr<IXMLHandler, void (*)(IXMLHandler*)> owned(top, [](IXMLHandler* h) { h->Release(); });
-        top->EndElement(VString(decl.getBaseName()));
+        top->EndElement(View(decl.getBaseName()));
     }
 
     void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool) override {
         IXMLHandler* top = fStack.back();
         if (top == nullptr || length == 0) return;
-        VString text;
-        // A run longer than a string can hold is cut: no document of ours gets near it.
-        text.FromUniString(chars, int32(std::min<XMLSize_t>(length, VString::kMaxLength)));
-        top->SetText(text);
+        // A run longer than a string can hold is cut: no document of ours gets near it. The run is not
+        // terminated: it is copied, into a buffer kept from run to run, and read there by the handler, which
+        // copies only what it keeps.
+        const size_t units = std::min<XMLSize_t>(length, VString::kMaxLength);
+        fText.assign(chars, units);
+        top->SetText(CVSTR_struct(fText.c_str(), int32(units)));
     }
 
     void docPI(const XMLCh* const target, const XMLCh* const data) override {
         IXMLHandler* top = fStack.back();
         if (target == nullptr || data == nullptr || top == nullptr) return;
-        top->processingInstruction(VString(target), VString(data));
+        top->processingInstruction(View(target), View(data));
     }
 
     void docComment(const XMLCh* const) override {}
@@ -246,6 +250,13 @@ public:
     void fatalError(const SAXParseException& exception) override { Report(VE_XML_FATAL_ERROR, exception); }
     void resetErrors() override {}
 
+    // The parser's zero-terminated names and values are read in place for the length of a callback.
+    static CVSTR_struct View(const XMLCh* text) noexcept {
+        if (text == nullptr) return CVSTR_struct(u"");
+        const size_t length = std::char_traits<XMLCh>::length(text);
+        return CVSTR_struct(text, int32(std::min<size_t>(length, VString::kMaxLength)));
+    }
+
     static void Report(VError code, const SAXParseException& exception) {
         XercesSupport::PushParseError(code, exception.getMessage(), exception.getSystemId(), exception.getPublicId(),
                                       int64(exception.getLineNumber()), int64(exception.getColumnNumber()));
@@ -257,6 +268,7 @@ private:
     const bool fDefaultedAttributes;
     // Each non-null entry holds one reference.
     std::deque<IXMLHandler*> fStack;
+    std::u16string fText;
 };
 
 // ---- VXMLParser

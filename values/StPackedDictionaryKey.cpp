@@ -47,16 +47,28 @@ void StPackedDictionaryKey::_SetOwned(const char* bytes, size_t length) {
     _Set(owned, length);
 }
 
-void StPackedDictionaryKey::_SetFromText(const VString& text, bool cut) {
-    char buffer[kMaxLength + 1];
-    const int32 units = text.GetLength();
+StPackedDictionaryKey::StPackedDictionaryKey(const UniChar* text, int32 length,
+                                             char (&buffer)[kMaxLength + 1]) noexcept {
+    const size_t produced = _ConvertText(text, length, buffer, false);
+    _Set(buffer, produced);
+}
+
+size_t StPackedDictionaryKey::_ConvertText(const UniChar* text, int32 units, char (&buffer)[kMaxLength + 1],
+                                           bool cut) noexcept {
+    // Names are mostly ASCII: those go byte for byte.
+    int32 ascii = 0;
+    while (ascii < units && ascii < int32(kMaxLength) && text[ascii] < 0x80) {
+        buffer[ascii] = char(text[ascii]);
+        ++ascii;
+    }
+    if (ascii == units) return size_t(units);
     int32 consumed = 0;
     size_t produced = 0;
     VFromUnicodeConverter_UTF8 converter;
-    converter.Convert(text.GetCPointer(), units, &consumed, buffer, kMaxLength, &produced);
+    converter.Convert(text, units, &consumed, buffer, kMaxLength, &produced);
     // The converter keeps a final high surrogate for a low half that will never come: it stands alone.
     if (consumed == units - 1 && produced + 3 <= kMaxLength) {
-        UniChar last = text.GetCPointer()[consumed];
+        UniChar last = text[consumed];
         if (last >= 0xD800 && last <= 0xDBFF) {
             buffer[produced++] = char(0xE0 | (last >> 12));
             buffer[produced++] = char(0x80 | ((last >> 6) & 0x3F));
@@ -64,8 +76,12 @@ void StPackedDictionaryKey::_SetFromText(const VString& text, bool cut) {
             ++consumed;
         }
     }
-    if (consumed < units && !cut) produced = 0;
-    _SetOwned(buffer, produced);
+    return consumed < units && !cut ? 0 : produced;
+}
+
+void StPackedDictionaryKey::_SetFromText(const VString& text, bool cut) {
+    char buffer[kMaxLength + 1];
+    _SetOwned(buffer, _ConvertText(text.GetCPointer(), text.GetLength(), buffer, cut));
 }
 
 StPackedDictionaryKey StPackedDictionaryKey::CutToMaxLength(const VString& text) {

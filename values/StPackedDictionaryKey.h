@@ -30,6 +30,9 @@ public:
 
     // Keys that borrow length bytes (no copy, no NUL needed): the caller keeps them alive.
     struct Borrowed {};
+    // The UTF-8 form of length units of text, written into buffer, which the key borrows: no heap block, for
+    // names that are looked up or stored and then forgotten. A name over kMaxLength bytes gives the empty name.
+    StPackedDictionaryKey(const UniChar* text, int32 length, char (&buffer)[kMaxLength + 1]) noexcept;
     constexpr StPackedDictionaryKey(const char* bytes, size_t length, Borrowed) noexcept : StPackedDictionaryKey() {
         if (length <= kMaxLength) _Set(bytes, length);
     }
@@ -93,6 +96,8 @@ private:
     void _SetOwned(const char* bytes, size_t length);
     // Converts text to UTF-8; a text too long for kMaxLength bytes is cut (cut) or gives the empty name.
     void _SetFromText(const VString& text, bool cut);
+    // Writes the UTF-8 form of length units of text into buffer and answers its bytes, as _SetFromText takes it.
+    static size_t _ConvertText(const UniChar* text, int32 length, char (&buffer)[kMaxLength + 1], bool cut) noexcept;
 
     const char* fKey = "";
     size_t fLength = 0;

@@ -118,6 +118,12 @@ TEST_F(VCollatorSystemTest, LastHitsBeginsAndEnds) {
     EXPECT_EQ(matched, 2);
     EXPECT_TRUE(fCollator->EndsWithString(u"Caf\u00E9", 4, u"FE", 2, false, &matched));
     EXPECT_FALSE(fCollator->EndsWithString(u"abcbcx", 6, u"bc", 2, true, &matched));
+    // A tail of the pattern's length decides at once; a tail of another length that collates the same (a
+    // decomposed accent) is still found.
+    EXPECT_TRUE(fCollator->EndsWithString(u"REPORT.XLF", 10, u".xlf", 4, false, &matched));
+    EXPECT_EQ(matched, 4);
+    EXPECT_TRUE(fCollator->EndsWithString(u"café", 5, u"é", 1, true, &matched));
+    EXPECT_EQ(matched, 2);
     EXPECT_TRUE(fCollator->BeginsWithString(u"\u00C9cole", 5, u"eco", 3, false, &matched));
     EXPECT_EQ(matched, 3);
     EXPECT_FALSE(fCollator->BeginsWithString(u"\u00C9cole", 5, u"eco", 3, true, &matched));

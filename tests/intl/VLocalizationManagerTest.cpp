@@ -8,6 +8,7 @@
 #include "intl/VXMLParser.h"
 #include "support/RecordingXMLHandler.h"
 #include "support/TestProcess.h"
+#include "values/VBagArray.h"
 
 #include <gtest/gtest.h>
 
@@ -255,6 +256,48 @@ TEST_F(VLocalizationManagerTest, GroupBagsByNameAndRestype) {
     manager->RetainGroupBagsByRestype(VString("x-form"), byType);
     EXPECT_EQ(byType.size(), 2u);
     EXPECT_EQ(manager->RetainGroupBag(VString("none")), nullptr);
+}
+
+TEST_F(VLocalizationManagerTest, EachUnitOfAGroupStartsAfresh) {
+    Write("units.xlf", Xliff(Utf8(fTag), "<group id=\"9\" resname=\"form\" restype=\"x-form\">"
+                                         "<trans-unit id=\"1\" resname=\"ok\" oz:excludeIf=\"win\">"
+                                         "<source>OK</source></trans-unit>"
+                                         "<trans-unit id=\"2\"><source>Cancel</source></trans-unit>"
+                                         "<trans-unit><source>Nameless</source><target>Sans nom</target>"
+                                         "</trans-unit></group>"));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("units.xlf").Get(), false), VE_OK);
+    // A unit without resname or id takes nothing of the unit before it.
+    EXPECT_EQ(Keyed(*manager, "ok"), "OK");
+    VString text;
+    EXPECT_TRUE(manager->LocalizeStringWithSTRSharpCodes({9, 2}, text));
+    EXPECT_EQ(Utf8(text), "Cancel");
+    std::vector<VString> texts;
+    ASSERT_TRUE(manager->GetOrderedStringsOfGroup(VString("form"), texts));
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(Utf8(texts[0]), "Sans nom"); // unit id 0 sorts first
+
+    VRefPtr<const VValueBag> form = VRefPtr<const VValueBag>::Adopt(manager->RetainGroupBag(VString("form")));
+    ASSERT_TRUE(form);
+    const VBagArray* units = form->GetElements("trans-unit");
+    ASSERT_NE(units, nullptr);
+    ASSERT_EQ(units->GetCount(), 3);
+    struct Expected {
+        const char* resname;
+        const char* target;
+    } expected[] = {{"ok", "OK"}, {nullptr, "Cancel"}, {nullptr, "Sans nom"}};
+    for (int32 n = 1; n <= 3; ++n) {
+        const VValueBag* unit = units->GetNth(n);
+        ASSERT_NE(unit, nullptr);
+        VString value;
+        EXPECT_EQ(unit->GetString("resname", value), expected[n - 1].resname != nullptr) << n;
+        if (expected[n - 1].resname != nullptr) {
+            EXPECT_EQ(Utf8(value), expected[n - 1].resname);
+        }
+        EXPECT_EQ(unit->AttributeExists("oz:excludeIf"), n == 1) << n;
+        ASSERT_TRUE(unit->GetString("target", value)) << n;
+        EXPECT_EQ(Utf8(value), expected[n - 1].target);
+    }
 }
 
 TEST_F(VLocalizationManagerTest, ReloadsChangedFilesKeepingTheirLanguageFilter) {

@@ -52,6 +52,41 @@ TEST_F(VXMLParserTest, EventsReachTheHandlersInDocumentOrder) {
                           "start skipped", "text world", "end root"}));
 }
 
+// Keeps a copy of every name, value and text it is given, for reading after the parse.
+class KeepingHandler : public VObject, public IXMLHandler {
+public:
+    IXMLHandler* StartElement(const VString& name) override {
+        fKept.push_back(name);
+        Retain();
+        return this;
+    }
+    void EndElement(const VString& name) override { fKept.push_back(name); }
+    void SetAttribute(const VString& name, const VString& value) override {
+        fKept.push_back(name);
+        fKept.push_back(value);
+    }
+    void SetText(const VString& text) override { fKept.push_back(text); }
+    void processingInstruction(const VString& target, const VString& data) override {
+        fKept.push_back(target);
+        fKept.push_back(data);
+    }
+
+    std::vector<VString> fKept;
+};
+
+TEST_F(VXMLParserTest, WhatHandlersKeepOutlivesTheParse) {
+    const std::string xml = "<root attribute=\"value\"><?target data?>text<child/>tail</root>";
+    VRefPtr<KeepingHandler> handler = VRefPtr<KeepingHandler>::Adopt(new KeepingHandler);
+    {
+        VXMLParser parser;
+        ASSERT_TRUE(parser.Parse(xml.data(), xml.size(), handler.Get(), 0));
+    }
+    std::vector<std::string> kept;
+    for (const VString& text : handler->fKept)
+        kept.push_back(Utf8(text));
+    EXPECT_EQ(kept, (Log{"root", "attribute", "value", "target", "data", "text", "child", "child", "tail", "root"}));
+}
+
 TEST_F(VXMLParserTest, EntitiesAndCDATAAreDecoded) {
     const ParseResult r = ParseBytes("<!DOCTYPE r [<!ENTITY who \"world &amp; co\">]>"
                                      "<r v=\"&lt;&#x41;&quot;\">&who;|&#233;|<![CDATA[<b>&amp;</b>]]></r>",

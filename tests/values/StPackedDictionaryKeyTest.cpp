@@ -109,6 +109,23 @@ TEST(StPackedDictionaryKey, FinalLoneHighSurrogateIsKept) {
     EXPECT_EQ(Bytes(key), "ab\xED\xA0\x80");
 }
 
+TEST(StPackedDictionaryKey, KeysConvertedOnTheStackMatchOwnedOnes) {
+    VString mixedAtLimit = Repeat(u'a', 253);
+    mixedAtLimit.AppendUniChar(u'\u00E9'); // 255 bytes, the last character past the ASCII run
+    VString loneHigh(u"ab");
+    loneHigh.AppendUniChar(0xD800);
+    const VString cases[] = {VString(),         VString("id"), VString(u"\u00E9t\u00E9"), Repeat(u'x', 255),
+                             Repeat(u'x', 256), mixedAtLimit,  Repeat(u'\u00E9', 128),    loneHigh};
+    for (const VString& text : cases) {
+        char buffer[StPackedDictionaryKey::kMaxLength + 1];
+        const StPackedDictionaryKey onStack(text.GetCPointer(), text.GetLength(), buffer);
+        const StPackedDictionaryKey owned(text);
+        EXPECT_FALSE(onStack.OwnsBuffer());
+        EXPECT_EQ(Bytes(onStack), Bytes(owned)) << text.GetLength();
+        EXPECT_EQ(onStack.GetHashCode(), owned.GetHashCode()) << text.GetLength();
+    }
+}
+
 TEST(StPackedDictionaryKey, MovedKeysKeepTheirBytes) {
     StPackedDictionaryKey owned("abc", 3);
     const char* bytes = owned.GetKey();
