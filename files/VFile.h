@@ -13,6 +13,7 @@
 namespace vela {
 
 class VFileDesc;
+class VFileKind;
 class VURL;
 
 // A file: its path, the platform object that does the work, and the named file system that confines it (none
@@ -53,6 +54,14 @@ public:
     VError GetRelativeURL(const VFolder* base, VString& out, bool encoded) const;
     // The folder holding the file, retained; null at a volume root.
     VFolder* RetainParentFolder(bool sandboxed = true) const override;
+
+    // ---- Kinds (defined beside the kinds, in intl/VFileConformsTo.cpp)
+    // The file's type identifier (from the type declarations registered, for an existing file) conforms to
+    // kind's identifier, or the file's extension is one of kind's; a kind without identifier looks at the
+    // extension alone.
+    bool ConformsTo(const VFileKind& kind) const;
+    // The same for the kind the file-kind manager knows for kindID; false when it knows none.
+    bool ConformsTo(const VString& kindID) const;
 
     // ---- Creating, opening, content
     // FO_OVERWRITE replaces an existing file; without it an existing file fails (607).

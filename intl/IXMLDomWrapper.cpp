@@ -2,7 +2,9 @@
 
 #include "core/VError.h"
 #include "files/VFile.h"
+#include "files/VFilePath.h"
 #include "files/VFileStream.h"
+#include "files/VURL.h"
 #include "intl/VXMLParser.h"
 #include "values/VBlob.h"
 #include "values/VDuration.h"
@@ -189,6 +191,23 @@ VXMLDOMDocument_opaque* IXMLDomWrapper::GetNodeDocument(VXMLDOMNode_opaque* node
 
 VXMLDOMNode_opaque* IXMLDomWrapper::GetNodeFromDocument(VXMLDOMDocument_opaque* document) {
     return Opaque(static_cast<DOMNode*>(AsDocument(document)));
+}
+
+bool IXMLDomWrapper::GetDocumentURL(VXMLDOMNode_opaque* node, VURL& url) {
+    return Guarded(false, [&] {
+        const DOMDocument* document = DocumentOf(AsNode(node));
+        const XMLCh* uri = document != nullptr ? document->getDocumentURI() : nullptr;
+        if (uri == nullptr || uri[0] == 0) return false;
+        const VString text(uri);
+        if (text.BeginsWithRawString(VString("file://"))) {
+            url.FromString(text, true);
+            return url.IsParsed();
+        }
+        // A relative path would be read as a volume name: it locates nothing.
+        if (text.GetUniChar(1) != u'/') return false;
+        url.FromFilePath(VFilePath(text, FPS_POSIX));
+        return url.IsParsed();
+    });
 }
 
 VXMLDOMElement_opaque* IXMLDomWrapper::GetRootNodeElement(VXMLDOMNode_opaque* node) {

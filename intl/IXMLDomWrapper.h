@@ -13,6 +13,7 @@ class VDuration;
 class VFile;
 class VFileStream;
 class VTime;
+class VURL;
 class VValueSingle;
 
 // Handles on the parser library's DOM objects: a node, an element (also a node), a document (also a node) and
@@ -44,6 +45,10 @@ public:
     static VXMLDOMNode_opaque* GetNodeFromDocument(VXMLDOMDocument_opaque* document);
     // The document element of the node's document (borrowed).
     static VXMLDOMElement_opaque* GetRootNodeElement(VXMLDOMNode_opaque* node);
+    // The document URI of the node's document into url: a text beginning with "file://" read as an encoded URL,
+    // any other as a POSIX path. False, url untouched, when the document has no URI or a path that is not
+    // absolute; else whether url is a valid URL.
+    static bool GetDocumentURL(VXMLDOMNode_opaque* node, VURL& url);
     // Marks the "id" attributes of every element of the node's document (prefixed ones by their namespace, the
     // prefixes "xml" and "xmlns" without declaration) as ID attributes, for FindNodeElementByID.
     static void RegisterNodeIDs(VXMLDOMNode_opaque* node);

@@ -540,9 +540,15 @@ void VLocalizationManager::_InsertGroupBag(const VString& name, const VString& r
 
 bool VLocalizationManager::LocalizeErrorMessage(VError code, VString& out) {
     const uint32 signature = ComponentOfVError(code);
-    char key[16];
+    char key[32];
     std::snprintf(key, sizeof key, "ERR_%c%c%c%c_%d", char(signature >> 24), char(signature >> 16),
                   char(signature >> 8), char(signature), NumberOfVError(code));
+    if (LocalizeStringWithKey(VString(key), out)) return true;
+    // Files written for a 16-byte key buffer hold numbers of more than six characters cut to 15 characters:
+    // those answer when no whole key does.
+    constexpr size_t kStoredKeyLength = 15;
+    if (std::strlen(key) <= kStoredKeyLength) return false;
+    key[kStoredKeyLength] = 0;
     return LocalizeStringWithKey(VString(key), out);
 }
 

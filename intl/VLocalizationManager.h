@@ -104,7 +104,8 @@ public:
 
     // ---- Lookups (under the lock unless said otherwise)
     uint32 GetLocalizationLanguage() const override { return fDialect; }
-    // "ERR_" + the four signature characters + "_" + the number, cut to 15 characters, in the keyed strings.
+    // "ERR_" + the four signature characters + "_" + the number in the keyed strings; when a number of more
+    // than six characters finds nothing, the key cut to 15 characters that older files use.
     bool LocalizeErrorMessage(VError code, VString& out) override;
     bool LocalizeStringWithKey(const VString& key, VString& out) override;
     bool LocalizeStringWithDotStringsKey(const VString& key, VString& out) override;

@@ -3,6 +3,7 @@
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
 #include "files/VFile.h"
+#include "files/VURL.h"
 #include "files/platform/XPosixFaults.h"
 #include "intl/VXMLBagHandler.h"
 #include "support/BagTestSupport.h"
@@ -13,6 +14,7 @@
 #include "values/VScalar.h"
 
 #include <gtest/gtest.h>
+#include <xercesc/dom/DOMDocument.hpp>
 
 #include <cerrno>
 #include <filesystem>
@@ -136,6 +138,39 @@ TEST_F(IXMLDomWrapperTest, RemoteDTDsAreNotFetched) {
     StDocument doc(xml);
     EXPECT_NE(doc.Node(), nullptr);
     EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(IXMLDomWrapperTest, DocumentURLsFromURIsAndPaths) {
+    struct Case {
+        const char16_t* uri; // set on the parsed document; null: none
+        bool valid;
+        const char* url; // decoded, when valid
+    } cases[] = {
+        {u"file:///tmp/a%20b.xml", true, "file:///tmp/a b.xml"},
+        {u"/tmp/plain path.xml", true, "file:///tmp/plain path.xml"},
+        {u"relative.xml", false, ""},
+        {u"", false, ""},
+        {nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        StDocument doc("<r/>");
+        ASSERT_NE(doc.Node(), nullptr);
+        // The handle stands for the parser library's document: the URI is set through it.
+        reinterpret_cast<XERCES_CPP_NAMESPACE::DOMDocument*>(doc.Document())->setDocumentURI(c.uri);
+        VURL url(VString("http://untouched/"), false);
+        const VString context(c.uri != nullptr ? c.uri : u"(none)");
+        EXPECT_EQ(IXMLDomWrapper::GetDocumentURL(IXMLDomWrapper::GetNodeFromNodeElement(doc.Root()), url), c.valid)
+            << Utf8(context);
+        VString text;
+        url.GetAbsoluteURL(text, false);
+        if (c.valid) {
+            EXPECT_EQ(Utf8(text), c.url) << Utf8(context);
+        } else {
+            EXPECT_EQ(Utf8(text), "http://untouched/") << Utf8(context); // nothing it could locate: the URL stays
+        }
+    }
+    VURL url;
+    EXPECT_FALSE(IXMLDomWrapper::GetDocumentURL(nullptr, url));
 }
 
 TEST_F(IXMLDomWrapperTest, LineEndsSerialiseAsOneCarriageReturn) {

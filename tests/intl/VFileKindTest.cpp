@@ -131,6 +131,42 @@ TEST_F(VFileKindTest, LoadedIdentifiersBecomePrivateKindsFoundByTheirTags) {
     EXPECT_FALSE(note->ConformsTo(VString("public.unknown")));
 }
 
+TEST_F(VFileKindTest, FilesConformByTheirTypeIdentifierOrTheirExtension) {
+    auto file = [&](const char* name, bool create) {
+        const std::string path = fRoot + "/" + name;
+        if (create) std::ofstream(path) << "x";
+        return VRefPtr<VFile>::Adopt(new VFile(VString(path.c_str()), FPS_POSIX));
+    };
+    // Without the file-kind manager no kind is known.
+    EXPECT_FALSE(file("early.note", true)->ConformsTo(VString("com.example.note")));
+
+    LoadDeclarations();
+    ASSERT_TRUE(VFileKindManager::Init());
+    struct Case {
+        const char* name;
+        bool exists;
+        const char* kind;
+        bool conforms;
+    } cases[] = {
+        {"a.note", true, "com.example.note", true},
+        {"b.note", true, "public.text", true}, // through the declared parent
+        {"c.txt", true, "com.example.note", false},
+        {"d.NOTE", true, "com.example.note", true},     // extensions compare without regard to case
+        {"gone.note", false, "com.example.note", true}, // the extension still tells
+        {"gone.note", false, "public.text", false},     // the identifier is asked of existing files only
+        {"plain", true, "public.text", false},
+        {"a.note", true, "public.unknown", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(file(c.name, c.exists)->ConformsTo(VString(c.kind)), c.conforms) << c.name << " " << c.kind;
+
+    // A kind without identifier is a list of extensions.
+    VRefPtr<VFileKind> bare =
+        VRefPtr<VFileKind>::Adopt(VFileKind::Create(VString(), {}, VString("Bare"), {VString("abc")}, {}, false));
+    EXPECT_TRUE(file("x.ABC", false)->ConformsTo(*bare));
+    EXPECT_FALSE(file("x.note", true)->ConformsTo(*bare));
+}
+
 TEST_F(VFileKindTest, KindsAreLookedUpFromSeveralThreadsAtOnce) {
     LoadDeclarations();
     ASSERT_TRUE(VFileKindManager::Init());

@@ -241,6 +241,27 @@ TEST_F(VLocalizationManagerTest, ErrorMessagesByCode) {
     EXPECT_EQ(Utf8(description), "Update failed");
 }
 
+TEST_F(VLocalizationManagerTest, LongErrorNumbersKeepTheirWholeKey) {
+    Write("errors.xlf",
+          Xliff(Utf8(fTag), Unit("ERR_vela_1234567", "seven") + Unit("ERR_vela_1234568", "eight") +
+                                Unit("ERR_vela_-123456", "negative") + Unit("ERR_vela_765432", "older file")));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("errors.xlf").Get(), false), VE_OK);
+    struct Case {
+        int32 number;
+        const char* text; // null: none
+    } cases[] = {{1234567, "seven"},
+                 {1234568, "eight"},      // not the text of the number sharing its first six digits
+                 {-123456, "negative"},   // 15 characters with its sign
+                 {7654321, "older file"}, // no whole key: the key cut to 15 characters
+                 {-1234567, nullptr}};
+    for (const Case& c : cases) {
+        VString text("untouched");
+        EXPECT_EQ(manager->LocalizeErrorMessage(MakeLibraryError(c.number), text), c.text != nullptr) << c.number;
+        EXPECT_EQ(Utf8(text), c.text != nullptr ? c.text : "untouched") << c.number;
+    }
+}
+
 TEST_F(VLocalizationManagerTest, GroupBagsByNameAndRestype) {
     Write("bags.xlf", Xliff(Utf8(fTag), "<group resname=\"dialog\" restype=\"x-form\" extra=\"1\">"
                                         "<trans-unit id=\"1\" resname=\"ok\"><source>OK</source></trans-unit>"
