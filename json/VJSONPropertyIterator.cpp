@@ -1,6 +1,7 @@
 #include "json/VJSONPropertyIterator.h"
 
 #include "json/IJSONObject.h"
+#include "json/VJSONClass.h"
 #include "json/VStorageLocker.h"
 
 #include <algorithm>
@@ -8,15 +9,28 @@
 namespace vela {
 
 VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSONObject* object, uint32 flags)
+    : VJSONPropertyConstOrderedIterator(object, flags, false) {}
+
+VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSONObject* object, uint32 flags,
+                                                                     bool withGetters)
     : fObject(object) {
     if (object == nullptr) return;
     IJSONObject* implementation = object->fImplementation;
+    bool reported = false;
     if (implementation != nullptr && (flags & 1) == 0) {
-        if (implementation->IJSON_GetPropertyNames(fImplementationNames, flags) == EJSONStatus_notHandled)
-            fImplementationNames.clear();
+        reported = implementation->IJSON_GetPropertyNames(fImplementationNames, flags) != EJSONStatus_notHandled;
+        if (!reported) fImplementationNames.clear();
     }
+    const bool getters = withGetters && !reported && object->fClass != nullptr;
+    if (getters) object->fClass->GetGetterNames(fImplementationNames);
     bool shared = object->fLocker != nullptr || (implementation != nullptr && implementation->IsSharable(object));
-    if (!shared) return;
+    if (!shared) {
+        if (getters) {
+            std::erase_if(fImplementationNames,
+                          [object](const VString& name) { return object->fProperties.Find(name) >= 0; });
+        }
+        return;
+    }
     VJSONReadLock lock(object);
     fCopied = true;
     std::erase_if(fImplementationNames, [object](const VString& name) { return object->fProperties.Find(name) >= 0; });

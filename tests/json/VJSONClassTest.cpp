@@ -6,11 +6,13 @@
 #include "json/VJSONCloner.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONPropertyIterator.h"
 #include "json/VJSONUser.h"
 #include "json/VJSONValue.h"
 
 #include "JSONTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -116,6 +118,38 @@ TEST_F(ClassTest, AccessorsWithoutTheirPairRefuseWritesAndReadUndefined) {
     EXPECT_EQ(p->GetProperty("x").GetNumber(), 3.0);
     // Getters make an instance non-empty; plain objects of no class stay empty.
     EXPECT_FALSE(New(point.Get())->IsEmpty());
+}
+
+// The unordered walks list the getters (once, and not where an own property hides one), a setter alone through
+// its write-only getter (undefined, listed here as -1); the ordered walk lists own properties only.
+TEST_F(ClassTest, UnorderedPropertyIteratorsListTheClassGetters) {
+    VRefPtr<VJSONObject> point = Add("Point", {{"get x", GetX, 0}, {"get w", GetX, 0}, {"set y", SetY, 0}});
+    VRefPtr<VJSONObject> p = New(point.Get());
+    ASSERT_TRUE(p);
+    p->SetOwnProperty("_x", VJSONValue(7.0));
+    p->SetOwnProperty("w", VJSONValue(5.0));
+    auto walk = [](auto&& it) {
+        std::vector<std::pair<std::u16string, double>> seen;
+        for (; it.IsValid(); ++it) {
+            VJSONValue value = it.GetValue();
+            seen.emplace_back(test::Units(it.GetName()), value.IsUndefined() ? -1.0 : value.GetNumber());
+        }
+        std::sort(seen.begin(), seen.end());
+        return seen;
+    };
+    const std::vector<std::pair<std::u16string, double>> all{{u"_x", 7.0}, {u"w", 5.0}, {u"x", 7.0}, {u"y", -1.0}};
+    EXPECT_EQ(walk(VJSONPropertyConstIterator(p.Get())), all);
+    EXPECT_EQ(walk(VJSONPropertyIterator(p.Get())), all);
+    const std::vector<std::pair<std::u16string, double>> own{{u"_x", 7.0}, {u"w", 5.0}};
+    EXPECT_EQ(walk(VJSONPropertyConstOrderedIterator(p.Get())), own);
+    // A getter name is written through the class: no setter for x, so the write is refused.
+    VJSONPropertyIterator it(p.Get());
+    while (it.IsValid() && test::Units(it.GetName()) != u"x")
+        ++it;
+    ASSERT_TRUE(it.IsValid() && it.IsImplementationName());
+    RecordingRaiser raiser;
+    EXPECT_FALSE(it.SetValue(VJSONValue(1.0)));
+    EXPECT_EQ(raiser.Codes(), std::vector<VError>{VE_JSON_READ_ONLY_PROPERTY});
 }
 
 TEST_F(ClassTest, AGettersStampFollowsEveryChangeOfTheObject) {

@@ -8,6 +8,8 @@
 #include "json/VJSONErrors.h"
 #include "json/VJSONPropertyIterator.h"
 #include "json/VJSONStamp.h"
+#include "json/VJSONUser.h"
+#include "json/VStorageLocker.h"
 
 #include "JSONTestSupport.h"
 
@@ -243,6 +245,28 @@ TEST(VJSONObject, PropertyIteratorWritesWithoutRemoving) {
     }
     EXPECT_EQ(object->GetProperty("a").GetNumber(), 10.0);
     EXPECT_EQ(object->GetProperty("b").GetNumber(), 20.0);
+}
+
+// A shared object takes writes only from the task using its locker: the writing walk uses it while it lives.
+TEST(VJSONObject, PropertyIteratorUsesTheLockerOfASharedObjectWhileItLives) {
+    VRefPtr<VJSONObject> shared = VRefPtr<VJSONObject>::Adopt(new VJSONObject(nullptr, nullptr, true));
+    {
+        VJSONUser user(shared.Get());
+        ASSERT_TRUE(shared->SetProperty("a", VJSONValue(1.0)));
+    }
+    {
+        test::RecordingRaiser raiser;
+        EXPECT_FALSE(shared->SetProperty("a", VJSONValue(5.0)));
+        EXPECT_EQ(raiser.Codes(), std::vector<VError>{VE_JSON_OBJECT_NOT_IN_USE});
+    }
+    {
+        test::RecordingRaiser raiser;
+        for (VJSONPropertyIterator it(shared.Get()); it.IsValid(); ++it)
+            EXPECT_TRUE(it.SetValue(VJSONValue(2.0)));
+        EXPECT_TRUE(raiser.Codes().empty());
+    }
+    EXPECT_EQ(shared->GetProperty("a").GetNumber(), 2.0);
+    EXPECT_EQ(shared->GetStorageLocker()->GetUseCount(), 0); // given back with the iterator
 }
 
 } // namespace
