@@ -61,6 +61,17 @@ constexpr VError VE_JSON_PATH_EMPTY_PART = MakeLibraryError(902);
 // A path that goes through a scalar: with an index part (903) or a name part (904, the part as "p1").
 constexpr VError VE_JSON_PATH_INDEX_IN_SCALAR = MakeLibraryError(903);
 constexpr VError VE_JSON_PATH_NAME_IN_SCALAR = MakeLibraryError(904);
+// "$ref" pointers: a step that names nothing (906); a pointer without leading "/", or an array step that is empty,
+// has a leading zero or holds a non-digit (907); a step through a reference still being resolved (908); a remote
+// document or the array step "-" (909); a step into a scalar (910).
+constexpr VError VE_JSON_POINTER_NOT_FOUND = MakeLibraryError(906);
+constexpr VError VE_JSON_POINTER_MALFORMED = MakeLibraryError(907);
+constexpr VError VE_JSON_POINTER_CYCLE = MakeLibraryError(908);
+constexpr VError VE_JSON_POINTER_UNSUPPORTED = MakeLibraryError(909);
+constexpr VError VE_JSON_POINTER_INTO_SCALAR = MakeLibraryError(910);
+// A referred file that is no valid JSON (912), or that cannot be found (913).
+constexpr VError VE_JSON_REFERRED_FILE_INVALID = MakeLibraryError(912);
+constexpr VError VE_JSON_REFERRED_FILE_MISSING = MakeLibraryError(913);
 // An object implementation that has no binary JSON form.
 constexpr VError VE_JSON_NO_BINARY_FORM = MakeLibraryError(915);
 // Sorting an array failed (memory, or the array changed under the comparator).
