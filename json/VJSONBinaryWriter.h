@@ -23,7 +23,8 @@ template <size_t Granularity, size_t Divisor, size_t Cap> class VMemoryBuffer;
 // Unlike text it keeps undefined and dates, object identity (an object or array met again is written as a
 // reference: byte 255 and the JSON Pointer of its first place, so shared nodes and cycles survive), the class of
 // user-class instances and the state of objects whose implementation has a binary signature.
-// A writer serves one value graph: what it has met stays recorded (and alive) until it is destroyed.
+// A writer serves one value graph: what it has met stays recorded until it is destroyed, and is held alive from
+// the first hook call or shared node on, so that no address ever stands for two nodes.
 // Failures are raised and answered; the buffer then holds what was written before: 108 for nesting deeper than
 // kJSONTextMaxDepth, 915 for a property name of 32768 units or more, a class or store name of 65536 units or
 // more, an array of more than 2^31 - 1 items, or an implementation that has no binary form, and 100 when the
