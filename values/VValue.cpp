@@ -1,5 +1,6 @@
 #include "values/VValue.h"
 
+#include "core/VError.h"
 #include "core/VString.h"
 #include "values/VArrayBlob.h"
 #include "values/VArrayImage.h"
@@ -15,8 +16,10 @@
 #include "values/VValueBag.h"
 #include "values/VValueInfo.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstring>
 
 namespace vela {
 
@@ -239,9 +242,16 @@ VError VValueSingle::GetJSONString(VString& json, uint32) const {
     return VE_OK;
 }
 
-CharSet VValueSingle::DebugDump(char*, int& length) const {
-    // The text form needs the process object, which this library does not have yet.
-    length = 0;
+CharSet VValueSingle::DebugDump(char* buffer, int& length) const {
+    if (buffer == nullptr || length <= 0 || !ProcessObjectExists()) {
+        length = 0;
+        return VTC_UTF_16;
+    }
+    VString text;
+    GetString(text);
+    const int units = std::min(text.GetLength(), length / int(sizeof(UniChar)));
+    if (units > 0) std::memcpy(buffer, text.GetCPointer(), size_t(units) * sizeof(UniChar));
+    length = units * int(sizeof(UniChar));
     return VTC_UTF_16;
 }
 

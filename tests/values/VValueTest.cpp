@@ -2,12 +2,16 @@
 
 #include "core/VString.h"
 #include "support/RecordingRaiser.h"
+#include "support/TestProcess.h"
 #include "values/VEmpty.h"
+#include "values/VScalar.h"
 #include "values/VValueInfo.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -148,6 +152,35 @@ TEST(VValueConvert, ConvertToMakesAFilledValueOfTheKind) {
     EXPECT_TRUE(nullCopy->IsNull());
 
     EXPECT_EQ(text.ConvertTo(7), nullptr);
+}
+
+TEST(VValueDebugDump, TheTextFormNeedsAProcessAndFitsTheBuffer) {
+    VLong number(-1234);
+    char buffer[64];
+    int length = sizeof(buffer);
+    EXPECT_EQ(number.DebugDump(buffer, length), VTC_UTF_16);
+    EXPECT_EQ(length, 0);
+
+    test::StProcessObject process;
+    struct Case {
+        int length;
+        std::u16string expected;
+    };
+    // Whole units only: an odd length drops its last byte, a buffer too small cuts the text.
+    const Case cases[] = {{64, u"-1234"}, {10, u"-1234"}, {7, u"-12"}, {2, u"-"}, {1, u""}, {0, u""}, {-4, u""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::memset(buffer, 0x7F, sizeof(buffer));
+        length = c.length;
+        EXPECT_EQ(number.DebugDump(buffer, length), VTC_UTF_16);
+        ASSERT_EQ(length, int(c.expected.size() * 2));
+        EXPECT_EQ(std::memcmp(buffer, c.expected.data(), size_t(length)), 0);
+        // Nothing written past what was reported.
+        EXPECT_EQ(buffer[length], 0x7F);
+    }
+    VString dump;
+    number.VObject::DebugDump(dump);
+    EXPECT_EQ(dump, VString("-1234"));
 }
 
 } // namespace
