@@ -1,6 +1,8 @@
 #include "files/VFileError.h"
 
 #include "files/HexDigits.h"
+#include "files/VFile.h"
+#include "files/VFolder.h"
 
 #include <algorithm>
 
@@ -31,6 +33,16 @@ constexpr bool IsReservedFileCharacter(UniChar c) noexcept {
 } // namespace
 
 VFileError::VFileError(const VFilePath& path, VError code) : VErrorBase(code), fPath(path) {
+    _Init();
+}
+
+VFileError::VFileError(const VFile* file, VError code) : VErrorBase(code) {
+    if (file != nullptr) fPath = file->GetPath();
+    _Init();
+}
+
+VFileError::VFileError(const VFolder* folder, VError code) : VErrorBase(code) {
+    if (folder != nullptr) fPath = folder->GetPath();
     _Init();
 }
 

@@ -5,6 +5,9 @@
 
 namespace vela {
 
+class VFile;
+class VFolder;
+
 // File error codes (component 'vela').
 constexpr VError VE_ACCESS_DENIED = MakeLibraryError(5);
 constexpr VError VE_USER_CANCELLED = MakeLibraryError(6);
@@ -54,6 +57,9 @@ class VFileError : public VErrorBase {
 public:
     // path is empty when no object was named.
     VFileError(const VFilePath& path, VError code);
+    // The object's path; null names no object.
+    VFileError(const VFile* file, VError code);
+    VFileError(const VFolder* folder, VError code);
 
     const VFilePath& GetPath() const noexcept { return fPath; }
     // The path's text in internal form, as stored (also when invalid).

@@ -3,6 +3,8 @@
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
 #include "core/VTask.h"
+#include "files/VFile.h"
+#include "files/VFolder.h"
 #include "support/TestProcess.h"
 #include "json/VJSONObject.h"
 
@@ -46,6 +48,33 @@ TEST(VFileErrorTest, NamesTheObjectByItsLastElement) {
         EXPECT_EQ(error->GetPath().GetPath(), path.GetPath()) << c.path;
         EXPECT_EQ(error->GetPath().IsValid(), path.IsValid()) << c.path;
     }
+}
+
+TEST(VFileErrorTest, AFileOrFolderIsNamedByItsPath) {
+    const VFile file{VFilePath(VString("Vol:Users:me:notes.txt"))};
+    const VFolder folder{VFilePath(VString("Vol:Users:me:"))};
+    struct Case {
+        VRefPtr<VFileError> error;
+        const char* name;
+        const char* path;
+    };
+    const Case cases[] = {
+        {VRefPtr<VFileError>::Adopt(new VFileError(&file, VE_FILE_CANNOT_OPEN)), "notes.txt", "Vol:Users:me:notes.txt"},
+        {VRefPtr<VFileError>::Adopt(new VFileError(&folder, VE_FILE_CANNOT_OPEN)), "me", "Vol:Users:me:"},
+        {VRefPtr<VFileError>::Adopt(new VFileError(static_cast<const VFile*>(nullptr), VE_FILE_CANNOT_OPEN)), "n/a",
+         "n/a"},
+        {VRefPtr<VFileError>::Adopt(new VFileError(static_cast<const VFolder*>(nullptr), VE_FILE_CANNOT_OPEN)), "n/a",
+         "n/a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(c.error->GetError(), VE_FILE_CANNOT_OPEN);
+        EXPECT_EQ(ParameterOf(*c.error, "name"), VString(c.name));
+        EXPECT_EQ(ParameterOf(*c.error, "path"), VString(c.path));
+    }
+    EXPECT_TRUE(cases[0].error->GetPath().IsFile());
+    EXPECT_TRUE(cases[1].error->GetPath().IsFolder());
+    EXPECT_TRUE(cases[2].error->GetPath().IsEmpty());
 }
 
 class FileErrorWrapTest : public test::TestProcessFixture {};
