@@ -11,9 +11,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/mount.h>
@@ -29,6 +31,13 @@ namespace fs = std::filesystem;
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
 }
 
 void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
@@ -234,6 +243,8 @@ TEST_F(UpdaterEndToEndTest, TheCommandLineIsCheckedBeforeAnythingHappens) {
         {{"--outdated-app", "x", "a", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
         // The process serial number that a desktop launch may add is not an argument.
         {{"-psn_0_4711", "a"}, 1, "", "not enough arguments from the command line (required <dest> <src>)\n\n"},
+        // The parser's refusal wins: no version is printed.
+        {{"--version", "--bogus"}, 1, "", "error: unknown option `bogus`\n"},
         {{"--pid", "abc", "a", "b"},
          1,
          "",
@@ -272,6 +283,146 @@ TEST_F(UpdaterEndToEndTest, AMissingOutdatedBundleFailsAndTellsTheUser) {
     const std::string alerts = ReadFile(P("alerts"));
     EXPECT_NE(alerts.find("More information is available in the log file '" + P("logs/")), std::string::npos) << alerts;
     EXPECT_NE(alerts.find("_log_1.txt'"), std::string::npos) << alerts;
+
+    // Without a log folder there is no log file to point to.
+    fs::remove(P("alerts"));
+    EXPECT_EQ(Run(Update()).status, 2);
+    const std::string withoutLog = ReadFile(P("alerts"));
+    EXPECT_FALSE(withoutLog.empty());
+    EXPECT_EQ(withoutLog.find("More information"), std::string::npos) << withoutLog;
+}
+
+TEST_F(UpdaterEndToEndTest, BundlePathsThatCannotBeUpdatedChangeNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string logged;
+    };
+    const Case cases[] = {
+        // The up-to-date bundle inside the outdated one.
+        {{P("apps/Foo.app"), P("apps/Foo.app/Contents")}, "ERROR - Up-to-date application install failed"},
+        // Relative paths are not resolved: they name no bundle.
+        {{"apps/Foo.app", "new/Foo.app"}, "ERROR - "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        fs::remove_all(P("logs"));
+        std::vector<std::string> args{"--silent", "--log-dir", P("logs")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = Run(args);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
+        EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
+        EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
+        EXPECT_FALSE(fs::exists(P("relaunched")));
+        EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", c.logged, "INFO - Update failed - "}))
+            << Joined(LogLines());
+    }
+}
+
+TEST_F(UpdaterEndToEndTest, TheCallerSeesEndOfFileWhileTheUpdaterStillWaitsForIt) {
+    const pid_t caller = StartCaller();
+    // Close-on-exec: the updater holds the pipes only as its standard streams.
+    int in[2], out[2];
+    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> args{P("Updater.app/Contents/MacOS/updater")};
+    for (const std::string& a : Update({"--pid", std::to_string(caller), "--caller-log", "1", "--log-dir", P("logs")}))
+        args.push_back(a);
+    pid_t pid = -1;
+    // A wait far longer than the test: only the caller's end lets the update go on.
+    ASSERT_EQ(vela::test::SpawnProcess(args, vela::test::UpdaterEnvironment(fRoot, {"VELA_UPDATER_MAX_WAIT_MS=600000"}),
+                                       actions, pid),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+
+    std::string received;
+    char buffer[256];
+    for (;;) {
+        // Bounded: a stream left open would otherwise hang here until the caller ends.
+        pollfd ready{out[0], POLLIN, 0};
+        if (::poll(&ready, 1, 60000) <= 0) {
+            ADD_FAILURE() << "no end of file while the updater waits";
+            break;
+        }
+        const ssize_t got = ::read(out[0], buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        received.append(buffer, size_t(got));
+    }
+    ::close(out[0]);
+    EXPECT_EQ(received, "waitquit,-1\n");
+    // End of file came while the updater waits: its standard streams stand on /dev/null, so no file it opens
+    // later takes their descriptors.
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0);
+    for (int fd = 0; fd <= 2; ++fd) {
+        SCOPED_TRACE(fd);
+        std::error_code error;
+        EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error), "/dev/null");
+    }
+
+    ::kill(fCaller, SIGKILL);
+    ::waitpid(fCaller, nullptr, 0);
+    fCaller = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(in[1]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+}
+
+TEST_F(UpdaterEndToEndTest, ACallerThatClosedItsEndOfThePipeDoesNotStopTheUpdate) {
+    // Nobody reads the waitquit line: writing it meets a closed pipe.
+    int out[2], err[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    ::close(out[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    // SIGPIPE at its default action, whatever this process does with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> args{P("Updater.app/Contents/MacOS/updater")};
+    for (const std::string& a : Update({"--caller-log", "1", "--log-dir", P("logs")}))
+        args.push_back(a);
+    pid_t pid = -1;
+    ASSERT_EQ(vela::test::SpawnProcess(args, vela::test::UpdaterEnvironment(fRoot, {}), actions, pid, &attributes), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(out[1]);
+    ::close(err[1]);
+    std::string errors;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(err[0], buffer, sizeof(buffer))) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        errors.append(buffer, size_t(got));
+    }
+    ::close(err[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << errors;
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", "INFO - Update successful - "}));
 }
 
 TEST_F(UpdaterEndToEndTest, SilentRunsShowNothing) {
@@ -330,8 +481,10 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothin
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
         WriteFile(P("client.json"), text);
-        const Outcome run = Run(Update({"--silent", "--client-info", P("client.json")}));
+        fs::remove_all(P("logs"));
+        const Outcome run = Run(Update({"--silent", "--log-dir", P("logs"), "--client-info", P("client.json")}));
         EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(LogHasInOrder({"ERROR - Error code: 41 (UPZo)", "INFO - Update failed - "})) << Joined(LogLines());
         EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
         EXPECT_FALSE(fs::exists(P("new/Foo.app/Contents/Database")));
         EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
@@ -552,13 +705,6 @@ private:
     bool fMounted = false;
     int fError = 0;
 };
-
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
 
 class UpdaterFullDiskTest : public UpdaterEndToEndTest {
 protected:

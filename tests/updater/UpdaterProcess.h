@@ -27,9 +27,11 @@ inline std::vector<std::string> UpdaterEnvironment(const std::string& root, cons
     return env;
 }
 
-// Starts args[0] with args and env, its descriptors set up by actions; answers posix_spawn's result.
+// Starts args[0] with args and env, its descriptors set up by actions and, when given, its signals by attributes;
+// answers posix_spawn's result.
 inline int SpawnProcess(std::vector<std::string> args, std::vector<std::string> env,
-                        const posix_spawn_file_actions_t& actions, pid_t& pid) {
+                        const posix_spawn_file_actions_t& actions, pid_t& pid,
+                        const posix_spawnattr_t* attributes = nullptr) {
     std::vector<char*> argv, envp;
     for (std::string& s : args)
         argv.push_back(s.data());
@@ -37,7 +39,7 @@ inline int SpawnProcess(std::vector<std::string> args, std::vector<std::string> 
     for (std::string& s : env)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    return ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    return ::posix_spawn(&pid, argv[0], &actions, attributes, argv.data(), envp.data());
 }
 
 } // namespace vela::test

@@ -12,8 +12,12 @@
 #include "support/FileTestSupport.h"
 #include "support/RecordingXMLHandler.h"
 #include "support/TaskTestSupport.h"
+#include "system/VAlertPresenter.h"
 #include "updater/UpdaterMain.h"
 #include "updater/UpdaterTexts.h"
+#include "json/VJSONImporter.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
 
@@ -280,6 +284,116 @@ TEST_F(VUpdateEngineTest, AQuitRequestDuringTheWaitStopsTheUpdateBeforeAnythingM
     for (const auto& record : Logger().All())
         logged |= record.level == EML_Error && record.text == quit;
     EXPECT_TRUE(logged);
+}
+
+TEST_F(VUpdateEngineTest, ALogThatDidNotStartIsShownWithoutPointingToAFile) {
+    // Without a process logger the file logger is made but cannot start.
+    ILogger* processLogger = SetProcessLogger(nullptr);
+    auto presenter = VRefPtr<VScriptedAlertPresenter>::Adopt(new VScriptedAlertPresenter(eNotificationResponse_No));
+    IAlertPresenter::SetCurrent(presenter.Get());
+    fEngine.fLogFolder = FolderPath("logs");
+    fEngine.fSilent = true;
+    StErrorContextInstaller errors(true, true);
+    fEngine.DoRun();
+    IAlertPresenter::SetCurrent(nullptr);
+    SetProcessLogger(processLogger);
+
+    EXPECT_EQ(Codes(errors), std::vector<VError>{VE_UPD_LOG_NOT_STARTED});
+    // Nothing may be logged, so even a silent run tells the user; no log file exists to point to.
+    const std::vector<VAlert> alerts = presenter->GetAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_FALSE(alerts[0].message.IsEmpty());
+    EXPECT_EQ(test::Utf8(alerts[0].message).find("More information"), std::string::npos)
+        << test::Utf8(alerts[0].message);
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+}
+
+TEST_F(VUpdateEngineTest, TheServerLinkNamesTheClientsServer) {
+    struct Case {
+        const char* info;
+        const char* link; // null: no link file
+    };
+    const Case cases[] = {
+        {R"({"BuildIPAdress": "10.0.0.5", "BuildIPPort": "19812", "PublishName": "Base",
+            "BuildCacheFolderNameClient": "cache"})",
+         R"(server_path="10.0.0.5:19812")"},
+        // No port: the address alone, without a colon.
+        {R"({"BuildIPAdress": "10.0.0.5", "PublishName": "Base"})", R"(server_path="10.0.0.5")"},
+        // Keys of another type count as absent.
+        {R"({"BuildIPAdress": "host", "BuildIPPort": 19812, "PublishName": 7, "BuildCacheFolderNameClient": true})",
+         R"(server_database_name="" server_path="host" cache_folder_name="")"},
+        {R"({"BuildIPPort": "19812", "PublishName": "Base"})", nullptr},
+        {R"({"BuildIPAdress": 10})", nullptr},
+    };
+    const std::string link = Posix("new/Foo.app/Contents/Database/ZiduvozServer.Zolink");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.info);
+        std::filesystem::remove_all(Posix("new/Foo.app/Contents/Database"));
+        VJSONValue info;
+        ASSERT_EQ(VJSONImporter::ParseString(Text(c.info), info), VE_OK);
+        ASSERT_NE(info.GetObjectPtr(), nullptr);
+        StErrorContextInstaller errors(true, true);
+        EXPECT_TRUE(VUpdateEngine::_SetIPAdressOnClientPref(*info.GetObjectPtr(), fEngine.fUpToDateApp));
+        EXPECT_TRUE(errors.GetContext()->IsEmpty());
+        if (c.link == nullptr) {
+            EXPECT_FALSE(std::filesystem::exists(link));
+            continue;
+        }
+        const std::string text = ReadBytes(link);
+        EXPECT_NE(text.find(c.link), std::string::npos) << text;
+        EXPECT_NE(text.find("<database_shortcut is_remote=\"true\""), std::string::npos) << text;
+        EXPECT_NE(text.find("remote_shared_resources=\"false\""), std::string::npos) << text;
+    }
+}
+
+TEST_F(VUpdateEngineTest, TheServerLinkFileBytes) {
+    VJSONValue info;
+    ASSERT_EQ(VJSONImporter::ParseString(Text(R"({"BuildIPAdress": "10.0.0.5", "BuildIPPort": "19812",
+                                                  "PublishName": "Base", "BuildCacheFolderNameClient": "cache"})"),
+                                         info),
+              VE_OK);
+    ASSERT_NE(info.GetObjectPtr(), nullptr);
+    EXPECT_TRUE(VUpdateEngine::_SetIPAdressOnClientPref(*info.GetObjectPtr(), fEngine.fUpToDateApp));
+    // The bag's attributes in the order they were set.
+    EXPECT_EQ(ReadBytes(Posix("new/Foo.app/Contents/Database/ZiduvozServer.Zolink")),
+              R"(<?xml version="1.0" encoding="UTF-8"?><database_shortcut is_remote="true" )"
+              R"(server_database_name="Base" server_path="10.0.0.5:19812" cache_folder_name="cache" )"
+              R"(remote_shared_resources="false"/>)");
+}
+
+TEST_F(VUpdateEngineTest, TheClientsExecutableGetsEveryExecuteBitAndKeepsTheOthers) {
+    WriteBytes(Posix("new/Foo.app/Contents/Info.plist"),
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+               "\t<key>CFBundleExecutable</key>\n\t<string>foo</string>\n</dict>\n</plist>\n");
+    const std::string executable = Posix("new/Foo.app/Contents/MacOS/foo");
+    struct Case {
+        mode_t before;
+        mode_t after;
+    };
+    const Case cases[] = {{0755, 0755}, {0744, 0755}, {0700, 0711}, {0640, 0751}, {04711, 04711}};
+    VJSONValue info;
+    ASSERT_EQ(VJSONImporter::ParseString(Text("{}"), info), VE_OK);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        ASSERT_EQ(::chmod(executable.c_str(), c.before), 0);
+        StErrorContextInstaller errors(true, true);
+        EXPECT_TRUE(fEngine._FinishMacClientCustomization(*info.GetObjectPtr()));
+        EXPECT_TRUE(errors.GetContext()->IsEmpty());
+        struct stat st {};
+        ASSERT_EQ(::stat(executable.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after);
+    }
+}
+
+TEST_F(VUpdateEngineTest, AClientDescriptionWithoutServerPlatformIsRefusedWhateverElseItHolds) {
+    WriteBytes(Posix("client.json"), R"({"BuildIPAdress": "10.0.0.5", "BuildIPPort": "19812", "PublishName": "Base",
+                                        "BuildCacheFolderNameClient": "cache"})");
+    fEngine.fClientInfoFile = VFilePath(Text(Posix("client.json")), FPS_POSIX);
+    StErrorContextInstaller errors(true, true);
+    EXPECT_FALSE(fEngine._FinishClientCustomization());
+    EXPECT_EQ(Codes(errors), std::vector<VError>{VE_UPD_BAD_CLIENT_INFO});
+    EXPECT_FALSE(std::filesystem::exists(Posix("new/Foo.app/Contents/Database")));
 }
 
 // An updater bundle in the fixture, seen as the running executable's while the test lives.
