@@ -272,8 +272,9 @@ void* VCppMemMgr::_MallocOwn(size_t size, bool isObject, int32 tag, int32 prefer
 void VCppMemMgr::_RefillCache(VMemThreadCache& cache, size_t size) noexcept {
     std::lock_guard<std::recursive_mutex> guard(fLock);
     if (size > fLargestBlock) return;
+    int32 preferred = cache.GetPreferredIndex() % fImplCount;
     for (uint32 i = 0; i < VMemThreadCache::kRefillBlocks; ++i) {
-        void* block = _Search(size, false, 0, -1);
+        void* block = _Search(size, false, 0, preferred);
         if (block == nullptr) return;
         cache.Push(block, VMemCppImpl::GetPageOf(block)->fBlockSize);
     }
@@ -318,9 +319,12 @@ void* VCppMemMgr::_MallocSearching(size_t size, bool isObject, int32 tag, int32 
 
 void VCppMemMgr::_FreeOwn(void* block) noexcept {
     const VPageAllocationImpl* page = VMemCppImpl::GetPageOf(block);
-    // A block of another manager's page must go back to that manager's allocator, under its lock.
-    if (page != nullptr && page->fBlockSize <= VMemThreadCache::kMaxRequest + VMemCppImpl::kSmallHeaderSize &&
-        page->fOwner->GetOwner()->GetManager() == this) {
+    // A block of another manager's page must go back to that manager's allocator, under its lock: the page's
+    // owner lies inside this manager's implementations when it is one of ours.
+    auto owner = reinterpret_cast<uintptr_t>(page != nullptr ? page->fOwner : nullptr);
+    auto impls = reinterpret_cast<uintptr_t>(fOwnImpls.data());
+    if (owner - impls < sizeof(fOwnImpls) &&
+        page->fBlockSize <= VMemThreadCache::kMaxRequest + VMemCppImpl::kSmallHeaderSize) {
         if (VMemThreadCache* cache = VMemThreadCache::Get(this)) {
             if (cache->Push(block, page->fBlockSize)) return;
             _ReleaseCachedBlocks(cache->Take(page->fBlockSize, VMemThreadCache::kMaxBlocks / 2));

@@ -57,6 +57,13 @@ size_t BigSize(const void* header) noexcept {
     return word < 0 ? size_t(-int64(word)) : size_t(word & ~(kObjectBit | kPageBit));
 }
 
+// The previous size of a block in use changes when its neighbour below is split or merged, while the thread that
+// frees it may read the same word without the lock to tell a small block from a big one (VCppMemMgr::Free):
+// an atomic store, whose sign never changes.
+void SetPreviousSize(char* header, size_t size) noexcept {
+    __atomic_store_n(&Big(header)->fPreviousSize, int32(size), __ATOMIC_RELAXED);
+}
+
 bool IsFreeBig(const void* header) noexcept {
     return Big(header)->fSize < 0;
 }
@@ -68,10 +75,8 @@ bool IsSmall(const void* block) noexcept {
 }
 
 VPageAllocationImpl* PageOf(const void* smallHeader) noexcept {
-    int32 backOffset = static_cast<const VSmallHeader*>(smallHeader)->fBackOffset;
-    // The back offset is the negated distance, so adding it steps down to the page.
-    return reinterpret_cast<VPageAllocationImpl*>(const_cast<char*>(static_cast<const char*>(smallHeader)) +
-                                                  (backOffset & ~kObjectBit));
+    const void* block = static_cast<const char*>(smallHeader) + VMemCppImpl::kSmallHeaderSize;
+    return const_cast<VPageAllocationImpl*>(VMemCppImpl::GetPageOf(block));
 }
 
 // Big free lists: links at payload offsets 0 (next) and 8 (previous), both block headers.
@@ -385,7 +390,7 @@ void* VMemCppImpl::_UseFreeBlock(char* header, size_t blockSize, bool pageReques
         if (region->IsLastBlock(upper)) {
             region->fLastBlockSize = upperSize;
         } else {
-            Big(upper + upperSize)->fPreviousSize = int32(upperSize);
+            SetPreviousSize(upper + upperSize, upperSize);
         }
         _ListFreeBlock(upper);
     } else {
@@ -433,16 +438,6 @@ int32 VMemCppImpl::GetTag(const void* block) noexcept {
     return Big(at - kBigHeaderSize)->fTag;
 }
 
-const VPageAllocationImpl* VMemCppImpl::GetPageOf(const void* block) noexcept {
-    return IsSmall(block) ? PageOf(static_cast<const char*>(block) - kSmallHeaderSize) : nullptr;
-}
-
-void VMemCppImpl::RewriteSmallHeader(void* block, bool isObject, int32 tag) noexcept {
-    VSmallHeader& header = static_cast<VSmallHeader*>(block)[-1];
-    header.fBackOffset = (header.fBackOffset & ~kObjectBit) | (isObject ? kObjectBit : 0);
-    header.fTag = tag;
-}
-
 void VMemCppImpl::Free(void* block) noexcept {
     if (block == nullptr) return;
     VMemCppImpl* owner = GetOwnerOf(block);
@@ -474,7 +469,7 @@ char* VMemCppImpl::_MergeContiguousFreeBlock(char* lower, char* upper) noexcept 
     if (region->IsLastBlock(lower)) {
         region->fLastBlockSize = sum;
     } else {
-        Big(lower + sum)->fPreviousSize = int32(sum);
+        SetPreviousSize(lower + sum, sum);
     }
     MemPoison(upper, kBigHeaderSize);
     return lower;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 namespace vela {
 
@@ -251,5 +252,23 @@ private:
     int32 fIndex;
     bool fAutoAllocation = false;
 };
+
+inline const VPageAllocationImpl* VMemCppImpl::GetPageOf(const void* block) noexcept {
+    const char* header = static_cast<const char*>(block) - kSmallHeaderSize;
+    // A big block has its non-negative previous size there, which a neighbour may rewrite meanwhile. The back
+    // offset is the negated distance from the page to the header, with bit 0 the object flag.
+    int32 backOffset = __atomic_load_n(reinterpret_cast<const int32*>(header), __ATOMIC_RELAXED);
+    if (backOffset >= 0) return nullptr;
+    return reinterpret_cast<const VPageAllocationImpl*>(header + (backOffset & ~1));
+}
+
+inline void VMemCppImpl::RewriteSmallHeader(void* block, bool isObject, int32 tag) noexcept {
+    int32 header[2];
+    char* at = static_cast<char*>(block) - kSmallHeaderSize;
+    std::memcpy(header, at, sizeof(header));
+    header[0] = (header[0] & ~1) | (isObject ? 1 : 0);
+    header[1] = tag;
+    std::memcpy(at, header, sizeof(header));
+}
 
 } // namespace vela

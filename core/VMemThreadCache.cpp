@@ -17,21 +17,14 @@ constinit std::mutex sRegistryLock;
 std::once_flag sExitKeyOnce;
 pthread_key_t sExitKey;
 
-// Constant-initialised plain data: reaching it costs no construction guard.
-constinit thread_local VMemThreadCache tCache;
+// Attached caches take the implementations in turn.
+std::atomic<int32> sNextPreferredIndex{0};
 
 } // namespace
 
-VMemThreadCache* VMemThreadCache::Get(VCppMemMgr* manager) noexcept {
-    VMemThreadCache& cache = tCache;
-    VCppMemMgr* current = cache.fManager.load(std::memory_order_acquire);
-    if (current == manager) return &cache;
-    if (current != nullptr) return nullptr;
-    cache._Attach(manager);
-    return &cache;
-}
+constinit thread_local VMemThreadCache tCurrentMemThreadCache;
 
-void VMemThreadCache::_Attach(VCppMemMgr* manager) noexcept {
+VMemThreadCache* VMemThreadCache::_Attach(VCppMemMgr* manager) noexcept {
     std::lock_guard<std::mutex> guard(sRegistryLock);
     // Blocks of a manager that was destroyed went with its regions.
     for (VBin& bin : fBins)
@@ -41,9 +34,12 @@ void VMemThreadCache::_Attach(VCppMemMgr* manager) noexcept {
     fNext = manager->fCaches;
     if (fNext != nullptr) fNext->fPrevious = this;
     manager->fCaches = this;
-    if (fExitHookSet) return;
-    std::call_once(sExitKeyOnce, [] { pthread_key_create(&sExitKey, &VMemThreadCache::_OnThreadExit); });
-    fExitHookSet = pthread_setspecific(sExitKey, this) == 0;
+    if (fPreferredIndex < 0) fPreferredIndex = sNextPreferredIndex.fetch_add(1, std::memory_order_relaxed) & 0xFFFF;
+    if (!fExitHookSet) {
+        std::call_once(sExitKeyOnce, [] { pthread_key_create(&sExitKey, &VMemThreadCache::_OnThreadExit); });
+        fExitHookSet = pthread_setspecific(sExitKey, this) == 0;
+    }
+    return this;
 }
 
 void VMemThreadCache::_Unlink() noexcept {
@@ -77,28 +73,6 @@ void VMemThreadCache::_OnThreadExit(void* pointer) noexcept {
     manager->_ReleaseCachedBlocks(cache->TakeAll());
     cache->_Unlink();
     cache->fManager.store(nullptr, std::memory_order_release);
-}
-
-void* VMemThreadCache::Pop(size_t size, bool isObject, int32 tag) noexcept {
-    size_t step = (size + VMemCppImpl::kSmallHeaderSize + 15) / 16;
-    VBin& bin = fBins[step];
-    void* block = bin.fHead;
-    if (block == nullptr) return nullptr;
-    MemUnpoison(block, step * 16 - VMemCppImpl::kSmallHeaderSize);
-    bin.fHead = MemLoadLink(block);
-    --bin.fCount;
-    VMemCppImpl::RewriteSmallHeader(block, isObject, tag);
-    return block;
-}
-
-bool VMemThreadCache::Push(void* block, size_t blockSize) noexcept {
-    VBin& bin = fBins[blockSize / 16];
-    if (bin.fCount >= kMaxBlocks) return false;
-    MemStoreLink(block, bin.fHead);
-    MemPoison(block, blockSize - VMemCppImpl::kSmallHeaderSize);
-    bin.fHead = block;
-    ++bin.fCount;
-    return true;
 }
 
 void* VMemThreadCache::Take(size_t blockSize, uint32 keep) noexcept {
