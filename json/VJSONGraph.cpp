@@ -37,23 +37,47 @@ uint64 VJSONGraph::_NextMark() noexcept {
     return sMark.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
+template <class T> void VJSONGraph::_PushMember(T* member, T*& head, int32& count) noexcept {
+    member->fLink.fPrev = nullptr;
+    member->fLink.fNext = head;
+    if (head != nullptr) head->fLink.fPrev = member;
+    head = member;
+    ++count;
+}
+
+template <class T> void VJSONGraph::_UnlinkMember(T* member, T*& head, int32& count) noexcept {
+    auto& link = member->fLink;
+    if (link.fPrev != nullptr) {
+        link.fPrev->fLink.fNext = link.fNext;
+    } else {
+        head = link.fNext;
+    }
+    if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
+    link.fPrev = link.fNext = nullptr;
+    --count;
+}
+
+template <class T>
+int32 VJSONGraph::_MoveMembers(T*& from, int32& fromCount, VJSONGraph* to, T*& toHead, int32& toCount) noexcept {
+    int32 moved = 0;
+    for (T* member = from; member != nullptr; ++moved) {
+        T* next = member->fLink.fNext;
+        member->fLink.fGraph = to;
+        _PushMember(member, toHead, toCount);
+        member = next;
+    }
+    from = nullptr;
+    fromCount = 0;
+    return moved;
+}
+
 void VJSONGraph::_Join(VJSONGraph* graph, Node node) {
     node.Graph() = graph;
     graph->Retain();
     if (node.fObject != nullptr) {
-        VJSONObject* object = node.fObject;
-        object->fLink.fPrev = nullptr;
-        object->fLink.fNext = graph->fObjects;
-        if (graph->fObjects != nullptr) graph->fObjects->fLink.fPrev = object;
-        graph->fObjects = object;
-        ++graph->fObjectCount;
+        _PushMember(node.fObject, graph->fObjects, graph->fObjectCount);
     } else {
-        VJSONArray* array = node.fArray;
-        array->fLink.fPrev = nullptr;
-        array->fLink.fNext = graph->fArrays;
-        if (graph->fArrays != nullptr) graph->fArrays->fLink.fPrev = array;
-        graph->fArrays = array;
-        ++graph->fArrayCount;
+        _PushMember(node.fArray, graph->fArrays, graph->fArrayCount);
     }
     graph->fTotal.fetch_add(node.RefCount(), std::memory_order_relaxed);
     if (node.QualifiesAsShared()) graph->SetShared();
@@ -71,22 +95,10 @@ void VJSONGraph::SetShared() noexcept {
 
 void VJSONGraph::_Leave(Node node) {
     VJSONGraph* graph = node.Graph();
-    // Takes a member out of its intrusive list.
-    auto unlink = [](auto* member, auto*& head, int32& count) {
-        auto& link = member->fLink;
-        if (link.fPrev != nullptr) {
-            link.fPrev->fLink.fNext = link.fNext;
-        } else {
-            head = link.fNext;
-        }
-        if (link.fNext != nullptr) link.fNext->fLink.fPrev = link.fPrev;
-        link.fPrev = link.fNext = nullptr;
-        --count;
-    };
     if (node.fObject != nullptr) {
-        unlink(node.fObject, graph->fObjects, graph->fObjectCount);
+        _UnlinkMember(node.fObject, graph->fObjects, graph->fObjectCount);
     } else {
-        unlink(node.fArray, graph->fArrays, graph->fArrayCount);
+        _UnlinkMember(node.fArray, graph->fArrays, graph->fArrayCount);
     }
     graph->fTotal.fetch_sub(node.RefCount(), std::memory_order_relaxed);
     node.Graph() = nullptr;
@@ -105,32 +117,8 @@ VJSONGraph* VJSONGraph::_Merge(VJSONGraph* a, VJSONGraph* b) {
     big->fTotal.fetch_add(small->fTotal.load(std::memory_order_relaxed), std::memory_order_relaxed);
     big->fInternal += small->fInternal;
 
-    int32 moved = 0;
-    for (VJSONObject* object = small->fObjects; object != nullptr;) {
-        VJSONObject* next = object->fLink.fNext;
-        object->fLink.fGraph = big;
-        object->fLink.fPrev = nullptr;
-        object->fLink.fNext = big->fObjects;
-        if (big->fObjects != nullptr) big->fObjects->fLink.fPrev = object;
-        big->fObjects = object;
-        ++moved;
-        object = next;
-    }
-    for (VJSONArray* array = small->fArrays; array != nullptr;) {
-        VJSONArray* next = array->fLink.fNext;
-        array->fLink.fGraph = big;
-        array->fLink.fPrev = nullptr;
-        array->fLink.fNext = big->fArrays;
-        if (big->fArrays != nullptr) big->fArrays->fLink.fPrev = array;
-        big->fArrays = array;
-        ++moved;
-        array = next;
-    }
-    big->fObjectCount += small->fObjectCount;
-    big->fArrayCount += small->fArrayCount;
-    small->fObjects = nullptr;
-    small->fArrays = nullptr;
-    small->fObjectCount = small->fArrayCount = 0;
+    int32 moved = _MoveMembers(small->fObjects, small->fObjectCount, big, big->fObjects, big->fObjectCount);
+    moved += _MoveMembers(small->fArrays, small->fArrayCount, big, big->fArrays, big->fArrayCount);
     // Each moved member held one reference on its old graph and now holds one on the new: the last release
     // deletes the emptied graph.
     for (int32 i = 0; i < moved; ++i) {

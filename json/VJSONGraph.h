@@ -86,6 +86,12 @@ private:
 
     static void _Connect(Node parent, Node child);
     static void _Join(VJSONGraph* graph, Node node);
+    // The intrusive member lists: at the head, out of the list, and all of from moved to another graph's list
+    // (answers how many moved).
+    template <class T> static void _PushMember(T* member, T*& head, int32& count) noexcept;
+    template <class T> static void _UnlinkMember(T* member, T*& head, int32& count) noexcept;
+    template <class T>
+    static int32 _MoveMembers(T*& from, int32& fromCount, VJSONGraph* to, T*& toHead, int32& toCount) noexcept;
     static void _Leave(Node node);
     static VJSONGraph* _Merge(VJSONGraph* a, VJSONGraph* b);
     static void _ReleaseNodeDependenciesIfNecessary(Node node);
