@@ -112,14 +112,21 @@ bool VMessage::SendTo(IMessageable* target) {
     return _Send(target->RetainMessagingContext(), 0, true);
 }
 
-bool VMessage::_Send(VMessagingContext* context, int32 timeoutMs, bool waitForever) {
+VMessage::ELaunch VMessage::_Launch(VMessagingContext* context, VRefPtr<VTask>& task) {
     VRefPtr<VMessagingContext> held = VRefPtr<VMessagingContext>::Adopt(context);
-    if (IsInFlight()) return false;
+    if (IsInFlight()) return ELaunch::kBusy;
     fAnswered.store(false, std::memory_order_release);
     fAborted.store(false, std::memory_order_release);
-    VRefPtr<VTask> task = VRefPtr<VTask>::Adopt(_RetainTargetTask(context));
-    if (!task || !_InstallContext(context)) return false;
-    held.Forget(); // the message holds it while in flight
+    task = VRefPtr<VTask>::Adopt(_RetainTargetTask(context));
+    if (!task) return ELaunch::kNoTarget;
+    if (!_InstallContext(context)) return ELaunch::kBusy; // another caller won
+    held.Forget();                                        // the message holds it while in flight
+    return ELaunch::kLaunched;
+}
+
+bool VMessage::_Send(VMessagingContext* context, int32 timeoutMs, bool waitForever) {
+    VRefPtr<VTask> task;
+    if (_Launch(context, task) != ELaunch::kLaunched) return false;
 
     if (task.Get() == VTask::GetCurrent()) {
         if (VMessagingContext* taken = _TakeContext()) _Finish(taken, true);
@@ -162,14 +169,8 @@ bool VMessage::PostTo(IMessageable* target, bool runNowIfSameTask, int32 delayMs
 }
 
 bool VMessage::_Post(VMessagingContext* context, bool runNowIfSameTask) {
-    VRefPtr<VMessagingContext> held = VRefPtr<VMessagingContext>::Adopt(context);
-    if (IsInFlight()) return true;
-    fAnswered.store(false, std::memory_order_release);
-    fAborted.store(false, std::memory_order_release);
-    VRefPtr<VTask> task = VRefPtr<VTask>::Adopt(_RetainTargetTask(context));
-    if (!task) return false;
-    if (!_InstallContext(context)) return true; // another poster won
-    held.Forget();
+    VRefPtr<VTask> task;
+    if (ELaunch launch = _Launch(context, task); launch != ELaunch::kLaunched) return launch == ELaunch::kBusy;
     if (runNowIfSameTask && task.Get() == VTask::GetCurrent()) {
         if (VMessagingContext* taken = _TakeContext()) _Finish(taken, true);
         return true;
@@ -180,14 +181,8 @@ bool VMessage::_Post(VMessagingContext* context, bool runNowIfSameTask) {
 }
 
 bool VMessage::_PostDelayed(VMessagingContext* context, int32 delayMs) {
-    VRefPtr<VMessagingContext> held = VRefPtr<VMessagingContext>::Adopt(context);
-    if (IsInFlight()) return true;
-    fAnswered.store(false, std::memory_order_release);
-    fAborted.store(false, std::memory_order_release);
-    VRefPtr<VTask> task = VRefPtr<VTask>::Adopt(_RetainTargetTask(context));
-    if (!task) return false;
-    if (!_InstallContext(context)) return true;
-    held.Forget();
+    VRefPtr<VTask> task;
+    if (ELaunch launch = _Launch(context, task); launch != ELaunch::kLaunched) return launch == ELaunch::kBusy;
     return VTaskMgr::Get()->RegisterDelayedMessage(this, delayMs);
 }
 

@@ -3,6 +3,7 @@
 #include "core/IMessageable.h"
 #include "core/IRefCountable.h"
 #include "core/VObject.h"
+#include "core/VRefPtr.h"
 #include "core/VTypes.h"
 
 #include <atomic>
@@ -72,6 +73,10 @@ public:
 private:
     // Retains the receiver's task when context can take messages; null otherwise.
     static VTask* _RetainTargetTask(VMessagingContext* context);
+    // Puts the message in flight to context (the caller's reference taken over): the flags reset, context
+    // installed and the receiver's task in task. kBusy when it was in flight already or another caller won.
+    enum class ELaunch { kLaunched, kBusy, kNoTarget };
+    ELaunch _Launch(VMessagingContext* context, VRefPtr<VTask>& task);
     bool _Send(VMessagingContext* context, int32 timeoutMs, bool waitForever);
     bool _Post(VMessagingContext* context, bool runNowIfSameTask);
     bool _PostDelayed(VMessagingContext* context, int32 delayMs);
