@@ -5,6 +5,7 @@
 #include "core/platform/XPosixRuntime.h"
 #include "files/VFilePath.h"
 #include "system/platform/XPosixSystem.h"
+#include "values/TimeParts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,25 +38,6 @@ void ComputeGMTOffsets(int32& standard, int32& withDaylight) noexcept {
     XPosixSystem::GetZoneOffsets(now, standard, withDaylight, until);
     sGMTOffsets.store(uint64(uint32(standard)) << 32 | uint32(withDaylight), std::memory_order_release);
     sGMTOffsetsUntil.store(until, std::memory_order_release);
-}
-
-void PartsToFields(const int16* parts, std::tm& fields) noexcept {
-    fields = std::tm{};
-    fields.tm_year = parts[0] - 1900;
-    fields.tm_mon = parts[1] - 1;
-    fields.tm_mday = parts[2];
-    fields.tm_hour = parts[3];
-    fields.tm_min = parts[4];
-    fields.tm_sec = parts[5];
-}
-
-void FieldsToParts(const std::tm& fields, int16* parts) noexcept {
-    parts[0] = int16(fields.tm_year + 1900);
-    parts[1] = int16(fields.tm_mon + 1);
-    parts[2] = int16(fields.tm_mday);
-    parts[3] = int16(fields.tm_hour);
-    parts[4] = int16(fields.tm_min);
-    parts[5] = int16(fields.tm_sec);
 }
 
 void CurrentParts(int16* parts, bool utc) noexcept {

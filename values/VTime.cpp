@@ -3,6 +3,7 @@
 #include "core/VString.h"
 #include "intl/VIntlMgr.h"
 #include "system/VSystem.h"
+#include "values/TimeParts.h"
 
 #include <array>
 #include <cstring>
@@ -422,13 +423,8 @@ void VTime::FromToday(int32 ms) {
 int64 VTime::GetLocalUnixTime(bool withMilliseconds) const {
     int16 parts[7];
     _GetLocalParts(parts);
-    std::tm fields{};
-    fields.tm_year = parts[0] - 1900;
-    fields.tm_mon = parts[1] - 1;
-    fields.tm_mday = parts[2];
-    fields.tm_hour = parts[3];
-    fields.tm_min = parts[4];
-    fields.tm_sec = parts[5];
+    std::tm fields;
+    PartsToFields(parts, fields);
     fields.tm_isdst = -1;
     int64 seconds = int64(mktime(&fields));
     return withMilliseconds ? seconds * 1000 + parts[6] : seconds;
