@@ -270,17 +270,7 @@ bool VJSONObject::DeepEqualTo(const VJSONObject* other, const VCompareOptions& o
 // ---- Writing
 
 bool VJSONObject::SetProperty(const VString& name, const VJSONValue& value, VDBLanguageContext* context) {
-    if (value.IsUndefined()) {
-        RemoveProperty(name);
-        return true;
-    }
-    if (fImplementation != nullptr) {
-        EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
-        if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
-    }
-    if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
-        return status == EJSONStatus_done;
-    return _SetOwnProperty(name, VJSONValue(value));
+    return SetProperty(name, VJSONValue(value), context);
 }
 
 bool VJSONObject::SetProperty(const VString& name, VJSONValue&& value, VDBLanguageContext* context) {

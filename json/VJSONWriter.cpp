@@ -201,37 +201,27 @@ void VJSONWriter::AppendIndentString(VString& s) const {
 
 // ---- Top-level calls: the text is built apart and handed over only on success.
 
-VError VJSONWriter::StringifyValue(const VJSONValue& value, VString& out) {
+template <class Write> VError VJSONWriter::_Stringify(VString& out, Write&& write) {
     Output output;
-    VError err = _WriteValue(value, output);
+    VError err = write(output);
     if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
     if (err != VE_OK) return err;
     VString text;
     if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
     out = std::move(text);
     return VE_OK;
+}
+
+VError VJSONWriter::StringifyValue(const VJSONValue& value, VString& out) {
+    return _Stringify(out, [&](Output& output) { return _WriteValue(value, output); });
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* array, VString& out) {
-    Output output;
-    VError err = _WriteArray(array, output);
-    if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
-    if (err != VE_OK) return err;
-    VString text;
-    if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
-    out = std::move(text);
-    return VE_OK;
+    return _Stringify(out, [&](Output& output) { return _WriteArray(array, output); });
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* object, VString& out) {
-    Output output;
-    VError err = _WriteObject(object, output);
-    if (err == VE_OK && output.Failed()) err = VE_STRING_ALLOC_FAILED;
-    if (err != VE_OK) return err;
-    VString text;
-    if (!output.Finish(text)) return VE_STRING_ALLOC_FAILED;
-    out = std::move(text);
-    return VE_OK;
+    return _Stringify(out, [&](Output& output) { return _WriteObject(object, output); });
 }
 
 VError VJSONWriter::StringifyValueToFile(const IFile* file, const VJSONValue& value, uint32 options) {

@@ -72,6 +72,8 @@ public:
 private:
     class Output;
 
+    // Runs write on a fresh output; out takes the text only when all of it was written.
+    template <class Write> VError _Stringify(VString& out, Write&& write);
     VError _WriteValue(const VJSONValue& value, Output& out);
     // A value read in place from an object or array.
     VError _WriteElement(const VJSONValue& value, Output& out);
