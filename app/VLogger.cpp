@@ -208,6 +208,8 @@ void VLogger::_Drain(std::vector<const VValueBag*>& batch) {
 }
 
 void VLogger::_ReadLoop() {
+    // Waiting to flush is no work: the process may count as idle meanwhile.
+    VTask::ReleaseCurrentActivityToken();
     VTask* self = VTask::GetCurrent();
     while (self != nullptr && !self->IsDying()) {
         Flush();

@@ -69,6 +69,7 @@ VProcess::VProcess() : fIdleSince(VSystem::GetCurrentTime()) {
 }
 
 VProcess::~VProcess() {
+    ReleaseRefCountable(&fResourceFile);
     _ReleaseFileSystems();
     _ReleaseLogger();
     // Also after a failed Init: every step of the shut-down is harmless for what never started.
@@ -77,6 +78,10 @@ VProcess::~VProcess() {
         fClassStore = nullptr;
         VJSONClassStore::ReleaseProcessStore();
     }
+}
+
+VResourceFile* VProcess::RetainResourceFile() {
+    return RetainRefCountable(fResourceFile);
 }
 
 VRefPtr<VJSONObject> VProcess::GetClassObject(const VString& storeName, const VString& className) const {
@@ -109,7 +114,7 @@ bool VProcess::_Init(uint32 flags) {
     if (fIntlMgr == nullptr) return false;
     if (!VFileKindManager::Init() || !VResourceFile::Init()) return false;
     if (!_CheckCaseInsensitiveInstallFolder()) return false;
-    if (!VTaskMgr::Get()->Init(false)) return false;
+    if (!VTaskMgr::Get()->Init(this)) return false;
     fStartedTasks = true;
     if (!VDebugMgr::Get()->Init()) return false;
     if (!VProgressManager::Init()) return false;
@@ -372,6 +377,10 @@ int VProcess::GetSystemID() noexcept {
 
 bool VProcess::IsProcessRunning(int pid) noexcept {
     return kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+IRefCountable* VProcess::CreateActivityToken(const VString& reason) {
+    return new VActivityToken(reason);
 }
 
 void VProcess::RegisterActivityToken(VActivityToken* token) {

@@ -3,6 +3,7 @@
 #include "core/ILogger.h"
 #include "core/IMessageable.h"
 #include "core/IRefCountable.h"
+#include "core/ITaskProcess.h"
 #include "core/VError.h"
 #include "core/VObject.h"
 #include "core/VRefPtr.h"
@@ -22,6 +23,7 @@ class VActivityToken;
 class VFile;
 class VFileSystemNamespace;
 class VIntlMgr;
+class VResourceFile;
 
 class VLogger;
 class ILocalizer;
@@ -32,7 +34,7 @@ enum EProcessInitFlags : uint32 {
     eProcessInit_Flag02 = 0x02,
     // Create the process logger and start it.
     eProcessInit_Logger = 0x10,
-    // Tools: watch the file system (no notifier exists on this platform yet).
+    // Tools: make the file-system notifier.
     eProcessInit_FileSystemNotifier = 0x40,
 };
 
@@ -40,7 +42,7 @@ enum EProcessInitFlags : uint32 {
 // the main bundle's folders and versions, holds the process logger and the activity tokens, and runs the
 // application on the main task (Run). Applications derive from it and override DoRun, DoQuit and the checks.
 // The main bundle is the folder holding Contents/MacOS/<executable> around /proc/self/exe.
-class VProcess : public VObject, public virtual IMessageable {
+class VProcess : public VObject, public virtual IMessageable, public ITaskProcess {
 public:
     // Four-character folder kinds of RetainFolder.
     static constexpr uint32 kFolderBundle = FourCC("BNDL");
@@ -72,6 +74,9 @@ public:
     // A folder of the bundle by kind (kFolder*), with a reference for the caller; null for an unknown kind or
     // when the executable's path is unknown. The folder need not exist.
     virtual VFolder* RetainFolder(uint32 kind) const;
+    // The process's resource file, with a reference for the caller; null when the bundle has none (never on this
+    // platform, where bundles keep no resource fork).
+    virtual VResourceFile* RetainResourceFile();
     // A class of the process class store "zo" when storeName is exactly its name; else null.
     virtual VRefPtr<VJSONObject> GetClassObject(const VString& storeName, const VString& className) const;
     // The source of log records: the product name.
@@ -120,6 +125,10 @@ public:
     // kill(pid, 0) succeeds or fails for another reason than ESRCH.
     static bool IsProcessRunning(int pid) noexcept;
 
+    // The task manager's questions: tasks are threads here, and each started task holds a VActivityToken.
+    bool IsFibered() const noexcept override { return false; }
+    IRefCountable* CreateActivityToken(const VString& reason) override;
+
     void RegisterActivityToken(VActivityToken* token);
     void UnregisterActivityToken(VActivityToken* token);
     // A token is alive, or the last one went less than delayMs (ms) ago.
@@ -142,6 +151,8 @@ private:
     void _ReleaseFileSystems();
     void _ReleaseLogger();
 
+    // Retained; released first at destruction.
+    VResourceFile* fResourceFile = nullptr;
     mutable std::mutex fTokenLock;
     std::set<VActivityToken*> fTokens;
     uint32 fIdleSince = 0;

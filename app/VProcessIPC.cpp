@@ -3,6 +3,8 @@
 #include "app/VCommandLineParser.h"
 #include "app/platform/XPosixProcessIPC.h"
 #include "core/VTask.h"
+#include "system/VFileSystemNotifier.h"
+#include "system/VSleepNotifier.h"
 
 #include <cstring>
 
@@ -26,6 +28,9 @@ void RecordArguments(int argc, char** argv, char**) {
 VProcessIPC::VProcessIPC() = default;
 
 VProcessIPC::~VProcessIPC() {
+    // The notifiers stop their watches while the task manager still runs.
+    fFileSystemNotifier.reset();
+    fSleepNotifier.reset();
     // The handlers go before the process object does: a late signal then has its former action.
     fPosix.reset();
 }
@@ -61,9 +66,17 @@ bool VProcessIPC::Init(uint32 flags) {
         // Handlers only once the command line is accepted: until then a signal has its default action.
         fPosix = std::make_unique<XPosixProcessIPC>();
         fResult = fPosix->Init();
+        if (fResult) _CreateNotifiers(flags);
         if (!fResult) fExitStatus = 1;
     }
     return fResult;
+}
+
+void VProcessIPC::_CreateNotifiers(uint32 flags) {
+    if ((flags & eProcessInit_FileSystemNotifier) != 0) fFileSystemNotifier = std::make_unique<VFileSystemNotifier>();
+    fSleepNotifier = std::make_unique<VSleepNotifier>();
+    // Sleep and wake-up notices are a courtesy: a source that cannot start leaves the tool running.
+    fSleepNotifier->Init();
 }
 
 uint32 VProcessIPC::DoParseCommandLine(VCommandLineParser&) {

@@ -8,6 +8,8 @@
 namespace vela {
 
 class VCommandLineParser;
+class VFileSystemNotifier;
+class VSleepNotifier;
 class XPosixProcessIPC;
 
 // The raw argument vector of the process, recorded when the library is loaded (a program may set them itself
@@ -21,15 +23,20 @@ extern char** sProcessCommandLineArgv;
 class VProcessIPC : public VProcess {
 public:
     VProcessIPC();
-    // Restores the signal actions that were in place before Init, then shuts the library down.
+    // Deletes the notifiers, restores the signal actions that were in place before Init, then shuts the library
+    // down.
     ~VProcessIPC() override;
 
-    // The library start-up (VProcess::Init), then the command line, then the signal handlers; the answer is
-    // cached once the command line was reached. The exit status becomes 1 on a start-up failure, a rejected
+    // The library start-up (VProcess::Init), then the command line, then the signal handlers and the notifiers
+    // (the file-system notifier only with eProcessInit_FileSystemNotifier); the answer is cached once the
+    // command line was reached. The exit status becomes 1 on a start-up failure, a rejected
     // command line or a failed handler installation, 0 when DoParseCommandLine answered 0 or 2.
     bool Init(uint32 flags) override;
 
     int32 GetExitStatus() const noexcept { return fExitStatus; }
+    // The process's notifiers, borrowed; null until Init made them.
+    VFileSystemNotifier* GetFileSystemNotifier() const noexcept { return fFileSystemNotifier.get(); }
+    VSleepNotifier* GetSleepNotifier() const noexcept { return fSleepNotifier.get(); }
     void SetExitStatus(int32 status) noexcept { fExitStatus = status; }
 
     // The arguments handed to the parser: every raw argument in order, the program name first, less those
@@ -44,10 +51,13 @@ protected:
     void DoRun() override;
 
 private:
+    void _CreateNotifiers(uint32 flags);
+
     bool fCommandLineReached = false;
     bool fResult = false;
     std::unique_ptr<XPosixProcessIPC> fPosix;
-    // The file-system and sleep notifiers are not part of the library yet.
+    std::unique_ptr<VFileSystemNotifier> fFileSystemNotifier;
+    std::unique_ptr<VSleepNotifier> fSleepNotifier;
     int32 fExitStatus = 1;
 };
 

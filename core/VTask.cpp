@@ -2,6 +2,7 @@
 
 #include "core/IFiberScheduler.h"
 #include "core/IIdleable.h"
+#include "core/ITaskProcess.h"
 #include "core/VErrorBase.h"
 #include "core/VErrorContext.h"
 #include "core/VMessage.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <mutex>
 #include <sched.h>
+#include <utility>
 
 namespace vela {
 
@@ -65,6 +67,8 @@ void VTask::_InitCommon() {
 VTask::~VTask() {
     // First of all: the thread is joined while every field is still intact.
     fPlatformTask.reset();
+    // A task that never died (abandoned at shut-down) still holds its token.
+    if (fActivityToken != nullptr) fActivityToken->Release();
     _DisposeErrorContext();
     delete fName;
     if (fDeathWatchers) {
@@ -91,6 +95,7 @@ bool VTask::Run() {
     }
     int32 expected = eTaskStateNotStarted;
     if (!fState.compare_exchange_strong(expected, eTaskStateStarting)) return false;
+    _TakeActivityToken();
     fManager->_RegisterTask(this);
     if (fPlatformTask->Run()) return true;
     expected = eTaskStateStarting;
@@ -146,7 +151,38 @@ void VTask::_Exit() {
     if (!fInRunFunction) fRunFunction = nullptr;
 }
 
+void VTask::_TakeActivityToken() {
+    ITaskProcess* process = fManager->GetProcess();
+    if (process == nullptr) return;
+    VString reason("Running task ");
+    VString name;
+    GetName(name);
+    reason.AppendString(name);
+    IRefCountable* token = process->CreateActivityToken(reason);
+    IRefCountable* previous = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> guard(fManager->fLock);
+        previous = std::exchange(fActivityToken, token);
+    }
+    if (previous != nullptr) previous->Release();
+}
+
+void VTask::_ReleaseActivityToken() {
+    IRefCountable* token = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> guard(fManager->fLock);
+        token = std::exchange(fActivityToken, nullptr);
+    }
+    // Outside the lock: the token tells the process, which takes its own lock.
+    if (token != nullptr) token->Release();
+}
+
+void VTask::ReleaseCurrentActivityToken() {
+    if (VTask* task = GetCurrent()) task->_ReleaseActivityToken();
+}
+
 void VTask::_SetStateDead() {
+    _ReleaseActivityToken();
     std::unique_ptr<std::vector<VMessageQueue*>> watchers;
     {
         std::lock_guard<std::recursive_mutex> guard(fManager->fLock);

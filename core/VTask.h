@@ -159,6 +159,10 @@ public:
     // True when the task executed messages less than 1000 ms ago.
     bool IsResponding() const noexcept;
 
+    // Drops the calling task's activity token: a task that only waits in the background (a logger's flusher, say)
+    // must not keep the process busy. Nothing off a task or without a token.
+    static void ReleaseCurrentActivityToken();
+
 protected:
     // Hooks of the task cycle (without run function), on the task's thread. DoRun answers false to end.
     virtual void DoInit() {}
@@ -217,6 +221,9 @@ private:
     void _Exit();
     // Dying to dead; wakes the tasks waiting for the death.
     void _SetStateDead();
+    // The activity token of the run, from the manager's process (none without one).
+    void _TakeActivityToken();
+    void _ReleaseActivityToken();
     // One pass of idle processing when its period has passed.
     void _CheckIdleEvents();
     bool _ExecuteMessages(VMessage* message, bool withIdle);
@@ -260,6 +267,9 @@ private:
     // Set while the run function executes: Exit must not destroy it under its own feet.
     bool fInRunFunction = false;
     std::vector<VRefPtr<IRefCountable>> fJSONObjects;
+    // Made by the process when the task starts ("Running task <name>"), released when it dies or drops it. Under
+    // the manager's lock.
+    IRefCountable* fActivityToken = nullptr;
 };
 
 } // namespace vela

@@ -2,6 +2,7 @@
 
 #include "core/IFiberScheduler.h"
 #include "core/IMessageable.h"
+#include "core/ITaskProcess.h"
 #include "core/VMessage.h"
 #include "core/VMessageQueue.h"
 #include "core/VString.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <limits>
 #include <sched.h>
+#include <utility>
 
 namespace vela {
 
@@ -46,20 +48,21 @@ int32 VTaskMgr::GetCurrentTaskID() noexcept {
 
 // ---- Start and end
 
-bool VTaskMgr::Init(bool fibered) {
+bool VTaskMgr::Init(ITaskProcess* process) {
     if (IsInited()) return false;
-    bool inited = _Init(fibered);
+    bool inited = _Init(process);
     sInstanceInited.store(inited, std::memory_order_release);
     if (inited) SpinLock::Configure();
     return inited;
 }
 
-bool VTaskMgr::_Init(bool fibered) {
+bool VTaskMgr::_Init(ITaskProcess* process) {
     {
         std::lock_guard<std::recursive_mutex> guard(fLock);
         fScheduler = new VScheduler_void;
     }
-    if (!fPlatform.Init(fibered)) return false;
+    if (!fPlatform.Init(process != nullptr && process->IsFibered())) return false;
+    fProcess.store(process, std::memory_order_release);
     auto* main = new VTask(this);
     {
         std::lock_guard<std::recursive_mutex> guard(fLock);
@@ -89,8 +92,11 @@ void VTaskMgr::_DeInit() {
     std::vector<DelayedMessage> delayed;
     std::vector<VTask*> remaining;
     IFiberScheduler* scheduler = nullptr;
+    IRefCountable* zoTaskOwner = nullptr;
     {
         std::lock_guard<std::recursive_mutex> guard(fLock);
+        zoTaskOwner = std::exchange(fZoTaskOwner, nullptr);
+        fZoTask = nullptr;
         delayed.swap(fDelayedMessages);
         remaining.swap(fTasks);
         fMainTask = nullptr;
@@ -111,7 +117,27 @@ void VTaskMgr::_DeInit() {
         if (task != main && task->GetState() == eTaskStateDead) task->Release();
     }
     if (scheduler != nullptr) scheduler->Release();
+    if (zoTaskOwner != nullptr) zoTaskOwner->Release();
     fPlatform.DeInit();
+    fProcess.store(nullptr, std::memory_order_release);
+}
+
+void VTaskMgr::SetZoTask(VZoTask* task, IRefCountable* owner) {
+    if (owner != nullptr) owner->Retain();
+    IRefCountable* previous = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> guard(fLock);
+        fZoTask = task;
+        previous = std::exchange(fZoTaskOwner, owner);
+    }
+    // Outside the lock: the owner's last release may run anything.
+    if (previous != nullptr) previous->Release();
+}
+
+VZoTask* VTaskMgr::RetainZoTask(IRefCountable** outOwner) const {
+    std::lock_guard<std::recursive_mutex> guard(fLock);
+    if (outOwner != nullptr) *outOwner = RetainRefCountable(fZoTaskOwner);
+    return fZoTask;
 }
 
 // ---- The task list

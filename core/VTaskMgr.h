@@ -13,8 +13,12 @@ namespace vela {
 
 class IFiberScheduler;
 class IMessageable;
+class IRefCountable;
+class ITaskProcess;
 class VMessage;
 class VTask;
+// The application's task object; the core only keeps it for the application.
+class VZoTask;
 
 // The process-wide registry of tasks: the main task (the thread that called Init), task IDs, the current-task
 // lookup, delayed messages, data keys and the fiber scheduler. Its lock (recursive) guards the task list, names,
@@ -26,11 +30,20 @@ public:
     // Whether Init succeeded (and DeInit did not follow).
     static bool IsInited() noexcept { return sInstanceInited.load(std::memory_order_acquire); }
 
-    // Makes the calling thread the main task. fibered: the process runs its tasks as fibers (the main task
-    // becomes one). False when the manager cannot start (or was started already).
-    bool Init(bool fibered = false);
+    // Makes the calling thread the main task. process (null: none; borrowed until DeInit) says whether tasks run
+    // as fibers (the main task then becomes one) and makes the activity token each started task holds while it
+    // runs; without it tasks are threads and hold no token. False when the manager cannot start (or was started
+    // already).
+    bool Init(ITaskProcess* process = nullptr);
     // Releases the main task, delayed messages and the scheduler; other tasks should be dead by then.
     void DeInit();
+    // The process given to Init; null before Init, after DeInit or when none was given.
+    ITaskProcess* GetProcess() const noexcept { return fProcess.load(std::memory_order_acquire); }
+
+    // The application task: task (not owned, may be null) and its owner, retained (the previous one released).
+    void SetZoTask(VZoTask* task, IRefCountable* owner);
+    // The application task (null when none); its owner, with a reference for the caller, into outOwner.
+    VZoTask* RetainZoTask(IRefCountable** outOwner) const;
 
     // The calling task's ID: 0 before Init; off-task, the kernel ID of the calling thread.
     static int32 GetCurrentTaskID() noexcept;
@@ -118,7 +131,7 @@ private:
     VTaskMgr() = default;
     static int32 _InitCurrentOwnerID() noexcept;
 
-    bool _Init(bool fibered);
+    bool _Init(ITaskProcess* process);
     void _DeInit();
     // The ID of a new task: the platform's value (kernel thread ID), else a recycled or new negative ID.
     int32 _GetNewTaskID(VTask* task);
@@ -149,6 +162,10 @@ private:
     std::atomic<bool> fCallSystemMessageCheck{false};
     std::atomic<bool> fHasDeadTasks{false};
     std::atomic<uint32> fTaskListStamp{0};
+    std::atomic<ITaskProcess*> fProcess{nullptr};
+    // Under fLock.
+    VZoTask* fZoTask = nullptr;
+    IRefCountable* fZoTaskOwner = nullptr;
 };
 
 } // namespace vela

@@ -2,6 +2,8 @@
 #include "app/platform/XPosixProcessIPC.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
+#include "system/VFileSystemNotifier.h"
+#include "system/VSleepNotifier.h"
 
 #include <cerrno>
 #include <csignal>
@@ -86,6 +88,52 @@ TEST(ToolProcessInProcess, SignalAsksTheRunningProcessToQuitAndHandlersGoWithIt)
         }
         for (int signal : {SIGTERM, SIGINT, SIGQUIT})
             EXPECT_EQ(CurrentHandler(signal), SIG_DFL) << signal;
+        EXPECT_FALSE(VTaskMgr::IsInited());
+    }
+    sProcessCommandLineArgc = savedArgc;
+}
+
+// A tool whose command line answers a fixed code.
+class VCodeTool : public VProcessIPC {
+public:
+    explicit VCodeTool(uint32 code) : fCode(code) {}
+
+protected:
+    uint32 DoParseCommandLine(VCommandLineParser&) override { return fCode; }
+
+private:
+    uint32 fCode;
+};
+
+// The notifiers come with an accepted command line (the file-system one only when asked for) and go with the
+// tool.
+TEST(ToolProcessInProcess, NotifiersComeWithAnAcceptedCommandLine) {
+    ASSERT_FALSE(VTaskMgr::IsInited());
+    int savedArgc = sProcessCommandLineArgc;
+    sProcessCommandLineArgc = 1;
+    struct Case {
+        uint32 code;
+        uint32 flags;
+        bool sleep;
+        bool fileSystem;
+    };
+    const Case cases[] = {
+        {0, eProcessInit_FileSystemNotifier, true, true},
+        {0, 0, true, false},
+        {2, eProcessInit_FileSystemNotifier, false, false},
+        {1, eProcessInit_FileSystemNotifier, false, false},
+    };
+    for (const Case& c : cases) {
+        {
+            VCodeTool tool(c.code);
+            EXPECT_EQ(tool.Init(c.flags), c.code == 0) << c.code;
+            EXPECT_EQ(tool.GetSleepNotifier() != nullptr, c.sleep) << c.code;
+            EXPECT_EQ(tool.GetFileSystemNotifier() != nullptr, c.fileSystem) << c.code;
+            EXPECT_EQ(VSleepNotifier::Instance(), tool.GetSleepNotifier());
+            EXPECT_EQ(VFileSystemNotifier::Instance(), tool.GetFileSystemNotifier());
+        }
+        EXPECT_EQ(VSleepNotifier::Instance(), nullptr);
+        EXPECT_EQ(VFileSystemNotifier::Instance(), nullptr);
         EXPECT_FALSE(VTaskMgr::IsInited());
     }
     sProcessCommandLineArgc = savedArgc;

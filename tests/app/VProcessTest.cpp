@@ -1,19 +1,24 @@
 #include "app/VProcess.h"
 #include "app/VLogger.h"
 #include "app/platform/XPosixProcess.h"
+#include "core/ILogListener.h"
 #include "core/ILogger.h"
 #include "core/StStringConverter.h"
 #include "core/VDebugMgr.h"
 #include "core/VError.h"
 #include "core/VRefPtr.h"
+#include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "files/VFile.h"
 #include "files/VFileSystem.h"
+#include "files/VResourceFile.h"
 #include "intl/VFileKind.h"
+#include "support/TaskTestSupport.h"
 #include "system/VAlertPresenter.h"
 #include "system/VProgressManager.h"
 #include "system/platform/XPosixSystem.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -409,6 +414,38 @@ TEST_F(ProcessFixture, ActivityTokensKeepTheProcessBusy) {
     EXPECT_FALSE(process.HasSomeActivityTokens(0));
     // The last token went just now: within a long delay the process still counts as busy.
     EXPECT_TRUE(process.HasSomeActivityTokens(3600 * 1000));
+}
+
+// Tasks the process starts keep it busy while they run; the logger's flusher does not, even while it lives.
+TEST_F(ProcessFixture, RunningTasksKeepTheProcessBusyButNotTheLoggerTask) {
+    VProcess process;
+    ASSERT_TRUE(process.Init(eProcessInit_Logger));
+    EXPECT_EQ(VTaskMgr::Get()->GetProcess(), static_cast<ITaskProcess*>(&process));
+    EXPECT_FALSE(process.HasSomeActivityTokens(0)) << "the main task holds no token";
+    VRefPtr<VResourceFile> resources = VRefPtr<VResourceFile>::Adopt(process.RetainResourceFile());
+    EXPECT_FALSE(resources);
+
+    std::atomic<bool> finish{false};
+    auto task = VRefPtr<VTask>::Adopt(
+        new VTask(0, eTaskStylePreemptive, [&] { test::WaitUntil([&] { return finish.load(); }); }));
+    ASSERT_TRUE(task->Run());
+    EXPECT_TRUE(process.HasSomeActivityTokens(0));
+    finish = true;
+    ASSERT_TRUE(task->WaitForDeath(test::kWaitBoundMs));
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+
+    // The logger's task starts with a token and drops it first thing: wait until it ran one flush.
+    class VCountingListener : public VObject, public ILogListener {
+    public:
+        void Put(const std::vector<const VValueBag*>&) override { fPuts.fetch_add(1); }
+        std::atomic<int32> fPuts{0};
+    };
+    auto listener = VRefPtr<VCountingListener>::Adopt(new VCountingListener);
+    ASSERT_TRUE(process.GetLogger()->AddLogListener(listener.Get()));
+    process.GetLogger()->LogMessage(EML_Information, VString("test"), VString("tick"));
+    ASSERT_TRUE(test::WaitUntil([&] { return listener->fPuts.load() > 0; }));
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
+    process.GetLogger()->RemoveLogListener(listener.Get());
 }
 
 TEST(ProcessQueries, RunningProcesses) {

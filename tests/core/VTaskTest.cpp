@@ -1,5 +1,6 @@
 #include "core/VTask.h"
 #include "core/IIdleable.h"
+#include "core/ITaskProcess.h"
 #include "core/VMessage.h"
 #include "core/VString.h"
 #include "core/VTaskMgr.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -53,6 +55,101 @@ TEST(VTaskMgr, InitMakesTheCallingThreadTheMainTask) {
     std::thread([&] { foreignID = VTaskMgr::GetCurrentTaskID(); }).join();
     EXPECT_GT(foreignID, 0);
     EXPECT_NE(foreignID, main->GetID());
+}
+
+// A process that counts the live activity tokens it made and remembers their names.
+class VCountingProcess : public ITaskProcess {
+public:
+    class VToken : public VObject, public IRefCountable {
+    public:
+        explicit VToken(VCountingProcess& owner) : fOwner(owner) { ++fOwner.fLive; }
+        ~VToken() override { --fOwner.fLive; }
+
+    private:
+        VCountingProcess& fOwner;
+    };
+
+    bool IsFibered() const noexcept override { return false; }
+    IRefCountable* CreateActivityToken(const VString& reason) override {
+        {
+            std::lock_guard<std::mutex> guard(fLock);
+            fReasons.push_back(reason);
+        }
+        return new VToken(*this);
+    }
+    int32 GetLive() const noexcept { return fLive.load(); }
+    std::vector<VString> GetReasons() {
+        std::lock_guard<std::mutex> guard(fLock);
+        return fReasons;
+    }
+
+private:
+    std::atomic<int32> fLive{0};
+    std::mutex fLock;
+    std::vector<VString> fReasons;
+};
+
+// A running task keeps the process busy until it dies or drops its token itself; the main task holds none.
+TEST(VTaskMgr, StartedTasksHoldAnActivityTokenOfTheProcess) {
+    VCountingProcess process;
+    {
+        ASSERT_TRUE(VTaskMgr::Get()->Init(&process));
+        EXPECT_EQ(VTaskMgr::Get()->GetProcess(), &process);
+        EXPECT_EQ(process.GetLive(), 0);
+        std::atomic<bool> release{false};
+        std::atomic<bool> released{false};
+        std::atomic<bool> finish{false};
+        auto task = VRefPtr<VTask>::Adopt(new VTask(0, eTaskStylePreemptive, [&] {
+            WaitUntil([&] { return release.load(); });
+            VTask::ReleaseCurrentActivityToken();
+            VTask::ReleaseCurrentActivityToken(); // twice: nothing more
+            released = true;
+            WaitUntil([&] { return finish.load(); });
+        }));
+        task->SetName(VString("worker"));
+        ASSERT_TRUE(task->Run());
+        EXPECT_EQ(process.GetLive(), 1);
+        ASSERT_EQ(process.GetReasons().size(), 1u);
+        EXPECT_TRUE(process.GetReasons()[0].EqualToString(VString("Running task worker"), true));
+        release = true;
+        ASSERT_TRUE(WaitUntil([&] { return released.load(); }));
+        EXPECT_EQ(process.GetLive(), 0);
+        finish = true;
+        ASSERT_TRUE(task->WaitForDeath(kWaitBoundMs));
+
+        auto plain = StartTask([] {});
+        ASSERT_TRUE(plain->WaitForDeath(kWaitBoundMs));
+        EXPECT_EQ(process.GetLive(), 0); // released at death
+        EXPECT_EQ(process.GetReasons().size(), 2u);
+        VTask::ReleaseCurrentActivityToken(); // the main task has none
+        VTaskMgr::Get()->KillAllTasks(kWaitBoundMs);
+        VTaskMgr::Get()->DeInit();
+    }
+    EXPECT_EQ(VTaskMgr::Get()->GetProcess(), nullptr);
+}
+
+// The application task and its owner stay until replaced or until the manager stops.
+TEST(VTaskMgr, TheApplicationTaskKeepsItsOwner) {
+    VCountingProcess process;
+    ASSERT_TRUE(VTaskMgr::Get()->Init(&process));
+    IRefCountable* owner = process.CreateActivityToken(VString("owner"));
+    auto* zoTask = reinterpret_cast<VZoTask*>(&process);
+    VTaskMgr::Get()->SetZoTask(zoTask, owner);
+    owner->Release();
+    EXPECT_EQ(process.GetLive(), 1); // the manager's reference
+    IRefCountable* seen = nullptr;
+    EXPECT_EQ(VTaskMgr::Get()->RetainZoTask(&seen), zoTask);
+    EXPECT_EQ(seen, owner);
+    seen->Release();
+    VTaskMgr::Get()->SetZoTask(nullptr, nullptr);
+    EXPECT_EQ(process.GetLive(), 0);
+    EXPECT_EQ(VTaskMgr::Get()->RetainZoTask(&seen), nullptr);
+    EXPECT_EQ(seen, nullptr);
+    owner = process.CreateActivityToken(VString("again"));
+    VTaskMgr::Get()->SetZoTask(zoTask, owner);
+    owner->Release();
+    VTaskMgr::Get()->DeInit();
+    EXPECT_EQ(process.GetLive(), 0);
 }
 
 TEST_F(VTaskTest, ATaskRunsOnItsOwnThreadAndDies) {

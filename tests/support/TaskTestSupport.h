@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ITaskProcess.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 
@@ -24,11 +25,22 @@ template <class Condition> bool WaitUntil(Condition condition, int32 boundMs = k
     return true;
 }
 
+// The process a task test hands the manager: threads or fibers, and no activity tokens.
+class VTestTaskProcess : public ITaskProcess {
+public:
+    explicit VTestTaskProcess(bool fibered) : fFibered(fibered) {}
+    bool IsFibered() const noexcept override { return fFibered; }
+    IRefCountable* CreateActivityToken(const VString&) override { return nullptr; }
+
+private:
+    bool fFibered;
+};
+
 // The calling thread is the main task while the scope lives; at its end every other task is killed (and
 // waited for, bounded) before the manager stops.
 class StTaskMgrScope {
 public:
-    explicit StTaskMgrScope(bool fibered = false) : fInited(VTaskMgr::Get()->Init(fibered)) {}
+    explicit StTaskMgrScope(bool fibered = false) : fProcess(fibered), fInited(VTaskMgr::Get()->Init(&fProcess)) {}
     ~StTaskMgrScope() {
         if (!fInited) return;
         VTaskMgr::Get()->KillAllTasks(kWaitBoundMs);
@@ -40,6 +52,7 @@ public:
     bool IsInited() const noexcept { return fInited; }
 
 private:
+    VTestTaskProcess fProcess;
     bool fInited;
 };
 
