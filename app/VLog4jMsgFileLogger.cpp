@@ -8,6 +8,7 @@
 #include "values/VValueBag.h"
 
 #include <charconv>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -96,30 +97,132 @@ void AppendExtra(const StPackedDictionaryKey& name, const char* prefix, const VV
     extras.AppendString(text);
 }
 
-// Appends text as UTF-8 to out; ASCII is copied unit by unit, anything else goes through the converter.
-void AppendUTF8(const VString& text, std::string& out) {
-    const UniChar* units = text.GetCPointer();
-    const int32 length = text.GetLength();
+// Appends length units as ASCII to out; false, with out as it was, as soon as one is not ASCII.
+bool AppendASCII(const UniChar* units, int32 length, std::string& out) {
     const size_t start = out.size();
     out.resize(start + size_t(length));
     char* to = out.data() + start;
     for (int32 i = 0; i < length; ++i) {
         if (units[i] >= 0x80) {
             out.resize(start);
-            StStringConverter<char> utf8(text, VTC_UTF_8);
-            if (utf8.GetCPointer() != nullptr) out.append(utf8.GetCPointer(), utf8.GetSize());
-            return;
+            return false;
         }
         to[i] = char(units[i]);
     }
+    return true;
 }
+
+// Appends text as UTF-8 to out; ASCII is copied unit by unit, anything else goes through the converter.
+void AppendUTF8(const VString& text, std::string& out) {
+    if (AppendASCII(text.GetCPointer(), text.GetLength(), out)) return;
+    StStringConverter<char> utf8(text, VTC_UTF_8);
+    if (utf8.GetCPointer() != nullptr) out.append(utf8.GetCPointer(), utf8.GetSize());
+}
+
+// A text attribute of a record: the bag's own stored units when it has them, else decoded into scratch.
+class RecordText {
+public:
+    void Read(const VPackedDictionary_with_backstore<VPackedValue_VValueSingle>& attributes, size_t index) {
+        if (attributes.GetStringUnitsAt(index, fUnits, fLength)) return;
+        attributes.GetValueAt(index, fScratch);
+        fUnits = fScratch.GetCPointer();
+        fLength = fScratch.GetLength();
+    }
+    void Clear() noexcept {
+        fUnits = nullptr;
+        fLength = 0;
+    }
+    const UniChar* GetUnits() const noexcept { return fUnits; }
+    int32 GetLength() const noexcept { return fLength; }
+    void AppendTo(VString& out) const {
+        if (fLength > 0) out.AppendUniChars(fUnits, fLength);
+    }
+
+private:
+    const UniChar* fUnits = nullptr;
+    int32 fLength = 0;
+    VString fScratch;
+};
 
 } // namespace
 
-VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& folder, const VString& name) : fFolder(folder), fName(name) {}
+// What one record says, read in one pass over its attributes (in their stored order, that of the extras).
+// The texts borrow the bag until the next Read.
+struct VLog4jMsgFileLogger::RecordParts {
+    RecordText message;
+    RecordText source;
+    bool hasSource = false;
+    bool hasSignature = false;
+    EMessageLevel level = EML_Information;
+    uint64 errorCode = 0;
+    uint32 signature = 0;
+    // The extra attributes as printed inside the parentheses.
+    VString extras;
+
+    void Read(const VValueBag* bag);
+    // The signature printed after the source: the attribute's, else that of the error code (0: none).
+    uint32 GetSignature() const noexcept { return hasSignature ? signature : uint32(errorCode >> 32); }
+};
+
+void VLog4jMsgFileLogger::RecordParts::Read(const VValueBag* bag) {
+    message.Clear();
+    source.Clear();
+    hasSource = false;
+    hasSignature = false;
+    level = EML_Information;
+    errorCode = 0;
+    signature = 0;
+    extras.Clear();
+    bool first = true;
+    const size_t count = bag != nullptr ? bag->GetAttributes().GetCount() : 0;
+    for (size_t i = 0; i < count; ++i) {
+        const auto& attributes = bag->GetAttributes();
+        const StPackedDictionaryKey name = attributes.GetKeyAt(i);
+        const AttributeEntry* entry = FindAttributeEntry(name);
+        switch (entry != nullptr ? entry->fRole : ERole::kExtra) {
+        case ERole::kMessage:
+            message.Read(attributes, i);
+            break;
+        case ERole::kSource:
+            source.Read(attributes, i);
+            hasSource = true;
+            break;
+        case ERole::kLevel: {
+            VLong value;
+            attributes.GetValueAt(i, value);
+            level = EMessageLevel(value.Get());
+            break;
+        }
+        case ERole::kErrorCode: {
+            VLong8 value;
+            attributes.GetValueAt(i, value);
+            errorCode = uint64(value.Get());
+            break;
+        }
+        case ERole::kSignature: {
+            VLong value;
+            attributes.GetValueAt(i, value);
+            signature = uint32(value.Get());
+            hasSignature = true;
+            break;
+        }
+        case ERole::kExtra: {
+            const VValueSingle* value = attributes.GetNthValue(i);
+            if (value == nullptr || value->IsNull()) break;
+            AppendExtra(name, entry != nullptr ? entry->fPrefix : nullptr, *value, first, extras);
+            first = false;
+            break;
+        }
+        }
+    }
+}
+
+VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFilePath& folder, const VString& name)
+    : fFolder(folder), fName(name), fParts(std::make_unique<RecordParts>()) {}
 
 VLog4jMsgFileLogger::VLog4jMsgFileLogger(const VFolder* folder, const VString& name)
-    : fFolder(folder != nullptr ? folder->GetPath() : VFilePath()), fName(name) {}
+    : fFolder(folder != nullptr ? folder->GetPath() : VFilePath()), fName(name),
+      fParts(std::make_unique<RecordParts>()) {}
 
 VLog4jMsgFileLogger::~VLog4jMsgFileLogger() {
     Stop();
@@ -204,70 +307,31 @@ const char* VLog4jMsgFileLogger::GetMessageLevelName(EMessageLevel level) noexce
 
 void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* bag, VString& source, EMessageLevel& level,
                                              VString& message) {
-    message.Clear();
+    RecordParts parts;
+    parts.Read(bag);
+    _Assemble(parts, source, message);
+    level = parts.level;
+}
+
+void VLog4jMsgFileLogger::_Assemble(const RecordParts& parts, VString& source, VString& message) {
     source.Clear();
-    level = EML_Information;
-    bool hasSource = false;
-    bool hasSignature = false;
-    uint64 errorCode = 0;
-    uint32 signature = 0;
-    VString extras(" (");
-    bool first = true;
-    // One pass over the attributes, in their stored order (that of the extras).
-    const size_t count = bag != nullptr ? bag->GetAttributes().GetCount() : 0;
-    for (size_t i = 0; i < count; ++i) {
-        const auto& attributes = bag->GetAttributes();
-        const StPackedDictionaryKey name = attributes.GetKeyAt(i);
-        const AttributeEntry* entry = FindAttributeEntry(name);
-        switch (entry != nullptr ? entry->fRole : ERole::kExtra) {
-        case ERole::kMessage:
-            attributes.GetValueAt(i, message);
-            break;
-        case ERole::kSource:
-            attributes.GetValueAt(i, source);
-            hasSource = true;
-            break;
-        case ERole::kLevel: {
-            VLong value;
-            attributes.GetValueAt(i, value);
-            level = EMessageLevel(value.Get());
-            break;
-        }
-        case ERole::kErrorCode: {
-            VLong8 value;
-            attributes.GetValueAt(i, value);
-            errorCode = uint64(value.Get());
-            break;
-        }
-        case ERole::kSignature: {
-            VLong value;
-            attributes.GetValueAt(i, value);
-            signature = uint32(value.Get());
-            hasSignature = true;
-            break;
-        }
-        case ERole::kExtra: {
-            const VValueSingle* value = attributes.GetNthValue(i);
-            if (value == nullptr || value->IsNull()) break;
-            AppendExtra(name, entry != nullptr ? entry->fPrefix : nullptr, *value, first, extras);
-            first = false;
-            break;
-        }
-        }
-    }
-    if (!hasSource) GetLogSourceIdentifier(source);
+    message.Clear();
+    if (parts.hasSource)
+        parts.source.AppendTo(source);
+    else
+        GetLogSourceIdentifier(source);
     // A present 0 means no signature; a missing one comes from the error code.
-    if (!hasSignature) signature = uint32(errorCode >> 32);
-    if (signature != 0) {
+    if (const uint32 signature = parts.GetSignature(); signature != 0) {
         if (!source.IsEmpty()) source.AppendUniChar(u'.');
         source.AppendOsType(signature);
     }
-    if (errorCode != 0) {
+    if (parts.errorCode != 0) {
         VString prefix;
-        prefix.Printf("[%d] ", int32(uint32(errorCode)));
-        message.Insert(prefix, 1);
+        prefix.Printf("[%d] ", int32(uint32(parts.errorCode)));
+        message.AppendString(prefix);
     }
-    message.AppendString(extras).AppendUniChar(u')');
+    parts.message.AppendTo(message);
+    message.AppendCString(" (").AppendString(parts.extras).AppendUniChar(u')');
 }
 
 void VLog4jMsgFileLogger::Log(const VString& source, EMessageLevel level, const VString& message) {
@@ -277,11 +341,13 @@ void VLog4jMsgFileLogger::Log(const VString& source, EMessageLevel level, const 
     AppendUTF8(source, fSource8);
     AppendUTF8(message, fMessage8);
     _WriteLine(fSource8, level, fMessage8);
+    _WritePending();
 }
 
 void VLog4jMsgFileLogger::Log(const char* source, EMessageLevel level, const char* message) {
     std::lock_guard<VCriticalSection> guard(fLock);
     _WriteLine(source != nullptr ? source : "", level, message != nullptr ? message : "");
+    _WritePending();
 }
 
 void VLog4jMsgFileLogger::_AppendLocalTime(std::string& out) {
@@ -304,10 +370,11 @@ void VLog4jMsgFileLogger::_AppendLocalTime(std::string& out) {
     out.push_back(char('0' + ms % 10));
 }
 
-void VLog4jMsgFileLogger::_WriteLine(std::string_view source, EMessageLevel level, std::string_view message) {
-    if (!fFile || IsPaused() || !IsValidMessageLevel(level) || (kLevelMask & (uint32(1) << uint32(level))) == 0) return;
-    // "%llu %s [%s] %s - %s\n": sequence, local time, source, level name, message.
-    std::string& line = fLine;
+bool VLog4jMsgFileLogger::_ShouldWrite(EMessageLevel level) const noexcept {
+    return fFile && !IsPaused() && IsValidMessageLevel(level) && (kLevelMask & (uint32(1) << uint32(level))) != 0;
+}
+
+void VLog4jMsgFileLogger::_BeginLine(std::string& line) {
     line.clear();
     char digits[24];
     auto [end, error] = std::to_chars(digits, digits + sizeof(digits), ILogger::GetSequenceNumber());
@@ -315,26 +382,75 @@ void VLog4jMsgFileLogger::_WriteLine(std::string_view source, EMessageLevel leve
     line.append(digits, end);
     line.push_back(' ');
     _AppendLocalTime(line);
-    line.append(" [").append(source).append("] ").append(GetMessageLevelName(level)).append(" - ");
+    line.append(" [");
+}
+
+void VLog4jMsgFileLogger::_WriteLine(std::string_view source, EMessageLevel level, std::string_view message) {
+    if (!_ShouldWrite(level)) return;
+    // "%llu %s [%s] %s - %s\n": sequence, local time, source, level name, message.
+    std::string& line = fLine;
+    _BeginLine(line);
+    line.append(source).append("] ").append(GetMessageLevelName(level)).append(" - ");
     line.append(message).push_back('\n');
-    fFile->AppendString(line.data(), line.size());
+    _QueueLine(line);
+}
+
+void VLog4jMsgFileLogger::_QueueLine(std::string_view line) {
+    // Cut where the file rolls over between two lines: every line lands in the file that writing the lines one
+    // by one would have given it.
+    if (!fPending.empty() && int64(fPending.size()) > fFile->GetBytesBeforeRollover()) _WritePending();
+    fPending.append(line);
+}
+
+void VLog4jMsgFileLogger::_WritePending() {
+    if (fPending.empty()) return;
+    if (fFile) fFile->AppendString(fPending.data(), fPending.size());
+    fPending.clear();
 }
 
 void VLog4jMsgFileLogger::_Put(const std::vector<const VValueBag*>& bags) {
     std::lock_guard<VCriticalSection> guard(fLock);
     if (!fFile) return;
-    VString source;
-    VString message;
-    EMessageLevel level = EML_Information;
     for (const VValueBag* bag : bags) {
-        GetLogInfosFromBag(bag, source, level, message);
+        fParts->Read(bag);
+        if (_WriteASCIIRecord(*fParts)) continue;
+        VString source;
+        VString message;
+        _Assemble(*fParts, source, message);
         fSource8.clear();
         fMessage8.clear();
         AppendUTF8(source, fSource8);
         AppendUTF8(message, fMessage8);
-        _WriteLine(fSource8, level, fMessage8);
+        _WriteLine(fSource8, fParts->level, fMessage8);
     }
+    _WritePending();
     fFile->Flush();
+}
+
+bool VLog4jMsgFileLogger::_WriteASCIIRecord(const RecordParts& parts) {
+    if (!_ShouldWrite(parts.level)) return true;
+    // The signature and the process's identifier are rare: the general path has them. Neither is a
+    // sequence number spent before it is known that the line is made here.
+    if (!parts.hasSource || parts.GetSignature() != 0) return false;
+    // From the source on, in the order of the general path's message: "[<code>] ", message, " (", extras, ")".
+    std::string& tail = fTail;
+    tail.clear();
+    if (!AppendASCII(parts.source.GetUnits(), parts.source.GetLength(), tail)) return false;
+    tail.append("] ").append(GetMessageLevelName(parts.level)).append(" - ");
+    if (parts.errorCode != 0) {
+        char prefix[24];
+        const int length = snprintf(prefix, sizeof(prefix), "[%d] ", int32(uint32(parts.errorCode)));
+        tail.append(prefix, size_t(length));
+    }
+    if (!AppendASCII(parts.message.GetUnits(), parts.message.GetLength(), tail)) return false;
+    tail.append(" (");
+    if (!AppendASCII(parts.extras.GetCPointer(), parts.extras.GetLength(), tail)) return false;
+    tail.append(")\n");
+    std::string& line = fLine;
+    _BeginLine(line);
+    line.append(tail);
+    _QueueLine(line);
+    return true;
 }
 
 void VLog4jMsgFileLogger::VLog4jLogListener::Put(const std::vector<const VValueBag*>& bags) {

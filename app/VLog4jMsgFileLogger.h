@@ -89,9 +89,24 @@ private:
         VLog4jMsgFileLogger& fOwner;
     };
 
+    struct RecordParts;
+
+    // The source (with its signature) and the whole message of a record.
+    static void _Assemble(const RecordParts& parts, VString& source, VString& message);
+
     void _Put(const std::vector<const VValueBag*>& bags);
     // The rest under fLock.
+    // Writes the record's line when it is plain ASCII and names its source (true; also when its level is not
+    // written); false, spending nothing, for the general path.
+    bool _WriteASCIIRecord(const RecordParts& parts);
+    bool _ShouldWrite(EMessageLevel level) const noexcept;
+    // Clears line and starts it: sequence number, local time, " [".
+    void _BeginLine(std::string& line);
     void _WriteLine(std::string_view source, EMessageLevel level, std::string_view message);
+    // Lines wait in fPending and go out together, one write a batch (the calls that queue write them before
+    // they return).
+    void _QueueLine(std::string_view line);
+    void _WritePending();
     // "YYYY-MM-DDTHH:MM:SS.mmm", the current local time.
     void _AppendLocalTime(std::string& out);
 
@@ -106,6 +121,10 @@ private:
     std::string fLine;
     std::string fSource8;
     std::string fMessage8;
+    std::string fTail;
+    std::string fPending;
+    // The record being written; its scratch texts are kept from record to record.
+    std::unique_ptr<RecordParts> fParts;
     // The second of fTimePrefix, the local date and time up to its '.'.
     int64 fTimeSecond = -1;
     char fTimePrefix[80] = {};

@@ -7,7 +7,9 @@
 #include "values/VValueBag.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <mutex>
+#include <typeinfo>
 
 namespace vela {
 
@@ -21,6 +23,14 @@ void ReleaseAll(const std::vector<const VValueBag*>& bags) noexcept {
     for (const VValueBag* bag : bags)
         bag->Release();
 }
+
+// The records LogMessage makes: only these go back to the spare records, never a bag a caller made (which may
+// be of another class, or be kept by its maker).
+class VLogRecordBag final : public VValueBag {};
+
+// A record is kept for reuse only while its packed values stay small: one huge message must not hold its block
+// in the spares for the life of the logger.
+constexpr size_t kMaxSpareRecordUnits = 512;
 
 } // namespace
 
@@ -49,6 +59,8 @@ VLogger::~VLogger() {
         _Drain(discarded);
     }
     ReleaseAll(discarded);
+    for (VValueBag* spare : fSpareRecords)
+        spare->Release();
 }
 
 void VLogger::Start() {
@@ -111,21 +123,67 @@ void VLogger::LogBag(const VValueBag* bag) {
 
 void VLogger::LogMessage(EMessageLevel level, const VString& source, const VString& message) {
     if (!ShouldLog(level)) return;
-    auto bag = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    auto bag = VRefPtr<VValueBag>::Adopt(_TakeRecord());
+    // The texts go straight into the record: the keys' typed setters would copy them first.
     if (!source.IsNull() && !source.IsEmpty()) {
-        ILoggerBagKeys::source.Set(*bag, source);
+        bag->SetAttribute(ILoggerBagKeys::source, source);
     } else {
         VString identifier;
         GetLogSourceIdentifier(identifier);
-        ILoggerBagKeys::source.Set(*bag, identifier);
+        bag->SetAttribute(ILoggerBagKeys::source, identifier);
     }
     if (level != ILoggerBagKeys::level.GetDefault()) ILoggerBagKeys::level.Set(*bag, level);
-    ILoggerBagKeys::message.Set(*bag, message);
+    bag->SetAttribute(ILoggerBagKeys::message, message);
     LogBag(bag.Get());
+}
+
+VValueBag* VLogger::_TakeRecord() {
+    {
+        std::lock_guard<VCriticalSection> guard(fSpareLock);
+        if (!fSpareRecords.empty()) {
+            VValueBag* spare = fSpareRecords.back();
+            fSpareRecords.pop_back();
+            return spare;
+        }
+    }
+    return new VLogRecordBag;
+}
+
+void VLogger::_ReleaseBatch(const std::vector<const VValueBag*>& batch) {
+    std::vector<VValueBag*> spares;
+    for (const VValueBag* bag : batch) {
+        // A count of 1 is the batch's own reference: no listener kept the record, and nobody else may hold it
+        // without a reference. Retaining reads the count in order with the releases of those who held it, so
+        // that what they did with the record comes before it is emptied here.
+        const bool sole = bag->Retain() == 2;
+        bag->Release();
+        if (sole && typeid(*bag) == typeid(VLogRecordBag) &&
+            bag->GetAttributes().GetPackedUnits() <= kMaxSpareRecordUnits) {
+            auto* spare = const_cast<VValueBag*>(bag);
+            spare->Destroy();
+            spares.push_back(spare);
+        } else {
+            bag->Release();
+        }
+    }
+    if (spares.empty()) return;
+    size_t kept = 0;
+    {
+        std::lock_guard<VCriticalSection> guard(fSpareLock);
+        kept = std::min(spares.size(), size_t(kRingSize) - std::min(fSpareRecords.size(), size_t(kRingSize)));
+        fSpareRecords.insert(fSpareRecords.end(), spares.begin(), spares.begin() + ptrdiff_t(kept));
+    }
+    for (size_t i = kept; i < spares.size(); ++i)
+        spares[i]->Release();
 }
 
 void VLogger::Flush() {
     if (!fFlushEnabled.load(std::memory_order_relaxed)) return;
+    {
+        // The "Logger" task mostly finds nothing: it then leaves the listener lock to the tasks that deliver.
+        std::lock_guard<VCriticalSection> ringGuard(fRingLock);
+        if (fWriteIndex == 0 && !fWrapped) return;
+    }
     std::vector<const VValueBag*> batch;
     {
         // Draining inside the listener lock keeps batches in ring order when several tasks flush at once; the
@@ -140,7 +198,7 @@ void VLogger::Flush() {
             listener->Put(batch);
     }
     // Listeners that keep a record retained it: the batch's references can go outside the lock.
-    ReleaseAll(batch);
+    _ReleaseBatch(batch);
 }
 
 bool VLogger::AddLogListener(ILogListener* listener) {

@@ -45,6 +45,9 @@ public:
 
     // Rolls over when the open file holds more than kMaxFileSize bytes: answers the new number, else 0.
     int32 CheckLogSize();
+    // The bytes that the file the next append goes to may hold before an append after that one rolls it over:
+    // kMaxFileSize less its size, counted from an empty file when the next append rolls over first.
+    int64 GetBytesBeforeRollover() const noexcept { return fSize > kMaxFileSize ? kMaxFileSize : kMaxFileSize - fSize; }
     // Each rolls over when due, then writes to the open file (nothing when none is open).
     void AppendFormattedString(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void AppendString(const char* text);

@@ -577,6 +577,18 @@ const void* AttributeDictionary::GetRecordDataAt(size_t index, uint16 kind) cons
     return *record == kind ? record + 1 : nullptr;
 }
 
+bool AttributeDictionary::GetStringUnitsAt(size_t index, const UniChar*& outUnits, int32& outLength) const noexcept {
+    const void* data = GetRecordDataAt(index, VString::kKind);
+    if (data == nullptr) return false;
+    // The record's pointer form: a 32-bit length, then the units (records are only 2-byte aligned).
+    int32 length = 0;
+    std::memcpy(&length, data, sizeof(length));
+    if (length < 0) return false;
+    outLength = length;
+    outUnits = reinterpret_cast<const UniChar*>(static_cast<const char*>(data) + sizeof(length));
+    return true;
+}
+
 const VValueSingle* AttributeDictionary::GetNthValue(size_t index) const {
     if (const VValueSingle* kept = _BackStoreAt(index)) return kept;
     const uint16* record = _Record(index);

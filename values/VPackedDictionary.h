@@ -484,6 +484,9 @@ public:
     void GetValueAt(size_t index, VValueSingle& out) const;
     // The stored data of the entry at index when its current record has kind (no back-store value); else null.
     const void* GetRecordDataAt(size_t index, uint16 kind) const noexcept;
+    // The units of the entry at index when its current record is a string (no back-store value), borrowed until
+    // the entry changes: readers that only look at the text spare a copy. False (outputs untouched) otherwise.
+    bool GetStringUnitsAt(size_t index, const UniChar*& outUnits, int32& outLength) const noexcept;
     // Removes the entry of key, if any.
     void Clear(const StPackedDictionaryKey& key);
     // Removes every entry.

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -220,6 +221,111 @@ TEST_F(VLog4jMsgFileLoggerTest, FormatsSourceLevelMessageAndExtras) {
         EXPECT_EQ(level, c.level);
         EXPECT_EQ(UTF8(message), c.message);
     }
+}
+
+// Each line the writer makes from a record says what GetLogInfosFromBag reads in it, whichever way the line is
+// made (plain ASCII records, texts in other scripts, error codes, signatures, extras, a text stored as a number,
+// the process's identifier standing in for a missing source).
+TEST_F(VLog4jMsgFileLoggerTest, LinesSayWhatTheRecordsHold) {
+    std::vector<VRefPtr<VValueBag>> bags;
+    auto add = [&](const char* message, const char* source) {
+        auto bag = NewBag(message);
+        if (source != nullptr) ILoggerBagKeys::source.Set(*bag, VString(source, std::strlen(source), VTC_UTF_8));
+        bags.push_back(bag);
+        return bag;
+    };
+    add("plain", "src");
+    add("caf\xC3\xA9 \xF0\x9F\x98\x80", "src");
+    add("plain", "\xC3\xA9t\xC3\xA9");
+    add("no source", nullptr);
+    {
+        auto bag = add("boom", "app");
+        ILoggerBagKeys::error_code.Set(*bag, (uint64(kLibrary) << 32) | 600u);
+        ILoggerBagKeys::level.Set(*bag, EML_Error);
+    }
+    {
+        auto bag = add("coded", "app");
+        ILoggerBagKeys::error_code.Set(*bag, 42u);
+        const char* name = "T\xC3\xA2"
+                           "che";
+        ILoggerBagKeys::task_name.Set(*bag, VString(name, std::strlen(name), VTC_UTF_8));
+        ILoggerBagKeys::level.Set(*bag, EML_Warning);
+    }
+    {
+        auto bag = add("signed", "src");
+        ILoggerBagKeys::component_signature.Set(*bag, kUpdater);
+    }
+    {
+        auto bag = add("with extras", "src");
+        ILoggerBagKeys::dump_buffer.Set(*bag, VString("x\ny"));
+        ILoggerBagKeys::line_number.Set(*bag, 12);
+    }
+    {
+        auto bag = add(nullptr, "src");
+        bag->SetLong(StPackedDictionaryKey("message"), 1234);
+    }
+    {
+        auto bag = add("", "");
+        ILoggerBagKeys::level.Set(*bag, EML_Fatal);
+    }
+
+    VLog4jMsgFileLogger writer(fTemp.Folder(), "lines");
+    writer.Start(1);
+    ASSERT_TRUE(writer.IsStarted());
+    for (const auto& bag : bags)
+        fLogger->LogBag(bag.Get());
+    writer.Stop();
+
+    std::string expected;
+    for (const auto& bag : bags) {
+        VString source;
+        VString message;
+        EMessageLevel level = EML_Dump;
+        VLog4jMsgFileLogger::GetLogInfosFromBag(bag.Get(), source, level, message);
+        expected +=
+            "[" + UTF8(source) + "] " + VLog4jMsgFileLogger::GetMessageLevelName(level) + " - " + UTF8(message) + "\n";
+    }
+    // Without the sequence number and time that start each line.
+    const std::regex start(R"(\d+ \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )");
+    const std::string written = std::regex_replace(Contents(fTemp.File("lines_1.txt")), start, "");
+    EXPECT_EQ(written, expected);
+}
+
+// Lines go out a batch at a time, yet each file ends with the first line that takes it past the bound, as
+// when lines are written one by one: also when a batch starts on a file already past it.
+TEST_F(VLog4jMsgFileLoggerTest, BatchesRollOverBetweenTheSameLinesAsSingleLines) {
+    VLog4jMsgFileLogger writer(fTemp.Folder(), "big");
+    writer.Start(1);
+    ASSERT_TRUE(writer.IsStarted());
+    constexpr int kRecords = 80;
+    for (int i = 0; i < kRecords; ++i) {
+        VString message(std::string(size_t(250000 + 997 * i), char('a' + i % 26)).c_str());
+        message.AppendLong(i);
+        fLogger->LogMessage(EML_Information, "big", message);
+        if (i == kRecords / 2) fLogger->Flush(); // the second batch starts where the first left the file
+    }
+    writer.Stop();
+
+    int lines = 0;
+    for (int number = 1;; ++number) {
+        const std::string path = fTemp.File("big_" + std::to_string(number) + ".txt");
+        const int64 size = FileSize(path);
+        if (size < 0) break;
+        SCOPED_TRACE(path);
+        const std::vector<std::string> fileLines = Lines(path);
+        ASSERT_FALSE(fileLines.empty());
+        const int64 last = int64(fileLines.back().size()) + 1;
+        EXPECT_LE(size - last, VSplitableLogFile::kMaxFileSize) << "a line was written past the bound";
+        if (FileSize(fTemp.File("big_" + std::to_string(number + 1) + ".txt")) >= 0) {
+            EXPECT_GT(size, VSplitableLogFile::kMaxFileSize) << "rolled over before the bound";
+        }
+        for (const std::string& line : fileLines) {
+            const std::string end = std::to_string(lines) + " ()";
+            EXPECT_EQ(line.substr(line.size() - end.size()), end);
+            ++lines;
+        }
+    }
+    EXPECT_EQ(lines, kRecords);
 }
 
 TEST_F(VLog4jMsgFileLoggerTest, LevelNamesClampOutsideTheTable) {

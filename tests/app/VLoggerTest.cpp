@@ -376,3 +376,52 @@ TEST_F(VLoggerTest, DestructionLetsTheLoggerTaskFinishItsDeliveryAndDropsTheRest
     EXPECT_EQ(listener->Messages(), (std::vector<std::u16string>{u"held"}));
     EXPECT_EQ(listener->GetRefCount(), 1);
 }
+
+// Records are reused once delivered, but never one that somebody still holds: a listener that keeps records
+// and a caller that keeps the bag it logged must find them as they were, whatever is logged afterwards; every
+// record, reused or not, carries only its own attributes.
+TEST_F(VLoggerTest, RecordsStillHeldAreNeverReused) {
+    auto logger = NewLogger();
+    auto listener = NewListener();
+    std::vector<VRefPtr<VValueBag>> kept;
+    listener->fOnPut = [&](const std::vector<const VValueBag*>& bags) {
+        for (const VValueBag* bag : bags)
+            if (MessageOf(*bag) == u"keep") kept.push_back(VRefPtr<VValueBag>(const_cast<VValueBag*>(bag)));
+    };
+    ASSERT_TRUE(logger->AddLogListener(listener.Get()));
+    logger->Stop(); // only the explicit flushes below deliver
+
+    auto own = VRefPtr<VValueBag>::Adopt(new VValueBag);
+    ILoggerBagKeys::message.Set(*own, VString("own"));
+    ILoggerBagKeys::level.Set(*own, EML_Warning);
+    logger->LogBag(own.Get());
+    logger->LogMessage(EML_Error, VString("first"), VString("keep"));
+    logger->LogMessage(EML_Information, VString("first"), VString("dropped"));
+    logger->Flush();
+    ASSERT_EQ(kept.size(), 1u);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 10; ++i)
+            logger->LogMessage(i % 2 == 0 ? EML_Information : EML_Warning, VString("later"), Numbered("n", i));
+        logger->Flush();
+    }
+    EXPECT_EQ(MessageOf(*kept[0]), u"keep");
+    EXPECT_EQ(ILoggerBagKeys::source.Get(*kept[0]), VString("first"));
+    EXPECT_EQ(ILoggerBagKeys::level.Get(*kept[0]), EML_Error);
+    EXPECT_EQ(MessageOf(*own), u"own");
+    EXPECT_EQ(own->GetRefCount(), 1);
+
+    // A reused record has no attribute left from its former life: an info record after a warning has no level.
+    std::vector<int32> attributeCounts;
+    std::vector<EMessageLevel> levels;
+    listener->fOnPut = [&](const std::vector<const VValueBag*>& bags) {
+        for (const VValueBag* bag : bags) {
+            attributeCounts.push_back(bag->GetAttributesCount());
+            levels.push_back(ILoggerBagKeys::level.Get(*bag));
+        }
+    };
+    logger->LogMessage(EML_Information, VString("again"), VString("info"));
+    logger->LogMessage(EML_Fatal, VString("again"), VString("fatal"));
+    logger->Flush();
+    EXPECT_EQ(attributeCounts, (std::vector<int32>{2, 3}));
+    EXPECT_EQ(levels, (std::vector<EMessageLevel>{EML_Information, EML_Fatal}));
+}
