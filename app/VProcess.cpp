@@ -383,6 +383,15 @@ IRefCountable* VProcess::CreateActivityToken(const VString& reason) {
     return new VActivityToken(reason);
 }
 
+VString VProcess::GetExistingFilePath(uint32 folderKind, const VString& name) const {
+    VString path;
+    if (VFile* file = RetainFile(folderKind, name, 0)) {
+        file->GetPath().GetPosixPath(path);
+        file->Release();
+    }
+    return path;
+}
+
 void VProcess::RegisterActivityToken(VActivityToken* token) {
     std::lock_guard<std::mutex> guard(fTokenLock);
     fTokens.insert(token);

@@ -125,9 +125,11 @@ public:
     // kill(pid, 0) succeeds or fails for another reason than ESRCH.
     static bool IsProcessRunning(int pid) noexcept;
 
-    // The task manager's questions: tasks are threads here, and each started task holds a VActivityToken.
+    // The task manager's questions: tasks are threads here, and each started task holds a VActivityToken;
+    // settings files are found as RetainFile finds them.
     bool IsFibered() const noexcept override { return false; }
     IRefCountable* CreateActivityToken(const VString& reason) override;
+    VString GetExistingFilePath(uint32 folderKind, const VString& name) const override;
 
     void RegisterActivityToken(VActivityToken* token);
     void UnregisterActivityToken(VActivityToken* token);

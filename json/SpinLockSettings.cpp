@@ -1,28 +1,19 @@
 #include "json/SpinLockSettings.h"
 
+#include "core/ITaskProcess.h"
 #include "core/StStringConverter.h"
 #include "core/VRefPtr.h"
 #include "core/VTaskMgr.h"
-#include "core/platform/XPosixBundleInfo.h"
 #include "files/VFile.h"
 #include "json/VJSONValue.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string>
 
 namespace vela::SpinLock {
 
 namespace {
-
-// The folder of the running executable, with its final "/"; empty when it cannot be found. Stands in for the
-// process's executable folder until the process frame has one.
-std::string ExecutableFolder() {
-    std::string executable = XPosixBundleInfo::ExecutablePath();
-    size_t slash = executable.rfind('/');
-    return slash == std::string::npos ? std::string() : executable.substr(0, slash + 1);
-}
 
 // The members of the parameter file that have the kinds it asks for.
 Settings ReadSettings(const VJSONValue& root) {
@@ -67,12 +58,11 @@ void Apply(const Settings& settings) {
 }
 
 void Configure() {
-    std::string folder = ExecutableFolder();
-    if (folder.empty()) return;
-    std::string path = folder + "spinlock.prm";
-    VString posixPath;
-    posixPath.FromBlock(path.data(), path.size(), VTC_UTF_8);
-    Configure(posixPath);
+    // The file is the process's to find: a task manager started without a process reads none.
+    const ITaskProcess* process = VTaskMgr::Get()->GetProcess();
+    if (process == nullptr) return;
+    VString path = process->GetExistingFilePath(FourCC("EXEC"), VString("spinlock.prm"));
+    if (!path.IsEmpty()) Configure(path);
 }
 
 void Configure(const VString& posixPath) {

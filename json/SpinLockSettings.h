@@ -21,8 +21,8 @@ struct Settings {
 // Applies settings at once. Only for start-up and tests: nothing else may be locking meanwhile.
 void Apply(const Settings& settings);
 
-// Start-up configuration, called by the task manager's Init: reads "spinlock.prm" in the executable's folder
-// as Configure(path) does.
+// Start-up configuration, called by the task manager's Init: reads "spinlock.prm" of the process's executable
+// folder as Configure(path) does; nothing without a process.
 void Configure();
 // Only while the task manager counts exactly one task: reads the UTF-8 JSON file at posixPath and applies its
 // "mode" when it is a string, "maxSpins" when it is a number and "yieldAfterCheckEvent" when it is true or false.

@@ -3,6 +3,7 @@
 #include "app/platform/XPosixProcess.h"
 #include "core/ILogListener.h"
 #include "core/ILogger.h"
+#include "core/SpinLock.h"
 #include "core/StStringConverter.h"
 #include "core/VDebugMgr.h"
 #include "core/VError.h"
@@ -141,6 +142,29 @@ TEST_F(ProcessFixture, StartUpNamesTheResourcesAndTheirDefinedFileSystems) {
         EXPECT_EQ(fileSystems->RetainFileSystemRootFolder(VString("NoSuchName"), 0), nullptr);
     }
     ExpectLibraryDown();
+}
+
+// The spin strategy comes from "spinlock.prm" beside the executable only: the same file among the resources is
+// not looked at.
+TEST_F(ProcessFixture, StartUpReadsTheSpinSettingsBesideTheExecutable) {
+    std::filesystem::create_directories(Contents() + "/Resources");
+    for (const std::string folder : {"/Resources", "/MacOS"}) {
+        SCOPED_TRACE(folder);
+        FILE* settings = std::fopen((Contents() + folder + "/spinlock.prm").c_str(), "w");
+        ASSERT_NE(settings, nullptr);
+        std::fputs(R"({"mode": "alwaysSleep", "maxSpins": 5})", settings);
+        std::fclose(settings);
+        SpinLock::ResetToDefaults();
+        const SpinLock::AcquireProc defaults = SpinLock::sLock.load();
+        {
+            VProcess process;
+            ASSERT_TRUE(process.Init(0));
+        }
+        const bool beside = folder == "/MacOS";
+        EXPECT_EQ(SpinLock::sLock.load(), beside ? &SpinLock::AlwaysSleep : defaults);
+        EXPECT_EQ(SpinLock::sMaxSpins.load(), beside ? 5 : 1);
+        SpinLock::ResetToDefaults();
+    }
 }
 
 class NamedProcess : public VProcess {
