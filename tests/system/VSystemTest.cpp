@@ -40,8 +40,9 @@ TEST(VSystemClocks, MonotonicAndInAgreement) {
     const ClockReading start = ReadClocks();
     ClockReading previous = start;
     ClockReading now = start;
-    // Spins until the millisecond clock has moved on by the span (bounded by the test's own deadline).
-    while (uint32(now.msBefore - start.msAfter) < kSpanMs) {
+    // Spins until the millisecond clock has moved on by the span (bounded by the test's own deadline). The
+    // difference is signed: the start's second reading may already be a millisecond past the first.
+    while (int32(now.msBefore - start.msAfter) < int32(kSpanMs)) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the millisecond clock does not advance";
         now = ReadClocks();
         ASSERT_LE(uint32(previous.msAfter - start.msBefore), uint32(now.msBefore - start.msBefore))
