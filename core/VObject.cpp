@@ -3,6 +3,9 @@
 #include "core/VCppMemMgr.h"
 #include "core/VString.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -38,7 +41,22 @@ void VObject::DebugDump(VString& out) const {
     char buffer[1024];
     int length = sizeof(buffer);
     CharSet charSet = DebugDump(buffer, length);
-    out.FromBlock(buffer, size_t(length < 0 ? 0 : length), charSet);
+    // An override may answer the length it wanted rather than the one it wrote.
+    out.FromBlock(buffer, size_t(std::clamp(length, 0, int(sizeof(buffer)))), charSet);
+}
+
+CharSet VObject::FormatDebugDump(char* buffer, int& length, const char* format, ...) noexcept {
+    if (buffer == nullptr || length <= 0) {
+        length = 0;
+        return VTC_UTF_8;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    const int wanted = std::vsnprintf(buffer, size_t(length), format, arguments);
+    va_end(arguments);
+    // snprintf answers the untruncated length and keeps one byte for its terminator.
+    length = wanted < 0 ? 0 : std::min(wanted, length - 1);
+    return VTC_UTF_8;
 }
 
 void VObject::DebugGetClassName(VString& out) const {

@@ -31,6 +31,10 @@ public:
 
     // The virtual DebugDump decoded into a string.
     void DebugDump(VString& out) const;
+    // For DebugDump overrides: formats into buffer (length bytes at most, cut when longer) and sets length to
+    // the bytes kept, never more than the buffer holds; answers UTF-8.
+    static CharSet FormatDebugDump(char* buffer, int& length, const char* format, ...) noexcept
+        __attribute__((format(printf, 3, 4)));
     // Clears out: no class name is produced.
     void DebugGetClassName(VString& out) const;
 

@@ -110,8 +110,7 @@ VError VFile::GetURL(VString& out, bool encoded) const {
 
 CharSet VFile::DebugDump(char* buffer, int& length) const {
     const std::string text = to_string(fPath.GetPath());
-    length = std::snprintf(buffer, size_t(length), "VFile %s", text.c_str());
-    return VTC_UTF_8;
+    return FormatDebugDump(buffer, length, "VFile %s", text.c_str());
 }
 
 // ---- Creating, opening, content

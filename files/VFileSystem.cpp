@@ -87,8 +87,7 @@ VError VFileSystem::Relinquish(size_t n) {
 CharSet VFileSystem::DebugDump(char* buffer, int& length) const {
     const std::string name = to_string(fName);
     const std::string root = to_string(GetRoot().GetPath());
-    length = std::snprintf(buffer, size_t(length), "VFileSystem %s at %s", name.c_str(), root.c_str());
-    return VTC_UTF_8;
+    return FormatDebugDump(buffer, length, "VFileSystem %s at %s", name.c_str(), root.c_str());
 }
 
 // ---- VFileSystemNamespace
@@ -261,8 +260,7 @@ IFolder* VFileSystemNamespace::RetainFolder(const VFileSystemNamespace* ns, cons
 
 CharSet VFileSystemNamespace::DebugDump(char* buffer, int& length) const {
     StLocker<VCriticalSection> lock(fLock);
-    length = std::snprintf(buffer, size_t(length), "VFileSystemNamespace of %zu", fFileSystems.size());
-    return VTC_UTF_8;
+    return FormatDebugDump(buffer, length, "VFileSystemNamespace of %zu", fFileSystems.size());
 }
 
 } // namespace vela

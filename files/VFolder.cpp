@@ -126,8 +126,7 @@ VError VFolder::_Wrap(VError operation, VError result) const {
 
 CharSet VFolder::DebugDump(char* buffer, int& length) const {
     const std::string text = to_string(fPath.GetPath());
-    length = std::snprintf(buffer, size_t(length), "VFolder %s", text.c_str());
-    return VTC_UTF_8;
+    return FormatDebugDump(buffer, length, "VFolder %s", text.c_str());
 }
 
 // ---- Identity

@@ -1,10 +1,15 @@
 #include "files/VFile.h"
 
 #include "files/VFileDesc.h"
+#include "files/VFileSystem.h"
+#include "files/VFolder.h"
 #include "support/FileTestSupport.h"
+#include "support/SmallDisk.h"
 #include "values/VTime.h"
 
+#include <cstring>
 #include <dirent.h>
+#include <sys/file.h>
 
 namespace vela {
 namespace {
@@ -466,6 +471,31 @@ TEST_F(VFileTest, MoveToTrashPutsTheFileInTheDesktopsTrash) {
         ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
     } else {
         ::unsetenv("XDG_DATA_HOME");
+    }
+}
+
+// A path longer than the dump's buffer is cut to it, never read past it.
+TEST_F(VFileTest, DebugDumpsOfLongPathsStayInTheirBuffer) {
+    const std::string name = std::string(1500, 'n') + "/";
+    const VFilePath path(Text(Posix(name)), FPS_POSIX);
+    VFolder folder(path);
+    const VFile file(VFilePath(Text(Posix(name + "leaf")), FPS_POSIX));
+    VError error = VE_OK;
+    VRefPtr<VFileSystem> fileSystem =
+        VRefPtr<VFileSystem>::Adopt(VFileSystem::Create(VString("long"), &folder, 0, 0, 0, &error));
+    ASSERT_NE(fileSystem.Get(), nullptr);
+    const struct {
+        const VObject* object;
+        const char* prefix;
+    } cases[] = {{&file, "VFile "}, {&folder, "VFolder "}, {fileSystem.Get(), "VFileSystem long at "}};
+    for (const auto& c : cases) {
+        VString dump;
+        c.object->DebugDump(dump);
+        EXPECT_GT(dump.GetLength(), 1000) << c.prefix;
+        EXPECT_LT(dump.GetLength(), 1024) << c.prefix;
+        const std::string text = to_string(dump);
+        EXPECT_EQ(text.rfind(c.prefix, 0), 0u) << text;
+        EXPECT_EQ(text.back(), 'n') << c.prefix;
     }
 }
 
