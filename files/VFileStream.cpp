@@ -96,6 +96,7 @@ VError VFileStream::DoOpenWriting() {
     if (fDesc != nullptr) return _SetError(VE_STREAM_CANNOT_WRITE);
     if (VError error = fFile->Open(FA_SHARED, &fDesc, fOptions); error != VE_OK) return error;
     fFileSize = fDesc->GetSize();
+    fWrittenEnd = 0;
     if (fBuffer == nullptr) _AllocateExactly(std::min(fPreferredSize, kMaxBufferSize));
     fBufferStart = 0;
     fBufferFill = 0;
@@ -111,7 +112,8 @@ VError VFileStream::DoCloseReading() {
 VError VFileStream::DoCloseWriting(bool setSize) {
     ReleaseBuffer();
     VError error = VE_OK;
-    if (setSize && fDesc != nullptr) error = fDesc->SetSize(fPosition);
+    // The logical end, not the position: a stream that went back to patch a header keeps what follows it.
+    if (setSize && fDesc != nullptr) error = fDesc->SetSize(fWrittenEnd);
     _CloseDescriptor();
     return error;
 }
@@ -201,6 +203,7 @@ VError VFileStream::DoPutData(const void* data, size_t count) {
         }
     }
     if (end > fFileSize) fFileSize = end;
+    fWrittenEnd = std::max(fWrittenEnd, end);
     return VE_OK;
 }
 
@@ -224,7 +227,7 @@ VError VFileStream::DoSetPos(int64 position) {
     }
     if (error == VE_OK && position > fFileSize) {
         error = fDesc->SetSize(position);
-        if (error == VE_OK) fFileSize = position;
+        if (error == VE_OK) fFileSize = fWrittenEnd = position;
     }
     return error;
 }
@@ -236,7 +239,7 @@ VError VFileStream::DoSetSize(int64 size) {
         fBufferFill = 0;
     }
     const VError error = fDesc->SetSize(size);
-    if (error == VE_OK) fFileSize = size;
+    if (error == VE_OK) fFileSize = fWrittenEnd = size;
     return error;
 }
 

@@ -51,6 +51,9 @@ private:
     const VFile* fFile;
     VFileDesc* fDesc = nullptr;
     int64 fFileSize = 0;
+    // The furthest byte this writing session put or sized: closing with setSize cuts there, so that an old
+    // tail goes but a body written before a step back to patch a header stays.
+    int64 fWrittenEnd = 0;
     int64 fBufferStart = 0;
     size_t fBufferFill = 0;
     size_t fBufferCapacity = 0;

@@ -187,7 +187,9 @@ VError VStream::CloseWriting(bool setSize) {
         return VE_STREAM_CANNOT_WRITE;
     }
     if (fLastError == VE_OK) fLastError = DoFlush();
-    DoCloseWriting(setSize);
+    // The close always happens; a failed cut or close is the answer unless an earlier failure is.
+    const VError closed = DoCloseWriting(setSize);
+    if (fLastError == VE_OK) fLastError = closed;
     if (fProgressSessionOpen) _EndProgressSession();
     fIsWriting = false;
     return fLastError;

@@ -158,5 +158,36 @@ TEST_F(VFileStreamTest, AFullDiskFailsTheWriteThatMeetsIt) {
     EXPECT_EQ(Codes(errors).back(), VE_DISK_FULL);
 }
 
+// A body written, then a step back to patch its header: closing with setSize cuts at the furthest byte
+// written, not at the position, so the body stays (and an old tail past it still goes).
+TEST_F(VFileStreamTest, ClosingAfterPatchingAHeaderKeepsTheBody) {
+    const std::string body = Pattern(50000, 'b');
+    for (size_t oldSize : {size_t(0), size_t(100000)}) {
+        WriteBytes(Posix("out"), Pattern(oldSize, 'o'));
+        VFileStream stream(File("out").Get());
+        ASSERT_EQ(stream.OpenWriting(), VE_OK);
+        EXPECT_EQ(stream.PutData("HEAD", 4), VE_OK);
+        EXPECT_EQ(stream.PutData(body.data(), body.size()), VE_OK);
+        EXPECT_EQ(stream.SetPos(0), VE_OK);
+        EXPECT_EQ(stream.PutData("head", 4), VE_OK);
+        EXPECT_EQ(stream.CloseWriting(true), VE_OK);
+        EXPECT_EQ(ReadBytes(Posix("out")), "head" + body) << oldSize;
+    }
+}
+
+// The cut at closing can fail: the close says so instead of reporting success.
+TEST_F(VFileStreamTest, AFailedCutAtClosingFailsTheClose) {
+    WriteBytes(Posix("out"), Pattern(100, 'o'));
+    VFileStream stream(File("out").Get());
+    ASSERT_EQ(stream.OpenWriting(), VE_OK);
+    EXPECT_EQ(stream.PutData("0123456789", 10), VE_OK);
+    StErrorContextInstaller errors(false, true);
+    StPosixFault refused("ftruncate", EIO);
+    EXPECT_NE(stream.CloseWriting(true), VE_OK);
+    EXPECT_FALSE(stream.IsWriting());
+    EXPECT_FALSE(Codes(errors).empty());
+    EXPECT_EQ(ReadBytes(Posix("out")).substr(0, 10), "0123456789");
+}
+
 } // namespace
 } // namespace vela
