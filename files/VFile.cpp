@@ -155,15 +155,9 @@ VError VFile::GetData(void* buffer, size_t count, size_t* got) const {
 VError VFile::SetContent(const void* data, size_t size) const {
     // A folder that cannot be made leaves its error; the open tells the failure.
     _CreateParentFolder();
-    VFileDesc* desc = nullptr;
-    VError error = Open(FA_READ_WRITE, &desc, FO_FOLLOW_LINK | FO_CREATE_IF_NOT_FOUND | FO_OVERWRITE);
-    if (error != VE_OK) return error;
-    const std::unique_ptr<VFileDesc> owned(desc);
-    // Write first: sizing the file beforehand would leave it at full length with a zero tail when the write
-    // fails (a full disk), looking complete.
-    error = desc->PutData(data, size, 0);
-    if (error == VE_OK) error = desc->SetSize(int64(size));
-    return error;
+    VError failedStep = VE_FILE_CANNOT_OPEN;
+    const VError result = fImpl.ReplaceContent(data, size, failedStep);
+    return WrapFileError(fPath, failedStep, result);
 }
 
 VError VFile::AppendContent(const void* data, size_t size) const {

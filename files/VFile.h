@@ -70,7 +70,8 @@ public:
     VError Open(FileAccess access, VFileDesc** out, uint32 options = FO_FOLLOW_LINK) const;
     VError GetContent(VMemoryBuffer<1024, 2, 1048576>& buffer) const override;
     VError GetData(void* buffer, size_t count, size_t* got) const override;
-    // Writes the data, then sets the size: a failed write never leaves the file at full length with a hole.
+    // Replaces the content whole (XPosixFile::ReplaceContent): a failure leaves the old file as it was; the
+    // error is that of the failed step (602 open, 216 write, 217 flush, 609 mode, 601 rename).
     VError SetContent(const void* data, size_t size) const override;
     VError AppendContent(const void* data, size_t size) const override;
     bool IsWritable() const override;

@@ -687,15 +687,7 @@ bool IXMLDomWrapper::WriteToFile(VXMLDOMNode_opaque* node, const VFile& file, bo
     VBlobWithPtr blob;
     size_t size = 0;
     if (!SerializeToBlob(node, &blob, 0, size, prettyPrint)) return false;
-    VFilePath path = file.GetPath();
-    VString name;
-    path.GetFileName(name, true);
-    name.AppendCString(".writing");
-    if (!path.SetFileName(name, true)) return false;
-    const VFile beside(path, file.GetFileSystem());
-    if (beside.SetContent(blob.GetDataPtr(), size) == VE_OK && beside.Move(file, FCP_OVERWRITE) == VE_OK) return true;
-    beside.Delete();
-    return false;
+    return file.SetContent(blob.GetDataPtr(), size) == VE_OK;
 }
 
 } // namespace vela

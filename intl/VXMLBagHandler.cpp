@@ -184,9 +184,7 @@ VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, const 
     VString text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     // A bag that has no XML form leaves the file alone.
     if (const VError refused = bag.DumpXML(text, rootName, indent); refused != VE_OK) return refused;
-    const VError error = file->SetContentAsString(text, VTC_UTF_8, eCRM_NATIVE, false);
-    if (error != VE_OK) file->Delete();
-    return error;
+    return file->SetContentAsString(text, VTC_UTF_8, eCRM_NATIVE, false);
 }
 
 // ---- Stream envelope

@@ -9,6 +9,7 @@
 #include "values/VTime.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,6 +17,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -737,6 +739,113 @@ VError XPosixFileDesc::SetPos(int64 pos, bool absolute) const {
 VError XPosixFileDesc::Flush() const {
     if (XPosixFaults::Fail("fsync") || ::fsync(fDescriptor) != 0) return LastPosixError();
     return VE_OK;
+}
+
+// ---- XPosixFile: replacing the content whole
+
+namespace {
+
+// path with its symbolic links followed to the object they lead to (which need not exist yet): a replaced
+// content goes where a write through the link would go, and the link stays. False, errno set, on a loop.
+bool FollowLinks(const std::string& path, std::string& out) {
+    out = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (CallLstat(out.c_str(), &st, false) != 0) return errno == ENOENT || errno == ENOTDIR;
+        if (!S_ISLNK(st.st_mode)) return true;
+        std::string text(size_t(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+        if (XPosixFaults::Fail("readlink")) return false;
+        const ssize_t length = ::readlink(out.c_str(), text.data(), text.size());
+        if (length < 0) return false;
+        text.resize(size_t(length));
+        out = !text.empty() && text[0] == '/' ? text : ParentOf(out) + "/" + text;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// A new hidden file beside target, made exclusively with mode (the process's umask applies); -1 with errno.
+int CreateBeside(const std::string& target, mode_t mode, std::string& name) {
+    const std::string stem = ParentOf(target) + "/." + NameOf(target).substr(0, 200) + ".vel-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint64 bits = 0;
+        if (::getrandom(&bits, sizeof(bits), 0) != ssize_t(sizeof(bits)))
+            bits = uint64(::getpid()) << 20 ^ uint64(attempt);
+        char suffix[17];
+        std::snprintf(suffix, sizeof(suffix), "%016llx", static_cast<unsigned long long>(bits));
+        name = stem + suffix;
+        const int fd = OpenPath(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+VError XPosixFile::ReplaceContent(const void* data, size_t size, VError& failedStep) const {
+    failedStep = VE_FILE_CANNOT_OPEN;
+    std::string target;
+    if (!FollowLinks(fPosixPath, target)) return LastPosixError();
+    // The old file is opened as a write in place would open it: one the caller may not write, or that another
+    // opener holds, is refused rather than replaced. Its lock is held until the new content has taken its place.
+    struct stat old {};
+    const int oldFd = OpenPath(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK);
+    if (oldFd < 0 && errno != ENOENT) return LastPosixError();
+    if (oldFd >= 0) {
+        VError refusal = VE_OK;
+        if (PosixCall("fstat", [&] { return ::fstat(oldFd, &old); }) != 0) {
+            refusal = LastPosixError();
+        } else if (!S_ISREG(old.st_mode)) {
+            // A device or a pipe has no content to replace: renaming over it would drop the special file.
+            refusal = MakePosixError(EINVAL);
+        } else if (PosixCall("flock", [&] { return ::flock(oldFd, LOCK_EX | LOCK_NB); }) != 0) {
+            refusal = errno == EWOULDBLOCK ? MakePosixError(EACCES) : LastPosixError();
+        }
+        if (refusal != VE_OK) {
+            CloseQuietly(oldFd);
+            return refusal;
+        }
+    }
+    std::string temporary;
+    const int fd = CreateBeside(target, oldFd >= 0 ? old.st_mode & 07777 : 0644, temporary);
+    VError result = fd >= 0 ? VE_OK : LastPosixError();
+    size_t written = 0;
+    if (result == VE_OK) {
+        failedStep = VE_FILE_CANNOT_WRITE;
+        const auto* bytes = static_cast<const char*>(data);
+        result = TransferAt("pwrite", 0, size, written,
+                            [&](size_t done, off_t at) { return ::pwrite(fd, bytes + done, size - done, at); });
+        if (result == VE_OK && written < size) result = MakePosixError(EIO);
+    }
+    if (result == VE_OK && oldFd >= 0) {
+        // The umask may have taken bits the old file had; the owner is kept where the caller may set it.
+        failedStep = VE_FILE_CANNOT_SET_ATTRIBUTES;
+        if (PosixCall("fchmod", [&] { return ::fchmod(fd, old.st_mode & 07777); }) != 0) result = LastPosixError();
+        if (result == VE_OK && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+            (void)::fchown(fd, old.st_uid, old.st_gid);
+    }
+    if (result == VE_OK) {
+        failedStep = VE_FILE_CANNOT_FLUSH;
+        if (PosixCall("fsync", [&] { return ::fsync(fd); }) != 0) result = LastPosixError();
+    }
+    if (fd >= 0 && ::close(fd) != 0 && result == VE_OK) result = LastPosixError();
+    if (result == VE_OK) {
+        failedStep = VE_FILE_CANNOT_RENAME;
+        if (PosixCall("rename", [&] { return ::rename(temporary.c_str(), target.c_str()); }) != 0)
+            result = LastPosixError();
+    }
+    if (result != VE_OK && fd >= 0) ::unlink(temporary.c_str());
+    if (result == VE_OK) {
+        // The new name must outlive a crash too; the content is already safe, so a folder that cannot be
+        // flushed does not undo the replacement.
+        const int folder = OpenPath(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY);
+        if (folder >= 0) {
+            ::fsync(folder);
+            CloseQuietly(folder);
+        }
+    }
+    if (oldFd >= 0) CloseQuietly(oldFd);
+    return result;
 }
 
 } // namespace vela

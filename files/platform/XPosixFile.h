@@ -113,6 +113,11 @@ public:
     bool IsWritableByAll() const;
     VError SetPermissions(uint16 mode) const;
     VError GetPermissions(uint16* mode) const;
+    // Replaces the file's bytes whole: they go to a hidden file beside it that is flushed, given the old file's
+    // mode (and owner, where the caller may) and renamed over it, so that a failure at any step leaves the old
+    // file as it was. A symbolic link is followed and stays. An old file that cannot be opened for writing or
+    // is locked by another opener is refused. failedStep receives the file error code of the failed step.
+    VError ReplaceContent(const void* data, size_t size, VError& failedStep) const;
 
 private:
     VError _CopyFileTo(const std::string& target, uint32 options) const;

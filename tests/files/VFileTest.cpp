@@ -103,16 +103,77 @@ TEST_F(VFileTest, AFileOnALinkNamesTheLink) {
     EXPECT_EQ(ReadBytes(Posix("target")), "keep");
 }
 
-// A full disk while replacing the content: the error says so, and the file never looks complete.
-TEST_F(VFileTest, SetContentOnAFullDiskNeverLeavesAFullLengthFile) {
-    WriteBytes(Posix("a"), "old content");
-    auto file = File("a");
+// A failure at any step of replacing the content: the error names the step, the old file is as it was and
+// nothing is left beside it.
+TEST_F(VFileTest, AFailedSetContentLeavesTheOldFileAsItWas) {
+    struct Case {
+        const char* op;
+        int error;
+        int nth;
+        VError expected;
+    };
+    const Case cases[] = {
+        {"open", EACCES, 1, VE_ACCESS_DENIED}, // the old file refused
+        {"open", ENOSPC, 2, VE_DISK_FULL},     // the new one cannot be made
+        {"pwrite", ENOSPC, 1, VE_DISK_FULL},   // a full disk
+        {"fchmod", EPERM, 1, VE_FILE_CANNOT_SET_ATTRIBUTES},
+        {"fsync", EIO, 1, VE_FILE_CANNOT_FLUSH},
+        {"rename", EXDEV, 1, VE_FILE_CANNOT_RENAME},
+        {"flock", EWOULDBLOCK, 1, VE_ACCESS_DENIED}, // another opener holds the file
+    };
     const std::string bytes(10000, 'n');
+    for (const Case& c : cases) {
+        WriteBytes(Posix("a"), "old content");
+        ::chmod(Posix("a").c_str(), 0640);
+        StErrorContextInstaller errors(false, true);
+        {
+            StPosixFault fault(c.op, c.error, c.nth);
+            EXPECT_EQ(File("a")->SetContent(bytes.data(), bytes.size()), c.expected) << c.op;
+        }
+        EXPECT_EQ(Codes(errors).front(), PosixCode(c.error == EWOULDBLOCK ? EACCES : c.error)) << c.op;
+        EXPECT_EQ(ReadBytes(Posix("a")), "old content") << c.op;
+        EXPECT_EQ(std::filesystem::status(Posix("a")).permissions(), std::filesystem::perms(0640)) << c.op;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(fRoot), {}), 1) << c.op;
+    }
+}
+
+// The new content keeps the old file's mode whatever the umask, a link stays a link with its target
+// replaced, and a file another opener holds locked is refused.
+TEST_F(VFileTest, SetContentKeepsTheModeTheLinkAndTheLock) {
+    WriteBytes(Posix("a"), "old");
+    ::chmod(Posix("a").c_str(), 0666);
+    const mode_t saved = ::umask(022);
+    EXPECT_EQ(File("a")->SetContent("new", 3), VE_OK);
+    ::umask(saved);
+    EXPECT_EQ(ReadBytes(Posix("a")), "new");
+    EXPECT_EQ(std::filesystem::status(Posix("a")).permissions(), std::filesystem::perms(0666));
+
+    ASSERT_EQ(::symlink("a", Posix("link").c_str()), 0);
+    EXPECT_EQ(File("link")->SetContent("through", 7), VE_OK);
+    EXPECT_TRUE(std::filesystem::is_symlink(Posix("link")));
+    EXPECT_EQ(ReadBytes(Posix("a")), "through");
+
+    const int held = ::open(Posix("a").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     StErrorContextInstaller errors(false, true);
-    StPosixFault full("pwrite", ENOSPC);
-    EXPECT_EQ(file->SetContent(bytes.data(), bytes.size()), VE_DISK_FULL);
-    EXPECT_EQ(Codes(errors), (std::vector<VError>{PosixCode(ENOSPC), VE_DISK_FULL}));
-    EXPECT_NE(std::filesystem::file_size(Posix("a")), bytes.size());
+    EXPECT_EQ(File("a")->SetContent("refused", 7), VE_ACCESS_DENIED);
+    ::close(held);
+    EXPECT_EQ(ReadBytes(Posix("a")), "through");
+}
+
+// A disk that really fills up: content larger than the room left fails and the old file stays whole (a
+// truncation first would have freed the room and then lost the old content).
+TEST_F(VFileTest, SetContentOnARealFullDiskKeepsTheOldFile) {
+    std::filesystem::create_directory(Posix("disk"));
+    test::StSmallDisk disk(Posix("disk"), "64k");
+    if (!disk.IsMounted()) GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(disk.Error());
+    const std::string old(20000, 'o');
+    WriteBytes(Posix("disk/a"), old);
+    const std::string bytes(100000, 'n');
+    StErrorContextInstaller errors(false, true);
+    EXPECT_EQ(File("disk/a")->SetContent(bytes.data(), bytes.size()), VE_DISK_FULL);
+    EXPECT_EQ(ReadBytes(Posix("disk/a")), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Posix("disk")), {}), 1);
 }
 
 TEST_F(VFileTest, APermissionFailureIsAccessDeniedAboveTheNativeCode) {

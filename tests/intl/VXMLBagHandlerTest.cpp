@@ -357,6 +357,20 @@ TEST_F(VXMLBagFileTest, AFailedWriteLeavesNoPartialFile) {
     StPosixFault full("pwrite", ENOSPC);
     EXPECT_NE(WriteBagToFileInXML(*ServerLinkBag(), VString("database_shortcut"), File("link").Get(), false), VE_OK);
     EXPECT_FALSE(std::filesystem::exists(Posix("link")));
+    EXPECT_TRUE(std::filesystem::is_empty(fRoot));
+}
+
+// An existing file that cannot be opened (a read-only one) or a full disk: the old file stays whole, never
+// emptied and never deleted.
+TEST_F(VXMLBagFileTest, AFailedWriteKeepsThePreviousFile) {
+    for (const char* op : {"open", "pwrite"}) {
+        std::ofstream(Posix("link")) << "previous";
+        StErrorContextInstaller errors(false, true);
+        StPosixFault refused(op, std::string(op) == "open" ? EACCES : ENOSPC);
+        EXPECT_NE(WriteBagToFileInXML(*ServerLinkBag(), VString("database_shortcut"), File("link").Get(), false),
+                  VE_OK);
+        EXPECT_EQ(ReadBytes(Posix("link")), "previous") << op;
+    }
 }
 
 TEST_F(VXMLBagFileTest, FilesThatCannotBeReadOrParsedLeaveTheBag) {

@@ -5,6 +5,7 @@
 #include "core/VErrorContext.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
+#include "files/platform/XPosixFaults.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
 #include "json/VJSONBlob.h"
@@ -183,6 +184,13 @@ TEST_F(VJSONValueTextTest, SaveToFileAndLoadFromFileGoThroughUTF8Text) {
 TEST_F(VJSONValueTextTest, AFailedWriteLeavesTheFileAlone) {
     StTempPath path;
     path.Write("before");
+    {
+        // A full disk meets the new text: the old one is still there.
+        StErrorContextInstaller errors(false, true);
+        StPosixFault full("pwrite", ENOSPC);
+        EXPECT_EQ(VJSONValue(2.5).SaveToFile(path.Get(), 1), VE_DISK_FULL);
+        EXPECT_EQ(path.Bytes(), "before");
+    }
     VJSONValue cycle(JSON_array);
     cycle.GetArrayPtr()->Push(cycle);
     StErrorContextInstaller errors(false, true);

@@ -1,4 +1,5 @@
 // Runs the real updater executable on bundles in a temporary folder, with a real caller process.
+#include "support/SmallDisk.h"
 #include "support/TaskTestSupport.h"
 #include "updater/TreeManifest.h"
 #include "updater/UpdaterProcess.h"
@@ -18,7 +19,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -683,28 +683,7 @@ TEST_F(UpdaterEndToEndTest, TheRestartParametersAndHeadlessReachTheRelaunchedApp
 
 namespace {
 
-// A memory file system mounted on a folder for a scope; IsMounted is false where mounting is not allowed.
-class StSmallDisk {
-public:
-    StSmallDisk(const std::string& folder, const std::string& size) : fFolder(folder) {
-        const std::string options = "size=" + size + ",mode=0755";
-        fMounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-        fError = errno;
-    }
-    ~StSmallDisk() {
-        if (fMounted) ::umount2(fFolder.c_str(), MNT_DETACH);
-    }
-    StSmallDisk(const StSmallDisk&) = delete;
-    StSmallDisk& operator=(const StSmallDisk&) = delete;
-
-    bool IsMounted() const noexcept { return fMounted; }
-    int Error() const noexcept { return fError; }
-
-private:
-    std::string fFolder;
-    bool fMounted = false;
-    int fError = 0;
-};
+using vela::test::StSmallDisk;
 
 class UpdaterFullDiskTest : public UpdaterEndToEndTest {
 protected:
