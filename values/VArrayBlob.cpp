@@ -51,11 +51,16 @@ void VArrayBlob::FromValue(const VValueSingle& value, int32 index) {
 }
 
 void VArrayBlob::GetValue(VValueSingle& target, int32 index) const {
+    // Another kind's same-kind copy would read the blob as its own layout.
+    auto* blob = dynamic_cast<VBlob*>(&target);
+    if (blob == nullptr) return;
     const VBlobWithPtr* element = ValidIndex(index) ? _Data()[index - 1] : nullptr;
-    if (element != nullptr)
-        target.FromValueSameKind(element);
-    else
-        target.Clear();
+    if (element == nullptr) {
+        blob->Clear();
+        return;
+    }
+    blob->FromData(element->GetDataPtr(), element->GetSize());
+    blob->SetNull(element->IsNull());
 }
 
 VValueSingle* VArrayBlob::CloneValue(int32 index) const {

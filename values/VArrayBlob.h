@@ -30,7 +30,8 @@ public:
 
     // Only a blob is taken: the element becomes a copy of its bytes and null flag; nothing outside 1..count.
     void FromValue(const VValueSingle& value, int32 index) override;
-    // The target takes the element by FromValueSameKind (a null element clears it, as does a bad index).
+    // A blob target takes the element's bytes and null flag (a null element clears it, as does a bad index);
+    // a target of another kind is left alone.
     void GetValue(VValueSingle& target, int32 index) const override;
     VValueSingle* CloneValue(int32 index) const override;
     // -1 outside 1..count, else the element's CompareToSameKind with the value.

@@ -1,5 +1,6 @@
 #include "values/VArrayBlob.h"
 
+#include "core/VString.h"
 #include "values/StoredBytes.h"
 #include "values/VArrayValues.h"
 #include "values/VBlob.h"
@@ -154,6 +155,24 @@ TEST(VArrayBlobTest, KindMakesABlobArray) {
     ASSERT_NE(array, nullptr);
     EXPECT_EQ(array->GetTrueValueKind(), 110);
     EXPECT_EQ(array->GetElemValueKind(), VBlob::kKind);
+}
+
+// Only a blob takes an element: another kind's same-kind copy would read the blob's bytes as its own layout
+// (a string reading twice the block's size).
+TEST(VArrayBlobTest, GetValueIntoAnotherKindLeavesItAlone) {
+    VArrayBlob array = Blobs({"abc", kNull});
+    VString text("kept");
+    array.GetValue(text, 1);
+    EXPECT_TRUE(text.EqualToStringRaw(VString("kept")));
+    VLong number(7);
+    array.GetValue(number, 1);
+    EXPECT_EQ(number.GetLong(), 7);
+
+    // Any blob takes it, the null flag included.
+    VBlobWithPtr blob("stale", 5);
+    array.GetValue(blob, 1);
+    EXPECT_EQ(std::string(static_cast<const char*>(blob.GetDataPtr()), blob.GetSize()), "abc");
+    EXPECT_FALSE(blob.IsNull());
 }
 
 } // namespace
