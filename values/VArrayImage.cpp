@@ -9,8 +9,34 @@ namespace vela {
 
 const VValueInfo_array<VArrayImage, 111, char> VArrayImage::sInfo;
 
+namespace {
+
+// A copy of an element, or null when it cannot be made.
+VValueSingle* NewCopy(const VValueSingle& element) {
+    std::unique_ptr<VValue> copy(element.Clone());
+    VValueSingle* single = copy != nullptr ? copy->IsVValueSingle() : nullptr;
+    if (single != nullptr) copy.release();
+    return single;
+}
+
+} // namespace
+
+VArrayImage::VArrayImage(const VArrayImage& other) : VArrayValue(other) {
+    _DuplicateElements();
+}
+
 VArrayImage::~VArrayImage() {
     DeleteElements(0, fCount);
+}
+
+bool VArrayImage::_DuplicateElements() {
+    return owned_elements::Duplicate(_Data(), fCount, NewCopy);
+}
+
+bool VArrayImage::Copy(const VArrayValue& source) {
+    if (&source == this) return true;
+    if (dynamic_cast<const VArrayImage*>(&source) == nullptr) return false;
+    return VArrayValue::Copy(source) && _DuplicateElements();
 }
 
 void VArrayImage::DeleteElements(int32 start, int32 n) {
@@ -19,10 +45,8 @@ void VArrayImage::DeleteElements(int32 start, int32 n) {
 
 void VArrayImage::FromValue(const VValueSingle& value, int32 index) {
     if (!ValidIndex(index) || value.GetTrueValueKind() != kElemKind) return;
-    std::unique_ptr<VValue> copy(value.Clone());
-    VValueSingle* single = copy != nullptr ? copy->IsVValueSingle() : nullptr;
+    VValueSingle* single = NewCopy(value);
     if (single == nullptr) return;
-    copy.release();
     delete _Data()[index - 1];
     _Data()[index - 1] = single;
 }
@@ -36,11 +60,7 @@ void VArrayImage::GetValue(VValueSingle& target, int32 index) const {
 
 VValueSingle* VArrayImage::CloneValue(int32 index) const {
     const VValueSingle* element = ValidIndex(index) ? _Data()[index - 1] : nullptr;
-    if (element == nullptr) return nullptr;
-    std::unique_ptr<VValue> copy(element->Clone());
-    VValueSingle* single = copy != nullptr ? copy->IsVValueSingle() : nullptr;
-    if (single != nullptr) copy.release();
-    return single;
+    return element != nullptr ? NewCopy(*element) : nullptr;
 }
 
 } // namespace vela

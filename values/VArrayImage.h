@@ -12,6 +12,8 @@ public:
 
     // count empty slots (negative: none).
     explicit VArrayImage(int32 count = 0) : VArrayValue(sizeof(VValueSingle*)) { SetCount(count); }
+    // Copies of the other's elements (a slot whose copy cannot be made stays empty).
+    VArrayImage(const VArrayImage& other);
     ~VArrayImage() override;
 
     static const VValueInfo_array<VArrayImage, 111, char> sInfo;
@@ -20,6 +22,8 @@ public:
 
     // Deletes every element and empties the array.
     void DeleteAllElements() { SetCount(0); }
+    // From another VArrayImage only: copies of its elements.
+    bool Copy(const VArrayValue& source) override;
 
     // Only a value of kind 12 is taken: the slot then holds a copy of it.
     void FromValue(const VValueSingle& value, int32 index) override;
@@ -43,6 +47,8 @@ public:
 
 private:
     VValueSingle** _Data() const noexcept { return reinterpret_cast<VValueSingle**>(fData); }
+    // Replaces each element (pointers shared with the copy's source) by a copy of it.
+    bool _DuplicateElements();
 };
 
 } // namespace vela

@@ -308,6 +308,8 @@ void VArrayValue::Unsort() {
 
 bool VArrayValue::Copy(const VArrayValue& source) {
     if (&source == this) return true;
+    // Another class's bytes are another layout (element size, packed bits, owned pointers).
+    if (typeid(source) != typeid(*this)) return false;
     if (fCount > 0) SetCount(0);
     fElementSize = source.fElementSize;
     if (!_ResizeStorage(uint64(source.fDataSize))) {

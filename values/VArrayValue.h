@@ -57,7 +57,8 @@ public:
     virtual void Sort(int32 from, int32 to, bool descending = false);
     // A fixed scramble (not random) of the whole array.
     virtual void Unsort();
-    // The array becomes a copy of source (same class); false, and empty, when storage cannot be had.
+    // The array becomes a copy of source; false, nothing changed, when source is of another class; false, and
+    // empty, when storage cannot be had.
     virtual bool Copy(const VArrayValue& source);
 
     virtual void FromValue(const VValueSingle& value, int32 index) = 0;

@@ -1,5 +1,7 @@
 #include "values/VArrayValues.h"
 #include "values/VArrayImage.h"
+#include "values/VArrayString.h"
+#include "values/VValueInfo.h"
 
 #include "core/VCppMemMgr.h"
 #include "core/VString.h"
@@ -313,6 +315,40 @@ TEST(VArrayValuesTest, KindsAreRegisteredAndGenerateEmptyArrays) {
 namespace vela {
 namespace {
 
+// A value of the image kind, which this program does not define: a text under kind 12.
+class TestImage : public VString {
+public:
+    using VString::VString;
+    static inline const VValueInfo* sInfo = nullptr;
+    const VValueInfo* GetValueInfo() const override { return sInfo; }
+    VValue* Clone() const override { return new TestImage(*this); }
+};
+
+// Copies own their elements: a copy that shared them, or took another array's, would delete them twice.
+TEST(VArrayImageTest, CopiesOwnTheirElements) {
+    const VValueInfo_default<TestImage, VArrayImage::kElemKind> info;
+    TestImage::sInfo = &info;
+    VArrayImage images(2);
+    images.FromValue(TestImage("first"), 1);
+    {
+        VArrayImage copy(images);
+        VArrayImage assigned;
+        EXPECT_TRUE(assigned.Copy(images));
+        std::unique_ptr<VValueSingle> element(assigned.CloneValue(1));
+        ASSERT_NE(element, nullptr);
+        EXPECT_TRUE(static_cast<VString&>(*element).EqualToStringRaw(VString("first")));
+        EXPECT_EQ(copy.CloneValue(2), nullptr);
+    }
+    VArrayString strings(1);
+    strings.FromString(VString("text"), 1);
+    EXPECT_FALSE(images.Copy(strings));
+    std::unique_ptr<VValueSingle> kept(images.CloneValue(1));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(static_cast<VString&>(*kept).EqualToStringRaw(VString("first")));
+    images.DeleteAllElements();
+    TestImage::sInfo = nullptr;
+}
+
 TEST(VArrayImageTest, EmptySlotsStreamAsZerosAndCannotBeReadWithoutTheirKind) {
     VArrayImage images(2);
     std::string bytes = test::WrittenBytes([&](VStream* s) { images.WriteToStream(s, kVVAL); });
@@ -328,6 +364,24 @@ TEST(VArrayImageTest, EmptySlotsStreamAsZerosAndCannotBeReadWithoutTheirKind) {
     EXPECT_EQ(back.GetCount(), 0);
     std::unique_ptr<VValue> generated(VValue::NewValueFromValueKind(111));
     EXPECT_NE(dynamic_cast<VArrayImage*>(generated.get()), nullptr);
+}
+
+// Another class's block is another layout: copying it would leave a 32-bit array on a byte or bit block that
+// the next write overruns.
+TEST(VArrayValuesTest, CopyTakesOnlyAnArrayOfTheSameClass) {
+    VArrayByte bytes(5);
+    VArrayBoolean booleans(9);
+    VArrayLong longs = Longs({7});
+    for (const VArrayValue* source :
+         {static_cast<const VArrayValue*>(&bytes), static_cast<const VArrayValue*>(&booleans)}) {
+        EXPECT_FALSE(longs.Copy(*source));
+        ASSERT_EQ(longs.GetCount(), 1);
+        longs.FromLong(9, longs.GetCount());
+        EXPECT_EQ(longs.GetLong(1), 9);
+    }
+    EXPECT_TRUE(longs.Copy(Longs({1, 2, 3})));
+    EXPECT_EQ(longs.GetCount(), 3);
+    EXPECT_EQ(longs.GetLong(3), 3);
 }
 
 } // namespace
