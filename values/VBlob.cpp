@@ -94,7 +94,19 @@ VError VBlobWithPtr::GetData(void* buffer, size_t count, int32 offset, size_t* o
     return _CopyOut(fBuffer.GetDataPtr(), fBuffer.GetDataSize(), buffer, count, offset, outRead);
 }
 
+bool VBlobWithPtr::_Holds(const void* data) const noexcept {
+    auto address = reinterpret_cast<uintptr_t>(data);
+    auto start = reinterpret_cast<uintptr_t>(fBuffer.GetDataPtr());
+    return start != 0 && address >= start && address - start < fBuffer.GetAllocatedSize();
+}
+
 VError VBlobWithPtr::PutData(const void* data, size_t count, int32 offset) {
+    if (count > 0 && _Holds(data)) {
+        // Bytes of this very blob: the buffer may move as it grows, and the ranges may overlap.
+        VBlobWithPtr copy(data, count);
+        if (copy.GetSize() != count) return VE_MEMORY_FULL;
+        return PutData(copy.GetDataPtr(), count, offset);
+    }
     // A negative offset, or an end the buffer cannot hold, is memory that cannot be had.
     bool done = offset >= 0 && (data != nullptr || count == 0) && fBuffer.PutData(size_t(offset), data, count);
     _SetValueChanged();
@@ -103,9 +115,7 @@ VError VBlobWithPtr::PutData(const void* data, size_t count, int32 offset) {
 
 VError VBlobWithPtr::FromData(const void* data, size_t count) {
     if (data == nullptr) count = 0;
-    auto address = reinterpret_cast<uintptr_t>(data);
-    auto start = reinterpret_cast<uintptr_t>(fBuffer.GetDataPtr());
-    if (count > 0 && start != 0 && address >= start && address - start < fBuffer.GetDataSize()) {
+    if (count > 0 && _Holds(data)) {
         // Bytes of this very blob: copy them out before the buffer moves.
         VBlobWithPtr copy(data, count);
         return FromData(copy.GetDataPtr(), copy.GetSize());

@@ -113,6 +113,8 @@ public:
 private:
     // The buffer sized exactly to size bytes, then filled.
     void _AssignBytes(const void* data, size_t size) noexcept;
+    // True when data points into this blob's own block.
+    bool _Holds(const void* data) const noexcept;
 
     VMemoryBuffer<1024, 2, 1048576> fBuffer;
 };

@@ -407,5 +407,26 @@ TEST(VBlobTest, BlobAttributesOfBags) {
     EXPECT_EQ(Content(again), std::string("a\0b", 3));
 }
 
+// Bytes of the blob itself put back into it: the block may move as it grows, and the ranges may overlap.
+TEST(VBlobTest, PutDataFromItsOwnBytes) {
+    struct Case {
+        size_t from;
+        size_t count;
+        int32 offset;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1, 5, 4, "abcdbcdef"}, // grows: the block moves before the copy
+        {0, 4, 2, "ababcd"},    // overlaps forwards
+        {2, 4, 0, "cdefef"},    // overlaps backwards
+    };
+    for (const Case& c : cases) {
+        VBlobWithPtr blob = BlobOf("abcdef");
+        const auto* start = static_cast<const char*>(blob.GetDataPtr());
+        EXPECT_EQ(blob.PutData(start + c.from, c.count, c.offset), VE_OK) << c.expected;
+        EXPECT_EQ(Content(blob), c.expected);
+    }
+}
+
 } // namespace
 } // namespace vela
