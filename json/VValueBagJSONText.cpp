@@ -2,11 +2,15 @@
 #include "values/VValueBag.h"
 
 #include "core/VString.h"
-#include "json/VJSONObject.h"
-#include "json/VJSONValue.h"
 #include "values/VBagArray.h"
 #include "values/VBagMarkers.h"
+#include "values/VBlob.h"
 #include "values/VStoredData.h"
+#include "json/VJSONBlob.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
+
+#include <vector>
 
 namespace vela {
 
@@ -21,14 +25,35 @@ constexpr uint32 kSingleChildAsObject = 32;
 // The options the bag writer gives its values: quoted strings.
 constexpr uint32 kValueJSONOptions = 513;
 
-// value's JSON text; null for no value (a kind without descriptor) or a null one.
-void AppendJSONValue(VString& out, const VValueSingle* value) {
-    VString text;
-    if (value == nullptr || value->IsNull() || value->GetJSONString(text, kValueJSONOptions) != VE_OK) {
-        out.AppendCString("null");
-        return;
+// Stringify's option that writes what text cannot hold in the binary wrapper the parser reads back.
+constexpr uint32 kBinaryFallBack = 1 | 0x800;
+
+// A blob's text: its bytes as a JSON blob object, which text holds only in the binary wrapper.
+VError GetBlobJSONString(const VBlob& blob, VString& text) {
+    std::vector<uint8> bytes(blob.GetSize());
+    size_t read = 0;
+    if (!bytes.empty()) {
+        if (VError error = blob.GetData(bytes.data(), bytes.size(), 0, &read); error != VE_OK) return error;
     }
-    out.AppendString(text);
+    VRefPtr<VJSONObject> object = VJSONBlob::Create(bytes.data(), read);
+    if (!object) return VE_MEMORY_FULL;
+    return VJSONValue(object.Get()).Stringify(text, kBinaryFallBack);
+}
+
+// value's JSON text; null for no value (a kind without descriptor) or a null one.
+VError AppendJSONValue(VString& out, const VValueSingle* value) {
+    VString text;
+    if (value == nullptr || value->IsNull()) {
+        out.AppendCString("null");
+        return VE_OK;
+    }
+    // A blob's string form is no JSON text at all.
+    const auto* blob = dynamic_cast<const VBlob*>(value);
+    const VError error =
+        blob != nullptr ? GetBlobJSONString(*blob, text) : value->GetJSONString(text, kValueJSONOptions);
+    if (blob != nullptr && error != VE_OK) return error;
+    out.AppendString(error == VE_OK ? text : VString("null"));
+    return VE_OK;
 }
 
 } // namespace
@@ -106,10 +131,7 @@ VError VValueBag::_GetJSONString(VString& out, int32 level, bool pretty, uint32 
         return VE_INVALID_PARAMETER;
     }
     const size_t fake = fAttributes._Find(kFakeArrayElementName);
-    if (fake != AttributeDictionary::kNotFound) {
-        AppendJSONValue(out, fAttributes.GetNthValue(fake));
-        return VE_OK;
-    }
+    if (fake != AttributeDictionary::kNotFound) return AppendJSONValue(out, fAttributes.GetNthValue(fake));
 
     AppendBeginJSONObject(out, level, pretty);
     bool first = true;
@@ -121,7 +143,7 @@ VError VValueBag::_GetJSONString(VString& out, int32 level, bool pretty, uint32 
         first = false;
         key.GetName(name);
         AppendJSONPropertyName(out, name, level, pretty);
-        AppendJSONValue(out, fAttributes.GetNthValue(i));
+        if (VError error = AppendJSONValue(out, fAttributes.GetNthValue(i)); error != VE_OK) return error;
     }
     for (size_t i = 0; i < size_t(GetElementNamesCount()); ++i) {
         if (!first) out.AppendUniChar(u',');

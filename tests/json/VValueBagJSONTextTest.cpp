@@ -5,10 +5,12 @@
 #include "support/BagTestSupport.h"
 #include "support/RecordingRaiser.h"
 #include "values/VBagArray.h"
+#include "values/VBlob.h"
 #include "values/VReal.h"
 #include "values/VScalar.h"
 #include "values/VStoredData.h"
 #include "values/VUUID.h"
+#include "json/VJSONBlob.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"
 
@@ -153,6 +155,24 @@ TEST(VValueBagJSONText, BuildJSONObjectReadsBackToTheSameTree) {
     EXPECT_EQ(error, VE_OK);
     EXPECT_EQ(Chain(kStoredDataMaxDepth + 1, "c")->BuildJSONObject(error).Get(), nullptr);
     EXPECT_EQ(error, VE_INVALID_PARAMETER);
+}
+
+// A blob attribute is written as the JSON model writes a blob (its binary wrapper), so that the text parses
+// and gives the bytes back; an empty one too.
+TEST(VValueBagJSONText, BlobAttributesGiveValidTextThatReadsBack) {
+    const std::string bytes("a\0b\xff", 4);
+    for (const std::string& content : {bytes, std::string()}) {
+        BagRef bag = NewBag();
+        bag->SetAttribute("data", VBlobWithPtr(content.data(), content.size()));
+        VString text;
+        ASSERT_EQ(bag->GetJSONString(text, 0), VE_OK);
+        VJSONValue parsed;
+        ASSERT_EQ(parsed.ParseFromString(text), VE_OK)
+            << std::string(text.GetCPointer(), text.GetCPointer() + text.GetLength());
+        const VJSONBlob* blob = VJSONBlob::CastJSONObject(parsed.GetProperty(VString("data")).GetObjectPtr());
+        ASSERT_NE(blob, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob->GetData()), blob->GetSize()), content);
+    }
 }
 
 } // namespace
