@@ -7,6 +7,7 @@
 #include "support/SmallDisk.h"
 #include "values/VTime.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/file.h>
@@ -166,7 +167,12 @@ TEST_F(VFileTest, SetContentKeepsTheModeTheLinkAndTheLock) {
 TEST_F(VFileTest, SetContentOnARealFullDiskKeepsTheOldFile) {
     std::filesystem::create_directory(Posix("disk"));
     test::StSmallDisk disk(Posix("disk"), "64k");
-    if (!disk.IsMounted()) GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(disk.Error());
+    if (!disk.IsMounted()) {
+        // CI runs as root on a machine that mounts: there the fault must be seen, not skipped.
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "cannot mount: " << std::strerror(disk.Error());
+        GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(disk.Error());
+    }
     const std::string old(20000, 'o');
     WriteBytes(Posix("disk/a"), old);
     const std::string bytes(100000, 'n');
