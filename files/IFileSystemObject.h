@@ -53,7 +53,7 @@ public:
     virtual VError GetContent(VMemoryBuffer<1024, 2, 1048576>& buffer) const = 0;
     // Reads at most count bytes from the start; got (when given) receives the count read.
     virtual VError GetData(void* buffer, size_t count, size_t* got) const = 0;
-    // Replaces the content, creating the file and its missing folders.
+    // Replaces the content whole, creating the file and its missing folders; a failure leaves the old content.
     virtual VError SetContent(const void* data, size_t size) const = 0;
     // Appends to the content, creating the file and its missing folders.
     virtual VError AppendContent(const void* data, size_t size) const = 0;

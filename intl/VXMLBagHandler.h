@@ -92,7 +92,7 @@ VError LoadBagFromXML(const VString& xml, const VString& elementName, VValueBag&
 
 // Replaces the content of file with, in UTF-8, the XML declaration directly followed by the bag's XML under the
 // element rootName (indented when asked). A null file answers VE_OK and writes nothing; when writing fails the
-// file is deleted (no partial file stays) and the error answered.
+// error is answered and the file stays as it was (IFile::SetContent replaces it whole).
 VError WriteBagToFileInXML(const VValueBag& bag, const VString& rootName, const IFile* file, bool indent);
 
 // The stream envelope of a bag: a 32-bit 1 in the stream's byte order, then, as a string in its stream form, the

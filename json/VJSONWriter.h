@@ -66,7 +66,8 @@ public:
     void AppendIndentString(VString& s) const;
 
     // Writes value without context and replaces the file's content with the text in UTF-8 (line ends kept). A
-    // failure of the writer is answered and nothing is written; a null file writes nothing and answers 0.
+    // failure of the writer or of the file is answered and the old content stays (IFile::SetContent replaces it
+    // whole); a null file writes nothing and answers 0.
     static VError StringifyValueToFile(const IFile* file, const VJSONValue& value, uint32 options);
 
 private:
