@@ -359,7 +359,7 @@ void VUpdateEngine::_ApplyUpdate() {
         LogError("Up-to-date application restart failed");
         return;
     }
-    LogInfo("Updated application restarted");
+    LogInfo("Up-to-date application restarted");
     if (old.Get() != nullptr && old->MoveToTrash() != VE_OK) old->DeleteForced();
 }
 

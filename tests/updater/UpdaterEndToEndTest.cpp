@@ -223,7 +223,8 @@ TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOl
                                "INFO - Proceeding with up-to-date application install...",
                                "INFO - Proceeding with up-to-date application restart...",
                                "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
-                               "INFO - Updated application restarted, returned 0", "INFO - Update successful - "}));
+                               "INFO - Updated application restarted, returned 0",
+                               "INFO - Up-to-date application restarted", "INFO - Update successful - "}));
     EXPECT_FALSE(fs::exists(P("alerts")));
 }
 
@@ -504,7 +505,7 @@ TEST_F(UpdaterEndToEndTest, AFailedTrashDeletesTheOldBundleAndTheRunFails) {
     EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
     EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
     EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
-    EXPECT_TRUE(LogHasInOrder({"INFO - Updated application restarted", "INFO - Update failed - "}));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Up-to-date application restarted", "INFO - Update failed - "}));
 }
 
 } // namespace
