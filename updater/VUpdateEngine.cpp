@@ -594,12 +594,14 @@ bool GetStringProperty(const VJSONObject& object, const VString& name, VString& 
 bool VUpdateEngine::_FinishClientCustomization() {
     StErrorContextInstaller errors(true, true);
     VJSONValue info;
+    VError loaded = VE_OK;
     {
         VFile file(fClientInfoFile);
-        info.LoadFromFile(&file, false);
+        loaded = info.LoadFromFile(&file, false);
     }
     VString platform;
-    if (!info.IsObject() || info.GetObjectPtr() == nullptr ||
+    // A file cut short parses into a partial object: nothing of it may be used.
+    if (loaded != VE_OK || !info.IsObject() || info.GetObjectPtr() == nullptr ||
         !GetStringProperty(*info.GetObjectPtr(), BABuildServerPlatform, platform)) {
         PushError(new VErrorBase(VE_UPD_BAD_CLIENT_INFO));
         return false;

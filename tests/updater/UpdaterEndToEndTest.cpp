@@ -478,7 +478,13 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWritesTheServerLinkAndMakesTheExec
 }
 
 TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothing) {
-    const std::string bad[] = {R"({"BuildIPAdress": "10.0.0.5"})", R"({"ServerPlatform": 3})", "[1]", "not json"};
+    const std::string bad[] = {R"({"BuildIPAdress": "10.0.0.5"})", R"({"ServerPlatform": 3})", "[1]", "not json",
+                               // Cut short: what was read before the cut must not be used.
+                               R"({"ServerPlatform": "mac", "BuildIPAdress": )"};
+    // An executable that the customisation would make runnable by all.
+    ::chmod(P("new/Foo.app/Contents/MacOS/foo").c_str(), 0744);
+    const vela::test::TreeManifest outdated = vela::test::ManifestOf(P("apps/Foo.app"));
+    const vela::test::TreeManifest upToDate = vela::test::ManifestOf(P("new/Foo.app"));
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
         WriteFile(P("client.json"), text);
@@ -486,8 +492,8 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothin
         const Outcome run = Run(Update({"--silent", "--log-dir", P("logs"), "--client-info", P("client.json")}));
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(LogHasInOrder({"ERROR - Error code: 41 (UPZo)", "INFO - Update failed - "})) << Joined(LogLines());
-        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
-        EXPECT_FALSE(fs::exists(P("new/Foo.app/Contents/Database")));
+        EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("apps/Foo.app")), outdated), "");
+        EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("new/Foo.app")), upToDate), "");
         EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
     }
 }
