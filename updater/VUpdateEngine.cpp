@@ -734,15 +734,17 @@ uint32 VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser) {
     }
     if (upToDateMissing) return 1;
 
-    FixFolderPathSpec(outdated, FPS_POSIX, fOutdatedApp);
-    FixFolderPathSpec(upToDate, FPS_POSIX, fUpToDateApp);
+    // Relative paths are taken from the working directory, as the shell that ran us takes them.
+    using Extension::CommandLineParser::AbsolutePathText;
+    FixFolderPathSpec(AbsolutePathText(outdated), FPS_POSIX, fOutdatedApp);
+    FixFolderPathSpec(AbsolutePathText(upToDate), FPS_POSIX, fUpToDateApp);
     fInstallPath = fOutdatedApp;
     if (restartParams.IsEmpty())
         fRestartParamsFile.Clear();
     else
-        fRestartParamsFile.FromFullPath(restartParams, FPS_POSIX, false);
+        fRestartParamsFile.FromFullPath(AbsolutePathText(restartParams), FPS_POSIX, false);
     fCallerLog = !callerLog.IsEmpty();
-    FixFolderPathSpec(logDir, FPS_POSIX, fLogFolder);
-    if (!clientInfo.IsEmpty()) fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX, false);
+    FixFolderPathSpec(AbsolutePathText(logDir), FPS_POSIX, fLogFolder);
+    if (!clientInfo.IsEmpty()) fClientInfoFile.FromFullPath(AbsolutePathText(clientInfo), FPS_POSIX, false);
     return 0;
 }
