@@ -1,7 +1,10 @@
 #include "app/VCommandLineParser.h"
 
 #include "core/StStringConverter.h"
+#include "core/VErrorContext.h"
+#include "files/VFile.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "json/VJSONValue.h"
 
 #include <cerrno>
@@ -181,21 +184,76 @@ bool Argument<unsigned long long>::Append(unsigned long long& target, const VStr
     return AppendUnsigned(target, text);
 }
 
+VString AbsolutePathText(const VString& text) {
+    if (text.IsEmpty() || text.GetUniChar(1) == u'/') return text;
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) return text;
+    VString out;
+    out.FromBlock(cwd, strlen(cwd), VTC_UTF_8);
+    free(cwd);
+    if (!out.EndsWithRawString(VString("/"))) out.AppendUniChar(u'/');
+    VString rest(text);
+    while (rest.BeginsWithRawString(VString("./")))
+        rest.Remove(1, 2);
+    out += rest;
+    return out;
+}
+
+namespace {
+
+// The real path of text (links followed, a relative text taken from the working directory), "/" added for a
+// folder; false when nothing is there.
+bool RealPathText(const VString& text, VString& out, bool& isFolder) {
+    isFolder = false;
+    char* resolved = realpath(ToUTF8(text).c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    out.FromBlock(resolved, strlen(resolved), VTC_UTF_8);
+    struct stat info {};
+    isFolder = stat(resolved, &info) == 0 && S_ISDIR(info.st_mode);
+    if (isFolder && !out.EndsWithRawString(VString("/"))) out.AppendUniChar(u'/');
+    free(resolved);
+    return true;
+}
+
+} // namespace
+
 bool Argument<VFilePath>::Append(VFilePath& target, const VString& text) {
     if (text.IsEmpty()) {
         target.Clear();
         return true;
     }
-    VString full = text;
-    std::string utf8 = ToUTF8(text);
-    if (char* resolved = realpath(utf8.c_str(), nullptr)) {
-        full.FromBlock(resolved, strlen(resolved), VTC_UTF_8);
-        struct stat info {};
-        if (stat(resolved, &info) == 0 && S_ISDIR(info.st_mode) && !full.EndsWithRawString(VString("/")))
-            full.AppendUniChar(u'/');
-        free(resolved);
-    }
+    VString full;
+    bool isFolder = false;
+    if (!RealPathText(text, full, isFolder)) full = AbsolutePathText(text);
     target.FromFullPath(full, FPS_POSIX);
+    return true;
+}
+
+bool Argument<VRefPtr<VFile>>::Append(VRefPtr<VFile>& target, const VString& text) {
+    target = nullptr;
+    VString full;
+    bool isFolder = false;
+    if (text.IsEmpty() || !RealPathText(text, full, isFolder) || isFolder) return false;
+    auto file = VRefPtr<VFile>::Adopt(new VFile(VFilePath(full, FPS_POSIX)));
+    {
+        // The parser raises nothing: a link that cannot be followed keeps the file itself.
+        StErrorContextInstaller quiet(false, true);
+        VRefPtr<VFile> resolved = file;
+        if (VFile::ResolveAliasFile(resolved, false) == VE_OK) {
+            if (!resolved->Exists()) return false;
+            file = resolved;
+        }
+    }
+    target = file;
+    return true;
+}
+
+bool Argument<VRefPtr<VFolder>>::Append(VRefPtr<VFolder>& target, const VString& text) {
+    target = nullptr;
+    VString full;
+    bool isFolder = false;
+    if (text.IsEmpty() || !RealPathText(text, full, isFolder) || !isFolder) return false;
+    target = VRefPtr<VFolder>::Adopt(new VFolder(VFilePath(full, FPS_POSIX)));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/VObject.h"
+#include "core/VRefPtr.h"
 #include "core/VString.h"
 #include "core/VTypes.h"
 
@@ -14,7 +15,9 @@
 namespace vela {
 
 class VCommandLineParser;
+class VFile;
 class VFilePath;
+class VFolder;
 class VJSONValue;
 
 namespace Extension::CommandLineParser {
@@ -62,11 +65,29 @@ template <> struct Argument<std::vector<VString>> {
     }
     static const char* Hint() noexcept { return ""; }
 };
+// text as an absolute POSIX path, nothing resolved: a relative text is taken from the working directory (its
+// leading "./" dropped), as the shell takes it. An empty or absolute text, or any text when the working directory
+// is unknown, comes back as given.
+VString AbsolutePathText(const VString& text);
+
 template <> struct Argument<VFilePath> {
-    // Empty text clears the path. Otherwise the resolved real path ("/" added for a folder), or the text as given
-    // when it does not resolve; POSIX style. Always taken.
+    // Empty text clears the path. Otherwise the resolved real path ("/" added for a folder), or, when it does not
+    // resolve, AbsolutePathText(text); POSIX style. Always taken.
     static bool Append(VFilePath& target, const VString& text);
     static const char* Hint() noexcept { return "expected a path"; }
+};
+template <> struct Argument<VRefPtr<VFile>> {
+    // The file at the resolved real path (as for VFilePath), a link to a file followed to its target, which must
+    // exist; a link that cannot be followed keeps the link's file. Refused (target set to null) when the text
+    // names nothing or a folder.
+    static bool Append(VRefPtr<VFile>& target, const VString& text);
+    static const char* Hint() noexcept { return "expected an existing file"; }
+};
+template <> struct Argument<VRefPtr<VFolder>> {
+    // The folder at the resolved real path (as for VFilePath). Refused (target set to null) when the text names
+    // nothing or no folder.
+    static bool Append(VRefPtr<VFolder>& target, const VString& text);
+    static const char* Hint() noexcept { return "expected an existing folder"; }
 };
 template <> struct Argument<VJSONValue> {
     // By the target's current type: a boolean takes "1", "true", "on", "0", "false", "off"; a string takes the
@@ -183,7 +204,7 @@ public:
     VCommandLineParser& operator=(const VCommandLineParser&) = delete;
 
     // Declares an option that takes a value into target (int, unsigned, long long, unsigned long long, VString,
-    // a list of VString, VFilePath, VJSONValue). shortName 0 or a blank: none.
+    // a list of VString, VFilePath, VRefPtr<VFile>, VRefPtr<VFolder>, VJSONValue). shortName 0 or a blank: none.
     template <class T> void AddOption(UniChar shortName, const VString& longName, const VString& help, T& target) {
         _Declare(true,
                  std::make_unique<Private::CommandLineParser::VArgOption<T>>(shortName, longName, help, true, target));

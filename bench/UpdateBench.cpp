@@ -1,6 +1,7 @@
-// The update's swap of the synthetic bundle, through the updater's own steps in this process (outdated bundle
-// renamed aside, up-to-date one copied into place, old one moved to the Trash), against a shell script doing the
-// same with `mv`, `cp -a` and `mv` into the Trash folder. No caller to wait for, no relaunch.
+// The update's swap of the synthetic bundle, through the updater's own steps in this process (up-to-date bundle
+// copied beside the outdated one and flushed with syncfs, the two exchanged, the old one renamed aside and moved
+// to the Trash), against a shell script doing the same work with `cp -a`, `sync` and `mv`. No caller to wait for,
+// no relaunch.
 #include "BenchMainTask.h"
 #include "SyntheticBundle.h"
 #include "core/VRefPtr.h"
@@ -9,10 +10,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +32,8 @@ struct SwapPlace {
     std::string fTrash;    // the Trash's files folder
     std::string fOutdated; // the outdated bundle between iterations
 
-    explicit SwapPlace(const char* name) {
+    // With usersTrash, the updater's Trash is this folder's, not the user's.
+    SwapPlace(const char* name, bool usersTrash) {
         fTop = TheBundle().fTop + "/" + name;
         fInstall = fTop + "/Applications/App.app";
         fTrash = fTop + "/data/Trash/files";
@@ -35,13 +41,9 @@ struct SwapPlace {
         Run({"rm", "-rf", fTop});
         Run({"mkdir", "-p", fTop + "/Applications", fTrash});
         if (Run({"cp", "-a", TheBundle().fSource, fOutdated}) != 0) std::abort();
-        // The Trash the updater uses: this folder's, not the user's.
-        ::setenv("XDG_DATA_HOME", (fTop + "/data").c_str(), 1);
+        if (usersTrash) ::setenv("XDG_DATA_HOME", (fTop + "/data").c_str(), 1);
     }
-    ~SwapPlace() {
-        ::unsetenv("XDG_DATA_HOME");
-        Run({"rm", "-rf", fTop});
-    }
+    ~SwapPlace() { Run({"rm", "-rf", fTop}); }
     SwapPlace(const SwapPlace&) = delete;
     SwapPlace& operator=(const SwapPlace&) = delete;
 
@@ -78,31 +80,72 @@ void SwapOurs(const SwapPlace& place) {
 
 void SwapPeer(const SwapPlace& place) {
     const std::string script = "set -e\n"
+                               "cp -a \"$2\" \"$1_new\"\n"
+                               "sync\n"
                                "mv \"$1\" \"$1_old\"\n"
-                               "cp -a \"$2\" \"$1\"\n"
+                               "mv \"$1_new\" \"$1\"\n"
                                "mv \"$1_old\" \"$3/\"\n";
     if (Run({"sh", "-c", script, "swap", place.fInstall, TheBundle().fSource, place.fTrash}) != 0) std::abort();
 }
 
-template <void (*Swap)(const SwapPlace&)> void BM_UpdateInstall(benchmark::State& state) {
+// Writes back everything the file system of path holds, so that no swap pays for the write-back of another.
+void SettleDisk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::syncfs(fd) != 0) std::abort();
+    ::close(fd);
+}
+
+// One swap on a settled disk, timed alone, in seconds.
+double TimedSwap(SwapPlace& place, void (*swap)(const SwapPlace&)) {
+    place.Prepare();
+    SettleDisk(place.fTop);
+    const auto start = std::chrono::steady_clock::now();
+    swap(place);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    place.Undo();
+    return elapsed.count();
+}
+
+// Both sides' places, made once for the run, and the sides' turns: ours then peer, swap after swap, so that a
+// change in the machine's load during the run falls on both alike. Each turn of ours also times one of peer,
+// which waits here for peer's benchmark to report it.
+struct Turns {
+    SwapPlace fOurs{"swap-ours", true};
+    SwapPlace fPeer{"swap-peer", false};
+    std::deque<double> fPeerTimes;
+
+    double Ours() {
+        const double ours = TimedSwap(fOurs, SwapOurs);
+        fPeerTimes.push_back(TimedSwap(fPeer, SwapPeer));
+        return ours;
+    }
+    double Peer() {
+        // Peer's benchmark run alone still takes turns with ours.
+        if (fPeerTimes.empty()) (void)Ours();
+        const double peer = fPeerTimes.front();
+        fPeerTimes.pop_front();
+        return peer;
+    }
+};
+
+// One for both sides' benchmarks.
+Turns& TheTurns() {
+    static Turns turns;
+    return turns;
+}
+
+template <bool kOurs> void BM_UpdateInstall(benchmark::State& state) {
     vela::bench::StMainTask task;
     if (!task.IsInited()) {
         state.SkipWithError("the task manager was left running");
         return;
     }
-    SwapPlace place(Swap == SwapOurs ? "swap-ours" : "swap-peer");
-    for (auto _ : state) {
-        state.PauseTiming();
-        place.Prepare();
-        state.ResumeTiming();
-        Swap(place);
-        state.PauseTiming();
-        place.Undo();
-        state.ResumeTiming();
-    }
+    Turns& turns = TheTurns();
+    for (auto _ : state)
+        state.SetIterationTime(kOurs ? turns.Ours() : turns.Peer());
 }
 
 } // namespace
 
-BENCHMARK(BM_UpdateInstall<SwapOurs>)->Name("update_install/ours")->Iterations(5)->Repetitions(3)->UseRealTime();
-BENCHMARK(BM_UpdateInstall<SwapPeer>)->Name("update_install/peer")->Iterations(5)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_UpdateInstall<true>)->Name("update_install/ours")->Iterations(5)->Repetitions(3)->UseManualTime();
+BENCHMARK(BM_UpdateInstall<false>)->Name("update_install/peer")->Iterations(5)->Repetitions(3)->UseManualTime();

@@ -10,6 +10,7 @@
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "files/VFile.h"
+#include "files/VFileError.h"
 #include "files/VFolder.h"
 #include "intl/VLocalizationManager.h"
 #include "intl/VUTIManager.h"
@@ -17,6 +18,7 @@
 #include "system/VProcessLauncher.h"
 #include "system/VSystem.h"
 #include "updater/platform/XPosixBundle.h"
+#include "updater/platform/XPosixFolderSwap.h"
 #include "values/VTime.h"
 #include "values/VValueBag.h"
 #include "json/VJSONObject.h"
@@ -87,6 +89,27 @@ VString QuotedPosixPath(const VFilePath& path) {
     out += EscapeForQuotes(PosixText(path));
     out += VString("\"");
     return out;
+}
+
+// The folder's POSIX path without its final '/', as the system calls take it.
+std::string PosixBytes(const VFolder& folder) {
+    std::string path = folder.GetPosixPathBytes();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// Removes a copy this run made, the errors of a failed removal left out: the failure being reported is another.
+void DeleteQuietly(const VFolder& folder) {
+    StErrorContextInstaller quiet(false, true);
+    (void)folder.DeleteForced();
+}
+
+void PushCopyFailed(const VFolder& from, const VFolder& to) {
+    auto* error = new VErrorBase(VE_UPD_COPY_FAILED);
+    error->SetString("from", from.GetPathRef().GetPath());
+    error->SetString("to", to.GetPathRef().GetPath());
+    PushError(error);
 }
 
 // The same file-system object, or nested inside: compared by device and inode, links followed.
@@ -336,7 +359,7 @@ void VUpdateEngine::_ApplyUpdate() {
         LogError("Up-to-date application restart failed");
         return;
     }
-    LogInfo("Updated application restarted");
+    LogInfo("Up-to-date application restarted");
     if (old.Get() != nullptr && old->MoveToTrash() != VE_OK) old->DeleteForced();
 }
 
@@ -400,83 +423,110 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& outdated, const VFolder
     VFilePath temp;
     const VString suffix("old");
     (void)_ComputeTempFolderPath(outdated.GetPathRef(), temp, &suffix);
-    VString tempName;
-    temp.GetFolderName(tempName, true);
-
-    // Each attempt runs in a context of its own: a retry that succeeds leaves nothing behind, and only when the
-    // last attempt fails too does its file error go on, under error 11.
-    VFolder* old = nullptr;
-    constexpr int kAttempts = 5;
-    for (int attempt = 1; attempt <= kAttempts && old == nullptr; ++attempt) {
-        if (attempt > 1) VTask::Sleep(fRenameRetryDelayMs);
-        VRefPtr<VErrorBase> fileError;
-        {
-            StErrorContextInstaller attemptErrors(false, true);
-            VFolder* renamed = nullptr;
-            if (outdated.Rename(tempName, &renamed) == VE_OK && renamed != nullptr) {
-                old = renamed;
-            } else {
-                if (renamed != nullptr) renamed->Release();
-                if (attemptErrors.GetContext() != nullptr) fileError = attemptErrors.GetContext()->GetLast();
-            }
-        }
-        if (old == nullptr && attempt == kAttempts) {
-            if (fileError.Get() != nullptr) {
-                fileError->Retain();
-                PushError(fileError.Get());
-            }
-            ThrowErrorWithPaths(VE_UPD_RENAME_ASIDE_FAILED, outdated.GetPathRef(), temp);
-            return nullptr;
-        }
-    }
 
     VRefPtr<VFolder> parent = VRefPtr<VFolder>::Adopt(install.RetainParentFolder(false));
     if (parent.Get() == nullptr || (!parent->Exists() && parent->CreateRecursive(false) != VE_OK)) {
         ThrowErrorWithPath(VE_UPD_CANNOT_CREATE_PARENT, parent.Get() != nullptr ? parent->GetPathRef() : VFilePath());
-        _RollBack(old, outdated, install);
         return nullptr;
     }
+    // The whole copy is made and flushed beside the install path while the outdated bundle stays where it is.
     VString name;
     install.GetPathRef().GetFolderName(name, true);
-    if (_CopyIntoPlace(upToDate, *parent, name) != VE_OK) {
-        auto* error = new VErrorBase(VE_UPD_COPY_FAILED);
-        error->SetString("from", upToDate.GetPathRef().GetPath());
-        error->SetString("to", install.GetPathRef().GetPath());
-        PushError(error);
-        _RollBack(old, outdated, install);
+    VRefPtr<VFolder> staging;
+    if (_CopyBeside(upToDate, *parent, name, staging) != VE_OK) {
+        PushCopyFailed(upToDate, install);
+        LogInfo("Rolling back up-to-date application install");
+        if (staging.Get() != nullptr) DeleteQuietly(*staging);
         return nullptr;
     }
-    return old;
+    return _PutInPlace(*staging, outdated, upToDate, install, temp);
 }
 
-VError VUpdateEngine::_CopyIntoPlace(const VFolder& upToDate, const VFolder& parent, const VString& name) {
-    // Copied under a hidden name first: an interrupted copy never stands under the application's name.
+VError VUpdateEngine::_CopyBeside(const VFolder& upToDate, const VFolder& parent, const VString& name,
+                                  VRefPtr<VFolder>& staging) {
     VString hidden(".");
     hidden += name;
     hidden += VString(".updating");
+    // Whatever stands under the hidden name is the copy of an interrupted run: ours to remove.
+    const VFolder leftover(parent, hidden, FPS_POSIX);
+    if (XPosixFolderSwap::IsPresent(PosixBytes(leftover).c_str())) {
+        if (VError error = leftover.DeleteForced(); error != VE_OK) return error;
+    }
     VFolder* copied = nullptr;
     VError error = upToDate.CopyTo(parent, hidden, &copied, FOLDER_COPY_REPLACE);
-    VRefPtr<VFolder> staging = VRefPtr<VFolder>::Adopt(copied);
-    if (error == VE_OK && staging.Get() != nullptr) error = staging->Rename(name);
-    if (error != VE_OK && staging.Get() != nullptr && staging->Exists()) {
-        StErrorContextInstaller quiet(false, true);
-        staging->DeleteForced();
-    }
-    return error;
+    staging = VRefPtr<VFolder>::Adopt(copied);
+    if (error != VE_OK || staging.Get() == nullptr) return error != VE_OK ? error : VE_UPD_COPY_FAILED;
+    // On disk before the swap makes it the only copy of the application.
+    return WrapFileError(staging->GetPathRef(), VE_FILE_CANNOT_FLUSH,
+                         XPosixFolderSwap::FlushFileSystem(PosixBytes(*staging).c_str()));
 }
 
-void VUpdateEngine::_RollBack(VFolder* old, const VFolder& outdated, const VFolder& install) {
-    if (old == nullptr) return;
-    VRefPtr<VFolder> aside = VRefPtr<VFolder>::Adopt(old);
-    LogInfo("Rolling back up-to-date application install");
-    if (install.Exists()) install.Delete(true);
-    VString name;
-    outdated.GetPathRef().GetFolderName(name, true);
-    if (aside->Rename(name) != VE_OK) {
-        VString where = PosixText(aside->GetPathRef());
-        LogError("Rolling back up-to-date application install failed: the outdated application is at %S", &where);
-        ThrowErrorWithPaths(VE_UPD_ROLLBACK_FAILED, aside->GetPathRef(), outdated.GetPathRef());
+VFolder* VUpdateEngine::_PutInPlace(const VFolder& staging, const VFolder& outdated, const VFolder& upToDate,
+                                    const VFolder& install, const VFilePath& temp) {
+    VString tempName;
+    temp.GetFolderName(tempName, true);
+    const std::string stagingPath = PosixBytes(staging), installPath = PosixBytes(install);
+    // One exchange puts the copy at the install path and the outdated bundle under the hidden name, which is
+    // then renamed aside. A file system without exchange gets the two renames, the install path empty between.
+    bool twoRenames = !install.GetPathRef().GetPath().EqualToStringRaw(outdated.GetPathRef().GetPath());
+    bool exchanged = false;
+    VRefPtr<VFolder> old;
+    VRefPtr<VErrorBase> fileError;
+    // Each attempt runs in a context of its own: a retry that succeeds leaves nothing behind, and only when the
+    // last attempt fails too does its file error go on, under error 11.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1; attempt <= kAttempts && old.Get() == nullptr; ++attempt) {
+        if (attempt > 1) VTask::Sleep(fRenameRetryDelayMs);
+        StErrorContextInstaller attemptErrors(false, true);
+        if (!exchanged && !twoRenames) {
+            const VError result = XPosixFolderSwap::Exchange(stagingPath.c_str(), installPath.c_str());
+            exchanged = result == VE_OK;
+            twoRenames = XPosixFolderSwap::IsExchangeRefused(result);
+            if (!exchanged && !twoRenames) WrapFileError(install.GetPathRef(), VE_FOLDER_CANNOT_RENAME, result);
+        }
+        VFolder* renamed = nullptr;
+        if (exchanged || twoRenames) (void)(exchanged ? staging : outdated).Rename(tempName, &renamed);
+        old = VRefPtr<VFolder>::Adopt(renamed);
+        if (old.Get() == nullptr && attemptErrors.GetContext() != nullptr)
+            fileError = attemptErrors.GetContext()->GetLast();
     }
+    if (old.Get() == nullptr) {
+        if (fileError.Get() != nullptr) {
+            fileError->Retain();
+            PushError(fileError.Get());
+        }
+        ThrowErrorWithPaths(VE_UPD_RENAME_ASIDE_FAILED, outdated.GetPathRef(), temp);
+        LogInfo("Rolling back up-to-date application install");
+        if (exchanged && XPosixFolderSwap::Exchange(stagingPath.c_str(), installPath.c_str()) != VE_OK) {
+            _ReportFailedRollBack(staging, outdated);
+            return nullptr;
+        }
+        DeleteQuietly(staging);
+        return nullptr;
+    }
+    if (twoRenames) {
+        VString name;
+        install.GetPathRef().GetFolderName(name, true);
+        if (staging.Rename(name) != VE_OK) {
+            PushCopyFailed(upToDate, install);
+            LogInfo("Rolling back up-to-date application install");
+            VString outdatedName;
+            outdated.GetPathRef().GetFolderName(outdatedName, true);
+            if (old->Rename(outdatedName) != VE_OK) {
+                _ReportFailedRollBack(*old, outdated);
+                return nullptr;
+            }
+            DeleteQuietly(staging);
+            return nullptr;
+        }
+    }
+    return old.Forget();
+}
+
+void VUpdateEngine::_ReportFailedRollBack(const VFolder& aside, const VFolder& outdated) {
+    VString where = PosixText(aside.GetPathRef());
+    LogError("Rolling back up-to-date application install failed: the outdated application is at %S", &where);
+    ThrowErrorWithPaths(VE_UPD_ROLLBACK_FAILED, aside.GetPathRef(), outdated.GetPathRef());
 }
 
 VString VUpdateEngine::_BuildLaunchCommand(const VFilePath& bundle) const {
@@ -544,12 +594,14 @@ bool GetStringProperty(const VJSONObject& object, const VString& name, VString& 
 bool VUpdateEngine::_FinishClientCustomization() {
     StErrorContextInstaller errors(true, true);
     VJSONValue info;
+    VError loaded = VE_OK;
     {
         VFile file(fClientInfoFile);
-        info.LoadFromFile(&file, false);
+        loaded = info.LoadFromFile(&file, false);
     }
     VString platform;
-    if (!info.IsObject() || info.GetObjectPtr() == nullptr ||
+    // A file cut short parses into a partial object: nothing of it may be used.
+    if (loaded != VE_OK || !info.IsObject() || info.GetObjectPtr() == nullptr ||
         !GetStringProperty(*info.GetObjectPtr(), BABuildServerPlatform, platform)) {
         PushError(new VErrorBase(VE_UPD_BAD_CLIENT_INFO));
         return false;
@@ -682,15 +734,17 @@ uint32 VUpdateEngine::DoParseCommandLine(VCommandLineParser& parser) {
     }
     if (upToDateMissing) return 1;
 
-    FixFolderPathSpec(outdated, FPS_POSIX, fOutdatedApp);
-    FixFolderPathSpec(upToDate, FPS_POSIX, fUpToDateApp);
+    // Relative paths are taken from the working directory, as the shell that ran us takes them.
+    using Extension::CommandLineParser::AbsolutePathText;
+    FixFolderPathSpec(AbsolutePathText(outdated), FPS_POSIX, fOutdatedApp);
+    FixFolderPathSpec(AbsolutePathText(upToDate), FPS_POSIX, fUpToDateApp);
     fInstallPath = fOutdatedApp;
     if (restartParams.IsEmpty())
         fRestartParamsFile.Clear();
     else
-        fRestartParamsFile.FromFullPath(restartParams, FPS_POSIX, false);
+        fRestartParamsFile.FromFullPath(AbsolutePathText(restartParams), FPS_POSIX, false);
     fCallerLog = !callerLog.IsEmpty();
-    FixFolderPathSpec(logDir, FPS_POSIX, fLogFolder);
-    if (!clientInfo.IsEmpty()) fClientInfoFile.FromFullPath(clientInfo, FPS_POSIX, false);
+    FixFolderPathSpec(AbsolutePathText(logDir), FPS_POSIX, fLogFolder);
+    if (!clientInfo.IsEmpty()) fClientInfoFile.FromFullPath(AbsolutePathText(clientInfo), FPS_POSIX, false);
     return 0;
 }

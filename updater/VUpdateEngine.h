@@ -114,8 +114,16 @@ public:
 private:
     void _ReleaseLocalizationManager();
     void _NotifyFailure(vela::VErrorContext& context);
-    vela::VError _CopyIntoPlace(const vela::VFolder& upToDate, const vela::VFolder& parent, const vela::VString& name);
-    void _RollBack(vela::VFolder* old, const vela::VFolder& outdated, const vela::VFolder& install);
+    // Copies upToDate as the hidden sibling ".<name>.updating" in parent (a leftover there removed first) and
+    // flushes it; staging receives the copy, also a partial one after a failure.
+    vela::VError _CopyBeside(const vela::VFolder& upToDate, const vela::VFolder& parent, const vela::VString& name,
+                             vela::VRefPtr<vela::VFolder>& staging);
+    // Swaps the flushed copy in at the install path and renames the outdated bundle to temp's name (retried);
+    // the renamed old bundle (retained), or null with the outdated bundle back in place and the copy removed.
+    vela::VFolder* _PutInPlace(const vela::VFolder& staging, const vela::VFolder& outdated,
+                               const vela::VFolder& upToDate, const vela::VFolder& install,
+                               const vela::VFilePath& temp);
+    void _ReportFailedRollBack(const vela::VFolder& aside, const vela::VFolder& outdated);
 
     vela::VRefPtr<vela::VLocalizationManager> fLocalizationManager;
     bool fHasRun = false;

@@ -2,13 +2,17 @@
 
 #include "core/StStringConverter.h"
 #include "core/VString.h"
+#include "files/VFile.h"
 #include "files/VFilePath.h"
+#include "files/VFolder.h"
 #include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -397,4 +401,100 @@ TEST(VCommandLineParserTest, ResolvesPathsAndMarksFolders) {
     ASSERT_TRUE(Argument<VFilePath>::Append(path, ""));
     EXPECT_TRUE(path.GetPath().IsEmpty());
     rmdir(folder);
+}
+
+// A folder of files to name, made the working directory for the scope: "file", "sub/", a link "link" to the
+// file, a link "dangling" to nothing, "folderlink" to sub.
+class VCommandLineParserPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velaclpXXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        char* real = realpath(pattern, nullptr);
+        ASSERT_NE(real, nullptr);
+        fFolder = real;
+        free(real);
+        std::filesystem::create_directory(fFolder + "/sub");
+        std::ofstream(fFolder + "/file") << "x";
+        std::filesystem::create_symlink("file", fFolder + "/link");
+        std::filesystem::create_symlink("nowhere", fFolder + "/dangling");
+        std::filesystem::create_directory_symlink("sub", fFolder + "/folderlink");
+        char* cwd = getcwd(nullptr, 0);
+        ASSERT_NE(cwd, nullptr);
+        fPrevious = cwd;
+        free(cwd);
+        ASSERT_EQ(chdir(fFolder.c_str()), 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(chdir(fPrevious.c_str()), 0);
+        std::filesystem::remove_all(fFolder);
+    }
+
+    std::string fFolder;
+    std::string fPrevious;
+};
+
+TEST_F(VCommandLineParserPathTest, RelativePathsAreTakenFromTheWorkingDirectory) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"file", fFolder + "/file"},
+        {"./sub", fFolder + "/sub/"},
+        // Nothing there: still from the working directory, never a volume name.
+        {"logs/today", fFolder + "/logs/today"},
+        {"./logs/", fFolder + "/logs/"},
+        {"/abs/missing", "/abs/missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VFilePath path;
+        ASSERT_TRUE(Argument<VFilePath>::Append(path, VString(c.text.c_str())));
+        EXPECT_EQ(UTF8(path.GetPath(FPS_POSIX)), c.expected);
+    }
+    EXPECT_EQ(UTF8(Extension::CommandLineParser::AbsolutePathText(VString("./a/b"))), fFolder + "/a/b");
+    EXPECT_EQ(UTF8(Extension::CommandLineParser::AbsolutePathText(VString("/x"))), "/x");
+    EXPECT_EQ(UTF8(Extension::CommandLineParser::AbsolutePathText(VString())), "");
+}
+
+TEST_F(VCommandLineParserPathTest, FileAndFolderArgumentsNameWhatExists) {
+    struct Case {
+        std::string text;
+        std::string file;   // the file taken, "" when refused
+        std::string folder; // the folder taken, "" when refused
+    };
+    const Case cases[] = {
+        {"file", fFolder + "/file", ""},
+        {fFolder + "/file", fFolder + "/file", ""},
+        {"link", fFolder + "/file", ""},
+        {"sub", "", fFolder + "/sub/"},
+        {"folderlink/", "", fFolder + "/sub/"},
+        {"dangling", "", ""},
+        {"missing", "", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        // A refusal drops what the target held.
+        auto file = VRefPtr<VFile>::Adopt(new VFile(VFilePath(VString("/before"), FPS_POSIX)));
+        EXPECT_EQ(Argument<VRefPtr<VFile>>::Append(file, VString(c.text.c_str())), !c.file.empty());
+        EXPECT_EQ(file.Get() == nullptr ? "" : UTF8(file->GetPath().GetPath(FPS_POSIX)), c.file);
+        auto folder = VRefPtr<VFolder>::Adopt(new VFolder(VFilePath(VString("/before/"), FPS_POSIX)));
+        EXPECT_EQ(Argument<VRefPtr<VFolder>>::Append(folder, VString(c.text.c_str())), !c.folder.empty());
+        EXPECT_EQ(folder.Get() == nullptr ? "" : UTF8(folder->GetPath().GetPath(FPS_POSIX)), c.folder);
+    }
+}
+
+TEST_F(VCommandLineParserPathTest, AnOptionBoundToAFolderRefusesAPathWithoutOne) {
+    for (const char* value : {"sub", "file"}) {
+        SCOPED_TRACE(value);
+        const std::vector<VString> args = Args({"tool", std::string("--dir=") + value});
+        VCommandLineParser parser(args);
+        VRefPtr<VFolder> folder;
+        parser.AddOption("dir", "a folder", folder);
+        const bool isFolder = std::string(value) == "sub";
+        EXPECT_EQ(parser.Parse(), isFolder ? 0 : 1);
+        EXPECT_EQ(folder.Get() != nullptr, isFolder);
+    }
 }

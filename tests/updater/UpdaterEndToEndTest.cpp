@@ -120,6 +120,7 @@ protected:
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
+        if (!fWorkDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, fWorkDir.c_str());
         pid_t pid = -1;
         EXPECT_EQ(vela::test::SpawnProcess(argStrings, vela::test::UpdaterEnvironment(fRoot, extraEnv), actions, pid),
                   0);
@@ -193,6 +194,8 @@ protected:
     }
 
     std::string fRoot;
+    // The updater's working directory (empty: this process's).
+    std::string fWorkDir;
     pid_t fCaller = 0;
     bool fEndCaller = true;
     // A signal sent to the updater once it has written its waitquit line (0: none).
@@ -223,7 +226,8 @@ TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOl
                                "INFO - Proceeding with up-to-date application install...",
                                "INFO - Proceeding with up-to-date application restart...",
                                "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
-                               "INFO - Updated application restarted, returned 0", "INFO - Update successful - "}));
+                               "INFO - Updated application restarted, returned 0",
+                               "INFO - Up-to-date application restarted", "INFO - Update successful - "}));
     EXPECT_FALSE(fs::exists(P("alerts")));
 }
 
@@ -300,8 +304,6 @@ TEST_F(UpdaterEndToEndTest, BundlePathsThatCannotBeUpdatedChangeNothing) {
     const Case cases[] = {
         // The up-to-date bundle inside the outdated one.
         {{P("apps/Foo.app"), P("apps/Foo.app/Contents")}, "ERROR - Up-to-date application install failed"},
-        // Relative paths are not resolved: they name no bundle.
-        {{"apps/Foo.app", "new/Foo.app"}, "ERROR - "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -317,6 +319,23 @@ TEST_F(UpdaterEndToEndTest, BundlePathsThatCannotBeUpdatedChangeNothing) {
         EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", c.logged, "INFO - Update failed - "}))
             << Joined(LogLines());
     }
+}
+
+TEST_F(UpdaterEndToEndTest, RelativePathsAreTakenFromTheWorkingDirectory) {
+    WriteFile(P("client.json"), R"({"ServerPlatform": "mac", "BuildIPAdress": "10.0.0.5"})");
+    fWorkDir = fRoot;
+    const pid_t caller = StartCaller();
+    const Outcome run = Run({"--pid", std::to_string(caller), "--caller-log", "1", "--silent", "--log-dir", "logs",
+                             "--client-info", "client.json", "apps/Foo.app", "./new/Foo.app"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_TRUE(fs::exists(P("apps/Foo.app/Contents/Database/ZiduvozServer.Zolink")));
+    EXPECT_EQ(ReadFile(P("data/Trash/files/Foo_old0001.app/Contents/marker")), "old");
+    // The log went to logs/ here, and the relaunch names the bundle by its full path.
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ",
+                               "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
+                               "INFO - Update successful - "}))
+        << Joined(LogLines());
 }
 
 TEST_F(UpdaterEndToEndTest, TheCallerSeesEndOfFileWhileTheUpdaterStillWaitsForIt) {
@@ -477,7 +496,13 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWritesTheServerLinkAndMakesTheExec
 }
 
 TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothing) {
-    const std::string bad[] = {R"({"BuildIPAdress": "10.0.0.5"})", R"({"ServerPlatform": 3})", "[1]", "not json"};
+    const std::string bad[] = {R"({"BuildIPAdress": "10.0.0.5"})", R"({"ServerPlatform": 3})", "[1]", "not json",
+                               // Cut short: what was read before the cut must not be used.
+                               R"({"ServerPlatform": "mac", "BuildIPAdress": )"};
+    // An executable that the customisation would make runnable by all.
+    ::chmod(P("new/Foo.app/Contents/MacOS/foo").c_str(), 0744);
+    const vela::test::TreeManifest outdated = vela::test::ManifestOf(P("apps/Foo.app"));
+    const vela::test::TreeManifest upToDate = vela::test::ManifestOf(P("new/Foo.app"));
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
         WriteFile(P("client.json"), text);
@@ -485,8 +510,8 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothin
         const Outcome run = Run(Update({"--silent", "--log-dir", P("logs"), "--client-info", P("client.json")}));
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(LogHasInOrder({"ERROR - Error code: 41 (UPZo)", "INFO - Update failed - "})) << Joined(LogLines());
-        EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "old");
-        EXPECT_FALSE(fs::exists(P("new/Foo.app/Contents/Database")));
+        EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("apps/Foo.app")), outdated), "");
+        EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("new/Foo.app")), upToDate), "");
         EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
     }
 }
@@ -504,7 +529,7 @@ TEST_F(UpdaterEndToEndTest, AFailedTrashDeletesTheOldBundleAndTheRunFails) {
     EXPECT_EQ(ReadFile(P("apps/Foo.app/Contents/marker")), "new");
     EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
     EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
-    EXPECT_TRUE(LogHasInOrder({"INFO - Updated application restarted", "INFO - Update failed - "}));
+    EXPECT_TRUE(LogHasInOrder({"INFO - Up-to-date application restarted", "INFO - Update failed - "}));
 }
 
 } // namespace

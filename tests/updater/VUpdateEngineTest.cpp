@@ -95,23 +95,26 @@ TEST_F(VUpdateEngineTest, SwapPutsTheNewBundleInPlaceAndHandsBackTheOldOne) {
 TEST_F(VUpdateEngineTest, ASwapThatFailsRollsTheOutdatedBundleBack) {
     struct Case {
         const char* op;
+        int error;
         int nth;
         int count;
         VError expected;
     };
-    // Every file copy (a full disk: the item-by-item copy after a failed fast one fails too), the copy of a
-    // folder, the final rename of the staging copy (rename 1 is the one aside).
     const Case cases[] = {
-        {"copy_file_range", 1, 1000, VE_UPD_COPY_FAILED},
-        {"mkdir", 2, 1000, VE_UPD_COPY_FAILED},
-        {"rename", 2, 1, VE_UPD_COPY_FAILED},
+        // Every file copy (a full disk: the item-by-item copy after a failed fast one fails too), the copy of a
+        // folder, the flush of the copy: the outdated bundle never moved.
+        {"copy_file_range", ENOSPC, 1, 1000, VE_UPD_COPY_FAILED},
+        {"mkdir", ENOSPC, 2, 1000, VE_UPD_COPY_FAILED},
+        {"syncfs", EIO, 1, 1, VE_UPD_COPY_FAILED},
+        // Every exchange: the outdated bundle cannot be taken off its path.
+        {"exchange", EBUSY, 1, 5, VE_UPD_RENAME_ASIDE_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.op);
         StErrorContextInstaller errors(true, true);
         std::string old;
         {
-            StPosixFault fault(c.op, ENOSPC, c.nth, c.count);
+            StPosixFault fault(c.op, c.error, c.nth, c.count);
             old = Swap();
         }
         EXPECT_EQ(old, "");
@@ -120,6 +123,56 @@ TEST_F(VUpdateEngineTest, ASwapThatFailsRollsTheOutdatedBundleBack) {
         EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
         EXPECT_EQ(std::filesystem::read_symlink(Posix("apps/Foo.app/Contents/Link")), "MacOS");
         EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+    }
+}
+
+TEST_F(VUpdateEngineTest, WithoutAnExchangeTheCopyGoesInPlaceByTwoRenames) {
+    // A file system that refuses the exchange; then also the rename of the copy into place (rename 2; rename 1
+    // puts the outdated bundle aside), which rolls back.
+    StErrorContextInstaller errors(true, true);
+    {
+        StPosixFault fault("exchange", EINVAL, 1, 5);
+        EXPECT_EQ(Swap(), Posix("apps/Foo_old0001.app"));
+    }
+    EXPECT_TRUE(errors.GetContext()->IsEmpty());
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo_old0001.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app", "Foo_old0001.app"}));
+
+    std::filesystem::remove_all(Posix("apps"));
+    MakeBundle("apps/Foo.app", "old");
+    {
+        XPosixFaults::Arm("exchange", EINVAL, 1, 5);
+        XPosixFaults::Arm("rename", EACCES, 2);
+        EXPECT_EQ(Swap(), "");
+        XPosixFaults::Reset();
+    }
+    EXPECT_EQ(errors.GetLastError(), VE_UPD_COPY_FAILED);
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
+    EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
+}
+
+TEST_F(VUpdateEngineTest, ACopyLeftByAnInterruptedRunIsReplacedAndNothingOutsideIsTouched) {
+    // A partial copy under the hidden name, or a link there that leads elsewhere: both are removed, and the
+    // link's target stays.
+    std::filesystem::create_directories(Posix("elsewhere/keep"));
+    WriteBytes(Posix("elsewhere/keep/file"), "mine");
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link);
+        std::filesystem::remove_all(Posix("apps"));
+        MakeBundle("apps/Foo.app", "old");
+        if (link) {
+            std::filesystem::create_directory_symlink(Posix("elsewhere"), Posix("apps/.Foo.app.updating"));
+        } else {
+            std::filesystem::create_directories(Posix("apps/.Foo.app.updating/Contents"));
+            WriteBytes(Posix("apps/.Foo.app.updating/Contents/marker"), "half");
+        }
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(Swap(), Posix("apps/Foo_old0001.app"));
+        EXPECT_TRUE(errors.GetContext()->IsEmpty());
+        EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "new");
+        EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app", "Foo_old0001.app"}));
+        EXPECT_EQ(ReadBytes(Posix("elsewhere/keep/file")), "mine");
     }
 }
 
@@ -148,6 +201,7 @@ TEST_F(VUpdateEngineTest, FiveFailedRenamesAsideLeaveTheLastFileErrorUnderError1
     EXPECT_EQ(codes.back(), VE_UPD_RENAME_ASIDE_FAILED);
     // One attempt's errors only: the file error of the last rename, below error 11.
     EXPECT_LE(codes.size(), 3u);
+    // Exchanged back, and the copy removed.
     EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "old");
     EXPECT_EQ(Names("apps"), (std::vector<std::string>{"Foo.app"}));
 }
@@ -156,20 +210,22 @@ TEST_F(VUpdateEngineTest, AFailedRollBackSaysWhereTheOutdatedBundleIs) {
     StErrorContextInstaller errors(true, true);
     std::string old;
     {
-        // The copy fails, then the rename back (rename 2; rename 1 moved the bundle aside).
-        XPosixFaults::Arm("copy_file_range", ENOSPC, 1, 1000);
-        XPosixFaults::Arm("rename", EACCES, 2);
+        // Every rename aside fails, then the exchange back (exchange 2; exchange 1 put the copy in place).
+        XPosixFaults::Arm("rename", EBUSY, 1, 5);
+        XPosixFaults::Arm("exchange", EACCES, 2);
         old = Swap();
         XPosixFaults::Reset();
     }
     EXPECT_EQ(old, "");
     EXPECT_EQ(errors.GetLastError(), VE_UPD_ROLLBACK_FAILED);
-    EXPECT_EQ(ReadBytes(Posix("apps/Foo_old0001.app/Contents/marker")), "old");
+    // The install path is never empty: it keeps the whole new bundle.
+    EXPECT_EQ(ReadBytes(Posix("apps/Foo.app/Contents/marker")), "new");
+    EXPECT_EQ(ReadBytes(Posix("apps/.Foo.app.updating/Contents/marker")), "old");
     bool logged = false;
     for (const auto& record : Logger().All())
-        logged |=
-            record.level == EML_Error &&
-            record.text.find(test::RecordingLogger::Text(Text(Posix("apps/Foo_old0001.app")))) != std::u16string::npos;
+        logged |= record.level == EML_Error &&
+                  record.text.find(test::RecordingLogger::Text(Text(Posix("apps/.Foo.app.updating")))) !=
+                      std::u16string::npos;
     EXPECT_TRUE(logged);
 }
 
