@@ -21,7 +21,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j"$jobs" --no-tests=error
 
 # ThreadSanitizer: a second, smaller build with the core, values, json, system and app tests only; the lock,
-# task, message and logger suites run in it, with the suites that share bags, JSON graphs, storage lockers and
+# task, message, logger and component manager suites run in it, with the suites that share bags, JSON graphs, storage lockers and
 # progress indicators between threads, and any report fails the script.
 tsan="$root/build/tsan"
 cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=OFF -DVELA_BUILD_TESTS=ON \
@@ -38,7 +38,7 @@ TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/values_tests" \
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/json_tests" \
     --gtest_filter="VStorageLocker*:VJSONUser.*:VJSONGraphConcurrency.*:VJSONClassConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/system_tests" --gtest_filter="VProgressConcurrency.*"
-TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/app_tests" --gtest_filter="VLoggerTest.*"
+TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/app_tests" --gtest_filter="VLoggerTest.*:VComponentManagerConcurrency.*"
 
 # The installed package: a Release build of the library alone, installed into a temporary prefix, and a
 # consumer that finds it with find_package(velacore), includes every installed header and runs. The consumer
