@@ -16,6 +16,7 @@
 #include "intl/VXMLBagHandler.h"
 #include "system/VProcessLauncher.h"
 #include "system/VSystem.h"
+#include "system/platform/XPosixProcessLauncher.h"
 #include "updater/platform/XPosixBundle.h"
 #include "values/VTime.h"
 #include "values/VValueBag.h"
@@ -259,8 +260,12 @@ void VUpdateEngine::_NotifyFailure(VErrorContext& context) {
     }
     ENotificationResponse response = eNotificationResponse_None;
     VSystem::DisplayNotification(VString(), message, eNotificationButtons_YesNo, &response);
-    if (response == eNotificationResponse_Yes && !logPath.IsEmpty()) {
-        VString command("xdg-open ");
+    // The desktop's opener from PATH, by its full path; none found, nothing opens.
+    std::string opener("xdg-open");
+    if (response == eNotificationResponse_Yes && !logPath.IsEmpty() &&
+        XPosixProcessLauncher::ResolveProgramPath(opener)) {
+        VString command = QuotedPosixPath(VFilePath(VString(opener.data(), opener.size(), VTC_UTF_8), FPS_POSIX));
+        command += VString(" ");
         command += QuotedPosixPath(VFilePath(logPath, FPS_POSIX));
         VProcessLauncher::ExecuteCommandLine(command, VProcessLauncher::kDoNotWait, nullptr, nullptr, nullptr);
     }
@@ -480,7 +485,9 @@ void VUpdateEngine::_RollBack(VFolder* old, const VFolder& outdated, const VFold
 }
 
 VString VUpdateEngine::_BuildLaunchCommand(const VFilePath& bundle) const {
-    VString command("open -a ");
+    // The stand-in beside this executable, by its full path: a bare name could run another "open".
+    VString command = QuotedPosixPath(VFilePath(GetExecutableFolderPath() + VString("open"), FPS_POSIX));
+    command += VString(" -a ");
     command += QuotedPosixPath(bundle);
     if (!fRestartParamsFile.IsEmpty()) {
         command += VString(" --args ");
