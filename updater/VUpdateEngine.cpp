@@ -17,6 +17,7 @@
 #include "system/VProcessLauncher.h"
 #include "system/VSystem.h"
 #include "system/platform/XPosixProcessLauncher.h"
+#include "updater/UpdaterToolbox.h"
 #include "updater/platform/XPosixBundle.h"
 #include "values/VTime.h"
 #include "values/VValueBag.h"
@@ -122,12 +123,8 @@ void DumpErrorStack(VErrorContext* context, bool inReverse) {
     if (context == nullptr || context->IsEmpty()) return;
     std::vector<VRefPtr<VErrorBase>> errors = context->GetErrors();
     if (inReverse) std::reverse(errors.begin(), errors.end());
-    for (const VRefPtr<VErrorBase>& error : errors) {
-        VString text;
-        error->GetErrorDescription(text);
-        if (text.IsEmpty()) error->GetErrorString(text);
-        LogError("%S", &text);
-    }
+    for (const VRefPtr<VErrorBase>& error : errors)
+        _LogError(error);
 }
 
 VError ThrowErrorWithPath(VError code, const VFilePath& path) {
