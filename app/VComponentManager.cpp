@@ -105,8 +105,7 @@ void VComponentManager::DeInit() {
     std::shared_ptr<State> state;
     {
         std::lock_guard<std::mutex> guard(sStateLock);
-        state = std::move(StateSlot());
-        StateSlot() = nullptr;
+        state.swap(StateSlot());
     }
     // Released outside the lock: a component's release may call back into the manager.
     state = nullptr;

@@ -198,6 +198,18 @@ TEST_F(RobustCopyFolderContentTest, AMissingSourceIsError650AndChangesNothing) {
     EXPECT_EQ(test::Difference(test::ManifestOf(fRoot), before), "");
 }
 
+// A destination inside the source would take in its own staging folder: refused, and nothing changes.
+TEST_F(RobustCopyFolderContentTest, ADestinationInsideTheSourceIsRefused) {
+    MakeTrees("t");
+    Write("t/src/inner/x.txt", "x");
+    const test::TreeManifest before = test::ManifestOf(fRoot);
+    StErrorContextInstaller errors(true, true);
+    EXPECT_FALSE(RobustCopyFolderContent(FolderPath("t/src"), FolderPath("t/src/inner"), FOLDER_COPY_REPLACE));
+    ASSERT_NE(errors.GetContext()->GetLast(), nullptr);
+    EXPECT_EQ(Parameter(*errors.GetContext()->GetLast(), "path"), test::Utf8(FolderPath("t/src/inner").GetPath()));
+    EXPECT_EQ(test::Difference(test::ManifestOf(fRoot), before), "");
+}
+
 // Every call of the copy that may fail fails in turn: each failure leaves the whole folder tree byte for byte as it
 // was and says why under the destination's path; the run that no fault reaches gives the merged tree.
 TEST_F(RobustCopyFolderContentTest, AFailureAtAnyStepLeavesTheDestinationAsItWas) {
