@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the folders depend one way (scripts/check-layers.sh), builds the library and its tests with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build/test and runs every test, then the concurrency tests
-# under ThreadSanitizer in build/tsan, then installs a Release build of the library into a temporary prefix and
-# builds and runs tests/package against it; exits non-zero when a check, a build (warnings included), a test or
-# the install fails or ThreadSanitizer reports.
+# under ThreadSanitizer in build/tsan, then installs a Release build of the library into a temporary prefix,
+# builds and runs tests/package against it and runs the installed updater bundle; exits non-zero when a check, a
+# build (warnings included), a test or the install fails or ThreadSanitizer reports.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -50,6 +50,8 @@ cmake -S "$root" -B "$package/lib" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELA_BU
     -DVELA_BUILD_BENCH=OFF -DVELA_BUILD_FUZZ=OFF -DVELA_SANITIZE=OFF -DVELA_WERROR=ON
 cmake --build "$package/lib" --parallel "$jobs"
 cmake --install "$package/lib" --prefix "$prefix"
+# The installed updater bundle runs from its place, with the library it was installed with.
+"$prefix/libexec/Updater.app/Contents/MacOS/updater" --version
 rm -rf "$package/consumer"
 cmake -S "$root/tests/package" -B "$package/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
 cmake --build "$package/consumer" --parallel "$jobs"
