@@ -107,6 +107,14 @@ TEST_F(UpdaterToolboxTest, RobustCopyFileReplacesOnlyWhenAsked) {
         EXPECT_EQ(RobustCopyFile(FilePath("src/a.txt"), FilePath("out/a.txt"), FCP_DEFAULT), VE_UPD_FILE_COPY_FAILED);
         EXPECT_EQ(ReadBytes(Posix("out/a.txt")), "old");
     }
+    {
+        // The copy that replaces reaches the disk before the old file goes: a failed flush keeps the old one.
+        StErrorContextInstaller errors(true, true);
+        StPosixFault fault("fsync", EIO);
+        EXPECT_EQ(RobustCopyFile(FilePath("src/a.txt"), FilePath("out/a.txt"), FCP_OVERWRITE), VE_UPD_FILE_COPY_FAILED);
+        EXPECT_EQ(ReadBytes(Posix("out/a.txt")), "old");
+        EXPECT_EQ(test::ManifestOf(Posix("out")).size(), 1u);
+    }
     StErrorContextInstaller errors(true, true);
     EXPECT_EQ(RobustCopyFile(FilePath("src/a.txt"), FilePath("out/a.txt"), FCP_OVERWRITE), VE_OK);
     EXPECT_EQ(ReadBytes(Posix("out/a.txt")), "new");
