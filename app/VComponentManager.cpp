@@ -12,7 +12,7 @@
 #include "intl/platform/XPosixIntlMgr.h"
 
 #include <algorithm>
-#include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace vela {
@@ -34,7 +34,20 @@ struct CheckedType {
     std::vector<uint32> fRequired;
 };
 
+// The registry between Init and DeInit. Each call holds a reference for its whole length: DeInit only drops the
+// registry's own, and the last holder frees it, so no call ever works on freed state.
 struct State {
+    State() = default;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    // Instances first: a library's components run code of the library.
+    ~State() {
+        for (CComponent* instance : fInstances)
+            instance->Release();
+        for (Registration& registration : fTypes)
+            ReleaseRefCountable(&registration.fLibrary);
+    }
+
     VCriticalSection fTypesLock;
     VCriticalSection fInstancesLock;
     VCriticalSection fCheckedLock;
@@ -46,10 +59,17 @@ struct State {
     std::vector<uint32> fChecking;
 };
 
-std::atomic<State*> sState{nullptr};
+std::mutex sStateLock;
 
-State* GetState() noexcept {
-    return sState.load(std::memory_order_acquire);
+// Guarded by sStateLock. Never destroyed: a registry left at exit is not torn down behind its users.
+std::shared_ptr<State>& StateSlot() {
+    static auto* slot = new std::shared_ptr<State>;
+    return *slot;
+}
+
+std::shared_ptr<State> GetState() {
+    std::lock_guard<std::mutex> guard(sStateLock);
+    return StateSlot();
 }
 
 VError Raise(VError code) {
@@ -66,34 +86,38 @@ bool IsBeingChecked(State& state, uint32 type) {
     return std::find(state.fChecking.begin(), state.fChecking.end(), type) != state.fChecking.end();
 }
 
+// The caller holds state.fTypesLock.
+bool IsLibraryRegistered(State& state, const VFilePath& path) {
+    return FindIf(state.fTypes, [&](const Registration& r) {
+               return r.fLibrary != nullptr && r.fLibrary->IsSameFile(path);
+           }) != state.fTypes.end();
+}
+
 } // namespace
 
 bool VComponentManager::Init() {
-    if (GetState() == nullptr) {
-        State* made = new State;
-        State* expected = nullptr;
-        if (!sState.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) delete made;
-    }
-    return GetState() != nullptr;
+    std::lock_guard<std::mutex> guard(sStateLock);
+    if (!StateSlot()) StateSlot() = std::make_shared<State>();
+    return true;
 }
 
 void VComponentManager::DeInit() {
-    State* state = sState.exchange(nullptr, std::memory_order_acq_rel);
-    if (state == nullptr) return;
-    // Instances first: a library's components run code of the library.
-    for (CComponent* instance : state->fInstances)
-        instance->Release();
-    for (Registration& registration : state->fTypes)
-        ReleaseRefCountable(&registration.fLibrary);
-    delete state;
+    std::shared_ptr<State> state;
+    {
+        std::lock_guard<std::mutex> guard(sStateLock);
+        state.swap(StateSlot());
+    }
+    // Released outside the lock: a component's release may call back into the manager.
+    state = nullptr;
 }
 
 bool VComponentManager::IsInitialized() noexcept {
-    return GetState() != nullptr;
+    std::lock_guard<std::mutex> guard(sStateLock);
+    return StateSlot() != nullptr;
 }
 
 VError VComponentManager::RegisterComponentCreator(uint32 type, ComponentCreator creator, bool resetRequirements) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     if (creator == nullptr) return Raise(VE_INVALID_PARAMETER);
     {
@@ -107,7 +131,7 @@ VError VComponentManager::RegisterComponentCreator(uint32 type, ComponentCreator
 }
 
 VError VComponentManager::UnRegisterComponentCreator(uint32 type, ComponentCreator creator) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     {
         std::lock_guard<VCriticalSection> guard(state->fTypesLock);
@@ -122,7 +146,7 @@ VError VComponentManager::UnRegisterComponentCreator(uint32 type, ComponentCreat
 }
 
 VError VComponentManager::UnRegisterComponentType(uint32 type) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     {
         std::lock_guard<VCriticalSection> guard(state->fTypesLock);
@@ -136,14 +160,12 @@ VError VComponentManager::UnRegisterComponentType(uint32 type) {
 }
 
 VError VComponentManager::RegisterComponentLibrary(const VFilePath& path) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     {
+        // Spares the load in the usual case; the answer that counts is the one under the registering lock.
         std::lock_guard<VCriticalSection> guard(state->fTypesLock);
-        if (FindIf(state->fTypes, [&](const Registration& r) {
-                return r.fLibrary != nullptr && r.fLibrary->IsSameFile(path);
-            }) != state->fTypes.end())
-            return Raise(VE_COMP_ALREADY_REGISTERED);
+        if (IsLibraryRegistered(*state, path)) return Raise(VE_COMP_ALREADY_REGISTERED);
     }
     auto library = VRefPtr<VLibrary>::Adopt(new VLibrary(path));
     // The file error names what could not be loaded; its code is the one answered (not the memory-full code).
@@ -157,6 +179,8 @@ VError VComponentManager::RegisterComponentLibrary(const VFilePath& path) {
     {
         std::lock_guard<VCriticalSection> typesGuard(state->fTypesLock);
         std::lock_guard<VCriticalSection> checkedGuard(state->fCheckedLock);
+        // Asked again under the lock that registers: another task may have registered the file while it loaded.
+        if (IsLibraryRegistered(*state, path)) return Raise(VE_COMP_ALREADY_REGISTERED);
         main(kCOMPONENT_LIBRARY_REGISTER, library.Get());
         uint32 type = 0;
         for (int32 n = 1; getType(n, &type); ++n) {
@@ -177,7 +201,7 @@ VError VComponentManager::RegisterComponentLibrary(const VFilePath& path) {
 }
 
 VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     std::vector<uint32> removed;
     std::vector<VRefPtr<VLibrary>> libraries;
@@ -212,7 +236,7 @@ VError VComponentManager::UnRegisterComponentLibrary(const VFilePath& path) {
 }
 
 VError VComponentManager::RegisterComponentInstance(CComponent* component) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     if (component == nullptr) return Raise(VE_INVALID_PARAMETER);
     std::lock_guard<VCriticalSection> guard(state->fInstancesLock);
@@ -224,7 +248,7 @@ VError VComponentManager::RegisterComponentInstance(CComponent* component) {
 }
 
 VError VComponentManager::UnRegisterComponentInstance(CComponent* component) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return Raise(VE_COMP_NOT_INITIALIZED);
     if (component == nullptr) return Raise(VE_INVALID_PARAMETER);
     {
@@ -238,7 +262,7 @@ VError VComponentManager::UnRegisterComponentInstance(CComponent* component) {
 }
 
 CComponent* VComponentManager::RetainComponent(uint32 type, uint32 signature) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return nullptr;
     std::lock_guard<VCriticalSection> guard(state->fInstancesLock);
     for (CComponent* instance : state->fInstances) {
@@ -252,7 +276,7 @@ CComponent* VComponentManager::RetainComponent(uint32 type, uint32 signature) {
 }
 
 CComponent* VComponentManager::RetainUniqueComponent(uint32 type, uint32 signature, bool skipCheck) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return nullptr;
     ComponentCreator creator = nullptr;
     VRefPtr<VLibrary> library;
@@ -279,7 +303,7 @@ CComponent* VComponentManager::RetainUniqueComponent(uint32 type, uint32 signatu
 
 bool VComponentManager::RetainComponentsOfFamily(uint32 family, std::vector<CComponent*>* result) {
     if (result == nullptr) return false;
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return true;
     std::vector<uint32> types;
     {
@@ -294,14 +318,14 @@ bool VComponentManager::RetainComponentsOfFamily(uint32 family, std::vector<CCom
 }
 
 bool VComponentManager::IsComponentAvailable(uint32 type) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return false;
     std::lock_guard<VCriticalSection> guard(state->fTypesLock);
     return FindIf(state->fTypes, [&](const Registration& r) { return r.fType == type; }) != state->fTypes.end();
 }
 
 bool VComponentManager::CheckComponentRequirements(CComponent* component, bool skipNestedChecks) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr || component == nullptr) return false;
     const uint32 type = component->GetComponentType();
     {
@@ -346,7 +370,7 @@ bool VComponentManager::CheckComponentRequirements(CComponent* component, bool s
 }
 
 void VComponentManager::ResetComponentRequirements(uint32 type, bool onlyType) {
-    State* state = GetState();
+    const std::shared_ptr<State> state = GetState();
     if (state == nullptr) return;
     std::lock_guard<VCriticalSection> guard(state->fCheckedLock);
     std::erase_if(state->fChecked, [&](const CheckedType& checked) {

@@ -46,7 +46,8 @@ class VComponentManager {
 public:
     // Answers whether the registry exists.
     static bool Init();
-    // Forgets every type, library (unloading those no one else holds) and shared instance.
+    // Forgets every type, library (unloading those no one else holds) and shared instance: at once, or when a call
+    // that another task is making meanwhile ends (it goes on with the registry it began with).
     static void DeInit();
     static bool IsInitialized() noexcept;
 

@@ -61,7 +61,8 @@ VError RepairLinkFile(const VFilePath& link) {
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    if (lines.size() < 4) return ThrowFileError(link, VE_LIBRARY_BAD_LINK_FILE);
+    // An empty target would make the link point at its own folder.
+    if (lines.size() < 4 || lines[3].empty()) return ThrowFileError(link, VE_LIBRARY_BAD_LINK_FILE);
     VFilePath folder;
     link.GetFolder(folder);
     std::string target = lines[3];

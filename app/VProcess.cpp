@@ -62,7 +62,7 @@ constexpr VError kDoInitFailed = MakeLibraryError(4);
 
 } // namespace
 
-VProcess::VProcess() : fIdleSince(VSystem::GetCurrentTime()) {
+VProcess::VProcess() : fTokens(std::make_shared<VActivityTokenSet>()) {
     fProductName = BundleValue("CFBundleName");
     fShortVersion = BundleValue("CFBundleShortVersionString");
     fProductFolderName = fProductName;
@@ -393,27 +393,42 @@ VString VProcess::GetExistingFilePath(uint32 folderKind, const VString& name) co
 }
 
 void VProcess::RegisterActivityToken(VActivityToken* token) {
-    std::lock_guard<std::mutex> guard(fTokenLock);
-    fTokens.insert(token);
+    fTokens->Register(token);
 }
 
 void VProcess::UnregisterActivityToken(VActivityToken* token) {
-    std::lock_guard<std::mutex> guard(fTokenLock);
-    if (fTokens.erase(token) != 0 && fTokens.empty()) fIdleSince = VSystem::GetCurrentTime();
+    fTokens->Unregister(token);
 }
 
 bool VProcess::HasSomeActivityTokens(uint32 delayMs) const {
-    std::lock_guard<std::mutex> guard(fTokenLock);
+    return fTokens->HasSome(delayMs);
+}
+
+void VActivityTokenSet::Register(VActivityToken* token) {
+    std::lock_guard<std::mutex> guard(fLock);
+    fTokens.insert(token);
+}
+
+void VActivityTokenSet::Unregister(VActivityToken* token) {
+    std::lock_guard<std::mutex> guard(fLock);
+    if (fTokens.erase(token) != 0 && fTokens.empty()) fIdleSince = VSystem::GetCurrentTime();
+}
+
+bool VActivityTokenSet::HasSome(uint32 delayMs) const {
+    std::lock_guard<std::mutex> guard(fLock);
     return !fTokens.empty() || VSystem::GetCurrentTime() - fIdleSince < delayMs;
 }
 
 VActivityToken::VActivityToken(const VString& name) : fName(name) {
     // Before start-up and after shut-down there is no process to tell.
-    if (VProcess* process = VProcess::sInstance.load()) process->RegisterActivityToken(this);
+    if (VProcess* process = VProcess::sInstance.load()) {
+        fSet = process->fTokens;
+        fSet->Register(this);
+    }
 }
 
 VActivityToken::~VActivityToken() {
-    if (VProcess* process = VProcess::sInstance.load()) process->UnregisterActivityToken(this);
+    if (fSet) fSet->Unregister(this);
 }
 
 } // namespace vela

@@ -14,6 +14,7 @@
 #include "json/VJSONObject.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -21,6 +22,21 @@ namespace vela {
 
 class VActivityToken;
 class VFile;
+
+// The activity tokens of one process object and when the last one went; any thread.
+class VActivityTokenSet {
+public:
+    void Register(VActivityToken* token);
+    void Unregister(VActivityToken* token);
+    // A token is registered, or the last one went less than delayMs (ms) ago.
+    bool HasSome(uint32 delayMs) const;
+
+private:
+    mutable std::mutex fLock;
+    std::set<VActivityToken*> fTokens;
+    uint32 fIdleSince = VSystem::GetCurrentTime();
+};
+
 class VFileSystemNamespace;
 class VIntlMgr;
 class VResourceFile;
@@ -146,6 +162,9 @@ protected:
     void SetVersionStrings(const VString& productName, const VString& shortVersion);
 
 private:
+    // Joins fTokens.
+    friend class VActivityToken;
+
     bool _Init(uint32 flags);
     void _DeInit();
     bool _CheckCaseInsensitiveInstallFolder();
@@ -155,9 +174,8 @@ private:
 
     // Retained; released first at destruction.
     VResourceFile* fResourceFile = nullptr;
-    mutable std::mutex fTokenLock;
-    std::set<VActivityToken*> fTokens;
-    uint32 fIdleSince = 0;
+    // Shared with the tokens that registered here, which may outlive this object.
+    std::shared_ptr<VActivityTokenSet> fTokens;
     bool fInited = false;
     bool fInitResult = false;
     bool fFlag02 = false;
@@ -177,7 +195,7 @@ private:
 };
 
 // Marks the process as busy while it lives (HasSomeActivityTokens). Registers with the process object when one
-// exists, and unregisters from that same one.
+// exists, and unregisters from that same one, even when another process object exists by then or that one is gone.
 class VActivityToken : public VObject, public IRefCountable {
 public:
     explicit VActivityToken(const VString& name);
@@ -186,6 +204,8 @@ public:
 
 private:
     VString fName;
+    // The set it joined; null when there was no process.
+    std::shared_ptr<VActivityTokenSet> fSet;
 };
 
 } // namespace vela

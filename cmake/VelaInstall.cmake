@@ -1,5 +1,5 @@
-# `cmake --install`: the library, its headers under include/vela/<folder>/ and a package config that gives
-# consumers the target vela::velacore through find_package(velacore).
+# `cmake --install`: the library, its headers under include/vela/<folder>/, a package config that gives
+# consumers the target vela::velacore through find_package(velacore), and the updater's bundle in libexec/.
 include(CMakePackageConfigHelpers)
 
 set(VELA_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/velacore)
@@ -48,3 +48,13 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/velacoreConfigVersion.cma
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/velacoreConfig.cmake ${PROJECT_BINARY_DIR}/velacoreConfigVersion.cmake
         DESTINATION ${VELA_CMAKE_INSTALL_DIR})
+
+# The updater's bundle as the build makes it, the executable given a run path to the installed library.
+set(VELA_UPDATER_INSTALL_DIR ${CMAKE_INSTALL_LIBEXECDIR}/Updater.app/Contents)
+file(RELATIVE_PATH vela_updater_to_lib ${CMAKE_INSTALL_PREFIX}/${VELA_UPDATER_INSTALL_DIR}/MacOS
+     ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
+set_target_properties(updater PROPERTIES INSTALL_RPATH "$ORIGIN/${vela_updater_to_lib}")
+install(TARGETS updater RUNTIME DESTINATION ${VELA_UPDATER_INSTALL_DIR}/MacOS)
+install(PROGRAMS ${VELA_UPDATER_BUNDLE}/Contents/MacOS/open DESTINATION ${VELA_UPDATER_INSTALL_DIR}/MacOS)
+install(FILES ${VELA_UPDATER_BUNDLE}/Contents/Info.plist DESTINATION ${VELA_UPDATER_INSTALL_DIR})
+install(DIRECTORY ${VELA_UPDATER_BUNDLE}/Contents/Resources DESTINATION ${VELA_UPDATER_INSTALL_DIR})

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Builds the updater and runs one real update on generated example bundles in a temporary folder, then shows
-# what changed and the update's log. Usage: scripts/demo-update.sh [build folder]
+# Builds the updater's bundle, installs it into a temporary folder and runs one real update with it on generated
+# example bundles there, then shows what changed and the update's log. Usage: scripts/demo-update.sh [build folder]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build/demo"}
@@ -22,9 +22,10 @@ bundle() { # folder version
     chmod 755 "$demo/$1/Contents/MacOS/demo"
     ln -s MacOS "$demo/$1/Contents/Executables"
 }
-mkdir -p "$demo/Updater.app/Contents/MacOS"
-cp "$build/updater" "$build/open" "$demo/Updater.app/Contents/MacOS/"
-plist updater 1.0 >"$demo/Updater.app/Contents/Info.plist"
+# The bundle as `cmake --install` lays it out (with the library it needs).
+cmake --install "$build" --prefix "$demo/install" >/dev/null
+libexec=$(sed -n 's/^CMAKE_INSTALL_LIBEXECDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+updater_app="$demo/install/${libexec:-libexec}/Updater.app"
 bundle Applications/Demo.app 1.0
 bundle Download/Demo.app 2.0
 
@@ -32,7 +33,7 @@ bundle Download/Demo.app 2.0
 sleep 600 &
 caller=$!
 export XDG_DATA_HOME="$demo/data"
-"$demo/Updater.app/Contents/MacOS/updater" --pid "$caller" --caller-log 1 --log-dir "$demo/logs" \
+"$updater_app/Contents/MacOS/updater" --pid "$caller" --caller-log 1 --log-dir "$demo/logs" \
     "$demo/Applications/Demo.app" "$demo/Download/Demo.app" | while read -r line; do
     echo "updater says: $line"
     kill "$caller" 2>/dev/null || true

@@ -75,7 +75,8 @@ public:
     void EnableProcessTreeKill();
 
     // Starts the child with the stored environment, or with environment; 0, -1 when the pipes cannot be made
-    // or no program is set, else the system's error number (an unknown program gives ENOENT).
+    // or no program is set, else the system's error number (an unknown program gives ENOENT). A program name
+    // without '/' is searched in the absolute entries of PATH only, never in the working directory.
     int32 Start();
     int32 Start(const VEnvironmentVariables& environment);
 

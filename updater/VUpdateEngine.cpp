@@ -17,6 +17,8 @@
 #include "intl/VXMLBagHandler.h"
 #include "system/VProcessLauncher.h"
 #include "system/VSystem.h"
+#include "system/platform/XPosixProcessLauncher.h"
+#include "updater/UpdaterToolbox.h"
 #include "updater/platform/XPosixBundle.h"
 #include "updater/platform/XPosixFolderSwap.h"
 #include "values/VTime.h"
@@ -144,12 +146,8 @@ void DumpErrorStack(VErrorContext* context, bool inReverse) {
     if (context == nullptr || context->IsEmpty()) return;
     std::vector<VRefPtr<VErrorBase>> errors = context->GetErrors();
     if (inReverse) std::reverse(errors.begin(), errors.end());
-    for (const VRefPtr<VErrorBase>& error : errors) {
-        VString text;
-        error->GetErrorDescription(text);
-        if (text.IsEmpty()) error->GetErrorString(text);
-        LogError("%S", &text);
-    }
+    for (const VRefPtr<VErrorBase>& error : errors)
+        _LogError(error);
 }
 
 VError ThrowErrorWithPath(VError code, const VFilePath& path) {
@@ -282,8 +280,12 @@ void VUpdateEngine::_NotifyFailure(VErrorContext& context) {
     }
     ENotificationResponse response = eNotificationResponse_None;
     VSystem::DisplayNotification(VString(), message, eNotificationButtons_YesNo, &response);
-    if (response == eNotificationResponse_Yes && !logPath.IsEmpty()) {
-        VString command("xdg-open ");
+    // The desktop's opener from PATH, by its full path; none found, nothing opens.
+    std::string opener("xdg-open");
+    if (response == eNotificationResponse_Yes && !logPath.IsEmpty() &&
+        XPosixProcessLauncher::ResolveProgramPath(opener)) {
+        VString command = QuotedPosixPath(VFilePath(VString(opener.data(), opener.size(), VTC_UTF_8), FPS_POSIX));
+        command += VString(" ");
         command += QuotedPosixPath(VFilePath(logPath, FPS_POSIX));
         VProcessLauncher::ExecuteCommandLine(command, VProcessLauncher::kDoNotWait, nullptr, nullptr, nullptr);
     }
@@ -530,7 +532,9 @@ void VUpdateEngine::_ReportFailedRollBack(const VFolder& aside, const VFolder& o
 }
 
 VString VUpdateEngine::_BuildLaunchCommand(const VFilePath& bundle) const {
-    VString command("open -a ");
+    // The stand-in beside this executable, by its full path: a bare name could run another "open".
+    VString command = QuotedPosixPath(VFilePath(GetExecutableFolderPath() + VString("open"), FPS_POSIX));
+    command += VString(" -a ");
     command += QuotedPosixPath(bundle);
     if (!fRestartParamsFile.IsEmpty()) {
         command += VString(" --args ");

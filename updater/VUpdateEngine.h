@@ -82,7 +82,8 @@ public:
     // result: source's sibling "<name>_<suffix>NNNN.<ext>" (or "<name>NNNN.<ext>") that does not exist yet.
     static bool _ComputeTempFolderPath(const vela::VFilePath& source, vela::VFilePath& result,
                                        const vela::VString* suffix);
-    // The "open -a" command for bundle, with '\' and '"' escaped inside its quotes.
+    // The "open -a" command for bundle, "open" being the stand-in beside this executable by its full path, with '\'
+    // and '"' escaped inside its quotes.
     vela::VString _BuildLaunchCommand(const vela::VFilePath& bundle) const;
     // Runs the command; false (error 120 raised) when it could not run or ended with a non-zero status.
     bool _LaunchApplication(const vela::VFilePath& bundle) const;

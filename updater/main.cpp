@@ -4,7 +4,6 @@
 #include "system/platform/XPosixSystem.h"
 #include "updater/UpdaterMain.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,27 +13,6 @@
 using namespace vela;
 
 namespace {
-
-// The folder of this executable, with its final '/'; empty when unknown.
-std::string ExecutableFolder() {
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-    if (length <= 0) return {};
-    std::string path(buffer, size_t(length));
-    return path.substr(0, path.rfind('/') + 1);
-}
-
-// The relaunch runs "open": the stand-in installed beside the updater comes before any other on PATH.
-void PutOwnFolderFirstOnPath(const std::string& folder) {
-    if (folder.empty()) return;
-    const char* path = std::getenv("PATH");
-    std::string value(folder, 0, folder.size() - 1);
-    if (path != nullptr && *path != '\0') {
-        value.push_back(':');
-        value.append(path);
-    }
-    ::setenv("PATH", value.c_str(), 1);
-}
 
 // Test builds: VELA_UPDATER_FAULT="<call>,<errno>,<nth>,<count>" makes file-layer calls fail, so that the
 // end-to-end tests can drive a failed copy from outside.
@@ -71,7 +49,6 @@ void Initializer(int, char**, char**) {
 int main(int argc, char** argv) {
     sProcessCommandLineArgc = argc;
     sProcessCommandLineArgv = argv;
-    PutOwnFolderFirstOnPath(ExecutableFolder());
     ArmFaultFromEnvironment();
     ArmStartupRefusalFromEnvironment();
     return UpdaterMain();

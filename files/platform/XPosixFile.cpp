@@ -357,6 +357,8 @@ VError XPosixFile::_CopyFileTo(const std::string& target, uint32 options) const 
             const struct timespec times[2] = {source.st_atim, source.st_mtim};
             ::futimens(out, times);
         }
+        // Replacing makes the copy the only one: it is on the disk before the old file goes.
+        if (result == 0 && overwrite) result = XPosixFaults::Fail("fsync") ? -1 : ::fsync(out);
         const VError error = result == 0 ? VE_OK : LastPosixError();
         CloseQuietly(in);
         if (::close(out) != 0 && error == VE_OK) {

@@ -266,37 +266,36 @@ void XPosixProcessLauncher::AddArgument(const VString& arg) {
     if (!arg.IsEmpty()) fArguments.push_back(arg);
 }
 
-namespace {
-
-// A program name without '/' that is not a file relative to the current directory, looked up in PATH.
-void AdjustBinaryPath(std::string& program) {
-    if (program.empty() || program.front() == '/' || IsRegularFile(program)) return;
+// A file of that name in the working directory, or in an empty or relative PATH entry, would let whoever controls
+// that folder choose what runs; and a bare name spawned as it stands is opened in the working directory.
+bool XPosixProcessLauncher::ResolveProgramPath(std::string& program) {
+    if (program.empty() || program.find('/') != std::string::npos) return true;
     const char* path = getenv("PATH");
     if (path == nullptr) path = getenv("path");
-    if (path == nullptr) return;
-    const char* entry = path;
-    while (*entry != '\0') {
+    if (path == nullptr) return false;
+    for (const char* entry = path; *entry != '\0';) {
         const char* end = std::strchr(entry, ':');
-        size_t entryLength = end != nullptr ? size_t(end - entry) : std::strlen(entry);
-        std::string candidate(entry, entryLength);
-        candidate += '/';
-        candidate += program;
-        if (IsRegularFile(candidate)) {
-            program = std::move(candidate);
-            return;
+        const size_t entryLength = end != nullptr ? size_t(end - entry) : std::strlen(entry);
+        if (entryLength > 0 && entry[0] == '/') {
+            std::string candidate(entry, entryLength);
+            candidate += '/';
+            candidate += program;
+            if (IsRegularFile(candidate)) {
+                program = std::move(candidate);
+                return true;
+            }
         }
         if (end == nullptr) break;
         entry = end + 1;
     }
+    return false;
 }
-
-} // namespace
 
 int32 XPosixProcessLauncher::Start(const VEnvironmentVariables& environment) {
     if (fRunning || fBinaryPath.empty()) return -1;
     _StopTimer();
     _ClosePipes();
-    AdjustBinaryPath(fBinaryPath);
+    if (!ResolveProgramPath(fBinaryPath)) return ENOENT;
 
     int stdinPipe[2] = {-1, -1}, stdoutPipe[2] = {-1, -1}, stderrPipe[2] = {-1, -1};
     auto closeAll = [&] {

@@ -31,6 +31,9 @@ public:
     // Splits length bytes of UTF-8 into tokens (see VProcessLauncher::CreateArgumentsFromFullCommandLine);
     // never reads past length. Answers the number of tokens.
     static int32 SplitCommandLine(const char* text, size_t length, std::vector<VString>& tokens);
+    // The program a start runs for program: a path with '/' as it stands; a bare name as the first regular file of
+    // that name in an absolute PATH entry, never one in the working directory. False for a bare name found nowhere.
+    static bool ResolveProgramPath(std::string& program);
 
     void SetDefaultDirectory(const VString& posixPath);
     void SetEnvironmentVariable(const VString& name, const VString& value);

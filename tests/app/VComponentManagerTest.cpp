@@ -6,11 +6,14 @@
 #include "files/VFolder.h"
 #include "intl/VIntlMgr.h"
 #include "support/FileTestSupport.h"
+#include "support/TaskTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace vela;
@@ -204,6 +207,30 @@ TEST_F(VComponentManagerTest, ALibraryRegistersTheTypesItLists) {
     EXPECT_EQ(VComponentManager::UnRegisterComponentLibrary(path), VE_COMP_NOT_REGISTERED);
 }
 
+// Two tasks registering one library at once: the check and the registration are one step, so exactly one passes.
+TEST_F(VComponentManagerTest, ConcurrentRegistrationsOfOneLibraryPassOnce) {
+    const VFilePath path = CopyOf(VELA_TEST_MODULE, "components.so");
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> ready{0};
+        VError results[2] = {VE_OK, VE_OK};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 2; ++i) {
+            threads.emplace_back([&, i] {
+                ready.fetch_add(1);
+                while (ready.load() < 2)
+                    std::this_thread::yield();
+                results[i] = VComponentManager::RegisterComponentLibrary(path);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        ASSERT_EQ(int(results[0] == VE_OK) + int(results[1] == VE_OK), 1) << "round " << round;
+        EXPECT_TRUE(results[0] == VE_COMP_ALREADY_REGISTERED || results[1] == VE_COMP_ALREADY_REGISTERED);
+        ASSERT_EQ(VComponentManager::UnRegisterComponentLibrary(path), VE_OK);
+        EXPECT_FALSE(VComponentManager::IsComponentAvailable(kModuleTypeA)) << "round " << round;
+    }
+}
+
 TEST_F(VComponentManagerTest, ALibraryThatCannotServeIsRefusedWithItsOwnCode) {
     WriteBytes(Posix("broken.so"), "not a module");
     const VFilePath bare = CopyOf(VELA_TEST_BARE_MODULE, "bare.so");
@@ -280,4 +307,33 @@ TEST(XPosixLocalizationsTest, ThePreferredLanguagesChooseALocalization) {
         EXPECT_TRUE(XPosixLocalizations::PreferredLocalization(c.localizations, c.preferred)
                         .EqualToStringRaw(VString(c.expected)));
     }
+}
+
+// DeInit while another task registers, makes and looks up components: the registry that task holds stays until
+// its call ends (ASan and TSan see any use of freed state).
+TEST(VComponentManagerConcurrency, DeInitWhileAnotherTaskUsesTheRegistry) {
+    ASSERT_TRUE(VComponentManager::Init());
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    std::thread user([&] {
+        while (!stop.load()) {
+            (void)VComponentManager::RegisterComponentCreator(kTypeB, CreateB);
+            (void)Retained::Adopt(VComponentManager::RetainComponent(kTypeB));
+            (void)VComponentManager::IsComponentAvailable(kTypeB);
+            (void)VComponentManager::UnRegisterComponentType(kTypeB);
+            calls.fetch_add(1);
+        }
+    });
+    // Each shut-down waits for one more call of the user, so that the two keep meeting.
+    bool progressed = true;
+    for (int cycle = 0; cycle < 2000 && progressed; ++cycle) {
+        VComponentManager::DeInit();
+        ASSERT_TRUE(VComponentManager::Init());
+        const int before = calls.load();
+        progressed = test::WaitUntil([&] { return calls.load() > before; });
+    }
+    stop = true;
+    user.join();
+    EXPECT_TRUE(progressed);
+    VComponentManager::DeInit();
 }

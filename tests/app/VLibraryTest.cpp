@@ -138,15 +138,23 @@ TEST_F(VLibraryTest, AFrameworkGetsItsLinkFilesReplacedByLinks) {
 }
 
 TEST_F(VLibraryTest, ALinkFileWithoutItsTargetLineIsRefused) {
-    std::filesystem::create_directories(Posix("Bad.framework/Versions"));
-    WriteBytes(Posix("Bad.framework/Versions/Current"), "XSym\n0001\n0cc175b9c0f1b6a831c399e269772661");
-    StErrorContextInstaller errors(false, true);
-    VLibrary library(Path("Bad.framework", true));
-    EXPECT_FALSE(library.Load());
-    const std::vector<VError> codes = Codes(errors);
-    ASSERT_FALSE(codes.empty());
-    EXPECT_EQ(codes.front(), MakeLibraryError(617));
-    EXPECT_FALSE(std::filesystem::is_symlink(Posix("Bad.framework/Versions/Current")));
+    // Three lines, three lines each ended (an empty fourth piece), an empty target line before the padding: none
+    // names a target, and none may become a link to the file's own folder.
+    const char* const kTexts[] = {"XSym\n0001\n0cc175b9c0f1b6a831c399e269772661",
+                                  "XSym\n0001\n0cc175b9c0f1b6a831c399e269772661\n",
+                                  "XSym\n0000\n0cc175b9c0f1b6a831c399e269772661\n\n       "};
+    for (const char* text : kTexts) {
+        std::filesystem::remove_all(Posix("Bad.framework"));
+        std::filesystem::create_directories(Posix("Bad.framework/Versions"));
+        WriteBytes(Posix("Bad.framework/Versions/Current"), text);
+        StErrorContextInstaller errors(false, true);
+        VLibrary library(Path("Bad.framework", true));
+        EXPECT_FALSE(library.Load()) << text;
+        const std::vector<VError> codes = Codes(errors);
+        ASSERT_FALSE(codes.empty()) << text;
+        EXPECT_EQ(codes.front(), MakeLibraryError(617)) << text;
+        EXPECT_FALSE(std::filesystem::is_symlink(Posix("Bad.framework/Versions/Current"))) << text;
+    }
 }
 
 TEST_F(VLibraryTest, SameFileComparesPathTexts) {

@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -438,6 +439,28 @@ TEST_F(ProcessFixture, ActivityTokensKeepTheProcessBusy) {
     EXPECT_FALSE(process.HasSomeActivityTokens(0));
     // The last token went just now: within a long delay the process still counts as busy.
     EXPECT_TRUE(process.HasSomeActivityTokens(3600 * 1000));
+}
+
+// A token leaves the process object it joined, whatever object the process singleton names when it goes, and
+// even when the object it joined is gone (ASan sees a token that reaches for a destroyed one).
+TEST_F(ProcessFixture, ActivityTokensLeaveTheProcessObjectTheyJoined) {
+    VProcess process;
+    ASSERT_TRUE(process.Init(0));
+    VProcess other;
+    auto token = VRefPtr<VActivityToken>::Adopt(new VActivityToken(VString("work")));
+    VProcess::sInstance.store(&other);
+    token = nullptr;
+    VProcess::sInstance.store(&process);
+    EXPECT_FALSE(process.HasSomeActivityTokens(0)) << "the token stayed registered with the object it joined";
+
+    auto outliving = std::make_unique<VProcess>();
+    VProcess::sInstance.store(outliving.get());
+    auto late = VRefPtr<VActivityToken>::Adopt(new VActivityToken(VString("late")));
+    EXPECT_TRUE(outliving->HasSomeActivityTokens(0));
+    VProcess::sInstance.store(&process);
+    outliving.reset();
+    late = nullptr;
+    EXPECT_FALSE(process.HasSomeActivityTokens(0));
 }
 
 // Tasks the process starts keep it busy while they run; the logger's flusher does not, even while it lives.

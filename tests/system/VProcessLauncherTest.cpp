@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -390,31 +391,59 @@ TEST(VProcessLauncherRun, KillProcessRefusesGroupsAndSignalsAChild) {
     EXPECT_EQ(launcher.GetExitStatus(), -127);
 }
 
-TEST(VProcessLauncherRun, ProgramFoundInTheCurrentFolderBeforePath) {
+TEST(VProcessLauncherRun, BareNamesAreSearchedOnPathOnlyNeverInTheWorkingFolder) {
     char folder[] = "/tmp/vela-launcher-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    std::string program = std::string(folder) + "/true";
-    std::ofstream(program) << "#!/bin/sh\necho here\n";
-    ASSERT_EQ(chmod(program.c_str(), 0700), 0);
+    // Planted where the child's caller stands: neither may ever run.
+    for (const char* name : {"true", "vela-nowhere-else"}) {
+        const std::string program = std::string(folder) + "/" + name;
+        std::ofstream(program) << "#!/bin/sh\necho planted\n";
+        ASSERT_EQ(chmod(program.c_str(), 0700), 0);
+    }
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    const char* savedPath = getenv("PATH");
+    const std::string path = savedPath != nullptr ? savedPath : "/usr/bin:/bin";
 
-    // Found only in PATH: replaced by the PATH entry.
-    XPosixProcessLauncher launcher;
-    launcher.CreateArgumentsFromFullCommandLine("true");
-    ASSERT_EQ(launcher.Start(), 0);
-    EXPECT_EQ(launcher.GetBinaryPath().front(), '/');
-    EXPECT_EQ(launcher.Shutdown(false, false), 0);
-
-    // Present in the current folder: that one runs.
+    struct Case {
+        const char* command;
+        const char* pathValue; // PATH during the run ("" and "." name the working folder)
+        bool runs;
+    };
+    const std::string withEmptyEntries = ":" + path + ":";
+    const std::string withDot = ".:" + path;
+    const Case cases[] = {{"true", path.c_str(), true},
+                          {"true", withEmptyEntries.c_str(), true},
+                          {"true", withDot.c_str(), true},
+                          {"vela-nowhere-else", path.c_str(), false},
+                          {"vela-nowhere-else", withEmptyEntries.c_str(), false},
+                          {"vela-nowhere-else", withDot.c_str(), false}};
     ASSERT_EQ(chdir(folder), 0);
-    VProcessOutputBuffer output;
-    int32 result = VProcessLauncher::ExecuteCommandLine("true", 0, nullptr, &output, nullptr);
+    for (const Case& c : cases) {
+        setenv("PATH", c.pathValue, 1);
+        XPosixProcessLauncher launcher;
+        launcher.CreateArgumentsFromFullCommandLine(c.command);
+        VProcessOutputBuffer output;
+        int32 result = VProcessLauncher::ExecuteCommandLine(c.command, 0, nullptr, &output, nullptr);
+        EXPECT_NE(Text(output), "planted\n") << c.command << " PATH=" << c.pathValue;
+        if (c.runs) {
+            EXPECT_EQ(result, 0) << c.command << " PATH=" << c.pathValue;
+            ASSERT_EQ(launcher.Start(), 0);
+            EXPECT_EQ(launcher.GetBinaryPath().front(), '/');
+            EXPECT_EQ(launcher.Shutdown(false, false), 0);
+        } else {
+            EXPECT_EQ(result, ENOENT) << c.command << " PATH=" << c.pathValue;
+        }
+    }
+    setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(chdir(previous), 0);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(Text(output), "here\n");
-    unlink(program.c_str());
-    rmdir(folder);
+    // A path with '/' is the caller's explicit choice: it runs as given.
+    VProcessOutputBuffer output;
+    EXPECT_EQ(VProcessLauncher::ExecuteCommandLine(VString((std::string(folder) + "/true").c_str()), 0, nullptr,
+                                                   &output, nullptr),
+              0);
+    EXPECT_EQ(Text(output), "planted\n");
+    std::filesystem::remove_all(folder);
 }
 
 TEST(VProcessLauncherRun, WaitForDataSeesTheEndOfAChildWithoutPipes) {

@@ -58,7 +58,7 @@ struct Outcome {
     std::string err;
 };
 
-// A fixture per test: Updater.app holding the built updater and the open stand-in, an outdated apps/Foo.app
+// A fixture per test: a copy of the built Updater.app (updater, open stand-in, texts), an outdated apps/Foo.app
 // ("old") and an up-to-date new/Foo.app ("new"), each with a relative link and an executable that writes its
 // arguments to "relaunched"; HOME and XDG_DATA_HOME inside; alerts answered No and recorded.
 class UpdaterEndToEndTest : public ::testing::Test {
@@ -67,10 +67,7 @@ protected:
         char pattern[] = "/tmp/vela-updater-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         fRoot = pattern;
-        fs::create_directories(P("Updater.app/Contents/MacOS"));
-        fs::copy_file(VELA_UPDATER_EXE, P("Updater.app/Contents/MacOS/updater"));
-        fs::copy_file(VELA_OPEN_STANDIN, P("Updater.app/Contents/MacOS/open"));
-        WriteFile(P("Updater.app/Contents/Info.plist"), Plist("updater", "2.5.1"));
+        vela::test::CopyBuiltUpdaterBundle(P("Updater.app"));
         MakeBundle("apps/Foo.app", "old");
         MakeBundle("new/Foo.app", "new");
     }
@@ -193,6 +190,12 @@ protected:
         return names;
     }
 
+    // Plants an executable named name in folder that notes in root/planted that it ran.
+    void PlantProgram(const std::string& folder, const std::string& name) {
+        fs::create_directories(P(folder));
+        WriteFile(P(folder + "/" + name), "#!/bin/sh\necho " + name + " >> '" + P("planted") + "'\n", 0755);
+    }
+
     std::string fRoot;
     // The updater's working directory (empty: this process's).
     std::string fWorkDir;
@@ -225,10 +228,22 @@ TEST_F(UpdaterEndToEndTest, AnUpdateReplacesTheBundleRelaunchesItAndTrashesTheOl
                                "INFO - Process " + pid + " has quit. Proceeding.",
                                "INFO - Proceeding with up-to-date application install...",
                                "INFO - Proceeding with up-to-date application restart...",
-                               "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
+                               "INFO - Restarting installed application (\"" + P("Updater.app/Contents/MacOS/open") +
+                                   "\" -a \"" + P("apps/Foo.app/") + "\")...",
                                "INFO - Updated application restarted, returned 0",
                                "INFO - Up-to-date application restarted", "INFO - Update successful - "}));
     EXPECT_FALSE(fs::exists(P("alerts")));
+}
+
+// Programs named like the updater's helpers in the folder it is started from never run: the relaunch goes through
+// the stand-in in the updater's bundle.
+TEST_F(UpdaterEndToEndTest, ProgramsInTheWorkingFolderNeverRunInPlaceOfTheStandIn) {
+    PlantProgram("cwd", "open");
+    fWorkDir = P("cwd");
+    const Outcome run = Run(Update({"--silent", "--log-dir", P("logs")}));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("relaunched")); }));
+    EXPECT_EQ(ReadFile(P("planted")), "");
 }
 
 TEST_F(UpdaterEndToEndTest, TheCommandLineIsCheckedBeforeAnythingHappens) {
@@ -240,7 +255,8 @@ TEST_F(UpdaterEndToEndTest, TheCommandLineIsCheckedBeforeAnythingHappens) {
     };
     const Case cases[] = {
         {{}, 1, "", "mismatched value for option --uptodate-app\n\nmismatched value for option --outdated-app\n\n"},
-        {{"--version"}, 0, "2.5.1\n", ""},
+        // The bundle's version is the project's.
+        {{"--version"}, 0, VELA_PROJECT_VERSION "\n", ""},
         {{"a", "b", "c"}, 1, "", "two many arguments from the command line\n"},
         {{"a"}, 1, "", "not enough arguments from the command line (required <dest> <src>)\n\n"},
         {{"--uptodate-app", "b"}, 1, "", "mismatched value for option --outdated-app\n\n"},
@@ -283,8 +299,17 @@ TEST_F(UpdaterEndToEndTest, AMissingOutdatedBundleFailsAndTellsTheUser) {
     const Outcome run = Run(Update({"--log-dir", P("logs")}));
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(Names("new"), std::vector<std::string>{"Foo.app"});
-    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", "ERROR - ", "INFO - Update failed - "}));
+    // The cause in words from the bundle's texts: which bundle, and where.
+    EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ", "ERROR - The application to update was not found at ",
+                               "INFO - Update failed - "}))
+        << Joined(LogLines());
+    const std::string log = Joined(LogLines());
+    EXPECT_EQ(log.find("Error code:"), std::string::npos) << log;
+    const size_t cause = log.find("The application to update was not found at ");
+    ASSERT_NE(cause, std::string::npos);
+    EXPECT_NE(log.substr(cause, log.find('\n', cause) - cause).find("apps:Foo.app"), std::string::npos) << log;
     const std::string alerts = ReadFile(P("alerts"));
+    EXPECT_NE(alerts.find("The application to update was not found at "), std::string::npos) << alerts;
     EXPECT_NE(alerts.find("More information is available in the log file '" + P("logs/")), std::string::npos) << alerts;
     EXPECT_NE(alerts.find("_log_1.txt'"), std::string::npos) << alerts;
 
@@ -333,7 +358,8 @@ TEST_F(UpdaterEndToEndTest, RelativePathsAreTakenFromTheWorkingDirectory) {
     EXPECT_EQ(ReadFile(P("data/Trash/files/Foo_old0001.app/Contents/marker")), "old");
     // The log went to logs/ here, and the relaunch names the bundle by its full path.
     EXPECT_TRUE(LogHasInOrder({"INFO - Updater starting - ",
-                               "INFO - Restarting installed application (open -a \"" + P("apps/Foo.app/") + "\")...",
+                               "INFO - Restarting installed application (\"" + P("Updater.app/Contents/MacOS/open") +
+                                   "\" -a \"" + P("apps/Foo.app/") + "\")...",
                                "INFO - Update successful - "}))
         << Joined(LogLines());
 }
@@ -509,7 +535,9 @@ TEST_F(UpdaterEndToEndTest, AClientDescriptionWithoutServerPlatformChangesNothin
         fs::remove_all(P("logs"));
         const Outcome run = Run(Update({"--silent", "--log-dir", P("logs"), "--client-info", P("client.json")}));
         EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(LogHasInOrder({"ERROR - Error code: 41 (UPZo)", "INFO - Update failed - "})) << Joined(LogLines());
+        EXPECT_TRUE(LogHasInOrder({"ERROR - The client description file cannot be read, or names no server platform.",
+                                   "INFO - Update failed - "}))
+            << Joined(LogLines());
         EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("apps/Foo.app")), outdated), "");
         EXPECT_EQ(vela::test::Difference(vela::test::ManifestOf(P("new/Foo.app")), upToDate), "");
         EXPECT_EQ(Names("apps"), std::vector<std::string>{"Foo.app"});
@@ -577,13 +605,17 @@ TEST_F(UpdaterEndToEndTest, AnsweringYesOpensTheLogFile) {
                   "'\n",
               0755);
     fs::remove_all(P("apps/Foo.app"));
+    // Another opener where the updater is started, and an empty PATH entry that names that folder: not run.
+    PlantProgram("cwd", "xdg-open");
+    fWorkDir = P("cwd");
     const Outcome run =
-        Run(Update({"--log-dir", P("logs")}), {"VELA_ALERT_ANSWER=Yes", "PATH=" + P("bin") + ":/usr/bin:/bin"});
+        Run(Update({"--log-dir", P("logs")}), {"VELA_ALERT_ANSWER=Yes", "PATH=:" + P("bin") + ":/usr/bin:/bin"});
     EXPECT_EQ(run.status, 2);
     ASSERT_TRUE(vela::test::WaitUntil([&] { return fs::exists(P("opened")); }));
     const std::string opened = ReadFile(P("opened"));
     EXPECT_EQ(opened.rfind(P("logs/"), 0), 0u) << opened;
     EXPECT_NE(opened.find("_log_1.txt"), std::string::npos) << opened;
+    EXPECT_EQ(ReadFile(P("planted")), "");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <vector>
@@ -9,6 +10,13 @@
 extern char** environ;
 
 namespace vela::test {
+
+// The updater bundle as the build made it (executable, "open" stand-in, Info.plist, texts), copied to folder
+// (its Updater.app), so that a test may change it.
+inline void CopyBuiltUpdaterBundle(const std::string& folder) {
+    std::filesystem::copy(VELA_UPDATER_BUNDLE, folder,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+}
 
 // The environment of an updater run in the fixture folder root: HOME and the XDG data folder inside it, a plain
 // PATH, alerts answered No and recorded in root/alerts, this process's sanitizer options; then each of extra,

@@ -79,10 +79,7 @@ protected:
         char pattern[] = "/tmp/vela-updater-kill-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         sRoot = pattern;
-        fs::create_directories(P("Updater.app/Contents/MacOS"));
-        fs::copy_file(VELA_UPDATER_EXE, P("Updater.app/Contents/MacOS/updater"));
-        fs::copy_file(VELA_OPEN_STANDIN, P("Updater.app/Contents/MacOS/open"));
-        WriteFile(P("Updater.app/Contents/Info.plist"), Plist("updater"));
+        vela::test::CopyBuiltUpdaterBundle(P("Updater.app"));
         MakeLargeBundle(P("apps/Foo.app"), "old");
         MakeLargeBundle(P("new/Foo.app"), "new");
         // One more file in the new bundle: the two differ in their names too.
@@ -207,11 +204,12 @@ TEST_F(UpdaterReliabilityTest, AKillAtAnyPointLeavesAWholeBundleAndARerunComplet
         int nth;
         Installed expected;
     };
-    // Each copied file opens two descriptors: 20 points over the 5,000 or so opens of the copy, which goes beside
+    // Each copied file opens two descriptors: 20 points over the 5,000 or so opens of the copy (after the few
+    // opens that read the bundle's texts at start-up), which goes beside
     // the outdated bundle; then the flush of the copy and the exchange, still before the outdated bundle moves.
     std::vector<Point> points;
     for (int k = 0; k < 20; ++k)
-        points.push_back({"open", 1 + k * 250, Installed::Old});
+        points.push_back({"open", 10 + k * 250, Installed::Old});
     points.push_back({"syncfs", 1, Installed::Old});
     points.push_back({"exchange", 1, Installed::Old});
     // Folder renames: 1 renames the outdated bundle aside from the hidden name, 2 moves it to the Trash.

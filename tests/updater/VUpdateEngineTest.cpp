@@ -259,20 +259,24 @@ TEST_F(VUpdateEngineTest, TheRelaunchCommandQuotesAndEscapesItsPaths) {
         bool headless;
         const char* expected;
     };
+    // "open" is the stand-in beside the updater, by its full path (quoted and escaped like the others).
+    XPosixProcess::SetExecutablePath(R"(/u "b"/Updater.app/Contents/MacOS/updater)");
+    const std::string open = R"("/u \"b\"/Updater.app/Contents/MacOS/open")";
     const Case cases[] = {
-        {"/a/Foo.app/", "", false, R"(open -a "/a/Foo.app/")"},
-        {"/a/Foo.app/", "", true, R"(open -a "/a/Foo.app/" --args --headless)"},
-        {"/a/Foo.app/", "/p/link", false, R"(open -a "/a/Foo.app/" --args "/p/link")"},
-        {"/a/Foo.app/", "/p/link", true, R"(open -a "/a/Foo.app/" --args "/p/link" --headless)"},
-        {R"(/a b/F"o\o.app/)", R"(/p/"x" --evil)", false, R"(open -a "/a b/F\"o\\o.app/" --args "/p/\"x\" --evil")"},
+        {"/a/Foo.app/", "", false, R"( -a "/a/Foo.app/")"},
+        {"/a/Foo.app/", "", true, R"( -a "/a/Foo.app/" --args --headless)"},
+        {"/a/Foo.app/", "/p/link", false, R"( -a "/a/Foo.app/" --args "/p/link")"},
+        {"/a/Foo.app/", "/p/link", true, R"( -a "/a/Foo.app/" --args "/p/link" --headless)"},
+        {R"(/a b/F"o\o.app/)", R"(/p/"x" --evil)", false, R"( -a "/a b/F\"o\\o.app/" --args "/p/\"x\" --evil")"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         fEngine.fRestartParamsFile.Clear();
         if (*c.params != '\0') fEngine.fRestartParamsFile.FromFullPath(Text(c.params), FPS_POSIX, false);
         fEngine.fHeadless = c.headless;
-        EXPECT_EQ(fEngine._BuildLaunchCommand(VFilePath(Text(c.bundle), FPS_POSIX)), Text(c.expected));
+        EXPECT_EQ(fEngine._BuildLaunchCommand(VFilePath(Text(c.bundle), FPS_POSIX)), Text(open + c.expected));
     }
+    XPosixProcess::SetExecutablePath(std::string());
 }
 
 TEST_F(VUpdateEngineTest, AMissingBundleStopsTheUpdateBeforeAnythingMoves) {

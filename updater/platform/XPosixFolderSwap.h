@@ -2,12 +2,18 @@
 
 #include "core/VError.h"
 
+#include <string>
+
 namespace vela {
 
-// The two steps that put a whole copy of a folder in place of another without a moment where neither stands:
-// flush the copy, then exchange the two names. Each answers 0 or a native code ('POSX' errno) and pushes nothing.
+// The steps that put a whole copy of a folder in place of another without a moment where neither stands: make
+// the copy beside the target, flush it, then exchange the two names. Each answers 0 or a native code ('POSX'
+// errno) and pushes nothing.
 class XPosixFolderSwap {
 public:
+    // Makes a new, empty folder beside target under a hidden unique name (mkdtemp, so never one that existed),
+    // with target's permission bits when target is a folder, else 0755; its path in staged.
+    static VError MakeStagingFolder(const std::string& target, std::string& staged);
     // Exchanges the objects at a and b (both present, on one file system) in one step. EINVAL or ENOSYS when the
     // file system offers no exchange (IsExchangeRefused): the caller then renames in two steps.
     static VError Exchange(const char* a, const char* b);
@@ -16,6 +22,9 @@ public:
     static bool IsPresent(const char* path);
     // Writes everything of the file system holding the folder at path to the disk (syncfs).
     static VError FlushFileSystem(const char* path);
+    // FlushFileSystem(staged), then Exchange(staged, target): afterwards staged names the former target. Nothing
+    // is exchanged when either step fails.
+    static VError FlushAndExchange(const std::string& staged, const std::string& target);
 };
 
 } // namespace vela
