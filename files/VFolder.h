@@ -152,6 +152,9 @@ public:
     // The caller may search the folder.
     bool IsTraversable() const;
     bool IsWritableByAll() const;
+    // An existing folder shown as one document: its extension is a bundle's ("app", "framework", "bundle",
+    // "plugin", case ignored) or it holds "Contents/Info.plist".
+    bool MAC_IsPackage() const;
     VError MAC_SetPermissions(uint16 mode) const;
     VError MAC_GetPermissions(uint16* mode) const;
     VError Mac_GetOwner(uint32& user, uint32& group) const;
@@ -186,6 +189,8 @@ private:
     void _InitImpl();
     VError _Wrap(VError operation, VError result) const;
     VError _RefuseCopyInto(const VFolder& destination, VFolder** out) const;
+    VError _ReplaceWithCopy(const VFolder& target, uint32 options) const;
+    VError _MoveAcrossDevices(const VFolder& destination, const VFilePath& target, VFolder** out) const;
     VFolder* _RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem* fileSystem) const;
 
     VFilePath fPath;
