@@ -370,6 +370,12 @@ VError VFolder::CopyTo(const VFolder& destination, const VString& name, VFolder*
 
 VError VFolder::_ReplaceWithCopy(const VFolder& target, uint32 options) const {
     if (!Exists()) return ThrowFileError(fPath, VE_FOLDER_NOT_FOUND);
+    // With nothing at the target there is nothing to keep: the copy goes there at once (a failed one is removed),
+    // so that an interrupted process leaves nothing under another name.
+    if (!XPosixFolder::IsPresent(target.fPosixPath.c_str())) {
+        VError result = XPosixFolder::CopyToNonExistingFolder(fPosixPath.c_str(), target.fPosixPath.c_str());
+        if (result == VE_OK) return VE_OK;
+    }
     // The copy is built beside the target and swapped in only when whole: a failure leaves the old target.
     std::string made;
     if (XPosixFolder::CopyBeside(fPosixPath.c_str(), target.fPosixPath.c_str(), made) != VE_OK) {

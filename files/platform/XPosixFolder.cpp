@@ -595,6 +595,11 @@ VError XPosixFolder::SwapByRenames(const char* made, const char* target, std::st
     return error;
 }
 
+bool XPosixFolder::IsPresent(const char* path) {
+    struct stat status;
+    return ::lstat(WithoutTrailingSlashes(path).c_str(), &status) == 0;
+}
+
 bool XPosixFolder::IsLink(const char* path) {
     struct stat status;
     return ::lstat(WithoutTrailingSlashes(path).c_str(), &status) == 0 && S_ISLNK(status.st_mode);

@@ -54,6 +54,8 @@ public:
     // leftOver names where its rest lies and the answer is the removal's error.
     static VError PutInPlace(const char* made, const char* target, bool replace, std::string& leftOver);
 
+    // Something (a link too) is at path, trailing '/' ignored.
+    static bool IsPresent(const char* path);
     // The last element of path (trailing '/' ignored) is a symbolic link.
     static bool IsLink(const char* path);
     // Removes the link at path (trailing '/' ignored), never what it leads to.

@@ -355,6 +355,7 @@ std::vector<Row> FolderRows() {
         {"folder create", plain, [](const Scene& s) { return FolderAt(s.P("h/a/b/c"))->CreateRecursive(); }, {"h/a"}},
         {"folder copy", plain, copy("h/src", "h/dest", FOLDER_COPY_DEFAULT), {"h/src"}, {"h/dest"}},
         {"folder copy merging", withTargets, copy("h/src", "h/dest", FOLDER_COPY_DEFAULT), {"h/src"}, {"h/dest"}},
+        {"folder copy replacing nothing", plain, copy("h/src", "h/dest", FOLDER_COPY_REPLACE), {"h/src", "h/dest/src"}},
         {"folder copy replacing", withTargets, copy("h/src", "h/dest", FOLDER_COPY_REPLACE), {"h/src", "h/dest/src"}},
         {"folder copy replacing a link",
          withTargets,
