@@ -370,6 +370,10 @@ VError VFolder::CopyTo(const VFolder& destination, const VString& name, VFolder*
 
 VError VFolder::_ReplaceWithCopy(const VFolder& target, uint32 options) const {
     if (!Exists()) return ThrowFileError(fPath, VE_FOLDER_NOT_FOUND);
+    // Only a folder, or a link, is a target a folder may replace; a file there is no folder to replace.
+    if (XPosixFolder::IsPresent(target.fPosixPath.c_str()) && !XPosixFolder::Exists(target.fPosixPath.c_str(), false) &&
+        !XPosixFolder::IsLink(target.fPosixPath.c_str()))
+        return target._Wrap(VE_FOLDER_CANNOT_CREATE, MakePosixError(ENOTDIR));
     // With nothing at the target there is nothing to keep: the copy goes there at once (a failed one is removed),
     // so that an interrupted process leaves nothing under another name.
     if (!XPosixFolder::IsPresent(target.fPosixPath.c_str())) {

@@ -51,13 +51,11 @@ XPosixFSObjectIterator::XPosixFSObjectIterator(const std::string& folderPath, ui
                                                const std::string& rootPath)
     : fOptions(options), fConfined(!rootPath.empty()) {
     if (fConfined) {
-        // Without the root's real path nothing can be shown to lie inside it: fRootPath stays empty and matches
-        // no entry.
-        if (char* real = ::realpath(rootPath.c_str(), nullptr)) {
-            fRootPath = real;
-            std::free(real);
-            if (fRootPath.back() != '/') fRootPath.push_back('/');
-        }
+        // Without the root's real path, entries are held to the root's path as given.
+        char* real = ::realpath(rootPath.c_str(), nullptr);
+        fRootPath = real != nullptr ? real : rootPath;
+        std::free(real);
+        if (fRootPath.back() != '/') fRootPath.push_back('/');
     }
     if (XPosixFaults::Fail("opendir") || (fDir = ::opendir(folderPath.c_str())) == nullptr) {
         fLastError = LastPosixError();
@@ -130,7 +128,7 @@ bool XPosixFSObjectIterator::_Accept(const char* name, unsigned char type, std::
     isFolder = S_ISDIR(mode);
     if (isFolder ? (fOptions & kFolders) == 0 : (fOptions & kFiles) == 0) return false;
     if (isFolder && posixPath.back() != '/') posixPath.push_back('/');
-    return !fConfined || (!fRootPath.empty() && posixPath.compare(0, fRootPath.size(), fRootPath) == 0);
+    return !fConfined || posixPath.compare(0, fRootPath.size(), fRootPath) == 0;
 }
 
 VError XPosixFSObjectIterator::GetTime(VTime* modified, VTime* created, VTime* accessed) {

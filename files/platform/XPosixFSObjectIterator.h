@@ -20,7 +20,7 @@ class XPosixFSObjectIterator {
 public:
     // folderPath: the folder's POSIX path (UTF-8). rootPath, when not empty, is the POSIX path of the root of the
     // folder's file system: an entry whose real path (after a link was resolved) leaves that root is not handed
-    // out; when the root's real path cannot be found, no entry is.
+    // out; when the root's real path cannot be found, its path as given stands for it.
     XPosixFSObjectIterator(const std::string& folderPath, uint32 options, const std::string& rootPath = {});
     ~XPosixFSObjectIterator();
     XPosixFSObjectIterator(const XPosixFSObjectIterator&) = delete;
@@ -42,7 +42,7 @@ private:
     DIR* fDir = nullptr;
     std::string fFolderPath; // the real path, ending with '/'
     bool fConfined = false;
-    std::string fRootPath; // when confined, the real path of the file system's root, ending with '/'
+    std::string fRootPath; // when confined, the (real) path of the file system's root, ending with '/'
     std::string fCurrentName;
     std::string fCurrentPath; // as handed out, without a folder's trailing '/'
 

@@ -429,6 +429,12 @@ TEST_F(VFolderTest, ReplaceKeepsTheOldTargetWhenTheSourceCannotBeRead) {
     EXPECT_EQ(AsNobody([&] { return source->CopyTo(*destination, nullptr, FOLDER_COPY_REPLACE) == VE_OK ? 1 : 0; }), 0);
     EXPECT_EQ(DescribeTree(P("dest/src")), expected);
     EXPECT_EQ(Entries(P("dest")), std::set<std::string>{"src"});
+    // A file at the target's name is no folder to replace.
+    Folder("files");
+    File("files/src", "a file");
+    StErrorContextInstaller errors(true, true);
+    EXPECT_NE(Dir("src")->CopyTo(*Dir("files"), nullptr, FOLDER_COPY_REPLACE), VE_OK);
+    EXPECT_EQ(Read(P("files/src")), "a file");
 }
 
 // A copy into a folder that is the source, or lies in it, through a link is refused before anything is made.
