@@ -197,7 +197,7 @@ VError VFile::_Copy(const VFilePath& destination, VFileSystem* fileSystem, VFile
 }
 
 VError VFile::CopyTo(const VFilePath& destination, VFile** out, FileCopyOptions options) const {
-    return _Copy(destination, nullptr, out, options);
+    return _Copy(destination, _FileSystemFor(destination), out, options);
 }
 
 VError VFile::CopyTo(const VFile& destination, FileCopyOptions options) const {
@@ -219,7 +219,11 @@ VError VFile::_Move(const VFilePath& destination, VFileSystem* fileSystem, VFile
 }
 
 VError VFile::Move(const VFilePath& destination, VFile** out, FileCopyOptions options) const {
-    return _Move(destination, nullptr, out, options);
+    return _Move(destination, _FileSystemFor(destination), out, options);
+}
+
+VFileSystem* VFile::_FileSystemFor(const VFilePath& destination) const {
+    return fFileSystem != nullptr && destination.IsSameOrChildOf(fFileSystem->GetRoot()) ? fFileSystem : nullptr;
 }
 
 VError VFile::Move(const VFile& destination, FileCopyOptions options) const {

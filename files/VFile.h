@@ -81,7 +81,8 @@ public:
     // ---- Renaming, copying, moving, deleting
     // out (when given) receives the renamed file, retained. Never replaces an existing file (601).
     VError Rename(const VString& newName, VFile** out = nullptr) const;
-    // Copies to dest (or into it when it is a folder path); FCP_OVERWRITE replaces an existing target (605).
+    // Copies to dest (or into it when it is a folder path); FCP_OVERWRITE replaces an existing target (605). The
+    // file out receives keeps this file's file system when dest lies in its root (as Move does), else has none.
     VError CopyTo(const VFilePath& destination, VFile** out, FileCopyOptions options = FCP_DEFAULT) const;
     VError CopyTo(const VFile& destination, FileCopyOptions options = FCP_DEFAULT) const override;
     // Into the folder, under the file's own name.
@@ -157,6 +158,8 @@ private:
     // Makes the folders missing above the file; their errors are raised.
     VError _CreateParentFolder() const;
     VError _Move(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
+    // This file's file system when destination lies in its root, else none: what a copy or move hands on.
+    VFileSystem* _FileSystemFor(const VFilePath& destination) const;
     VError _Copy(const VFilePath& destination, VFileSystem* fileSystem, VFile** out, FileCopyOptions options) const;
 
     XPosixFile fImpl;

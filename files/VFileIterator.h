@@ -3,8 +3,10 @@
 #include "core/VObject.h"
 #include "core/VRefPtr.h"
 #include "files/VFile.h"
+#include "files/VFileSystem.h"
 #include "files/VFolder.h"
 #include "files/platform/XPosixFSObjectIterator.h"
+#include "files/platform/XPosixFile.h"
 
 #include <memory>
 #include <string>
@@ -26,13 +28,19 @@ public:
 };
 
 // Hands out the files (V = VFile) or the sub-folders (V = VFolder) of one folder, one at a time, as the
-// FileIteratorOptions ask (the other kind's bit is ignored). Belongs to one task.
+// FileIteratorOptions ask (the other kind's bit is ignored), in the folder's file system: an entry whose real
+// path leaves that file system's root is not handed out. Belongs to one task.
 template <class V> class VFSObjectIterator : public VObject, public IFileAttributeAccessor {
 public:
     VFSObjectIterator(const VFolder* folder, uint32 options) : fFolder(const_cast<VFolder*>(folder)) {
         const uint32 otherKind = std::is_same_v<V, VFile> ? FI_WANT_FOLDERS : FI_WANT_FILES;
-        if (folder != nullptr)
-            fPlatform = std::make_unique<XPosixFSObjectIterator>(folder->GetPosixPathBytes(), options & ~otherKind);
+        if (folder != nullptr) {
+            fFileSystem = folder->GetFileSystem();
+            const std::string root =
+                fFileSystem != nullptr ? XPosixFile::PosixPathFromFilePath(fFileSystem->GetRoot()) : std::string();
+            fPlatform =
+                std::make_unique<XPosixFSObjectIterator>(folder->GetPosixPathBytes(), options & ~otherKind, root);
+        }
         _Advance();
     }
     VFSObjectIterator(const VFSObjectIterator&) = delete;
@@ -77,7 +85,7 @@ private:
             VFilePath path;
             XPosixFile::GetFilePathFromPosixPath(posix.c_str(), isFolder, path);
             if (!path.IsValid()) continue;
-            fCurrent = VRefPtr<V>::Adopt(new V(posix.c_str(), path, nullptr));
+            fCurrent = VRefPtr<V>::Adopt(new V(posix.c_str(), path, fFileSystem));
             ++fIndex;
             return;
         }
@@ -86,6 +94,7 @@ private:
     }
 
     VRefPtr<VFolder> fFolder;
+    VFileSystem* fFileSystem = nullptr; // the folder's, which holds it
     VRefPtr<V> fCurrent;
     int32 fIndex = 0;
     std::unique_ptr<XPosixFSObjectIterator> fPlatform;

@@ -2,6 +2,7 @@
 
 #include "core/VTask.h"
 #include "files/VFileError.h"
+#include "files/VFolder.h"
 #include "files/VPathConversion.h"
 
 #include <string>
@@ -126,6 +127,10 @@ bool VFilePath::FromFullPath(const VString& full, FilePathStyle style, bool) {
     if (style == FPS_POSIX) PosixToSystemPath(fPath);
     _ApplyValidity();
     return fIsValid;
+}
+
+bool VFilePath::FromRelativePath(const VFolder& base, const VString& relative, FilePathStyle style, bool flag) {
+    return FromRelativePath(base.GetPathRef(), relative, style, flag);
 }
 
 bool VFilePath::FromRelativePath(const VFilePath& base, const VString& relative, FilePathStyle style, bool flag) {

@@ -5,6 +5,8 @@
 
 namespace vela {
 
+class VFolder;
+
 // How a path text is written: the internal form with ':' separators, or POSIX text with '/'.
 enum FilePathStyle : int32 {
     FPS_SYSTEM = 0,
@@ -35,6 +37,9 @@ public:
     // POSIX with flag: base must be a valid folder, rel is read as relative to it. POSIX without flag: a rel
     // beginning with '/' is absolute, otherwise relative to base. System style: base text + rel. Answers validity.
     bool FromRelativePath(const VFilePath& base, const VString& relative, FilePathStyle style = FPS_SYSTEM,
+                          bool flag = false);
+    // As above, relative to the folder's path.
+    bool FromRelativePath(const VFolder& base, const VString& relative, FilePathStyle style = FPS_SYSTEM,
                           bool flag = false);
     void Clear();
 

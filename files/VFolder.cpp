@@ -21,26 +21,49 @@
 #include <cstdlib>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace vela {
 
 namespace {
 
-// Whether the object at inner is the object at outer or lies inside it, by their real paths (links resolved),
-// so that no spelling of a path hides that a target holds the source.
+// Whether the object at inner (or, when it does not exist yet, its nearest existing ancestor) is the object at
+// outer or lies inside it, by identity: the device and inode of each folder up from inner's real path against
+// outer's, so that neither a spelling of the path nor a link hides that a target holds the source.
 bool IsSameOrInside(const std::string& inner, const std::string& outer) {
-    char* realInner = ::realpath(inner.c_str(), nullptr);
-    char* realOuter = ::realpath(outer.c_str(), nullptr);
-    bool inside = false;
-    if (realInner != nullptr && realOuter != nullptr) {
-        std::string a(realInner), b(realOuter);
-        if (b.back() != '/') b.push_back('/');
-        a.push_back('/');
-        inside = a.compare(0, b.size(), b) == 0;
+    struct stat holder;
+    if (::stat(outer.c_str(), &holder) != 0) return false;
+    std::string path(inner);
+    char* real = nullptr;
+    while ((real = ::realpath(path.c_str(), nullptr)) == nullptr) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const size_t slash = path.rfind('/');
+        if (errno != ENOENT || slash == std::string::npos || path.size() <= 1) return false;
+        path.resize(slash == 0 ? 1 : slash);
     }
-    std::free(realInner);
-    std::free(realOuter);
-    return inside;
+    std::string walk(real);
+    std::free(real);
+    for (;;) {
+        struct stat status;
+        if (::stat(walk.c_str(), &status) == 0 && status.st_dev == holder.st_dev && status.st_ino == holder.st_ino)
+            return true;
+        const size_t slash = walk.rfind('/');
+        if (walk.size() <= 1 || slash == std::string::npos) return false;
+        walk.resize(slash == 0 ? 1 : slash);
+    }
+}
+
+// The folder object at a POSIX path the platform part made.
+VRefPtr<VFolder> FolderAtPosixPath(const std::string& posix) {
+    VFilePath path;
+    XPosixFile::GetFilePathFromPosixPath(posix.c_str(), true, path);
+    return VRefPtr<VFolder>::Adopt(new VFolder(posix.c_str(), path));
+}
+
+// The file system a result at path keeps: fileSystem when it authorizes path, else none.
+VFileSystem* FileSystemFor(VFileSystem* fileSystem, const VFilePath& path) {
+    return fileSystem != nullptr && fileSystem->IsAuthorized(path) ? fileSystem : nullptr;
 }
 
 // The text with the separator of its style at its end, so that it names a folder.
@@ -183,13 +206,22 @@ VError VFolder::Create() const {
 }
 
 VError VFolder::CreateRecursive(bool makeWritableByAll) const {
-    if (Exists()) return VE_OK;
-    VRefPtr<VFolder> parent = VRefPtr<VFolder>::Adopt(RetainParentFolder(false));
-    if (parent) {
-        if (VError error = parent->CreateRecursive(makeWritableByAll); error != VE_OK) return error;
+    // The missing folders, innermost first; on failure those this call made go again (only while empty).
+    std::vector<VRefPtr<VFolder>> missing;
+    for (VRefPtr<VFolder> folder(const_cast<VFolder*>(this)); folder && !folder->Exists();
+         folder = VRefPtr<VFolder>::Adopt(folder->RetainParentFolder(false)))
+        missing.push_back(folder);
+    std::vector<const VFolder*> made;
+    VError error = VE_OK;
+    for (auto it = missing.rbegin(); it != missing.rend() && error == VE_OK; ++it) {
+        const bool there = (*it)->Exists();
+        error = (*it)->Create();
+        if (error == VE_OK && !there) made.push_back(it->Get());
+        if (error == VE_OK && makeWritableByAll) error = (*it)->MakeWritableByAll();
     }
-    VError error = Create();
-    if (error == VE_OK && makeWritableByAll) error = MakeWritableByAll();
+    if (error != VE_OK)
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            (void)::rmdir((*it)->fPosixPath.c_str());
     return error;
 }
 
@@ -228,6 +260,9 @@ VError VFolder::DeleteContents(bool recursive) const {
 }
 
 VError VFolder::Delete(bool recursive) const {
+    // A link standing for a folder is removed as a link: what it leads to is not this folder's to delete.
+    if (XPosixFolder::IsLink(fPosixPath.c_str()))
+        return _Wrap(VE_FOLDER_CANNOT_DELETE, XPosixFolder::DeleteLink(fPosixPath.c_str()));
     if (!IsEmpty()) {
         if (!recursive) return ThrowFileError(fPath, VE_FOLDER_NOT_EMPTY);
         if (VError error = DeleteContents(true); error != VE_OK) return error;
@@ -254,7 +289,7 @@ VError VFolder::Rename(const VString& newName, VFolder** out) const {
             ? XPosixFolder::RenameExclusive(fPosixPath.c_str(), XPosixFile::PosixPathFromFilePath(target).c_str())
             : MakePosixError(EINVAL);
     if (result == VE_OK) {
-        if (out != nullptr) *out = new VFolder(target);
+        if (out != nullptr) *out = new VFolder(target, FileSystemFor(fFileSystem, target));
         return VE_OK;
     }
     return WrapFileError(fPath, VE_FOLDER_CANNOT_RENAME, result,
@@ -274,19 +309,31 @@ VError VFolder::Move(const VFolder& destination, const VString& newName, VFolder
     const std::string to = XPosixFile::PosixPathFromFilePath(target);
     VError result =
         target.IsValid() ? XPosixFolder::RenameExclusive(fPosixPath.c_str(), to.c_str()) : MakePosixError(EINVAL);
-    if (result == MakePosixError(EXDEV)) {
-        // Another device: copy the whole tree, then remove the source; a failed copy leaves nothing behind.
-        result = XPosixFolder::CopyToNonExistingFolder(fPosixPath.c_str(), to.c_str());
-        if (result == VE_OK)
-            result = XPosixFolder::DeleteForced(fPosixPath.c_str());
-        else if (result != MakePosixError(EEXIST))
-            (void)XPosixFolder::DeleteForced(to.c_str());
-    }
+    if (result == MakePosixError(EXDEV)) return _MoveAcrossDevices(destination, target, out);
     if (result == VE_OK) {
-        if (out != nullptr) *out = new VFolder(target);
+        if (out != nullptr) *out = new VFolder(target, FileSystemFor(destination.fFileSystem, target));
         return VE_OK;
     }
     return _Wrap(VE_FOLDER_CANNOT_RENAME, result);
+}
+
+VError VFolder::_MoveAcrossDevices(const VFolder& destination, const VFilePath& target, VFolder** out) const {
+    // The tree is copied beside the target and takes its name only when whole; the source goes only then.
+    const std::string to = XPosixFile::PosixPathFromFilePath(target);
+    std::string made, leftOver;
+    VError result = XPosixFolder::CopyBeside(fPosixPath.c_str(), to.c_str(), made);
+    if (result == VE_OK) result = XPosixFolder::PutInPlace(made.c_str(), to.c_str(), false, leftOver);
+    if (result != VE_OK) return _Wrap(VE_FOLDER_CANNOT_RENAME, result);
+    if (out != nullptr) *out = new VFolder(target, FileSystemFor(destination.fFileSystem, target));
+    // The source leaves its name in one step, then goes; what cannot be removed stays under the hidden name.
+    std::string aside;
+    result = XPosixFolder::MoveAside(fPosixPath.c_str(), aside);
+    if (result == VE_OK) result = XPosixFolder::DeleteForced(aside.c_str());
+    // The move is done but for the source's removal: the error names what is left of the source and where the
+    // whole copy is.
+    const VFilePath left = aside.empty() ? fPath : FolderAtPosixPath(aside)->fPath;
+    return WrapFileError(left, VE_FOLDER_CANNOT_DELETE, result,
+                         [&](VFileError& error) { error.SetString("destination", target.GetPath()); });
 }
 
 VError VFolder::_RefuseCopyInto(const VFolder& destination, VFolder** out) const {
@@ -302,27 +349,61 @@ VError VFolder::CopyTo(const VFolder& destination, VFolder** out, uint32 options
 }
 
 VError VFolder::CopyTo(const VFolder& destination, const VString& name, VFolder** out, uint32 options) const {
-    if (IsSameFolder(&destination) || destination.fPath.IsChildOf(fPath)) return _RefuseCopyInto(destination, out);
+    if (IsSameFolder(&destination) || destination.fPath.IsChildOf(fPath) ||
+        IsSameOrInside(destination.fPosixPath, fPosixPath))
+        return _RefuseCopyInto(destination, out);
     VRefPtr<VFolder> target = VRefPtr<VFolder>::Adopt(new VFolder(destination, name, FPS_SYSTEM));
     VError error = VE_OK;
     if ((options & FOLDER_COPY_REPLACE) != 0) {
-        // Replacing a target that is the source, or holds it, would delete the source before copying it.
+        // Replacing a target that is the source, or holds it, would delete the source.
         if (target->fPath.GetPath().EqualToStringRaw(fPath.GetPath()) || fPath.IsChildOf(target->fPath) ||
-            (target->Exists() && IsSameOrInside(fPosixPath, target->fPosixPath)))
+            IsSameOrInside(fPosixPath, target->fPosixPath))
             return _RefuseCopyInto(*target, out);
-        if (target->Exists()) error = target->Delete(true);
-        if (error == VE_OK) {
-            if (XPosixFolder::CopyToNonExistingFolder(fPosixPath.c_str(), target->fPosixPath.c_str()) == VE_OK) {
-                if (out != nullptr) *out = target.Forget();
-                return VE_OK;
-            }
-            // Item by item instead, which names what failed.
-            if (target->Exists()) error = target->Delete(true);
-        }
+        error = _ReplaceWithCopy(*target, options);
+    } else {
+        error = CopyContentsTo(*target, options);
     }
-    if (error == VE_OK) error = CopyContentsTo(*target, options);
     if (out != nullptr) *out = target.Forget();
     return error;
+}
+
+VError VFolder::_ReplaceWithCopy(const VFolder& target, uint32 options) const {
+    if (!Exists()) return ThrowFileError(fPath, VE_FOLDER_NOT_FOUND);
+    // Only a folder, or a link, is a target a folder may replace; a file there is no folder to replace.
+    if (XPosixFolder::IsPresent(target.fPosixPath.c_str()) && !XPosixFolder::Exists(target.fPosixPath.c_str(), false) &&
+        !XPosixFolder::IsLink(target.fPosixPath.c_str()))
+        return target._Wrap(VE_FOLDER_CANNOT_CREATE, MakePosixError(ENOTDIR));
+    // With nothing at the target there is nothing to keep: the copy goes there at once (a failed one is removed),
+    // so that an interrupted process leaves nothing under another name.
+    if (!XPosixFolder::IsPresent(target.fPosixPath.c_str())) {
+        VError result = XPosixFolder::CopyToNonExistingFolder(fPosixPath.c_str(), target.fPosixPath.c_str());
+        if (result == VE_OK) return VE_OK;
+    }
+    // The copy is built beside the target and swapped in only when whole: a failure leaves the old target.
+    std::string made;
+    if (XPosixFolder::CopyBeside(fPosixPath.c_str(), target.fPosixPath.c_str(), made) != VE_OK) {
+        // Item by item instead, which names what failed.
+        VError result = XPosixFolder::CreateBeside(target.fPosixPath.c_str(), made);
+        if (result != VE_OK) return target._Wrap(VE_FOLDER_CANNOT_CREATE, result);
+        VRefPtr<VFolder> copy = FolderAtPosixPath(made);
+        uint16 mode = 0;
+        VError error = CopyContentsTo(*copy, options);
+        // The copy takes the source's mode, as the whole-tree copy gives it.
+        if (error == VE_OK) error = MAC_GetPermissions(&mode);
+        if (error == VE_OK) error = copy->MAC_SetPermissions(mode);
+        if (error != VE_OK) {
+            (void)XPosixFolder::DeleteForced(made.c_str());
+            return error;
+        }
+    }
+    std::string leftOver;
+    VError result = XPosixFolder::PutInPlace(made.c_str(), target.fPosixPath.c_str(), true, leftOver);
+    if (leftOver.empty()) {
+        return WrapFileError(fPath, VE_FOLDER_CANNOT_COPY, result,
+                             [&](VFileError& error) { error.SetString("destination", target.fPath.GetPath()); });
+    }
+    // The copy is in place; the rest of the old target could not be removed.
+    return FolderAtPosixPath(leftOver)->_Wrap(VE_FOLDER_CANNOT_DELETE, result);
 }
 
 VError VFolder::CopyContentsTo(const VFolder& destination, uint32 options) const {
@@ -330,7 +411,8 @@ VError VFolder::CopyContentsTo(const VFolder& destination, uint32 options) const
     // for the real thing.
     if (!Exists()) return ThrowFileError(fPath, VE_FOLDER_NOT_FOUND);
     if (destination.Exists()) {
-        if (IsSameFolder(&destination) || destination.fPath.IsChildOf(fPath))
+        if (IsSameFolder(&destination) || destination.fPath.IsChildOf(fPath) ||
+            IsSameOrInside(destination.fPosixPath, fPosixPath))
             return _RefuseCopyInto(destination, nullptr);
     } else if (VError error = destination.Create(); error != VE_OK) {
         return error;
@@ -469,6 +551,16 @@ bool VFolder::IsTraversable() const {
 bool VFolder::IsWritableByAll() const {
     struct stat status;
     return ::stat(fPosixPath.c_str(), &status) == 0 && (status.st_mode & 0222) != 0;
+}
+
+bool VFolder::MAC_IsPackage() const {
+    if (!Exists()) return false;
+    VString extension;
+    fPath.GetExtension(extension);
+    for (const char* bundle : {"app", "framework", "bundle", "plugin"})
+        if (extension.CompareToStringRawCase(VString(bundle)) == CR_EQUAL) return true;
+    struct stat status;
+    return ::stat((fPosixPath + "Contents/Info.plist").c_str(), &status) == 0;
 }
 
 VError VFolder::MAC_SetPermissions(uint16 mode) const {

@@ -95,7 +95,8 @@ public:
     bool Exists() const override;
     // Nothing when the folder exists; else mkdir (652). A folder made meanwhile by someone else is success.
     VError Create() const;
-    // Creates the missing parents first; with makeWritableByAll each folder made gets mode 0777.
+    // Creates the missing parents first; with makeWritableByAll each folder made gets mode 0777. On failure the
+    // folders this call made are removed again.
     VError CreateRecursive(bool makeWritableByAll = false) const;
     VError MakeWritableByAll() const;
     // True when the folder does not exist or nothing (hidden items included) is listed in it.
@@ -104,7 +105,8 @@ public:
     // ---- Deleting
     // Sub-folders (when recursive) then files, hidden ones included; stops at the first error.
     VError DeleteContents(bool recursive) const;
-    // An empty folder is removed; a non-empty one only when recursive (else 651).
+    // An empty folder is removed; a non-empty one only when recursive (else 651). A symbolic link at the path is
+    // removed as a link: what it leads to is never emptied.
     VError Delete(bool recursive) const;
     // Removes the folder and everything below it whatever the modes (653). A link there is removed, not
     // followed; nothing outside the tree changes.
@@ -114,15 +116,21 @@ public:
 
     // ---- Renaming, moving, copying
     // Renames the last element; never replaces an existing object (657 with "newname"). out (when given)
-    // receives the renamed folder, retained, or null.
+    // receives the renamed folder, retained, in this folder's file system when that authorizes it, or null.
     VError Rename(const VString& newName, VFolder** out = nullptr) const;
-    // Moves into destination, under newName when not empty, else the own name. Never replaces; across devices
-    // the tree is copied then removed (657).
+    // Moves into destination, under newName when not empty, else the own name. Never replaces (657). Across
+    // devices the tree is copied under a hidden name beside the target and renamed into place once whole, then
+    // the source is removed; a failed copy leaves the target and the source as they were. When only the source's
+    // removal fails, out still receives the moved folder and 653 is raised for what is left of the source (under
+    // a hidden name beside it) with "destination" naming the whole copy. out is in destination's file system
+    // when that authorizes it.
     VError Move(const VFolder& destination, VFolder** out = nullptr) const;
     VError Move(const VFolder& destination, const VString& newName, VFolder** out) const;
     // Copies the folder into destination under its own name, or name. A destination that is this folder or lies
-    // inside it is refused (660), and so is a replace whose target is this folder or holds it. out (when given)
-    // receives the target folder, also after a failure.
+    // inside it, by identity (links followed), is refused (660), and so is a replace whose target is this folder or
+    // holds it. FOLDER_COPY_REPLACE is whole or nothing: the copy is built beside an existing target (a folder or
+    // a link, which is replaced as a link) and exchanged with it, so a failure leaves the old target; a file at
+    // the target is refused. out (when given) receives the target folder, also after a failure.
     VError CopyTo(const VFolder& destination, VFolder** out = nullptr, uint32 options = FOLDER_COPY_DEFAULT) const;
     VError CopyTo(const VFolder& destination, const VString& name, VFolder** out,
                   uint32 options = FOLDER_COPY_DEFAULT) const;
@@ -152,6 +160,9 @@ public:
     // The caller may search the folder.
     bool IsTraversable() const;
     bool IsWritableByAll() const;
+    // An existing folder shown as one document: its extension is a bundle's ("app", "framework", "bundle",
+    // "plugin", case ignored) or it holds "Contents/Info.plist".
+    bool MAC_IsPackage() const;
     VError MAC_SetPermissions(uint16 mode) const;
     VError MAC_GetPermissions(uint16* mode) const;
     VError Mac_GetOwner(uint32& user, uint32& group) const;
@@ -186,6 +197,8 @@ private:
     void _InitImpl();
     VError _Wrap(VError operation, VError result) const;
     VError _RefuseCopyInto(const VFolder& destination, VFolder** out) const;
+    VError _ReplaceWithCopy(const VFolder& target, uint32 options) const;
+    VError _MoveAcrossDevices(const VFolder& destination, const VFilePath& target, VFolder** out) const;
     VFolder* _RetainRelativeFolder(const VString& path, FilePathStyle style, VFileSystem* fileSystem) const;
 
     VFilePath fPath;

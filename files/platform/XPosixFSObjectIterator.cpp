@@ -47,7 +47,16 @@ mode_t ModeOfType(unsigned char type) {
 
 } // namespace
 
-XPosixFSObjectIterator::XPosixFSObjectIterator(const std::string& folderPath, uint32 options) : fOptions(options) {
+XPosixFSObjectIterator::XPosixFSObjectIterator(const std::string& folderPath, uint32 options,
+                                               const std::string& rootPath)
+    : fOptions(options), fConfined(!rootPath.empty()) {
+    if (fConfined) {
+        // Without the root's real path, entries are held to the root's path as given.
+        char* real = ::realpath(rootPath.c_str(), nullptr);
+        fRootPath = real != nullptr ? real : rootPath;
+        std::free(real);
+        if (fRootPath.back() != '/') fRootPath.push_back('/');
+    }
     if (XPosixFaults::Fail("opendir") || (fDir = ::opendir(folderPath.c_str())) == nullptr) {
         fLastError = LastPosixError();
         return;
@@ -119,7 +128,7 @@ bool XPosixFSObjectIterator::_Accept(const char* name, unsigned char type, std::
     isFolder = S_ISDIR(mode);
     if (isFolder ? (fOptions & kFolders) == 0 : (fOptions & kFiles) == 0) return false;
     if (isFolder && posixPath.back() != '/') posixPath.push_back('/');
-    return true;
+    return !fConfined || posixPath.compare(0, fRootPath.size(), fRootPath) == 0;
 }
 
 VError XPosixFSObjectIterator::GetTime(VTime* modified, VTime* created, VTime* accessed) {

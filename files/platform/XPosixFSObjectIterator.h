@@ -18,8 +18,10 @@ class VTime;
 // and an entry whose path is too long for the system, are not passed over in silence: GetLastError tells.
 class XPosixFSObjectIterator {
 public:
-    // folderPath: the folder's POSIX path (UTF-8).
-    XPosixFSObjectIterator(const std::string& folderPath, uint32 options);
+    // folderPath: the folder's POSIX path (UTF-8). rootPath, when not empty, is the POSIX path of the root of the
+    // folder's file system: an entry whose real path (after a link was resolved) leaves that root is not handed
+    // out; when the root's real path cannot be found, its path as given stands for it.
+    XPosixFSObjectIterator(const std::string& folderPath, uint32 options, const std::string& rootPath = {});
     ~XPosixFSObjectIterator();
     XPosixFSObjectIterator(const XPosixFSObjectIterator&) = delete;
     XPosixFSObjectIterator& operator=(const XPosixFSObjectIterator&) = delete;
@@ -39,6 +41,8 @@ private:
     uint32 fOptions;
     DIR* fDir = nullptr;
     std::string fFolderPath; // the real path, ending with '/'
+    bool fConfined = false;
+    std::string fRootPath; // when confined, the (real) path of the file system's root, ending with '/'
     std::string fCurrentName;
     std::string fCurrentPath; // as handed out, without a folder's trailing '/'
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,16 +43,29 @@ void XPosixFaults::Reset() noexcept {
     sAnyArmed.store(false, std::memory_order_release);
 }
 
+int XPosixFaults::Calls(const char* op) noexcept {
+    std::lock_guard<std::mutex> guard(sLock);
+    for (const ArmedCall& armed : sArmed)
+        if (armed.fOp == op) return armed.fCalls;
+    return 0;
+}
+
 bool XPosixFaults::_Fail(const char* op) noexcept {
     if (!sAnyArmed.load(std::memory_order_acquire)) return false;
     int error = 0;
     {
         std::lock_guard<std::mutex> guard(sLock);
+        ArmedCall* match = nullptr;
         for (ArmedCall& armed : sArmed) {
-            if (std::strcmp(armed.fOp.c_str(), op) != 0) continue;
-            const int call = ++armed.fCalls;
-            if (call >= armed.fFirst && call - armed.fFirst < armed.fCount) error = armed.fError;
-            break;
+            if (armed.fOp == op) {
+                match = &armed;
+                break;
+            }
+            if (armed.fOp == XPosixFaults::kAnyCall) match = &armed;
+        }
+        if (match != nullptr) {
+            const int call = ++match->fCalls;
+            if (call >= match->fFirst && call - match->fFirst < match->fCount) error = match->fError;
         }
     }
     if (error == 0) return false;

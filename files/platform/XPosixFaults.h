@@ -12,7 +12,12 @@ public:
     // From now on, calls nth to nth + count - 1 (1-based) of op fail with error. Arming op again replaces its
     // earlier setting. A negative error fails nothing: those calls raise signal -error first and then go ahead, so
     // that a test can stop the process (SIGSTOP) at an exact point of its work and kill it there.
+    // The op kAnyCall counts every call the layers ask about, whatever its name, so that a test can fail the nth
+    // call of an operation without knowing which call that is; a call armed by its own name is not counted there.
     static void Arm(const char* op, int error, int nth = 1, int count = 1);
+    static constexpr const char* kAnyCall = "*";
+    // How many calls of op (kAnyCall: of any name) were asked about since op was armed; 0 when it is not armed.
+    static int Calls(const char* op) noexcept;
     // Forgets every armed call.
     static void Reset() noexcept;
 

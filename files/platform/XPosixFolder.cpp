@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -87,6 +88,9 @@ bool ReadNames(int dirFd, std::vector<std::string>& names, std::vector<unsigned 
     return errno == 0;
 }
 
+// Removes the folder at path with everything below it, when it is still the object made (same device and inode).
+VError RemoveMade(const char* path, const struct stat& made);
+
 // ---------------------------------------------------------------------------------------------------------------
 // Tree copy
 
@@ -122,14 +126,20 @@ VError TreeCopier::CopyTop(const char* from, const char* to) {
     if (::fstat(source.Get(), &status) != 0) return LastPosixError();
     if (PosixCall("mkdir", [&] { return ::mkdir(to, 0700); }) != 0) return LastPosixError();
     StFd target(::open(to, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (target.Get() < 0) return LastPosixError();
     struct stat made;
-    if (::fstat(target.Get(), &made) != 0) return LastPosixError();
+    if (target.Get() < 0 || ::fstat(target.Get(), &made) != 0) {
+        VError error = LastPosixError();
+        (void)::rmdir(to); // made empty just now
+        return error;
+    }
     // A target inside the source must not be copied into itself.
     fTargetDevice = made.st_dev;
     fTargetInode = made.st_ino;
-    if (VError error = CopyFolderContents(source.Get(), target.Get()); error != 0) return error;
-    return FinishObject(source.Get(), target.Get(), status);
+    VError error = CopyFolderContents(source.Get(), target.Get());
+    if (error == 0) error = FinishObject(source.Get(), target.Get(), status);
+    // A partial copy is never left behind: it is what this call made, and only that is removed.
+    if (error != 0) (void)RemoveMade(to, made);
+    return error;
 }
 
 VError TreeCopier::CopyFolderContents(int sourceFd, int targetFd) {
@@ -422,6 +432,61 @@ VError TreeRemover::RemoveContents(FolderState& folder) {
     return 0;
 }
 
+// The folder at path opened as its parent (O_PATH) and its last element.
+VError OpenParent(const char* path, StFd& parentFd, std::string& name) {
+    std::string parent;
+    if (!SplitPath(path, parent, name)) return MakePosixError(EINVAL);
+    parentFd.Reset(PosixCall("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    return parentFd.Get() < 0 ? LastPosixError() : 0;
+}
+
+VError RemoveMade(const char* path, const struct stat& made) {
+    StFd parentFd;
+    std::string name;
+    if (VError error = OpenParent(path, parentFd, name); error != 0) return error;
+    struct stat status;
+    if (::fstatat(parentFd.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return LastPosixError();
+    if (status.st_dev != made.st_dev || status.st_ino != made.st_ino) return MakePosixError(ESTALE);
+    FolderState folder;
+    folder.fFd = parentFd.Get();
+    TreeRemover remover;
+    VError error = remover.RemoveEntry(folder, name.c_str(), S_ISDIR(status.st_mode));
+    folder.Restore();
+    return error;
+}
+
+// A fresh hidden name beside path ("/a/b" gives "/a/.b.<pid>-<n>~"), where a new object is built before it takes
+// path's place.
+std::string NameBeside(const char* path, unsigned attempt) {
+    std::string parent, name;
+    if (!SplitPath(path, parent, name)) return {};
+    static std::atomic<unsigned> sCounter{0};
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%ld-%u-%u~", long(::getpid()), sCounter.fetch_add(1), attempt);
+    return (parent == "/" ? std::string() : parent) + "/." + name + suffix;
+}
+
+// Makes a new object at a fresh name beside path with make (which fails with EEXIST when the name is taken).
+template <class Make> VError ClaimBeside(const char* path, std::string& made, Make&& make) {
+    made.clear();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::string name = NameBeside(path, attempt);
+        if (name.empty()) return MakePosixError(EINVAL);
+        VError error = make(name.c_str());
+        if (error == MakePosixError(EEXIST)) continue;
+        if (error == 0) made = name;
+        return error;
+    }
+    return MakePosixError(EEXIST);
+}
+
+std::string WithoutTrailingSlashes(const char* path) {
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
 } // namespace
 
 VError XPosixFolder::Create(const char* path) {
@@ -475,11 +540,80 @@ VError XPosixFolder::CopyToNonExistingFolder(const char* from, const char* to) {
     return copier.CopyTop(from, to);
 }
 
+VError XPosixFolder::CopyBeside(const char* from, const char* target, std::string& made) {
+    return ClaimBeside(target, made, [&](const char* name) { return CopyToNonExistingFolder(from, name); });
+}
+
+VError XPosixFolder::CreateBeside(const char* target, std::string& made) {
+    return ClaimBeside(target, made, [&](const char* name) {
+        return PosixCall("mkdir", [&] { return ::mkdir(name, 0700); }) == 0 ? 0 : LastPosixError();
+    });
+}
+
+VError XPosixFolder::MoveAside(const char* path, std::string& aside) {
+    const std::string from = WithoutTrailingSlashes(path);
+    return ClaimBeside(path, aside, [&](const char* name) { return RenameExclusive(from.c_str(), name); });
+}
+
+VError XPosixFolder::Flush(const char* path) {
+    StFd fd(::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0) return LastPosixError();
+    return PosixCall("syncfs", [&] { return ::syncfs(fd.Get()); }) == 0 ? 0 : LastPosixError();
+}
+
+VError XPosixFolder::PutInPlace(const char* made, const char* target, bool replace, std::string& leftOver) {
+    leftOver.clear();
+    const std::string to = WithoutTrailingSlashes(target);
+    VError error = Flush(made);
+    struct stat status;
+    const bool replacing = replace && ::lstat(to.c_str(), &status) == 0;
+    if (error == 0 && !replacing) error = RenameExclusive(made, to.c_str());
+    if (error == 0 && replacing) {
+        // The old object (a link as a link) takes the made name, then goes; the target is never missing.
+        std::string old = made;
+        if (PosixCall("rename", [&] { return ::renameat2(AT_FDCWD, made, AT_FDCWD, to.c_str(), RENAME_EXCHANGE); }) !=
+            0)
+            error = errno == EINVAL || errno == ENOSYS ? SwapByRenames(made, to.c_str(), old) : LastPosixError();
+        if (error == 0) {
+            error = DeleteForced(old.c_str());
+            if (error != 0) leftOver = old;
+            return error;
+        }
+    }
+    // Nothing took the target's place: the made copy goes.
+    (void)DeleteForced(made);
+    return error;
+}
+
+VError XPosixFolder::SwapByRenames(const char* made, const char* target, std::string& old) {
+    // No exchange on this file system: the old object steps aside under a fresh name and comes back when the new
+    // one cannot take its place; the target is missing only between two renames.
+    VError error = ClaimBeside(target, old, [&](const char* name) { return RenameExclusive(target, name); });
+    if (error != 0) return error;
+    error = RenameExclusive(made, target);
+    if (error != 0) (void)RenameExclusive(old.c_str(), target);
+    return error;
+}
+
+bool XPosixFolder::IsPresent(const char* path) {
+    struct stat status;
+    return ::lstat(WithoutTrailingSlashes(path).c_str(), &status) == 0;
+}
+
+bool XPosixFolder::IsLink(const char* path) {
+    struct stat status;
+    return ::lstat(WithoutTrailingSlashes(path).c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+VError XPosixFolder::DeleteLink(const char* path) {
+    const std::string link = WithoutTrailingSlashes(path);
+    return PosixCall("unlink", [&] { return ::unlink(link.c_str()); }) == 0 ? 0 : LastPosixError();
+}
+
 VError XPosixFolder::DeleteForced(const char* path) {
-    std::string parent, name;
-    if (!SplitPath(path, parent, name)) return MakePosixError(EINVAL);
-    StFd parentFd(PosixCall("open", [&] { return ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
-    if (parentFd.Get() < 0) return LastPosixError();
+    StFd parentFd;
+    std::string name;
+    if (VError error = OpenParent(path, parentFd, name); error != 0) return error;
     // The parent may be locked or closed to its owner: opened up when the removal needs it, and put back
     // whatever happens.
     FolderState folder;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -87,6 +89,52 @@ protected:
 
     std::string fRoot;
 };
+
+// CI=true in the environment, as continuous integration sets it: a machine that must allow what a test needs.
+inline bool RunsInContinuousIntegration() {
+    const char* value = std::getenv("CI");
+    return value != nullptr && std::string(value) == "true";
+}
+
+// A tmpfs of the given size ("256k") mounted at path (made when missing) for a scope: another device than the
+// temporary folder, and one that fills up. Why() tells why it could not be mounted.
+class StTmpfsMount {
+public:
+    StTmpfsMount(const std::string& path, const std::string& size) : fPath(path) {
+        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+            fWhy = std::string("mkdir: ") + std::strerror(errno);
+            return;
+        }
+        const std::string options = "size=" + size + ",mode=0755";
+        if (::mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            fWhy = std::string("mounting a tmpfs is refused: ") + std::strerror(errno);
+            return;
+        }
+        fMounted = true;
+    }
+    ~StTmpfsMount() {
+        if (fMounted) (void)::umount2(fPath.c_str(), MNT_DETACH);
+    }
+    StTmpfsMount(const StTmpfsMount&) = delete;
+    StTmpfsMount& operator=(const StTmpfsMount&) = delete;
+
+    bool Mounted() const { return fMounted; }
+    const std::string& Why() const { return fWhy; }
+
+private:
+    std::string fPath;
+    std::string fWhy;
+    bool fMounted = false;
+};
+
+// Skips the test when the mount is missing, or fails it under continuous integration, which runs as root.
+#define VELA_REQUIRE_MOUNT(mount)                                                                                      \
+    do {                                                                                                               \
+        if (!(mount).Mounted()) {                                                                                      \
+            if (::vela::test::RunsInContinuousIntegration()) FAIL() << (mount).Why();                                  \
+            GTEST_SKIP() << (mount).Why();                                                                             \
+        }                                                                                                              \
+    } while (false)
 
 // What a tree holds, one line per object: type, mode, size or link text, modification time, content digest and
 // extended attributes, keyed by the path relative to the top.

@@ -4,6 +4,7 @@
 #include "core/VErrorContext.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
+#include "files/VFileIterator.h"
 #include "files/VFolder.h"
 #include "support/TestProcess.h"
 #include "json/VJSONObject.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -199,6 +201,64 @@ TEST_F(VFileSystemTest, RelativesLeavingTheRootAreRefused) {
     VRefPtr<VFolder> back = VRefPtr<VFolder>::Adopt(sub->RetainParentFolder(true));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->GetFileSystem(), fs.Get());
+}
+
+// What a copy, move, rename or listing hands back stays in the file system it came from while it lies in the root;
+// a link listed as what it leads to is not handed out when that lies outside the root.
+TEST_F(VFileSystemTest, ResultsKeepTheFileSystemAndListingsStayInTheRoot) {
+    VRefPtr<VFileSystem> fs = Make("data", "data");
+    VRefPtr<VFolder> root = VRefPtr<VFolder>::Adopt(dynamic_cast<VFolder*>(fs->RetainRootFolder()));
+    ASSERT_TRUE(root);
+    File("data/f.txt", "f");
+    Folder("data/a");
+    Folder("data/b");
+    Folder("DATA/outside");
+    File("DATA/outside.txt", "o");
+    Link("data/out", P("DATA/outside"));
+    Link("data/out.txt", P("DATA/outside.txt"));
+    Link("data/in", P("data/b"));
+
+    VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(root->RetainRelativeFile(VString("f.txt"), FPS_POSIX));
+    ASSERT_TRUE(file);
+    VFile* out = nullptr;
+    ASSERT_EQ(file->CopyTo(VFilePath(Text(P("data/g.txt")), FPS_POSIX), &out), VE_OK);
+    VRefPtr<VFile> copy = VRefPtr<VFile>::Adopt(out);
+    EXPECT_EQ(copy->GetFileSystem(), fs.Get());
+    ASSERT_EQ(copy->Move(VFilePath(Text(P("data/a/h.txt")), FPS_POSIX), &out), VE_OK);
+    VRefPtr<VFile> moved = VRefPtr<VFile>::Adopt(out);
+    EXPECT_EQ(moved->GetFileSystem(), fs.Get());
+    ASSERT_EQ(moved->Move(VFilePath(Text(P("DATA/h.txt")), FPS_POSIX), &out), VE_OK);
+    VRefPtr<VFile> left = VRefPtr<VFile>::Adopt(out);
+    EXPECT_EQ(left->GetFileSystem(), nullptr);
+
+    VRefPtr<VFolder> a = VRefPtr<VFolder>::Adopt(root->RetainRelativeFolderObject(VString("a/"), FPS_POSIX));
+    ASSERT_TRUE(a);
+    VFolder* folderOut = nullptr;
+    ASSERT_EQ(a->Rename(VString("c"), &folderOut), VE_OK);
+    VRefPtr<VFolder> renamed = VRefPtr<VFolder>::Adopt(folderOut);
+    EXPECT_EQ(renamed->GetFileSystem(), fs.Get());
+    VRefPtr<VFolder> b = VRefPtr<VFolder>::Adopt(root->RetainRelativeFolderObject(VString("b/"), FPS_POSIX));
+    ASSERT_EQ(renamed->Move(*b, &folderOut), VE_OK);
+    VRefPtr<VFolder> movedFolder = VRefPtr<VFolder>::Adopt(folderOut);
+    EXPECT_EQ(movedFolder->GetFileSystem(), fs.Get());
+
+    std::vector<std::string> names;
+    root->Iterate(
+        [&](IFileAttributeAccessor* entry) {
+            IFileSystemObject* object =
+                entry->GetFile() != nullptr ? static_cast<IFileSystemObject*>(entry->GetFile()) : entry->GetFolder();
+            EXPECT_EQ(object->GetFileSystem(), fs.Get()) << Utf8(object->GetPath().GetPath());
+            VString posix;
+            object->GetPath().GetPosixPath(posix);
+            names.push_back(Utf8(posix));
+            return true;
+        },
+        FI_WANT_FILES | FI_WANT_FOLDERS | FI_RESOLVE_ALIASES);
+    for (const std::string& name : names)
+        EXPECT_EQ(name.rfind(P("data/"), 0), 0u) << name;
+    EXPECT_NE(std::find(names.begin(), names.end(), P("data/b/")), names.end());
+    EXPECT_EQ(std::count(names.begin(), names.end(), P("DATA/outside/")), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), P("DATA/outside.txt")), 0);
 }
 
 TEST_F(VFileSystemTest, HiddenFileSystemsStopTheSearch) {

@@ -8,6 +8,7 @@
 #include "files/platform/XPosixFile.h"
 #include "support/TestProcess.h"
 #include "values/VTime.h"
+#include "json/VJSONObject.h"
 
 #include "TreeFixture.h"
 
@@ -52,6 +53,15 @@ protected:
         for (const auto& error : errors.GetContext()->GetErrors())
             out.push_back(error->GetError());
         return out;
+    }
+    // The names in a folder, hidden ones included.
+    static std::set<std::string> Entries(const std::string& path) {
+        std::set<std::string> names;
+        DIR* dir = ::opendir(path.c_str());
+        while (dirent* entry = dir != nullptr ? ::readdir(dir) : nullptr)
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") names.insert(entry->d_name);
+        if (dir != nullptr) ::closedir(dir);
+        return names;
     }
     void MakeSource() {
         Folder("src");
@@ -123,6 +133,11 @@ TEST_F(VFolderTest, CopyOfAMissingOrUnreadableSourceFails) {
         VError result = Dir("src")->CopyTo(*Dir("dest"), nullptr, options);
         XPosixFaults::Reset();
         EXPECT_EQ(result, VE_ACCESS_DENIED) << options;
+        if (options == FOLDER_COPY_REPLACE) {
+            // A replacing copy puts nothing in place but a whole copy.
+            EXPECT_FALSE(Present(P("dest/src"))) << options;
+            continue;
+        }
         EXPECT_EQ(DescribeTree(P("dest/src")).size(), 1u) << options; // the empty target, reported as failed
         ASSERT_EQ(::rmdir(P("dest/src").c_str()), 0);
     }
@@ -304,6 +319,164 @@ TEST_F(VFolderTest, MoveAcrossDevicesCopiesThenRemoves) {
     EXPECT_EQ(result, VE_OK);
     EXPECT_FALSE(Present(P("src")));
     EXPECT_EQ(got, expected);
+}
+
+// A move to another device whose source is missing or cannot be read fails and leaves what was at the target:
+// the rename reports the other device before it looks at the source.
+TEST_F(VFolderTest, MoveAcrossDevicesNeverRemovesWhatWasAtTheTarget) {
+    Folder("other");
+    test::StTmpfsMount other(P("other"), "1m");
+    VELA_REQUIRE_MOUNT(other);
+    Folder("other/src");
+    File("other/src/keep", "k");
+    MakeSource();
+    auto expected = DescribeTree(P("other/src"));
+    struct Case {
+        const char* name;
+        const char* source;
+        const char* fault;
+    };
+    for (const Case& c : {Case{"missing source", "absent", nullptr}, Case{"unreadable source", "src", "open"}}) {
+        StErrorContextInstaller errors(true, true);
+        if (c.fault != nullptr) XPosixFaults::Arm(c.fault, EACCES);
+        VFolder* out = reinterpret_cast<VFolder*>(1);
+        VError result = Dir(c.source)->Move(*Dir("other"), VString("src"), &out);
+        XPosixFaults::Reset();
+        EXPECT_NE(result, VE_OK) << c.name;
+        EXPECT_EQ(out, nullptr) << c.name;
+        EXPECT_EQ(DescribeTree(P("other/src")), expected) << c.name;
+    }
+    EXPECT_TRUE(Present(P("src/sub/f")));
+}
+
+// A move to another device whose copy is whole but whose source could be removed only in part says so: the error
+// names the source and the target, and the moved folder is handed back.
+TEST_F(VFolderTest, MoveAcrossDevicesTellsWhatWasLeftOfTheSource) {
+    Folder("other");
+    test::StTmpfsMount other(P("other"), "1m");
+    VELA_REQUIRE_MOUNT(other);
+    MakeSource();
+    auto expected = DescribeTree(P("src"));
+    StErrorContextInstaller errors(true, true);
+    XPosixFaults::Arm("unlink", EBUSY, 2);
+    VFolder* out = nullptr;
+    VError result = Dir("src")->Move(*Dir("other"), VString(), &out);
+    XPosixFaults::Reset();
+    VRefPtr<VFolder> moved = VRefPtr<VFolder>::Adopt(out);
+    EXPECT_EQ(result, VE_FOLDER_CANNOT_DELETE);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->GetPosixPathBytes(), P("other/src/"));
+    EXPECT_EQ(DescribeTree(P("other/src")), expected);
+    // The source left its name whole; its rest lies under a hidden name beside it, which the error names.
+    EXPECT_FALSE(Present(P("src")));
+    std::set<std::string> left = Entries(fRoot);
+    left.erase("other");
+    ASSERT_EQ(left.size(), 1u);
+    const std::string rest = *left.begin();
+    EXPECT_EQ(rest.rfind(".src.", 0), 0u) << rest;
+    bool named = false;
+    for (const auto& error : errors.GetContext()->GetErrors()) {
+        auto* fileError = dynamic_cast<VFileError*>(error.Get());
+        if (fileError == nullptr || error->GetError() != VE_FOLDER_CANNOT_DELETE) continue;
+        VString destination;
+        fileError->GetParameters()->GetProperty("destination").GetString(destination);
+        named = Utf8(fileError->GetPathText()) == Utf8(Dir(rest)->GetPath().GetPath()) &&
+                Utf8(destination) == Utf8(moved->GetPath().GetPath());
+    }
+    EXPECT_TRUE(named);
+}
+
+// Deleting a link that stands for a folder removes the link; the folder it leads to keeps everything. A replacing
+// copy onto such a link replaces the link.
+TEST_F(VFolderTest, DeletingOrReplacingALinkNeverTouchesWhatItLeadsTo) {
+    Folder("real");
+    File("real/f", "f");
+    Link("alias", P("real"));
+    for (bool recursive : {true, false}) {
+        EXPECT_EQ(Dir("alias")->Delete(recursive), VE_OK) << recursive;
+        EXPECT_FALSE(Present(P("alias"))) << recursive;
+        EXPECT_EQ(Read(P("real/f")), "f") << recursive;
+        Link("alias", P("real"));
+    }
+    MakeSource();
+    Folder("dest");
+    Link("dest/src", P("real"));
+    auto before = DescribeTree(P("real"));
+    ASSERT_EQ(Dir("src")->CopyTo(*Dir("dest"), nullptr, FOLDER_COPY_REPLACE), VE_OK);
+    EXPECT_EQ(DescribeTree(P("real")), before);
+    EXPECT_EQ(DescribeTree(P("dest/src")), DescribeTree(P("src")));
+}
+
+// A replacing copy whose source is missing or cannot be read leaves the old target whole, and nothing beside it.
+TEST_F(VFolderTest, ReplaceKeepsTheOldTargetWhenTheSourceCannotBeRead) {
+    MakeSource();
+    Folder("src/private", 0700);
+    File("src/private/secret", "s", 0600);
+    Folder("dest");
+    Folder("dest/src");
+    File("dest/src/old", "old");
+    GiveToNobody(P("dest"));
+    auto expected = DescribeTree(P("dest/src"));
+    {
+        StErrorContextInstaller errors(true, true);
+        EXPECT_EQ(Dir("absent")->CopyTo(*Dir("dest"), VString("src"), nullptr, FOLDER_COPY_REPLACE),
+                  VE_FOLDER_NOT_FOUND);
+    }
+    EXPECT_EQ(DescribeTree(P("dest/src")), expected);
+    EXPECT_EQ(Entries(P("dest")), std::set<std::string>{"src"});
+    VRefPtr<VFolder> source = Dir("src");
+    VRefPtr<VFolder> destination = Dir("dest");
+    EXPECT_EQ(AsNobody([&] { return source->CopyTo(*destination, nullptr, FOLDER_COPY_REPLACE) == VE_OK ? 1 : 0; }), 0);
+    EXPECT_EQ(DescribeTree(P("dest/src")), expected);
+    EXPECT_EQ(Entries(P("dest")), std::set<std::string>{"src"});
+    // A file at the target's name is no folder to replace.
+    Folder("files");
+    File("files/src", "a file");
+    StErrorContextInstaller errors(true, true);
+    EXPECT_NE(Dir("src")->CopyTo(*Dir("files"), nullptr, FOLDER_COPY_REPLACE), VE_OK);
+    EXPECT_EQ(Read(P("files/src")), "a file");
+}
+
+// A copy into a folder that is the source, or lies in it, through a link is refused before anything is made.
+TEST_F(VFolderTest, CopyIntoTheSourceThroughALinkIsRefused) {
+    MakeSource();
+    Link("alias", P("src"));
+    auto expected = DescribeTree(P("src"));
+    for (const char* destination : {"alias", "alias/sub", "src/link-to-top"}) {
+        if (std::string(destination) == "src/link-to-top") {
+            Link("src/link-to-top", P("src"));
+            expected = DescribeTree(P("src"));
+        }
+        StErrorContextInstaller errors(true, true);
+        VFolder* out = reinterpret_cast<VFolder*>(1);
+        EXPECT_EQ(Dir("src")->CopyTo(*Dir(destination), VString("c"), &out, FOLDER_COPY_DEFAULT), VE_FOLDER_CANNOT_COPY)
+            << destination;
+        EXPECT_EQ(out, nullptr) << destination;
+        EXPECT_EQ(DescribeTree(P("src")), expected) << destination;
+    }
+}
+
+TEST_F(VFolderTest, PackagesAreBundleFoldersOrHoldTheirDescription) {
+    for (const char* name : {"A.app", "B.Framework", "c.bundle", "d.plugin", "plain", "e.txt", "described"})
+        Folder(name);
+    Folder("described/Contents");
+    File("described/Contents/Info.plist", "<plist/>");
+    File("f.app", "not a folder");
+    const std::set<std::string> packages = {"A.app", "B.Framework", "c.bundle", "d.plugin", "described"};
+    for (const char* name :
+         {"A.app", "B.Framework", "c.bundle", "d.plugin", "plain", "e.txt", "described", "f.app", "absent.app"})
+        EXPECT_EQ(Dir(name)->MAC_IsPackage(), packages.count(name) == 1) << name;
+}
+
+TEST_F(VFolderTest, RelativePathsFromAFolderAreThoseFromItsPath) {
+    VRefPtr<VFolder> base = Dir("a");
+    for (const char* relative : {"b/c", "../d/", "/tmp/x"}) {
+        VFilePath fromFolder;
+        fromFolder.FromRelativePath(*base, VString(relative), FPS_POSIX);
+        EXPECT_EQ(Utf8(fromFolder.GetPath()), Utf8(VFilePath(base->GetPath(), VString(relative), FPS_POSIX).GetPath()))
+            << relative;
+        EXPECT_TRUE(fromFolder.IsValid()) << relative;
+    }
 }
 
 TEST_F(VFolderTest, LinksStandingForFoldersResolve) {
