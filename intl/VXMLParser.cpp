@@ -17,6 +17,7 @@
 #include <xercesc/sax/EntityResolver.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLChar.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -232,7 +233,8 @@ public:
     void startEntityReference(const XMLEntityDecl&) override {}
     void XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
 
-    // What no handler resolves the parser opens itself, from local files only (it has no network access).
+    // External entities and DTDs come from the entities folder only: what no handler resolves is refused (the
+    // parser is told not to open anything itself), so a document cannot pull in a file of its choosing.
     InputSource* resolveEntity(const XMLCh* const, const XMLCh* const systemId) override {
         IXMLHandler* top = fStack.back();
         if (top == nullptr || systemId == nullptr) return nullptr;
@@ -378,7 +380,11 @@ template <class MakeSource> bool VXMLParser::_Parse(MakeSource&& makeSource, IXM
     try {
         // Declared first, destroyed last: the parser's blocks go back to it.
         StParseMemory memory;
+        SecurityManager security;
+        security.setEntityExpansionLimit(XercesSupport::kMaxEntityExpansions);
         SAXParser parser(nullptr, &memory);
+        parser.setSecurityManager(&security);
+        parser.setDisableDefaultEntityResolution(true);
         if (options & kValidateAlways)
             parser.setValidationScheme(SAXParser::Val_Always);
         else if (options & kValidateNever)

@@ -4,6 +4,8 @@
 #include "core/VError.h"
 #include "core/VTypes.h"
 
+#include <cstddef>
+
 namespace vela {
 
 class XercesSupport {
@@ -16,6 +18,10 @@ public:
     static bool Init() noexcept;
     static void DeInit() noexcept;
     static bool IsInited() noexcept;
+
+    // The references to declared entities one document may expand, nested ones included: enough for any
+    // document we read, and a few hundred bytes of entities nested ten deep cannot ask for billions.
+    static constexpr size_t kMaxEntityExpansions = 10000;
 
     // Pushes a parse error on the calling task: "message", "systemID" and "publicID" (null texts are empty),
     // "line" and "column".
