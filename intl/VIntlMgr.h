@@ -7,6 +7,7 @@
 #include "core/VString.h"
 #include "intl/platform/XPosixIntlMgr.h"
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -134,6 +135,8 @@ public:
     // the first only).
     void FindStrings(const VString& text, const VString& pattern, EFindStringMode mode, bool diacritical,
                      std::vector<std::pair<int32, int32>>& hits, bool all) const;
+    // Test builds only (VELA_TEST_SEAMS): the words FindStrings has looked at, all managers together.
+    static std::atomic<int64> sFindStringsWordReads;
 
     // The (1-based start, length) of the non-empty pieces of the range (1-based start, length) of text between
     // its dots, appended in order; withDots appends each dot as (position, 1) after the piece before it.
