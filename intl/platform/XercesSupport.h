@@ -4,6 +4,7 @@
 #include "core/VError.h"
 #include "core/VTypes.h"
 
+#include <atomic>
 #include <cstddef>
 
 namespace vela {
@@ -18,6 +19,8 @@ public:
     static bool Init() noexcept;
     static void DeInit() noexcept;
     static bool IsInited() noexcept;
+    // Test builds only (VELA_TEST_SEAMS): while set, a set-up that would start the library fails.
+    static std::atomic<bool> sFailSetUp;
 
     // The references to declared entities one document may expand, nested ones included: enough for any
     // document we read, and a few hundred bytes of entities nested ten deep cannot ask for billions.
