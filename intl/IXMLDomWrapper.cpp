@@ -188,6 +188,10 @@ VXMLDOMNode_opaque* IXMLDomWrapper::CloneNodeDocument(VXMLDOMNode_opaque* node) 
     });
 }
 
+VXMLDOMNode_opaque* IXMLDomWrapper::CloneNodeDocument(VXMLDOMDocument_opaque* document) {
+    return CloneNodeDocument(GetNodeFromDocument(document));
+}
+
 void IXMLDomWrapper::ReleaseNode(VXMLDOMNode_opaque* node) {
     DOMNode* dom = AsNode(node);
     if (dom == nullptr) return;

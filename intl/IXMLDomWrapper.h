@@ -40,6 +40,7 @@ public:
                                                             const VString* encoding = nullptr);
     // A deep copy of the node's document, owned by the caller like a parsed one.
     static VXMLDOMNode_opaque* CloneNodeDocument(VXMLDOMNode_opaque* node);
+    static VXMLDOMNode_opaque* CloneNodeDocument(VXMLDOMDocument_opaque* document);
     // Frees a node; a document made above is freed whole.
     static void ReleaseNode(VXMLDOMNode_opaque* node);
     // The node itself when it is a document, else its owner document (borrowed).

@@ -172,6 +172,15 @@ void VIntlMgr::GetKewordAlgorithmSignature(VString& out) const {
     out.FromCString("AlphaNum");
 }
 
+bool VIntlMgr::DebugConvertString(const void* source, int32 sourceBytes, CharSet sourceSet, void* destination,
+                                  int32& ioDestinationBytes, CharSet destinationSet) {
+    if (sourceSet != destinationSet) return false;
+    const int32 count = std::max(std::min(sourceBytes, ioDestinationBytes), 0);
+    if (count > 0) std::memmove(destination, source, size_t(count));
+    ioDestinationBytes = count;
+    return true;
+}
+
 // ---- Case
 
 void VIntlMgr::ToUpperLowerCase(VString& text, bool, bool upper) const {

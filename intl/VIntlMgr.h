@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/CharSet.h"
 #include "core/IRefCountable.h"
 #include "core/VError.h"
 #include "core/VObject.h"
@@ -106,6 +107,11 @@ public:
     void GetStringComparisonAlgorithmSignature(VString& out) const;
     // "AlphaNum": keywords are runs of letters and digits.
     void GetKewordAlgorithmSignature(VString& out) const;
+    // Copies min(sourceBytes, ioDestinationBytes) bytes (a negative count is 0) and sets ioDestinationBytes to
+    // that count, when both sets are the same; between different sets it converts nothing, leaves
+    // ioDestinationBytes alone and answers false.
+    static bool DebugConvertString(const void* source, int32 sourceBytes, CharSet sourceSet, void* destination,
+                                   int32& ioDestinationBytes, CharSet destinationSet);
 
     // ---- Case and character classes
     // Replaces text by its upper-case (upper true) or lower-case form in the root locale, however much it grows
@@ -182,6 +188,8 @@ public:
     // month's name. Letters outside the known fields and other characters are copied; quotes are not special.
     void FormatDateTimeWithPattern(const VTime& time, const VString& pattern, bool utc, const VString* monthName,
                                    VString& out) const;
+    // The custom format named by format; this platform has none, so out is only cleared. VE_OK.
+    VError CustomFormatTime(const VTime& time, bool utc, const VString& format, VString& out) const;
     // Month 1 to 12, week day 0 (the first the calendar gives, Sunday) to 6; out out of range is cleared.
     void GetMonthName(int32 month, bool abbreviated, VString& out) const;
     void GetWeekDayName(int32 day, bool abbreviated, VString& out) const;
@@ -220,7 +228,7 @@ public:
                                                          bool fallbackToLanguage = true, bool primaryOnly = false);
     static bool GetDialectCodeWithRFC3066BisLanguageCode(const char* language, const char* subtag, uint32& dialect,
                                                          bool fallbackToLanguage = true, bool primaryOnly = false);
-    // An English language name ("french") to the default form of its language.
+    // An English language name ("french", compared without case) to the default form of its language.
     static bool GetDialectCodeWithISOLanguageName(const VString& name, uint32& dialect);
     // 4 same tag, 3 a is a regional form of b, 2 b a regional form of a, 1 same language and another region,
     // 0 another language, -1 a tag that does not parse.

@@ -352,6 +352,11 @@ bool IsConsumedSilently(UniChar c) noexcept {
 
 } // namespace
 
+VError VIntlMgr::CustomFormatTime(const VTime&, bool, const VString&, VString& out) const {
+    out.Clear();
+    return VE_OK;
+}
+
 void VIntlMgr::FormatDateTimeWithPattern(const VTime& time, const VString& pattern, bool utc, const VString* monthName,
                                          VString& out) const {
     int16 year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;

@@ -129,6 +129,13 @@ TEST_F(IXMLDomWrapperTest, ADocumentKeepsTheParserSetUpWhileItLives) {
         VXMLDOMNode_opaque* copy = IXMLDomWrapper::CloneNodeDocument(doc.Node());
         ASSERT_NE(copy, nullptr);
         IXMLDomWrapper::ReleaseNode(copy);
+        // The same through the document handle: a copy of its own, with the same root.
+        copy = IXMLDomWrapper::CloneNodeDocument(doc.Document());
+        ASSERT_NE(copy, nullptr);
+        EXPECT_NE(copy, doc.Node());
+        EXPECT_EQ(Name(IXMLDomWrapper::GetRootNodeElement(copy)), "r");
+        IXMLDomWrapper::ReleaseNode(copy);
+        EXPECT_EQ(IXMLDomWrapper::CloneNodeDocument(static_cast<VXMLDOMDocument_opaque*>(nullptr)), nullptr);
         EXPECT_TRUE(VXMLParser::IsInited());
         EXPECT_EQ(Name(doc.Root()), "r");
     }
