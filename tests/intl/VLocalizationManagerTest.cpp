@@ -375,6 +375,8 @@ TEST_F(VLocalizationManagerConcurrency, ReloadsAndLookupsRunTogether) {
     Manager manager = NewManager(kFrench);
     ASSERT_EQ(manager->LoadFile(File("main.xlf").Get(), false), VE_OK);
     const auto path = std::filesystem::path(Posix("main.xlf"));
+    // Each version gets a time of its own: writes within one clock tick would share one.
+    const auto loadedAt = std::filesystem::last_write_time(path);
     constexpr int kReloads = 20;
     std::atomic<bool> done{false};
     std::vector<std::thread> readers;
@@ -393,7 +395,7 @@ TEST_F(VLocalizationManagerConcurrency, ReloadsAndLookupsRunTogether) {
     int reloaded = 0;
     for (int i = 0; i < kReloads; ++i) {
         Write("main.xlf", Xliff(Utf8(fTag), Unit("k", "v" + std::to_string(i)) + bags));
-        std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(10));
+        std::filesystem::last_write_time(path, loadedAt + std::chrono::seconds(10 * (i + 1)));
         if (manager->UpdateIfNeeded()) ++reloaded;
     }
     done = true;
