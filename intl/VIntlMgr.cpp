@@ -1,6 +1,7 @@
 #include "intl/VIntlMgr.h"
 
 #include "core/VString.h"
+#include "core/VTask.h"
 #include "intl/VCollator.h"
 #include "intl/VCollator_system.h"
 #include "system/VSystem.h"
@@ -160,8 +161,20 @@ UniChar VIntlMgr::GetWildChar() const noexcept {
     return fCollator->GetWildChar();
 }
 
+VIntlMgr* VIntlMgr::_ForChange() {
+    // Tasks hold the process's manager until they change it: the first change clones it for the task.
+    if (this != GetDefault() || VTask::GetCurrent() == nullptr || VTask::GetCurrentIntlManager() != this) return this;
+    VRefPtr<VIntlMgr> own = VRefPtr<VIntlMgr>::Adopt(Clone());
+    VTask::SetCurrentIntlManager(own.Get());
+    return VTask::GetCurrentIntlManager();
+}
+
+void VIntlMgr::SetWildChar(UniChar c) {
+    _ForChange()->fCollator->SetWildChar(c);
+}
+
 void VIntlMgr::Reset() {
-    fCollator->Reset();
+    _ForChange()->fCollator->Reset();
 }
 
 void VIntlMgr::GetStringComparisonAlgorithmSignature(VString& out) const {

@@ -85,6 +85,7 @@ public:
     static VIntlMgr* GetDefault() noexcept;
 
     uint32 GetDialectCode() const noexcept { return fDialect; }
+    // For comparing; the wildcard changes through SetWildChar and Reset below, which keep a task's change to it.
     VCollator* GetCollator() const noexcept { return fCollator.Get(); }
     // The ICU locale identifier the dialect's services use ("en_US"; "" for the root locale).
     const std::string& GetLocaleID() const noexcept { return fPlatform.GetLocaleID(); }
@@ -101,7 +102,10 @@ public:
     CompareResult CompareString(const UniChar* a, int32 lengthA, const UniChar* b, int32 lengthB,
                                 const VCompareOptions& options) const;
     UniChar GetWildChar() const noexcept;
-    // Restores the collator's default wildcard.
+    // Sets the wildcard of LIKE comparisons; Reset restores the default one. Tasks share the process's manager
+    // until they change it: called on that manager from a task that shares it, both first give the task a
+    // clone of its own (VTask::SetCurrentIntlManager) and change the clone, so that no other task sees it.
+    void SetWildChar(UniChar c);
     void Reset();
     // Names the collation rules, so that stored orderings can tell when they change.
     void GetStringComparisonAlgorithmSignature(VString& out) const;
@@ -255,6 +259,9 @@ protected:
     VIntlMgr(const VIntlMgr& other);
 
 private:
+    // The manager a change of this one goes to: this, or the calling task's new clone of the shared one.
+    VIntlMgr* _ForChange();
+
     struct LocaleVariables {
         VString amSymbol, pmSymbol;
         bool usesAmPm = false;
