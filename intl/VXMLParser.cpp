@@ -21,6 +21,7 @@
 #include <xercesc/util/XMLChar.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <deque>
 #include <memory>
@@ -233,13 +234,15 @@ public:
     void startEntityReference(const XMLEntityDecl&) override {}
     void XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
 
-    // External entities and DTDs come from the entities folder only: what no handler resolves is refused (the
-    // parser is told not to open anything itself), so a document cannot pull in a file of its choosing.
+    // External entities and DTDs come from the entities folders only: what neither the nearest handler nor the
+    // parser resolves is refused (the parser is told not to open anything itself), so a document cannot pull in
+    // a file of its choosing. Inside a skipped element the nearest handler is the one that skipped it.
     InputSource* resolveEntity(const XMLCh* const, const XMLCh* const systemId) override {
-        IXMLHandler* top = fStack.back();
-        if (top == nullptr || systemId == nullptr) return nullptr;
+        if (systemId == nullptr) return nullptr;
+        const auto nearest = std::find_if(fStack.rbegin(), fStack.rend(), [](IXMLHandler* h) { return h != nullptr; });
         const VString id(systemId);
-        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(top->ResolveEntity(id));
+        VRefPtr<VFile> file;
+        if (nearest != fStack.rend()) file = VRefPtr<VFile>::Adopt((*nearest)->ResolveEntity(id));
         if (!file && fParser != nullptr) file = VRefPtr<VFile>::Adopt(fParser->ResolveEntity(id));
         if (!file) return nullptr;
         VString path;

@@ -277,6 +277,12 @@ TEST_F(VXMLParserTest, ExternalEntitiesComeOnlyFromTheEntitiesFolder) {
                                      entities.Get(), VString("res://"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.log, (Log{"start r", "text SECRET", "end r"}));
+    // Inside an element nobody handles too: its content is skipped, but the document reads on.
+    const ParseResult skipped =
+        ParseBytes("<!DOCTYPE r [<!ENTITY e SYSTEM \"res://secret.txt\">]><r><skipped>&e;</skipped>after</r>", options,
+                   entities.Get(), VString("res://"));
+    EXPECT_TRUE(skipped.ok);
+    EXPECT_EQ(skipped.log, (Log{"start r", "start skipped", "text after", "end r"}));
 }
 
 // Entity eN holds ten references to e(N-1), e0 holds "lol": using eN asks for 10^N expansions.
