@@ -60,7 +60,8 @@ VTask::VTask(VTaskMgr* manager) : fManager(manager) {
 }
 
 void VTask::_InitCommon() {
-    // Every task starts with the process's international manager.
+    // Every task starts sharing the process's international manager; its first change of it (VIntlMgr's
+    // SetWildChar, Reset) gives the task a clone of its own, so tasks that change nothing pay nothing.
     fIntlMgr = VIntlMgr::GetDefault();
 }
 

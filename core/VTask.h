@@ -106,7 +106,8 @@ public:
     bool GetCPUTimes(double& user, double& system) const;
 
     // The calling task's international manager (else the thread's current one, else the process default):
-    // strings' locale-aware operations follow it.
+    // strings' locale-aware operations follow it. A task shares the process's manager until it changes it
+    // (VIntlMgr::SetWildChar, Reset), which gives the task a clone of its own.
     static VIntlMgr* GetCurrentIntlManager() noexcept;
     // Installs manager on the calling task (retained) and its thread; null or the current one change nothing.
     static void SetCurrentIntlManager(VIntlMgr* manager);

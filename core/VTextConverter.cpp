@@ -27,7 +27,7 @@ struct Area {
 
 // Encodes a complete text behind `used` bytes of an output that `reserve` grows, leaving extraBytes free
 // behind the result. Each round sizes the output for the rest and lets the converter fill it; a round that
-// neither consumes nor produces ends the work, so a unit the converter refuses (a final lone surrogate, a
+// neither consumes nor produces ends the work, so a unit the converter refuses (a lone surrogate in UCS-4, a
 // fault) cannot make it loop. A round that fills the output exactly is followed by another, which lets a
 // converter hand out bytes it held back for want of room. True when every unit was converted.
 template <class Reserve>

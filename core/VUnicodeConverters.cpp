@@ -307,10 +307,11 @@ void EncodeUTF8(const UniChar*& in, const UniChar* end, uchar* out, size_t room,
         } else if (c < 0x800) {
             length = 2;
         } else if ((c & 0xFC00) == 0xD800) {
-            if (end - in < 2) return; // the low half may come with the next call
-            uint32 next = in[1];
-            length = 3; // a lone high surrogate goes alone; the next unit stays for the next character
-            if ((next & 0xFC00) == 0xDC00) {
+            // A high surrogate without its low half goes alone, the last unit too: a text is always converted
+            // whole, so holding it back would only lose it. The next unit stays for the next character.
+            length = 3;
+            if (end - in >= 2 && (in[1] & 0xFC00) == 0xDC00) {
+                const uint32 next = in[1];
                 value = (c << 10) + next - 0x35FDC00;
                 length = 4;
                 taken = 2;

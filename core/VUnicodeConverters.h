@@ -98,9 +98,9 @@ public:
 };
 
 // A high surrogate followed by a low one gives one 4-byte sequence; any other surrogate is encoded alone
-// (3 bytes) and the unit after it is left for the next character. A high surrogate as the last unit stays
-// unconsumed, so that a caller can bring its low half later. A sequence that does not fit stops the
-// conversion; a null destination only counts the bytes (within destinationBytes). Always true.
+// (3 bytes) and the unit after it is left for the next character, the last unit alike: every text survives
+// a round trip through UTF-8. A sequence that does not fit stops the conversion; a null destination only counts the
+// bytes (within destinationBytes). Always true.
 class VFromUnicodeConverter_UTF8 : public VFromUnicodeConverter {
 public:
     bool Convert(const UniChar* source, int32 sourceUnits, int32* unitsConsumed, void* destination,

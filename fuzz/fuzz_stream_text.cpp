@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Unicode sets hold any well-formed text: what was read writes back and reads again equal. (Lenient UTF-8
-    // decodes encoded surrogates, which its encoder pairs with whatever follows, or refuses last.)
+    // decodes encoded surrogates, which its encoder pairs with a low half that follows.)
     if (wholeError == VE_OK && IsUnicodeSet(charSet) && IsWellFormed(text)) {
         Check(writable);
         Plan again{charSet, false, false, plan.count};

@@ -6,6 +6,7 @@
 #include "files/VFileStream.h"
 #include "files/VURL.h"
 #include "intl/VXMLParser.h"
+#include "intl/platform/XercesSupport.h"
 #include "values/VBlob.h"
 #include "values/VDuration.h"
 #include "values/VReal.h"
@@ -17,6 +18,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/Wrapper4InputSource.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cstring>
@@ -94,11 +96,17 @@ bool SplitPrefixed(const VString& name, VString& prefix, VString& local) {
     return true;
 }
 
-// Records the first fatal error, which stops the parse.
+// Records the first error, which stops the parse, and pushes it on the calling task with its place.
 class FatalErrorRecorder : public DOMErrorHandler {
 public:
     bool handleError(const DOMError& error) override {
-        if (error.getSeverity() != DOMError::DOM_SEVERITY_WARNING) fFailed = true;
+        if (error.getSeverity() == DOMError::DOM_SEVERITY_WARNING) return false;
+        fFailed = true;
+        const DOMLocator* where = error.getLocation();
+        XercesSupport::PushParseError(
+            error.getSeverity() == DOMError::DOM_SEVERITY_ERROR ? VE_XML_ERROR : VE_XML_FATAL_ERROR, error.getMessage(),
+            where != nullptr ? where->getURI() : nullptr, nullptr, where != nullptr ? int64(where->getLineNumber()) : 0,
+            where != nullptr ? int64(where->getColumnNumber()) : 0);
         return false;
     }
     bool Failed() const noexcept { return fFailed; }
@@ -139,10 +147,16 @@ VXMLDOMNode_opaque* IXMLDomWrapper::CreateNodeDocumentFromBuffer(const void* dat
     return Guarded<VXMLDOMNode_opaque*>(nullptr, [&]() -> VXMLDOMNode_opaque* {
         DOMImplementation* implementation = LoadAndSave();
         if (implementation == nullptr) return nullptr;
+        // Outlive the parser, which keeps pointers to them.
+        SecurityManager security;
+        security.setEntityExpansionLimit(XercesSupport::kMaxEntityExpansions);
+        FatalErrorRecorder errors;
         StReleaser<DOMLSParser> parser(implementation->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr,
                                                                       XMLPlatformUtils::fgMemoryManager));
         DOMConfiguration* config = parser.fObject->getDomConfig();
-        FatalErrorRecorder errors;
+        // No entities folder here: every external entity is refused.
+        config->setParameter(XMLUni::fgXercesSecurityManager, &security);
+        config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
         config->setParameter(XMLUni::fgDOMEntities, true);
         config->setParameter(XMLUni::fgDOMNamespaces, true);
         config->setParameter(XMLUni::fgXercesValidationErrorAsFatal, true);
@@ -172,6 +186,10 @@ VXMLDOMNode_opaque* IXMLDomWrapper::CloneNodeDocument(VXMLDOMNode_opaque* node) 
         if (copy != nullptr) copy->setDocumentURI(document->getDocumentURI());
         return AdoptDocument(copy);
     });
+}
+
+VXMLDOMNode_opaque* IXMLDomWrapper::CloneNodeDocument(VXMLDOMDocument_opaque* document) {
+    return CloneNodeDocument(GetNodeFromDocument(document));
 }
 
 void IXMLDomWrapper::ReleaseNode(VXMLDOMNode_opaque* node) {

@@ -32,12 +32,15 @@ public:
 
     // ---- Documents
     // A new document parsed from size bytes (not copied; encoding from the document unless given), without
-    // validation and without reading any external DTD; null when the bytes are not a well-formed document. The
-    // caller owns it and frees it with ReleaseNode; it keeps the parser library set up while it lives.
+    // validation and without reading any external DTD; null when the bytes are not a well-formed document, name
+    // an external entity, or expand more than 10,000 entity references (the error is pushed as VE_XML_ERROR or
+    // VE_XML_FATAL_ERROR with its line and column). The caller owns it and frees it with ReleaseNode; it keeps
+    // the parser library set up while it lives.
     static VXMLDOMNode_opaque* CreateNodeDocumentFromBuffer(const void* data, size_t size,
                                                             const VString* encoding = nullptr);
     // A deep copy of the node's document, owned by the caller like a parsed one.
     static VXMLDOMNode_opaque* CloneNodeDocument(VXMLDOMNode_opaque* node);
+    static VXMLDOMNode_opaque* CloneNodeDocument(VXMLDOMDocument_opaque* document);
     // Frees a node; a document made above is freed whole.
     static void ReleaseNode(VXMLDOMNode_opaque* node);
     // The node itself when it is a document, else its owner document (borrowed).

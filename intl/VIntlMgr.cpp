@@ -1,6 +1,7 @@
 #include "intl/VIntlMgr.h"
 
 #include "core/VString.h"
+#include "core/VTask.h"
 #include "intl/VCollator.h"
 #include "intl/VCollator_system.h"
 #include "system/VSystem.h"
@@ -160,8 +161,20 @@ UniChar VIntlMgr::GetWildChar() const noexcept {
     return fCollator->GetWildChar();
 }
 
+VIntlMgr* VIntlMgr::_ForChange() {
+    // Tasks hold the process's manager until they change it: the first change clones it for the task.
+    if (this != GetDefault() || VTask::GetCurrent() == nullptr || VTask::GetCurrentIntlManager() != this) return this;
+    VRefPtr<VIntlMgr> own = VRefPtr<VIntlMgr>::Adopt(Clone());
+    VTask::SetCurrentIntlManager(own.Get());
+    return VTask::GetCurrentIntlManager();
+}
+
+void VIntlMgr::SetWildChar(UniChar c) {
+    _ForChange()->fCollator->SetWildChar(c);
+}
+
 void VIntlMgr::Reset() {
-    fCollator->Reset();
+    _ForChange()->fCollator->Reset();
 }
 
 void VIntlMgr::GetStringComparisonAlgorithmSignature(VString& out) const {
@@ -170,6 +183,15 @@ void VIntlMgr::GetStringComparisonAlgorithmSignature(VString& out) const {
 
 void VIntlMgr::GetKewordAlgorithmSignature(VString& out) const {
     out.FromCString("AlphaNum");
+}
+
+bool VIntlMgr::DebugConvertString(const void* source, int32 sourceBytes, CharSet sourceSet, void* destination,
+                                  int32& ioDestinationBytes, CharSet destinationSet) {
+    if (sourceSet != destinationSet) return false;
+    const int32 count = std::max(std::min(sourceBytes, ioDestinationBytes), 0);
+    if (count > 0) std::memmove(destination, source, size_t(count));
+    ioDestinationBytes = count;
+    return true;
 }
 
 // ---- Case

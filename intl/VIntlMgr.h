@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/CharSet.h"
 #include "core/IRefCountable.h"
 #include "core/VError.h"
 #include "core/VObject.h"
@@ -7,6 +8,7 @@
 #include "core/VString.h"
 #include "intl/platform/XPosixIntlMgr.h"
 
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -83,6 +85,7 @@ public:
     static VIntlMgr* GetDefault() noexcept;
 
     uint32 GetDialectCode() const noexcept { return fDialect; }
+    // For comparing; the wildcard changes through SetWildChar and Reset below, which keep a task's change to it.
     VCollator* GetCollator() const noexcept { return fCollator.Get(); }
     // The ICU locale identifier the dialect's services use ("en_US"; "" for the root locale).
     const std::string& GetLocaleID() const noexcept { return fPlatform.GetLocaleID(); }
@@ -99,12 +102,20 @@ public:
     CompareResult CompareString(const UniChar* a, int32 lengthA, const UniChar* b, int32 lengthB,
                                 const VCompareOptions& options) const;
     UniChar GetWildChar() const noexcept;
-    // Restores the collator's default wildcard.
+    // Sets the wildcard of LIKE comparisons; Reset restores the default one. Tasks share the process's manager
+    // until they change it: called on that manager from a task that shares it, both first give the task a
+    // clone of its own (VTask::SetCurrentIntlManager) and change the clone, so that no other task sees it.
+    void SetWildChar(UniChar c);
     void Reset();
     // Names the collation rules, so that stored orderings can tell when they change.
     void GetStringComparisonAlgorithmSignature(VString& out) const;
     // "AlphaNum": keywords are runs of letters and digits.
     void GetKewordAlgorithmSignature(VString& out) const;
+    // Copies min(sourceBytes, ioDestinationBytes) bytes (a negative count is 0) and sets ioDestinationBytes to
+    // that count, when both sets are the same; between different sets it converts nothing, leaves
+    // ioDestinationBytes alone and answers false.
+    static bool DebugConvertString(const void* source, int32 sourceBytes, CharSet sourceSet, void* destination,
+                                   int32& ioDestinationBytes, CharSet destinationSet);
 
     // ---- Case and character classes
     // Replaces text by its upper-case (upper true) or lower-case form in the root locale, however much it grows
@@ -134,6 +145,8 @@ public:
     // the first only).
     void FindStrings(const VString& text, const VString& pattern, EFindStringMode mode, bool diacritical,
                      std::vector<std::pair<int32, int32>>& hits, bool all) const;
+    // Test builds only (VELA_TEST_SEAMS): the words FindStrings has looked at, all managers together.
+    static std::atomic<int64> sFindStringsWordReads;
 
     // The (1-based start, length) of the non-empty pieces of the range (1-based start, length) of text between
     // its dots, appended in order; withDots appends each dot as (position, 1) after the piece before it.
@@ -179,6 +192,8 @@ public:
     // month's name. Letters outside the known fields and other characters are copied; quotes are not special.
     void FormatDateTimeWithPattern(const VTime& time, const VString& pattern, bool utc, const VString* monthName,
                                    VString& out) const;
+    // The custom format named by format; this platform has none, so out is only cleared. VE_OK.
+    VError CustomFormatTime(const VTime& time, bool utc, const VString& format, VString& out) const;
     // Month 1 to 12, week day 0 (the first the calendar gives, Sunday) to 6; out out of range is cleared.
     void GetMonthName(int32 month, bool abbreviated, VString& out) const;
     void GetWeekDayName(int32 day, bool abbreviated, VString& out) const;
@@ -217,7 +232,7 @@ public:
                                                          bool fallbackToLanguage = true, bool primaryOnly = false);
     static bool GetDialectCodeWithRFC3066BisLanguageCode(const char* language, const char* subtag, uint32& dialect,
                                                          bool fallbackToLanguage = true, bool primaryOnly = false);
-    // An English language name ("french") to the default form of its language.
+    // An English language name ("french", compared without case) to the default form of its language.
     static bool GetDialectCodeWithISOLanguageName(const VString& name, uint32& dialect);
     // 4 same tag, 3 a is a regional form of b, 2 b a regional form of a, 1 same language and another region,
     // 0 another language, -1 a tag that does not parse.
@@ -244,6 +259,9 @@ protected:
     VIntlMgr(const VIntlMgr& other);
 
 private:
+    // The manager a change of this one goes to: this, or the calling task's new clone of the shared one.
+    VIntlMgr* _ForChange();
+
     struct LocaleVariables {
         VString amSymbol, pmSymbol;
         bool usesAmPm = false;

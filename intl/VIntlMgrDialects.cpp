@@ -252,12 +252,10 @@ bool VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode(const char* language, co
 }
 
 bool VIntlMgr::GetDialectCodeWithISOLanguageName(const VString& name, uint32& dialect) {
-    std::string lower = Narrow(name);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
+    // The table writes most names in lower case but some capitalised ("Sami"): both sides go without case.
+    const std::string narrow = Narrow(name);
     for (const DialectRow& row : DialectRows()) {
-        if (*row.subtag == '\0' && lower == row.name) {
+        if (*row.subtag == '\0' && EqualsIgnoringAsciiCase(narrow.c_str(), row.name)) {
             dialect = PrimaryForm(row.code);
             return true;
         }

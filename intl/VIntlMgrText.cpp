@@ -235,21 +235,31 @@ bool VIntlMgr::FindWord(const VString& text, const VString& word, const VCompare
     return false;
 }
 
+std::atomic<int64> VIntlMgr::sFindStringsWordReads{0};
+
 void VIntlMgr::FindStrings(const VString& text, const VString& pattern, EFindStringMode mode, bool diacritical,
                            std::vector<std::pair<int32, int32>>& hits, bool all) const {
     hits.clear();
     if (pattern.GetLength() == 0) return;
-    std::vector<std::pair<int32, int32>> words;
-    if (mode != eFindAnyMode) GetWordBoundariesWithOptions(text, words, 1);
-    // Whether the 0-based unit index falls strictly inside a word (not at its first unit).
-    auto strictlyInside = [&words](int32 index) {
-        return std::any_of(words.begin(), words.end(), [index](const std::pair<int32, int32>& w) {
-            int32 start = w.first - 1;
-            return index > start && index < start + w.second;
-        });
-    };
+    const int32 length = text.GetLength();
+    // Which 0-based unit indexes fall strictly inside a word (not at its first unit), marked in one pass over
+    // the words: each hit then costs one look, however many words the text has.
+    std::vector<bool> inside;
+    if (mode != eFindAnyMode) {
+        std::vector<std::pair<int32, int32>> words;
+        GetWordBoundariesWithOptions(text, words, 1);
+        inside.assign(size_t(length) + 1, false);
+        for (const std::pair<int32, int32>& w : words) {
+#ifdef VELA_TEST_SEAMS
+            sFindStringsWordReads.fetch_add(1, std::memory_order_relaxed);
+#endif
+            const int32 start = w.first - 1;
+            for (int32 i = start + 1; i < start + w.second && i < length; ++i)
+                inside[size_t(i)] = true;
+        }
+    }
+    auto strictlyInside = [&inside](int32 index) { return !inside.empty() && inside[size_t(index)]; };
     const UniChar* units = text.GetCPointer();
-    int32 length = text.GetLength();
     int32 from = 0;
     while (from < length) {
         int32 matched = 0;
@@ -341,6 +351,11 @@ bool IsConsumedSilently(UniChar c) noexcept {
 }
 
 } // namespace
+
+VError VIntlMgr::CustomFormatTime(const VTime&, bool, const VString&, VString& out) const {
+    out.Clear();
+    return VE_OK;
+}
 
 void VIntlMgr::FormatDateTimeWithPattern(const VTime& time, const VString& pattern, bool utc, const VString* monthName,
                                          VString& out) const {

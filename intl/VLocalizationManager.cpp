@@ -299,15 +299,13 @@ private:
 
 VLocalizationManager::VLocalizationManager(uint32 dialect)
     : fDialect(dialect), fParser(std::make_unique<VXMLParser>()),
-      fXLIFFHandler(new VLocalizationXMLHandler(this, dialect)) {
-    VXMLParser::Init();
-}
+      fXLIFFHandler(new VLocalizationXMLHandler(this, dialect)), fParserInited(VXMLParser::Init()) {}
 
 VLocalizationManager::~VLocalizationManager() {
     fParser.reset();
     fXLIFFHandler->Release();
     fTables = Tables();
-    VXMLParser::DeInit();
+    if (fParserInited) VXMLParser::DeInit();
 }
 
 bool VLocalizationManager::IsExcludedOnPlatform(const VString& list, bool include, const char* token) {
@@ -360,6 +358,7 @@ VError VLocalizationManager::ScanAndLoadFolder(const IFolder* folder, bool whole
     for (const VRefPtr<VFile>& file : files)
         _LoadFile(file.Get(), false, wholeFolder);
     const VString path = folder->GetPath().GetPath();
+    std::lock_guard<VCriticalSection> guard(fLock);
     const bool known = std::any_of(fLoadedFiles.begin(), fLoadedFiles.end(), [&](const LoadedFile& loaded) {
         return loaded.fFolder && loaded.fPath.GetPath().EqualToStringRaw(path);
     });
@@ -377,14 +376,16 @@ VError VLocalizationManager::_LoadFile(const IFile* file, bool record, bool whol
     if (file->MatchExtension(VString("xlf"))) {
         if (AnalyzeXLIFFFile(file, wholeFolder) != VE_OK) return VE_OK;
         const VString path = file->GetPath().GetPath();
+        VTime modified;
+        const bool stamped = file->GetTimeAttributes(&modified) == VE_OK;
+        std::lock_guard<VCriticalSection> guard(fLock);
         if (record) {
             const bool known = std::any_of(fLoadedFiles.begin(), fLoadedFiles.end(), [&](const LoadedFile& loaded) {
                 return !loaded.fFolder && loaded.fPath.GetPath().EqualToStringRaw(path);
             });
             if (!known) fLoadedFiles.push_back({file->GetPath(), wholeFolder, false});
         }
-        VTime modified;
-        if (file->GetTimeAttributes(&modified) == VE_OK) fStamps[path] = modified;
+        if (stamped) fStamps[path] = modified;
         return VE_OK;
     }
     if (file->MatchExtension(VString("strings"))) AnalyzeDotStringsFile(file);
@@ -443,8 +444,16 @@ void VLocalizationManager::_AnalyseDotString(const VString& line) {
 
 VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) const {
     changed = false;
+    // Read from copies: a reload may replace the stamps meanwhile, and the disk is not read under the lock.
+    Stamps stamps;
+    std::vector<LoadedFile> loadedFiles;
+    {
+        std::lock_guard<VCriticalSection> guard(fLock);
+        stamps = fStamps;
+        loadedFiles = fLoadedFiles;
+    }
     Stamps now;
-    for (const auto& [path, stored] : fStamps) {
+    for (const auto& [path, stored] : stamps) {
         const VFile file{VFilePath(path)};
         if (!file.Exists()) {
             changed = true;
@@ -456,13 +465,13 @@ VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) co
         changed = changed || !(stored == modified);
     }
     // A new XLIFF file in a loaded folder.
-    for (const LoadedFile& loaded : fLoadedFiles) {
+    for (const LoadedFile& loaded : loadedFiles) {
         if (changed) break;
         if (!loaded.fFolder) continue;
         std::vector<VRefPtr<VFile>> files;
         VFolder(loaded.fPath).GetContents(&files, nullptr);
         for (const VRefPtr<VFile>& file : files) {
-            if (file->MatchExtension(VString("xlf")) && fStamps.count(file->GetPath().GetPath()) == 0) changed = true;
+            if (file->MatchExtension(VString("xlf")) && stamps.count(file->GetPath().GetPath()) == 0) changed = true;
         }
     }
     return now;
@@ -479,7 +488,12 @@ bool VLocalizationManager::UpdateIfNeeded() {
     // The new texts are read into a manager of their own and put in place at once: lookups meanwhile see the
     // old tables whole.
     VRefPtr<VLocalizationManager> fresh = VRefPtr<VLocalizationManager>::Adopt(new VLocalizationManager(fDialect));
-    for (const LoadedFile& loaded : fLoadedFiles) {
+    std::vector<LoadedFile> loadedFiles;
+    {
+        std::lock_guard<VCriticalSection> guard(fLock);
+        loadedFiles = fLoadedFiles;
+    }
+    for (const LoadedFile& loaded : loadedFiles) {
         if (loaded.fFolder) {
             const VRefPtr<VFolder> folder = VRefPtr<VFolder>::Adopt(new VFolder(loaded.fPath));
             if (folder->Exists()) fresh->ScanAndLoadFolder(folder.Get(), loaded.fWholeFolder);
@@ -491,8 +505,8 @@ bool VLocalizationManager::UpdateIfNeeded() {
     {
         std::lock_guard<VCriticalSection> guard(fLock);
         std::swap(fTables, fresh->fTables);
+        fStamps = fresh->fStamps;
     }
-    fStamps = fresh->fStamps;
     return true;
 }
 
@@ -610,6 +624,7 @@ const VValueBag* VLocalizationManager::RetainGroupBag(const VString& name) {
 
 void VLocalizationManager::RetainGroupBagsByRestype(const VString& restype,
                                                     std::vector<VRefPtr<const VValueBag>>& out) const {
+    std::lock_guard<VCriticalSection> guard(fLock);
     const auto [first, last] = fTables.fBagsByRestype.equal_range(restype);
     for (auto entry = first; entry != last; ++entry)
         out.push_back(entry->second);

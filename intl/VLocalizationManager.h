@@ -75,7 +75,7 @@ public:
     VLocalizationManager(const VLocalizationManager&) = delete;
     VLocalizationManager& operator=(const VLocalizationManager&) = delete;
 
-    // ---- Loading (no lock: before the manager is shared, or through UpdateIfNeeded)
+    // ---- Loading (one thread at a time: before the manager is shared, or through UpdateIfNeeded)
     // LoadDefaultLocalizationFolders of the bundle's "Contents/Resources"; false for a null or missing bundle.
     bool LoadDefaultLocalizationFoldersForComponentOrPlugin(const IFolder* bundle);
     // Loads the files lying in the resource folder whatever their language, then the dialect's localization
@@ -116,7 +116,7 @@ public:
     bool GetOrderedStringsOfGroup(const VString& group, std::vector<VString>& out);
     // The first group bag stored under name (compared without regard to case or diacritics), retained.
     const VValueBag* RetainGroupBag(const VString& name) override;
-    // Appends every group bag of restype in the order they were stored (no lock).
+    // Appends every group bag of restype in the order they were stored.
     void RetainGroupBagsByRestype(const VString& restype, std::vector<VRefPtr<const VValueBag>>& out) const;
 
     // ---- Stores used by the XLIFF handlers
@@ -159,6 +159,10 @@ private:
     Tables fTables;
     std::unique_ptr<VXMLParser> fParser;
     VLocalizationXMLHandler* fXLIFFHandler = nullptr;
+    // Whether the constructor's set-up of the parser library took a count, which the destructor gives back.
+    const bool fParserInited;
+    // fLoadedFiles and fStamps: written while loading and by UpdateIfNeeded, read by DoesNeedAnUpdate from any
+    // thread; under fLock.
     std::vector<LoadedFile> fLoadedFiles;
     std::vector<VRefPtr<IFolder>> fLocalizationFolders;
     // By the files' path texts.

@@ -2,6 +2,7 @@
 
 #include "core/VRefPtr.h"
 #include "files/VFile.h"
+#include "files/VFileError.h"
 #include "intl/VFileKind.h"
 #include "intl/VLocalizationManager.h"
 #include "intl/VXMLParser.h"
@@ -232,7 +233,15 @@ bool VUTIManager::DeInit() {
 }
 
 bool VUTIManager::LoadXMLFile(VFile* file) {
-    if (file == nullptr || !file->Exists() || !fParserInited) return false;
+    if (AnalyzeXMLFile(file) != VE_OK) return false;
+    ProcessExtractedUTIs();
+    return true;
+}
+
+VError VUTIManager::AnalyzeXMLFile(const VFile* file) {
+    if (file == nullptr) return VE_INVALID_PARAMETER;
+    if (!file->Exists()) return VE_FILE_NOT_FOUND;
+    if (!fParserInited) return VE_XML_FATAL_ERROR;
     VRefPtr<DocumentHandler> root = VRefPtr<DocumentHandler>::Adopt(new DocumentHandler(this));
     const bool parsed = fParser->Parse(file, root.Get(), VXMLParser::kValidateNever);
     std::vector<VUTI*> staged = std::move(fStaged);
@@ -241,9 +250,7 @@ bool VUTIManager::LoadXMLFile(VFile* file) {
         if (parsed) AddNewUTI(uti);
         uti->Release();
     }
-    if (!parsed) return false;
-    ProcessExtractedUTIs();
-    return true;
+    return parsed ? VE_OK : VE_XML_FATAL_ERROR;
 }
 
 void VUTIManager::_Stage(VUTI* uti) {

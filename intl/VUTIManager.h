@@ -42,6 +42,10 @@ public:
     // Reads the declarations of file. False for a null or missing file, and for a document the parser refuses:
     // its declarations are then all left out (the parser's error stands on the task), never half of them.
     bool LoadXMLFile(VFile* file);
+    // Reads the declarations of file into the registry as LoadXMLFile does, without linking them
+    // (ProcessExtractedUTIs). VE_INVALID_PARAMETER for a null file, VE_FILE_NOT_FOUND for a missing one,
+    // VE_XML_FATAL_ERROR when the parser refuses the document (nothing of it is kept), else VE_OK.
+    VError AnalyzeXMLFile(const VFile* file);
     // Links placeholders to the UTIs declared for them and registers the file kinds; answers 0.
     VError ProcessExtractedUTIs();
     // Registers uti (retained) when its identifier is not empty and not registered yet.

@@ -17,9 +17,11 @@
 #include <xercesc/sax/EntityResolver.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLChar.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <deque>
 #include <memory>
@@ -232,12 +234,15 @@ public:
     void startEntityReference(const XMLEntityDecl&) override {}
     void XMLDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
 
-    // What no handler resolves the parser opens itself, from local files only (it has no network access).
+    // External entities and DTDs come from the entities folders only: what neither the nearest handler nor the
+    // parser resolves is refused (the parser is told not to open anything itself), so a document cannot pull in
+    // a file of its choosing. Inside a skipped element the nearest handler is the one that skipped it.
     InputSource* resolveEntity(const XMLCh* const, const XMLCh* const systemId) override {
-        IXMLHandler* top = fStack.back();
-        if (top == nullptr || systemId == nullptr) return nullptr;
+        if (systemId == nullptr) return nullptr;
+        const auto nearest = std::find_if(fStack.rbegin(), fStack.rend(), [](IXMLHandler* h) { return h != nullptr; });
         const VString id(systemId);
-        VRefPtr<VFile> file = VRefPtr<VFile>::Adopt(top->ResolveEntity(id));
+        VRefPtr<VFile> file;
+        if (nearest != fStack.rend()) file = VRefPtr<VFile>::Adopt((*nearest)->ResolveEntity(id));
         if (!file && fParser != nullptr) file = VRefPtr<VFile>::Adopt(fParser->ResolveEntity(id));
         if (!file) return nullptr;
         VString path;
@@ -378,7 +383,11 @@ template <class MakeSource> bool VXMLParser::_Parse(MakeSource&& makeSource, IXM
     try {
         // Declared first, destroyed last: the parser's blocks go back to it.
         StParseMemory memory;
+        SecurityManager security;
+        security.setEntityExpansionLimit(XercesSupport::kMaxEntityExpansions);
         SAXParser parser(nullptr, &memory);
+        parser.setSecurityManager(&security);
+        parser.setDisableDefaultEntityResolution(true);
         if (options & kValidateAlways)
             parser.setValidationScheme(SAXParser::Val_Always);
         else if (options & kValidateNever)

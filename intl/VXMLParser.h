@@ -41,8 +41,9 @@ public:
     virtual void StartStyleSheet();
     virtual void SetStyleSheetAttribute(const VString& name, const VString& value);
     virtual void EndStyleSheet();
-    // The file an external entity's system identifier names, with a reference for the caller; null lets the
-    // parser open it itself. The default reads it from the entities folder (VXMLParser::ResolveEntityFromFolder).
+    // The file an external entity's system identifier names, with a reference for the caller; null leaves it
+    // to the parser's entities folder, and refuses it when that has none either. The default reads it from the
+    // handler's entities folder (VXMLParser::ResolveEntityFromFolder).
     virtual VFile* ResolveEntity(const VString& systemID);
 
     // Entities whose system identifier begins with prefix are read from folder (retained; null: none).
@@ -72,7 +73,10 @@ public:
 
 // The parsing front of the library. One object may serve several parses one after another; nothing of a parse
 // survives into the next but the schema locations. Parse errors are pushed on the calling task's error context
-// as VE_XML_ERROR / VE_XML_FATAL_ERROR; nothing is ever read from the network.
+// as VE_XML_ERROR / VE_XML_FATAL_ERROR; nothing is ever read from the network. External entities and DTDs are
+// read only from the entities folders (the handlers' or the parser's): any other is refused with a fatal error.
+// A document may expand at most 10,000 references to declared entities, nested ones included;
+// one more is a fatal error where it stands.
 //
 // Option bits of Parse:
 //   kValidateAlways 1   validate (else kValidateNever 2 turns validation off; neither: validate when the document
@@ -98,7 +102,7 @@ public:
     // Parses length bytes (encoding from their declaration or byte order mark) into root (which may be null);
     // the system identifier is "frommem". True when the parser met no error.
     bool Parse(const void* bytes, size_t length, IXMLHandler* root, uint32 options);
-    // Parses a file, its POSIX path being the system identifier (relative entities are found beside it). A file
+    // Parses a file, its POSIX path being the system identifier. A file
     // object of the library is read by the parser as it goes; any other IFile is read whole first, and when
     // that fails Parse answers false with the file layer's error standing.
     bool Parse(const IFile* file, IXMLHandler* root, uint32 options);

@@ -25,12 +25,17 @@ int32 sUsers = 0;
 
 } // namespace
 
+std::atomic<bool> XercesSupport::sFailSetUp{false};
+
 bool XercesSupport::Init() noexcept {
     std::lock_guard<std::mutex> guard(SetUpLock());
     if (sUsers > 0) {
         ++sUsers;
         return true;
     }
+#ifdef VELA_TEST_SEAMS
+    if (sFailSetUp.load()) return false;
+#endif
     try {
         XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale);
     } catch (...) {

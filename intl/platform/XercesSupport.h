@@ -4,6 +4,9 @@
 #include "core/VError.h"
 #include "core/VTypes.h"
 
+#include <atomic>
+#include <cstddef>
+
 namespace vela {
 
 class XercesSupport {
@@ -16,6 +19,12 @@ public:
     static bool Init() noexcept;
     static void DeInit() noexcept;
     static bool IsInited() noexcept;
+    // Test builds only (VELA_TEST_SEAMS): while set, a set-up that would start the library fails.
+    static std::atomic<bool> sFailSetUp;
+
+    // The references to declared entities one document may expand, nested ones included: enough for any
+    // document we read, and a few hundred bytes of entities nested ten deep cannot ask for billions.
+    static constexpr size_t kMaxEntityExpansions = 10000;
 
     // Pushes a parse error on the calling task: "message", "systemID" and "publicID" (null texts are empty),
     // "line" and "column".

@@ -174,6 +174,22 @@ TEST_F(VLog4jMsgFileLoggerTest, WritesEveryRecordAsOneLineInOrder) {
     }
 }
 
+TEST_F(VLog4jMsgFileLoggerTest, AMessageEndingInALoneHighSurrogateIsWrittenWhole) {
+    VLog4jMsgFileLogger writer(fTemp.Folder("logs/"), "run");
+    writer.Start(1);
+    ASSERT_TRUE(writer.IsStarted());
+    const char16_t units[] = u"caf\u00E9 cut\xD800";
+    VString message;
+    message.FromUniString(units, int32(std::size(units) - 1));
+    writer.Log(VString("s"), EML_Information, message);
+    writer.Stop();
+    std::vector<std::string> lines = Lines(fTemp.File("logs/run_1.txt"));
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string end = "[s] INFO - caf\xC3\xA9 cut\xED\xA0\x80";
+    ASSERT_GE(lines[0].size(), end.size());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - end.size()), end);
+}
+
 TEST_F(VLog4jMsgFileLoggerTest, FormatsSourceLevelMessageAndExtras) {
     struct Case {
         const char* name;

@@ -1,5 +1,6 @@
 #include "core/StStringConverter.h"
 
+#include "core/VCppMemMgr.h"
 #include "core/VString.h"
 
 #include <gtest/gtest.h>
@@ -71,8 +72,13 @@ TEST(StStringConverterTest, FailuresLeaveAnEmptyTerminatedResult) {
     EXPECT_EQ(unknown.GetSize(), 0u);
     EXPECT_EQ(unknown.GetCPointer()[0], 0);
 
-    // A lone high surrogate at the end cannot be encoded.
-    StStringConverter<char> cut(VString(u"abc\xD800"), VTC_UTF_8);
+#ifdef VELA_TEST_SEAMS
+    // A text beyond the inline area without the memory for it.
+    const VString longText(std::string(2000, 'x').c_str());
+    StStringConverter<char> cut(VString("short"), VTC_UTF_8);
+    VCppMemMgr::sFailAllocations = true;
+    cut.ConvertString(longText);
+    VCppMemMgr::sFailAllocations = false;
     EXPECT_FALSE(cut.IsOK());
     EXPECT_EQ(cut.GetSize(), 0u);
     EXPECT_EQ(cut.GetCPointer()[0], 0);
@@ -80,6 +86,33 @@ TEST(StStringConverterTest, FailuresLeaveAnEmptyTerminatedResult) {
     // The next conversion works again.
     EXPECT_STREQ(cut.ConvertString(VString("again")), "again");
     EXPECT_TRUE(cut.IsOK());
+#endif
+}
+
+TEST(StStringConverterTest, EveryStringSurvivesAUTF8RoundTrip) {
+    // A lone surrogate takes three bytes wherever it stands, the end included.
+    struct Case {
+        std::u16string units;
+        std::string bytes;
+    } cases[] = {
+        {u"abc\xD800", "abc\xED\xA0\x80"},
+        {u"\xD800", "\xED\xA0\x80"},
+        {u"\xDBFF", "\xED\xAF\xBF"},
+        {u"a\xD800z", "a\xED\xA0\x80z"},
+        {u"\xDC00", "\xED\xB0\x80"},
+        {u"\U0001F600\xD83D", "\xF0\x9F\x98\x80\xED\xA0\xBD"},
+        {std::u16string(300, u'e') + u"\xD800", std::string(300, 'e') + "\xED\xA0\x80"}, // beyond to_string's area
+    };
+    for (const Case& c : cases) {
+        VString text;
+        text.FromUniString(c.units.data(), int32(c.units.size()));
+        StStringConverter<char> converter(text, VTC_UTF_8);
+        EXPECT_TRUE(converter.IsOK());
+        EXPECT_EQ(Bytes(converter), c.bytes);
+        EXPECT_EQ(to_string(text), c.bytes);
+        const VString back(c.bytes.data(), c.bytes.size(), VTC_UTF_8);
+        EXPECT_EQ(std::u16string(back.GetCPointer(), size_t(back.GetLength())), c.units);
+    }
 }
 
 TEST(StStringConverterTest, ConvertingAgainReusesTheObject) {

@@ -426,6 +426,40 @@ TEST_F(VTaskTest, EachTaskHasItsOwnInternationalManager) {
     EXPECT_EQ(VTask::GetWildChar(), u'@');
 }
 
+TEST_F(VTaskTest, ATaskThatChangesTheSharedManagerGetsItsOwn) {
+    std::atomic<bool> sharedBefore{false}, changed{false}, release{false}, done{false};
+    std::atomic<VIntlMgr*> after{nullptr};
+    std::atomic<UniChar> wildcard{0}, wildcardAfterReset{0};
+    VRefPtr<VTask> changer = StartTask([&] {
+        sharedBefore = VTask::GetCurrentIntlManager() == VIntlMgr::GetDefault();
+        VTask::GetCurrentIntlManager()->SetWildChar(u'*');
+        after = VTask::GetCurrentIntlManager();
+        wildcard = VTask::GetWildChar();
+        changed = true;
+        WaitUntil([&] { return release.load(); });
+        VTask::GetCurrentIntlManager()->Reset();
+        wildcardAfterReset = VTask::GetWildChar();
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return changed.load(); }));
+    EXPECT_TRUE(sharedBefore.load()); // nothing is cloned for a task that only reads
+    EXPECT_NE(after.load(), VIntlMgr::GetDefault());
+    EXPECT_EQ(wildcard.load(), u'*');
+    // Another task, and the process's manager, keep the default wildcard.
+    std::atomic<UniChar> seenElsewhere{0};
+    VRefPtr<VTask> other = StartTask([&] { seenElsewhere = VTask::GetWildChar(); });
+    ASSERT_TRUE(WaitUntil([&] { return seenElsewhere.load() != 0; }));
+    EXPECT_EQ(seenElsewhere.load(), u'@');
+    EXPECT_EQ(VIntlMgr::GetDefault()->GetWildChar(), u'@');
+    EXPECT_EQ(VTask::GetWildChar(), u'@');
+    release = true;
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    EXPECT_EQ(wildcardAfterReset.load(), u'@');
+    ASSERT_TRUE(changer->WaitForDeath(kWaitBoundMs));
+    ASSERT_TRUE(other->WaitForDeath(kWaitBoundMs));
+    VTaskMgr::Get()->PurgeDeadTasks();
+}
+
 TEST_F(VTaskTest, SetCurrentDialectCodeGivesTheTaskThatDialectsRules) {
     std::atomic<uint32> dialect{0};
     std::atomic<bool> frenchSeparator{false}, done{false};

@@ -151,9 +151,9 @@ TEST(VUTF8Encoding, EncodesCharactersAndSurrogates) {
          "\xED\xB0\x80"
          "A",
          2},
-        // A high surrogate as the last unit waits for its pair.
-        {u"A\xD800", "A", 1},
-        {u"\xD800", "", 0},
+        // A high surrogate as the last unit is written like one inside: a whole text has no pair to wait for.
+        {u"A\xD800", "A\xED\xA0\x80", 2},
+        {u"\xD800", "\xED\xA0\x80", 1},
     };
     VFromUnicodeConverter_UTF8 converter;
     for (const Case& c : cases) {
@@ -248,8 +248,7 @@ Reference ReferenceEncode(const std::u16string& units, size_t room) {
         uint32 value = c;
         size_t taken = 1;
         std::string seq;
-        if (c >= 0xD800 && c < 0xDC00) {
-            if (i + 1 == units.size()) break;
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size()) {
             uint32 next = units[i + 1];
             if (next >= 0xDC00 && next < 0xE000) {
                 value = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);

@@ -751,6 +751,33 @@ TEST(VStreamText, ADamagedSequenceLosesNothingWhenReadByCounts) {
     }
 }
 
+TEST(VStreamText, ACountedReadGivesItsCountUntilTheEnd) {
+    // Found by fuzzing: a shift to the two-byte set, then a byte outside it, then more text.
+    const std::string bytes("\x3b\x24\x42\x46\x7c\x4b\x5c\x1b\x28\x42\x0a\x1b\x24\xbe\xdb\xd4\xd1\x4a\x1b\x28"
+                            "\x42\x0d\x0a",
+                            23);
+    auto whole = Reader(bytes, VTC_ISO2022JP);
+    VString expected;
+    ASSERT_EQ(whole->GetText(expected), VE_OK);
+    for (int32 count = 1; count <= 32; ++count) {
+        SCOPED_TRACE("count " + std::to_string(count));
+        auto stream = Reader(bytes, VTC_ISO2022JP);
+        VString all;
+        VError error = VE_OK;
+        for (int guard = 0; guard < 100 && error == VE_OK; ++guard) {
+            VString piece;
+            error = stream->GetText(piece, count);
+            // More only where a damaged sequence brings the character after its substitute along.
+            if (error == VE_OK) {
+                EXPECT_GE(piece.GetLength(), count) << "after " << all.GetLength() << " units";
+            }
+            all.AppendString(piece);
+        }
+        EXPECT_EQ(error, VE_STREAM_EOF);
+        EXPECT_EQ(Units(all), Units(expected));
+    }
+}
+
 TEST(VStreamText, StatefulSetsReadWhole) {
     for (const StatefulText& c : StatefulTexts()) {
         SCOPED_TRACE(c.name);

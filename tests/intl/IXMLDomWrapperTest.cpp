@@ -12,9 +12,13 @@
 #include "values/VBagArray.h"
 #include "values/VBlob.h"
 #include "values/VScalar.h"
+#include "json/VJSONObject.h"
+#include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
 #include <xercesc/dom/DOMDocument.hpp>
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -125,6 +129,13 @@ TEST_F(IXMLDomWrapperTest, ADocumentKeepsTheParserSetUpWhileItLives) {
         VXMLDOMNode_opaque* copy = IXMLDomWrapper::CloneNodeDocument(doc.Node());
         ASSERT_NE(copy, nullptr);
         IXMLDomWrapper::ReleaseNode(copy);
+        // The same through the document handle: a copy of its own, with the same root.
+        copy = IXMLDomWrapper::CloneNodeDocument(doc.Document());
+        ASSERT_NE(copy, nullptr);
+        EXPECT_NE(copy, doc.Node());
+        EXPECT_EQ(Name(IXMLDomWrapper::GetRootNodeElement(copy)), "r");
+        IXMLDomWrapper::ReleaseNode(copy);
+        EXPECT_EQ(IXMLDomWrapper::CloneNodeDocument(static_cast<VXMLDOMDocument_opaque*>(nullptr)), nullptr);
         EXPECT_TRUE(VXMLParser::IsInited());
         EXPECT_EQ(Name(doc.Root()), "r");
     }
@@ -138,6 +149,40 @@ TEST_F(IXMLDomWrapperTest, RemoteDTDsAreNotFetched) {
     StDocument doc(xml);
     EXPECT_NE(doc.Node(), nullptr);
     EXPECT_EQ(server.Connections(), 0);
+}
+
+TEST_F(IXMLDomWrapperTest, HostileEntitiesGiveNoDocument) {
+    const std::string secret =
+        std::filesystem::temp_directory_path() / ("vela_dom_secret_" + std::to_string(::getpid()));
+    std::ofstream(secret) << "SECRET";
+    std::string laughs = "<!DOCTYPE r [<!ENTITY e0 \"lol\">";
+    for (int level = 1; level <= 5; ++level) {
+        laughs += "<!ENTITY e" + std::to_string(level) + " \"";
+        for (int k = 0; k < 10; ++k)
+            laughs += "&e" + std::to_string(level - 1) + ";";
+        laughs += "\">";
+    }
+    laughs += "]><r>&e5;</r>";
+    const std::string documents[] = {
+        laughs,
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"" + secret + "\">]><r>&e;</r>",
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + secret + "\">]><r>&e;</r>",
+    };
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(xml.substr(0, 80));
+        StErrorContextInstaller errors(false);
+        StDocument doc(xml);
+        VString text;
+        if (doc.Root() != nullptr) IXMLDomWrapper::GetNodeElementValueString(doc.Root(), text);
+        EXPECT_EQ(Utf8(text).find("SECRET"), std::string::npos);
+        EXPECT_EQ(doc.Node(), nullptr);
+        // Refused with the place of the fault.
+        const auto& reported = errors.GetContext()->GetErrors();
+        ASSERT_FALSE(reported.empty());
+        EXPECT_EQ(reported.back()->GetError(), VE_XML_FATAL_ERROR);
+        EXPECT_EQ(reported.back()->GetParameters()->GetProperty(VString("line")).GetNumber(), 1);
+    }
+    std::filesystem::remove(secret);
 }
 
 TEST_F(IXMLDomWrapperTest, DocumentURLsFromURIsAndPaths) {

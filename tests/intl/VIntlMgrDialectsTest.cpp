@@ -167,7 +167,8 @@ TEST(VIntlMgrDialects, LanguageNamesGiveTheDefaultFormOfTheFirstRowWithoutSubtag
         uint32 dialect;
     } cases[] = {
         {"spanish", true, 1110}, // Galician: the first "spanish" row whose subtag is empty
-        {"French", true, 1036},  {"CHINESE", false, 0}, {"klingon", false, 0}, {"english", true, 1033},
+        {"French", true, 1036},  {"CHINESE", false, 0}, {"klingon", false, 0},
+        {"english", true, 1033}, {"Sami", true, 1083},  {"sami", true, 1083}, // a row the table writes capitalised
     };
     for (const Case& c : cases) {
         uint32 dialect = 0;

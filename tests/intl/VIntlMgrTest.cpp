@@ -55,6 +55,30 @@ TEST(VIntlMgr, ForwardsComparisonsToItsCollator) {
     EXPECT_EQ(plain->GetWildChar(), VCollator::sDefaultWildChar);
 }
 
+TEST(VIntlMgr, DebugConvertStringCopiesOnlyWithinOneSet) {
+    const char source[] = "abcdef";
+    struct Case {
+        int32 sourceBytes;
+        int32 room;
+        CharSet to;
+        bool ok;
+        std::string copied; // what the destination holds after
+        int32 count;        // ioDestinationBytes after
+    } cases[] = {
+        {6, 10, VTC_UTF_8, true, "abcdef....", 6},
+        {6, 4, VTC_UTF_8, true, "abcd......", 4},
+        {-3, 4, VTC_UTF_8, true, "..........", 0},
+        {6, 10, VTC_UTF_16, false, "..........", 10}, // another set: nothing copied, the count left
+    };
+    for (const Case& c : cases) {
+        char destination[] = "..........";
+        int32 count = c.room;
+        EXPECT_EQ(VIntlMgr::DebugConvertString(source, c.sourceBytes, VTC_UTF_8, destination, count, c.to), c.ok);
+        EXPECT_EQ(std::string(destination), c.copied);
+        EXPECT_EQ(count, c.count);
+    }
+}
+
 TEST(VIntlMgr, CaseMappingUsesTheRootLocale) {
     struct Case {
         std::u16string text;

@@ -217,6 +217,28 @@ TEST(VIntlMgrText, FindStringsKeepsTheHitsTheModeLetsThrough) {
     EXPECT_TRUE(hits.empty());
 }
 
+TEST(VIntlMgrText, FindStringsLooksAtEachWordOnce) {
+#ifndef VELA_TEST_SEAMS
+    GTEST_SKIP() << "needs the word count seam (VELA_TEST_SEAMS)";
+#endif
+    // One-letter words, each a hit: the work must follow the text, not hits times words.
+    constexpr int32 kWords = 3000;
+    std::u16string units;
+    for (int32 i = 0; i < kWords; ++i)
+        units += u"a ";
+    const VString text(units.c_str());
+    VRefPtr<VIntlMgr> manager = Manager(1033);
+    for (EFindStringMode mode : {eFindContains, eFindWholeWord, eFindStartsWord, eFindEndsWord}) {
+        SCOPED_TRACE(int(mode));
+        Ranges hits;
+        const int64 before = VIntlMgr::sFindStringsWordReads.load();
+        manager->FindStrings(text, VString(u"a"), mode, false, hits, true);
+        const int64 reads = VIntlMgr::sFindStringsWordReads.load() - before;
+        EXPECT_EQ(hits.size(), size_t(kWords));
+        EXPECT_LE(reads, 2 * kWords);
+    }
+}
+
 TEST(VIntlMgrText, BidiIsOneRunInLogicalOrder) {
     const VIntlMgr* manager = VIntlMgr::GetDefault();
     struct Case {
@@ -279,6 +301,10 @@ TEST(VIntlMgrText, PatternFormatting) {
         manager->FormatDateTimeWithPattern(c.time, VString(c.pattern.c_str()), true, c.monthName, out);
         EXPECT_EQ(Units(out), c.expected) << std::string(c.pattern.begin(), c.pattern.end());
     }
+    // No custom formats on this platform: the output is only cleared.
+    VString custom(u"stale");
+    EXPECT_EQ(manager->CustomFormatTime(cases[0].time, true, VString(u"any"), custom), VE_OK);
+    EXPECT_EQ(Units(custom), u"");
     VString name(u"stale");
     manager->GetMonthName(13, false, name);
     EXPECT_EQ(Units(name), u"");

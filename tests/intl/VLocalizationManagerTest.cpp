@@ -6,16 +6,19 @@
 #include "files/VFolder.h"
 #include "intl/VIntlMgr.h"
 #include "intl/VXMLParser.h"
+#include "intl/platform/XercesSupport.h"
 #include "support/RecordingXMLHandler.h"
 #include "support/TestProcess.h"
 #include "values/VBagArray.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vela {
@@ -345,6 +348,62 @@ TEST_F(VLocalizationManagerTest, ReloadsChangedFilesKeepingTheirLanguageFilter) 
     EXPECT_TRUE(manager->UpdateIfNeeded());
     EXPECT_EQ(Keyed(*manager, "k"), "untouched");
     EXPECT_EQ(Keyed(*manager, "whole"), "kept");
+}
+
+TEST(VLocalizationManagerSetUp, OnlyASucceededParserSetUpIsGivenBack) {
+#ifndef VELA_TEST_SEAMS
+    GTEST_SKIP() << "needs the parser set-up seam (VELA_TEST_SEAMS)";
+#endif
+    ASSERT_FALSE(VXMLParser::IsInited());
+    XercesSupport::sFailSetUp = true;
+    Manager manager = NewManager(kFrench);
+    XercesSupport::sFailSetUp = false;
+    ASSERT_FALSE(VXMLParser::IsInited());
+    ASSERT_TRUE(VXMLParser::Init()); // another user's count
+    manager = nullptr;
+    EXPECT_TRUE(VXMLParser::IsInited());
+    VXMLParser::DeInit();
+    EXPECT_FALSE(VXMLParser::IsInited());
+}
+
+// Reloads on one thread while others look texts and bags up and ask for updates: run under ThreadSanitizer.
+class VLocalizationManagerConcurrency : public VLocalizationManagerTest {};
+
+TEST_F(VLocalizationManagerConcurrency, ReloadsAndLookupsRunTogether) {
+    const std::string bags = "<group resname=\"dialog\" restype=\"x-form\"/>";
+    Write("main.xlf", Xliff(Utf8(fTag), Unit("k", "first") + bags));
+    Manager manager = NewManager(kFrench);
+    ASSERT_EQ(manager->LoadFile(File("main.xlf").Get(), false), VE_OK);
+    const auto path = std::filesystem::path(Posix("main.xlf"));
+    // Each version gets a time of its own: writes within one clock tick would share one.
+    const auto loadedAt = std::filesystem::last_write_time(path);
+    constexpr int kReloads = 20;
+    std::atomic<bool> done{false};
+    std::vector<std::thread> readers;
+    std::atomic<int> found{0};
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                VString text;
+                if (manager->LocalizeStringWithKey(VString("k"), text)) ++found;
+                std::vector<VRefPtr<const VValueBag>> byType;
+                manager->RetainGroupBagsByRestype(VString("x-form"), byType);
+                manager->DoesNeedAnUpdate();
+            }
+        });
+    }
+    int reloaded = 0;
+    for (int i = 0; i < kReloads; ++i) {
+        Write("main.xlf", Xliff(Utf8(fTag), Unit("k", "v" + std::to_string(i)) + bags));
+        std::filesystem::last_write_time(path, loadedAt + std::chrono::seconds(10 * (i + 1)));
+        if (manager->UpdateIfNeeded()) ++reloaded;
+    }
+    done = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(reloaded, kReloads);
+    EXPECT_EQ(Keyed(*manager, "k"), "v" + std::to_string(kReloads - 1));
+    EXPECT_GT(found.load(), 0);
 }
 
 TEST_F(VLocalizationManagerTest, MalformedXLIFFKeepsWhatWasReadBefore) {

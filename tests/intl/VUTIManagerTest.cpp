@@ -3,6 +3,7 @@
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
 #include "files/VFile.h"
+#include "files/VFileError.h"
 #include "intl/VXMLParser.h"
 #include "support/RecordingXMLHandler.h"
 #include "support/TestProcess.h"
@@ -230,6 +231,23 @@ TEST_F(VUTIManagerTest, AMalformedFileAddsNothing) {
 TEST_F(VUTIManagerTest, MissingFilesAreRefused) {
     EXPECT_FALSE(fManager->LoadXMLFile(nullptr));
     EXPECT_FALSE(fManager->LoadXMLFile(File("absent.plist").Get()));
+}
+
+TEST_F(VUTIManagerTest, AnalysingRegistersDeclarationsWithoutLinkingThem) {
+    EXPECT_EQ(fManager->AnalyzeXMLFile(nullptr), VE_INVALID_PARAMETER);
+    EXPECT_EQ(fManager->AnalyzeXMLFile(File("absent.plist").Get()), VE_FILE_NOT_FOUND);
+    {
+        StErrorContextInstaller errors(false);
+        EXPECT_EQ(fManager->AnalyzeXMLFile(Write("broken.plist", PropertyList("") + "<oops>").Get()),
+                  VE_XML_FATAL_ERROR);
+    }
+    const std::string declarations = PropertyList(Declaration("com.example.note", "", {"com.example.text"}) +
+                                                  Declaration("com.example.text", "", {}));
+    ASSERT_EQ(fManager->AnalyzeXMLFile(Write("types.plist", declarations).Get()), VE_OK);
+    ASSERT_NE(Find("com.example.note"), nullptr);
+    EXPECT_FALSE(Find("com.example.note")->ConformsToIdentifier(VString("com.example.text")));
+    fManager->ProcessExtractedUTIs();
+    EXPECT_TRUE(Find("com.example.note")->ConformsToIdentifier(VString("com.example.text")));
 }
 
 TEST_F(VUTIManagerTest, AFileConformsByItsExtension) {

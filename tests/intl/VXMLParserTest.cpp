@@ -2,6 +2,7 @@
 
 #include "core/VErrorContext.h"
 #include "core/VRefPtr.h"
+#include "files/VFolder.h"
 #include "support/RecordingXMLHandler.h"
 #include "support/TestProcess.h"
 #include "json/VJSONObject.h"
@@ -30,10 +31,13 @@ struct ParseResult {
     std::vector<std::string> log;
 };
 
-ParseResult ParseBytes(const std::string& xml, uint32 options = 0) {
+// entities: the parser's entities folder, read for system identifiers that begin with prefix.
+ParseResult ParseBytes(const std::string& xml, uint32 options = 0, IFolder* entities = nullptr,
+                       const VString& prefix = VString()) {
     ParseResult result;
     VRefPtr<RecordingHandler> root = VRefPtr<RecordingHandler>::Adopt(new RecordingHandler(result.log));
     VXMLParser parser;
+    parser.SetEntitiesLocalFolder(prefix, entities);
     result.ok = parser.Parse(xml.data(), xml.size(), root.Get(), options);
     return result;
 }
@@ -211,6 +215,7 @@ public:
         std::ofstream(path, std::ios::binary) << content;
         return path;
     }
+    const std::string& Path() const { return fPath; }
 
 private:
     std::string fPath;
@@ -218,9 +223,9 @@ private:
 
 TEST_F(VXMLParserTest, DefaultedAttributesComeOnlyWhenAsked) {
     StTempFolder folder;
-    const std::string dtd = folder.Write("r.dtd", "<!ELEMENT r EMPTY><!ATTLIST r given CDATA #IMPLIED "
-                                                  "defaulted CDATA \"yes\">");
-    const std::string xml = "<!DOCTYPE r SYSTEM \"file://" + dtd + "\"><r given=\"1\"/>";
+    folder.Write("r.dtd", "<!ELEMENT r EMPTY><!ATTLIST r given CDATA #IMPLIED defaulted CDATA \"yes\">");
+    VRefPtr<VFolder> entities = VRefPtr<VFolder>::Adopt(new VFolder(VString((folder.Path() + "/").c_str()), FPS_POSIX));
+    const std::string xml = "<!DOCTYPE r SYSTEM \"dtd://r.dtd\"><r given=\"1\"/>";
     struct Case {
         uint32 options;
         Log log;
@@ -233,10 +238,85 @@ TEST_F(VXMLParserTest, DefaultedAttributesComeOnlyWhenAsked) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
-        const ParseResult r = ParseBytes(xml, c.options);
+        const ParseResult r = ParseBytes(xml, c.options, entities.Get(), VString("dtd://"));
         EXPECT_TRUE(r.ok);
         EXPECT_EQ(r.log, c.log);
     }
+}
+
+TEST_F(VXMLParserTest, ExternalEntitiesComeOnlyFromTheEntitiesFolder) {
+    StTempFolder folder;
+    const std::string secret = folder.Write("secret.txt", "SECRET");
+    const std::string dtd = folder.Write("secret.dtd", "<!ATTLIST r leaked CDATA \"SECRET\">");
+    VRefPtr<VFolder> entities = VRefPtr<VFolder>::Adopt(new VFolder(VString((folder.Path() + "/").c_str()), FPS_POSIX));
+    const std::string documents[] = {
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"" + secret + "\">]><r>&e;</r>",
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + secret + "\">]><r>&e;</r>",
+        "<!DOCTYPE r [<!ENTITY e SYSTEM \"secret.txt\">]><r>&e;</r>",
+        "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;]><r/>",
+        "<!DOCTYPE r SYSTEM \"" + dtd + "\"><r/>",
+    };
+    const uint32 options = VXMLParser::kValidateNever | VXMLParser::kLoadExternalDTD | VXMLParser::kDefaultedAttributes;
+    for (const std::string& xml : documents) {
+        // With an entities folder or without one: a path outside it is refused, not read.
+        for (IFolder* folderGiven : {static_cast<IFolder*>(nullptr), static_cast<IFolder*>(entities.Get())}) {
+            SCOPED_TRACE(xml + (folderGiven != nullptr ? " with a folder" : ""));
+            StErrorContextInstaller errors(false);
+            const ParseResult r = ParseBytes(xml, options, folderGiven, VString("res://"));
+            for (const std::string& line : r.log)
+                EXPECT_EQ(line.find("SECRET"), std::string::npos) << line;
+            EXPECT_FALSE(r.ok);
+            const std::vector<ReportedError> reported = ErrorsOf(*errors.GetContext());
+            ASSERT_FALSE(reported.empty());
+            EXPECT_EQ(reported.back().code, VE_XML_FATAL_ERROR);
+            EXPECT_EQ(reported.back().line, 1);
+        }
+    }
+    // The same file through the folder's prefix is read.
+    const ParseResult r = ParseBytes("<!DOCTYPE r [<!ENTITY e SYSTEM \"res://secret.txt\">]><r>&e;</r>", options,
+                                     entities.Get(), VString("res://"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.log, (Log{"start r", "text SECRET", "end r"}));
+    // Inside an element nobody handles too: its content is skipped, but the document reads on.
+    const ParseResult skipped =
+        ParseBytes("<!DOCTYPE r [<!ENTITY e SYSTEM \"res://secret.txt\">]><r><skipped>&e;</skipped>after</r>", options,
+                   entities.Get(), VString("res://"));
+    EXPECT_TRUE(skipped.ok);
+    EXPECT_EQ(skipped.log, (Log{"start r", "start skipped", "text after", "end r"}));
+}
+
+// Entity eN holds ten references to e(N-1), e0 holds "lol": using eN asks for 10^N expansions.
+std::string NestedEntities(int levels, const std::string& body) {
+    std::string xml = "<!DOCTYPE r [<!ENTITY e0 \"lol\">";
+    for (int level = 1; level <= levels; ++level) {
+        xml += "<!ENTITY e" + std::to_string(level) + " \"";
+        for (int k = 0; k < 10; ++k)
+            xml += "&e" + std::to_string(level - 1) + ";";
+        xml += "\">";
+    }
+    return xml + "]>" + body;
+}
+
+TEST_F(VXMLParserTest, NestedEntitiesAreRefusedPastTheExpansionLimit) {
+    for (const char* body : {"<r>&e5;</r>", "<r a=\"&e5;\"/>"}) {
+        SCOPED_TRACE(body);
+        StErrorContextInstaller errors(false);
+        const ParseResult r = ParseBytes(NestedEntities(5, body), VXMLParser::kValidateNever);
+        EXPECT_FALSE(r.ok);
+        const std::vector<ReportedError> reported = ErrorsOf(*errors.GetContext());
+        ASSERT_FALSE(reported.empty());
+        EXPECT_EQ(reported.back().code, VE_XML_FATAL_ERROR);
+        EXPECT_FALSE(reported.back().message.empty());
+        EXPECT_EQ(reported.back().line, 1);
+        EXPECT_GT(reported.back().column, 1);
+    }
+    // A few levels stay under the limit; predefined and character references are no expansions at all.
+    const ParseResult few = ParseBytes(NestedEntities(2, "<r>&e2;</r>"), VXMLParser::kValidateNever);
+    EXPECT_TRUE(few.ok);
+    std::string references = "<r>";
+    for (int i = 0; i < 60000; ++i)
+        references += "&amp;&#65;";
+    EXPECT_TRUE(ParseBytes(references + "</r>").ok);
 }
 
 TEST_F(VXMLParserTest, RemoteDTDsAndEntitiesAreNeverFetched) {
