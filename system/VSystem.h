@@ -187,7 +187,7 @@ public:
         eWFP_NotAChild = 1,
         eWFP_StillRunning = 2,
     };
-    // Replaces pids by the ids of every process of the system (the numeric entries of /proc, in the order the
+    // Appends to pids the ids of every process of the system (the numeric entries of /proc, in the order the
     // system lists them). A process that ended but was not reaped yet (a zombie) still counts as present.
     static void GetProcessList(std::vector<int>& pids);
     // The short name of pid (at most 15 bytes); true when the process table could be read, name set only when
