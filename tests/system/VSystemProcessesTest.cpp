@@ -375,7 +375,11 @@ TEST(XPosixDesktopAlerts, AnswersFromExitStatusAndOutput) {
         {&three, P::eZenity, 5, "", eNotificationResponse_None},
         {&three, P::eKDialog, 2, "", eNotificationResponse_Abort},
         {&three, P::eKDialog, 3, "", eNotificationResponse_None},
-        {&three, P::eKDialog, -127, "", eNotificationResponse_None},
+        // Withdrawn (killed), or closed without a button.
+        {&three, P::eKDialog, -127, "", eNotificationResponse_Cancelled},
+        {&three, P::eZenity, -127, "", eNotificationResponse_Cancelled},
+        {&three, P::eZenity, P::kZenityClosedStatus, "", eNotificationResponse_Cancelled},
+        {&none, P::eZenity, P::kZenityClosedStatus, "", eNotificationResponse_Cancelled},
         {&none, P::eZenity, 0, "", eNotificationResponse_OK},
         {&none, P::eKDialog, 1, "", eNotificationResponse_None},
     };
@@ -411,6 +415,21 @@ TEST(XPosixDesktopAlerts, RunsTheProgramAndWithdrawsPendingDialogs) {
     EXPECT_EQ(presenter->GetPendingCount(), 1);
     VSystem::CancelAllPendingUserNotifications();
     EXPECT_EQ(presenter->GetPendingCount(), 0);
+}
+
+TEST(XPosixDesktopAlerts, ADialogClosedWithoutAButtonAnswersCancelled) {
+    StTempFolder folder;
+    std::string program = folder.File("dialog");
+    {
+        std::ofstream script(program);
+        // Ends as zenity does when its window is closed: with ZENITY_ESC, else the second button's status.
+        script << "#!/bin/sh\nexit \"${ZENITY_ESC:-1}\"\n";
+    }
+    ASSERT_EQ(chmod(program.c_str(), 0700), 0);
+    StPresenter installed(new XPosixDesktopAlertPresenter(program, XPosixDesktopAlertPresenter::eZenity));
+    ENotificationResponse response = eNotificationResponse_None;
+    ASSERT_TRUE(VSystem::DisplayNotification("", "Open the log?", eNotificationButtons_YesNo, &response));
+    EXPECT_EQ(response, eNotificationResponse_Cancelled);
 }
 
 } // namespace
