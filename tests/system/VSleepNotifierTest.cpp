@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/StEnvironment.h"
 #include "support/TaskTestSupport.h"
 #include "system/VProcessLauncher.h"
 
@@ -190,29 +191,7 @@ bool RunsInContinuousIntegration() {
     return value != nullptr && std::string(value) == "true";
 }
 
-// Sets an environment variable for the scope, then puts the former value back.
-class StEnvironment {
-public:
-    StEnvironment(const char* name, const std::string& value) : fName(name) {
-        const char* former = std::getenv(name);
-        fHadValue = former != nullptr;
-        if (fHadValue) fFormer = former;
-        setenv(name, value.c_str(), 1);
-    }
-    ~StEnvironment() {
-        if (fHadValue)
-            setenv(fName, fFormer.c_str(), 1);
-        else
-            unsetenv(fName);
-    }
-    StEnvironment(const StEnvironment&) = delete;
-    StEnvironment& operator=(const StEnvironment&) = delete;
-
-private:
-    const char* fName;
-    std::string fFormer;
-    bool fHadValue = false;
-};
+using vela::test::StEnvironment;
 
 TEST(VSleepNotifierBus, WithoutASystemBusItSaysSoOnceAndStaysSilent) {
     RecordingLogger log;
