@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <set>
@@ -18,7 +19,6 @@
 #include <sys/syscall.h>
 #include <sys/syslog.h>
 #include <sys/wait.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -572,11 +572,11 @@ void XPosixProcessLauncher::FeedInBackground(const void* input, size_t size) {
     }
     // The feeder owns the input's end and a copy of the rest; it stops when all is written, when the child
     // closes its input or ends (its pidfd), whichever comes first, so it never outlives the child for long.
-    std::vector<char> rest(pending, pending + left);
     int feed = fStdin;
     fStdin = -1;
     int exited = fPidFd >= 0 ? fcntl(fPidFd, F_DUPFD_CLOEXEC, 0) : -1;
     try {
+        std::vector<char> rest(pending, pending + left);
         std::thread([feed, exited, rest = std::move(rest)]() mutable {
             StSigPipeBlocked noSignal;
             size_t done = 0;
@@ -595,8 +595,8 @@ void XPosixProcessLauncher::FeedInBackground(const void* input, size_t size) {
             CloseFd(feed);
             CloseFd(exited);
         }).detach();
-    } catch (const std::system_error&) {
-        // No thread: the child sees its input end early rather than this call blocking.
+    } catch (const std::exception&) {
+        // No copy or no thread: the child sees its input end early rather than this call blocking.
         CloseFd(feed);
         CloseFd(exited);
     }
