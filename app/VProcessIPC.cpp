@@ -1,6 +1,7 @@
 #include "app/VProcessIPC.h"
 
 #include "app/VCommandLineParser.h"
+#include "app/VLogger.h"
 #include "app/platform/XPosixProcessIPC.h"
 #include "core/VTask.h"
 #include "system/VFileSystemNotifier.h"
@@ -75,6 +76,8 @@ bool VProcessIPC::Init(uint32 flags) {
 void VProcessIPC::_CreateNotifiers(uint32 flags) {
     if ((flags & eProcessInit_FileSystemNotifier) != 0) fFileSystemNotifier = std::make_unique<VFileSystemNotifier>();
     fSleepNotifier = std::make_unique<VSleepNotifier>();
+    // Sleep and wake-up go to the process log (when it has one) as they come.
+    fSleepNotifier->SetLogger(GetLogger());
     // Sleep and wake-up notices are a courtesy: a source that cannot start leaves the tool running.
     fSleepNotifier->Init();
 }

@@ -18,6 +18,8 @@ PACKAGES=(
     nlohmann-json3-dev # the reference parser of the JSON conformance test
     libxerces-c-dev    # the XML parser under intl/'s SAX and DOM layers
     pkg-config
+    libsystemd-dev # sd-bus: the login manager's sleep signal on the system bus
+    dbus-daemon    # a private bus for the sleep notifier's test
 )
 
 is_installed() {

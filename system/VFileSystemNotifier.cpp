@@ -25,8 +25,7 @@ VFileSystemNotifier::VChangeData::~VChangeData() {
     if (fTask != nullptr) fTask->Release();
 }
 
-VFileSystemNotifier::VChangeMessage::VChangeMessage(VFileSystemNotifier* notifier, VChangeData* data)
-    : fNotifier(notifier), fData(data) {
+VFileSystemNotifier::VChangeMessage::VChangeMessage(VChangeData* data) : fData(data) {
     fData->Retain();
 }
 
@@ -35,7 +34,7 @@ VFileSystemNotifier::VChangeMessage::~VChangeMessage() {
 }
 
 void VFileSystemNotifier::VChangeMessage::DoExecute() {
-    fNotifier->EventSignaledCallback(fData);
+    fData->_Deliver();
 }
 
 VFileSystemNotifier::VFileSystemNotifier() : fPlatform(std::make_unique<XPosixFileSystemNotification>(this)) {
@@ -64,6 +63,8 @@ VFileSystemNotifier* VFileSystemNotifier::Instance() noexcept {
 
 VError VFileSystemNotifier::StartWatchingForChanges(const VFolder& folder, EventKind kinds, IEventHandler* handler,
                                                     int latency) {
+    // Changes reach a watch only through its task's messages: without a task they would pile up unseen.
+    if (VTask::GetCurrent() == nullptr) return VE_FOLDER_CANNOT_WATCH;
     StLocker<VCriticalSection> locker(fLock);
     const VString& path = folder.GetPathRef().GetPath();
     bool watched = std::any_of(fWatches.begin(), fWatches.end(), [&](const VChangeData* data) {
@@ -99,28 +100,32 @@ void VFileSystemNotifier::PushChangeData(VChangeData* data) {
 }
 
 void VFileSystemNotifier::AddChange(VChangeData* data, const VFilePath& item, EventKind kind) {
-    if (!data->Wants(kind)) return;
-    StLocker<VCriticalSection> locker(fLock);
+    if (!data->Wants(kind) || data->fTask == nullptr) return;
+    StLocker<VCriticalSection> locker(data->fPendingLock);
     data->fPending.push_back(Change{item, kind});
 }
 
 void VFileSystemNotifier::SignalChange(VChangeData* data) {
     if (data->fTask == nullptr) return;
-    auto* message = new VChangeMessage(this, data);
+    auto* message = new VChangeMessage(data);
     message->PostTo(data->fTask);
     message->Release();
 }
 
 void VFileSystemNotifier::EventSignaledCallback(VChangeData* data) {
+    data->_Deliver();
+}
+
+void VFileSystemNotifier::VChangeData::_Deliver() {
     std::vector<Change> pending;
     {
-        StLocker<VCriticalSection> locker(fLock);
-        pending.swap(data->fPending);
+        StLocker<VCriticalSection> locker(fPendingLock);
+        pending.swap(fPending);
     }
     // Handlers run outside the lock: one that stops its own watch waits for the change source, which may be
     // waiting for the lock.
-    IEventHandler* handler = data->fHandler;
-    if (handler == nullptr || data->IsStopped()) return;
+    IEventHandler* handler = fHandler;
+    if (handler == nullptr || IsStopped()) return;
     std::vector<VFilePath> group;
     EventKind groupKind = eModified;
     for (const Change& change : pending) {

@@ -56,24 +56,28 @@ public:
     private:
         friend class VFileSystemNotifier;
 
+        // Hands the pending changes to the handler unless the watch stopped.
+        void _Deliver();
+
         VFilePath fFolder;
         EventKind fKinds;
         IEventHandler* fHandler;
         VTask* fTask;
-        // Guarded by the notifier's lock.
+        // The watch's own lock, so that a delivery needs nothing of the notifier, which may be gone by then.
+        VCriticalSection fPendingLock;
         std::vector<Change> fPending;
         std::atomic<bool> fStopped{false};
     };
 
-    // Delivers a watch's pending changes on the task it is posted to; holds a reference to the data.
+    // Delivers a watch's pending changes on the task it is posted to; holds a reference to the data, and
+    // nothing of the notifier, which may be deleted before the message runs.
     class VChangeMessage : public VMessage {
     public:
-        VChangeMessage(VFileSystemNotifier* notifier, VChangeData* data);
+        explicit VChangeMessage(VChangeData* data);
         ~VChangeMessage() override;
         void DoExecute() override;
 
     private:
-        VFileSystemNotifier* fNotifier;
         VChangeData* fData;
     };
 
@@ -85,8 +89,9 @@ public:
     VFileSystemNotifier& operator=(const VFileSystemNotifier&) = delete;
 
     // Watches folder for the kinds, reporting to handler (not owned) on the calling task. The same folder and
-    // handler twice: VE_FOLDER_CANNOT_WATCH. A watch that cannot start returns a non-zero 'POSX' error and is
-    // not kept. latency (ms) is how long a batch waits for further changes. Errors are returned, not raised.
+    // handler twice, or a caller that is no task (nothing could deliver): VE_FOLDER_CANNOT_WATCH. A watch that cannot
+    // start returns a non-zero 'POSX' error and is not kept. latency (ms) is how long a batch waits for further
+    // changes. Errors are returned, not raised.
     VError StartWatchingForChanges(const VFolder& folder, EventKind kinds, IEventHandler* handler, int latency);
     // Ends the watch of folder and handler; VE_FOLDER_NOT_FOUND when there is none. No change is delivered to
     // the handler afterwards.
@@ -94,7 +99,7 @@ public:
 
     // Retains and lists a watch.
     void PushChangeData(VChangeData* data);
-    // Adds a change to the watch's pending list.
+    // Adds a change to the watch's pending list (none to a watch without a task to deliver it).
     void AddChange(VChangeData* data, const VFilePath& item, EventKind kind);
     // Posts the delivery of the watch's pending changes to its task.
     void SignalChange(VChangeData* data);

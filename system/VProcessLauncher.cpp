@@ -144,8 +144,7 @@ int32 VProcessLauncher::ExecuteCommandLine(const VString& commandLine, int32 opt
         const void* data = input != nullptr ? input->GetDataPtr() : nullptr;
         size_t size = input != nullptr ? input->GetDataSize() : 0;
         if (noWait) {
-            if (size > 0) posix.WriteToChild(data, uint32(size), false);
-            posix.CloseStandardInput();
+            posix.FeedInBackground(data, size);
         } else {
             // Without a buffer to fill, the output is only drained, and only until the child ends.
             bool collect = output != nullptr || errors != nullptr;

@@ -35,7 +35,8 @@ public:
     static constexpr int32 kNoTimeLimit = 0x7FFFFFFF;
 
     // Option of ExecuteCommandLine: start the child and return, reading nothing and waiting for nothing (the
-    // child is reaped later). Unless the launcher is handed over, the child's output goes to /dev/null.
+    // child is reaped later; its input is fed in the background). Unless the launcher is handed over, the
+    // child's output goes to /dev/null.
     static constexpr int32 kDoNotWait = 2;
 
     VProcessLauncher();

@@ -428,7 +428,8 @@ void VProgressIndicator::UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& 
     }
     const int32 count = fSessionCount.load(std::memory_order_relaxed);
     if ((flags & VRemoteProgressSessionInfo::kCurrent) != 0 && count > 0 && !levels.empty()) {
-        fCurrent.UpdateFromRemoteInfo(levels.back(), VProgressIndicatorInfo::kAll);
+        // A delta read onto a fresh record leaves the fields it does not hold at their defaults: copy only its own.
+        fCurrent.UpdateFromRemoteInfo(levels.back(), info.GetCurrentUpdateFlags());
         fCurrent.SetRemote(true);
         fChangeCounter.fetch_add(1, std::memory_order_acq_rel);
     }

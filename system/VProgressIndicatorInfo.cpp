@@ -123,9 +123,14 @@ void VProgressIndicatorInfo::SaveToBag(VValueBag& bag, VString& outKind, const V
     outKind = VString("VProgressIndicatorInfo");
 }
 
-void VProgressIndicatorInfo::LoadFromBag(const VValueBag& bag) {
+uint32 VProgressIndicatorInfo::GetUpdateFlags(const VValueBag& bag) {
     uint32 flags = kAll;
     kKeyUpdateFlags.Get(bag, flags);
+    return flags;
+}
+
+void VProgressIndicatorInfo::LoadFromBag(const VValueBag& bag) {
+    const uint32 flags = GetUpdateFlags(bag);
     if ((flags & kMessage) != 0) ReadIfPresent(kKeyMessage, bag, fMessage);
     if ((flags & kValue) != 0) ReadIfPresent(kKeyValue, bag, fValue);
     if ((flags & kMax) != 0) ReadIfPresent(kKeyMax, bag, fMax);

@@ -91,6 +91,8 @@ public:
     void SaveToBag(VValueBag& bag, VString& outKind, const VProgressIndicatorInfo* previous = nullptr) const;
     // Reads the fields the bag's flags name (every field present when it has none).
     void LoadFromBag(const VValueBag& bag);
+    // The flags of a level's bag: kAll when it has none.
+    static uint32 GetUpdateFlags(const VValueBag& bag);
     // Copies the fields that flags name from other.
     void UpdateFromRemoteInfo(const VProgressIndicatorInfo& other, uint32 flags);
     // Clears object, then sets "message", "maxValue", "currentValue", "interruptible", "remote", "uuid",

@@ -36,6 +36,7 @@ void VRemoteProgressSessionInfo::Reset() {
     fMasterSessionVersion = 0;
     fSessionVersion = 0;
     fFlags = 0;
+    fCurrentUpdateFlags = VProgressIndicatorInfo::kAll;
 }
 
 void VRemoteProgressSessionInfo::FromProgressInfo(const VProgressIndicatorInfo* current,
@@ -47,6 +48,7 @@ void VRemoteProgressSessionInfo::FromProgressInfo(const VProgressIndicatorInfo* 
     fMasterSessionVersion = masterVersion;
     fFlags |= kSessionCount | kChangesVersion | kSessionVersion | kMasterSessionVersion;
     fFlags &= ~uint32(kCurrent | kSessionStack);
+    fCurrentUpdateFlags = VProgressIndicatorInfo::kAll;
     fLevels.clear();
     if (stack != nullptr) {
         fLevels = *stack;
@@ -121,6 +123,7 @@ void VRemoteProgressSessionInfo::LoadFromBag(const VValueBag& bag) {
     if ((flags & kUserAbort) != 0) kKeyUserAbort.Get(bag, fUserAbort);
     if ((flags & kCanInterrupt) != 0) kKeyCanInterrupt.Get(bag, fCanInterrupt);
     if ((flags & kSessionStack) != 0) {
+        fCurrentUpdateFlags = VProgressIndicatorInfo::kAll;
         fLevels.clear();
         if (VBagArray* levels = bag.GetElements(kKeySessionStack)) {
             for (int32 n = 1; n <= levels->GetCount(); ++n) {
@@ -133,6 +136,7 @@ void VRemoteProgressSessionInfo::LoadFromBag(const VValueBag& bag) {
         if (current != nullptr && current->GetCount() >= 1) {
             if (fLevels.empty()) fLevels.emplace_back();
             fLevels.back().LoadFromBag(*current->GetNth(1));
+            fCurrentUpdateFlags = VProgressIndicatorInfo::GetUpdateFlags(*current->GetNth(1));
         }
     }
     fFlags = flags;

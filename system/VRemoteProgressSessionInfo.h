@@ -47,6 +47,9 @@ public:
     void LoadFromBag(const VValueBag& bag);
 
     uint32 GetFlags() const noexcept { return fFlags; }
+    // The fields of the last level that this record holds (VProgressIndicatorInfo's update flags): those of the
+    // delta last read, else all.
+    uint32 GetCurrentUpdateFlags() const noexcept { return fCurrentUpdateFlags; }
     int32 GetSessionCount() const noexcept { return fSessionCount; }
     const std::deque<VProgressIndicatorInfo>& GetLevels() const noexcept { return fLevels; }
     uint32 GetChangesVersion() const noexcept { return fChangesVersion; }
@@ -67,6 +70,7 @@ private:
     bool fUserAbort = false;
     bool fCanInterrupt = false;
     uint32 fFlags = 0;
+    uint32 fCurrentUpdateFlags = VProgressIndicatorInfo::kAll;
 };
 
 } // namespace vela

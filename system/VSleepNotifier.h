@@ -17,7 +17,8 @@ class IPowerEventSource;
 // The notifier cannot register with the system's power events.
 constexpr VError VE_SLEEP_NOTIFIER_FAILED = MakeLibraryError(1150);
 
-// Relays the system's sleep and wake-up to registered handlers and to the log.
+// Relays the system's sleep and wake-up to registered handlers and to the log, on the thread the source delivers
+// on (the default source's own thread on Linux).
 class VSleepNotifier : public VObject {
 public:
     class ISleepHandler : public IRefCountable {

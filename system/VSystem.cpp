@@ -368,6 +368,10 @@ void VSystem::Beep() noexcept {
     }
 }
 
+uint32 VSystem::GetDoubleClicTicks() {
+    return XPosixSystem::ReadDoubleClickTicks(XPosixSystem::FindExecutable("gsettings", std::getenv("PATH")));
+}
+
 bool VSystem::SearchExecutablePath(const VString& name, VFilePath& path) {
     std::string found = XPosixSystem::FindExecutable(to_string(name), std::getenv("PATH"));
     if (found.empty()) {

@@ -92,8 +92,10 @@ public:
     static uint32 GetCaretTicks() noexcept { return 60; }
     static uint32 GetTipsTimeoutTicks() noexcept { return 600; }
     static uint32 GetSelectDelayTicks() noexcept { return 15; }
-    // No desktop-wide double-click setting is read here: the usual half second.
-    static uint32 GetDoubleClicTicks() noexcept { return 30; }
+    // The desktop's double-click time: GNOME's setting (org.gnome.desktop.peripherals.mouse double-click, read
+    // with the gsettings program found on PATH), in ticks, truncated; 30 (half a second) where none is readable
+    // or it is not above 0.
+    static uint32 GetDoubleClicTicks();
 
     // Milliseconds since system start-up; wraps at 2^32, so callers compare with unsigned differences.
     static uint32 GetCurrentTime() noexcept;
@@ -187,7 +189,7 @@ public:
         eWFP_NotAChild = 1,
         eWFP_StillRunning = 2,
     };
-    // Replaces pids by the ids of every process of the system (the numeric entries of /proc, in the order the
+    // Appends to pids the ids of every process of the system (the numeric entries of /proc, in the order the
     // system lists them). A process that ended but was not reaped yet (a zombie) still counts as present.
     static void GetProcessList(std::vector<int>& pids);
     // The short name of pid (at most 15 bytes); true when the process table could be read, name set only when

@@ -40,7 +40,7 @@ void VSystem::GetNetworkAdaptersInformations(VJSONArray& adapters) {
 void VSystem::GetDiskPartitionsInfos(VJSONArray& volumes) {
     std::vector<XPosixInventory::Mount> mounts;
     if (!XPosixInventory::ReadMounts("/proc/self/mountinfo", mounts)) return;
-    XPosixInventory::AppendVolumes(mounts, XPosixInventory::GetUsage, volumes);
+    XPosixInventory::AppendVolumes(mounts, XPosixInventory::GetUsage, XPosixInventory::Roots(), volumes);
 }
 
 } // namespace vela

@@ -7,7 +7,11 @@
 #include "system/VProcessLauncher.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <sys/syslog.h>
+
+extern char** environ;
 
 namespace vela {
 
@@ -17,6 +21,20 @@ VString Option(const char* name, const VString& value) {
     VString option(name);
     option.AppendString(value);
     return option;
+}
+
+// This process's environment, with zenity told to tell a closed dialog from its second button.
+VEnvironmentVariables ZenityEnvironment() {
+    VEnvironmentVariables variables;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals == nullptr || equals == *entry) continue;
+        variables[VString(*entry, size_t(equals - *entry), VTC_UTF_8)] =
+            VString(equals + 1, std::strlen(equals + 1), VTC_UTF_8);
+    }
+    variables[VString("ZENITY_ESC")] =
+        VString(std::to_string(XPosixDesktopAlertPresenter::kZenityClosedStatus).c_str());
+    return variables;
 }
 
 bool HasButton(const VAlert& alert, ENotificationResponse answer) {
@@ -93,6 +111,9 @@ std::vector<VString> XPosixDesktopAlertPresenter::BuildArguments(const VAlert& a
 
 ENotificationResponse XPosixDesktopAlertPresenter::DecodeAnswer(const VAlert& alert, EKind kind, int32 exitStatus,
                                                                 const std::string& output) {
+    // A dialog killed by a signal was withdrawn; the launcher reports that as -127.
+    bool closed = exitStatus == -127 || (kind == eZenity && exitStatus == kZenityClosedStatus);
+    if (closed) return eNotificationResponse_Cancelled;
     size_t count = alert.buttons.size();
     if (count == 0) return exitStatus == 0 ? eNotificationResponse_OK : eNotificationResponse_None;
     size_t pressed = count;
@@ -136,6 +157,7 @@ bool XPosixDesktopAlertPresenter::Present(const VAlert& alert, ENotificationResp
     for (const VString& argument : BuildArguments(alert, fKind))
         launcher->AddArgument(argument.IsEmpty() ? VString(" ") : argument); // an empty text would be dropped
     launcher->SetRedirectStandardInput(false);
+    if (fKind == eZenity) launcher->SetEnvironmentVariables(ZenityEnvironment());
     if (!alert.wait) {
         launcher->SetRedirectStandardOutput(false);
         launcher->SetWaitClosingChildProcess(0);

@@ -31,6 +31,10 @@ class XPosixDesktopAlertPresenter : public IAlertPresenter {
 public:
     enum EKind { eZenity, eKDialog };
 
+    // The exit status zenity is asked (through ZENITY_ESC) to end with when its dialog is closed without a
+    // button: by default it would be the second button's.
+    static constexpr int32 kZenityClosedStatus = 3;
+
     // program: the full path of the dialog program, of that kind.
     XPosixDesktopAlertPresenter(const std::string& program, EKind kind);
     ~XPosixDesktopAlertPresenter() override;
@@ -43,6 +47,8 @@ public:
     // The dialog program's arguments for alert (without the program itself).
     static std::vector<VString> BuildArguments(const VAlert& alert, EKind kind);
     // The answer read from the dialog's exit status and its output (zenity's extra button prints its title).
+    // A dialog closed without a button (zenity) or withdrawn (ended by a signal) answers
+    // eNotificationResponse_Cancelled; kdialog reports a closed dialog as its No or Cancel button.
     static ENotificationResponse DecodeAnswer(const VAlert& alert, EKind kind, int32 exitStatus,
                                               const std::string& output);
 

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ifaddrs.h>
 #include <map>
@@ -97,6 +99,106 @@ std::string VolumeName(const std::string& mountPoint) {
 
 VRefPtr<VJSONObject> NewObject() {
     return VRefPtr<VJSONObject>::Adopt(new VJSONObject());
+}
+
+namespace fs = std::filesystem;
+
+// The path with every link resolved; empty when some part of it does not exist.
+fs::path Resolve(const fs::path& path) {
+    std::error_code error;
+    fs::path resolved = fs::canonical(path, error);
+    return error ? fs::path() : resolved;
+}
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Link names under /dev/disk escape what is not plain ASCII as "\xHH" (a label's spaces among them).
+std::string DecodeLinkName(const std::string& name) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name.compare(i, 2, "\\x") == 0 && i + 3 < name.size() && std::isxdigit(uint8(name[i + 2])) &&
+            std::isxdigit(uint8(name[i + 3]))) {
+            out.push_back(char(std::strtoul(name.substr(i + 2, 2).c_str(), nullptr, 16)));
+            i += 3;
+            continue;
+        }
+        out.push_back(name[i]);
+    }
+    return out;
+}
+
+// The name of the link in folder (/dev/disk/by-uuid, by-label) that points at the device called device; the
+// first in name order, empty without one.
+std::string FindLinkTo(const std::string& folder, const std::string& device) {
+    std::error_code error;
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        fs::path target = fs::read_symlink(it->path(), error);
+        if (!error && target.filename() == device) names.push_back(it->path().filename().string());
+        error.clear();
+    }
+    if (names.empty()) return {};
+    return DecodeLinkName(*std::min_element(names.begin(), names.end()));
+}
+
+// How the device whose folder (under the kernel's device tree) is given is attached, from the buses on its path.
+std::string Transport(const fs::path& folder, const fs::path& sysRoot) {
+    static const std::pair<const char*, const char*> kBuses[] = {
+        {"usb", "usb"}, {"nvme", "nvme"}, {"virtio", "virtio"}, {"ata", "sata"}, {"mmc", "mmc"}, {"host", "scsi"}};
+    const fs::path relative = folder.lexically_relative(sysRoot);
+    for (const auto& [prefix, transport] : kBuses)
+        for (const fs::path& element : relative)
+            if (element.string().starts_with(prefix)) return transport;
+    return {};
+}
+
+// The device folder of a mount's block device, by its device number, else by the device its source names.
+fs::path DeviceFolder(const XPosixInventory::Roots& roots, const XPosixInventory::Mount& mount) {
+    if (!mount.fDeviceNumber.empty()) {
+        fs::path folder = Resolve(roots.fSys + "/dev/block/" + mount.fDeviceNumber);
+        if (!folder.empty()) return folder;
+    }
+    if (!mount.fSource.starts_with("/dev/")) return {};
+    // /dev/mapper/<name> and the like are links to the kernel's name of the device; a few hops at most.
+    fs::path device = roots.fDev + mount.fSource.substr(4);
+    std::error_code error;
+    for (int hops = 0; hops < 8 && fs::is_symlink(device, error); ++hops) {
+        const fs::path target = fs::read_symlink(device, error);
+        if (error) return {};
+        device = target.is_absolute() ? target : (device.parent_path() / target).lexically_normal();
+    }
+    if (device.filename().empty()) return {};
+    return Resolve(roots.fSys + "/class/block/" + device.filename().string());
+}
+
+XPosixInventory::Disk ReadDisk(const XPosixInventory::Roots& roots, const fs::path& sysRoot, const fs::path& folder,
+                               const std::string& fallbackDescription) {
+    const std::string name = folder.filename().string();
+    std::error_code error;
+    // A partition's model is its disk's, the folder above it.
+    const fs::path disk = fs::exists(folder / "partition", error) ? folder.parent_path() : folder;
+    XPosixInventory::Disk out;
+    out.fInterface = Transport(folder, sysRoot);
+    out.fDescription = Trim(ReadFirstLine((disk / "device/model").string()));
+    if (out.fDescription.empty()) out.fDescription = fallbackDescription;
+    out.fIdentifier = FindLinkTo(roots.fDev + "/disk/by-uuid", name);
+    // The kernel counts a block device's size in 512-byte sectors, whatever its own sector size.
+    const std::string sectors = ReadFirstLine((folder / "size").string());
+    out.fSize = sectors.empty() ? 0 : double(std::strtoull(sectors.c_str(), nullptr, 10)) * 512;
+    return out;
+}
+
+VJSONValue DiskObject(const XPosixInventory::Disk& disk) {
+    VRefPtr<VJSONObject> object = NewObject();
+    object->SetProperty(VString("interface"), Text(disk.fInterface));
+    object->SetProperty(VString("description"), Text(disk.fDescription));
+    object->SetProperty(VString("identifier"), Text(disk.fIdentifier));
+    object->SetProperty(VString("size"), disk.fSize != 0 ? VJSONValue(disk.fSize) : Text(""));
+    return VJSONValue(object.Get());
 }
 
 } // namespace
@@ -263,30 +365,70 @@ uint64 XPosixInventory::ToKiB(uint64 blocks, uint64 blockSize) noexcept {
     return blocks / 1024 * blockSize + blocks % 1024 * blockSize / 1024;
 }
 
-void XPosixInventory::AppendVolumes(const std::vector<Mount>& mounts, const UsageReader& usageOf, VJSONArray& volumes) {
+std::vector<XPosixInventory::Disk> XPosixInventory::ReadDisks(const Roots& roots, const Mount& mount,
+                                                              std::string& label, bool& isArray) {
+    label.clear();
+    isArray = false;
+    const fs::path folder = DeviceFolder(roots, mount);
+    if (folder.empty()) return {};
+    const fs::path sysRoot = Resolve(roots.fSys);
+    label = FindLinkTo(roots.fDev + "/disk/by-label", folder.filename().string());
+    // An md RAID or device-mapper volume lists the devices it is made of as links in its "slaves" folder.
+    std::vector<fs::path> members;
+    std::error_code error;
+    for (fs::directory_iterator it(folder / "slaves", error), end; !error && it != end; it.increment(error)) {
+        fs::path member = Resolve(it->path());
+        if (!member.empty()) members.push_back(std::move(member));
+    }
+    std::vector<Disk> disks;
+    if (members.empty()) {
+        disks.push_back(ReadDisk(roots, sysRoot, folder, mount.fSource));
+        return disks;
+    }
+    isArray = true;
+    std::sort(members.begin(), members.end());
+    for (const fs::path& member : members)
+        disks.push_back(ReadDisk(roots, sysRoot, member, "/dev/" + member.filename().string()));
+    return disks;
+}
+
+void XPosixInventory::AppendVolumes(const std::vector<Mount>& mounts, const UsageReader& usageOf, const Roots& roots,
+                                    VJSONArray& volumes) {
     for (const Mount& mount : mounts) {
+        // An automount point has no blocks of its own, and asking it mounts what it stands for.
+        if (mount.fFileSystem == "autofs") continue;
         Usage usage;
+        const bool withUsage = !MayBlockOnUsage(mount.fFileSystem);
         // Pseudo file systems (proc, sysfs, cgroups) have no blocks.
-        if (!usageOf(mount.fMountPoint, usage) || usage.fBlocks == 0) continue;
-        VRefPtr<VJSONObject> disk = NewObject();
+        if (withUsage && (!usageOf(mount.fMountPoint, usage) || usage.fBlocks == 0)) continue;
+        std::string label;
+        VJSONValue disk;
         if (IsNetworkFileSystem(mount.fFileSystem)) {
-            disk->SetProperty(VString("interface"), Text("network"));
-            disk->SetProperty(VString("description"), Text(""));
-            disk->SetProperty(VString("identifier"), Text(""));
-            disk->SetProperty(VString("size"), Text(""));
+            disk = DiskObject(Disk{"network", "", "", 0});
         } else {
-            disk->SetProperty(VString("interface"), Text(""));
-            disk->SetProperty(VString("description"), Text(mount.fSource));
-            disk->SetProperty(VString("identifier"), Text(mount.fDeviceNumber));
-            disk->SetProperty(VString("size"), VJSONValue(double(usage.fBlocks) * double(usage.fBlockSize)));
+            bool isArray = false;
+            std::vector<Disk> disks = ReadDisks(roots, mount, label, isArray);
+            if (disks.empty()) disks.push_back(Disk{"", mount.fSource, "", 0});
+            if (!isArray && disks.front().fSize == 0)
+                disks.front().fSize = double(usage.fBlocks) * double(usage.fBlockSize);
+            if (isArray) {
+                VRefPtr<VJSONArray> members = VRefPtr<VJSONArray>::Adopt(new VJSONArray());
+                for (const Disk& member : disks)
+                    members->Push(DiskObject(member));
+                disk = VJSONValue(members.Get());
+            } else {
+                disk = DiskObject(disks.front());
+            }
         }
         VRefPtr<VJSONObject> volume = NewObject();
         volume->SetProperty(VString("mountPoint"), Text(mount.fMountPoint));
-        volume->SetProperty(VString("capacity"), VJSONValue(double(ToKiB(usage.fBlocks, usage.fBlockSize))));
-        volume->SetProperty(VString("available"), VJSONValue(double(ToKiB(usage.fFreeBlocks, usage.fBlockSize))));
+        if (withUsage) {
+            volume->SetProperty(VString("capacity"), VJSONValue(double(ToKiB(usage.fBlocks, usage.fBlockSize))));
+            volume->SetProperty(VString("available"), VJSONValue(double(ToKiB(usage.fFreeBlocks, usage.fBlockSize))));
+        }
         volume->SetProperty(VString("filesystem"), Text(mount.fFileSystem));
-        volume->SetProperty(VString("name"), Text(VolumeName(mount.fMountPoint)));
-        volume->SetProperty(VString("disk"), VJSONValue(disk.Get()));
+        volume->SetProperty(VString("name"), Text(label.empty() ? VolumeName(mount.fMountPoint) : label));
+        volume->SetProperty(VString("disk"), disk);
         volumes.Push(VJSONValue(volume.Get()));
     }
 }
@@ -297,6 +439,11 @@ bool XPosixInventory::IsNetworkFileSystem(const std::string& type) noexcept {
     for (const char* network : kNetworkTypes)
         if (type == network) return true;
     return false;
+}
+
+bool XPosixInventory::MayBlockOnUsage(const std::string& type) noexcept {
+    return IsNetworkFileSystem(type) || type == "fuse" || type == "fuseblk" || type.starts_with("fuse.") ||
+           type == "autofs";
 }
 
 } // namespace vela

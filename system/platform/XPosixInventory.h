@@ -80,9 +80,32 @@ public:
     static uint64 ToKiB(uint64 blocks, uint64 blockSize) noexcept;
     // Whether the file system type is one whose data lives on another machine.
     static bool IsNetworkFileSystem(const std::string& type) noexcept;
+    // Whether asking the file system for its usage may wait without end: one served over a network, by a
+    // user-space daemon (FUSE), or an automount point, which mounts such a one when asked.
+    static bool MayBlockOnUsage(const std::string& type) noexcept;
+
+    // Where the block devices are described: the kernel's device tree (/sys) and the device folder (/dev).
+    struct Roots {
+        std::string fSys = "/sys";
+        std::string fDev = "/dev";
+    };
+    // One disk of a volume as the inventory lists it.
+    struct Disk {
+        std::string fInterface;   // how the disk is attached: "sata", "nvme", "usb", "virtio", …; empty unknown
+        std::string fDescription; // the device model; else the mounted device's path
+        std::string fIdentifier;  // the file-system UUID; empty without one
+        double fSize = 0;         // bytes; 0 unknown
+    };
+    // The block device of a mount, found by its device number, else by its source under /dev. Its disks: the
+    // members of an md RAID or device-mapper volume (several, or one), else the device itself; none when the
+    // device is unknown. label receives the volume label, empty without one.
+    static std::vector<Disk> ReadDisks(const Roots& roots, const Mount& mount, std::string& label, bool& isArray);
+
     using UsageReader = std::function<bool(const std::string& mountPoint, Usage& usage)>;
-    // Appends one volume object per mount whose usage can be read and has blocks.
-    static void AppendVolumes(const std::vector<Mount>& mounts, const UsageReader& usageOf, VJSONArray& volumes);
+    // Appends one volume object per mount whose usage can be read and has blocks, and per network or FUSE mount,
+    // whose usage is not asked for (its capacity and availability are left out).
+    static void AppendVolumes(const std::vector<Mount>& mounts, const UsageReader& usageOf, const Roots& roots,
+                              VJSONArray& volumes);
 };
 
 } // namespace vela

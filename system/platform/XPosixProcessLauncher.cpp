@@ -1,13 +1,16 @@
 #include "system/platform/XPosixProcessLauncher.h"
 
 #include "core/StStringConverter.h"
+#include "core/VTask.h"
 #include "core/VTaskMgr.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <set>
@@ -16,6 +19,7 @@
 #include <sys/syscall.h>
 #include <sys/syslog.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -86,6 +90,21 @@ private:
 
 void YieldToScheduler() {
     if (VTaskMgr::IsInited()) VTaskMgr::Get()->Yield();
+}
+
+// How long a fiber waits on its descriptors before it lets the other fibers of its thread run.
+constexpr int kFiberPollMs = 10;
+
+// poll without a time limit; on a fiber, in short steps with a yield between them, so that the fibers that
+// share this thread go on meanwhile. poll's answer.
+int PollYielding(pollfd* fds, nfds_t count) {
+    VTask* task = VTask::GetCurrent();
+    if (task == nullptr || !task->IsFiber()) return poll(fds, count, -1);
+    for (;;) {
+        int ready = poll(fds, count, kFiberPollMs);
+        if (ready != 0) return ready;
+        YieldToScheduler();
+    }
 }
 
 // One read from fd into sink; read's answer (bytes, 0 at the end, -1 with errno).
@@ -479,7 +498,7 @@ int32 XPosixProcessLauncher::WaitForData() {
         pollfd fds[3] = {{fStdout, POLLIN, 0}, {fStderr, POLLIN, 0}, {fPidFd, POLLIN, 0}};
         bool anything = fStdout >= 0 || fStderr >= 0 || fPidFd >= 0;
         if (!anything) return _Reap() ? 4 : 0;
-        if (poll(fds, 3, -1) < 0) {
+        if (PollYielding(fds, 3) < 0) {
             if (errno == EINTR) continue;
             return 0;
         }
@@ -508,7 +527,7 @@ void XPosixProcessLauncher::Pump(const void* input, size_t size, Sink output, Si
         if (watchExit ? exited : !streams) break;
         pollfd fds[4] = {
             {fStdin, POLLOUT, 0}, {fStdout, POLLIN, 0}, {fStderr, POLLIN, 0}, {watchExit ? fPidFd : -1, POLLIN, 0}};
-        if (poll(fds, 4, -1) < 0) {
+        if (PollYielding(fds, 4) < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -530,6 +549,56 @@ void XPosixProcessLauncher::Pump(const void* input, size_t size, Sink output, Si
         ReadStream(fStderr, errors, true);
     }
     CloseStandardInput();
+}
+
+void XPosixProcessLauncher::FeedInBackground(const void* input, size_t size) {
+    const char* pending = static_cast<const char*>(input);
+    size_t left = pending != nullptr && fStdin >= 0 ? size : 0;
+    if (left > 0) {
+        // What the pipe takes now goes at once; only the rest needs a feeder.
+        fcntl(fStdin, F_SETFL, fcntl(fStdin, F_GETFL) | O_NONBLOCK);
+        StSigPipeBlocked noSignal;
+        ssize_t written = noSignal.Write(fStdin, pending, left);
+        if (written > 0) {
+            pending += written;
+            left -= size_t(written);
+        }
+        if (written < 0 && errno != EAGAIN) left = 0;
+    }
+    if (left == 0) {
+        CloseStandardInput();
+        return;
+    }
+    // The feeder owns the input's end and a copy of the rest; it stops when all is written, when the child
+    // closes its input or ends (its pidfd), whichever comes first, so it never outlives the child for long.
+    int feed = fStdin;
+    fStdin = -1;
+    int exited = fPidFd >= 0 ? fcntl(fPidFd, F_DUPFD_CLOEXEC, 0) : -1;
+    try {
+        std::vector<char> rest(pending, pending + left);
+        std::thread([feed, exited, rest = std::move(rest)]() mutable {
+            StSigPipeBlocked noSignal;
+            size_t done = 0;
+            while (done < rest.size()) {
+                pollfd fds[2] = {{feed, POLLOUT, 0}, {exited, POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0) {
+                    if (errno == EINTR) continue;
+                    break;
+                }
+                if (fds[1].revents != 0) break;
+                size_t chunk = std::min(rest.size() - done, kPipeChunk);
+                ssize_t written = noSignal.Write(feed, rest.data() + done, chunk);
+                if (written < 0 && errno != EAGAIN) break;
+                if (written > 0) done += size_t(written);
+            }
+            CloseFd(feed);
+            CloseFd(exited);
+        }).detach();
+    } catch (const std::exception&) {
+        // No copy or no thread: the child sees its input end early rather than this call blocking.
+        CloseFd(feed);
+        CloseFd(exited);
+    }
 }
 
 int32 XPosixProcessLauncher::ReadFromChildAndShutdown(const std::function<void(const void*, size_t)>& onOutput,

@@ -73,6 +73,10 @@ public:
     // it left in the pipes is read; otherwise when both streams ended. The child's input is closed at the end.
     void Pump(const void* input, size_t size, Sink output, Sink errors, bool untilExit);
 
+    // Feeds input (size bytes, copied; may be null) to the child without waiting for it to read: what does not
+    // fit in the pipe now is written by a thread of its own. The child's input is closed here or by that thread.
+    void FeedInBackground(const void* input, size_t size);
+
     bool IsRunning();
     int32 Shutdown(bool terminate, bool killTree);
     int32 GetPid() const;

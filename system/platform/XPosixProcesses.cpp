@@ -26,7 +26,6 @@ std::string EntryPath(const char* procRoot, int pid, const char* entry) {
 } // namespace
 
 bool XPosixProcesses::ListProcesses(std::vector<int>& pids, const char* procRoot) {
-    pids.clear();
     DIR* folder = opendir(procRoot);
     if (folder == nullptr) return false;
     while (dirent* entry = readdir(folder)) {

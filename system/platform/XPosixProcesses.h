@@ -13,7 +13,7 @@ class XPosixProcesses {
 public:
     XPosixProcesses() = delete;
 
-    // Replaces pids by the numeric entries of procRoot; false (pids empty) when it cannot be read.
+    // Appends the numeric entries of procRoot to pids; false (pids unchanged) when it cannot be read.
     static bool ListProcesses(std::vector<int>& pids, const char* procRoot = "/proc");
     // The short name of pid (its "comm" entry without the line feed). found is false when pid has no entry;
     // the result is false when the table itself cannot be read.

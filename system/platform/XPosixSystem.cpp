@@ -1,7 +1,11 @@
 #include "system/platform/XPosixSystem.h"
 
+#include "core/VErrorContext.h"
+#include "system/VProcessLauncher.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -467,6 +471,40 @@ std::string XPosixSystem::FindExecutable(const std::string& name, const char* se
 
 int32 XPosixSystem::CreateSymbolicLink(const char* target, const char* link) noexcept {
     return symlink(target, link) == 0 ? 0 : int32(errno != 0 ? errno : EIO);
+}
+
+uint32 XPosixSystem::DoubleClickTicksFromSetting(const std::string& printed) noexcept {
+    // GVariant text: the number, after a type word for types other than int32 ("uint32 400").
+    const char* text = printed.c_str();
+    const char* space = std::strchr(text, ' ');
+    if (space != nullptr && std::isalpha(static_cast<unsigned char>(text[0])) != 0) text = space + 1;
+    char* end = nullptr;
+    errno = 0;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (end == text || errno != 0 || ms <= 0 || (*end != '\0' && *end != '\n')) return kDefaultDoubleClickTicks;
+    return uint32(std::min<long long>(ms, 0xFFFFFFFFLL) * 60 / 1000);
+}
+
+uint32 XPosixSystem::ReadDoubleClickTicks(const std::string& gsettings) {
+    if (gsettings.empty() || gsettings.front() != '/') return kDefaultDoubleClickTicks;
+    // A setting that cannot be read is no error of the caller's.
+    StErrorContextInstaller quiet(false, true);
+    VProcessLauncher launcher;
+    launcher.SetBinaryPath(VString(gsettings.data(), gsettings.size(), VTC_UTF_8));
+    for (const char* argument : {"get", "org.gnome.desktop.peripherals.mouse", "double-click"})
+        launcher.AddArgument(VString(argument));
+    launcher.SetRedirectStandardInput(false);
+    launcher.SetWaitClosingChildProcess(kSettingWaitMs);
+    if (launcher.Start() != 0) return kDefaultDoubleClickTicks;
+    // The answer is one short line: more is not the setting.
+    std::string printed;
+    launcher.ReadFromChildAndShutdown(
+        [&printed](const void* data, size_t size) {
+            if (printed.size() < 64) printed.append(static_cast<const char*>(data), std::min<size_t>(size, 64));
+        },
+        {});
+    if (quiet.GetLastError() != VE_OK || launcher.GetExitStatus() != 0) return kDefaultDoubleClickTicks;
+    return DoubleClickTicksFromSetting(printed);
 }
 
 } // namespace vela

@@ -106,6 +106,15 @@ public:
     // The full path of an executable: a name with '/' through realpath, else the first match in the folders of
     // searchPath (':' separated; empty entries skipped); empty when none.
     static std::string FindExecutable(const std::string& name, const char* searchPath);
+
+    // The double-click time in ticks from what "gsettings get" prints for it ("uint32 400": milliseconds);
+    // kDefaultDoubleClickTicks when it does not parse or is not above 0.
+    static constexpr uint32 kDefaultDoubleClickTicks = 30;
+    static uint32 DoubleClickTicksFromSetting(const std::string& printed) noexcept;
+    // Runs gsettings (an absolute path) for the GNOME double-click setting, for at most kSettingWaitMs;
+    // kDefaultDoubleClickTicks when it fails. Raises nothing.
+    static constexpr int32 kSettingWaitMs = 2000;
+    static uint32 ReadDoubleClickTicks(const std::string& gsettings);
     // symlink; 0 or errno.
     static int32 CreateSymbolicLink(const char* target, const char* link) noexcept;
 };

@@ -1,14 +1,21 @@
 #include "app/VProcessIPC.h"
+#include "app/VLogger.h"
 #include "app/platform/XPosixProcessIPC.h"
+#include "core/ILogListener.h"
+#include "core/ILoggerBagKeys.h"
+#include "core/StStringConverter.h"
+#include "core/VRefPtr.h"
 #include "core/VTask.h"
 #include "core/VTaskMgr.h"
 #include "system/VFileSystemNotifier.h"
 #include "system/VSleepNotifier.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -104,6 +111,51 @@ protected:
 private:
     uint32 fCode;
 };
+
+// Keeps the message texts of the records it is handed.
+class MessageListener : public VObject, public ILogListener {
+public:
+    void Put(const std::vector<const VValueBag*>& bags) override {
+        std::lock_guard<std::mutex> guard(fLock);
+        for (const VValueBag* bag : bags) {
+            VString message;
+            ILoggerBagKeys::message.Get(*bag, message);
+            fMessages.push_back(to_string(message));
+        }
+    }
+    std::vector<std::string> Messages() {
+        std::lock_guard<std::mutex> guard(fLock);
+        return fMessages;
+    }
+
+private:
+    std::mutex fLock;
+    std::vector<std::string> fMessages;
+};
+
+TEST(ToolProcessInProcess, SleepAndWakeUpGoToTheProcessLog) {
+    ASSERT_FALSE(VTaskMgr::IsInited());
+    int savedArgc = sProcessCommandLineArgc;
+    sProcessCommandLineArgc = 1;
+    {
+        VCodeTool tool(0);
+        ASSERT_TRUE(tool.Init(eProcessInit_Logger));
+        ASSERT_NE(tool.GetSleepNotifier(), nullptr);
+        auto listener = VRefPtr<MessageListener>::Adopt(new MessageListener);
+        ASSERT_TRUE(tool.GetLogger()->AddLogListener(listener.Get()));
+        tool.GetSleepNotifier()->HaveSleepNotification();
+        tool.GetSleepNotifier()->HaveWakeupNotification();
+        tool.GetLogger()->Flush();
+        std::vector<std::string> messages = listener->Messages();
+        auto has = [&](const char* text) {
+            return std::find(messages.begin(), messages.end(), text) != messages.end();
+        };
+        EXPECT_TRUE(has("System is going to sleep"));
+        EXPECT_TRUE(has("System woke up from sleep"));
+        tool.GetLogger()->RemoveLogListener(listener.Get());
+    }
+    sProcessCommandLineArgc = savedArgc;
+}
 
 // The notifiers come with an accepted command line (the file-system one only when asked for) and go with the
 // tool.

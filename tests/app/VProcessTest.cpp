@@ -14,6 +14,7 @@
 #include "files/VFileSystem.h"
 #include "files/VResourceFile.h"
 #include "intl/VFileKind.h"
+#include "support/StEnvironment.h"
 #include "support/TaskTestSupport.h"
 #include "system/VAlertPresenter.h"
 #include "system/VProgressManager.h"
@@ -348,27 +349,7 @@ public:
     }
 };
 
-// Sets an environment variable for the life of the object.
-class StEnv {
-public:
-    StEnv(const char* name, const std::string& value) : fName(name) {
-        const char* old = std::getenv(name);
-        fHad = old != nullptr;
-        if (fHad) fOld = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~StEnv() {
-        if (fHad)
-            setenv(fName, fOld.c_str(), 1);
-        else
-            unsetenv(fName);
-    }
-
-private:
-    const char* fName;
-    bool fHad = false;
-    std::string fOld;
-};
+using StEnv = test::StEnvironment;
 
 TEST_F(ProcessFixture, ProductSystemFoldersAreMadeOrFallBack) {
     StEnv config("XDG_CONFIG_HOME", fRoot + "/config");

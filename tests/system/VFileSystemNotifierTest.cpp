@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -202,6 +203,28 @@ TEST_F(VFileSystemNotifierTest, AHandlerMayStopItsOwnWatch) {
     CreateFile(fRoot + "a", "a");
     ASSERT_TRUE(WaitForBatches(handler, 1));
     EXPECT_EQ(handler.stopped, VE_OK);
+}
+
+TEST_F(VFileSystemNotifierTest, AWatchStartedOutsideATaskIsRefused) {
+    // Nothing would ever execute its deliveries: its changes would pile up for as long as it lives.
+    RecordingHandler handler;
+    VError error = VE_OK;
+    std::thread([&] { error = Watch(handler, kAll); }).join();
+    EXPECT_EQ(error, VE_FOLDER_CANNOT_WATCH);
+    EXPECT_EQ(fNotifier->StopWatchingForChanges(Folder(fRoot), &handler), VE_FOLDER_NOT_FOUND);
+}
+
+TEST_F(VFileSystemNotifierTest, AChangeMessageOutlivingItsNotifierDeliversNothing) {
+    RecordingHandler handler;
+    auto* data = new VFileSystemNotifier::VChangeData(Folder(fRoot).GetPathRef(), kAll, &handler, VTask::GetCurrent());
+    fNotifier->PushChangeData(data);
+    fNotifier->AddChange(data, VFilePath(VString((fRoot + "late").c_str()), FPS_POSIX), VFileSystemNotifier::eCreated);
+    fNotifier->SignalChange(data);
+    data->Release();
+    // The message is still queued on this task when its notifier goes.
+    fNotifier.reset();
+    VTask::GetCurrent()->ExecuteMessagesWithTimeout(10, false);
+    EXPECT_TRUE(handler.fBatches.empty());
 }
 
 TEST(XPosixFileSystemNotificationTest, ListsAnEmptyFolderButNotAMissingOne) {

@@ -1,5 +1,6 @@
 #include "system/VProcessLauncher.h"
 
+#include "core/IFiberScheduler.h"
 #include "core/VErrorContext.h"
 #include "files/VFilePath.h"
 #include "support/RecordingRaiser.h"
@@ -9,14 +10,20 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -468,6 +475,128 @@ TEST(VProcessLauncherRun, QuotedArgumentKeepsItsQuotes) {
                   [&](const void* data, size_t size) { output.append(static_cast<const char*>(data), size); }, {}),
               0);
     EXPECT_EQ(output, "[\"a b\"]");
+}
+
+// A fifo a child waits on: opened (and so released) by Open, or by a watchdog once boundMs passed, so that a
+// fault that blocks the test until the child goes on ends in a failed check rather than a hang.
+class FifoGate {
+public:
+    explicit FifoGate(int32 boundMs) {
+        if (mkdtemp(fFolder) == nullptr) return;
+        fPath = std::string(fFolder) + "/gate";
+        if (mkfifo(fPath.c_str(), 0600) != 0) return;
+        fWatchdog = std::thread([this, boundMs] {
+            std::unique_lock<std::mutex> hold(fLock);
+            if (fWake.wait_for(hold, std::chrono::milliseconds(boundMs), [this] { return fCancelled; })) return;
+            fFired = true;
+            hold.unlock();
+            Release();
+        });
+    }
+    ~FifoGate() {
+        {
+            std::lock_guard<std::mutex> hold(fLock);
+            fCancelled = true;
+        }
+        fWake.notify_all();
+        if (fWatchdog.joinable()) fWatchdog.join();
+        unlink(fPath.c_str());
+        rmdir(fFolder);
+    }
+    FifoGate(const FifoGate&) = delete;
+    FifoGate& operator=(const FifoGate&) = delete;
+
+    const std::string& Path() const { return fPath; }
+    // Lets a child blocked in "read x < gate" go on (waits until it opened the fifo).
+    void Release() { std::ofstream(fPath) << "go\n"; }
+    // Whether the watchdog had to release the child.
+    bool Fired() {
+        std::lock_guard<std::mutex> hold(fLock);
+        return fFired;
+    }
+    // Non-blocking: true when a child has the fifo open for reading, and then it is released.
+    bool TryRelease() {
+        int fd = open(fPath.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) return false;
+        bool written = write(fd, "go\n", 3) == 3;
+        close(fd);
+        return written;
+    }
+
+private:
+    char fFolder[32] = "/tmp/vela-launcher-XXXXXX";
+    std::string fPath;
+    std::mutex fLock;
+    std::condition_variable fWake;
+    bool fCancelled = false;
+    bool fFired = false;
+    std::thread fWatchdog;
+};
+
+TEST(VProcessLauncherRun, DoNotWaitWithInputLargerThanAPipeReturnsAtOnce) {
+    FifoGate gate(5000);
+    ASSERT_FALSE(gate.Path().empty());
+    char folder[] = "/tmp/vela-launcher-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string received = std::string(folder) + "/received";
+    // The child reads nothing until the gate opens; four pipes' worth of input waits meanwhile.
+    VProcessOutputBuffer input;
+    std::string bytes(4 * 65536 + 7, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char('a' + i % 26);
+    ASSERT_TRUE(input.AddData(bytes.data(), bytes.size()));
+    std::string commandLine = "sh -c \"read x < " + gate.Path() + "; cat > " + received + "\"";
+    ASSERT_EQ(VProcessLauncher::ExecuteCommandLine(FromUtf8(commandLine), VProcessLauncher::kDoNotWait, &input, nullptr,
+                                                   nullptr),
+              0);
+    EXPECT_FALSE(gate.Fired()) << "returned only once the child read";
+    ASSERT_TRUE(WaitUntil([&] { return gate.Fired() || gate.TryRelease(); }));
+    // Fed in the background, whole, after the call returned.
+    auto content = [&] {
+        std::ifstream in(received, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(WaitUntil([&] { return content().size() == bytes.size(); }));
+    EXPECT_EQ(content(), bytes);
+    unlink(received.c_str());
+    rmdir(folder);
+}
+
+// Counts the yields of the fiber that waits, and opens the gate of the child it waits for at the first.
+class GateOpeningScheduler : public VScheduler_void {
+public:
+    explicit GateOpeningScheduler(FifoGate& gate) : fGate(gate) {}
+    void Yield() override {
+        ++fYields;
+        fGate.TryRelease();
+    }
+    void YieldNow() override { Yield(); }
+    int32 Yields() const { return fYields; }
+
+private:
+    FifoGate& fGate;
+    int32 fYields = 0;
+};
+
+TEST(VProcessLauncherRun, WaitingOnAFiberYields) {
+    test::StTaskMgrScope scope(true);
+    ASSERT_TRUE(scope.IsInited());
+    FifoGate gate(5000);
+    ASSERT_FALSE(gate.Path().empty());
+    auto scheduler = VRefPtr<GateOpeningScheduler>::Adopt(new GateOpeningScheduler(gate));
+    VTaskMgr::Get()->SetFiberScheduler(scheduler.Get());
+    VProcessOutputBuffer output;
+    int32 status = -1;
+    std::string commandLine = "sh -c \"read x < " + gate.Path() + "; echo done\"";
+    EXPECT_EQ(VProcessLauncher::ExecuteCommandLine(FromUtf8(commandLine), 0, nullptr, &output, nullptr, nullptr,
+                                                   nullptr, &status),
+              0);
+    auto idle = VRefPtr<VScheduler_void>::Adopt(new VScheduler_void);
+    VTaskMgr::Get()->SetFiberScheduler(idle.Get());
+    EXPECT_FALSE(gate.Fired()) << "the wait never yielded";
+    EXPECT_GT(scheduler->Yields(), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Text(output), "done\n");
 }
 
 } // namespace

@@ -91,6 +91,28 @@ TEST(VRemoteProgressSession, AMirrorFollowsTheSessionsThroughBags) {
     source->EndSession();
 }
 
+TEST(VRemoteProgressSession, ADeltaReadOntoAFreshRecordChangesOnlyWhatItHolds) {
+    auto source = NewIndicator();
+    auto mirror = NewIndicator();
+    source->BeginSession(100, 20, VString("inner"), true, nullptr);
+    VRemoteProgressSessionInfo sent;
+    source->GetProgressInfo(sent, nullptr);
+    VRemoteProgressSessionInfo whole;
+    Travel(sent, nullptr, whole);
+    mirror->UpdateFromRemoteInfo(whole);
+
+    source->Progress(60);
+    VRemoteProgressSessionInfo next;
+    source->GetProgressInfo(next, &sent);
+    // Each delta arrives in a record of its own: it holds the value alone.
+    VRemoteProgressSessionInfo fresh;
+    Travel(next, &sent, fresh);
+    mirror->UpdateFromRemoteInfo(fresh);
+    EXPECT_EQ(Levels(*mirror), (std::vector<std::pair<std::string, int64>>{{"inner", 60}}));
+    EXPECT_FLOAT_EQ(mirror->ComputePercentDone(), source->ComputePercentDone());
+    source->EndSession();
+}
+
 TEST(VRemoteProgressSession, LevelsClosedElsewhereAreClosedByTheNextEndSession) {
     auto mirror = NewIndicator();
     for (const char* message : {"one", "two", "three"})

@@ -68,17 +68,20 @@ TEST(VSystemProcesses, ListHoldsOurselvesAndAZombieUntilItIsReaped) {
     std::vector<int> pids = {-5};
     VSystem::GetProcessList(pids);
     EXPECT_TRUE(Contains(pids, getpid()));
-    // The list is replaced, not appended to.
-    EXPECT_FALSE(Contains(pids, -5));
+    // The list is appended to: what the caller held stays, first.
+    ASSERT_FALSE(pids.empty());
+    EXPECT_EQ(pids.front(), -5);
 
     pid_t child = SpawnChild({"true"});
     ASSERT_TRUE(WaitUntil([&] { return IsZombie(child); }));
+    pids.clear();
     VSystem::GetProcessList(pids);
     EXPECT_TRUE(Contains(pids, child));
 
     VSystem::EWFP_Reason reason = VSystem::EWFP_Reason(0);
     EXPECT_TRUE(VSystem::WaitForProcess(child, -1, &reason));
     EXPECT_EQ(reason, VSystem::EWFP_Reason(0));
+    pids.clear();
     VSystem::GetProcessList(pids);
     EXPECT_FALSE(Contains(pids, child));
 
@@ -97,9 +100,9 @@ TEST(VSystemProcesses, ListTakesOnlyNumericEntries) {
     std::vector<int> pids = {1};
     ASSERT_TRUE(XPosixProcesses::ListProcesses(pids, root.Path().c_str()));
     std::sort(pids.begin(), pids.end());
-    EXPECT_EQ(pids, (std::vector<int>{7, 12}));
+    EXPECT_EQ(pids, (std::vector<int>{1, 7, 12}));
     EXPECT_FALSE(XPosixProcesses::ListProcesses(pids, "/nonexistent/proc"));
-    EXPECT_TRUE(pids.empty());
+    EXPECT_EQ(pids, (std::vector<int>{1, 7, 12}));
 }
 
 TEST(VSystemProcesses, NameAndPathOfARunningProcess) {
@@ -372,7 +375,11 @@ TEST(XPosixDesktopAlerts, AnswersFromExitStatusAndOutput) {
         {&three, P::eZenity, 5, "", eNotificationResponse_None},
         {&three, P::eKDialog, 2, "", eNotificationResponse_Abort},
         {&three, P::eKDialog, 3, "", eNotificationResponse_None},
-        {&three, P::eKDialog, -127, "", eNotificationResponse_None},
+        // Withdrawn (killed), or closed without a button.
+        {&three, P::eKDialog, -127, "", eNotificationResponse_Cancelled},
+        {&three, P::eZenity, -127, "", eNotificationResponse_Cancelled},
+        {&three, P::eZenity, P::kZenityClosedStatus, "", eNotificationResponse_Cancelled},
+        {&none, P::eZenity, P::kZenityClosedStatus, "", eNotificationResponse_Cancelled},
         {&none, P::eZenity, 0, "", eNotificationResponse_OK},
         {&none, P::eKDialog, 1, "", eNotificationResponse_None},
     };
@@ -408,6 +415,21 @@ TEST(XPosixDesktopAlerts, RunsTheProgramAndWithdrawsPendingDialogs) {
     EXPECT_EQ(presenter->GetPendingCount(), 1);
     VSystem::CancelAllPendingUserNotifications();
     EXPECT_EQ(presenter->GetPendingCount(), 0);
+}
+
+TEST(XPosixDesktopAlerts, ADialogClosedWithoutAButtonAnswersCancelled) {
+    StTempFolder folder;
+    std::string program = folder.File("dialog");
+    {
+        std::ofstream script(program);
+        // Ends as zenity does when its window is closed: with ZENITY_ESC, else the second button's status.
+        script << "#!/bin/sh\nexit \"${ZENITY_ESC:-1}\"\n";
+    }
+    ASSERT_EQ(chmod(program.c_str(), 0700), 0);
+    StPresenter installed(new XPosixDesktopAlertPresenter(program, XPosixDesktopAlertPresenter::eZenity));
+    ENotificationResponse response = eNotificationResponse_None;
+    ASSERT_TRUE(VSystem::DisplayNotification("", "Open the log?", eNotificationButtons_YesNo, &response));
+    EXPECT_EQ(response, eNotificationResponse_Cancelled);
 }
 
 } // namespace

@@ -1,13 +1,19 @@
 #include "system/VSystem.h"
 
 #include "core/VString.h"
+#include "support/StEnvironment.h"
+#include "system/platform/XPosixSystem.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vela {
 namespace {
@@ -194,6 +200,51 @@ TEST(VSystemSymbols, DemangleSymbol) {
     VString out("previous");
     VSystem::DemangleSymbol(nullptr, out);
     EXPECT_EQ(ToUtf8(out), "");
+}
+
+TEST(VSystemInterface, DoubleClickTicksFromTheSettingsText) {
+    const std::pair<const char*, uint32> cases[] = {
+        {"400\n", 24},
+        {"uint32 250\n", 15},
+        {"int32 500", 30},
+        {"1000", 60},
+        // Not above 0, not a number, or more than a number: the usual half second.
+        {"0\n", 30},
+        {"-5\n", 30},
+        {"", 30},
+        {"abc\n", 30},
+        {"400 ms\n", 30},
+        {"99999999999999999999999\n", 30},
+    };
+    for (const auto& [printed, ticks] : cases)
+        EXPECT_EQ(XPosixSystem::DoubleClickTicksFromSetting(printed), ticks) << printed;
+}
+
+TEST(VSystemInterface, DoubleClickTicksComeFromGSettingsOnThePath) {
+    char pattern[] = "/tmp/vela-gsettings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string answer = folder + "/answer";
+    {
+        std::ofstream script(folder + "/gsettings");
+        // Answers only the one question, with what the test put in the answer file.
+        script << "#!/bin/sh\n[ \"$*\" = \"get org.gnome.desktop.peripherals.mouse double-click\" ] || exit 2\n"
+               << "cat '" << answer << "' || exit 1\n";
+    }
+    ASSERT_EQ(chmod((folder + "/gsettings").c_str(), 0700), 0);
+    {
+        test::StEnvironment path("PATH", folder + ":/usr/bin:/bin");
+        std::ofstream(answer) << "250\n";
+        EXPECT_EQ(VSystem::GetDoubleClicTicks(), 15u);
+        // A failing program (here: no answer to print) leaves the default.
+        unlink(answer.c_str());
+        EXPECT_EQ(VSystem::GetDoubleClicTicks(), 30u);
+    }
+    {
+        test::StEnvironment path("PATH", folder + "/none");
+        EXPECT_EQ(VSystem::GetDoubleClicTicks(), 30u);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace
