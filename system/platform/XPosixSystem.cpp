@@ -458,8 +458,9 @@ std::string XPosixSystem::FindExecutable(const std::string& name, const char* se
     std::stringstream entries(searchPath);
     std::string folder;
     while (std::getline(entries, folder, ':')) {
-        // An empty entry would mean the current folder, which a search on behalf of the library never wants.
-        if (folder.empty()) continue;
+        // An empty or relative entry is read from the working folder, which a search on behalf of the library
+        // never wants: whoever controls that folder would choose what runs.
+        if (folder.empty() || folder[0] != '/') continue;
         std::string candidate = folder;
         if (candidate.back() != '/') candidate += '/';
         candidate += name;

@@ -453,6 +453,8 @@ TEST(XPosixSystemExecutables, SearchTakesTheFirstExecutableFileInPathOrder) {
 
     const std::string path = first + ":" + second;
     const std::string pathWithSlash = first + "/::" + second + "/"; // an empty entry and trailing slashes
+    // An entry that names first from the working folder: whoever controls that folder would choose what runs.
+    const std::string relative = std::filesystem::relative(first).string() + ":" + second;
     struct Case {
         std::string name;
         const char* searchPath;
@@ -464,6 +466,8 @@ TEST(XPosixSystemExecutables, SearchTakesTheFirstExecutableFileInPathOrder) {
         {"both", path.c_str(), first + "/both"},
         {"only", pathWithSlash.c_str(), first + "/only"},
         {"tool", pathWithSlash.c_str(), second + "/tool"},
+        {"only", relative.c_str(), ""},
+        {"both", relative.c_str(), second + "/both"},
         {"missing", path.c_str(), ""},
         {"plain", "", ""},
         {"plain", nullptr, ""},
