@@ -27,6 +27,7 @@
 #include "json/VJSONValue.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -532,8 +533,11 @@ void VUpdateEngine::_ReportFailedRollBack(const VFolder& aside, const VFolder& o
 }
 
 VString VUpdateEngine::_BuildLaunchCommand(const VFilePath& bundle) const {
-    // The stand-in beside this executable, by its full path: a bare name could run another "open".
-    VString command = QuotedPosixPath(VFilePath(GetExecutableFolderPath() + VString("open"), FPS_POSIX));
+    // The stand-in beside this executable, by its full path: a bare name could run another "open". Without
+    // our own folder there is nothing safe to run (empty command).
+    const VString folder = GetExecutableFolderPath();
+    if (folder.IsEmpty()) return VString();
+    VString command = QuotedPosixPath(VFilePath(folder + VString("open"), FPS_POSIX));
     command += VString(" -a ");
     command += QuotedPosixPath(bundle);
     if (!fRestartParamsFile.IsEmpty()) {
@@ -551,8 +555,10 @@ bool VUpdateEngine::_LaunchApplication(const VFilePath& bundle) const {
     LogInfo("Restarting installed application (%S)...", &command);
     VProcessOutputBuffer output, errors;
     int32 status = 0;
-    const int32 result = VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &output, &errors, nullptr, nullptr,
-                                                              &status, nullptr, nullptr, true, false);
+    const int32 result = command.IsEmpty()
+                             ? int32(ENOENT)
+                             : VProcessLauncher::ExecuteCommandLine(command, 0, nullptr, &output, &errors, nullptr,
+                                                                    nullptr, &status, nullptr, nullptr, true, false);
     // An `open` that could not start the application exits non-zero: that is a failed relaunch too.
     if (result != 0 || status != 0) {
         LogError("Failed to restart updated application (returned error %d - exit status %d)", result, status);
