@@ -9,10 +9,12 @@
 #include "values/VUUID.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <random>
 
 namespace vela {
 
@@ -559,6 +561,51 @@ void* VString_info::ByteSwapPtr(void* data, bool nativeOrder) const {
 
 size_t VString_info::GetSizeOfValueDataPtr(const void* data) const {
     return sizeof(int32) + size_t(ReadStoredLength(data)) * sizeof(UniChar);
+}
+
+} // namespace vela
+
+// ---- hash_VString
+
+namespace vela {
+namespace {
+
+uint64 DrawHashSeed() noexcept {
+    try {
+        std::random_device device;
+        return (uint64(device()) << 32) ^ device();
+    } catch (...) {
+        // No entropy source: the clock and an address still differ from run to run.
+        static const char tag = 0;
+        return uint64(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+               uint64(reinterpret_cast<uintptr_t>(&tag));
+    }
+}
+
+// The high and low halves of a 64 × 64 product folded together: every input bit reaches every output bit.
+uint64 Fold(uint64 a, uint64 b) noexcept {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return uint64(product) ^ uint64(product >> 64);
+}
+
+} // namespace
+
+size_t hash_VString::operator()(const VString& text) const noexcept {
+    static const uint64 seed = DrawHashSeed();
+    constexpr uint64 kOdd1 = 0xa0761d6478bd642full, kOdd2 = 0xe7037ed1a0b428dbull;
+    const UniChar* units = text.GetCPointer();
+    const int32 length = text.GetLength();
+    uint64 hash = Fold(seed ^ kOdd1, uint64(uint32(length)) ^ kOdd2);
+    int32 i = 0;
+    for (; i + 4 <= length; i += 4) {
+        uint64 chunk;
+        std::memcpy(&chunk, units + i, sizeof chunk);
+        hash = Fold(chunk ^ seed ^ kOdd1, hash ^ kOdd2);
+    }
+    uint64 tail = 0;
+    for (; i < length; ++i)
+        tail = (tail << 16) | units[i];
+    return size_t(Fold(tail ^ seed ^ kOdd2, hash ^ kOdd1));
 }
 
 } // namespace vela

@@ -140,7 +140,7 @@ public:
     // The whole text through the current manager's ToUpperLowerCase; the argument changes nothing.
     void ToUpperCase(bool = false);
     void ToLowerCase(bool = false);
-    // Accepted; normalisation forms are not applied.
+    // Unicode canonical decomposition (NFD) and composition (NFC) in place; unchanged when memory runs out.
     void Decompose() noexcept;
     void Compose() noexcept;
     // Exchanges the texts: heap blocks change hands, inline texts and wrapped caller buffers are copied (a
@@ -536,5 +536,13 @@ inline bool operator!=(const VString& a, const VString& b) noexcept {
     return !(a == b);
 }
 VString operator+(const VString& a, const VString& b);
+
+// Hash and exact (unit by unit) equality of strings for hash maps, e.g.
+// std::unordered_map<VString, T, hash_VString, hash_VString>. The hash covers every unit and is keyed by a
+// random seed drawn once per process, so keys chosen from outside cannot be made to collide in advance.
+struct hash_VString {
+    size_t operator()(const VString& text) const noexcept;
+    bool operator()(const VString& a, const VString& b) const noexcept { return a.EqualToStringRaw(b); }
+};
 
 } // namespace vela

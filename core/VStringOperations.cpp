@@ -1,6 +1,7 @@
 #include "core/VString.h"
 
 #include "core/VStringUnits.h"
+#include "core/platform/XICUNormalizer.h"
 
 #include <algorithm>
 #include <bit>
@@ -330,9 +331,13 @@ void VString::TrimUniChar(UniChar c) {
     _Modified();
 }
 
-void VString::Decompose() noexcept {}
+void VString::Decompose() noexcept {
+    XICUNormalizeCanonical(*this, false);
+}
 
-void VString::Compose() noexcept {}
+void VString::Compose() noexcept {
+    XICUNormalizeCanonical(*this, true);
+}
 
 void VString::Swap(VString& other) noexcept {
     if (this == &other) return;

@@ -160,6 +160,11 @@ public:
     // True when the task executed messages less than 1000 ms ago.
     bool IsResponding() const noexcept;
 
+    // Two counters that the bag XML loader raises on the calling task for the duration of a load (StBagXMLLoad):
+    // the XML parses and the bag loads under way on the task. Any task may read them; only the task changes them.
+    int32 GetXMLParseDepth() const noexcept { return fXMLParseDepth.load(std::memory_order_acquire); }
+    int32 GetBagLoadDepth() const noexcept { return fBagLoadDepth.load(std::memory_order_acquire); }
+
     // Drops the calling task's activity token: a task that only waits in the background (a logger's flusher, say)
     // must not keep the process busy. Nothing off a task or without a token.
     static void ReleaseCurrentActivityToken();
@@ -257,6 +262,9 @@ private:
     std::vector<IIdleable*> fIdlers;
     std::atomic<bool> fIdlersUnchanged{true};
     bool fIdlingNow = false;
+    friend class StBagXMLLoad;
+    std::atomic<int32> fXMLParseDepth{0};
+    std::atomic<int32> fBagLoadDepth{0};
     // Value and key generation per data key (index key - 1).
     std::vector<std::pair<void*, uint32>> fDataSlots;
     // Queues of the tasks waiting for this one to die (retained); made on first need.
@@ -271,6 +279,24 @@ private:
     // Made by the process when the task starts ("Running task <name>"), released when it dies or drops it. Under
     // the manager's lock.
     IRefCountable* fActivityToken = nullptr;
+};
+
+// Raises both load counters of the calling task for the guard's life (nothing off a task): the bag XML loader
+// holds one around each load.
+class StBagXMLLoad {
+public:
+    StBagXMLLoad() noexcept : fTask(VTask::GetCurrent()) { Add(1); }
+    ~StBagXMLLoad() { Add(-1); }
+    StBagXMLLoad(const StBagXMLLoad&) = delete;
+    StBagXMLLoad& operator=(const StBagXMLLoad&) = delete;
+
+private:
+    void Add(int32 step) noexcept {
+        if (fTask == nullptr) return;
+        fTask->fXMLParseDepth.fetch_add(step, std::memory_order_acq_rel);
+        fTask->fBagLoadDepth.fetch_add(step, std::memory_order_acq_rel);
+    }
+    VTask* fTask;
 };
 
 } // namespace vela

@@ -122,9 +122,9 @@ public:
     // "writable"}; each registers a file system named name over the folder path (read inside the root of the file
     // system parent when given: an earlier entry, this namespace or its parents), writable ones with
     // FS_CAN_REQUEST_SPACE. A file that does not parse raises 687 with "path"; an entry that cannot be made refuses
-    // the whole definition and nothing of it is registered: a bad name raises 686, a missing path, an unknown
-    // parent or a path leaving the parent's root 687. Elements that are not objects are skipped, and anything but
-    // an array is accepted without effect.
+    // the whole definition and nothing of it is registered: a bad name raises 686, a missing path, a relative path
+    // without parent, an unknown parent or a path leaving the parent's root 687. Elements that are not objects are
+    // skipped, and anything but an array is accepted without effect.
     VError LoadFromDefinitionFile(const IFile* file);
     VError LoadFromJSONArray(const VJSONArray* array);
 

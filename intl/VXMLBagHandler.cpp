@@ -1,6 +1,7 @@
 #include "intl/VXMLBagHandler.h"
 
 #include "core/VErrorContext.h"
+#include "core/VTask.h"
 #include "files/IFileSystemObject.h"
 #include "files/VStream.h"
 #include "intl/IXMLDomWrapper.h"
@@ -119,6 +120,7 @@ namespace {
 VError LoadInto(VValueBag& bag, const VString& elementName, VError failure,
                 const std::function<bool(VXMLParser&, IXMLHandler*)>& parse, const VString* entitiesPrefix = nullptr,
                 IFolder* entitiesFolder = nullptr) {
+    StBagXMLLoad loading;
     StErrorContextInstaller errors;
     const bool inPlace = bag.IsEmpty();
     VRefPtr<VValueBag> target = inPlace ? VRefPtr<VValueBag>(&bag) : VRefPtr<VValueBag>::Adopt(new VValueBag);

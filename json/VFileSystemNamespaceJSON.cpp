@@ -87,7 +87,8 @@ VError VFileSystemNamespace::LoadFromJSONArray(const VJSONArray* array) {
             VRefPtr<IFolder> root = VRefPtr<IFolder>::Adopt(parent->RetainRootFolder());
             if (root)
                 folder = VRefPtr<IFolder>::Adopt(root->RetainRelativeFolder(definition.path, FPS_POSIX, parent.Get()));
-        } else {
+        } else if (definition.path.GetUniChar(1) == u'/') {
+            // Only an absolute text: a relative one would be read as naming a volume.
             const VFilePath path(definition.path, FPS_POSIX);
             if (path.IsValid() && path.IsFolder()) folder = VRefPtr<IFolder>::Adopt(new VFolder(path));
         }

@@ -19,6 +19,7 @@ public:
     static const VValueInfo_array<VArrayImage, 111, char> sInfo;
     const VValueInfo* GetValueInfo() const override { return &sInfo; }
     uint16 GetElemValueKind() const override { return kElemKind; }
+    bool CanBeEvaluated() const override { return false; }
 
     // Deletes every element and empties the array.
     void DeleteAllElements() { SetCount(0); }

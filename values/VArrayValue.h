@@ -44,6 +44,8 @@ public:
 
     int32 GetCount() const override { return fCount; }
     virtual uint16 GetElemValueKind() const = 0;
+    // Typed arrays can be evaluated (image arrays cannot).
+    bool CanBeEvaluated() const override { return true; }
 
     // Count n (negative: 0): shrinking releases the elements cut (owned objects included), growing adds zeroed
     // ones. False, nothing changed, when the storage cannot be had or would pass INT32_MAX bytes.

@@ -97,6 +97,13 @@ public:
     // Cleared, then the bytes of a VBlobWithPtr source.
     void FromValue(const VValueSingle& source) override;
 
+    // JSON form (json/VBlobJSONValue.cpp): a JSON blob object. Reading clears the blob, then takes the bytes of
+    // a JSON blob (PutData's error on failure) or makes the blob null for any other value (answering 0).
+    VError FromJSONValue(const VJSONValue& json) override;
+    // A new JSON blob with a copy of the bytes (empty for a null blob); 'vela' 100 and undefined when memory
+    // runs out.
+    VError GetJSONValue(VJSONValue& json, uint32 options = 0) const override;
+
     // Stored form: a 32-bit length, then the bytes. A length of 0 leaves the bytes as they were; a negative
     // one is corrupt: the blob ends empty, VE_STREAM_CORRUPTED is raised and the answer is data + 4.
     const void* LoadFromPtr(const void* data, bool swap = false) override;

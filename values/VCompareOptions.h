@@ -1,10 +1,12 @@
 #pragma once
 
+#include "core/VError.h"
 #include "core/VObject.h"
 
 namespace vela {
 
 class VIntlMgr;
+class VJSONObject;
 
 // How values and strings are compared: the international manager for text, the like (pattern), diacritical
 // (exact: accents count, no tolerance for reals) and begins-with flags, and the tolerance of real comparisons.
@@ -22,6 +24,12 @@ public:
     void SetBeginsWith(bool beginsWith) noexcept { fBeginsWith = beginsWith; }
     double GetEpsilon() const noexcept { return fEpsilon; }
     void SetEpsilon(double epsilon) noexcept { fEpsilon = epsilon; }
+
+    // JSON form (json/VCompareOptionsJSON.cpp): the one property "diacritical", true or false. ToJSON sets it on
+    // object; FromJSON takes it only when it is a boolean (absent or other types leave the flag alone). A null
+    // object changes nothing; an object that refuses the property gives the error raised.
+    VError ToJSON(VJSONObject* object) const;
+    VError FromJSON(const VJSONObject* object);
 
 private:
     VIntlMgr* fIntlMgr = nullptr;

@@ -302,15 +302,23 @@ int32 VValueSingle::ValueKindToJsonType(uint16 kind) noexcept {
 
 VValueSingle* VValueSingle::ConvertVValueToJSONScalar(const VValueSingle& value, bool durationInMilliseconds) {
     switch (value.GetValueKind()) {
+    // The integer kinds and the other numeric kinds (7, 16): JSON knows numbers only.
     case 2:
     case 3:
     case 4:
-    case 5: {
+    case 5:
+    case 7:
+    case 16: {
         auto* real = new VReal(value.GetReal());
         real->SetNull(value.IsNull());
         return real;
     }
-    case 13: {
+    // Identifiers (13) and the other kinds that JSON carries as text.
+    case 13:
+    case 14:
+    case 17:
+    case 19:
+    case 20: {
         auto* text = new VString;
         text->FromValue(value);
         return text;

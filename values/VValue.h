@@ -195,9 +195,9 @@ public:
     VValueSingle* ConvertTo(uint16 kind) const;
     // The JSON type (0 null, 2 true, 3 string, 4 number, 8 time) that values of a kind map to.
     static int32 ValueKindToJsonType(uint16 kind) noexcept;
-    // A new value suited to a JSON scalar, owned by the caller: a VReal of GetReal() for the integer kinds 2-5
-    // (null flag kept), a VString of the text for identifiers (kind 13), a VReal of a duration's milliseconds
-    // (or seconds without durationInMilliseconds; null for a null duration), a clone for every other kind.
+    // A new value suited to a JSON scalar, owned by the caller: a VReal of GetReal() for kinds 2-5, 7 and 16 (null
+    // flag kept), a VString of the text (FromValue) for kinds 13, 14, 17, 19 and 20, a VReal of a duration's
+    // milliseconds (or seconds without durationInMilliseconds; null for a null duration), a clone for every other kind.
     static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& value, bool durationInMilliseconds = false);
 };
 

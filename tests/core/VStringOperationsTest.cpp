@@ -200,9 +200,44 @@ TEST(VStringEditing, CaseGoesThroughTheCurrentManager) {
     EXPECT_EQ(Units(text), u"MIXED CASE");
     text.ToLowerCase();
     EXPECT_EQ(Units(text), u"mixed case");
-    text.Decompose();
-    text.Compose();
-    EXPECT_EQ(Units(text), u"mixed case");
+}
+
+// Canonical forms: precomposed letters split into base and marks and back, marks reordered by class, Hangul
+// syllables split into jamo; singletons (the angstrom sign) and compatibility forms (the ligature) follow the
+// canonical tables only.
+TEST(VStringEditing, DecomposeAndComposeGiveTheCanonicalForms) {
+    struct Case {
+        std::u16string text, decomposed, composed;
+    } cases[] = {
+        {u"", u"", u""},
+        {u"plain", u"plain", u"plain"},
+        {u"caf\u00e9", u"cafe\u0301", u"caf\u00e9"},
+        {u"cafe\u0301", u"cafe\u0301", u"caf\u00e9"},
+        {u"\u1e69", u"s\u0323\u0307", u"\u1e69"},
+        {u"s\u0307\u0323", u"s\u0323\u0307", u"\u1e69"},
+        {u"\uac00", u"\u1100\u1161", u"\uac00"},
+        {u"\u212b", u"A\u030a", u"\u00c5"},
+        {u"\ufb01", u"\ufb01", u"\ufb01"},
+        {u"x\U0001d15e", u"x\U0001d157\U0001d165", u"x\U0001d157\U0001d165"},
+    };
+    for (const Case& c : cases) {
+        VString decomposed;
+        decomposed.FromUniString(c.text.data(), int32(c.text.size()));
+        decomposed.Decompose();
+        EXPECT_EQ(Units(decomposed), c.decomposed) << "case " << (&c - cases);
+        VString composed;
+        composed.FromUniString(c.text.data(), int32(c.text.size()));
+        composed.Compose();
+        EXPECT_EQ(Units(composed), c.composed) << "case " << (&c - cases);
+    }
+}
+
+TEST(VStringEditing, ComposeLeavesASharedCopyAlone) {
+    VString original(u"cafe\u0301");
+    VString copy(original);
+    copy.Compose();
+    EXPECT_EQ(Units(copy), u"caf\u00e9");
+    EXPECT_EQ(Units(original), u"cafe\u0301");
 }
 
 TEST(VStringEditing, ExchangeUniChar) {

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vela {
@@ -479,6 +481,44 @@ TEST(VStringStreamForm, MinimumLengthIsCorruptData) {
     EXPECT_EQ(text.ReadFromStream(&stream), VE_STREAM_CORRUPTED);
     EXPECT_TRUE(text.IsEmpty());
     EXPECT_EQ(stream.GetPos(), 4);
+}
+
+// ---- hash_VString
+
+TEST(VStringHash, EqualTextsHashAlikeWhateverTheirStorage) {
+    const hash_VString hash;
+    VString heap("a text long enough to need a heap block of its own");
+    VStr255 inlined(heap);
+    VString shared(heap);
+    EXPECT_EQ(hash(heap), hash(inlined));
+    EXPECT_EQ(hash(heap), hash(shared));
+    EXPECT_TRUE(hash(heap, inlined));
+    EXPECT_EQ(hash(VString()), hash(VString(true)));
+}
+
+// Texts of one length that differ only in their middle units (which a hash of the ends alone would not see)
+// and texts that differ by a case or a canonical form: all different keys.
+TEST(VStringHash, EveryUnitCountsAndEqualityIsExact) {
+    const hash_VString hash;
+    std::unordered_set<size_t> seen;
+    for (int i = 0; i < 2000; ++i) {
+        VString text("prefix--");
+        text.AppendLong(100000 + i);
+        text.AppendCString("--suffix");
+        seen.insert(hash(text));
+    }
+    EXPECT_EQ(seen.size(), 2000u);
+
+    std::unordered_map<VString, int, hash_VString, hash_VString> map;
+    map[VString("abc")] = 1;
+    map[VString("ABC")] = 2;
+    map[VString(u"caf\u00e9")] = 3;
+    map[VString(u"cafe\u0301")] = 4;
+    map[VString("")] = 5;
+    EXPECT_EQ(map.size(), 5u);
+    EXPECT_EQ(map[VString("abc")], 1);
+    EXPECT_EQ(map[VString(u"cafe\u0301")], 4);
+    EXPECT_FALSE(hash(VString("abc"), VString("ab")));
 }
 
 } // namespace

@@ -171,6 +171,39 @@ TEST_F(VTaskTest, ATaskRunsOnItsOwnThreadAndDies) {
     EXPECT_FALSE(VTaskMgr::Get()->GetTaskByID(task->GetID()));
 }
 
+// The load counters belong to the task that holds the guard: nested guards add up, leaving lowers them, and
+// another task's counters stay as they were (off a task the guard does nothing).
+TEST_F(VTaskTest, BagXMLLoadGuardsRaiseTheCallingTasksCounters) {
+    VTask* main = VTask::GetCurrent();
+    ASSERT_NE(main, nullptr);
+    std::atomic<int32> otherParses{-1}, otherLoads{-1};
+    {
+        StBagXMLLoad outer;
+        EXPECT_EQ(main->GetXMLParseDepth(), 1);
+        EXPECT_EQ(main->GetBagLoadDepth(), 1);
+        {
+            StBagXMLLoad inner;
+            EXPECT_EQ(main->GetXMLParseDepth(), 2);
+            EXPECT_EQ(main->GetBagLoadDepth(), 2);
+        }
+        VRefPtr<VTask> task = StartTask([&] {
+            StBagXMLLoad own;
+            otherParses = VTask::GetCurrent()->GetXMLParseDepth();
+            otherLoads = VTask::GetCurrent()->GetBagLoadDepth();
+        });
+        ASSERT_TRUE(task->WaitForDeath(kWaitBoundMs));
+        EXPECT_EQ(task->GetXMLParseDepth(), 0);
+        EXPECT_EQ(main->GetXMLParseDepth(), 1);
+        EXPECT_EQ(main->GetBagLoadDepth(), 1);
+    }
+    EXPECT_EQ(otherParses.load(), 1);
+    EXPECT_EQ(otherLoads.load(), 1);
+    EXPECT_EQ(main->GetXMLParseDepth(), 0);
+    EXPECT_EQ(main->GetBagLoadDepth(), 0);
+    std::thread foreign([] { StBagXMLLoad none; });
+    foreign.join();
+}
+
 TEST_F(VTaskTest, ProcTasksReceiveThemselves) {
     static std::atomic<VTask*> sSeen{nullptr};
     auto task = VRefPtr<VTask>::Adopt(new VTask(nullptr, 0, eTaskStylePreemptive, [](VTask* self) {

@@ -1,6 +1,7 @@
 #include "intl/VXMLBagHandler.h"
 
 #include "core/VErrorContext.h"
+#include "core/VTask.h"
 #include "files/IFileSystemObject.h"
 #include "files/VFile.h"
 #include "files/VFilePath.h"
@@ -106,6 +107,19 @@ BagRef Tree() {
     note->AddElement("deeper", deeper.Get());
     root->AddElement("note", note.Get());
     return root;
+}
+
+// A load raises the task's two load counters only while it runs, whether the document is read or refused.
+TEST_F(VXMLBagHandlerTest, LoadsLeaveTheTaskCountersAsTheyFoundThem) {
+    VTask* task = VTask::GetCurrent();
+    ASSERT_NE(task, nullptr);
+    StBagXMLLoad outer; // a load inside another load: the outer one's counts stay
+    for (const char* xml : {"<root a=\"1\"/>", "<root><unclosed></root>", ""}) {
+        BagRef bag = NewBag();
+        Load(xml, "root", *bag);
+        EXPECT_EQ(task->GetXMLParseDepth(), 1) << xml;
+        EXPECT_EQ(task->GetBagLoadDepth(), 1) << xml;
+    }
 }
 
 TEST_F(VXMLBagHandlerTest, StreamEnvelopeRoundTrip) {

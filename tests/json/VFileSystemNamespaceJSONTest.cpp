@@ -81,6 +81,18 @@ TEST_F(FileSystemDefinitionTest, EntriesBecomeFileSystemsWritableOnesGivingSpace
     EXPECT_EQ(Read(P("data/logs/today.log")), "x");
 }
 
+// A parent found in an enclosing namespace gives its root as the base of the relative path, as a staged one does.
+TEST_F(FileSystemDefinitionTest, AParentOfTheEnclosingNamespaceHoldsTheNewRoot) {
+    VRefPtr<VFileSystemNamespace> outer = VRefPtr<VFileSystemNamespace>::Adopt(new VFileSystemNamespace(nullptr));
+    ASSERT_EQ(outer->RegisterFileSystem(VString("base"), Dir("data").Get(), 0), VE_OK);
+    VRefPtr<VFileSystemNamespace> ns = VRefPtr<VFileSystemNamespace>::Adopt(new VFileSystemNamespace(outer.Get()));
+    ASSERT_EQ(ns->LoadFromDefinitionFile(Definition(R"([{"name": "up", "parent": "base", "path": "sub"}])").Get()),
+              VE_OK);
+    VRefPtr<VFileSystem> up = VRefPtr<VFileSystem>::Adopt(ns->RetainFileSystem(VString("up"), 0));
+    ASSERT_TRUE(up);
+    EXPECT_EQ(to_string(up->GetRoot().GetPath(FPS_POSIX)), P("data/sub/"));
+}
+
 // A definition that cannot be taken whole leaves the namespace as it was.
 TEST_F(FileSystemDefinitionTest, ABadDefinitionRegistersNothing) {
     const std::string good = R"({"name": "good", "path": ")" + P("data") + R"("})";
@@ -98,6 +110,8 @@ TEST_F(FileSystemDefinitionTest, ABadDefinitionRegistersNothing) {
          VE_FILESYSTEM_BAD_DEFINITION},
         {"leaving the parent", "[" + good + R"(, {"name": "b", "parent": "good", "path": "../resources"}])",
          VE_FILESYSTEM_BAD_DEFINITION},
+        // Read as a full path, "x/" would name a volume "x": a root is never relative to the working folder.
+        {"relative path without parent", "[" + good + R"(, {"name": "b", "path": "x"}])", VE_FILESYSTEM_BAD_DEFINITION},
         {"parent defined later", "[" + good + R"(, {"name": "b", "parent": "c", "path": "x"},
             {"name": "c", "path": "/tmp/"}])",
          VE_FILESYSTEM_BAD_DEFINITION},

@@ -2,6 +2,7 @@
 
 #include "core/VMemoryBuffer.h"
 #include "support/RecordingRaiser.h"
+#include "values/VBlob.h"
 #include "json/VJSONClassStore.h"
 #include "json/VJSONCloner.h"
 #include "json/VJSONErrors.h"
@@ -171,6 +172,45 @@ TEST_F(BlobTest, BlobParametersAreOptionalOnRequest) {
     EXPECT_EQ(context.GetBlobParam(2, false).fFound, 0u);
     EXPECT_FALSE(context.AreParametersValid());
     EXPECT_EQ(raiser.Codes(), std::vector<VError>{VE_JSON_PARAM_NOT_AN_OBJECT});
+}
+
+// ---- The blob value's JSON form
+
+TEST_F(BlobTest, BlobValuesTravelAsJSONBlobsBothWays) {
+    VBlobWithPtr source(kTen, sizeof kTen);
+    VJSONValue json;
+    ASSERT_EQ(source.GetJSONValue(json), VE_OK);
+    ASSERT_TRUE(json.IsObject());
+    EXPECT_EQ(Bytes(json.GetObjectPtr()), std::vector<uint8>(kTen, kTen + 10));
+
+    VBlobWithPtr copy(kTen, 3); // holds other bytes that must go
+    ASSERT_EQ(copy.FromJSONValue(json), VE_OK);
+    EXPECT_FALSE(copy.IsNull());
+    EXPECT_TRUE(copy.EqualToSameKind(&source));
+
+    // The JSON blob holds its own copy: the source may change afterwards.
+    source.FromData(kTen, 2);
+    EXPECT_EQ(Bytes(json.GetObjectPtr()).size(), 10u);
+
+    VBlobWithPtr empty;
+    ASSERT_EQ(empty.GetJSONValue(json), VE_OK);
+    ASSERT_NE(VJSONBlob::CastJSONObject(json.GetObjectPtr()), nullptr);
+    EXPECT_EQ(VJSONBlob::CastJSONObject(json.GetObjectPtr())->GetSize(), 0u);
+    ASSERT_EQ(copy.FromJSONValue(json), VE_OK);
+    EXPECT_EQ(copy.GetSize(), 0u);
+    EXPECT_FALSE(copy.IsNull());
+}
+
+TEST_F(BlobTest, AnythingButAJSONBlobMakesTheBlobValueNull) {
+    auto plain = VRefPtr<VJSONObject>::Adopt(new VJSONObject);
+    const VJSONValue others[] = {VJSONValue(), VJSONValue(JSON_null), VJSONValue(VString("AAEC")), VJSONValue(3.0),
+                                 VJSONValue(plain.Get())};
+    for (const VJSONValue& other : others) {
+        VBlobWithPtr blob(kTen, sizeof kTen);
+        EXPECT_EQ(blob.FromJSONValue(other), VE_OK);
+        EXPECT_TRUE(blob.IsNull()) << other.GetType();
+        EXPECT_EQ(blob.GetSize(), 0u) << other.GetType();
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "values/VArrayValues.h"
+#include "values/VArrayBlob.h"
 #include "values/VArrayImage.h"
 #include "values/VArrayString.h"
 #include "values/VValueInfo.h"
@@ -32,6 +33,23 @@ VArrayLong Longs(std::initializer_list<int32> values) {
     for (int32 v : values)
         array.AppendLong(v);
     return array;
+}
+
+TEST(VArrayValuesTest, EveryTypedArrayButImagesCanBeEvaluated) {
+    std::vector<std::unique_ptr<VArrayValue>> arrays;
+    arrays.emplace_back(new VArrayByte);
+    arrays.emplace_back(new VArrayWord);
+    arrays.emplace_back(new VArrayLong);
+    arrays.emplace_back(new VArrayLong8);
+    arrays.emplace_back(new VArrayReal);
+    arrays.emplace_back(new VArrayTime);
+    arrays.emplace_back(new VArrayDuration);
+    arrays.emplace_back(new VArrayBoolean);
+    arrays.emplace_back(new VArrayString);
+    arrays.emplace_back(new VArrayBlob);
+    for (const auto& array : arrays)
+        EXPECT_TRUE(array->CanBeEvaluated()) << array->GetElemValueKind();
+    EXPECT_FALSE(VArrayImage().CanBeEvaluated());
 }
 
 TEST(VArrayValuesTest, FindFollowsTheMethodAndDirection) {

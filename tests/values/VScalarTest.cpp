@@ -6,6 +6,7 @@
 #include "values/VDuration.h"
 #include "values/VReal.h"
 #include "values/VUUID.h"
+#include "values/VValueInfo.h"
 #include "json/VJSONValue.h"
 
 #include <gtest/gtest.h>
@@ -515,6 +516,49 @@ TEST(ConvertVValueToJSONScalar, IntegersBecomeRealsIdentifiersTextOthersClones) 
         std::unique_ptr<VValueSingle> clone(VValueSingle::ConvertVValueToJSONScalar(*value));
         EXPECT_EQ(clone->GetValueKind(), value->GetValueKind());
         EXPECT_TRUE(clone->EqualTo(*value));
+    }
+}
+
+// Kinds that no class of the library has: a stand-in value answering a number and a text under any kind.
+class VOtherKindInfo : public VValueInfo {
+public:
+    // Registered under a true kind far from the library's, so that it shadows none of them.
+    explicit VOtherKindInfo(uint16 kind) : VValueInfo(kind, uint16(40000 + kind)) {}
+    VValue* Generate() const override { return nullptr; }
+    VValue* LoadFromPtr(const void*, bool) const override { return nullptr; }
+    void* ByteSwapPtr(void* data, bool) const override { return data; }
+};
+
+class VOtherKindValue : public VValueSingle {
+public:
+    explicit VOtherKindValue(uint16 kind) : fInfo(kind) {}
+    const VValueInfo* GetValueInfo() const override { return &fInfo; }
+    double GetReal() const override { return 7.25; }
+    void GetString(VString& out) const override { out.FromCString("other"); }
+    VValue* Clone() const override { return nullptr; }
+    CompareResult CompareTo(const VValueSingle&, bool) const override { return CR_UNRELEVANT; }
+
+private:
+    VOtherKindInfo fInfo;
+};
+
+TEST(ConvertVValueToJSONScalar, OtherNumericKindsBecomeRealsAndTextKindsStrings) {
+    for (uint16 kind : {7, 16}) {
+        VOtherKindValue value(kind);
+        std::unique_ptr<VValueSingle> real(VValueSingle::ConvertVValueToJSONScalar(value));
+        ASSERT_EQ(real->GetValueKind(), VReal::kKind) << kind;
+        EXPECT_EQ(real->GetReal(), 7.25) << kind;
+        EXPECT_FALSE(real->IsNull()) << kind;
+        EXPECT_TRUE(real->IsDirty()) << kind;
+        value.SetNull(true);
+        std::unique_ptr<VValueSingle> none(VValueSingle::ConvertVValueToJSONScalar(value));
+        EXPECT_TRUE(none->IsNull()) << kind;
+    }
+    for (uint16 kind : {14, 17, 19, 20}) {
+        VOtherKindValue value(kind);
+        std::unique_ptr<VValueSingle> text(VValueSingle::ConvertVValueToJSONScalar(value));
+        ASSERT_EQ(text->GetValueKind(), VString::kKind) << kind;
+        EXPECT_EQ(Text(*static_cast<VString*>(text.get())), u"other") << kind;
     }
 }
 
