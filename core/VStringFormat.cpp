@@ -78,8 +78,8 @@ inline void PutPair(UniChar* at, uint32 value) noexcept {
 }
 
 // Writes the decimal digits of value just before end: four per division while the value is wide, then in
-// 32-bit arithmetic, which is cheaper.
-void WriteDigitsBackwards(UniChar* end, uint64 value) noexcept {
+// 32-bit arithmetic, which is cheaper. Inlined: the call was a sixth of int_to_text's instructions (callgrind).
+[[gnu::always_inline]] inline void WriteDigitsBackwards(UniChar* end, uint64 value) noexcept {
     while (value >= 0x100000000ull) {
         uint64 quotient = value / 10000;
         uint32 rest = uint32(value - quotient * 10000);
@@ -657,8 +657,7 @@ public:
                 out = fHeap.get();
             }
         }
-        for (size_t k = 0; k < count; ++k)
-            out[k] = units[k] < 0x80 ? char(units[k]) : 0;
+        Private::NarrowAsciiUnits(units, count, out);
         out[count] = 0;
         fData = out;
         fSize = count;
@@ -787,15 +786,23 @@ void VString::AppendLong(int32 value) {
     AppendLong8(value);
 }
 
-// The digits go straight into the buffer: a staging copy would be read back before its stores land.
+// The digits go straight into the buffer: a staging copy would be read back before its stores land. The buffer
+// is made writable once and the length set directly (AppendFilled's checks twice cost a quarter of the call).
 void VString::AppendLong8(int64 value) {
     uint64 magnitude = Magnitude(value);
     int32 sign = value < 0 ? 1 : 0;
     int32 count = CountDigits(magnitude) + sign;
-    AppendFilled(*this, count, [&](UniChar* out) {
-        WriteDigitsBackwards(out + count, magnitude);
-        if (sign != 0) out[0] = u'-';
-    });
+    int32 length = fLength;
+    if (int64(length) + count > kMaxLength) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        return;
+    }
+    if (!_MakeWritable(length + count)) return;
+    UniChar* out = fString + length;
+    WriteDigitsBackwards(out + count, magnitude);
+    if (sign != 0) out[0] = u'-';
+    fLength = length + count;
+    _Modified();
 }
 
 void VString::AppendULong8(uint64 value) {
