@@ -63,6 +63,26 @@ bool EndsWord(UniChar c) noexcept {
     return c < 0x80 && kWordEnds.fEnds[c];
 }
 
+// The first unit at or after p that ends a bare word (see WordEnds), or end. Eight units at a time with SSE2: the
+// unit-by-unit loop was a tenth of json_parse_numbers_rapidjson's instructions (callgrind), numbers being words.
+const UniChar* SkipWordUnits(const UniChar* p, const UniChar* end) noexcept {
+#if defined(__SSE2__)
+    const __m128i lastBlank = _mm_set1_epi16(0x20);
+    while (end - p >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i stops = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastBlank), _mm_setzero_si128());
+        for (char16_t c : {u'"', u',', u':', u'[', u']', u'{', u'}'})
+            stops = _mm_or_si128(stops, _mm_cmpeq_epi16(units, _mm_set1_epi16(short(c))));
+        unsigned mask = unsigned(_mm_movemask_epi8(stops));
+        if (mask != 0) return p + std::countr_zero(mask) / 2;
+        p += 8;
+    }
+#endif
+    while (p < end && !EndsWord(*p))
+        ++p;
+    return p;
+}
+
 // The first unit at or after p that may end a plain run inside a string: a quote, a backslash or a control unit
 // (below U+0020; NUL, CR and LF among them), or end. Eight units at a time with SSE2, then four.
 const UniChar* SkipPlainStringUnits(const UniChar* p, const UniChar* end) noexcept {
@@ -506,8 +526,7 @@ VJSONImporter::JsonToken VJSONImporter::_ScanString(const UniChar* p, VError* er
 
 VJSONImporter::JsonToken VJSONImporter::_ScanWord(const UniChar* p) {
     const UniChar* start = p;
-    while (p < fEnd && !EndsWord(*p))
-        ++p;
+    p = SkipWordUnits(p, fEnd);
     fToken.fText = start;
     fToken.fLength = int32(p - start);
     fToken.fQuoted = false;
