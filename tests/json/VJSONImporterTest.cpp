@@ -167,6 +167,31 @@ TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
     }
 }
 
+TEST_F(VJSONImporterTest, WordsEndAtEveryEndingUnitWhereverItFalls) {
+    // Words are scanned eight units at a time: an ending unit at each place of a step, and a word ending the text.
+    for (size_t length = 1; length <= 20; ++length) {
+        std::u16string digits(length, u'7');
+        double number = std::stod(std::string(length, '7'));
+        for (const std::u16string end : {u",", u" ,", u"\t,", u"\n,", u"\r\n,", u"]"}) {
+            std::u16string text = u"[" + digits + end + (end == u"]" ? u"" : u"1]");
+            VJSONValue value;
+            ASSERT_EQ(Parse(text, value), VE_OK) << Narrow(text);
+            ASSERT_TRUE(value.IsArray()) << Narrow(text);
+            ASSERT_EQ(value.GetArrayPtr()->GetAt(0).GetNumber(), number) << Narrow(text);
+            EXPECT_EQ(value.GetArrayPtr()->GetCount(), end == u"]" ? 1u : 2u) << Narrow(text);
+        }
+        VJSONValue value;
+        ASSERT_EQ(Parse(digits, value), VE_OK) << length;
+        EXPECT_EQ(value.GetNumber(), number) << length;
+        // A unit outside ASCII (whose low byte is a comma) belongs to the word.
+        std::u16string word = u"x" + digits + u"\u012C" + digits;
+        ASSERT_EQ(Parse(u"[" + word + u"]", value), VE_OK) << length;
+        VString text;
+        value.GetArrayPtr()->GetAt(0).GetString(text);
+        EXPECT_EQ(Units(text), word);
+    }
+}
+
 TEST_F(VJSONImporterTest, NumbersReadAsTheCLibraryReadsTheirText) {
     // Short plain numbers are read without the C library; every form must give the double nearest to its text.
     std::vector<std::string> words = {"9007199254740992",
