@@ -694,17 +694,29 @@ double ParseRealWithC(const char* text, bool* overflow) {
     return value;
 }
 
-double ParseReal(const char* begin, const char* end, bool* overflow) {
-    const char* p = begin;
-    bool negative = false;
+// Where a real's text leaves its sign, read on its units or on its bytes alike: the offset of what from_chars
+// reads, or kNoReal (the value is 0) or kHexReal (C reads it).
+constexpr int32 kNoReal = -1;
+constexpr int32 kHexReal = -2;
+template <class Char> int32 ReadRealStart(const Char* p, const Char* end, bool& negative) noexcept {
+    const Char* start = p;
+    negative = false;
     if (p < end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
         ++p;
     }
-    if (p == end || *p == '+' || *p == '-') return 0;
-    if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return ParseRealWithC(begin, overflow);
+    if (p == end || *p == '+' || *p == '-') return kNoReal;
+    if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return kHexReal;
+    return int32(p - start);
+}
+
+// The real of the bytes begin..end, whose start ReadRealStart found.
+[[gnu::always_inline]] inline double ReadReal(const char* begin, const char* end, int32 start, bool negative,
+                                              bool* overflow) {
+    if (start == kNoReal) return 0;
+    if (start == kHexReal) return ParseRealWithC(begin, overflow);
     double value = 0;
-    std::from_chars_result result = std::from_chars(p, end, value);
+    std::from_chars_result result = std::from_chars(begin + start, end, value);
     if (result.ec == std::errc::result_out_of_range) return ParseRealWithC(begin, overflow);
     if (result.ec != std::errc()) return 0;
     return negative ? -value : value;
@@ -713,7 +725,9 @@ double ParseReal(const char* begin, const char* end, bool* overflow) {
 // A text of kShortRealUnits units or more, read through RealText (apart from the common short texts).
 [[gnu::noinline]] double ParseLongReal(const UniChar* text, int32 length, bool* overflow) {
     RealText bytes(text, length);
-    return ParseReal(bytes.Begin(), bytes.End(), overflow);
+    bool negative = false;
+    int32 start = ReadRealStart(bytes.Begin(), bytes.End(), negative);
+    return ReadReal(bytes.Begin(), bytes.End(), start, negative, overflow);
 }
 
 // 0-15, or -1 for a character that is not a hexadecimal digit.
@@ -954,12 +968,16 @@ double VString::GetRealCheckOverflow(bool* overflow) const {
     int32 start = 0;
     while (start < fLength && IsCSpace(fString[start]))
         ++start;
+    const UniChar* units = fString + start;
     int32 count = fLength - start;
-    if (count == 0) return 0;
+    // The sign is read on the units: on the bytes, the reading waited for the narrowing's stores (perf).
+    bool negative = false;
+    int32 realStart = ReadRealStart(units, units + count, negative);
+    if (realStart == kNoReal) return 0;
     char bytes[kShortRealUnits];
-    Private::NarrowAsciiUnits(fString + start, size_t(count), bytes);
+    Private::NarrowAsciiUnits(units, size_t(count), bytes);
     bytes[count] = 0;
-    return ParseReal(bytes, bytes + count, overflow);
+    return ReadReal(bytes, bytes + count, realStart, negative, overflow);
 }
 
 int64 VString::GetHexLong() const noexcept {
