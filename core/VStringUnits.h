@@ -8,6 +8,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vela::Private {
 
 // True for the first unit of a surrogate pair.
@@ -33,6 +37,29 @@ inline bool IsAscii(const char* text, size_t& length) noexcept {
         seen |= uchar(*p);
     length = size_t(p - text);
     return (seen & 0x80) == 0;
+}
+
+// Narrows count units to bytes in out (room for count bytes): ASCII as is, any other unit as 0, which stops every
+// number reader as the character would. Eight units per step: the number readers spent about 5 instructions a
+// unit in the one-by-one loop (callgrind, text_to_real), and byte stores read back 8 at a time by from_chars
+// cannot be forwarded, where these 8-byte stores are.
+inline void NarrowAsciiUnits(const UniChar* units, size_t count, char* out) noexcept {
+#if defined(__SSE2__)
+    if (count >= 8) {
+        auto narrowEight = [&](size_t at) {
+            const __m128i wide = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
+            const __m128i isAscii = _mm_cmpeq_epi16(_mm_and_si128(wide, _mm_set1_epi16(short(0xFF80))), __m128i{});
+            const __m128i ascii = _mm_and_si128(wide, isAscii);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(ascii, ascii));
+        };
+        for (size_t at = 0; at + 8 < count; at += 8)
+            narrowEight(at);
+        narrowEight(count - 8); // the last eight, overlapping the step before
+        return;
+    }
+#endif
+    for (size_t i = 0; i < count; ++i)
+        out[i] = units[i] < 0x80 ? char(units[i]) : 0;
 }
 
 // Counted buffers, which strings share with other holders: the units, a zero, and a 32-bit share count behind

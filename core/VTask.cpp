@@ -35,7 +35,6 @@ constexpr int32 kWaitRoundMs = 1000;
 VTask::VTask(size_t stackSize, ETaskStyle style, std::function<void()> run)
     : fStyle(style), fManager(VTaskMgr::Get()), fRunFunction(std::move(run)), fStackSize(stackSize),
       fIsFiber(style == eTaskStyleFiber), fIsPreemptive(style == eTaskStylePreemptive) {
-    _InitCommon();
     if (VTaskMgr::IsInited()) fPlatformTask = fManager->fPlatform.Create(this, style);
     fID = fManager->_GetNewTaskID(this);
     SetMessagingTask(fID);
@@ -52,17 +51,10 @@ VTask::VTask(VTaskMgr* manager) : fManager(manager) {
     fStackSize = manager->GetStackSizeForMainTask();
     fIsFiber = manager->fPlatform.AreFibersEnabled();
     fIsPreemptive = !fIsFiber;
-    _InitCommon();
     fPlatformTask = manager->fPlatform.CreateMain(this);
     fID = manager->_GetNewTaskID(this);
     SetMessagingTask(fID);
     XPosixTaskMgr::SetCurrentTask(this);
-}
-
-void VTask::_InitCommon() {
-    // Every task starts sharing the process's international manager; its first change of it (VIntlMgr's
-    // SetWildChar, Reset) gives the task a clone of its own, so tasks that change nothing pay nothing.
-    fIntlMgr = VIntlMgr::GetDefault();
 }
 
 VTask::~VTask() {
@@ -376,7 +368,7 @@ bool VTask::GetCPUTimes(double& user, double& system) const {
 
 VIntlMgr* VTask::GetCurrentIntlManager() noexcept {
     VTask* task = GetCurrent();
-    if (task != nullptr && task->fIntlMgr) return task->fIntlMgr.Get();
+    if (task != nullptr) return task->fIntlMgr ? task->fIntlMgr.Get() : VIntlMgr::GetDefault();
     return VIntlMgr::GetCurrent();
 }
 

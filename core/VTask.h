@@ -219,7 +219,6 @@ private:
 
     // The main task: the calling thread.
     explicit VTask(VTaskMgr* manager);
-    void _InitCommon();
 
     // The body, on the task's own thread or fiber; returns when the task is done (dying).
     void _Run();
@@ -269,6 +268,8 @@ private:
     std::vector<std::pair<void*, uint32>> fDataSlots;
     // Queues of the tasks waiting for this one to die (retained); made on first need.
     std::unique_ptr<std::vector<VMessageQueue*>> fDeathWatchers;
+    // Unset while the task uses the default manager, which is made on first use: a tool that quits at once need
+    // not make it (a third of its start-up's instructions, callgrind startup_shutdown).
     VRefPtr<VIntlMgr> fIntlMgr;
     std::atomic<uint32> fLastExecutionStamp{0};
     std::atomic<bool> fHasExecuted{false};

@@ -88,7 +88,7 @@ void VTaskMgr::_DeInit() {
     PurgeDeadTasks();
     main->_Exit();
     // The thread's current international manager may be the main task's, which goes now.
-    if (VIntlMgr::GetCurrent() == main->fIntlMgr.Get()) VIntlMgr::SetCurrent(nullptr);
+    if (main->fIntlMgr && VIntlMgr::GetCurrent() == main->fIntlMgr.Get()) VIntlMgr::SetCurrent(nullptr);
     std::vector<DelayedMessage> delayed;
     std::vector<VTask*> remaining;
     IFiberScheduler* scheduler = nullptr;

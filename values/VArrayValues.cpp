@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 namespace vela {
@@ -119,6 +121,15 @@ template <class T> std::pair<T, T> MaxMin(const T* data, int32 count) noexcept {
 
 template <class T> void QSort(T* data, int32 n, bool descending) {
     if (data == nullptr || n < 2) return;
+    if constexpr (std::is_integral_v<T>) {
+        // Equal integers cannot be told apart, so the library's sort gives the same result: the partition below
+        // took 1.3 times its time on two distinct keys (array_sort_fewkeys). Reals keep it, for their NaNs.
+        if (descending)
+            std::sort(data, data + n, std::greater<T>());
+        else
+            std::sort(data, data + n);
+        return;
+    }
     if (descending)
         QuickSort(data, n, [](T a, T b) { return b < a; });
     else

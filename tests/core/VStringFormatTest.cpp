@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <climits>
 #include <clocale>
 #include <cmath>
@@ -298,6 +299,23 @@ TEST(VStringNumbers, IntegerWriters) {
     EXPECT_EQ(Units(VString::ToString(int64(-6))), u"-6");
     EXPECT_EQ(Units(VString::ToString(7UL)), u"7");
     EXPECT_EQ(Units(VString::ToString(ULLONG_MAX)), u"18446744073709551615");
+}
+
+TEST(VStringNumbers, LongWriterMatchesToChars) {
+    // Every magnitude and sign, appended to a text whose buffer a copy shares (the copy keeps its text).
+    std::mt19937_64 random(11);
+    VString text("head ");
+    for (int i = 0; i < 5000; ++i) {
+        int64 value = int64(random() >> (random() % 64));
+        if (i % 2 == 1) value = -value;
+        if (i == 0) value = INT64_MIN;
+        VString before(text);
+        text.AppendLong8(value);
+        char bytes[24];
+        std::string digits(bytes, std::to_chars(bytes, bytes + sizeof(bytes), value).ptr);
+        ASSERT_EQ(Units(text), Units(before) + std::u16string(digits.begin(), digits.end())) << digits;
+        if (text.GetLength() > 200) text.FromCString("head ");
+    }
     text.FromByte(-128);
     EXPECT_EQ(Units(text), u"-128");
     text.FromWord(-32768);
@@ -490,11 +508,19 @@ TEST(VStringNumbers, RealReaderFollowsCSyntax) {
          {Case{u"", 0}, Case{u"1.5", 1.5}, Case{u"  -2.5e3xyz", -2500}, Case{u"+.5", 0.5}, Case{u"1e", 1},
           Case{u"abc", 0}, Case{u"0x1p4", 16}, Case{u"-0X10", -16}, Case{u"--1", 0}, Case{u"+-1", 0}, Case{u"1,5", 1},
           Case{u" \t\n42", 42}, Case{u"\u00A042", 0}, Case{u"7\u00E9", 7}, Case{u"inf", INFINITY},
-          Case{u"-Infinity", -INFINITY}, Case{digits.c_str(), 1e300}, Case{u"1e-310", 1e-310}}) {
+          Case{u"-Infinity", -INFINITY}, Case{digits.c_str(), 1e300}, Case{u"1e-310", 1e-310},
+          // Units read eight at a time: one outside ASCII (whose low byte is a digit) stops the reading there.
+          Case{u"12345678\u01319", 12345678}, Case{u"1234567890123\u0131", 1234567890123},
+          Case{u"1234567\uFF10", 1234567}, Case{u"-0.000000000000000000001", -1e-21},
+          Case{u"4.9406564584124654e-324", 4.9406564584124654e-324},
+          Case{u"+1.2345678901234567e+300", 1.2345678901234567e300},
+          Case{u"-9223372036854775808", -9223372036854775808.0},
+          Case{u"0.30000000000000004441", 0.30000000000000004441}, Case{u"   1.5\u2212", 1.5}}) {
         EXPECT_EQ(VString(c.text).GetReal(), c.value) << Bytes(VString(c.text));
     }
     EXPECT_TRUE(std::isnan(VString("nan").GetReal()));
     EXPECT_TRUE(std::signbit(VString("-0").GetReal()));
+    EXPECT_TRUE(std::signbit(VString("-0.00000000000000000000").GetReal()));
 }
 
 TEST(VStringNumbers, RealReaderRoundTripsEveryDouble) {

@@ -149,6 +149,14 @@ TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
         {u"1E\u2212"
          u"2",
          0.01},
+        // Long words, read by from_chars alone when their syntax allows.
+        {u"1.2345678901234567E\u2212"
+         u"300",
+         1.2345678901234567e-300},
+        {u"-1.7976931348623157e309", -INFINITY},
+        {u"123456789012345678e-400", 0.0},
+        {u"-0.000000000000000000", -0.0},
+        {u"-.50000000000000000000", -0.5},
     };
     for (const Case& c : cases) {
         VJSONValue value;
@@ -156,6 +164,31 @@ TEST_F(VJSONImporterTest, ReadsNumbersInTheCLocale) {
         ASSERT_TRUE(value.IsNumber()) << Narrow(c.text);
         EXPECT_EQ(value.GetNumber(), c.value) << Narrow(c.text);
         EXPECT_EQ(std::signbit(value.GetNumber()), std::signbit(c.value)) << Narrow(c.text);
+    }
+}
+
+TEST_F(VJSONImporterTest, WordsEndAtEveryEndingUnitWhereverItFalls) {
+    // Words are scanned eight units at a time: an ending unit at each place of a step, and a word ending the text.
+    for (size_t length = 1; length <= 20; ++length) {
+        std::u16string digits(length, u'7');
+        double number = std::stod(std::string(length, '7'));
+        for (const std::u16string end : {u",", u" ,", u"\t,", u"\n,", u"\r\n,", u"]"}) {
+            std::u16string text = u"[" + digits + end + (end == u"]" ? u"" : u"1]");
+            VJSONValue value;
+            ASSERT_EQ(Parse(text, value), VE_OK) << Narrow(text);
+            ASSERT_TRUE(value.IsArray()) << Narrow(text);
+            ASSERT_EQ(value.GetArrayPtr()->GetAt(0).GetNumber(), number) << Narrow(text);
+            EXPECT_EQ(value.GetArrayPtr()->GetCount(), end == u"]" ? 1u : 2u) << Narrow(text);
+        }
+        VJSONValue value;
+        ASSERT_EQ(Parse(digits, value), VE_OK) << length;
+        EXPECT_EQ(value.GetNumber(), number) << length;
+        // A unit outside ASCII (whose low byte is a comma) belongs to the word.
+        std::u16string word = u"x" + digits + u"\u012C" + digits;
+        ASSERT_EQ(Parse(u"[" + word + u"]", value), VE_OK) << length;
+        VString text;
+        value.GetArrayPtr()->GetAt(0).GetString(text);
+        EXPECT_EQ(Units(text), word);
     }
 }
 
@@ -178,7 +211,14 @@ TEST_F(VJSONImporterTest, NumbersReadAsTheCLibraryReadsTheirText) {
                                       "1e+5",
                                       "-2.5E+300",
                                       "1.7976931348623157e308",
-                                      "-12.345678901234567e-300"};
+                                      "-12.345678901234567e-300",
+                                      "4.9406564584124654e-324",
+                                      "2.2250738585072011e-308",
+                                      "-9223372036854775808",
+                                      "123456789012345678901234567890",
+                                      "0.30000000000000004441",
+                                      "-1.7976931348623157e+308",
+                                      "1.2345678901234567890123E+45"};
     std::mt19937 random(20240517);
     for (int i = 0; i < 3000; ++i) {
         std::string word = random() % 4 == 0 ? "-" : "";
@@ -215,6 +255,10 @@ TEST_F(VJSONImporterTest, EveryFailurePushesItsErrorThenMalformedWithLineAndPosi
         {u"{a:1}", VJSONImporter::kStrict, Invalid(u"a", u"\""), Malformed(1, 2)},
         {u"[1 2]", 0, Invalid(u"2", u"] ,"), Malformed(1, 4)},
         {u"[01]", 0, Invalid(u"01", kExpectedNumber), Malformed(1, 2)},
+        {u"[012345678901234567890]", 0, Invalid(u"012345678901234567890", kExpectedNumber), Malformed(1, 2)},
+        {u"[1.2345678901234567e]", 0, Invalid(u"1.2345678901234567e", kExpectedNumber), Malformed(1, 2)},
+        {u"[123456789012345678.e5]", 0, Invalid(u"123456789012345678.e5", kExpectedNumber), Malformed(1, 2)},
+        {u"[1234567890123456789\u0661]", 0, Invalid(u"1234567890123456789\u0661", kExpectedNumber), Malformed(1, 2)},
         {u"[1.]", VJSONImporter::kStrict, Invalid(u"1.", kExpectedNumber), Malformed(1, 2)},
         {u"[1e]", 0, Invalid(u"1e", kExpectedNumber), Malformed(1, 2)},
         {u"[-a]", 0, Invalid(u"-a", kExpectedNumber), Malformed(1, 2)},

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -124,6 +127,86 @@ template <class Array> void ExpectSameOrderBothWays() {
 TEST(VArrayValueTest, IntegerArraysSortInPlaceAsThroughTheInterface) {
     ExpectSameOrderBothWays<VArrayLong>();
     ExpectSameOrderBothWays<VArrayLong8>();
+}
+
+// Up to four integer columns are sorted as packed rows, descending criteria complemented: the extreme values,
+// every column count around that limit, criteria fewer than the columns and each direction must still leave
+// every row where the interface leaves it.
+template <class Array> void ExpectPackedRowsAsThroughTheInterface() {
+    using Element = typename Array::Element;
+    const Element kValues[] = {std::numeric_limits<Element>::min(),
+                               Element(std::numeric_limits<Element>::min() + 1),
+                               Element(-1),
+                               Element(0),
+                               Element(1),
+                               Element(std::numeric_limits<Element>::max() - 1),
+                               std::numeric_limits<Element>::max()};
+    std::mt19937 random(13);
+    const int32 n = 300;
+    for (int32 columns = 1; columns <= 5; ++columns) {
+        for (int32 criteria = 1; criteria <= columns; ++criteria) {
+            for (uint8 pattern : {0, 1, 2}) {
+                std::vector<Array> direct(static_cast<size_t>(columns));
+                std::vector<Subclassed<Array>> through(static_cast<size_t>(columns));
+                for (int32 k = 0; k < columns; ++k) {
+                    for (int32 row = 1; row <= n; ++row) {
+                        Element value = kValues[random() % std::size(kValues)];
+                        direct[size_t(k)].SetCount(row);
+                        through[size_t(k)].SetCount(row);
+                        direct[size_t(k)].SetAt(value, row);
+                        through[size_t(k)].SetAt(value, row);
+                    }
+                }
+                std::vector<ISortable*> directList, throughList;
+                std::vector<uint8> flags;
+                for (int32 k = 0; k < columns; ++k) {
+                    directList.push_back(&direct[size_t(k)]);
+                    throughList.push_back(&through[size_t(k)]);
+                    flags.push_back(pattern == 2 ? uint8(k % 2) : pattern);
+                }
+                directList.push_back(nullptr);
+                throughList.push_back(nullptr);
+                ISortable::MultiCriteriaQSort(directList.data(), flags.data(), criteria, 0, n - 1);
+                ISortable::MultiCriteriaQSort(throughList.data(), flags.data(), criteria, 0, n - 1);
+                for (int32 k = 0; k < columns; ++k)
+                    for (int32 row = 1; row <= n; ++row)
+                        ASSERT_EQ(direct[size_t(k)].GetAt(row), through[size_t(k)].GetAt(row))
+                            << "columns " << columns << " criteria " << criteria << " pattern " << int(pattern)
+                            << " column " << k << " row " << row;
+                for (int32 row = 2; row <= n; ++row) {
+                    Element before = direct[0].GetAt(row - 1), after = direct[0].GetAt(row);
+                    EXPECT_TRUE(flags[0] != 0 ? before >= after : before <= after) << "row " << row;
+                }
+            }
+        }
+    }
+}
+
+TEST(VArrayValueTest, PackedRowsSortAsThroughTheInterface) {
+    ExpectPackedRowsAsThroughTheInterface<VArrayLong>();
+    ExpectPackedRowsAsThroughTheInterface<VArrayLong8>();
+}
+
+TEST(VArrayValueTest, IntegerArraySortMatchesTheLibrarySort) {
+    std::mt19937 random(17);
+    for (int32 n : {2, 15, 16, 17, 1000}) {
+        for (uint32 keys : {2u, 0u}) {
+            std::vector<int32> values(static_cast<size_t>(n));
+            for (int32& v : values)
+                v = keys == 0 ? int32(random()) : int32(random() % keys);
+            values[0] = INT32_MIN;
+            for (bool descending : {false, true}) {
+                VArrayLong array = Longs(values);
+                array.Sort(1, n, descending);
+                std::vector<int32> expected = values;
+                if (descending)
+                    std::sort(expected.begin(), expected.end(), std::greater<>());
+                else
+                    std::sort(expected.begin(), expected.end());
+                EXPECT_EQ(Elements(array), expected) << "n " << n << " descending " << descending;
+            }
+        }
+    }
 }
 
 TEST(VArrayValueTest, SynchronizedSortKeepsParallelArraysAligned) {
