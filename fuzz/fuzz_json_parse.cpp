@@ -6,6 +6,7 @@
 // options 0x100 and 0x200 (bits 0 and 1) and the text's encoding (bit 7: UTF-16, else UTF-8).
 #include "core/VString.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONErrors.h"
 #include "json/VJSONImporter.h"
 #include "json/VJSONObject.h"
 #include "json/VJSONValue.h"

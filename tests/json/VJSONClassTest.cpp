@@ -429,7 +429,7 @@ TEST(VJSONClassConcurrency, GettingASharedSingletonWhileItIsReleasedIsSafe) {
         store->AddClass("Config", {}, store->GetObjectClassObject().Get(), nullptr,
                         VJSONClass::SharedObjectInstantiator, VJSONClass::kShared | VJSONClass::kSingleton);
     VJSONClass* cls = VJSONClass::FromClassObject(config.Get());
-    constexpr int kRounds = 20000;
+    constexpr int kRounds = 100000;
     std::atomic<bool> done{false};
     std::thread releaser([&] {
         while (!done.load())

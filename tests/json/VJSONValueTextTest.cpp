@@ -185,7 +185,7 @@ TEST_F(VJSONValueTextTest, SharedNodesOfABinaryWrapperDoNotMultiplyTheText) {
         StErrorContextInstaller errors(false, true);
         VString text("kept");
         EXPECT_EQ(value.Stringify(text, 1), VE_STRING_ALLOC_FAILED) << depth;
-        EXPECT_EQ(Units(text), u"kept");
+        EXPECT_TRUE(Units(text) == u"kept") << depth; // not printed: in full it would be megabytes
         EXPECT_EQ(value.GetString(text), VE_STRING_ALLOC_FAILED) << depth;
         EXPECT_LE(text.GetLength(), VJSONRepeatBudget::kRepeatFloor + 64) << depth;
         // The fall-back writes each shared array once, and it comes back shared.
