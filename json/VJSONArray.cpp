@@ -7,11 +7,13 @@
 #include "json/VJSONErrors.h"
 #include "json/VJSONGraphNode.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONRepeatBudget.h"
 #include "json/VJSONStamp.h"
 #include "json/VStorageLocker.h"
 
 #include <algorithm>
 #include <numeric>
+#include <string>
 
 namespace vela {
 
@@ -121,23 +123,48 @@ uint32 VJSONArray::GetStampAt(size_t index) const {
 }
 
 VError VJSONArray::GetString(VString& out, std::unordered_set<const VJSONArray*>* visited) const {
-    VJSONReadLock lock(this);
-    if (fValues.empty()) {
-        out.Clear();
-        return VE_OK;
-    }
     std::unordered_set<const VJSONArray*> ownVisited;
-    if (visited == nullptr) visited = &ownVisited;
-    if (!visited->insert(this).second) {
+    VJSONRepeatBudget repeats;
+    // Nested arrays append to one text: joining each level's pieces would copy the deepest texts once per level.
+    std::u16string text;
+    VError error = VE_OK;
+    try {
+        error = _AppendString(text, visited != nullptr ? *visited : ownVisited, repeats);
+    } catch (const std::exception&) {
+        _ThrowError(VE_STRING_ALLOC_FAILED);
+        error = VE_STRING_ALLOC_FAILED;
+    }
+    out.Clear();
+    out.AppendUniChars(text.data(), int32(text.size()));
+    return error;
+}
+
+VError VJSONArray::_AppendString(std::u16string& out, std::unordered_set<const VJSONArray*>& visited,
+                                 VJSONRepeatBudget& repeats) const {
+    VJSONReadLock lock(this);
+    if (fValues.empty()) return VE_OK;
+    if (!visited.insert(this).second) {
         _ThrowError(VE_JSON_CYCLE);
         return VE_JSON_CYCLE;
     }
-    std::vector<VString> pieces(fValues.size());
+    const bool repeat = repeats.Enter(this, GetRefCount(), int64(out.size()));
     VError error = VE_OK;
-    for (size_t i = 0; i < fValues.size() && error == VE_OK; ++i)
-        error = fValues[i].GetString(pieces[i], visited);
-    visited->erase(this);
-    if (!out.Join(pieces, u',')) return VE_STRING_ALLOC_FAILED; // Join raised it
+    VString piece;
+    for (size_t i = 0; i < fValues.size() && error == VE_OK; ++i) {
+        if (i > 0) out += u',';
+        if (const VJSONArray* array = fValues[i].GetArrayPtr()) {
+            error = array->_AppendString(out, visited, repeats);
+        } else {
+            error = fValues[i].GetString(piece);
+            out.append(piece.GetCPointer(), size_t(piece.GetLength()));
+        }
+        if (error == VE_OK && int64(out.size()) >= repeats.GetLimit()) {
+            _ThrowError(VE_STRING_ALLOC_FAILED);
+            error = VE_STRING_ALLOC_FAILED;
+        }
+    }
+    repeats.Leave(repeat, int64(out.size()));
+    visited.erase(this);
     return error;
 }
 

@@ -8,6 +8,7 @@
 #include "json/VJSONValue.h"
 
 #include <atomic>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -16,6 +17,7 @@ namespace vela {
 class IJSONValueComparator;
 class VCompareOptions;
 class VJSONCloner;
+class VJSONRepeatBudget;
 class VJSONStamp;
 class VStorageLocker;
 class VString;
@@ -53,7 +55,8 @@ public:
     // Copies of all elements.
     void GetValues(std::vector<VJSONValue>& out) const;
     // The elements' texts joined with ","; library error 900 for an array met again through visited (a cycle),
-    // 107 when the join fails, or the first element's error.
+    // 107 when the text cannot be held or repeats shared arrays past VJSONRepeatBudget's bound, or the first
+    // element's error (out then holds the text up to it).
     VError GetString(VString& out, std::unordered_set<const VJSONArray*>* visited = nullptr) const;
     // out: the texts of the elements joined by separator; null and undefined elements add "null" only with
     // keepNull, empty texts are added only with keepEmpty.
@@ -116,6 +119,10 @@ protected:
     void DoOnRefCountZero() override;
 
 private:
+    // Appends the text of GetString to out.
+    VError _AppendString(std::u16string& out, std::unordered_set<const VJSONArray*>& visited,
+                         VJSONRepeatBudget& repeats) const;
+
     friend class VJSONCloner;
     friend class VJSONGraph;
     friend class VJSONObject;

@@ -414,8 +414,7 @@ VRefPtr<VJSONObject> VJSONClass::GetSingleton(VDBLanguageContext* languageContex
         if (provider == nullptr) return {};
         return VRefPtr<VJSONObject>::Adopt(provider(fClassObject, languageContext, context));
     }
-    if (VJSONObject* singleton = fSharedSingleton.load(std::memory_order_acquire))
-        return VRefPtr<VJSONObject>(singleton);
+    // Retained under the lock only: ReleaseSingleton may let go of the held reference at any moment outside it.
     std::lock_guard<VCriticalSection> lock(fLock);
     if (VJSONObject* singleton = fSharedSingleton.load(std::memory_order_acquire))
         return VRefPtr<VJSONObject>(singleton);

@@ -182,7 +182,7 @@ private:
     VRefPtr<VJSONObject> fConstructor;
     // The class "Function" of the store, for the function objects this class makes.
     VRefPtr<VJSONObject> fFunctionClassObject;
-    std::atomic<VJSONObject*> fSharedSingleton{nullptr}; // one reference held
+    std::atomic<VJSONObject*> fSharedSingleton{nullptr}; // one reference held; read and changed under fLock
     VCriticalSection fLock;
     bool fMakingSingleton = false; // guarded by fLock
     JSONInstantiator fInstantiator = nullptr;

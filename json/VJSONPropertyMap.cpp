@@ -2,7 +2,28 @@
 
 #include "core/VString.h"
 
+#include <chrono>
+#include <random>
+
 namespace vela {
+
+VJSONPropertyMap::HashKeys VJSONPropertyMap::_MakeHashKeys() noexcept {
+    uint64 words[4] = {};
+    try {
+        std::random_device source;
+        for (uint64& word : words)
+            word = (uint64(source()) << 32) ^ uint64(source());
+    } catch (...) {
+        // No random source: the clock and the address layout still differ from run to run.
+        uint64 mixed = uint64(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                       uint64(reinterpret_cast<uintptr_t>(&words));
+        for (uint64& word : words) {
+            mixed = (mixed ^ (mixed >> 31)) * 0x9E3779B97F4A7C15ull + 0xBF58476D1CE4E5B9ull;
+            word = mixed;
+        }
+    }
+    return {words[0], words[1], words[2], words[3]};
+}
 
 VJSONPropertyMap::Property& VJSONPropertyMap::Append(VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) {
     if (fProperties.size() == fProperties.capacity()) {

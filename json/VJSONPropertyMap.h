@@ -32,15 +32,29 @@ public:
     VJSONPropertyMap(VJSONPropertyMap&& other) noexcept = default;
     VJSONPropertyMap& operator=(VJSONPropertyMap&& other) noexcept = default;
 
-    // Mixes the units 4 at a time; any hash that agrees with unit equality would do.
+    // The process's secret hash keys, drawn from the system's random source on first use: names chosen to
+    // collide cannot be computed in advance, so a parsed text cannot make lookups probe on and on.
+    struct HashKeys {
+        uint64 fStart;
+        uint64 fChunk;
+        uint64 fState;
+        uint64 fTail;
+    };
+    static const HashKeys& GetHashKeys() noexcept {
+        static const HashKeys sKeys = _MakeHashKeys();
+        return sKeys;
+    }
+
+    // Keyed: every step folds the full 128-bit product of a unit chunk and the state, each mixed with a secret,
+    // so that no difference between chunks passes a step unchanged whatever the keys. Agrees with unit equality.
     static uint32 Hash(const UniChar* units, int32 length) noexcept {
-        uint64 hash = 0x9E3779B97F4A7C15ull ^ uint64(uint32(length));
+        const HashKeys& keys = GetHashKeys();
+        uint64 hash = keys.fStart ^ uint64(uint32(length));
         int32 i = 0;
         for (; i + 4 <= length; i += 4) {
             uint64 chunk;
             std::memcpy(&chunk, units + i, sizeof(chunk));
-            hash = (hash ^ chunk) * 0xFF51AFD7ED558CCDull;
-            hash ^= hash >> 32;
+            hash = _Fold(chunk ^ keys.fChunk, hash ^ keys.fState);
         }
         uint64 tail = 0;
         switch (length - i) {
@@ -56,8 +70,8 @@ public:
         default:
             break;
         }
-        hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
-        return uint32(hash ^ (hash >> 29));
+        hash = _Fold(tail ^ keys.fTail, hash ^ keys.fState);
+        return uint32(hash ^ (hash >> 32));
     }
 
     size_t GetCount() const noexcept { return fProperties.size(); }
@@ -102,6 +116,12 @@ public:
     void Reserve(size_t count) { fProperties.reserve(count); }
 
 private:
+    static HashKeys _MakeHashKeys() noexcept;
+    static uint64 _Fold(uint64 a, uint64 b) noexcept {
+        const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+        return uint64(product) ^ uint64(product >> 64);
+    }
+
     void _RebuildIndex();
     void _InsertIntoIndex(uint32 hash, uint32 position) noexcept;
 

@@ -174,9 +174,9 @@ public:
     // Replaces the file's content with this value's text (VJSONWriter::StringifyValueToFile).
     VError SaveToFile(const IFile* file, uint32 options) const;
     // out receives this value's text (writer options; 1 compact, 9 indented). With option 0x800 a value that
-    // text cannot hold (a cycle, an object met twice, an object with a binary signature or a class) is written
-    // as {"__PRIVATE_BINARY_OBJECT": Base64 of its binary JSON}, which ParseFromString reads back; the text
-    // writer's refusals are then dropped, and the binary writer's failure is the answer.
+    // text cannot hold (a cycle, an object or array met twice, an object with a binary signature or a class) is
+    // written as {"__PRIVATE_BINARY_OBJECT": Base64 of its binary JSON}, which ParseFromString reads back; the
+    // text writer's refusals are then dropped, and the binary writer's failure is the answer.
     VError Stringify(VString& out, uint32 options = 1) const;
 
     // ---- Comparison

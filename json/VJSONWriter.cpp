@@ -82,8 +82,8 @@ constexpr int64 kMaxEscapedLength = 0x7FFFFFFF;
 
 // The text under construction: units written straight into blocks of modest size (which the allocator keeps and
 // hands out again, so that a large text costs no fresh pages while it grows), copied into the string once at the
-// end. A failure to allocate, or a text that would pass the length limit of strings, raises 107 and is
-// remembered; after a failure nothing more is written.
+// end. A failure to allocate, or a text that would pass the length limit of strings or the limit set (within a
+// block), raises 107 and is remembered; after a failure nothing more is written.
 class VJSONWriter::Output {
 public:
     static constexpr int32 kBlockUnits = 32 * 1024;
@@ -122,6 +122,7 @@ public:
         fUsed += count;
     }
     void Put(const VString& text) { Put(text.GetCPointer(), text.GetLength()); }
+    void SetLimit(int64 limit) noexcept { fLimit = std::min<int64>(limit, VString::kMaxLength); }
     void PutASCII(const char* text, int32 count) {
         if (!Reserve(count)) return;
         for (int32 i = 0; i < count; ++i)
@@ -138,7 +139,7 @@ private:
     // Closes the current block and opens one with room for more units.
     bool _NewBlock(int64 more) {
         if (fFailed) return false;
-        if (fBefore + fUsed + more >= VString::kMaxLength) return _Fail();
+        if (fBefore + fUsed + more >= fLimit) return _Fail();
         int32 capacity = int32(std::max<int64>(more, kBlockUnits));
         Block block;
         block.fUnits.reset(new (std::nothrow) UniChar[size_t(capacity)]);
@@ -168,6 +169,7 @@ private:
     UniChar* fUnits = nullptr; // the last block
     int32 fUsed = 0;
     int32 fCapacity = 0;
+    int64 fLimit = VString::kMaxLength;
     bool fFailed = false;
 };
 
@@ -237,6 +239,18 @@ VError VJSONWriter::StringifyValueToFile(const IFile* file, const VJSONValue& va
 
 bool VJSONWriter::_IsOnStack(const void* node) const noexcept {
     return std::find(fStack.rbegin(), fStack.rend(), node) != fStack.rend();
+}
+
+bool VJSONWriter::_EnterNode(const void* node, int32 holders, Output& out) {
+    const bool repeat = fRepeats.Enter(node, holders, out.Length());
+    if (repeat) out.SetLimit(fRepeats.GetLimit());
+    return repeat;
+}
+
+void VJSONWriter::_LeaveNode(bool repeat, Output& out) noexcept {
+    if (!repeat) return;
+    fRepeats.Leave(repeat, out.Length());
+    out.SetLimit(fRepeats.GetLimit());
 }
 
 VError VJSONWriter::_WriteValue(const VJSONValue& value, Output& out) {
@@ -387,12 +401,17 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
         _ThrowError(VE_JSON_CYCLE);
         return VE_JSON_CYCLE;
     }
+    if ((fOptions & kRefuseWrittenTwice) != 0 && !fWritten.insert(array).second) {
+        _ThrowError(VE_JSON_WRITTEN_TWICE);
+        return VE_JSON_WRITTEN_TWICE;
+    }
     if (fStack.size() >= size_t(kJSONTextMaxDepth)) {
         _ThrowError(VE_JSON_TOO_DEEP);
         return VE_JSON_TOO_DEEP;
     }
     bool pretty = (fOptions & kPretty) != 0;
     bool truncating = (fOptions & kTruncate) != 0;
+    const bool repeat = _EnterNode(array, array->GetRefCount(), out);
     fStack.push_back(array);
     IncrementLevel();
     out.Put(u'[');
@@ -406,6 +425,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
         int32 elementStart = out.Length();
         if (pretty) out.Put(fIndent);
         err = _WriteElement(inPlace ? array->fValues[i] : copy, out);
+        if (err == VE_OK && out.Failed()) err = VE_STRING_ALLOC_FAILED; // raised: stop walking too
         if (err != VE_OK) break;
         if (truncating) {
             // The element that finds the counter full stays; the rest are dropped.
@@ -418,6 +438,7 @@ VError VJSONWriter::_WriteArray(const VJSONArray* array, Output& out) {
     }
     DecrementLevel();
     fStack.pop_back();
+    _LeaveNode(repeat, out);
     if (err != VE_OK) return err; // the caller gives up the whole text
     if (pretty) out.Put(fIndent);
     if (!truncated) out.Put(u']');
@@ -449,6 +470,7 @@ VError VJSONWriter::_WriteObject(const VJSONObject* object, Output& out) {
         _ThrowError(VE_JSON_TOO_DEEP);
         return VE_JSON_TOO_DEEP;
     }
+    const bool repeat = _EnterNode(object, object->GetRefCount(), out);
     fStack.push_back(object);
     VError err = VE_OK;
     if ((fOptions & kRefuseNonGeneric) != 0 && !object->IsGenericObject()) {
@@ -465,6 +487,7 @@ VError VJSONWriter::_WriteObject(const VJSONObject* object, Output& out) {
                 // The implementation wrote the object itself.
                 fStack.pop_back();
                 if (written == VE_OK) out.Put(text);
+                _LeaveNode(repeat, out);
                 return written;
             }
         }
@@ -477,6 +500,7 @@ VError VJSONWriter::_WriteObject(const VJSONObject* object, Output& out) {
         }
     }
     fStack.pop_back();
+    _LeaveNode(repeat, out);
     return err;
 }
 
@@ -513,6 +537,7 @@ VError VJSONWriter::_WriteMembers(const VJSONObject* object, Output& out) {
             err = _WriteValue(it->GetValue(fContext), out);
             ++*it;
         }
+        if (err == VE_OK && out.Failed()) err = VE_STRING_ALLOC_FAILED; // raised: stop walking too
         if (err != VE_OK) break;
         if (truncating) {
             // The member that finds the counter full stays; the rest are dropped.

@@ -3,6 +3,7 @@
 #include "core/VError.h"
 #include "core/VObject.h"
 #include "core/VString.h"
+#include "json/VJSONRepeatBudget.h"
 
 #include <unordered_set>
 #include <vector>
@@ -18,8 +19,9 @@ class VJSONValue;
 // Writes a VJSONValue tree as JSON text, compact or indented with tabs. Objects met again inside themselves are
 // errors (or "[circular]" on request), and so, on request, are objects met twice, objects with a binary signature
 // and objects that are not generic. Nesting deeper than kJSONTextMaxDepth objects and arrays fails with 108. An
-// object's implementation may write the object itself (IJSON_Stringify). After a failure the caller's text keeps
-// what it held; every failure is raised.
+// object's implementation may write the object itself (IJSON_Stringify). Text repeated for nodes held in several
+// places is bounded (VJSONRepeatBudget): past the bound the write fails with 107. After a failure the caller's
+// text keeps what it held; every failure is raised.
 // A writer serves one top-level call: the set of written objects, the length counter and the ellipsis flag are
 // never reset, so a second call sees the first one's state.
 class VJSONWriter : public VObject {
@@ -36,7 +38,7 @@ public:
     static constexpr uint32 kCircularAsText = 0x2000;      // an object inside itself is written "[circular]"
     static constexpr uint32 kTruncate = 0x4000;            // stops after about 512 units and appends "..."
     static constexpr uint32 kRefuseNonGeneric = 0x8000;    // 914
-    static constexpr uint32 kRefuseWrittenTwice = 0x10000; // 916
+    static constexpr uint32 kRefuseWrittenTwice = 0x10000; // 916 (an object or an array)
 
     explicit VJSONWriter(uint32 options = kQuoted);
     // context is passed to VJSONObject::GetProperty for the names an object's implementation reports.
@@ -83,6 +85,9 @@ private:
     VError _WriteMembers(const VJSONObject* object, Output& out);
     VError _WriteString(const UniChar* units, int32 length, Output& out);
     bool _IsOnStack(const void* node) const noexcept;
+    // Enters node (held by holders) in the repeat budget, and leaves it; the output's limit follows.
+    bool _EnterNode(const void* node, int32 holders, Output& out);
+    void _LeaveNode(bool repeat, Output& out) noexcept;
 
     VDBLanguageContext* fContext;
     uint32 fOptions;
@@ -90,7 +95,8 @@ private:
     VString fIndentUnit;
     VString fIndent;
     std::vector<const void*> fStack;
-    std::unordered_set<const VJSONObject*> fWritten;
+    std::unordered_set<const void*> fWritten; // objects and arrays, with kRefuseWrittenTwice
+    VJSONRepeatBudget fRepeats;
     uint32 fWrittenLength = 0;
     bool fEllipsisWritten = false;
 };

@@ -351,8 +351,18 @@ VError VPackedDictionary_base<Slot>::_PlaceKeys(VStream* stream, const _StoredKe
     fBlock.SetSize(Block::eSlots, keys.fCount);
     fBlock.SetSize(Block::eUnits, units);
     fBlock.SetSize(Block::eKeys, keys.fSize);
-    if (fIndex.IsEmpty() && keys.fCount >= kIndexThreshold) _BuildIndex();
-    if (!_EveryNameFoundInPlace()) return SetStreamCorrupted(stream);
+    const bool stored = !fIndex.IsEmpty();
+    if (!stored && keys.fCount >= kIndexThreshold) _BuildIndex();
+    // A stored index may lead to every entry and still place them far from their start buckets, which makes
+    // this check and every later lookup slow: past a linear budget of probes it gives way to one built here.
+    constexpr size_t kProbesPerEntry = 8;
+    constexpr size_t kUnbounded = ~size_t(0);
+    _EPlacement placement = _EveryNameFoundInPlace(stored ? kProbesPerEntry * (keys.fCount + 1) : kUnbounded);
+    if (placement == _EPlacement::eTooFar) {
+        _BuildIndex();
+        placement = _EveryNameFoundInPlace(kUnbounded);
+    }
+    if (placement != _EPlacement::eFound) return SetStreamCorrupted(stream);
     return VE_OK;
 }
 
@@ -364,31 +374,35 @@ template <class Slot> bool VPackedDictionary_base<Slot>::_SameName(size_t a, siz
     return keyA[0] == keyB[0] && std::memcmp(keyA + 1, keyB + 1, keyA[0]) == 0;
 }
 
-template <class Slot> bool VPackedDictionary_base<Slot>::_EveryNameFoundInPlace() const noexcept {
+template <class Slot>
+typename VPackedDictionary_base<Slot>::_EPlacement
+VPackedDictionary_base<Slot>::_EveryNameFoundInPlace(size_t probeBudget) const noexcept {
     // What _Find(name of i) == i for every i means, without looking each name up anew.
     const size_t count = GetCount();
     if (fIndex.IsEmpty()) {
         // A scan finds the first entry of a name: no earlier entry may have it.
         for (size_t i = 1; i < count; ++i)
             for (size_t j = 0; j < i; ++j)
-                if (_SameName(i, j)) return false;
-        return true;
+                if (_SameName(i, j)) return _EPlacement::eMisplaced;
+        return _EPlacement::eFound;
     }
     // Probing from the name's start bucket must reach i before a free bucket or another entry of that name.
     const Slot* slots = _Slots();
     const uint32* buckets = fIndex.GetBuckets();
     const size_t bucketCount = fIndex.GetBucketCount();
+    size_t budget = probeBudget;
     for (size_t i = 0; i < count; ++i) {
         size_t bucket = fIndex.GetStartBucket(slots[i].fKeyHash);
         for (size_t probes = 0;; ++probes) {
-            if (probes == bucketCount) return false;
+            if (probes == bucketCount) return _EPlacement::eMisplaced;
+            if (budget-- == 0) return _EPlacement::eTooFar;
             const uint32 slot = buckets[bucket];
             if (slot == i) break;
-            if (slot == _VHashKeyMap::tag_empty || (slot < count && _SameName(slot, i))) return false;
+            if (slot == _VHashKeyMap::tag_empty || (slot < count && _SameName(slot, i))) return _EPlacement::eMisplaced;
             if (++bucket == bucketCount) bucket = 0;
         }
     }
-    return true;
+    return _EPlacement::eFound;
 }
 
 template class VPackedDictionary_base<_VPackedDictionary_with_backstore_slot<VPackedValue_VValueSingle>>;

@@ -355,8 +355,10 @@ protected:
     // Whether the entries at a and b have the same name.
     bool _SameName(size_t a, size_t b) const noexcept;
     // Whether a lookup of every name finds its own entry: no name is met twice and a stored index leads to
-    // every entry.
-    bool _EveryNameFoundInPlace() const noexcept;
+    // every entry. eTooFar when the probes through the index would pass probeBudget in all (the answer is then
+    // unknown).
+    enum class _EPlacement { eFound, eMisplaced, eTooFar };
+    _EPlacement _EveryNameFoundInPlace(size_t probeBudget) const noexcept;
 
     Block fBlock;
     _VHashKeyMap fIndex;

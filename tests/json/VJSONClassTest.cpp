@@ -420,5 +420,31 @@ TEST(VJSONClassConcurrency, TasksRacingForASharedSingletonGetTheSameOne) {
     EXPECT_NE(seen[0], nullptr);
 }
 
+// A getter must never retain a singleton that a release has just let go of (a use after free, seen by
+// ThreadSanitizer or AddressSanitizer).
+TEST(VJSONClassConcurrency, GettingASharedSingletonWhileItIsReleasedIsSafe) {
+    auto store = VRefPtr<VJSONClassStore>::Adopt(new VJSONClassStore("release"));
+    store->AddRootClasses();
+    VRefPtr<VJSONObject> config =
+        store->AddClass("Config", {}, store->GetObjectClassObject().Get(), nullptr,
+                        VJSONClass::SharedObjectInstantiator, VJSONClass::kShared | VJSONClass::kSingleton);
+    VJSONClass* cls = VJSONClass::FromClassObject(config.Get());
+    constexpr int kRounds = 100000;
+    std::atomic<bool> done{false};
+    std::thread releaser([&] {
+        while (!done.load())
+            cls->ReleaseSingleton();
+    });
+    int got = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        VRefPtr<VJSONObject> singleton = cls->GetSingleton(nullptr, nullptr);
+        if (singleton) ++got;
+    }
+    done = true;
+    releaser.join();
+    EXPECT_GT(got, 0);
+    cls->ReleaseSingleton();
+}
+
 } // namespace
 } // namespace vela

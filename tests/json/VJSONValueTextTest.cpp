@@ -3,15 +3,18 @@
 #include "json/VJSONValue.h"
 
 #include "core/VErrorContext.h"
+#include "core/VMemoryBuffer.h"
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "files/platform/XPosixFaults.h"
 #include "json/IJSONObject.h"
 #include "json/VJSONArray.h"
+#include "json/VJSONBinaryWriter.h"
 #include "json/VJSONBlob.h"
 #include "json/VJSONClassStore.h"
 #include "json/VJSONErrors.h"
 #include "json/VJSONObject.h"
+#include "json/VJSONRepeatBudget.h"
 #include "json/VJSONText.h"
 
 #include "JSONTestSupport.h"
@@ -146,6 +149,66 @@ TEST_F(VJSONValueTextTest, StringifyFallsBackToBinaryForWhatTextCannotHold) {
     cycle.GetObjectPtr()->Clear();
     store.Clear();
     VJSONClassStore::ReleaseProcessStore();
+}
+
+// The binary wrapper of a chain of depth arrays, each holding the next twice (the last holds 1 twice): each array
+// is written once in binary JSON and referred to afterwards, but stands for 2^depth leaves as text.
+VString SharedChainText(int depth) {
+    VJSONValue chain(1.0);
+    for (int i = 0; i < depth; ++i) {
+        VJSONValue pair(JSON_array);
+        pair.GetArrayPtr()->Push(chain);
+        pair.GetArrayPtr()->Push(chain);
+        chain = pair;
+    }
+    VMemoryBuffer<1024, 2, 1048576> buffer;
+    VJSONBinaryWriter writer(64);
+    EXPECT_EQ(writer.StreamValue(chain, buffer), VE_OK);
+    VString encoded;
+    EXPECT_TRUE(encoded.EncodeBase64(buffer.GetDataPtr(), buffer.GetDataSize(), false));
+    VString text("{\"__PRIVATE_BINARY_OBJECT\":\"");
+    text.AppendString(encoded);
+    text.AppendCString("\"}");
+    return text;
+}
+
+bool HoldsTheSameArrayTwice(const VJSONValue& value) {
+    return value.IsArray() && value.GetArrayPtr()->GetCount() == 2 &&
+           value.GetArrayPtr()->GetAt(0).GetArrayPtr() == value.GetArrayPtr()->GetAt(1).GetArrayPtr();
+}
+
+TEST_F(VJSONValueTextTest, SharedNodesOfABinaryWrapperDoNotMultiplyTheText) {
+    // 22 levels: 16 Mi units of text in full; 40: 4 Ti units, which took gigabytes before failing.
+    for (int depth : {22, 40}) {
+        VJSONValue value;
+        ASSERT_EQ(value.ParseFromString(SharedChainText(depth)), VE_OK) << depth;
+        ASSERT_TRUE(HoldsTheSameArrayTwice(value)) << depth;
+        StErrorContextInstaller errors(false, true);
+        VString text("kept");
+        EXPECT_EQ(value.Stringify(text, 1), VE_STRING_ALLOC_FAILED) << depth;
+        EXPECT_TRUE(Units(text) == u"kept") << depth; // not printed: in full it would be megabytes
+        EXPECT_EQ(value.GetString(text), VE_STRING_ALLOC_FAILED) << depth;
+        EXPECT_LE(text.GetLength(), VJSONRepeatBudget::kRepeatFloor + 64) << depth;
+        // The fall-back writes each shared array once, and it comes back shared.
+        ASSERT_EQ(value.Stringify(text, 1 | 0x800), VE_OK) << depth;
+        EXPECT_EQ(Units(text).rfind(u"{\"__PRIVATE_BINARY_OBJECT\":\"", 0), 0u) << depth;
+        EXPECT_LT(text.GetLength(), 8 * 1024) << depth; // references name the first place of a node
+        VJSONValue back;
+        ASSERT_EQ(back.ParseFromString(text), VE_OK) << depth;
+        EXPECT_TRUE(HoldsTheSameArrayTwice(back)) << depth;
+    }
+}
+
+TEST_F(VJSONValueTextTest, SharedNodesWithinTheBoundAreWrittenInFull) {
+    VJSONValue value;
+    ASSERT_EQ(value.ParseFromString(SharedChainText(10)), VE_OK);
+    VString text;
+    ASSERT_EQ(value.Stringify(text, 1), VE_OK);
+    EXPECT_EQ(text.GetLength(), 4 * 1024 - 3); // "[a,a]" around each level
+    EXPECT_EQ(Units(text).substr(0, 14), u"[[[[[[[[[[1,1]");
+    ASSERT_EQ(value.GetString(text), VE_OK);
+    EXPECT_EQ(text.GetLength(), 2 * 1024 - 1); // "1,1,...,1"
+    EXPECT_EQ(Units(text).substr(0, 6), u"1,1,1,");
 }
 
 TEST_F(VJSONValueTextTest, TheBinaryWrapperFailsWithItsData) {

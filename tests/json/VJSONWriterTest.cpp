@@ -238,20 +238,23 @@ TEST_F(VJSONWriterTest, CyclesFailOrAreNamedAndTheTextIsKept) {
     array.GetArrayPtr()->Clear();
 }
 
-TEST_F(VJSONWriterTest, AnObjectMetTwiceIsWrittenTwiceUnlessRefused) {
-    VJSONValue shared = Parsed(u"{\"x\":1}");
-    VJSONValue pair(JSON_array);
-    pair.GetArrayPtr()->Push(shared);
-    pair.GetArrayPtr()->Push(shared);
-    EXPECT_EQ(Written(pair, 1), u"[{\"x\":1},{\"x\":1}]");
-    StErrorContextInstaller errors(false, true);
-    EXPECT_EQ(Written(pair, 1 | VJSONWriter::kRefuseWrittenTwice, VE_JSON_WRITTEN_TWICE), u"kept");
+// Arrays too: the binary fall-back that the refusal leads to keeps them shared.
+TEST_F(VJSONWriterTest, ANodeMetTwiceIsWrittenTwiceUnlessRefused) {
+    for (const char16_t* node : {u"{\"x\":1}", u"[1]"}) {
+        VJSONValue shared = Parsed(node);
+        VJSONValue pair(JSON_array);
+        pair.GetArrayPtr()->Push(shared);
+        pair.GetArrayPtr()->Push(shared);
+        EXPECT_EQ(Written(pair, 1), u"[" + std::u16string(node) + u"," + node + u"]");
+        StErrorContextInstaller errors(false, true);
+        EXPECT_EQ(Written(pair, 1 | VJSONWriter::kRefuseWrittenTwice, VE_JSON_WRITTEN_TWICE), u"kept");
 
-    // The written set lives as long as the writer.
-    VJSONWriter writer(1 | VJSONWriter::kRefuseWrittenTwice);
-    VString text;
-    EXPECT_EQ(writer.StringifyValue(shared, text), VE_OK);
-    EXPECT_EQ(writer.StringifyValue(shared, text), VE_JSON_WRITTEN_TWICE);
+        // The written set lives as long as the writer.
+        VJSONWriter writer(1 | VJSONWriter::kRefuseWrittenTwice);
+        VString text;
+        EXPECT_EQ(writer.StringifyValue(shared, text), VE_OK);
+        EXPECT_EQ(writer.StringifyValue(shared, text), VE_JSON_WRITTEN_TWICE);
+    }
 }
 
 TEST_F(VJSONWriterTest, TruncationStopsAfterAbout512UnitsWithOneEllipsis) {

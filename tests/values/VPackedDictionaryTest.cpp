@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,34 @@ TEST(VPackedDictionary, KeyedStreamsCarryTheirIndex) {
     EXPECT_LT(plain.size(), bytes.size());
     ASSERT_EQ(ReadBytes(plain, [&](VStream* s) { return read.ReadFromStream(s); }), VE_OK);
     EXPECT_EQ(read.GetBucketCount(), 11u);
+}
+
+// A stored index may lead to every entry and still place each far from its start bucket: here every bucket is
+// taken and each entry sits once in every quarter, so that checking it (and each lookup after it) walks up to
+// a quarter of the index. Such an index gives way to one built on reading.
+TEST(VPackedDictionary, StoredIndexesThatPlaceEntriesFarAwayAreRebuilt) {
+    constexpr int kEntries = 4000;
+    Attributes attributes;
+    AppendLongs(attributes, kEntries);
+    const std::string written = WrittenBytes([&](VStream* s) { attributes.WriteToStream(s, true); });
+    int32_t keysSize = 0;
+    std::memcpy(&keysSize, written.data() + 4, sizeof(keysSize));
+    const size_t indexAt = 8 + size_t(keysSize) + 1; // after the hash flag
+    int32_t storedBuckets = 0;
+    std::memcpy(&storedBuckets, written.data() + indexAt, sizeof(storedBuckets));
+    ASSERT_EQ(size_t(storedBuckets), attributes.GetBucketCount());
+
+    StoredBytes far;
+    far.Long(4 * kEntries);
+    for (int bucket = 0; bucket < 4 * kEntries; ++bucket)
+        far.Long(bucket % kEntries);
+    const std::string bytes =
+        written.substr(0, indexAt) + far.Get() + written.substr(indexAt + 4 + size_t(storedBuckets) * 4);
+    Attributes read;
+    ASSERT_EQ(ReadBytes(bytes, [&](VStream* s) { return read.ReadFromStream(s); }), VE_OK);
+    EXPECT_EQ(read.GetBucketCount(), _VHashKeyMap::_ComputeHashVectorSize(kEntries));
+    for (int i = 0; i < kEntries; i += 397)
+        EXPECT_EQ(LongAt(read, Name(i).c_str()), i);
 }
 
 TEST(VPackedDictionary, SwappedStreamsRoundTrip) {
