@@ -21,6 +21,16 @@ namespace vela {
 namespace {
 
 constexpr const char* kLevelNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL"};
+// What stands between a line's source and its message, by level (as GetMessageLevelName names them): appended at
+// once. Appending it in three pieces, and " (" and ")\n" apart around no extras, cost a fifth of making a line.
+constexpr std::string_view kLevelMiddles[] = {"] DUMP - ", "] TRACE - ", "] ASSERT - ", "] DEBUG - ",
+                                              "] INFO - ", "] WARN - ",  "] ERROR - ",  "] FATAL - "};
+
+std::string_view LevelMiddle(EMessageLevel level) noexcept {
+    if (level < EML_Dump) return kLevelMiddles[EML_Dump];
+    if (level > EML_Fatal) return kLevelMiddles[EML_Information];
+    return kLevelMiddles[level];
+}
 
 // What an attribute of a record is to its line.
 enum class ERole { kMessage, kSource, kLevel, kErrorCode, kSignature, kExtra };
@@ -409,7 +419,7 @@ void VLog4jMsgFileLogger::_WriteLine(std::string_view source, EMessageLevel leve
     if (!_ShouldWrite(level)) return;
     // "%llu %s [%s] %s - %s\n": sequence, local time, source, level name, message; the first two come with
     // the batch's numbering.
-    fTails.append(source).append("] ").append(GetMessageLevelName(level)).append(" - ");
+    fTails.append(source).append(LevelMiddle(level));
     fTails.append(message).push_back('\n');
     fTailEnds.push_back(fTails.size());
 }
@@ -476,22 +486,24 @@ bool VLog4jMsgFileLogger::_WriteASCIIRecord(const RecordParts& parts) {
         tail.resize(start);
         return false;
     }
-    tail.append("] ").append(GetMessageLevelName(parts.level)).append(" - ");
+    tail.append(LevelMiddle(parts.level));
     if (parts.errorCode != 0) {
         char prefix[24];
         const int length = snprintf(prefix, sizeof(prefix), "[%d] ", int32(uint32(parts.errorCode)));
         tail.append(prefix, size_t(length));
     }
     bool ascii = AppendASCII(parts.message.GetUnits(), parts.message.GetLength(), tail);
-    if (ascii) {
+    if (ascii && parts.extras.IsEmpty()) {
+        tail.append(" ()\n");
+    } else if (ascii) {
         tail.append(" (");
         ascii = AppendASCII(parts.extras.GetCPointer(), parts.extras.GetLength(), tail);
+        tail.append(")\n");
     }
     if (!ascii) {
         tail.resize(start);
         return false;
     }
-    tail.append(")\n");
     fTailEnds.push_back(tail.size());
     return true;
 }
