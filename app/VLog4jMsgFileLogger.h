@@ -100,12 +100,13 @@ private:
     // written); false, spending nothing, for the general path.
     bool _WriteASCIIRecord(const RecordParts& parts);
     bool _ShouldWrite(EMessageLevel level) const noexcept;
-    // Clears line and starts it: sequence number, local time, " [".
-    void _BeginLine(std::string& line);
+    // Adds the line's part from its source on to the batch being written (when level is written).
     void _WriteLine(std::string_view source, EMessageLevel level, std::string_view message);
+    // Numbers the batch's lines, stamps them with the local time and queues them in fPending (cut where the file
+    // rolls over, so that every line lands in the file writing the lines one by one would have given it).
+    void _NumberLines();
     // Lines wait in fPending and go out together, one write a batch (the calls that queue write them before
     // they return).
-    void _QueueLine(std::string_view line);
     void _WritePending();
     // "YYYY-MM-DDTHH:MM:SS.mmm", the current local time.
     void _AppendLocalTime(std::string& out);
@@ -118,11 +119,14 @@ private:
     mutable VCriticalSection fLock;
     std::unique_ptr<VSplitableLogFile> fFile;
     // Scratch of the line being written, kept to spare an allocation a line.
-    std::string fLine;
     std::string fSource8;
     std::string fMessage8;
-    std::string fTail;
     std::string fPending;
+    // The batch's lines from their source on, and where each ends in fTails, until _NumberLines.
+    std::string fTails;
+    std::vector<size_t> fTailEnds;
+    // The batch's local time between the blank after the sequence number and the " [" before the source.
+    std::string fTime;
     // The record being written; its scratch texts are kept from record to record.
     std::unique_ptr<RecordParts> fParts;
     // The second of fTimePrefix, the local date and time up to its '.'.

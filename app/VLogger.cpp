@@ -124,16 +124,18 @@ void VLogger::LogBag(const VValueBag* bag) {
 void VLogger::LogMessage(EMessageLevel level, const VString& source, const VString& message) {
     if (!ShouldLog(level)) return;
     auto bag = VRefPtr<VValueBag>::Adopt(_TakeRecord());
-    // The texts go straight into the record: the keys' typed setters would copy them first.
+    // The texts go straight into the empty record, under names it cannot hold yet: the keys' typed setters
+    // would copy them first, and the bag's setter would look for each name.
     if (!source.IsNull() && !source.IsEmpty()) {
-        bag->SetAttribute(ILoggerBagKeys::source, source);
+        bag->AppendNewAttribute(ILoggerBagKeys::source, source);
     } else {
         VString identifier;
         GetLogSourceIdentifier(identifier);
-        bag->SetAttribute(ILoggerBagKeys::source, identifier);
+        bag->AppendNewAttribute(ILoggerBagKeys::source, identifier);
     }
     if (level != ILoggerBagKeys::level.GetDefault()) ILoggerBagKeys::level.Set(*bag, level);
-    bag->SetAttribute(ILoggerBagKeys::message, message);
+    bag->AppendNewAttribute(ILoggerBagKeys::message, message);
+    // Through LogBag, which a logger may override to see every record.
     LogBag(bag.Get());
 }
 

@@ -76,6 +76,10 @@ uint64 ILogger::GetSequenceNumber() noexcept {
     return sSequenceNumber.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
+uint64 ILogger::ReserveSequenceNumbers(uint64 count) noexcept {
+    return sSequenceNumber.fetch_add(count, std::memory_order_relaxed) + 1;
+}
+
 void ILogger::LogErrorIfNecessary(VErrorBase* error) {
     if (error == nullptr || !ShouldLog(EML_Error)) return;
     auto bag = VRefPtr<VValueBag>::Adopt(new VValueBag);

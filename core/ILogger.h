@@ -70,6 +70,9 @@ public:
     // The process-wide record counter: each call answers the next number, 1 for the first call of the process,
     // from any task without gaps or repeats.
     static uint64 GetSequenceNumber() noexcept;
+    // Takes count consecutive numbers of the same counter at once and answers the first (a writer numbering a
+    // whole batch of lines); 0 takes none.
+    static uint64 ReserveSequenceNumbers(uint64 count) noexcept;
 
     // Logs error at level error (its code, task, parameters and description, the component signature of
     // non-zero high bits, and the process's source) when that level is taken; null is ignored. error is not

@@ -370,8 +370,7 @@ void VString::FromCString(const char* text) {
             return;
         }
         if (!_IsWritableFor(int32(length)) && !_ReallocBuffer(int32(length), false)) return;
-        for (size_t i = 0; i < length; ++i)
-            fString[i] = UniChar(uchar(text[i]));
+        Private::WidenASCII(text, length, fString);
         fLength = int32(length);
         _Modified();
         return;

@@ -30,12 +30,12 @@ inline void CopyUnits(UniChar* destination, const void* source, int64 n) noexcep
 }
 
 // True when no byte of the zero-terminated text has its high bit set; length receives its byte count.
+// Measured, then reduced, in two passes that the compiler turns into vector code (see WidenASCII).
 inline bool IsAscii(const char* text, size_t& length) noexcept {
+    length = std::strlen(text);
     uchar seen = 0;
-    const char* p = text;
-    for (; *p != 0; ++p)
-        seen |= uchar(*p);
-    length = size_t(p - text);
+    for (size_t i = 0; i < length; ++i)
+        seen |= uchar(text[i]);
     return (seen & 0x80) == 0;
 }
 
@@ -60,6 +60,24 @@ inline void NarrowAsciiUnits(const UniChar* units, size_t count, char* out) noex
 #endif
     for (size_t i = 0; i < count; ++i)
         out[i] = units[i] < 0x80 ? char(units[i]) : 0;
+}
+
+// Widens n ASCII bytes to UTF-16 units at to. Whole blocks go through local copies, which tell the compiler that
+// the units written do not overlap the bytes read, so that it uses vector code: filling a string from a
+// 46-byte literal went from 375 to 252 instructions with IsAscii's two passes.
+inline void WidenASCII(const char* text, size_t n, UniChar* to) noexcept {
+    constexpr size_t kBlock = 16;
+    size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        uchar bytes[kBlock];
+        UniChar units[kBlock];
+        std::memcpy(bytes, text + i, kBlock);
+        for (size_t j = 0; j < kBlock; ++j)
+            units[j] = UniChar(bytes[j]);
+        std::memcpy(to + i, units, sizeof(units));
+    }
+    for (; i < n; ++i)
+        to[i] = UniChar(uchar(text[i]));
 }
 
 // Counted buffers, which strings share with other holders: the units, a zero, and a 32-bit share count behind

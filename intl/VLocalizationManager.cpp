@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace vela {
 
@@ -28,14 +30,34 @@ bool Is(const VString& text, const char* literal) {
     return text.EqualToUSASCIICString(literal);
 }
 
+// An upper bound of the units of an XLIFF text (its openings of elements beginning with "tr"), to size the tables
+// once before the parse. One branch-free pass that the compiler turns into vector code: searching for the whole
+// opening took 3% of the load of a 20,000-unit file, this pass half of that.
+size_t CountUnits(const VString& text) {
+    const UniChar* units = text.GetCPointer();
+    const size_t length = size_t(text.GetLength());
+    size_t count = 0;
+    for (size_t i = 0; i + 2 < length; ++i)
+        count += size_t(units[i] == u'<') & size_t(units[i + 1] == u't') & size_t(units[i + 2] == u'r');
+    return count;
+}
+
+// The inline room of a unit's scratch texts: the texts of most units fit, and then reading a unit allocates
+// nothing but the copy of its result that the tables keep.
+constexpr int32 kUnitTextRoom = 128;
+
 // A text that stays null until something is appended: an empty element differs from a missing one.
 struct OptionalText {
-    VString fText;
+    VStr<kUnitTextRoom> fText;
     bool fSet = false;
 
     void Append(const VString& text) {
         fText.AppendString(text);
         fSet = true;
+    }
+    void Reset() {
+        fText.Clear();
+        fSet = false;
     }
 };
 
@@ -67,6 +89,12 @@ struct UnitTexts {
     }
     // The target when one was given (even empty of all but blanks), else the source.
     const VString& Result() const { return fTarget.fSet ? fTarget.fText : fSource.fText; }
+    void Reset() {
+        fChild = eOther;
+        fSource.Reset();
+        fTarget.Reset();
+        fExcluded = false;
+    }
 };
 
 } // namespace
@@ -120,7 +148,7 @@ public:
         fUnitBag = groupBag != nullptr ? VRefPtr<VValueBag>::Adopt(new VValueBag) : VRefPtr<VValueBag>();
         fUnitID = 0;
         fResname.Clear();
-        fTexts = UnitTexts();
+        fTexts.Reset();
         fStored = false;
         fOverwrite = overwrite;
     }
@@ -190,7 +218,7 @@ private:
     VRefPtr<VValueBag> fGroupBag;
     VRefPtr<VValueBag> fUnitBag;
     uint32 fUnitID = 0;
-    VString fResname;
+    VStr<kUnitTextRoom> fResname;
     UnitTexts fTexts;
     bool fStored = false;
     bool fOverwrite = true;
@@ -295,16 +323,33 @@ private:
     bool fWholeFolder = false;
 };
 
+// ---- The tables
+
+VLocalizationManager::Tables::Tables() : fSTRSharp(&fArena), fKeyed(&fArena), fGroups(&fArena) {}
+
+void VLocalizationManager::Tables::Reserve(size_t units) {
+    fSTRSharp.reserve(fSTRSharp.size() + units);
+    fKeyed.reserve(fKeyed.size() + units);
+}
+
+std::pair<UniChar*, size_t> VLocalizationManager::Tables::ArenaCopy(const VString& key) {
+    const size_t bytes = (size_t(key.GetLength()) + 1) * sizeof(UniChar);
+    auto* units = static_cast<UniChar*>(fArena.allocate(bytes, alignof(UniChar)));
+    std::memcpy(units, key.GetCPointer(), bytes - sizeof(UniChar));
+    units[key.GetLength()] = 0;
+    return {units, bytes};
+}
+
 // ---- The manager
 
 VLocalizationManager::VLocalizationManager(uint32 dialect)
-    : fDialect(dialect), fParser(std::make_unique<VXMLParser>()),
+    : fDialect(dialect), fTables(std::make_unique<Tables>()), fParser(std::make_unique<VXMLParser>()),
       fXLIFFHandler(new VLocalizationXMLHandler(this, dialect)), fParserInited(VXMLParser::Init()) {}
 
 VLocalizationManager::~VLocalizationManager() {
     fParser.reset();
     fXLIFFHandler->Release();
-    fTables = Tables();
+    fTables.reset();
     if (fParserInited) VXMLParser::DeInit();
 }
 
@@ -397,7 +442,13 @@ VError VLocalizationManager::AnalyzeXLIFFFile(const IFile* file, bool wholeFolde
     fXLIFFHandler->SetWholeFolder(wholeFolder);
     VString text;
     const VError error = file->GetContentAsString(text, VTC_UTF_8, eCRM_NATIVE);
-    if (error == VE_OK) fParser->Parse(text, fXLIFFHandler, VXMLParser::kValidateNever);
+    if (error == VE_OK) {
+        {
+            std::lock_guard<VCriticalSection> guard(fLock);
+            fTables->Reserve(CountUnits(text));
+        }
+        fParser->Parse(text, fXLIFFHandler, VXMLParser::kValidateNever);
+    }
     fXLIFFHandler->SetWholeFolder(false);
     return error;
 }
@@ -439,7 +490,7 @@ void VLocalizationManager::_AnalyseDotString(const VString& line) {
     unquote(value);
     if (key.IsEmpty() || value.IsEmpty()) return;
     std::lock_guard<VCriticalSection> guard(fLock);
-    fTables.fKeyed[key] = value;
+    fTables->fKeyed[key] = value;
 }
 
 VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) const {
@@ -511,7 +562,7 @@ bool VLocalizationManager::UpdateIfNeeded() {
 }
 
 bool VLocalizationManager::ClearLocalizations() {
-    Tables old;
+    auto old = std::make_unique<Tables>();
     {
         std::lock_guard<VCriticalSection> guard(fLock);
         std::swap(fTables, old);
@@ -524,30 +575,34 @@ bool VLocalizationManager::ClearLocalizations() {
 void VLocalizationManager::_InsertSTRSharpCodeAndString(const STRSharpCodes& codes, const VString& text,
                                                         bool overwrite) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    auto [entry, inserted] = fTables.fSTRSharp.emplace(codes, text);
+    auto [entry, inserted] = fTables->fSTRSharp.emplace(codes, text);
     if (!inserted && overwrite) entry->second = text;
 }
 
 void VLocalizationManager::_InsertObjectURLAndString(const VString& key, const VString& text, bool overwrite) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    auto [entry, inserted] = fTables.fKeyed.emplace(key, text);
+    // Made in place, in one lookup: a moved or copied wrapping string would copy the units to the heap. A key
+    // already there leaves its copy unused in the arena.
+    const auto [units, bytes] = fTables->ArenaCopy(key);
+    auto [entry, inserted] = fTables->fKeyed.emplace(
+        std::piecewise_construct, std::forward_as_tuple(units, key.GetLength(), bytes), std::forward_as_tuple(text));
     if (!inserted && overwrite) entry->second = text;
 }
 
 void VLocalizationManager::_InsertIDAndStringInAGroup(uint32 id, const VString& text, const VString& group) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    fTables.fGroups[group][id] = text;
+    fTables->fGroups[group][id] = text;
 }
 
 void VLocalizationManager::_InsertGroupBag(const VString& name, const VString& restype, const VValueBag* bag) {
     std::lock_guard<VCriticalSection> guard(fLock);
     if (!name.IsEmpty()) {
         bool known = false;
-        for (const auto& [stored, _] : fTables.fBagsByName)
+        for (const auto& [stored, _] : fTables->fBagsByName)
             known = known || stored.EqualToString(name, false);
-        if (!known) fTables.fBagsByName.emplace_back(name, VRefPtr<const VValueBag>(bag));
+        if (!known) fTables->fBagsByName.emplace_back(name, VRefPtr<const VValueBag>(bag));
     }
-    fTables.fBagsByRestype.emplace(restype, VRefPtr<const VValueBag>(bag));
+    fTables->fBagsByRestype.emplace(restype, VRefPtr<const VValueBag>(bag));
 }
 
 // ---- Lookups
@@ -580,25 +635,25 @@ template <class Map, class Key> bool CopyText(const Map& map, const Key& key, VS
 
 bool VLocalizationManager::LocalizeStringWithKey(const VString& key, VString& out) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    return CopyText(fTables.fKeyed, key, out);
+    return CopyText(fTables->fKeyed, key, out);
 }
 
 bool VLocalizationManager::LocalizeStringWithDotStringsKey(const VString& key, VString& out) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    return CopyText(fTables.fDotStrings, key, out);
+    return CopyText(fTables->fDotStrings, key, out);
 }
 
 bool VLocalizationManager::LocalizeStringWithSTRSharpCodes(const STRSharpCodes& codes, VString& out) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    return CopyText(fTables.fSTRSharp, codes, out);
+    return CopyText(fTables->fSTRSharp, codes, out);
 }
 
 bool VLocalizationManager::LocalizeGroupOfStringsWithAStrSharpID(int32 id, std::vector<VString>& out) {
     out.clear();
     std::lock_guard<VCriticalSection> guard(fLock);
     for (uint32 index = 1;; ++index) {
-        const auto found = fTables.fSTRSharp.find({id, index});
-        if (found == fTables.fSTRSharp.end()) break;
+        const auto found = fTables->fSTRSharp.find({id, index});
+        if (found == fTables->fSTRSharp.end()) break;
         out.push_back(found->second);
     }
     return !out.empty();
@@ -607,8 +662,8 @@ bool VLocalizationManager::LocalizeGroupOfStringsWithAStrSharpID(int32 id, std::
 bool VLocalizationManager::GetOrderedStringsOfGroup(const VString& group, std::vector<VString>& out) {
     out.clear();
     std::lock_guard<VCriticalSection> guard(fLock);
-    const auto found = fTables.fGroups.find(group);
-    if (found == fTables.fGroups.end()) return false;
+    const auto found = fTables->fGroups.find(group);
+    if (found == fTables->fGroups.end()) return false;
     for (const auto& [id, text] : found->second)
         out.push_back(text);
     return !out.empty();
@@ -616,7 +671,7 @@ bool VLocalizationManager::GetOrderedStringsOfGroup(const VString& group, std::v
 
 const VValueBag* VLocalizationManager::RetainGroupBag(const VString& name) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    for (const auto& [stored, bag] : fTables.fBagsByName) {
+    for (const auto& [stored, bag] : fTables->fBagsByName) {
         if (stored.EqualToString(name, false)) return RetainRefCountable(bag.Get());
     }
     return nullptr;
@@ -625,7 +680,7 @@ const VValueBag* VLocalizationManager::RetainGroupBag(const VString& name) {
 void VLocalizationManager::RetainGroupBagsByRestype(const VString& restype,
                                                     std::vector<VRefPtr<const VValueBag>>& out) const {
     std::lock_guard<VCriticalSection> guard(fLock);
-    const auto [first, last] = fTables.fBagsByRestype.equal_range(restype);
+    const auto [first, last] = fTables->fBagsByRestype.equal_range(restype);
     for (auto entry = first; entry != last; ++entry)
         out.push_back(entry->second);
 }

@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -130,11 +131,25 @@ public:
     static bool IsExcludedOnPlatform(const VString& list, bool include, const char* token);
 
 private:
+    // The string tables of one load. Their entries, and the keys of the keyed strings, come from one arena
+    // that goes as a whole: a file of tens of thousands of units allocated and freed them one by one.
     struct Tables {
-        std::unordered_map<STRSharpCodes, VString, STRSharpCodesHash> fSTRSharp;
+        Tables();
+        Tables(const Tables&) = delete;
+        Tables& operator=(const Tables&) = delete;
+
+        // Sizes the per-unit tables once for units more entries.
+        void Reserve(size_t units);
+        // A terminated copy of key's units in the arena and its size in bytes, for a table's key to wrap (a
+        // wrapped buffer is never freed apart from the arena).
+        std::pair<UniChar*, size_t> ArenaCopy(const VString& key);
+
+        // Declared first, destroyed last.
+        std::pmr::monotonic_buffer_resource fArena;
+        std::pmr::unordered_map<STRSharpCodes, VString, STRSharpCodesHash> fSTRSharp;
         // Looked up by exact key only: hashed, as a file of tens of thousands of units fills them.
-        std::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fKeyed;
-        std::unordered_map<VString, std::map<uint32, VString>, VStringRawHash, VStringRawEqual> fGroups;
+        std::pmr::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fKeyed;
+        std::pmr::unordered_map<VString, std::pmr::map<uint32, VString>, VStringRawHash, VStringRawEqual> fGroups;
         std::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fDotStrings;
         std::vector<std::pair<VString, VRefPtr<const VValueBag>>> fBagsByName;
         std::multimap<VString, VRefPtr<const VValueBag>, VStringRawLess> fBagsByRestype;
@@ -156,7 +171,7 @@ private:
     mutable VCriticalSection fLock;
     const uint32 fDialect;
     // Written while loading, read under fLock; UpdateIfNeeded swaps a new set in under fLock.
-    Tables fTables;
+    std::unique_ptr<Tables> fTables;
     std::unique_ptr<VXMLParser> fParser;
     VLocalizationXMLHandler* fXLIFFHandler = nullptr;
     // Whether the constructor's set-up of the parser library took a count, which the destructor gives back.

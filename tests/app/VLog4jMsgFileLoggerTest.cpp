@@ -174,6 +174,51 @@ TEST_F(VLog4jMsgFileLoggerTest, WritesEveryRecordAsOneLineInOrder) {
     }
 }
 
+// One batch mixing the plain ASCII records with records that are not (past the first block of units, in the
+// source, in the extras): its lines come in the records' order, numbered one after the other, with one time.
+TEST_F(VLog4jMsgFileLoggerTest, ABatchIsNumberedInOrderAcrossBothRecordPaths) {
+    VLog4jMsgFileLogger writer(fTemp.Folder("logs/"), "run");
+    writer.Start(1);
+    ASSERT_TRUE(writer.IsStarted());
+    // Held back until the records are all there: the logger's task must not deliver them in two batches.
+    fLogger->DisableFlush();
+    const std::string longASCII = "a message longer than two blocks of sixteen units each";
+    fLogger->LogMessage(EML_Information, "src", longASCII.c_str());
+    VString accented(longASCII.c_str());
+    accented.AppendUniChar(u'\u00E9');
+    fLogger->LogMessage(EML_Warning, "src", accented);
+    fLogger->LogMessage(EML_Information, VString(u"s\u00F6urce"), "plain");
+    VRefPtr<VValueBag> extra = NewBag("with extra");
+    extra->SetString("task_name", VString(u"t\u00E2che"));
+    fLogger->LogBag(extra.Get());
+    fLogger->LogMessage(EML_Error, "src", "last");
+    fLogger->EnableFlush();
+    writer.Stop();
+
+    std::vector<std::string> lines = Lines(fTemp.File("logs/run_1.txt"));
+    ASSERT_EQ(lines.size(), 5u);
+    const std::regex line(R"((\d+) (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}) (.*))");
+    const std::string rests[] = {"[src] INFO - " + longASCII + " ()", "[src] WARN - " + longASCII + "\xC3\xA9 ()",
+                                 "[s\xC3\xB6urce] INFO - plain ()",
+                                 "[tool] INFO - with extra (taskName=t\xC3\xA2"
+                                 "che)",
+                                 "[src] ERROR - last ()"};
+    unsigned long long first = 0;
+    std::string time;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, line));
+        EXPECT_EQ(match[3].str(), rests[i]);
+        if (i == 0) {
+            first = std::stoull(match[1].str());
+            time = match[2].str();
+        }
+        EXPECT_EQ(std::stoull(match[1].str()), first + i);
+        EXPECT_EQ(match[2].str(), time);
+    }
+}
+
 TEST_F(VLog4jMsgFileLoggerTest, AMessageEndingInALoneHighSurrogateIsWrittenWhole) {
     VLog4jMsgFileLogger writer(fTemp.Folder("logs/"), "run");
     writer.Start(1);

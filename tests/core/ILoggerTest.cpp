@@ -67,6 +67,15 @@ TEST(ILoggerTest, SequenceNumbersHaveNoGapsOrRepeatsAcrossTasks) {
     EXPECT_EQ(ILogger::GetSequenceNumber(), all.back() + 1);
 }
 
+TEST(ILoggerTest, ReservedSequenceNumbersAreTakenAsOneBlock) {
+    const uint64 first = ILogger::ReserveSequenceNumbers(5);
+    EXPECT_GE(first, 1u);
+    // The next number follows the block; a block of none takes nothing.
+    const uint64 next = ILogger::ReserveSequenceNumbers(0);
+    EXPECT_EQ(next, first + 5);
+    EXPECT_EQ(ILogger::GetSequenceNumber(), first + 5);
+}
+
 TEST(ILoggerTest, StackCrawlLinesAreShortened) {
     struct Case {
         const char* crawl;

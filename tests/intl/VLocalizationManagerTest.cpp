@@ -282,6 +282,27 @@ TEST_F(VLocalizationManagerTest, GroupBagsByNameAndRestype) {
     EXPECT_EQ(manager->RetainGroupBag(VString("none")), nullptr);
 }
 
+// Texts and names longer than a unit's scratch room, between short ones: each unit keeps exactly its own texts,
+// also after the tables were emptied and filled again.
+TEST_F(VLocalizationManagerTest, LongAndShortUnitsKeepTheirOwnTexts) {
+    const std::string longName(300, 'k');
+    const std::string longText(500, 'x');
+    Write("units.xlf", Xliff(Utf8(fTag), Unit(longName, longText) + Unit("short", "Court") +
+                                             "<trans-unit resname=\"onlySource\"><source>" + longText +
+                                             "y</source></trans-unit>" + Unit("last", "Fin")));
+    Manager manager = NewManager(kFrench);
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_EQ(manager->LoadFile(File("units.xlf").Get(), false), VE_OK) << pass;
+        EXPECT_EQ(Keyed(*manager, longName.c_str()), longText) << pass;
+        EXPECT_EQ(Keyed(*manager, "short"), "Court") << pass;
+        EXPECT_EQ(Keyed(*manager, "onlySource"), longText + "y") << pass;
+        EXPECT_EQ(Keyed(*manager, "last"), "Fin") << pass;
+        EXPECT_EQ(Keyed(*manager, std::string(longName, 0, 128).c_str()), "untouched") << pass;
+        EXPECT_TRUE(manager->ClearLocalizations());
+        EXPECT_EQ(Keyed(*manager, "short"), "untouched") << pass;
+    }
+}
+
 TEST_F(VLocalizationManagerTest, EachUnitOfAGroupStartsAfresh) {
     Write("units.xlf", Xliff(Utf8(fTag), "<group id=\"9\" resname=\"form\" restype=\"x-form\">"
                                          "<trans-unit id=\"1\" resname=\"ok\" oz:excludeIf=\"win\">"
