@@ -48,7 +48,6 @@ VTask::VTask(VObject*, size_t stackSize, ETaskStyle style, int32 (*proc)(VTask*)
 
 VTask::VTask(VTaskMgr* manager) : fManager(manager) {
     fState.store(eTaskStateRunning, std::memory_order_relaxed);
-    fStackSize = manager->GetStackSizeForMainTask();
     fIsFiber = manager->fPlatform.AreFibersEnabled();
     fIsPreemptive = !fIsFiber;
     fPlatformTask = manager->fPlatform.CreateMain(this);
@@ -350,7 +349,10 @@ uintptr_t VTask::GetSystemID() const noexcept {
 }
 
 size_t VTask::GetStackSize() {
-    if (fStackSize == 0) fStackSize = IsMain() ? fManager->GetStackSizeForMainTask() : fManager->GetDefaultStackSize();
+    // The main thread's is measured when first asked for (the measure reads /proc/self/maps, a tool that quits at
+    // once never asks) and kept by the manager, under its lock: nothing is written here that threads share.
+    if (fStackSize == 0 && IsMain()) return fManager->GetStackSizeForMainTask();
+    if (fStackSize == 0) fStackSize = fManager->GetDefaultStackSize();
     return fStackSize;
 }
 

@@ -60,9 +60,7 @@ XPosixIntlMgr PlatformFor(uint32 dialect) {
             tag = preferred[0];
         }
     }
-    XPosixIntlMgr platform(tag);
-    platform.LoadCalendarNames();
-    return platform;
+    return XPosixIntlMgr(tag);
 }
 
 } // namespace
@@ -71,11 +69,19 @@ VIntlMgr::VIntlMgr(VCollator* collator) : fCollator(collator) {
     if (!fCollator) fCollator = VRefPtr<VCollator>::Adopt(new VCollator(fDialect));
 }
 
-VIntlMgr::VIntlMgr(uint32 dialect, const XPosixIntlMgr& platform) : fPlatform(platform), fDialect(dialect) {}
+VIntlMgr::VIntlMgr(uint32 dialect, const XPosixIntlMgr& platform)
+    : fPlatform(platform), fDialect(dialect), fVariablesFilled(false) {}
 
 VIntlMgr::VIntlMgr(const VIntlMgr& other)
     : VObject(other), IRefCountable(other), fPlatform(other.fPlatform), fDialect(other.fDialect),
-      fCollator(VRefPtr<VCollator>::Adopt(other.fCollator->Clone())), fVariables(other.fVariables) {}
+      fCollator(VRefPtr<VCollator>::Adopt(other.fCollator->Clone())) {
+    // Variables the original has not filled yet the clone fills itself, from the same locale, when asked.
+    if (other.fVariablesFilled.load(std::memory_order_acquire)) {
+        fVariables = other.fVariables;
+    } else {
+        fVariablesFilled.store(false, std::memory_order_relaxed);
+    }
+}
 
 VIntlMgr::~VIntlMgr() = default;
 
@@ -102,7 +108,6 @@ VIntlMgr* VIntlMgr::Create(uint32 dialect, uint32 collatorDialect, uint8 options
     }
     collator->SetOptions(options);
     manager->fCollator = VRefPtr<VCollator>::Adopt(collator);
-    manager->_FillLocaleVariables();
     return manager.Forget();
 }
 
@@ -233,16 +238,26 @@ void VIntlMgr::ToUpperLowerCase(VString& text, bool, bool upper) const {
 
 // ---- Locale variables
 
+const VIntlMgr::LocaleVariables& VIntlMgr::_Variables() const {
+    if (!fVariablesFilled.load(std::memory_order_acquire)) {
+        std::call_once(fFillOnce, [this] {
+            _FillLocaleVariables(fVariables);
+            fVariablesFilled.store(true, std::memory_order_release);
+        });
+    }
+    return fVariables;
+}
+
 const VString& VIntlMgr::GetDecimalSeparator() const {
-    return fVariables.decimalSeparator;
+    return _Variables().decimalSeparator;
 }
 
-const VString& VIntlMgr::GetDatePattern(int32 style) const noexcept {
-    return fVariables.datePatterns[std::clamp(style, 0, 3)];
+const VString& VIntlMgr::GetDatePattern(int32 style) const {
+    return _Variables().datePatterns[std::clamp(style, 0, 3)];
 }
 
-const VString& VIntlMgr::GetTimePattern(int32 style) const noexcept {
-    return fVariables.timePatterns[std::clamp(style, 0, 3)];
+const VString& VIntlMgr::GetTimePattern(int32 style) const {
+    return _Variables().timePatterns[std::clamp(style, 0, 3)];
 }
 
 namespace {
@@ -284,8 +299,7 @@ uint32 DateOrderOf(const std::u16string& order) noexcept {
 
 } // namespace
 
-void VIntlMgr::_FillLocaleVariables() {
-    LocaleVariables& v = fVariables;
+void VIntlMgr::_FillLocaleVariables(LocaleVariables& v) const {
     if (fPlatform.GetNumberSymbols(v.decimalSeparator, v.thousandsSeparator, v.currencySymbol)) {
         // The generic currency sign stands for a currency the locale does not name.
         if (v.currencySymbol.GetLength() == 1 && v.currencySymbol.GetUniChar(1) == 0x00A4) {
@@ -311,6 +325,7 @@ void VIntlMgr::_FillLocaleVariables() {
         fPlatform.GetDateTimePattern(-1, style, v.timePatterns[style]);
         fPlatform.GetDateTimePattern(style, -1, v.datePatterns[style]);
     }
+    fPlatform.GetCalendarNames(v.calendar);
 }
 
 // ---- Dates and times
@@ -364,12 +379,22 @@ void VIntlMgr::FormatDuration(const VDuration& duration, VString& out, EOSFormat
     fPlatform.FormatInstant(seconds * 1000.0, true, 0, -1, int32(format), out);
 }
 
+namespace {
+
+// Sets out to names[index]; leaves it alone when the locale gave no such name.
+void CopyName(const std::vector<VString>& names, int32 index, VString& out) {
+    if (size_t(index) < names.size()) out = names[size_t(index)];
+}
+
+} // namespace
+
 void VIntlMgr::GetMonthName(int32 month, bool abbreviated, VString& out) const {
     if (month < 1 || month > 12) {
         out.Clear();
         return;
     }
-    fPlatform.GetMonthName(month - 1, abbreviated, out);
+    const XPosixIntlMgr::CalendarNames& names = _Variables().calendar;
+    CopyName(abbreviated ? names.shortMonths : names.months, month - 1, out);
 }
 
 void VIntlMgr::GetWeekDayName(int32 day, bool abbreviated, VString& out) const {
@@ -377,7 +402,8 @@ void VIntlMgr::GetWeekDayName(int32 day, bool abbreviated, VString& out) const {
         out.Clear();
         return;
     }
-    fPlatform.GetWeekDayName(day, abbreviated, out);
+    const XPosixIntlMgr::CalendarNames& names = _Variables().calendar;
+    CopyName(abbreviated ? names.shortWeekDays : names.weekDays, day, out);
 }
 
 } // namespace vela

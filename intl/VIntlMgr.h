@@ -9,6 +9,7 @@
 #include "intl/platform/XPosixIntlMgr.h"
 
 #include <atomic>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -164,20 +165,20 @@ public:
     // Leaves text as it is; true only for an empty text or a lone CR, the texts whose visual order is sure.
     bool TextLogicalToVisual(VString& text, int32 baseLevel) const;
 
-    // ---- Locale variables, computed when the manager is made
+    // ---- Locale variables, computed on first use (from any thread) and kept for the manager's life
     virtual const VString& GetDecimalSeparator() const;
-    const VString& GetThousandsSeparator() const noexcept { return fVariables.thousandsSeparator; }
-    const VString& GetDateSeparator() const noexcept { return fVariables.dateSeparator; }
-    const VString& GetTimeSeparator() const noexcept { return fVariables.timeSeparator; }
-    const VString& GetCurrencySymbol() const noexcept { return fVariables.currencySymbol; }
-    const VString& GetAMString() const noexcept { return fVariables.amSymbol; }
-    const VString& GetPMString() const noexcept { return fVariables.pmSymbol; }
-    bool UseAmPm() const noexcept { return fVariables.usesAmPm; }
+    const VString& GetThousandsSeparator() const { return _Variables().thousandsSeparator; }
+    const VString& GetDateSeparator() const { return _Variables().dateSeparator; }
+    const VString& GetTimeSeparator() const { return _Variables().timeSeparator; }
+    const VString& GetCurrencySymbol() const { return _Variables().currencySymbol; }
+    const VString& GetAMString() const { return _Variables().amSymbol; }
+    const VString& GetPMString() const { return _Variables().pmSymbol; }
+    bool UseAmPm() const { return _Variables().usesAmPm; }
     // 0 Mdy, 1 dMy, 2 yMd, 3 Myd, 4 dyM, 5 ydM: the order of the short date's fields.
-    uint32 GetDateOrder() const noexcept { return fVariables.dateOrder; }
+    uint32 GetDateOrder() const { return _Variables().dateOrder; }
     // The system pattern of the style (short, medium, long; full is 3).
-    const VString& GetDatePattern(int32 style) const noexcept;
-    const VString& GetTimePattern(int32 style) const noexcept;
+    const VString& GetDatePattern(int32 style) const;
+    const VString& GetTimePattern(int32 style) const;
 
     // ---- Dates and times
     // The date alone (short, medium or full style) or the time of day alone (short, medium or long style) of
@@ -269,14 +270,22 @@ private:
         VString thousandsSeparator, dateSeparator, timeSeparator, currencySymbol;
         VString datePatterns[4], timePatterns[4];
         uint32 dateOrder = 0;
+        XPosixIntlMgr::CalendarNames calendar;
     };
 
-    void _FillLocaleVariables();
+    // The locale variables, filled by the first call of a manager that Create made: opening the ICU formatters
+    // they come from is most of the cost of making a manager, and a tool that quits at once never needs them.
+    const LocaleVariables& _Variables() const;
+    void _FillLocaleVariables(LocaleVariables& v) const;
 
     XPosixIntlMgr fPlatform;
     uint32 fDialect = DC_ENGLISH_US;
     VRefPtr<VCollator> fCollator;
-    LocaleVariables fVariables;
+    // Published once: after construction fVariables is written only inside fFillOnce, before fVariablesFilled
+    // goes (one way) to true; readers that see it true read fVariables without a lock.
+    mutable std::once_flag fFillOnce;
+    mutable std::atomic<bool> fVariablesFilled{true};
+    mutable LocaleVariables fVariables;
 };
 
 // Makes a manager current on the calling thread for the life of the scope (tests, tasks).

@@ -22,8 +22,8 @@ ctest --test-dir "$build" --output-on-failure -j"$jobs" --no-tests=error
 
 # ThreadSanitizer: a second, smaller build with the core, values, json, system, intl and app tests only; the
 # lock, task, message, logger and component manager suites run in it, with the suites that share bags, JSON
-# graphs, storage lockers, progress indicators and localization tables between threads, and any report fails
-# the script.
+# graphs, storage lockers, progress indicators, localization tables and an international manager's first use
+# between threads, and any report fails the script.
 tsan="$root/build/tsan"
 cmake -S "$root" -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELA_SANITIZE=OFF -DVELA_BUILD_TESTS=ON \
     -DVELA_WERROR=ON -DCMAKE_CXX_FLAGS="-fsanitize=thread -g -O1" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
@@ -39,7 +39,7 @@ TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/values_tests" \
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/json_tests" \
     --gtest_filter="VStorageLocker*:VJSONUser.*:VJSONGraphConcurrency.*:VJSONClassConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/system_tests" --gtest_filter="VProgressConcurrency.*"
-TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/intl_tests" --gtest_filter="VLocalizationManagerConcurrency.*"
+TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/intl_tests" --gtest_filter="VLocalizationManagerConcurrency.*:VIntlMgrConcurrency.*"
 TSAN_OPTIONS=halt_on_error=1 "$tsan/tests/app_tests" --gtest_filter="VLoggerTest.*:VComponentManagerConcurrency.*"
 
 # The installed package: a Release build of the library alone, installed into a temporary prefix, and a

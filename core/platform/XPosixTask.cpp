@@ -84,9 +84,8 @@ XPosixTask_preemptive::XPosixTask_preemptive(VTask* task, bool fibered) : XPosix
     fFiberOwner = true;
     fFibered = fibered;
     _RecordThread(&here);
-    // The manager's measure, made once before: measuring reads /proc/self/maps, a tenth of what start-up adds
-    // to a process (callgrind, startup_shutdown).
-    fStackSize = task->GetStackSize();
+    // The stack size stays unknown here: measuring the main thread's reads /proc/self/maps, a tenth of what
+    // start-up adds to a process (callgrind, startup_shutdown); VTask::GetStackSize asks the manager for it.
     if (fibered) {
         fFiber = GetCurrentFiber();
         if (fFiber == nullptr) fFiber = ConvertThreadToFiber(task);

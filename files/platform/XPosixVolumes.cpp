@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <ctime>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vela {
 
@@ -80,9 +82,23 @@ void XPosixMountInfoList::ParseMountInfo(std::string_view text, std::vector<std:
 }
 
 bool XPosixMountInfoList::ReadMountPoints(std::vector<std::string>& mountPoints) {
-    std::ifstream file("/proc/self/mountinfo", std::ios::binary);
-    if (!file) return false;
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Plain reads: a stream's set-up cost more than the reading itself, and every process reads this list
+    // when it starts (its install folder's path names a volume).
+    int fd = -1;
+    do {
+        fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        // An error ends the text as its end does: the lines read so far are the list.
+        if (got <= 0) break;
+        text.append(buffer, size_t(got));
+    }
+    close(fd);
     ParseMountInfo(text, mountPoints);
     return true;
 }

@@ -90,12 +90,6 @@ void ReadSymbols(const UDateFormat* format, UDateFormatSymbolType type, int32 fi
     }
 }
 
-bool GetName(const std::vector<VString>& names, int32 index, VString& out) {
-    if (index < 0 || size_t(index) >= names.size()) return false;
-    out = names[size_t(index)];
-    return true;
-}
-
 // ---- Preferred languages
 
 std::mutex sPreferencesMutex;
@@ -134,25 +128,17 @@ XPosixIntlMgr::XPosixIntlMgr(const VString& languageTag) {
     fLocaleID.assign(id, size_t(length));
 }
 
-void XPosixIntlMgr::LoadCalendarNames() {
+void XPosixIntlMgr::GetCalendarNames(CalendarNames& names) const {
     DateFormatPtr format = OpenDateFormat(fLocaleID, 0, 0);
     if (!format) return;
     // ICU's week days count from 1 (Sunday); its months from 0.
-    ReadSymbols(format.get(), UDAT_MONTHS, 0, fMonths);
-    ReadSymbols(format.get(), UDAT_SHORT_MONTHS, 0, fShortMonths);
-    ReadSymbols(format.get(), UDAT_WEEKDAYS, 1, fWeekDays);
-    ReadSymbols(format.get(), UDAT_SHORT_WEEKDAYS, 1, fShortWeekDays);
+    ReadSymbols(format.get(), UDAT_MONTHS, 0, names.months);
+    ReadSymbols(format.get(), UDAT_SHORT_MONTHS, 0, names.shortMonths);
+    ReadSymbols(format.get(), UDAT_WEEKDAYS, 1, names.weekDays);
+    ReadSymbols(format.get(), UDAT_SHORT_WEEKDAYS, 1, names.shortWeekDays);
     // A lunar leap month's thirteenth name has no place in the Gregorian calendar.
-    if (fMonths.size() > 12) fMonths.resize(12);
-    if (fShortMonths.size() > 12) fShortMonths.resize(12);
-}
-
-bool XPosixIntlMgr::GetMonthName(int32 month, bool abbreviated, VString& out) const {
-    return GetName(abbreviated ? fShortMonths : fMonths, month, out);
-}
-
-bool XPosixIntlMgr::GetWeekDayName(int32 day, bool abbreviated, VString& out) const {
-    return GetName(abbreviated ? fShortWeekDays : fWeekDays, day, out);
+    if (names.months.size() > 12) names.months.resize(12);
+    if (names.shortMonths.size() > 12) names.shortMonths.resize(12);
 }
 
 bool XPosixIntlMgr::GetNumberSymbols(VString& decimal, VString& grouping, VString& currency) const {

@@ -15,11 +15,11 @@ class VToUnicodeConverter;
 class VFromUnicodeConverter;
 
 // The platform part of an international manager on Linux and other POSIX systems: the dialect's locale
-// (ICU's identifier) and calendar names, the date formatter and number symbols of that locale, and the
+// (ICU's identifier), its calendar names, the date formatter and number symbols of that locale, and the
 // user's preferred languages.
 class XPosixIntlMgr {
 public:
-    // The root locale, no calendar names.
+    // The root locale.
     XPosixIntlMgr() = default;
     // The locale of a BCP 47 tag ("en-US"); the root locale when ICU cannot make one of it.
     explicit XPosixIntlMgr(const VString& languageTag);
@@ -27,11 +27,12 @@ public:
     // "" for the root locale.
     const std::string& GetLocaleID() const noexcept { return fLocaleID; }
 
-    // Loads the month and week-day names of the locale's Gregorian calendar (kept for the object's life).
-    void LoadCalendarNames();
-    // Month 0-11, week day 0 (Sunday) to 6; false when the names are not loaded or the index is out of range.
-    bool GetMonthName(int32 month, bool abbreviated, VString& out) const;
-    bool GetWeekDayName(int32 day, bool abbreviated, VString& out) const;
+    // The month (0-11) and week-day (0 Sunday to 6) names of the locale's Gregorian calendar.
+    struct CalendarNames {
+        std::vector<VString> months, shortMonths, weekDays, shortWeekDays;
+    };
+    // Fills names; a list stays empty when ICU cannot give it.
+    void GetCalendarNames(CalendarNames& names) const;
 
     // The locale's decimal and grouping separators and currency symbol; false when they cannot be had.
     bool GetNumberSymbols(VString& decimal, VString& grouping, VString& currency) const;
@@ -70,7 +71,6 @@ public:
 
 private:
     std::string fLocaleID;
-    std::vector<VString> fMonths, fShortMonths, fWeekDays, fShortWeekDays;
 };
 
 } // namespace vela

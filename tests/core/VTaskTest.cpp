@@ -342,6 +342,9 @@ TEST_F(VTaskTest, StackSizesFollowTheTaskAndTheDefault) {
     VTaskMgr* manager = VTaskMgr::Get();
     EXPECT_GT(manager->GetStackSizeForMainTask(), 0u);
     EXPECT_EQ(manager->GetDefaultStackSize(), std::min<size_t>(manager->GetStackSizeForMainTask(), 1048576));
+    // The main task's is the manager's measure of the main thread, taken when first asked for.
+    ASSERT_TRUE(VTask::GetCurrent()->IsMain());
+    EXPECT_EQ(VTask::GetCurrent()->GetStackSize(), manager->GetStackSizeForMainTask());
     std::atomic<size_t> freeSize{0};
     auto task = VRefPtr<VTask>::Adopt(
         new VTask(2048 * 1024, eTaskStylePreemptive, [&] { freeSize = VTaskMgr::Get()->GetCurrentFreeStackSize(); }));

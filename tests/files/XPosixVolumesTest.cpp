@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +44,13 @@ TEST(XPosixMountInfoList, TheRealListHoldsTheRoot) {
     std::vector<std::string> points;
     ASSERT_TRUE(list.ReadMountPoints(points));
     EXPECT_NE(std::find(points.begin(), points.end(), "/"), points.end());
+    // Every line is read, however the kernel hands out the text: the same list as a stream's reading gives.
+    std::ifstream file("/proc/self/mountinfo", std::ios::binary);
+    ASSERT_TRUE(file);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::string> streamed;
+    XPosixMountInfoList::ParseMountInfo(text, streamed);
+    EXPECT_EQ(points, streamed);
 }
 
 TEST(XPosixVolumes, NamesComeFromTheLastElementAndAreMadeUnique) {

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <unicode/udat.h>
 
+#include <latch>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -374,6 +376,85 @@ TEST(VIntlMgrText, DurationsAreFormattedInGMTWhateverTheLocalZone) {
     manager->FormatTime(UTCTime(1970, 1, 1, 1, 2), reference, eOS_SHORT_FORMAT, true);
     EXPECT_EQ(Units(duration), Units(reference)); // 1:02, not 2:02
     EXPECT_EQ(Units(duration), ICUFormat("en_US", UDAT_NONE, UDAT_SHORT, 3720000.0));
+}
+
+// The locale variables of a manager, as one text, so that two managers' can be compared at once.
+std::u16string VariablesOf(const VIntlMgr& manager) {
+    std::u16string all;
+    auto add = [&all](const VString& text) {
+        all += Units(text);
+        all += u'|';
+    };
+    add(manager.GetDecimalSeparator());
+    add(manager.GetThousandsSeparator());
+    add(manager.GetDateSeparator());
+    add(manager.GetTimeSeparator());
+    add(manager.GetCurrencySymbol());
+    add(manager.GetAMString());
+    add(manager.GetPMString());
+    all += manager.UseAmPm() ? u"ampm|" : u"24h|";
+    all += char16_t(u'0' + manager.GetDateOrder());
+    for (int32 style = 0; style < 4; ++style) {
+        add(manager.GetDatePattern(style));
+        add(manager.GetTimePattern(style));
+    }
+    for (int32 month = 1; month <= 12; ++month) {
+        VString name, shortName;
+        manager.GetMonthName(month, false, name);
+        manager.GetMonthName(month, true, shortName);
+        add(name);
+        add(shortName);
+    }
+    for (int32 day = 0; day < 7; ++day) {
+        VString name;
+        manager.GetWeekDayName(day, false, name);
+        add(name);
+    }
+    return all;
+}
+
+// The locale variables are filled on their first use: threads that use a new manager for the first time
+// together, and clones made before and during that first use, all see what a manager used on one thread sees.
+TEST(VIntlMgrConcurrency, FirstUseFromSeveralThreadsSeesOneSetOfVariables) {
+    const std::u16string expected = VariablesOf(*Manager(1036));
+    ASSERT_NE(expected.find(u"janvier"), std::u16string::npos);
+    for (int round = 0; round < 3; ++round) {
+        VRefPtr<VIntlMgr> manager = Manager(1036);
+        VRefPtr<VIntlMgr> cloneBefore = VRefPtr<VIntlMgr>::Adopt(manager->Clone());
+        constexpr int kThreads = 4;
+        std::latch start(kThreads + 1);
+        std::vector<std::u16string> seen(kThreads);
+        std::vector<std::thread> readers;
+        for (int t = 0; t < kThreads; ++t) {
+            readers.emplace_back([&, t] {
+                start.arrive_and_wait();
+                seen[size_t(t)] = VariablesOf(*manager);
+            });
+        }
+        start.arrive_and_wait();
+        VRefPtr<VIntlMgr> cloneDuring = VRefPtr<VIntlMgr>::Adopt(manager->Clone());
+        for (std::thread& reader : readers)
+            reader.join();
+        for (const std::u16string& variables : seen)
+            EXPECT_EQ(variables, expected);
+        EXPECT_EQ(VariablesOf(*cloneBefore), expected);
+        EXPECT_EQ(VariablesOf(*cloneDuring), expected);
+        VRefPtr<VIntlMgr> cloneAfter = VRefPtr<VIntlMgr>::Adopt(manager->Clone());
+        EXPECT_EQ(VariablesOf(*cloneAfter), expected);
+    }
+}
+
+TEST(VIntlMgrText, ManagersNotMadeByCreateKeepEmptyVariables) {
+    // The base of test fakes has no locale behind it: "." and nothing else, in clones too.
+    VIntlMgr fake;
+    VRefPtr<VIntlMgr> clone = VRefPtr<VIntlMgr>::Adopt(fake.Clone());
+    for (const VIntlMgr* manager : {static_cast<const VIntlMgr*>(&fake), static_cast<const VIntlMgr*>(clone.Get())}) {
+        EXPECT_EQ(Units(manager->GetDecimalSeparator()), u".");
+        EXPECT_EQ(Units(manager->GetDatePattern(0)), u"");
+        VString name(u"stale");
+        manager->GetMonthName(1, false, name);
+        EXPECT_EQ(Units(name), u"stale"); // no names: left alone
+    }
 }
 
 } // namespace
