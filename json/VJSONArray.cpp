@@ -318,15 +318,35 @@ bool VJSONArray::_Append(VJSONValue&& value) {
 
 bool VJSONArray::_AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker) {
     if (!_Append(std::move(value))) return false;
-    const VJSONValue& added = fValues.back();
+    _ConnectNewElement(fValues.back(), linker);
+    return true;
+}
+
+void VJSONArray::_ConnectNewElement(const VJSONValue& added, VJSONTreeLinker* linker) {
     JSONType type = added.GetType();
-    if (type != JSON_object && type != JSON_array) return true;
+    if (type != JSON_object && type != JSON_array) return;
     if (linker != nullptr) {
         linker->Connect(nullptr, this, added);
     } else {
         VJSONReadWriteLock lock(this, &added);
         VJSONGraph::Connect(nullptr, this, added);
     }
+}
+
+bool VJSONArray::_AdoptNewElements(std::vector<VJSONValue>& values, size_t from, VJSONTreeLinker* linker) {
+    const size_t count = values.size() - from;
+    try {
+        fValues.reserve(count);
+    } catch (const std::exception&) {
+        values.resize(from);
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    for (size_t i = from; i < values.size(); ++i) {
+        fValues.push_back(std::move(values[i]));
+        _ConnectNewElement(fValues.back(), linker);
+    }
+    values.resize(from);
     return true;
 }
 

@@ -136,6 +136,12 @@ private:
     // Appends a value to a new array that a reader fills (no locker); an object or array value is connected as
     // VJSONObject::_AdoptNewProperty does. False, with 'vela' 100, when memory runs out (value is left in place).
     bool _AppendNewElement(VJSONValue&& value, VJSONTreeLinker* linker);
+    // Moves values[from] onwards into this new array that a reader fills (no locker, no element yet), in one
+    // block of their exact size, and connects them as _AppendNewElement does; values keeps its first from. False,
+    // with 'vela' 100, when memory runs out (the moved values are then dropped).
+    bool _AdoptNewElements(std::vector<VJSONValue>& values, size_t from, VJSONTreeLinker* linker);
+    // Connects an element just stored (an object or array) to this new array's graph.
+    void _ConnectNewElement(const VJSONValue& added, VJSONTreeLinker* linker);
     // Puts value last (small arrays get room for 4 at first); false, with 'vela' 100, when memory runs out.
     bool _Append(VJSONValue&& value);
 

@@ -794,10 +794,10 @@ VError VJSONImporter::_ReadBinaryObject(VJSONValue& object) {
 VError VJSONImporter::_ParseArray(VJSONValue& out) {
     VError err = VE_OK;
     if (!_EnterContainer(err)) return err;
-    VJSONValue result(JSON_array);
     bool recording = fPathsLines.Get() != nullptr;
     bool empty = true;
     size_t index = 0;
+    const size_t first = fElements.size(); // this array's elements are fElements[first] onwards
     VString savedPath; // once per array: made for each element, it was 2% of parsing small arrays (callgrind)
     for (;;) {
         if (recording) {
@@ -824,7 +824,10 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
             err = scanErr != VE_OK ? scanErr : _ThrowInvalidToken(token, empty ? kExpectedElement : kExpectedValue);
         }
         if (err != VE_OK) break;
-        if (!result.GetArrayPtr()->_AppendNewElement(std::move(value), _Linker())) {
+        try {
+            fElements.push_back(std::move(value));
+        } catch (const std::exception&) {
+            _ThrowError(VE_MEMORY_FULL);
             err = VE_MEMORY_FULL;
             break;
         }
@@ -837,6 +840,9 @@ VError VJSONImporter::_ParseArray(VJSONValue& out) {
         break;
     }
     --fDepth;
+    // Made last, the array lies next to its block of elements.
+    VJSONValue result(JSON_array);
+    if (!result.GetArrayPtr()->_AdoptNewElements(fElements, first, _Linker()) && err == VE_OK) err = VE_MEMORY_FULL;
     _ShareLocker(nullptr, result.GetArrayPtr());
     out = std::move(result);
     return err;

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vela {
 
@@ -165,6 +166,10 @@ private:
     // walks the tree (gathering the members first and storing them at the end made writing the tree slower).
     // Without a shared locker, the containers read join one graph as they are filled.
     VJSONTreeLinker fLinker;
+    // The elements read so far of the arrays being read, innermost last: an array takes its own in one block of
+    // their exact size once it is read, instead of growing its block element by element (a pair of reals took a
+    // block for 4; json_parse_numbers_rapidjson 21.9 -> 15.7 ms for the same instruction count in callgrind).
+    std::vector<VJSONValue> fElements;
 };
 
 } // namespace vela
