@@ -237,6 +237,37 @@ TEST_F(VLoggerTest, ARecordWithoutLevelIsAnInfoRecord) {
     EXPECT_EQ(ReadMessages(*logger), (std::vector<std::u16string>{u"no level"}));
 }
 
+TEST_F(VLoggerTest, ALoggerOverridingLogBagSeesAndFiltersEveryMessage) {
+    // Sees each record, keeps it, and passes on all but those saying "drop".
+    class SeeingLogger : public VLogger {
+    public:
+        void LogBag(const VValueBag* bag) override {
+            fSeen.push_back(VRefPtr<const VValueBag>(bag));
+            if (MessageOf(*bag) != u"drop") VLogger::LogBag(bag);
+        }
+        std::vector<VRefPtr<const VValueBag>> fSeen;
+    };
+    auto logger = VRefPtr<SeeingLogger>::Adopt(new SeeingLogger);
+    logger->Start();
+    logger->LogMessage(EML_Error, VString("test"), VString("kept"));
+    logger->LogMessage(EML_Warning, VString("test"), VString("drop"));
+    logger->LogMessage(EML_Debug, VString("test"), VString("masked")); // not even seen: ShouldLog comes first
+    ASSERT_EQ(logger->fSeen.size(), 2u);
+    EXPECT_EQ(ILoggerBagKeys::level.Get(*logger->fSeen[0]), EML_Error);
+    EXPECT_EQ(ILoggerBagKeys::level.Get(*logger->fSeen[1]), EML_Warning);
+    EXPECT_EQ(ReadMessages(*logger), (std::vector<std::u16string>{u"kept"}));
+
+    // A record logged again later is filtered by its own level.
+    const VRefPtr<const VValueBag> error = logger->fSeen[0];
+    logger->WithError(false);
+    logger->LogBag(error.Get());
+    EXPECT_TRUE(ReadMessages(*logger).empty());
+    logger->WithError(true);
+    logger->WithInfo(false);
+    logger->LogBag(error.Get());
+    EXPECT_EQ(ReadMessages(*logger), (std::vector<std::u16string>{u"kept"}));
+}
+
 TEST_F(VLoggerTest, MessagesWithoutSourceNameTheProcess) {
     VString saved;
     GetLogSourceIdentifier(saved);
