@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <tuple>
 #include <utility>
 
 namespace vela {
@@ -325,19 +324,81 @@ private:
 
 // ---- The tables
 
-VLocalizationManager::Tables::Tables() : fSTRSharp(&fArena), fKeyed(&fArena), fGroups(&fArena) {}
+void VLocalizationManager::KeyedTexts::Reserve(size_t more) {
+    size_t capacity = std::max<size_t>(fSlots.size(), 16);
+    while ((fCount + more) * 4 > capacity * 3)
+        capacity *= 2;
+    if (capacity != fSlots.size()) _Resize(capacity);
+}
+
+void VLocalizationManager::KeyedTexts::Insert(const VString& key, const VString& text, bool overwrite) {
+    Reserve(1);
+    const uint64 hash = hash_VString()(key);
+    auto& slot = const_cast<Slot&>(_Find(key, hash));
+    if (slot.fKey == nullptr) {
+        slot.fHash = hash;
+        slot.fKey = _ArenaCopy(key);
+        slot.fKeyLength = key.GetLength();
+        ++fCount;
+    } else if (!overwrite) {
+        return;
+    }
+    // A replaced text stays unused in the arena: a unit is stored at most once per file read.
+    slot.fText = _ArenaCopy(text);
+    slot.fTextLength = text.GetLength();
+}
+
+bool VLocalizationManager::KeyedTexts::Copy(const VString& key, VString& out) const {
+    if (fCount == 0) return false;
+    const Slot& slot = _Find(key, hash_VString()(key));
+    if (slot.fKey == nullptr) return false;
+    // Copied from the wrapping string: out never points into the arena.
+    const VString text(const_cast<UniChar*>(slot.fText), slot.fTextLength,
+                       (size_t(slot.fTextLength) + 1) * sizeof(UniChar));
+    out = text;
+    return true;
+}
+
+const VLocalizationManager::KeyedTexts::Slot& VLocalizationManager::KeyedTexts::_Find(const VString& key,
+                                                                                      uint64 hash) const {
+    const size_t mask = fSlots.size() - 1;
+    const int32 length = key.GetLength();
+    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+        const Slot& slot = fSlots[i];
+        if (slot.fKey == nullptr) return slot;
+        if (slot.fHash == hash && slot.fKeyLength == length &&
+            std::memcmp(slot.fKey, key.GetCPointer(), size_t(length) * sizeof(UniChar)) == 0)
+            return slot;
+    }
+}
+
+const UniChar* VLocalizationManager::KeyedTexts::_ArenaCopy(const VString& text) {
+    if (text.IsNull()) return nullptr;
+    const size_t length = size_t(text.GetLength());
+    auto* units = static_cast<UniChar*>(fArena.allocate((length + 1) * sizeof(UniChar), alignof(UniChar)));
+    std::memcpy(units, text.GetCPointer(), length * sizeof(UniChar));
+    units[length] = 0;
+    return units;
+}
+
+void VLocalizationManager::KeyedTexts::_Resize(size_t capacity) {
+    std::vector<Slot> old(capacity);
+    old.swap(fSlots);
+    const size_t mask = capacity - 1;
+    for (const Slot& slot : old) {
+        if (slot.fKey == nullptr) continue;
+        size_t i = size_t(slot.fHash) & mask;
+        while (fSlots[i].fKey != nullptr)
+            i = (i + 1) & mask;
+        fSlots[i] = slot;
+    }
+}
+
+VLocalizationManager::Tables::Tables() : fSTRSharp(&fArena), fKeyed(fArena), fGroups(&fArena) {}
 
 void VLocalizationManager::Tables::Reserve(size_t units) {
     fSTRSharp.reserve(fSTRSharp.size() + units);
-    fKeyed.reserve(fKeyed.size() + units);
-}
-
-std::pair<UniChar*, size_t> VLocalizationManager::Tables::ArenaCopy(const VString& key) {
-    const size_t bytes = (size_t(key.GetLength()) + 1) * sizeof(UniChar);
-    auto* units = static_cast<UniChar*>(fArena.allocate(bytes, alignof(UniChar)));
-    std::memcpy(units, key.GetCPointer(), bytes - sizeof(UniChar));
-    units[key.GetLength()] = 0;
-    return {units, bytes};
+    fKeyed.Reserve(units);
 }
 
 // ---- The manager
@@ -490,7 +551,7 @@ void VLocalizationManager::_AnalyseDotString(const VString& line) {
     unquote(value);
     if (key.IsEmpty() || value.IsEmpty()) return;
     std::lock_guard<VCriticalSection> guard(fLock);
-    fTables->fKeyed[key] = value;
+    fTables->fKeyed.Insert(key, value, true);
 }
 
 VLocalizationManager::Stamps VLocalizationManager::_ReadStamps(bool& changed) const {
@@ -581,12 +642,7 @@ void VLocalizationManager::_InsertSTRSharpCodeAndString(const STRSharpCodes& cod
 
 void VLocalizationManager::_InsertObjectURLAndString(const VString& key, const VString& text, bool overwrite) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    // Made in place, in one lookup: a moved or copied wrapping string would copy the units to the heap. A key
-    // already there leaves its copy unused in the arena.
-    const auto [units, bytes] = fTables->ArenaCopy(key);
-    auto [entry, inserted] = fTables->fKeyed.emplace(
-        std::piecewise_construct, std::forward_as_tuple(units, key.GetLength(), bytes), std::forward_as_tuple(text));
-    if (!inserted && overwrite) entry->second = text;
+    fTables->fKeyed.Insert(key, text, overwrite);
 }
 
 void VLocalizationManager::_InsertIDAndStringInAGroup(uint32 id, const VString& text, const VString& group) {
@@ -635,7 +691,7 @@ template <class Map, class Key> bool CopyText(const Map& map, const Key& key, VS
 
 bool VLocalizationManager::LocalizeStringWithKey(const VString& key, VString& out) {
     std::lock_guard<VCriticalSection> guard(fLock);
-    return CopyText(fTables->fKeyed, key, out);
+    return fTables->fKeyed.Copy(key, out);
 }
 
 bool VLocalizationManager::LocalizeStringWithDotStringsKey(const VString& key, VString& out) {

@@ -133,6 +133,41 @@ public:
 private:
     // The string tables of one load. Their entries, and the keys of the keyed strings, come from one arena
     // that goes as a whole: a file of tens of thousands of units allocated and freed them one by one.
+    // Texts by exact key, in one open-addressing array (a lookup reads a slot or two, not a bucket then a
+    // node): the keys' and texts' units are copies in the arena, so an entry is never freed alone. Keys come
+    // from files: they are hashed with the process's seed, so crafted keys cannot make them collide.
+    class KeyedTexts {
+    public:
+        explicit KeyedTexts(std::pmr::memory_resource& arena) : fArena(arena) {}
+        // Sizes the array once for more entries.
+        void Reserve(size_t more);
+        // Stores text under key; a key already there keeps its text unless overwrite.
+        void Insert(const VString& key, const VString& text, bool overwrite);
+        // The text stored under key into out; false (out untouched) when there is none.
+        bool Copy(const VString& key, VString& out) const;
+
+    private:
+        struct Slot {
+            uint64 fHash = 0;
+            // Null: a free slot.
+            const UniChar* fKey = nullptr;
+            // Null for a null text.
+            const UniChar* fText = nullptr;
+            int32 fKeyLength = 0;
+            int32 fTextLength = 0;
+        };
+        // The slot holding key, else the free slot where it would go.
+        const Slot& _Find(const VString& key, uint64 hash) const;
+        // A copy of text's units in the arena (null for a null text).
+        const UniChar* _ArenaCopy(const VString& text);
+        void _Resize(size_t capacity);
+
+        std::pmr::memory_resource& fArena;
+        // A power of two of slots, at most three quarters used.
+        std::vector<Slot> fSlots;
+        size_t fCount = 0;
+    };
+
     struct Tables {
         Tables();
         Tables(const Tables&) = delete;
@@ -140,15 +175,12 @@ private:
 
         // Sizes the per-unit tables once for units more entries.
         void Reserve(size_t units);
-        // A terminated copy of key's units in the arena and its size in bytes, for a table's key to wrap (a
-        // wrapped buffer is never freed apart from the arena).
-        std::pair<UniChar*, size_t> ArenaCopy(const VString& key);
 
         // Declared first, destroyed last.
         std::pmr::monotonic_buffer_resource fArena;
         std::pmr::unordered_map<STRSharpCodes, VString, STRSharpCodesHash> fSTRSharp;
         // Looked up by exact key only: hashed, as a file of tens of thousands of units fills them.
-        std::pmr::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fKeyed;
+        KeyedTexts fKeyed;
         std::pmr::unordered_map<VString, std::pmr::map<uint32, VString>, VStringRawHash, VStringRawEqual> fGroups;
         std::unordered_map<VString, VString, VStringRawHash, VStringRawEqual> fDotStrings;
         std::vector<std::pair<VString, VRefPtr<const VValueBag>>> fBagsByName;

@@ -303,6 +303,34 @@ TEST_F(VLocalizationManagerTest, LongAndShortUnitsKeepTheirOwnTexts) {
     }
 }
 
+TEST_F(VLocalizationManagerTest, KeyedStringsGrowAndKeepOrReplaceTheirTexts) {
+    Manager manager = NewManager(kFrench);
+    auto key = [](int i) { return "key" + std::to_string(i); };
+    // Stored one by one, with no room made beforehand: the table grows many times.
+    constexpr int kKeys = 5000;
+    for (int i = 0; i < kKeys; ++i)
+        manager->_InsertObjectURLAndString(VString(key(i).c_str()), VString(("text" + std::to_string(i)).c_str()),
+                                           false);
+    manager->_InsertObjectURLAndString(VString("key1"), VString("kept"), false);
+    manager->_InsertObjectURLAndString(VString("key2"), VString("replaced"), true);
+    manager->_InsertObjectURLAndString(VString(""), VString("empty key"), false);
+    manager->_InsertObjectURLAndString(VString("no text"), VString(""), false);
+    for (int i = 0; i < kKeys; ++i)
+        ASSERT_EQ(Keyed(*manager, key(i).c_str()), i == 2 ? "replaced" : "text" + std::to_string(i)) << i;
+    EXPECT_EQ(Keyed(*manager, ""), "empty key");
+    EXPECT_EQ(Keyed(*manager, "no text"), "");
+    EXPECT_EQ(Keyed(*manager, "key"), "untouched");
+    EXPECT_EQ(Keyed(*manager, "key50000"), "untouched");
+
+    // A text looked up is the caller's own: it outlives the tables.
+    VString text;
+    ASSERT_TRUE(manager->LocalizeStringWithKey(VString("key7"), text));
+    EXPECT_TRUE(manager->ClearLocalizations());
+    manager->_InsertObjectURLAndString(VString("key7"), VString("other"), false);
+    EXPECT_EQ(Utf8(text), "text7");
+    EXPECT_EQ(Keyed(*manager, "key7"), "other");
+}
+
 TEST_F(VLocalizationManagerTest, EachUnitOfAGroupStartsAfresh) {
     Write("units.xlf", Xliff(Utf8(fTag), "<group id=\"9\" resname=\"form\" restype=\"x-form\">"
                                          "<trans-unit id=\"1\" resname=\"ok\" oz:excludeIf=\"win\">"
