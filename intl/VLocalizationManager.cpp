@@ -324,6 +324,15 @@ private:
 
 // ---- The tables
 
+size_t STRSharpCodesHash::operator()(const STRSharpCodes& codes) const noexcept {
+    // The strings' hash is keyed by the process's seed: a hash of a fixed text is a seed of its own.
+    static const uint64 seed = hash_VString()(VString("STR#"));
+    uint64 x = (uint64(uint32(codes.fID)) << 32 | codes.fIndex) ^ seed;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return size_t(x ^ (x >> 31));
+}
+
 void VLocalizationManager::KeyedTexts::Reserve(size_t more) {
     size_t capacity = std::max<size_t>(fSlots.size(), 16);
     while ((fCount + more) * 4 > capacity * 3)

@@ -36,10 +36,10 @@ struct STRSharpCodes {
     bool operator==(const STRSharpCodes& other) const noexcept = default;
 };
 
+// Mixes the codes with a seed drawn once per process: codes come from files, and numbers chosen to fall in one
+// bucket would make loading them quadratic.
 struct STRSharpCodesHash {
-    size_t operator()(const STRSharpCodes& codes) const noexcept {
-        return std::hash<uint64>()(uint64(uint32(codes.fID)) << 32 | codes.fIndex);
-    }
+    size_t operator()(const STRSharpCodes& codes) const noexcept;
 };
 
 // Orders strings by their UTF-16 code units.

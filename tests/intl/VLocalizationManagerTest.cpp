@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -329,6 +330,16 @@ TEST_F(VLocalizationManagerTest, KeyedStringsGrowAndKeepOrReplaceTheirTexts) {
     manager->_InsertObjectURLAndString(VString("key7"), VString("other"), false);
     EXPECT_EQ(Utf8(text), "text7");
     EXPECT_EQ(Keyed(*manager, "key7"), "other");
+}
+
+TEST(VLocalizationManagerHash, NumbersFromFilesDoNotShareOneBucket) {
+    // Unit numbers a multiple of the bucket count apart: an unseeded hash of the number puts them all in one
+    // bucket, and loading many of them becomes quadratic.
+    constexpr uint32 kBuckets = 1024;
+    std::set<size_t> buckets;
+    for (uint32 i = 0; i < 64; ++i)
+        buckets.insert(STRSharpCodesHash()({1, i * kBuckets}) % kBuckets);
+    EXPECT_GT(buckets.size(), 32u);
 }
 
 TEST_F(VLocalizationManagerTest, EachUnitOfAGroupStartsAfresh) {
