@@ -26,23 +26,7 @@ void ReleaseAll(const std::vector<const VValueBag*>& bags) noexcept {
 
 // The records LogMessage makes: only these go back to the spare records, never a bag a caller made (which may
 // be of another class, or be kept by its maker).
-class VLogRecordBag final : public VValueBag {
-public:
-    // While LogMessage hands the record to LogBag: the level it wrote in it, so that LogBag need not look the
-    // level up again (a seventh of a message's logging); else kNoLevel. Atomic: the record is in the ring, and
-    // may reach a listener on another task, before LogMessage clears it.
-    static constexpr int32 kNoLevel = -1;
-    std::atomic<int32> fPassingLevel{kNoLevel};
-};
-
-// bag's level: the one LogMessage passes along with its own record, else read from the record.
-EMessageLevel LevelOf(const VValueBag& bag) {
-    if (typeid(bag) == typeid(VLogRecordBag)) {
-        const int32 passing = static_cast<const VLogRecordBag&>(bag).fPassingLevel.load(std::memory_order_relaxed);
-        if (passing != VLogRecordBag::kNoLevel) return EMessageLevel(passing);
-    }
-    return ILoggerBagKeys::level.Get(bag);
-}
+class VLogRecordBag final : public VValueBag {};
 
 // A record is kept for reuse only while its packed values stay small: one huge message must not hold its block
 // in the spares for the life of the logger.
@@ -132,15 +116,14 @@ bool VLogger::WithTag(uint32 bit, bool on) noexcept {
 }
 
 void VLogger::LogBag(const VValueBag* bag) {
-    if (bag == nullptr || !ShouldLog(LevelOf(*bag))) return;
+    if (bag == nullptr || !ShouldLog(ILoggerBagKeys::level.Get(*bag))) return;
     std::lock_guard<VCriticalSection> guard(fRingLock);
     _Store(bag);
 }
 
 void VLogger::LogMessage(EMessageLevel level, const VString& source, const VString& message) {
     if (!ShouldLog(level)) return;
-    // _TakeRecord makes and keeps only VLogRecordBag records.
-    auto bag = VRefPtr<VLogRecordBag>::Adopt(static_cast<VLogRecordBag*>(_TakeRecord()));
+    auto bag = VRefPtr<VValueBag>::Adopt(_TakeRecord());
     // The texts go straight into the empty record, under names it cannot hold yet: the keys' typed setters
     // would copy them first, and the bag's setter would look for each name.
     if (!source.IsNull() && !source.IsEmpty()) {
@@ -153,9 +136,7 @@ void VLogger::LogMessage(EMessageLevel level, const VString& source, const VStri
     if (level != ILoggerBagKeys::level.GetDefault()) ILoggerBagKeys::level.Set(*bag, level);
     bag->AppendNewAttribute(ILoggerBagKeys::message, message);
     // Through LogBag, which a logger may override to see every record.
-    bag->fPassingLevel.store(level, std::memory_order_relaxed);
     LogBag(bag.Get());
-    bag->fPassingLevel.store(VLogRecordBag::kNoLevel, std::memory_order_relaxed);
 }
 
 VValueBag* VLogger::_TakeRecord() {
