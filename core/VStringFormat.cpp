@@ -793,7 +793,14 @@ constexpr uint64 kExtendedMargin = 32;
 // from_chars).
 bool ReadExtendedReal(uint64 significand, int32 exponent, bool negative, double& value) noexcept {
 #if defined(__x86_64__) && LDBL_MANT_DIG == 64
-    if (exponent < kExtendedLowest || exponent > kExtendedHighest) return false;
+    // Where long double arithmetic keeps 53 bits only (a precision control set so, or an emulator such as a
+    // memory checker), the path is closed.
+    static const bool sHas64Bits = [] {
+        volatile long double big = 9223372036854775808.0L; // 2^63
+        volatile long double one = 1;
+        return big + one - big == one;
+    }();
+    if (!sHas64Bits || exponent < kExtendedLowest || exponent > kExtendedHighest) return false;
     static constexpr auto kPowers = [] {
         constexpr size_t kCount = size_t(kExtendedHighest - kExtendedLowest + 1);
         std::array<long double, kCount> powers{};
