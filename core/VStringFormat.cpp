@@ -785,6 +785,16 @@ constexpr int32 kExtendedLowest = -300;
 constexpr int32 kExtendedHighest = 280;
 constexpr uint64 kExtendedMargin = 32;
 
+#if defined(__x86_64__) && LDBL_MANT_DIG == 64
+// False where long double arithmetic keeps 53 bits only (under an emulator such as a memory checker), which closes
+// the long double way; set when the library loads, so that the check costs no guard on each reading.
+const bool gLongDoubleHas64Bits = [] {
+    volatile long double big = 9223372036854775808.0L; // 2^63
+    volatile long double one = 1;
+    return big + one - big == one;
+}();
+#endif
+
 // A significand of up to 19 digits times a power of ten, read through long double: the result rounds once to 64
 // bits, the power of ten carries at most a dozen roundings (exact up to 10^27, then products by 10^27), so it is
 // within 16 units of the 64-bit last place of the exact value. Rounding it to 53 bits then gives the correctly
@@ -793,14 +803,7 @@ constexpr uint64 kExtendedMargin = 32;
 // from_chars).
 bool ReadExtendedReal(uint64 significand, int32 exponent, bool negative, double& value) noexcept {
 #if defined(__x86_64__) && LDBL_MANT_DIG == 64
-    // Where long double arithmetic keeps 53 bits only (a precision control set so, or an emulator such as a
-    // memory checker), the path is closed.
-    static const bool sHas64Bits = [] {
-        volatile long double big = 9223372036854775808.0L; // 2^63
-        volatile long double one = 1;
-        return big + one - big == one;
-    }();
-    if (!sHas64Bits || exponent < kExtendedLowest || exponent > kExtendedHighest) return false;
+    if (!gLongDoubleHas64Bits || exponent < kExtendedLowest || exponent > kExtendedHighest) return false;
     static constexpr auto kPowers = [] {
         constexpr size_t kCount = size_t(kExtendedHighest - kExtendedLowest + 1);
         std::array<long double, kCount> powers{};
