@@ -17,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -532,6 +533,69 @@ TEST(VStringNumbers, RealReaderRoundTripsEveryDouble) {
         if (!std::isfinite(value)) continue;
         VString text(CPrintf("%.17g", value).c_str());
         ASSERT_EQ(text.GetReal(), value) << Bytes(text);
+    }
+}
+
+// The bits from_chars reads from text (which starts with a digit, a point or '-'), for the reader's short path.
+uint64_t FromCharsBits(const std::string& text) {
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return bits;
+}
+
+uint64_t GetRealBits(const std::string& text) {
+    double value = VString(text.c_str()).GetReal();
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return bits;
+}
+
+TEST(VStringNumbers, RealReaderShortPathMatchesFromChars) {
+    // Whitespace-separated forms.
+    std::istringstream texts(
+        "9007199254740991 9007199254740992 9007199254740993 -9007199254740993 9007199254740993e-5 9007199254740995 "
+        "18014398509481987 123456789012345 1234567890123456 12345678901234567 123456789012345678 "
+        "1234567890123456789 9999999999999999999 99999999999999999999 18446744073709551615 1e22 1e23 -1e-22 1e-23 "
+        "9007199254740991e22 9007199254740991e-22 9e37 9e38 1.5e37 123456789e30 0.1 0.2 0.3 0.7 1.1 3.14159 -0 "
+        "-0.0 -0e5 -.0 0.000 2.2250738585072011e-308 2.2250738585072014e-308 4.9e-324 1e-310 "
+        "1.7976931348623157e308 1e300 1e-300 123456789012345678e-300 1e280 1e-299 0.12345678901234567 "
+        "-734561.12345678912 8.123456789012345e-13 5e-324 1e 1.5e 1.5e+ 1.5e- 1.5ex 2.5e-x 1.5.3 1.5e+3.5 .5 5. "
+        "5.e2 12345678.5 1234567890123456.5 0000000000000000000001 0.0000000000000000000001 1,5 7;8 1E5 1e+05 "
+        "1e-05");
+    for (std::string text; texts >> text;) {
+        EXPECT_EQ(GetRealBits(text), FromCharsBits(text)) << text;
+    }
+    // Forms from_chars refuses or that follow other units read as before.
+    EXPECT_EQ(VString("+1.5").GetReal(), 1.5);
+    EXPECT_EQ(VString(".").GetReal(), 0);
+    EXPECT_EQ(VString("-.e5").GetReal(), 0);
+    EXPECT_EQ(VString(u"12345678\u06619").GetReal(), 12345678);
+    EXPECT_EQ(VString(u"1234\u0661").GetReal(), 1234);
+    EXPECT_EQ(VString(u"1.5e\u00B2").GetReal(), 1.5);
+    EXPECT_EQ(VString(u"1.25\u2212").GetReal(), 1.25);
+}
+
+TEST(VStringNumbers, RealReaderShortPathMatchesFromCharsOnRandomTexts) {
+    std::mt19937_64 random(11);
+    for (int i = 0; i < 200000; ++i) {
+        // Significands of 1 to 21 digits, a point anywhere, exponents in and around the short path's range.
+        int digits = 1 + int(random() % 21);
+        std::string text = random() % 2 == 0 ? "-" : "";
+        std::string significand;
+        for (int d = 0; d < digits; ++d)
+            significand += char('0' + random() % 10);
+        size_t point = size_t(random() % size_t(digits + 1));
+        if (random() % 3 != 0) significand.insert(point, ".");
+        text += significand;
+        int range = random() % 4 == 0 ? 330 : 40;
+        int exponent = int(random() % uint64_t(2 * range + 1)) - range;
+        if (random() % 4 != 0) text += "e" + std::to_string(exponent);
+        double expected = 0;
+        std::from_chars_result result = std::from_chars(text.data(), text.data() + text.size(), expected);
+        if (result.ec != std::errc()) continue; // out of range: read by C, as before
+        ASSERT_EQ(GetRealBits(text), FromCharsBits(text)) << text;
     }
 }
 
