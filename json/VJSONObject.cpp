@@ -282,8 +282,11 @@ bool VJSONObject::SetProperty(const VString& name, VJSONValue&& value, VDBLangua
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
         if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
     }
-    if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
-        return status == EJSONStatus_done;
+    // Most objects have no class: the setter lookup is not even called for them.
+    if (fClass != nullptr) {
+        if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
+            return status == EJSONStatus_done;
+    }
     return _SetOwnProperty(name, std::move(value));
 }
 
