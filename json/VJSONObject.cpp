@@ -324,6 +324,8 @@ bool VJSONObject::_IsLockedForCaller(bool raise) const {
 inline bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
                                            VJSONTreeLinker* linker) {
     auto connect = [this, linker](const VJSONValue& stored) {
+        // Most values are scalars, which have no place in the graph: no call for them.
+        if (!stored.IsObject() && !stored.IsArray()) return;
         if (linker != nullptr) {
             linker->Connect(this, nullptr, stored);
         } else {
