@@ -27,10 +27,9 @@ VJSONPropertyMap::HashKeys VJSONPropertyMap::_MakeHashKeys() noexcept {
 
 VJSONPropertyMap::Property& VJSONPropertyMap::Append(VJSONPropertyName&& name, uint32 hash, VJSONValue&& value) {
     if (fProperties.size() == fProperties.capacity()) {
-        // Room for 8 first, then half as much again: an object of up to 12 properties built one at a time moves
-        // them once at most, and a larger one a bounded number of times per property.
+        // Small objects grow 4 properties at a time (little room left unused), larger ones by half.
         size_t size = fProperties.size();
-        fProperties.reserve(size == 0 ? 8 : size + size / 2);
+        fProperties.reserve(size < 16 ? size + 4 : size + size / 2);
     }
     size_t count = fProperties.size() + 1;
     if (count > kIndexThreshold && (fIndex == nullptr || count * 2 > size_t(fIndexMask) + 1)) {
