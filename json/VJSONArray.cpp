@@ -301,7 +301,8 @@ bool VJSONArray::Push(VJSONValue&& value) {
     VJSONReadWriteLock lock(this, &value);
     if (!_IsLockedForCaller() || !_Accepts(value) || !_Append(std::move(value))) return false;
     _TouchStamps();
-    VJSONGraph::Connect(nullptr, this, fValues.back());
+    if (const VJSONValue& added = fValues.back(); added.IsObject() || added.IsArray())
+        VJSONGraph::Connect(nullptr, this, added);
     return true;
 }
 

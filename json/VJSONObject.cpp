@@ -282,8 +282,11 @@ bool VJSONObject::SetProperty(const VString& name, VJSONValue&& value, VDBLangua
         EJSONStatus status = fImplementation->IJSON_SetProperty(this, name, value, context);
         if (status != EJSONStatus_notHandled) return status == EJSONStatus_done;
     }
-    if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
-        return status == EJSONStatus_done;
+    // Most objects have no class: the setter lookup is not even called for them.
+    if (fClass != nullptr) {
+        if (EJSONStatus status = _SetClassProperty(name, value, context); status != EJSONStatus_notHandled)
+            return status == EJSONStatus_done;
+    }
     return _SetOwnProperty(name, std::move(value));
 }
 
@@ -321,6 +324,8 @@ bool VJSONObject::_IsLockedForCaller(bool raise) const {
 inline bool VJSONObject::_StoreOwnProperty(int64 index, VJSONPropertyName&& name, uint32 hash, VJSONValue&& value,
                                            VJSONTreeLinker* linker) {
     auto connect = [this, linker](const VJSONValue& stored) {
+        // Most values are scalars, which have no place in the graph: no call for them.
+        if (!stored.IsObject() && !stored.IsArray()) return;
         if (linker != nullptr) {
             linker->Connect(this, nullptr, stored);
         } else {
