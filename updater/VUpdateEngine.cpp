@@ -12,6 +12,7 @@
 #include "files/VFile.h"
 #include "files/VFileError.h"
 #include "files/VFolder.h"
+#include "files/platform/XPosixFolder.h"
 #include "intl/VLocalizationManager.h"
 #include "intl/VUTIManager.h"
 #include "intl/VXMLBagHandler.h"
@@ -452,7 +453,7 @@ VError VUpdateEngine::_CopyBeside(const VFolder& upToDate, const VFolder& parent
     hidden += VString(".updating");
     // Whatever stands under the hidden name is the copy of an interrupted run: ours to remove.
     const VFolder leftover(parent, hidden, FPS_POSIX);
-    if (XPosixFolderSwap::IsPresent(PosixBytes(leftover).c_str())) {
+    if (XPosixFolder::IsPresent(PosixBytes(leftover).c_str())) {
         if (VError error = leftover.DeleteForced(); error != VE_OK) return error;
     }
     VFolder* copied = nullptr;
@@ -461,7 +462,7 @@ VError VUpdateEngine::_CopyBeside(const VFolder& upToDate, const VFolder& parent
     if (error != VE_OK || staging.Get() == nullptr) return error != VE_OK ? error : VE_UPD_COPY_FAILED;
     // On disk before the swap makes it the only copy of the application.
     return WrapFileError(staging->GetPathRef(), VE_FILE_CANNOT_FLUSH,
-                         XPosixFolderSwap::FlushFileSystem(PosixBytes(*staging).c_str()));
+                         XPosixFolder::Flush(PosixBytes(*staging).c_str()));
 }
 
 VFolder* VUpdateEngine::_PutInPlace(const VFolder& staging, const VFolder& outdated, const VFolder& upToDate,

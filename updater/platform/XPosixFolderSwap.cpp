@@ -37,25 +37,12 @@ VError XPosixFolderSwap::Exchange(const char* a, const char* b) {
     return LastPosixError();
 }
 
-bool XPosixFolderSwap::IsPresent(const char* path) {
-    struct stat status;
-    return ::lstat(path, &status) == 0;
-}
-
 bool XPosixFolderSwap::IsExchangeRefused(VError result) noexcept {
     return result == MakePosixError(EINVAL) || result == MakePosixError(ENOSYS);
 }
 
-VError XPosixFolderSwap::FlushFileSystem(const char* path) {
-    const int fd = PosixCall("open", [&] { return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0) return LastPosixError();
-    VError result = PosixCall("syncfs", [&] { return ::syncfs(fd); }) == 0 ? 0 : LastPosixError();
-    ::close(fd);
-    return result;
-}
-
 VError XPosixFolderSwap::FlushAndExchange(const std::string& staged, const std::string& target) {
-    if (const VError error = FlushFileSystem(staged.c_str()); error != VE_OK) return error;
+    if (const VError error = XPosixFolder::Flush(staged.c_str()); error != VE_OK) return error;
     return Exchange(staged.c_str(), target.c_str());
 }
 

@@ -18,12 +18,8 @@ public:
     // file system offers no exchange (IsExchangeRefused): the caller then renames in two steps.
     static VError Exchange(const char* a, const char* b);
     static bool IsExchangeRefused(VError result) noexcept;
-    // Something (a folder, a file, a link: not followed) stands at path.
-    static bool IsPresent(const char* path);
-    // Writes everything of the file system holding the folder at path to the disk (syncfs).
-    static VError FlushFileSystem(const char* path);
-    // FlushFileSystem(staged), then Exchange(staged, target): afterwards staged names the former target. Nothing
-    // is exchanged when either step fails.
+    // Flushes the file system of staged (the file layer's XPosixFolder::Flush), then Exchange(staged, target):
+    // afterwards staged names the former target. Nothing is exchanged when either step fails.
     static VError FlushAndExchange(const std::string& staged, const std::string& target);
 };
 
